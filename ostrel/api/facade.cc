@@ -1,0 +1,33 @@
+// The façade and the slots, generated from the operation table, and the library's load-time start.
+#include <ace/Init_ACE.h>
+
+#include "ostrel/api/ostrel.h"
+
+#define OSTREL_OP(R, Name, Slot, Params, Args) \
+  R Ostrel::Name Params { return OstrelFunc::Slot Args; }
+#include "ostrel/api/operations.def"
+#undef OSTREL_OP
+
+#define OSTREL_OP(R, Name, Slot, Params, Args) boost::function<R Params> OstrelFunc::Slot;
+#include "ostrel/api/operations.def"
+#undef OSTREL_OP
+
+void OstrelFunc::loadDefault() {
+#define OSTREL_OP(R, Name, Slot, Params, Args) \
+  OstrelFunc::Slot = static_cast<R(*) Params>(&OstrelOrigin::Name);
+#include "ostrel/api/operations.def"
+#undef OSTREL_OP
+}
+
+// Load-time start: ACE first, then every slot bound to its default. Defined after the slots in
+// this file, so the slots are constructed before it runs (one translation unit keeps its order).
+// On Windows DllMain does the same on process attach.
+namespace {
+struct LibraryEntry {
+  LibraryEntry() {
+    ACE::init();
+    OstrelFunc::loadDefault();
+  }
+};
+const LibraryEntry libraryEntry;
+}  // namespace

@@ -1,0 +1,30 @@
+// Library start and end, and the operations that pass straight through to outside libraries.
+#include <atomic>
+
+#include <ace/Init_ACE.h>
+
+#include "ostrel/api/middleware/Scriptel.h"
+#include "ostrel/api/middleware/kxNaming_Client.h"
+#include "ostrel/api/middleware/kxTarn_API.h"
+#include "ostrel/api/ostrel.h"
+
+namespace {
+std::atomic<bool> exited{false};
+}
+
+void OstrelOrigin::BuildOstrel() {}
+
+void OstrelOrigin::ExitOstrel() {
+  if (exited.exchange(true)) return;
+  kxNaming_Client::ExitInstance();
+  ACE::fini();
+}
+
+const wchar_t* OstrelOrigin::GetErrorString(int code) { return get_error_string(code); }
+
+int OstrelOrigin::Interprete(const char* file, const char* args) { return runscript(file, args); }
+
+int OstrelOrigin::ShutInterpreter() {
+  shutScript();
+  return 0;
+}

@@ -1,0 +1,64 @@
+// The middleware's naming client: where servers are, which address of a redundant pair is
+// active, and news of servers that come and go.
+//
+// One instance per process (GetInstance). A background thread pings every known server about
+// once a second and calls the registered connection slots, from that thread, when a server
+// starts or stops answering. All functions may be called from any thread.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include <ace/String_Base.h>
+#include <boost/function.hpp>
+#include <boost/signals2/connection.hpp>
+
+#include "ostrel/api/middleware/kxTarn.h"
+#include "ostrel/api/middleware/kxTarn_API.h"
+
+// Keys of the services that GetReferenceWithPosition resolves.
+#define KX_SERVICE_MANAGER_KEY "kxTarn_service_manager_naming_service_ref"
+#define KX_TYPE_SERVICE_KEY "ref_key_data_template_naming_service"
+
+class KXTARN_API kxNaming_Client {
+ public:
+  using ConnectionSlot = boost::function<void(std::string server, bool isConnected)>;
+
+  static kxNaming_Client* GetInstance();
+  // Stops the ping thread and the ORB. Safe to call twice; nothing works afterwards.
+  static void ExitInstance();
+
+  // `slot` is called from the naming client's thread whenever a known server starts answering
+  // (true) or stops answering (false).
+  boost::signals2::connection registerConnectionSlot(const ConnectionSlot& slot);
+
+  // The address ("host:port", or "embedded") that answered last for `server`, or null when
+  // the server is unknown. The text belongs to the naming client and stays valid for the life
+  // of the process.
+  const char* activeServer(const char* server);
+  // The addresses of `server` in order: first, then second.
+  std::vector<ACE_String_Base<char>> potentialServers(const char* server);
+  // Pins `server` to one address (the pair is replaced by it).
+  void setFixedAddress(const char* address, const char* server);
+  // Adds `target` as an address of `server` (a server unknown so far is added at "others").
+  void addServerInfo(const char* server, const char* target);
+  // Forgets every server; InitServerInfo reads them again from the settings.
+  void clearServerInfo();
+  void InitServerInfo();
+
+  // The object registered under `key` at the server of `position` ("own", "parent", "child",
+  // "others"); nil when no server holds that position or the key is unknown there. Keys:
+  // KX_SERVICE_MANAGER_KEY, KX_TYPE_SERVICE_KEY, and "/INSTANCE/" KX_TYPE_SERVICE_KEY.
+  CORBA::Object_ptr GetReferenceWithPosition(const char* position, const char* key);
+  // A new reference to the same object whose calls end with CORBA::TIMEOUT after `timeoutMs`
+  // milliseconds; nil when `reference` is nil. `reference` itself keeps its own time-out.
+  CORBA::Object_ptr changeTimeOut(CORBA::Object_ptr reference, int timeoutMs, const char* server,
+                                  const char* position);
+
+  kxNaming_Client(const kxNaming_Client&) = delete;
+  kxNaming_Client& operator=(const kxNaming_Client&) = delete;
+
+ private:
+  kxNaming_Client();
+  ~kxNaming_Client();
+};

@@ -1,0 +1,114 @@
+// The middleware's flat client API, as the library uses it.
+//
+// Every function returns an int result code (0 success; 2000-2999 middleware failures, texts
+// from get_error_string) unless said otherwise, takes texts as const char* and ends with
+// (server, position): a null or empty server is the server at position "own" of the settings,
+// and the position is the realm inside that server (null or empty: the default realm).
+// A buffer is a char* plus an unsigned length. Out buffers are allocated with the global
+// operator new (::operator new(n)): the caller frees them with kx_free_buffer or hands them to
+// a record, which frees them the same way. Out texts of get_dtp_info2 are CORBA strings.
+// All functions may be called from any thread.
+#pragma once
+
+#include <cstddef>
+
+#include "ostrel/api/name_lists.h"
+
+#if defined(_WIN32)
+#  define KXTARN_API __declspec(dllimport)
+#else
+#  define KXTARN_API __attribute__((visibility("default")))
+#endif
+
+// Result of kx_get_servername: a 168-byte record; callers read only `found` and `name`.
+struct kxServerName {
+  int found;            // nonzero when the settings name a server at the position
+  const char* name;     // middleware-owned; valid until the settings are read again
+  char reserved[152];
+};
+static_assert(sizeof(kxServerName) == 168, "kxServerName is a 168-byte record");
+
+// Connection and naming.
+KXTARN_API int kx_tarn_connect(const char* server);
+KXTARN_API kxServerName kx_get_servername(const char* position);
+KXTARN_API const wchar_t* get_error_string(int code);
+KXTARN_API void kx_free_buffer(char* buffer);
+
+// Data points.
+KXTARN_API int kx_get_data_template_point(const char* name, char* buffer, unsigned int length,
+                                          const char* server, const char* position);
+KXTARN_API int kx_set_data_template_point(const char* name, const char* buffer, unsigned int length,
+                                          const char* server, const char* position);
+KXTARN_API int get_dtp_info2(const char* name, char** text, char** typeName, char** buffer,
+                             unsigned int* length, const char* server, const char* position);
+// Returns the type name of a point as a new[]-allocated text (the caller delete[]s it), or null.
+KXTARN_API char* kx_get_data_template_point_type(const char* pointName, const char* server,
+                                                 const char* position);
+KXTARN_API int kx_create_data_template_point(const char* name, const char* typeName,
+                                             const char* server, const char* position);
+KXTARN_API int kx_create_set(const char* name, const char* typeName, const char* buffer,
+                             unsigned int length, const char* server, const char* position);
+KXTARN_API int kx_remove_template_point(const char* name, const char* server, const char* position);
+KXTARN_API int kx_check_null_data(ObjectNames* names, const char* server, const char* position);
+KXTARN_API int kx_get_all_point_name(ObjectNames* names, const char* server, const char* position);
+KXTARN_API int kx_get_all_point_by_typename(ObjectNames* names, const char* typeName,
+                                            const char* server, const char* position);
+KXTARN_API int kx_get_query_data_type(ObjectNames* names, const char* server, const char* position);
+
+// Realms, channels, connections.
+KXTARN_API int kx_releam_seq(ObjectNames* names, const char* server);
+KXTARN_API int kx_com_chennal_seq(ObjectNames* names, const char* server, const char* position);
+KXTARN_API int kx_get_connection_info(ConnectionSequence* connections, const char* server,
+                                      const char* position);
+KXTARN_API void kx_destory_connection_seq(ConnectionSequence* connections);
+
+// Snapshot files: (file, option). The file is a path on the server, relative to its data folder.
+KXTARN_API int kx_make_dtp_snapshot(const char* file, const char* option);
+KXTARN_API int kx_make_dt_snapshot(const char* file, const char* option);
+KXTARN_API int kx_make_port_snapshot(const char* file, const char* option);
+KXTARN_API int kx_load_dtp_snapshot(const char* file, const char* option);
+KXTARN_API int kx_load_dt_snapshot(const char* file, const char* option);
+KXTARN_API int kx_load_port_snapshot(const char* file, const char* option);
+
+// Ports and event boxes. kind: 30005 packet port, 30006 event box. direction: 30003 send,
+// 30004 receive. Time-outs in milliseconds: 0 do not wait, negative wait without limit.
+KXTARN_API int kx_create_port(const char* name, int kind, int size, const char* server,
+                              const char* position);
+KXTARN_API int kx_connect_port(const char* name, unsigned int* handle, int direction, int mode,
+                               unsigned int* extra, const char* server, const char* position);
+KXTARN_API int kx_disconenct_port(unsigned int handle, const char* server, const char* position);
+KXTARN_API int kx_add_event(const char* boxName, int eventCode, const char* server,
+                            const char* position);
+KXTARN_API int kx_clear_event(const char* boxName, const char* server, const char* position);
+KXTARN_API int kx_event_count(const char* boxName, unsigned int* count, const char* server,
+                              const char* position);
+KXTARN_API int kx_send_event(const char* boxName, const char* buffer, unsigned int length,
+                             const char* server, const char* position);
+KXTARN_API int kx_declare_event(int eventCode, const char* buffer, unsigned int length,
+                                const char* server, const char* position);
+KXTARN_API int kx_send_packet(unsigned int handle, const char* buffer, unsigned int length,
+                              int option, const char* server, const char* position);
+KXTARN_API int kx_send_packet_to_front(unsigned int handle, const char* buffer, unsigned int length,
+                                       int option, const char* server, const char* position);
+KXTARN_API int kx_reply_packet(unsigned int replyHandle, const char* buffer, unsigned int length,
+                               int option, const char* server, const char* position);
+KXTARN_API int kx_receive_packet(unsigned int handle, unsigned int* sender, char* buffer,
+                                 unsigned int capacity, int timeout, const char* server,
+                                 const char* position);
+KXTARN_API int kx_receive_packetv(unsigned int handle, unsigned int* sender, char** buffer,
+                                  unsigned int* length, int timeout, const char* server,
+                                  const char* position);
+KXTARN_API int kx_receive_reply(unsigned int handle, char* buffer, unsigned int capacity,
+                                int timeout, const char* server, const char* position);
+KXTARN_API int kx_receive_reply2(unsigned int handle, char** buffer, unsigned int* length,
+                                 int timeout, const char* server, const char* position);
+
+// Heartbeat contention.
+KXTARN_API int kx_regist_contender(const char* hostName, const char* contenderName,
+                                   const char* buffer, unsigned int length, const char* typeName,
+                                   int startTime, const char* server, const char* position);
+KXTARN_API int kx_update_contender(const char* hostName, const char* contenderName,
+                                   const char* moduleName, const char* server,
+                                   const char* position);
+KXTARN_API int kx_out_contend(const char* hostName, const char* contenderName,
+                              const char* moduleName, const char* server, const char* position);

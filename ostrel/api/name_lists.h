@@ -1,0 +1,33 @@
+// Name and connection lists: result structs that the listing operations fill.
+//
+// The caller owns the struct (usually on its stack) and passes it empty; the filling operation
+// allocates the array and the strings; only the matching release operation frees them:
+// Ostrel::DeatoryNameSeq for ObjectNames, Ostrel::DestoryConnectSeq for ConnectionSequence.
+// A filler overwrites what the struct held before, so release a list before filling it again.
+// No struct carries a lock: one thread at a time uses it.
+#pragma once
+
+#include "ostrel/api/export.h"
+
+// A list of names. Shared in layout with the middleware's flat client API, which fills it
+// directly for most listings. `names` is an array of `count` pointers allocated with the global
+// operator new[]; when `release` is true the strings are CORBA strings owned by the list.
+struct OSTREL_EXPORT ObjectNames {
+  int count = 0;
+  char** names = nullptr;
+  bool release = true;
+};
+
+// One open port connection, as the middleware lists it.
+struct ConnectionEntry {
+  unsigned int handle;
+  int direction;          // 30003 send, 30004 receive
+  char portName[128];     // NUL-terminated, cut to fit
+};
+
+// The connection listing. Its layout and contents belong to the middleware: the library hands it
+// to kx_get_connection_info to be filled and to kx_destory_connection_seq to be emptied.
+struct OSTREL_EXPORT ConnectionSequence {
+  int count = 0;
+  ConnectionEntry* items = nullptr;
+};

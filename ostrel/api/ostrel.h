@@ -1,0 +1,46 @@
+// Ostrel: the exported operations of the client library.
+//
+// Every operation passes through three layers of one signature: the façade Ostrel::X calls the
+// slot OstrelFunc::X (a replaceable boost::function), which by default holds the default
+// implementation OstrelOrigin::X. OstrelFunc::loadDefault() binds every slot to its default
+// again; it runs once when the library is loaded. An empty slot makes its façade throw
+// boost::bad_function_call. Slots hold no lock: replace them only while no other thread calls
+// through them. Operations return int result codes (0 success; see result_codes.h).
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include <boost/function.hpp>
+
+#include "ostrel/api/export.h"
+#include "ostrel/api/name_lists.h"
+#include "ostrel/api/result_codes.h"
+
+class BrennicData;
+class BrennicPartialData;
+class BrennicStatusListenerBase;
+struct BrennicDataList;
+struct BrennicMetaList;
+struct BrennicServerList;
+struct ContenderInHost;
+struct ContenderInHostSequence;
+struct ProgramStatus;
+struct ProgramStatusSequence;
+
+#define OSTREL_OP(R, Name, Slot, Params, Args) OSTREL_EXPORT R Name Params;
+namespace Ostrel {
+#include "ostrel/api/operations.def"
+}
+namespace OstrelOrigin {
+#include "ostrel/api/operations.def"
+}
+#undef OSTREL_OP
+
+#define OSTREL_OP(R, Name, Slot, Params, Args) OSTREL_EXPORT extern boost::function<R Params> Slot;
+namespace OstrelFunc {
+#include "ostrel/api/operations.def"
+// Binds every slot to its default implementation in OstrelOrigin.
+OSTREL_EXPORT void loadDefault();
+}  // namespace OstrelFunc
+#undef OSTREL_OP

@@ -1,0 +1,29 @@
+// Result codes that the library produces itself. All other nonzero codes come from the
+// middleware unchanged (2000-2999); Ostrel::GetErrorString gives the text of any code.
+#pragma once
+
+namespace OstrelCode {
+
+constexpr int kOk = 0;
+constexpr int kNoState = -1;            // the server has no recorded connection state
+constexpr int kPathNotLocated = -2;     // a record field could not be located
+constexpr int kNoReference = 99;        // no remote service reference for the server and position
+constexpr int kContenderCallFailed = 100;
+constexpr int kPartialBatchCallFailed = 103;
+constexpr int kTypeQueryCallFailed = 104;
+constexpr int kRemoteCallFailed = 123;
+constexpr int kMasterCallFailed = 137;
+constexpr int kCreateBatchCallFailed = 142;
+constexpr int kEventSizeMismatch = 2012;
+constexpr int kNotConnected = 2015;
+constexpr int kNoServerName = 3000;
+constexpr int kIndexOutOfRange = 3007;
+constexpr int kInvalidRecord = 3014;
+constexpr int kFieldNotFound = 4000;
+constexpr int kRecordNotTyped = 4001;
+constexpr int kBadPath = 4002;
+constexpr int kNoContenderServer = 4003;
+// A count argument below zero (refused before anything is sent).
+constexpr int kNegativeCount = 3015;
+
+}  // namespace OstrelCode

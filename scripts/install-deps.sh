@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build needs, only those that are missing.
+# Safe to run any number of times: when everything is present it does nothing.
+set -euo pipefail
+
+packages=(
+  cmake make g++ pkg-config
+  libace-dev
+  libomniorb4-dev omniidl
+  libboost-dev
+  libpugixml-dev
+  libcli11-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+)
+# clang with libFuzzer and the sanitizer runtimes, for the fuzz targets.
+if [ "${OSTREL_WITH_CLANG:-1}" = 1 ]; then
+  packages+=(clang libclang-rt-14-dev)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "install-deps: installing ${missing[*]}"
+sudo_cmd=()
+[ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
+export DEBIAN_FRONTEND=noninteractive
+"${sudo_cmd[@]}" apt-get update -qq
+"${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

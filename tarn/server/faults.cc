@@ -1,0 +1,53 @@
+#include "tarn/server/faults.h"
+
+#include <chrono>
+#include <thread>
+
+namespace tarn {
+
+void FaultBook::plan(const kxTarn::FaultPlan& p) {
+  std::lock_guard<std::mutex> hold(mutex_);
+  Planned& planned = plans_[std::string(p.operation)];
+  planned.mode = p.mode;
+  planned.count = p.count;
+  planned.exception = std::string(p.exception);
+  planned.code = p.code;
+  planned.stallMs = p.stallMs;
+  if (planned.count <= 0) plans_.erase(std::string(p.operation));
+}
+
+void FaultBook::clear() {
+  std::lock_guard<std::mutex> hold(mutex_);
+  plans_.clear();
+}
+
+int FaultBook::enter(const char* operation) {
+  Planned fault;
+  {
+    std::lock_guard<std::mutex> hold(mutex_);
+    if (plans_.empty()) return 0;
+    auto it = plans_.find(operation);
+    if (it == plans_.end()) return 0;
+    fault = it->second;
+    if (--it->second.count <= 0) plans_.erase(it);
+  }
+  switch (fault.mode) {
+    case kRaise: raiseSystemException(fault.exception);
+    case kReturn: return fault.code;
+    case kStall: std::this_thread::sleep_for(std::chrono::milliseconds(fault.stallMs)); return 0;
+    default: return 0;
+  }
+}
+
+void raiseSystemException(const std::string& name) {
+  if (name == "TRANSIENT") throw CORBA::TRANSIENT(0, CORBA::COMPLETED_NO);
+  if (name == "COMM_FAILURE") throw CORBA::COMM_FAILURE(0, CORBA::COMPLETED_MAYBE);
+  if (name == "TIMEOUT") throw CORBA::TIMEOUT(0, CORBA::COMPLETED_MAYBE);
+  if (name == "NO_RESOURCES") throw CORBA::NO_RESOURCES(0, CORBA::COMPLETED_NO);
+  if (name == "MARSHAL") throw CORBA::MARSHAL(0, CORBA::COMPLETED_NO);
+  if (name == "BAD_PARAM") throw CORBA::BAD_PARAM(0, CORBA::COMPLETED_NO);
+  if (name == "OBJECT_NOT_EXIST") throw CORBA::OBJECT_NOT_EXIST(0, CORBA::COMPLETED_NO);
+  throw CORBA::UNKNOWN(0, CORBA::COMPLETED_MAYBE);
+}
+
+}  // namespace tarn

@@ -1,0 +1,50 @@
+// Fault plans of one server: tests make the next N calls of an operation fail on purpose.
+//
+// Every servant operation starts with `faults.enter("operation")`, which consumes one planned
+// fault of that operation, if any: it throws the planned CORBA system exception, returns the
+// planned result code (the servant returns it instead of running), or sleeps for the planned
+// stall and then lets the operation run. Thread-safe: servants run on the ORB's threads.
+#pragma once
+
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "ostrel/api/middleware/kxTarn.h"
+
+namespace tarn {
+
+class FaultBook {
+ public:
+  enum Mode { kRaise = 0, kReturn = 1, kStall = 2 };
+
+  void plan(const kxTarn::FaultPlan& plan);
+  void clear();
+  // 0 when the operation should run normally; otherwise the code it must return.
+  // May throw a CORBA::SystemException or sleep first, as planned.
+  int enter(const char* operation);
+
+ private:
+  struct Planned {
+    int mode = kRaise;
+    int count = 0;
+    std::string exception;
+    int code = 0;
+    int stallMs = 0;
+  };
+  std::mutex mutex_;
+  std::map<std::string, Planned> plans_;  // GUARDED_BY(mutex_)
+};
+
+// Throws the CORBA system exception named `name` ("TRANSIENT", "COMM_FAILURE", "TIMEOUT",
+// "NO_RESOURCES", "MARSHAL", "BAD_PARAM", "OBJECT_NOT_EXIST"; anything else: UNKNOWN).
+[[noreturn]] void raiseSystemException(const std::string& name);
+
+}  // namespace tarn
+
+// Runs the fault plan of `op` at the top of a servant operation that returns a result code.
+#define TARN_FAULT_POINT(book, op)        \
+  do {                                    \
+    int tarnFault_ = (book).enter(op);    \
+    if (tarnFault_ != 0) return tarnFault_; \
+  } while (0)

@@ -1,0 +1,45 @@
+// The ostrel command-line tool: shared pieces of its commands.
+//
+// Each command file registers its commands with a static OSTREL_TOOL_COMMANDS(adder) line; the
+// adder puts CLI11 subcommands on the app it is given. A subcommand's callback writes to
+// tool.out / tool.err and sets tool.rc (0 success, 1 failure of the operation, 2 usage error).
+// The same app is built afresh for every command line, in main and in `ostrel shell`.
+#pragma once
+
+#include <functional>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+#include <CLI/CLI.hpp>
+
+namespace tool {
+
+struct Tool {
+  std::ostream& out;
+  std::ostream& err;
+  int rc = 0;
+  bool inShell = false;
+};
+
+using Adder = std::function<void(CLI::App&, Tool&)>;
+
+struct Registration {
+  explicit Registration(Adder adder);
+};
+
+// Parses and runs one command line (without the program name); returns the exit status.
+int run(const std::vector<std::string>& args, Tool& tool);
+
+// Prints "ostrel: <what>: <code> <text of the code>" to tool.err and sets tool.rc to 1 when
+// `code` is nonzero; returns true when it was 0.
+bool check(Tool& tool, const std::string& what, int code);
+// The text of a result code as UTF-8.
+std::string codeText(int code);
+
+}  // namespace tool
+
+#define OSTREL_TOOL_CAT2(a, b) a##b
+#define OSTREL_TOOL_CAT(a, b) OSTREL_TOOL_CAT2(a, b)
+#define OSTREL_TOOL_COMMANDS(adder) \
+  static const ::tool::Registration OSTREL_TOOL_CAT(toolRegistration_, __LINE__)(adder)
