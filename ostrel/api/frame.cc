@@ -7,6 +7,7 @@
 #include "ostrel/api/middleware/kxNaming_Client.h"
 #include "ostrel/api/middleware/kxTarn_API.h"
 #include "ostrel/api/ostrel.h"
+#include "ostrel/connection/connector.h"
 
 namespace {
 std::atomic<bool> exited{false};
@@ -16,6 +17,7 @@ void OstrelOrigin::BuildOstrel() {}
 
 void OstrelOrigin::ExitOstrel() {
   if (exited.exchange(true)) return;
+  TarnConnector::instance()->stop();
   kxNaming_Client::ExitInstance();
   ACE::fini();
 }

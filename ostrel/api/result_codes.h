@@ -6,6 +6,7 @@ namespace OstrelCode {
 
 constexpr int kOk = 0;
 constexpr int kNoState = -1;            // the server has no recorded connection state
+constexpr int kNoTimeOutReference = -1; // no reference with a longer call time-out could be made
 constexpr int kPathNotLocated = -2;     // a record field could not be located
 constexpr int kNoReference = 99;        // no remote service reference for the server and position
 constexpr int kContenderCallFailed = 100;

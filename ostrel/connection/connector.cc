@@ -1,0 +1,265 @@
+#include "ostrel/connection/connector.h"
+
+#include <algorithm>
+#include <new>
+
+#include <ace/Guard_T.h>
+#include <boost/bind/bind.hpp>
+
+#include "ostrel/api/middleware/kxNaming_Client.h"
+#include "ostrel/api/middleware/kxReferenceContainer.h"
+#include "ostrel/api/middleware/kxTarn_API.h"
+#include "ostrel/api/ostrel.h"
+#include "ostrel/connection/call_frame.h"
+#include "ostrel/connection/status_listener.h"
+#include "ostrel/platform/clock.h"
+
+namespace {
+
+using ListenerGuard = ACE_Guard<ACE_Recursive_Thread_Mutex>;
+using ReadGuard = ACE_Read_Guard<ACE_RW_Mutex>;
+using WriteGuard = ACE_Write_Guard<ACE_RW_Mutex>;
+using PositionGuard = ACE_Guard<ACE_Thread_Mutex>;
+
+// Set once the monitor thread has been stopped for good (ExitOstrel). A connector made after
+// that, for instance by a late call once ACE has ended and destroyed the first one, starts no
+// thread and registers nothing with the naming client, which has ended too.
+std::atomic<bool> monitorRetired{false};
+
+// connect() and disconnect() name a null server after the server at "own", or leave it empty.
+std::string nameOrOwn(const char* server) {
+  if (server != nullptr) return server;
+  return ostrel::ownServerName().value_or(std::string());
+}
+
+}  // namespace
+
+TarnConnector* TarnConnector::instance() {
+  TarnConnector* connector = ACE_Singleton<TarnConnector, ACE_Recursive_Thread_Mutex>::instance();
+  if (connector == nullptr) throw std::bad_alloc();
+  return connector;
+}
+
+TarnConnector::TarnConnector() {
+  if (monitorRetired.load()) {
+    stopFlag_ = 1;
+    return;
+  }
+  activate(THR_NEW_LWP | THR_JOINABLE, 1);
+  namingConnection_ = kxNaming_Client::GetInstance()->registerConnectionSlot(
+      boost::bind(&TarnConnector::onServerConnection, this, boost::placeholders::_1,
+                  boost::placeholders::_2));
+}
+
+TarnConnector::~TarnConnector() {
+  // The naming client may outlive this object; its thread must not call into freed memory.
+  namingConnection_.disconnect();
+  stopFlag_ = 1;
+  wait();
+}
+
+int TarnConnector::connect(const char* server) {
+  const int result = kx_tarn_connect(server);
+  const std::string name = nameOrOwn(server);
+  if (name.empty()) return OstrelCode::kNoServerName;
+
+  bool known = false;
+  int previous = OstrelCode::kNoState;
+  {
+    ReadGuard guard(stateLock_);
+    if (!guard.locked()) return OstrelCode::kNoState;
+    auto it = connectStates_.find(name);
+    if (it != connectStates_.end()) {
+      known = true;
+      previous = it->second;
+    }
+  }
+
+  std::string oldActive;
+  if (known) {
+    ListenerGuard guard(listenerLock_);
+    if (!guard.locked()) return OstrelCode::kOk;
+    oldActive = activeServers_[name];
+  } else {
+    // Asked before stateLock_ is taken: the naming client calls back into onServerConnection from
+    // its own thread, so asking it while holding the write side could deadlock.
+    const char* active = Ostrel::activeServer(name.c_str());
+    const std::string activeText = active != nullptr ? active : "";
+    {
+      WriteGuard guard(stateLock_);
+      if (!guard.locked()) return OstrelCode::kNoState;
+      connectStates_.insert({name, result});
+    }
+    if (active != nullptr) {
+      ListenerGuard guard(listenerLock_);
+      if (!guard.locked()) return OstrelCode::kOk;
+      activeServers_.insert({name, activeText});
+    }
+  }
+
+  bool changed = false;
+  {
+    ListenerGuard guard(listenerLock_);
+    if (!guard.locked()) return OstrelCode::kOk;
+    // Compare with what listeners last heard rather than with the recorded state alone: the
+    // naming client may already have recorded a server's return (or loss), and listeners would
+    // otherwise never hear of it.
+    int heard = previous;
+    if (known) {
+      auto it = announced_.find(name);
+      if (it != announced_.end()) heard = it->second;
+    }
+    changed = heard != result;
+    if (changed) notifyAll(name, result == OstrelCode::kOk);
+    announced_[name] = result;
+  }
+
+  if (!changed) {
+    const char* active = Ostrel::activeServer(name.c_str());
+    if (active != nullptr) {
+      ListenerGuard guard(listenerLock_);
+      if (!guard.locked()) return OstrelCode::kOk;
+      if (oldActive != active) notifyAll(name, active[0] != '\0');
+      activeServers_[name] = active;
+    }
+  }
+
+  {
+    WriteGuard guard(stateLock_);
+    if (!guard.locked()) return OstrelCode::kNoState;
+    connectStates_[name] = result;
+  }
+  return result;
+}
+
+void TarnConnector::disconnect(const char* server) {
+  const std::string name = nameOrOwn(server);
+  if (name.empty()) return;
+  ListenerGuard guard(listenerLock_);
+  if (!guard.locked()) return;
+  {
+    WriteGuard stateGuard(stateLock_);
+    if (!stateGuard.locked()) return;
+    connectStates_.clear();
+  }
+  announced_.clear();
+  notifyAll(name, false);
+}
+
+int TarnConnector::connectState(const char* server) {
+  std::string name;
+  if (server == nullptr) {
+    auto own = ostrel::ownServerName();
+    if (!own) return OstrelCode::kNoServerName;
+    name = std::move(*own);
+  } else if (server[0] == '\0') {
+    name = ostrel::ownServerName().value_or(std::string());
+  } else {
+    name = server;
+  }
+  ReadGuard guard(stateLock_);
+  if (!guard.locked()) return OstrelCode::kNoState;
+  auto it = connectStates_.find(name);
+  return it != connectStates_.end() ? it->second : OstrelCode::kNoState;
+}
+
+const char* TarnConnector::defaultPosition(const char* server) {
+  PositionGuard guard(positionLock_);
+  const std::string*& text = defaultPositions_[server != nullptr ? server : ""];
+  if (text == nullptr) text = &*positionTexts_.emplace().first;
+  return text->c_str();
+}
+
+std::string TarnConnector::defaultPositionCopy(const char* server) {
+  PositionGuard guard(positionLock_);
+  auto it = defaultPositions_.find(server != nullptr ? server : "");
+  return it != defaultPositions_.end() ? *it->second : std::string();
+}
+
+void TarnConnector::setDefaultPosition(const char* server, const char* position) {
+  PositionGuard guard(positionLock_);
+  const std::string* text = &*positionTexts_.emplace(position != nullptr ? position : "").first;
+  defaultPositions_[server != nullptr ? server : ""] = text;
+}
+
+void TarnConnector::installListener(BrennicStatusListenerBase& listener) {
+  ListenerGuard guard(listenerLock_);
+  if (!guard.locked()) return;
+  listeners_.push_back(&listener);
+}
+
+void TarnConnector::removeListener(BrennicStatusListenerBase& listener) {
+  ListenerGuard guard(listenerLock_);
+  if (!guard.locked()) return;
+  auto it = std::find(listeners_.begin(), listeners_.end(), &listener);
+  if (it != listeners_.end()) listeners_.erase(it);
+}
+
+void TarnConnector::onServerConnection(std::string server, bool isConnected) {
+  {
+    WriteGuard guard(stateLock_);
+    if (!guard.locked()) return;
+    connectStates_[server] = isConnected ? OstrelCode::kOk : OstrelCode::kNoState;
+  }
+  if (!isConnected) kxReferenceContainer::instance()->releaseAllReference(server.c_str());
+}
+
+void TarnConnector::stop() {
+  monitorRetired.store(true);
+  stopFlag_ = 1;
+  wait();
+}
+
+std::vector<std::string> TarnConnector::knownServers() {
+  std::vector<std::string> names;
+  ReadGuard guard(stateLock_);
+  if (!guard.locked()) return names;
+  names.reserve(connectStates_.size());
+  for (const auto& entry : connectStates_) names.push_back(entry.first);
+  return names;
+}
+
+int TarnConnector::svc() {
+  while (stopFlag_ == 0) {
+    const std::int32_t now = ostrel::platform::nowSeconds32();
+    // In 64 bits, so that a clock near the top of the 32-bit range cannot overflow the sum.
+    if (static_cast<std::int64_t>(now) > static_cast<std::int64_t>(lastScan_) + kScanSeconds) {
+      lastScan_ = now;
+      std::vector<std::string> names;
+      {
+        ReadGuard guard(stateLock_);
+        if (!guard.locked()) return -1;
+        for (const auto& entry : connectStates_) names.push_back(entry.first);
+      }
+      for (const std::string& name : names) {
+        if (stopFlag_ != 0) break;
+        connect(name.c_str());
+      }
+    }
+    ostrel::platform::sleepMilliseconds(static_cast<int>(scanPeriod_.msec()));
+  }
+  return 0;
+}
+
+// REQUIRES: listenerLock_ held.
+void TarnConnector::notifyAll(const std::string& name, bool connected) {
+  // Index, not iterator: a listener may install or remove listeners during the pass.
+  for (std::size_t i = 0; i < listeners_.size(); ++i) {
+    if (connected) {
+      listeners_[i]->onConnected(name.c_str());
+    } else {
+      listeners_[i]->onDisconnected(name.c_str());
+    }
+  }
+}
+
+int OstrelOrigin::ConnectTarn(const char* server) { return TarnConnector::instance()->connect(server); }
+
+void OstrelOrigin::DisConnectTarn(const char* server) { TarnConnector::instance()->disconnect(server); }
+
+int OstrelOrigin::IsConnect(const char* server) { return TarnConnector::instance()->connectState(server); }
+
+int OstrelOrigin::DivertReleam(const char* server, const char* position) {
+  TarnConnector::instance()->setDefaultPosition(server, position);
+  return OstrelCode::kOk;
+}
