@@ -8,12 +8,15 @@
 #include "ostrel/api/middleware/kxTarn_API.h"
 #include "ostrel/api/ostrel.h"
 #include "ostrel/connection/connector.h"
+#include "ostrel/data/type_mgr.h"
 
 namespace {
 std::atomic<bool> exited{false};
 }
 
-void OstrelOrigin::BuildOstrel() {}
+void OstrelOrigin::BuildOstrel() {
+  if (TarnTypeMgr* types = TarnTypeMgr::GetInstance()) types->BuildTarnDataType();
+}
 
 void OstrelOrigin::ExitOstrel() {
   if (exited.exchange(true)) return;

@@ -24,6 +24,13 @@ constexpr int kFieldNotFound = 4000;
 constexpr int kRecordNotTyped = 4001;
 constexpr int kBadPath = 4002;
 constexpr int kNoContenderServer = 4003;
+// Record field access (BrennicData). 4000-4002 are the same values as kFieldNotFound,
+// kRecordNotTyped and kBadPath above, named for what they mean.
+constexpr int kRecordWithoutType = 4000;  // the record has no type, or CastType found none
+constexpr int kValueTooSmall = 4001;      // DeepCopy: this record's block is smaller than the value
+constexpr int kElementNotFound = 4002;    // a path names an element the type does not have
+// A path goes through or ends on an element whose type was unknown when it was defined.
+constexpr int kUntypedElement = 4004;
 // A count argument below zero (refused before anything is sent).
 constexpr int kNegativeCount = 3015;
 

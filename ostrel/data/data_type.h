@@ -1,0 +1,69 @@
+// TarnDataType and DataVariable: the byte layout of one middleware data type.
+//
+// A type has a name, a size in bytes and named elements; each element (DataVariable) gives its
+// own type, its byte offset inside the parent and its number of array items, and occupies
+// count x type->size bytes from its offset. A type without elements is a base type. Texts are
+// elements of type "char" or "wchar" with more than one item, stored inline.
+//
+// Types are created and owned by the type manager (type_mgr.h), which writes their element
+// tables only while it builds, under its lock; afterwards they are only read, from any thread.
+// A type takes no lock of its own; the cache (getCache/setCache) is unguarded and callers that
+// share it across threads serialise those calls. Names are compared byte for byte.
+#pragma once
+
+#include <map>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "ostrel/api/export.h"
+
+class TarnDataType;
+
+// One element of a type. Owned by the type that holds it.
+struct OSTREL_EXPORT DataVariable {
+  TarnDataType* type = nullptr;  // not owned; null when no type of that name existed
+  std::string name;
+  unsigned short offset = 0;     // byte offset of the first item inside the parent
+  unsigned short count = 0;      // number of items; 1 for a scalar
+};
+
+class OSTREL_EXPORT TarnDataType {
+ public:
+  using ElementList = std::vector<std::pair<std::string, DataVariable*>>;
+
+  TarnDataType(const char* name, unsigned short size);
+  // Deletes every element.
+  virtual ~TarnDataType();
+  TarnDataType(const TarnDataType&) = delete;
+  TarnDataType& operator=(const TarnDataType&) = delete;
+
+  // The name's characters, valid while the type lives.
+  const char* GetTypeName() const { return name_.c_str(); }
+  unsigned short GetTypeSize() const { return size_; }
+
+  // The element whose name equals `name` exactly, or null. No path syntax is interpreted.
+  DataVariable* GetElement(const char* name) const;
+  DataVariable* GetElement(std::string_view name) const;
+  // The elements in the order of their first PushElement.
+  const ElementList& GetAllElement() const { return elementOrder_; }
+
+  // Takes ownership of `var`. The first element of a name wins: when `name` is already
+  // present, `var` is deleted at once and nothing changes.
+  void PushElement(const char* name, DataVariable* var);
+
+  bool getCache(const char* key, int& first, int& second) const;
+  void setCache(const char* key, int first, int second);
+
+  // Set by the type manager during a full build for a type whose elements are not to be
+  // fetched again; never cleared.
+  int loaded = 0;
+
+ private:
+  std::string name_;
+  unsigned short size_;
+  std::map<std::string, DataVariable*, std::less<>> elements_;  // owns the elements
+  ElementList elementOrder_;                                     // same pointers, not owning
+  std::map<std::string, std::pair<int, int>, std::less<>> cache_;
+};

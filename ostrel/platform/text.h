@@ -1,0 +1,40 @@
+// Text conversion: the platform's wide text, 16-bit UTF-16 units and the "ANSI code page".
+//
+// wchar_t is 16-bit UTF-16 on Windows and 32-bit UTF-32 on POSIX; inside a record a `wchar` item
+// is always one UTF-16 unit, stored little-endian. The ANSI code page is the process's code
+// page on Windows (GetACP) and UTF-8 everywhere else. Malformed input (a lone surrogate, an
+// invalid UTF-8 sequence, a code point beyond U+10FFFF) becomes U+FFFD; nothing here throws
+// except std::bad_alloc from the std::string forms.
+//
+// All functions may be called from any thread; none keeps state. Functions that write into a
+// caller's buffer never write more than the capacity they are given.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace ostrel {
+namespace platform {
+
+// Writes `text` as UTF-16 units, little-endian, including the terminating NUL unit, into
+// `out`, stopping after `outBytes` bytes (a unit cut by the limit keeps its first byte).
+// Returns the number of bytes written. A null `text` writes nothing. Does not allocate.
+std::size_t writeUtf16Le(const wchar_t* text, char* out, std::size_t outBytes);
+
+// The number of UTF-16 units of `text`, without the terminating NUL.
+std::size_t utf16Length(const wchar_t* text);
+
+// Converts `count` UTF-16 units (read little-endian from `bytes`) to the platform's wide text;
+// stops early at a NUL unit.
+std::wstring utf16LeToWide(const char* bytes, std::size_t count);
+
+// Converts ANSI-code-page text to the platform's wide text, writing at most `capacity` wide
+// characters into `out` including a terminating NUL (the text is cut to fit). Returns the
+// number of characters written without the NUL. `capacity` 0 writes nothing.
+std::size_t ansiToWide(const char* text, wchar_t* out, std::size_t capacity);
+
+std::wstring ansiToWide(const std::string& text);
+std::string wideToAnsi(const std::wstring& text);
+
+}  // namespace platform
+}  // namespace ostrel
