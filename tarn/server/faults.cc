@@ -10,7 +10,7 @@ void FaultBook::plan(const kxTarn::FaultPlan& p) {
   Planned& planned = plans_[std::string(p.operation)];
   planned.mode = p.mode;
   planned.count = p.count;
-  planned.exception = std::string(p.exception);
+  planned.exception = std::string(p.exceptionName);
   planned.code = p.code;
   planned.stallMs = p.stallMs;
   if (planned.count <= 0) plans_.erase(std::string(p.operation));

@@ -28,6 +28,17 @@ struct Registration {
   explicit Registration(Adder adder);
 };
 
+// A step of `ostrel demo`: steps run in ascending order; a step returns false when it failed.
+struct DemoStep {
+  int order;
+  std::string title;
+  std::function<bool(Tool&)> run;
+};
+struct DemoRegistration {
+  explicit DemoRegistration(DemoStep step);
+};
+const std::vector<DemoStep>& demoSteps();
+
 // Parses and runs one command line (without the program name); returns the exit status.
 int run(const std::vector<std::string>& args, Tool& tool);
 
@@ -43,3 +54,5 @@ std::string codeText(int code);
 #define OSTREL_TOOL_CAT(a, b) OSTREL_TOOL_CAT2(a, b)
 #define OSTREL_TOOL_COMMANDS(adder) \
   static const ::tool::Registration OSTREL_TOOL_CAT(toolRegistration_, __LINE__)(adder)
+#define OSTREL_TOOL_DEMO(order, title, fn) \
+  static const ::tool::DemoRegistration OSTREL_TOOL_CAT(demoRegistration_, __LINE__)({order, title, fn})

@@ -1,0 +1,41 @@
+# Installation: libostrel, libkxtarn, tarnd, the ostrel tool, the public headers under
+# include/ostrel/, a CMake package (find_package(Ostrel) → Ostrel::ostrel) and a pkg-config file.
+include(CMakePackageConfigHelpers)
+
+install(TARGETS ostrel kxtarn EXPORT OstrelTargets
+        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+        RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS tarnd ostrel_tool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+
+# The public headers, listed one by one: what an application may include.
+set(OSTREL_PUBLIC_HEADERS
+  ostrel/api/export.h
+  ostrel/api/name_lists.h
+  ostrel/api/ostrel.h
+  ostrel/api/operations.def
+  ostrel/api/result_codes.h
+  ostrel/api/middleware/kxNaming_Client.h
+  ostrel/api/middleware/kxReferenceContainer.h
+  ostrel/api/middleware/kxServerInfoXmlImpl.h
+  ostrel/api/middleware/kxTarn.h
+  ostrel/api/middleware/kxTarn_API.h
+  ostrel/api/middleware/Scribe80.h
+  ostrel/api/middleware/Scriptel.h
+  ${OSTREL_EXTRA_PUBLIC_HEADERS}
+)
+foreach(header ${OSTREL_PUBLIC_HEADERS})
+  get_filename_component(dir ${header} DIRECTORY)
+  install(FILES ${PROJECT_SOURCE_DIR}/${header} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/${dir})
+endforeach()
+install(FILES ${TARN_GENERATED_DIR}/tarn.hh DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/ostrel/api/middleware)
+
+install(EXPORT OstrelTargets NAMESPACE Ostrel:: DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/Ostrel)
+configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/OstrelConfig.cmake.in
+  ${PROJECT_BINARY_DIR}/OstrelConfig.cmake INSTALL_DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/Ostrel)
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/OstrelConfigVersion.cmake COMPATIBILITY SameMajorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/OstrelConfig.cmake ${PROJECT_BINARY_DIR}/OstrelConfigVersion.cmake
+        DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/Ostrel)
+
+configure_file(${PROJECT_SOURCE_DIR}/cmake/ostrel.pc.in ${PROJECT_BINARY_DIR}/ostrel.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/ostrel.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

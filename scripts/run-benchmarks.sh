@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Runs every benchmark of a build folder, one after the other, and prints their tables.
+set -euo pipefail
+build=${1:-build}
+for bench in "$build"/bench/*_bench; do
+  [ -x "$bench" ] || continue
+  echo "== $(basename "$bench")"
+  "$bench" --benchmark_min_time=0.2 2>/dev/null
+done

@@ -1,0 +1,78 @@
+// The text table of result codes: the middleware's own and every code the client library
+// produces, so that one function answers for any code an application sees.
+#include <cstdio>
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "ostrel/api/middleware/kxTarn_API.h"
+#include "tarn/client/codes.h"
+
+namespace {
+
+const std::map<int, const wchar_t*>& texts() {
+  static const std::map<int, const wchar_t*> table = {
+      {0, L"success"},
+      {-1, L"the server has no recorded connection state"},
+      {-2, L"the record field could not be located"},
+      {99, L"no remote service reference could be obtained for the server and position"},
+      {100, L"the contender listing call raised an exception"},
+      {103, L"the partial batch write raised an exception"},
+      {104, L"the type read or query raised an exception"},
+      {123, L"the remote call raised an exception"},
+      {137, L"the master switch call raised an exception"},
+      {142, L"a CORBA system exception while the creation batch was built or sent"},
+      {2001, L"no such server in the settings"},
+      {2002, L"the server does not answer"},
+      {2003, L"no such data point, port or event box"},
+      {2004, L"the receive connection was refused for a passing reason; try again"},
+      {2005, L"an object of that name exists already"},
+      {2006, L"the value's size differs from its type's size"},
+      {2007, L"unknown data type"},
+      {2008, L"nothing was received before the wait ended"},
+      {2009, L"the settings file cannot be written"},
+      {2010, L"a null or malformed argument"},
+      {2011, L"no such connection handle"},
+      {2012, L"an event's size differs from its type's size"},
+      {2013, L"no such snapshot"},
+      {2014, L"the file cannot be read or written"},
+      {2015, L"the server is not connected"},
+      {2016, L"the remote call raised an exception"},
+      {2017, L"the buffer is too small for the value"},
+      {2018, L"the event box does not take that event code"},
+      {2019, L"the event box is full"},
+      {2020, L"no server was named and none holds position \"own\""},
+      {2021, L"no such field in the data type"},
+      {2030, L"this server does not offer the operation"},
+      {2040, L"the script interpreter was given nothing to run"},
+      {2041, L"the script has a line that cannot be read"},
+      {2042, L"no script is running"},
+      {2043, L"the script was stopped"},
+      {3000, L"no server name was given and the middleware names no default server"},
+      {3007, L"the array index is out of range"},
+      {3014, L"the record is not valid"},
+      {3015, L"a count below zero"},
+      {4000, L"no such field in the record's data type"},
+      {4001, L"the record has no data type"},
+      {4002, L"the field path is malformed"},
+      {4003, L"no server name was given and the middleware names no default server"},
+  };
+  return table;
+}
+
+}  // namespace
+
+const wchar_t* get_error_string(int code) {
+  const auto& table = texts();
+  auto it = table.find(code);
+  if (it != table.end()) return it->second;
+  // Unknown codes get a text of their own that stays valid for the life of the process.
+  static std::mutex mutex;
+  static std::map<int, std::wstring> unknown;
+  std::lock_guard<std::mutex> hold(mutex);
+  std::wstring& text = unknown[code];
+  if (text.empty()) text = L"unknown result code " + std::to_wstring(code);
+  return text.c_str();
+}
+
+void kx_free_buffer(char* buffer) { ::operator delete(buffer); }

@@ -1,0 +1,33 @@
+// Result codes of the middleware (2000-2999), one text each in codes.cc. The codes 2012 and
+// 2015 are the client library's own and are not used here.
+#pragma once
+
+namespace tarn {
+
+constexpr int kOk = 0;
+constexpr int kUnknownServer = 2001;        // no such server in the settings
+constexpr int kServerNotAnswering = 2002;   // the server did not answer
+constexpr int kNoSuchObject = 2003;         // no data point, port or event box of that name
+constexpr int kReceiveRefused = 2004;       // receive connection refused for a passing reason; retry
+constexpr int kAlreadyExists = 2005;
+constexpr int kSizeMismatch = 2006;         // a value's size differs from its type's size
+constexpr int kUnknownType = 2007;
+constexpr int kNothingReceived = 2008;      // the wait ended with nothing to receive
+constexpr int kSettingsNotWritable = 2009;
+constexpr int kBadArgument = 2010;          // a null or malformed argument
+constexpr int kBadHandle = 2011;
+constexpr int kNoSuchSnapshot = 2013;
+constexpr int kFileError = 2014;
+constexpr int kRemoteFailure = 2016;        // the remote call raised an exception
+constexpr int kBufferTooSmall = 2017;
+constexpr int kEventCodeRefused = 2018;     // the box does not take that event code
+constexpr int kBoxFull = 2019;
+constexpr int kNoServerNamed = 2020;        // no server given and none at position "own"
+constexpr int kNoSuchField = 2021;
+constexpr int kNotSupported = 2030;         // this server does not offer the operation
+constexpr int kScriptNothingToRun = 2040;
+constexpr int kScriptBadLine = 2041;
+constexpr int kScriptNotRunning = 2042;
+constexpr int kScriptStopped = 2043;
+
+}  // namespace tarn

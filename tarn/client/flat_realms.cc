@@ -1,0 +1,73 @@
+// The flat client API: realms, channels and connections.
+#include <cstring>
+
+#include "ostrel/api/middleware/kxTarn_API.h"
+#include "tarn/client/remote_call.h"
+
+using namespace tarn;
+
+int kx_releam_seq(ObjectNames* names, const char* server) {
+  if (!names) return kBadArgument;
+  kxTarn::kxTarnServiceManager_var manager = kxReferenceContainer::instance()->GetServiceRefrence(server);
+  if (CORBA::is_nil(manager)) return server && *server ? kServerNotAnswering : kNoServerNamed;
+  try {
+    kxTarn::STRING_LIST_var realms = manager->realm_names();
+    fillNames(names, realms.in());
+    return kOk;
+  } catch (...) {
+    return kRemoteFailure;
+  }
+}
+
+namespace {
+
+template <typename Call>
+int callPorts(const char* server, const char* position, Call call) {
+  kxReferenceContainer* container = kxReferenceContainer::instance();
+  kxTarn::Port_Factory_var service = container->GetPortReferenceWithServerName(server, position);
+  if (CORBA::is_nil(service)) return server && *server ? kServerNotAnswering : kNoServerNamed;
+  try {
+    return call(service.in());
+  } catch (...) {
+    container->ReleasePortReference(server, position);
+    return kRemoteFailure;
+  }
+}
+
+}  // namespace
+
+int kx_com_chennal_seq(ObjectNames* names, const char* server, const char* position) {
+  if (!names) return kBadArgument;
+  return callPorts(server, position, [&](kxTarn::Port_Factory_ptr service) {
+    kxTarn::STRING_LIST_var channels;
+    const int rc = service->channel_names(channels.out());
+    if (rc == kOk) fillNames(names, channels.in());
+    return rc;
+  });
+}
+
+int kx_get_connection_info(ConnectionSequence* connections, const char* server, const char* position) {
+  if (!connections) return kBadArgument;
+  return callPorts(server, position, [&](kxTarn::Port_Factory_ptr service) {
+    kxTarn::ConnectionInfoSeq_var infos;
+    const int rc = service->connections(infos.out());
+    if (rc != kOk) return rc;
+    connections->count = static_cast<int>(infos->length());
+    connections->items = new ConnectionEntry[infos->length()];
+    for (CORBA::ULong i = 0; i < infos->length(); ++i) {
+      ConnectionEntry& entry = connections->items[i];
+      entry.handle = infos[i].handle;
+      entry.direction = infos[i].direction;
+      std::strncpy(entry.portName, infos[i].portName.in(), sizeof entry.portName - 1);
+      entry.portName[sizeof entry.portName - 1] = '\0';
+    }
+    return kOk;
+  });
+}
+
+void kx_destory_connection_seq(ConnectionSequence* connections) {
+  if (!connections) return;
+  delete[] connections->items;
+  connections->items = nullptr;
+  connections->count = 0;
+}

@@ -1,0 +1,71 @@
+#include "tarn/client/orb.h"
+
+#include <mutex>
+
+namespace tarn {
+namespace {
+
+std::mutex orbMutex;
+CORBA::ORB_var theOrb;                    // GUARDED_BY(orbMutex)
+PortableServer::POA_var theInsPoa;        // GUARDED_BY(orbMutex)
+bool stopped = false;                     // GUARDED_BY(orbMutex)
+
+}  // namespace
+
+CORBA::ORB_ptr startOrb(const std::string& endpoint) {
+  std::lock_guard<std::mutex> hold(orbMutex);
+  if (!CORBA::is_nil(theOrb)) return theOrb.in();
+  if (stopped) throw CORBA::BAD_INV_ORDER(0, CORBA::COMPLETED_NO);
+  const std::string point = endpoint.empty() ? "giop:tcp:127.0.0.1:" : endpoint;
+  const std::string maxMessage = std::to_string(kMaxMessageBytes);
+  const char* options[][2] = {
+      {"endPoint", point.c_str()},
+      {"giopMaxMsgSize", maxMessage.c_str()},
+      {"maxGIOPConnectionPerServer", "16"},
+      {"clientCallTimeOutPeriod", "0"},
+      {"supportBootstrapAgent", "0"},
+      {nullptr, nullptr}};
+  int argc = 0;
+  char* argv[] = {nullptr};
+  theOrb = CORBA::ORB_init(argc, argv, "omniORB4", options);
+  CORBA::Object_var poaObject = theOrb->resolve_initial_references("omniINSPOA");
+  theInsPoa = PortableServer::POA::_narrow(poaObject);
+  theInsPoa->the_POAManager()->activate();
+  CORBA::Object_var rootObject = theOrb->resolve_initial_references("RootPOA");
+  PortableServer::POA_var root = PortableServer::POA::_narrow(rootObject);
+  root->the_POAManager()->activate();
+  return theOrb.in();
+}
+
+CORBA::ORB_ptr orb() { return startOrb(); }
+
+PortableServer::POA_ptr insPoa() {
+  startOrb();
+  std::lock_guard<std::mutex> hold(orbMutex);
+  return theInsPoa.in();
+}
+
+void stopOrb() {
+  CORBA::ORB_var dying;
+  {
+    std::lock_guard<std::mutex> hold(orbMutex);
+    if (stopped || CORBA::is_nil(theOrb)) {
+      stopped = true;
+      return;
+    }
+    stopped = true;
+    dying = theOrb._retn();
+    theInsPoa = PortableServer::POA::_nil();
+  }
+  try {
+    dying->destroy();
+  } catch (const CORBA::Exception&) {
+  }
+}
+
+bool orbStopped() {
+  std::lock_guard<std::mutex> hold(orbMutex);
+  return stopped;
+}
+
+}  // namespace tarn

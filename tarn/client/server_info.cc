@@ -1,0 +1,37 @@
+// The settings store: replaces one server record of the settings file.
+#include "ostrel/api/middleware/kxServerInfoXmlImpl.h"
+
+#include <cstring>
+
+#include "tarn/client/codes.h"
+#include "tarn/client/settings.h"
+
+namespace {
+
+// A fixed field may lack its terminating NUL; never read past it.
+std::string field(const char* text, size_t capacity) { return std::string(text, strnlen(text, capacity)); }
+
+}  // namespace
+
+int kxServerInfoXmlImpl::SetServerInfo(const char* key, const _ServerInfoData& info) {
+  if (!key) return tarn::kBadArgument;
+  const std::string path = tarn::settingsPath();
+  if (path.empty()) return tarn::kSettingsNotWritable;
+  std::string error;
+  std::vector<tarn::ServerSetting> servers = tarn::readSettings(&error);
+  if (!error.empty()) servers.clear();  // an unreadable file is replaced, not merged
+
+  tarn::ServerSetting record;
+  record.name = field(info.serverName, sizeof info.serverName);
+  record.position = key;
+  const std::string first = field(info.firstAddress, sizeof info.firstAddress);
+  const std::string second = field(info.secondAddress, sizeof info.secondAddress);
+  if (!first.empty()) record.addresses.push_back(first);
+  if (!second.empty()) record.addresses.push_back(second);
+
+  std::vector<tarn::ServerSetting> kept;
+  for (const tarn::ServerSetting& server : servers)
+    if (server.position != record.position && server.name != record.name) kept.push_back(server);
+  kept.insert(kept.begin(), record);
+  return tarn::writeSettings(path, kept);
+}

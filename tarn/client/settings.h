@@ -1,0 +1,35 @@
+// The middleware's settings file: which servers this host knows, the position each holds from
+// here, and their addresses.
+//
+//   <tarn>
+//     <server name="plant" position="own" first="127.0.0.1:7001" second="127.0.0.1:7002"/>
+//     <server name="local" position="others" embedded="true"/>
+//   </tarn>
+//
+// The file's path comes from the environment variable TARN_SETTINGS. Without it (or when the
+// file does not exist) the host knows one server, "local", at "own", served inside the calling
+// process. Writes replace the file atomically: a temporary file beside it is written, flushed
+// and renamed over it, so a reader or a crash never sees half a file.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace tarn {
+
+struct ServerSetting {
+  std::string name;
+  std::string position;                 // "own", "parent", "child", "others"
+  std::vector<std::string> addresses;   // "host:port": first, then second
+  bool embedded = false;                // served inside this process
+};
+
+// The path of the settings file, or empty when TARN_SETTINGS is not set.
+std::string settingsPath();
+// Reads the settings; the embedded default when there is no file. A file that cannot be
+// parsed gives the embedded default too and `error` says why.
+std::vector<ServerSetting> readSettings(std::string* error = nullptr);
+// Writes `servers` to `path` atomically. 0 on success, else a middleware code.
+int writeSettings(const std::string& path, const std::vector<ServerSetting>& servers);
+
+}  // namespace tarn

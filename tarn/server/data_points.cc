@@ -1,0 +1,270 @@
+#include "tarn/server/data_points.h"
+
+#include <cstring>
+
+#include "tarn/client/codes.h"
+#include "tarn/server/host.h"
+#include "tarn/server/type_service.h"
+
+namespace tarn {
+namespace {
+
+kxTarn::DATA_BUFFER toBuffer(const std::vector<unsigned char>& bytes) {
+  kxTarn::DATA_BUFFER buffer;
+  buffer.length(static_cast<CORBA::ULong>(bytes.size()));
+  if (!bytes.empty()) std::memcpy(buffer.get_buffer(), bytes.data(), bytes.size());
+  return buffer;
+}
+
+std::vector<unsigned char> fromBuffer(const kxTarn::DATA_BUFFER& buffer) {
+  const CORBA::Octet* bytes = buffer.get_buffer();
+  return std::vector<unsigned char>(bytes, bytes + buffer.length());
+}
+
+void fill(kxTarn::STRING_LIST& list, const std::vector<std::string>& names) {
+  list.length(static_cast<CORBA::ULong>(names.size()));
+  for (CORBA::ULong i = 0; i < list.length(); ++i) list[i] = names[i].c_str();
+}
+
+}  // namespace
+
+int DataPointService::typeSize(const std::string& type) const { return host_.types().typeSize(type); }
+
+int DataPointService::create(PointTable& table, const char* name, const char* type,
+                             const kxTarn::DATA_BUFFER* value) {
+  if (!name || !*name || !type) return kBadArgument;
+  const int size = typeSize(type);
+  if (size < 0) return kUnknownType;
+  if (value && value->length() != static_cast<CORBA::ULong>(size)) return kSizeMismatch;
+  if (table.points.count(name)) return kAlreadyExists;
+  Point point;
+  point.type = type;
+  point.value = value ? fromBuffer(*value) : std::vector<unsigned char>(size, 0);
+  point.written = value != nullptr;
+  table.points.emplace(name, std::move(point));
+  return kOk;
+}
+
+CORBA::Long DataPointService::create_points(const kxTarn::CreationParameterSeq& points) {
+  TARN_FAULT_POINT(host_.faults(), "create_points");
+  PointTable& table = realm_->points;
+  std::lock_guard<std::mutex> hold(table.mutex);
+  // The batch is checked whole first, so a refused batch creates nothing.
+  for (CORBA::ULong i = 0; i < points.length(); ++i) {
+    const char* name = points[i].name.in();
+    const int size = typeSize(points[i].typeName.in());
+    if (!name || !*name) return kBadArgument;
+    if (size < 0) return kUnknownType;
+    if (points[i].value.length() != static_cast<CORBA::ULong>(size)) return kSizeMismatch;
+    if (table.points.count(name)) return kAlreadyExists;
+    for (CORBA::ULong j = 0; j < i; ++j)
+      if (std::strcmp(points[j].name.in(), name) == 0) return kAlreadyExists;
+  }
+  for (CORBA::ULong i = 0; i < points.length(); ++i)
+    create(table, points[i].name.in(), points[i].typeName.in(), &points[i].value);
+  return kOk;
+}
+
+CORBA::Long DataPointService::get_points(const kxTarn::STRING_LIST& names, kxTarn::STRING_LIST_out foundNames,
+                                         kxTarn::STRING_LIST_out typeNames, kxTarn::DATA_BUFFER_SEQ_out values) {
+  foundNames = new kxTarn::STRING_LIST;
+  typeNames = new kxTarn::STRING_LIST;
+  values = new kxTarn::DATA_BUFFER_SEQ;
+  TARN_FAULT_POINT(host_.faults(), "get_points");
+  PointTable& table = realm_->points;
+  std::lock_guard<std::mutex> hold(table.mutex);
+  CORBA::ULong found = 0;
+  foundNames->length(names.length());
+  typeNames->length(names.length());
+  values->length(names.length());
+  int result = kOk;
+  for (CORBA::ULong i = 0; i < names.length(); ++i) {
+    auto it = table.points.find(names[i].in());
+    if (it == table.points.end()) {
+      result = kNoSuchObject;
+      continue;
+    }
+    foundNames[found] = it->first.c_str();
+    typeNames[found] = it->second.type.c_str();
+    values[found] = toBuffer(it->second.value);
+    ++found;
+  }
+  foundNames->length(found);
+  typeNames->length(found);
+  values->length(found);
+  return result;
+}
+
+CORBA::Long DataPointService::get_points_by_type(const char* typeName, kxTarn::DATA_BUFFER_SEQ_out values) {
+  values = new kxTarn::DATA_BUFFER_SEQ;
+  TARN_FAULT_POINT(host_.faults(), "get_points_by_type");
+  if (!typeName) return kBadArgument;
+  PointTable& table = realm_->points;
+  std::lock_guard<std::mutex> hold(table.mutex);
+  for (const auto& entry : table.points) {
+    if (entry.second.type != typeName) continue;
+    CORBA::ULong n = values->length();
+    values->length(n + 1);
+    values[n] = toBuffer(entry.second.value);
+  }
+  return kOk;
+}
+
+CORBA::Long DataPointService::query_points(const char* typeName, const kxTarn::DATA_BUFFER_SEQ& fieldValues,
+                                           const kxTarn::STRING_LIST& fieldNames,
+                                           kxTarn::DATA_BUFFER_SEQ_out values) {
+  values = new kxTarn::DATA_BUFFER_SEQ;
+  TARN_FAULT_POINT(host_.faults(), "query_points");
+  return kNotSupported;
+}
+
+CORBA::Long DataPointService::put_partial_point(const char* name, const kxTarn::DATA_BUFFER_SEQ& fieldValues,
+                                                const kxTarn::STRING_LIST& fieldNames) {
+  TARN_FAULT_POINT(host_.faults(), "put_partial_point");
+  return kNotSupported;
+}
+
+CORBA::Long DataPointService::put_partial_points(const kxTarn::PartialParameterSeq& points,
+                                                 CORBA::Boolean publish) {
+  TARN_FAULT_POINT(host_.faults(), "put_partial_points");
+  return kNotSupported;
+}
+
+CORBA::Long DataPointService::create_snapshot(const char* name) {
+  TARN_FAULT_POINT(host_.faults(), "create_snapshot");
+  if (!name) return kBadArgument;
+  PointTable& table = realm_->points;
+  std::lock_guard<std::mutex> hold(table.mutex);
+  table.snapshots[name] = table.points;
+  return kOk;
+}
+
+CORBA::Long DataPointService::load_snapshot(const char* name) {
+  TARN_FAULT_POINT(host_.faults(), "load_snapshot");
+  if (!name) return kBadArgument;
+  PointTable& table = realm_->points;
+  std::lock_guard<std::mutex> hold(table.mutex);
+  auto it = table.snapshots.find(name);
+  if (it == table.snapshots.end()) return kNoSuchSnapshot;
+  table.points = it->second;
+  return kOk;
+}
+
+CORBA::Long DataPointService::delete_snapshot(const char* name) {
+  TARN_FAULT_POINT(host_.faults(), "delete_snapshot");
+  if (!name) return kBadArgument;
+  PointTable& table = realm_->points;
+  std::lock_guard<std::mutex> hold(table.mutex);
+  return table.snapshots.erase(name) ? kOk : kNoSuchSnapshot;
+}
+
+kxTarn::FileHandle_ptr DataPointService::open_snapshot_file() {
+  host_.faults().enter("open_snapshot_file");
+  return kxTarn::FileHandle::_nil();
+}
+
+CORBA::Long DataPointService::create_point(const char* name, const char* typeName, CORBA::Boolean withValue,
+                                           const kxTarn::DATA_BUFFER& value) {
+  TARN_FAULT_POINT(host_.faults(), "create_point");
+  PointTable& table = realm_->points;
+  std::lock_guard<std::mutex> hold(table.mutex);
+  return create(table, name, typeName, withValue ? &value : nullptr);
+}
+
+CORBA::Long DataPointService::get_point(const char* name, CORBA::String_out typeName,
+                                        kxTarn::DATA_BUFFER_out value) {
+  typeName = CORBA::string_dup("");
+  value = new kxTarn::DATA_BUFFER;
+  TARN_FAULT_POINT(host_.faults(), "get_point");
+  if (!name) return kBadArgument;
+  PointTable& table = realm_->points;
+  std::lock_guard<std::mutex> hold(table.mutex);
+  auto it = table.points.find(name);
+  if (it == table.points.end()) return kNoSuchObject;
+  typeName = CORBA::string_dup(it->second.type.c_str());
+  *value.ptr() = toBuffer(it->second.value);
+  return kOk;
+}
+
+CORBA::Long DataPointService::set_point(const char* name, const kxTarn::DATA_BUFFER& value) {
+  TARN_FAULT_POINT(host_.faults(), "set_point");
+  if (!name) return kBadArgument;
+  PointTable& table = realm_->points;
+  std::lock_guard<std::mutex> hold(table.mutex);
+  auto it = table.points.find(name);
+  if (it == table.points.end()) return kNoSuchObject;
+  if (value.length() != it->second.value.size()) return kSizeMismatch;
+  it->second.value = fromBuffer(value);
+  it->second.written = true;
+  return kOk;
+}
+
+CORBA::Long DataPointService::remove_point(const char* name) {
+  TARN_FAULT_POINT(host_.faults(), "remove_point");
+  if (!name) return kBadArgument;
+  PointTable& table = realm_->points;
+  std::lock_guard<std::mutex> hold(table.mutex);
+  return table.points.erase(name) ? kOk : kNoSuchObject;
+}
+
+CORBA::Long DataPointService::check_null_data(kxTarn::STRING_LIST_out names) {
+  names = new kxTarn::STRING_LIST;
+  TARN_FAULT_POINT(host_.faults(), "check_null_data");
+  PointTable& table = realm_->points;
+  std::lock_guard<std::mutex> hold(table.mutex);
+  std::vector<std::string> never;
+  for (const auto& entry : table.points)
+    if (!entry.second.written) never.push_back(entry.first);
+  fill(*names.ptr(), never);
+  return kOk;
+}
+
+CORBA::Long DataPointService::get_all_point_names(kxTarn::STRING_LIST_out names) {
+  names = new kxTarn::STRING_LIST;
+  TARN_FAULT_POINT(host_.faults(), "get_all_point_names");
+  PointTable& table = realm_->points;
+  std::lock_guard<std::mutex> hold(table.mutex);
+  std::vector<std::string> all;
+  for (const auto& entry : table.points) all.push_back(entry.first);
+  fill(*names.ptr(), all);
+  return kOk;
+}
+
+CORBA::Long DataPointService::get_point_names_by_type(const char* typeName, kxTarn::STRING_LIST_out names) {
+  names = new kxTarn::STRING_LIST;
+  TARN_FAULT_POINT(host_.faults(), "get_point_names_by_type");
+  if (!typeName) return kBadArgument;
+  PointTable& table = realm_->points;
+  std::lock_guard<std::mutex> hold(table.mutex);
+  std::vector<std::string> matching;
+  for (const auto& entry : table.points)
+    if (entry.second.type == typeName) matching.push_back(entry.first);
+  fill(*names.ptr(), matching);
+  return kOk;
+}
+
+CORBA::Long DataPointService::get_point_type_names(kxTarn::STRING_LIST_out names) {
+  names = new kxTarn::STRING_LIST;
+  TARN_FAULT_POINT(host_.faults(), "get_point_type_names");
+  fill(*names.ptr(), host_.types().typeNames());
+  return kOk;
+}
+
+CORBA::Long DataPointService::make_snapshot_file(const char* file, const char* option) {
+  TARN_FAULT_POINT(host_.faults(), "make_snapshot_file");
+  return kNotSupported;
+}
+
+CORBA::Long DataPointService::load_snapshot_file(const char* file, const char* option) {
+  TARN_FAULT_POINT(host_.faults(), "load_snapshot_file");
+  return kNotSupported;
+}
+
+void DataPointService::publish_counts(CORBA::ULong& published, CORBA::ULong& unpublished) {
+  PointTable& table = realm_->points;
+  std::lock_guard<std::mutex> hold(table.mutex);
+  published = static_cast<CORBA::ULong>(table.published);
+  unpublished = static_cast<CORBA::ULong>(table.unpublished);
+}
+
+}  // namespace tarn

@@ -1,0 +1,57 @@
+// The data point service of one realm: points held by name with their type and bytes.
+//
+// A value whose size differs from its type's size is refused (kSizeMismatch), never stored.
+// Every operation starts with the server's fault plan. Thread-safe (the realm's point table
+// has its own mutex).
+#pragma once
+
+#include <memory>
+
+#include "ostrel/api/middleware/kxTarn.h"
+#include "tarn/server/realm.h"
+
+namespace tarn {
+
+class ServerHost;
+
+class DataPointService : public POA_kxTarn::DT_Point_Factory {
+ public:
+  DataPointService(ServerHost& host, std::shared_ptr<RealmState> realm) : host_(host), realm_(realm) {}
+
+  CORBA::Long create_points(const kxTarn::CreationParameterSeq& points) override;
+  CORBA::Long get_points(const kxTarn::STRING_LIST& names, kxTarn::STRING_LIST_out foundNames,
+                         kxTarn::STRING_LIST_out typeNames, kxTarn::DATA_BUFFER_SEQ_out values) override;
+  CORBA::Long get_points_by_type(const char* typeName, kxTarn::DATA_BUFFER_SEQ_out values) override;
+  CORBA::Long query_points(const char* typeName, const kxTarn::DATA_BUFFER_SEQ& fieldValues,
+                           const kxTarn::STRING_LIST& fieldNames, kxTarn::DATA_BUFFER_SEQ_out values) override;
+  CORBA::Long put_partial_point(const char* name, const kxTarn::DATA_BUFFER_SEQ& fieldValues,
+                                const kxTarn::STRING_LIST& fieldNames) override;
+  CORBA::Long put_partial_points(const kxTarn::PartialParameterSeq& points, CORBA::Boolean publish) override;
+  CORBA::Long create_snapshot(const char* name) override;
+  CORBA::Long load_snapshot(const char* name) override;
+  CORBA::Long delete_snapshot(const char* name) override;
+  kxTarn::FileHandle_ptr open_snapshot_file() override;
+
+  CORBA::Long create_point(const char* name, const char* typeName, CORBA::Boolean withValue,
+                           const kxTarn::DATA_BUFFER& value) override;
+  CORBA::Long get_point(const char* name, CORBA::String_out typeName, kxTarn::DATA_BUFFER_out value) override;
+  CORBA::Long set_point(const char* name, const kxTarn::DATA_BUFFER& value) override;
+  CORBA::Long remove_point(const char* name) override;
+  CORBA::Long check_null_data(kxTarn::STRING_LIST_out names) override;
+  CORBA::Long get_all_point_names(kxTarn::STRING_LIST_out names) override;
+  CORBA::Long get_point_names_by_type(const char* typeName, kxTarn::STRING_LIST_out names) override;
+  CORBA::Long get_point_type_names(kxTarn::STRING_LIST_out names) override;
+  CORBA::Long make_snapshot_file(const char* file, const char* option) override;
+  CORBA::Long load_snapshot_file(const char* file, const char* option) override;
+  void publish_counts(CORBA::ULong& published, CORBA::ULong& unpublished) override;
+
+ private:
+  // Size of one value of `type`, or -1 when the server does not know the type.
+  int typeSize(const std::string& type) const;
+  int create(PointTable& table, const char* name, const char* type, const kxTarn::DATA_BUFFER* value);
+
+  ServerHost& host_;
+  std::shared_ptr<RealmState> realm_;
+};
+
+}  // namespace tarn

@@ -1,0 +1,115 @@
+#include "tarn/server/host.h"
+
+#include <stdexcept>
+
+#include "tarn/client/orb.h"
+#include "tarn/server/data_points.h"
+#include "tarn/server/ports.h"
+#include "tarn/server/service_manager.h"
+#include "tarn/server/type_service.h"
+
+namespace tarn {
+
+ServerHost::ServerHost(const HostOptions& options) : options_(options) {
+  if (options_.typeFiles.empty()) options_.typeFiles = {{"", ""}};
+  for (const auto& source : options_.typeFiles) {
+    types_[source.first] = source.second.empty() ? TypeBook::fromXml(defaultTypesXml())
+                                                 : TypeBook::fromFile(source.second);
+  }
+  if (!types_.count("")) types_[""] = types_.begin()->second;
+  PortableServer::ServantBase_var manager = new ServiceManager(*this);
+  CORBA::Object_var object = activate(manager.in(), options_.managerKey);
+  {
+    std::lock_guard<std::mutex> hold(mutex_);
+    services_[options_.managerKey] = object._retn();
+  }
+  // The default realm's services exist from the start, so references to them that clients
+  // kept stay valid across a restart of the server on the same endpoint.
+  for (const char* kind : {"dtp", "port", "contender"}) CORBA::release(service(kind, ""));
+  for (const std::string& instance : typeInstances())
+    CORBA::release(service(instance.empty() ? "dt" : "dt/" + instance, ""));
+}
+
+ServerHost::~ServerHost() {
+  std::lock_guard<std::mutex> hold(mutex_);
+  if (orbStopped()) return;
+  for (const PortableServer::ObjectId_var& id : activated_) {
+    try {
+      insPoa()->deactivate_object(id.in());
+    } catch (const CORBA::Exception&) {
+    }
+  }
+}
+
+CORBA::Object_ptr ServerHost::activate(PortableServer::Servant servant, const std::string& key) {
+  PortableServer::ObjectId_var id = PortableServer::string_to_ObjectId(key.c_str());
+  PortableServer::POA_ptr poa = insPoa();
+  poa->activate_object_with_id(id.in(), servant);
+  activated_.push_back(id);
+  return poa->id_to_reference(id.in());
+}
+
+kxTarn::kxTarnServiceManager_ptr ServerHost::manager() {
+  std::lock_guard<std::mutex> hold(mutex_);
+  return kxTarn::kxTarnServiceManager::_narrow(services_[options_.managerKey]);
+}
+
+CORBA::Object_ptr ServerHost::service(const std::string& kind, const std::string& realm) {
+  const std::string prefix = options_.managerKey.substr(0, options_.managerKey.size() - std::string("ServiceManager").size());
+  const std::string key = prefix + kind + (realm.empty() ? "" : "/" + realm);
+  std::lock_guard<std::mutex> hold(mutex_);
+  auto known = services_.find(key);
+  if (known != services_.end()) return CORBA::Object::_duplicate(known->second);
+
+  PortableServer::ServantBase_var servant;
+  if (kind == "dt" || kind.compare(0, 3, "dt/") == 0) {
+    auto book = types_.find(kind == "dt" ? std::string() : kind.substr(3));
+    if (book == types_.end() || !realm.empty()) return CORBA::Object::_nil();
+    auto* service = new TypeService(book->second, faults_);
+    service->setRefuseStream(options_.refuseTypeStream);
+    servant = service;
+  } else {
+    std::shared_ptr<RealmState>& state = realms_[realm];
+    if (!state) {
+      state = std::make_shared<RealmState>();
+      state->name = realm;
+    }
+    if (kind == "dtp") {
+      servant = new DataPointService(*this, state);
+    } else if (kind == "port") {
+      servant = new PortService(*this, state);
+    } else if (kind == "contender") {
+      servant = new ContentionService(*this, state);
+    } else {
+      return CORBA::Object::_nil();
+    }
+  }
+  CORBA::Object_var object = activate(servant.in(), key);
+  services_[key] = CORBA::Object::_duplicate(object);
+  return object._retn();
+}
+
+std::vector<std::string> ServerHost::typeInstances() const {
+  std::vector<std::string> names;
+  for (const auto& source : options_.typeFiles) names.push_back(source.first);
+  return names;
+}
+
+std::vector<std::string> ServerHost::realmNames() {
+  std::lock_guard<std::mutex> hold(mutex_);
+  std::vector<std::string> names;
+  for (const auto& realm : realms_) names.push_back(realm.first);
+  return names;
+}
+
+bool ServerHost::master() const {
+  std::lock_guard<std::mutex> hold(mutex_);
+  return master_;
+}
+
+void ServerHost::setMaster(bool master) {
+  std::lock_guard<std::mutex> hold(mutex_);
+  master_ = master;
+}
+
+}  // namespace tarn

@@ -1,0 +1,31 @@
+// The state of one realm of a server: its data points (and, beside them, what the port and
+// contention services keep). Each part has its own mutex; no call holds two of them.
+#pragma once
+
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace tarn {
+
+struct Point {
+  std::string type;
+  std::vector<unsigned char> value;
+  bool written = false;      // false until a value arrived: "null data"
+};
+
+struct PointTable {
+  std::mutex mutex;
+  std::map<std::string, Point> points;                            // GUARDED_BY(mutex)
+  std::map<std::string, std::map<std::string, Point>> snapshots;  // GUARDED_BY(mutex)
+  unsigned long published = 0;                                    // GUARDED_BY(mutex)
+  unsigned long unpublished = 0;                                  // GUARDED_BY(mutex)
+};
+
+struct RealmState {
+  std::string name;
+  PointTable points;
+};
+
+}  // namespace tarn

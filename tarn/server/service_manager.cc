@@ -1,0 +1,49 @@
+#include "tarn/server/service_manager.h"
+
+#include "tarn/client/codes.h"
+#include "tarn/server/host.h"
+
+namespace tarn {
+namespace {
+
+kxTarn::STRING_LIST* toList(const std::vector<std::string>& names) {
+  kxTarn::STRING_LIST_var list = new kxTarn::STRING_LIST;
+  list->length(static_cast<CORBA::ULong>(names.size()));
+  for (CORBA::ULong i = 0; i < list->length(); ++i) list[i] = names[i].c_str();
+  return list._retn();
+}
+
+}  // namespace
+
+kxTarn::STRING_LIST* ServiceManager::get_service_names() {
+  host_.faults().enter("get_service_names");
+  return toList(host_.typeInstances());
+}
+
+CORBA::Long ServiceManager::set_master(CORBA::Boolean master) {
+  TARN_FAULT_POINT(host_.faults(), "set_master");
+  host_.setMaster(master);
+  return kOk;
+}
+
+CORBA::Boolean ServiceManager::is_master() { return host_.master(); }
+
+char* ServiceManager::server_name() { return CORBA::string_dup(host_.options().name.c_str()); }
+
+CORBA::Long ServiceManager::ping() {
+  TARN_FAULT_POINT(host_.faults(), "ping");
+  return kOk;
+}
+
+CORBA::Object_ptr ServiceManager::get_service(const char* kind, const char* realm) {
+  if (!kind) return CORBA::Object::_nil();
+  return host_.service(kind, realm ? realm : "");
+}
+
+kxTarn::STRING_LIST* ServiceManager::realm_names() { return toList(host_.realmNames()); }
+
+void ServiceManager::inject_fault(const kxTarn::FaultPlan& plan) { host_.faults().plan(plan); }
+
+void ServiceManager::clear_faults() { host_.faults().clear(); }
+
+}  // namespace tarn

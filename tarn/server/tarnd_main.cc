@@ -1,0 +1,93 @@
+// tarnd: one middleware server in a process of its own, listening on a loopback endpoint.
+//
+//   tarnd --port PORT [--name NAME] [--types FILE] [--type-instance NAME=FILE]...
+//         [--data DIR] [--no-type-stream]
+//
+// The service manager is reachable as corbaloc::127.0.0.1:PORT/ServiceManager; every object key
+// is persistent, so references survive a restart on the same port. SIGINT and SIGTERM stop it.
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <string>
+#include <thread>
+
+#include <semaphore.h>
+
+#include "tarn/client/orb.h"
+#include "tarn/server/host.h"
+
+namespace {
+
+sem_t stopSignal;
+
+void onSignal(int) { sem_post(&stopSignal); }  // async-signal-safe
+
+int usage(const char* why) {
+  std::fprintf(stderr, "tarnd: %s\nusage: tarnd --port PORT [--name NAME] [--types FILE] "
+                       "[--type-instance NAME=FILE]... [--data DIR] [--no-type-stream]\n", why);
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  tarn::HostOptions options;
+  options.name = "tarnd";
+  options.typeFiles.clear();
+  int port = 0;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    auto value = [&](const char* what) -> const char* {
+      if (i + 1 >= argc) return nullptr;
+      (void)what;
+      return argv[++i];
+    };
+    const char* v = nullptr;
+    if (arg == "--port" && (v = value("port"))) {
+      port = std::atoi(v);
+    } else if (arg == "--name" && (v = value("name"))) {
+      options.name = v;
+    } else if (arg == "--types" && (v = value("types"))) {
+      options.typeFiles.emplace_back("", v);
+    } else if (arg == "--type-instance" && (v = value("type-instance"))) {
+      const char* equals = std::strchr(v, '=');
+      if (!equals) return usage("--type-instance takes NAME=FILE");
+      options.typeFiles.emplace_back(std::string(v, equals), std::string(equals + 1));
+    } else if (arg == "--data" && (v = value("data"))) {
+      options.dataDir = v;
+    } else if (arg == "--no-type-stream") {
+      options.refuseTypeStream = true;
+    } else if (arg == "--help" || arg == "-h") {
+      usage("help");
+      return 0;
+    } else {
+      return usage(("unknown or incomplete option " + arg).c_str());
+    }
+  }
+  if (port <= 0 || port > 65535) return usage("--port PORT (1-65535) is required");
+
+  sem_init(&stopSignal, 0, 0);
+  std::signal(SIGINT, onSignal);
+  std::signal(SIGTERM, onSignal);
+  std::signal(SIGPIPE, SIG_IGN);
+  try {
+    tarn::startOrb("giop:tcp:127.0.0.1:" + std::to_string(port));
+    tarn::ServerHost* host = new tarn::ServerHost(options);
+    std::printf("tarnd: server %s ready on 127.0.0.1:%d\n", options.name.c_str(), port);
+    std::fflush(stdout);
+    while (sem_wait(&stopSignal) != 0) {
+    }
+    delete host;
+    tarn::stopOrb();
+  } catch (const CORBA::Exception& e) {
+    std::fprintf(stderr, "tarnd: cannot serve on port %d: %s\n", port, e._name());
+    return 1;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "tarnd: %s\n", e.what());
+    return 1;
+  }
+  std::printf("tarnd: stopped\n");
+  return 0;
+}

@@ -1,0 +1,136 @@
+// The middleware stand-in, embedded and as a tarnd process: it answers, persistent keys survive
+// a restart, a killed server gives a CORBA system exception, fault plans work, and a stalled call
+// under changeTimeOut ends with a time-out instead of hanging.
+#include <chrono>
+
+#include <gtest/gtest.h>
+
+#include "ostrel/api/middleware/kxNaming_Client.h"
+#include "ostrel/api/middleware/kxReferenceContainer.h"
+#include "ostrel/api/middleware/kxTarn_API.h"
+#include "tests/support/tarn_fixture.h"
+
+namespace {
+
+using namespace testing_support;
+
+kxTarn::DT_Point_Factory_ptr points(const char* server) {
+  return kxReferenceContainer::instance()->GetDptReferenceWithServerName(server, nullptr);
+}
+
+TEST(EmbeddedServer, AnswersAsTheOwnServer) {
+  kxServerName own = kx_get_servername("own");
+  ASSERT_TRUE(own.found);
+  EXPECT_STREQ("local", own.name);
+  EXPECT_FALSE(kx_get_servername("parent").found);
+  EXPECT_EQ(0, kx_tarn_connect(nullptr));
+  EXPECT_EQ(0, kx_tarn_connect("local"));
+  EXPECT_EQ(2001, kx_tarn_connect("nowhere"));
+  EXPECT_STREQ("embedded", kxNaming_Client::GetInstance()->activeServer("local"));
+  EXPECT_EQ(nullptr, kxNaming_Client::GetInstance()->activeServer("nowhere"));
+
+  kxTarn::DT_Point_Factory_var service = points(nullptr);
+  ASSERT_FALSE(CORBA::is_nil(service));
+  kxTarn::STRING_LIST_var names;
+  EXPECT_EQ(0, service->get_all_point_names(names.out()));
+}
+
+TEST(EmbeddedServer, FaultPlansRaiseReturnAndExpire) {
+  kxTarn::DT_Point_Factory_var service = points("local");
+  planFault("local", "remove_point", 1, 2, "", 2777);
+  EXPECT_EQ(2777, service->remove_point("x"));
+  EXPECT_EQ(2777, service->remove_point("x"));
+  EXPECT_EQ(2003, service->remove_point("x")) << "the plan covered two calls only";
+  planFault("local", "remove_point", 0, 1, "COMM_FAILURE");
+  EXPECT_THROW(service->remove_point("x"), CORBA::COMM_FAILURE);
+  EXPECT_EQ(2003, service->remove_point("x"));
+  planFault("local", "remove_point", 1, 5, "", 2777);
+  clearFaults("local");
+  EXPECT_EQ(2003, service->remove_point("x"));
+}
+
+TEST(EmbeddedServer, RealmsAreSeparate) {
+  kxTarn::DT_Point_Factory_var plain = points(nullptr);
+  kxTarn::DT_Point_Factory_var other = kxReferenceContainer::instance()->GetDptReferenceWithServerName(nullptr, "east");
+  kxTarn::DATA_BUFFER none;
+  ASSERT_EQ(0, other->create_point("realm.only", "unsigned_int", false, none));
+  kxTarn::STRING_LIST_var names;
+  plain->get_all_point_names(names.out());
+  for (CORBA::ULong i = 0; i < names->length(); ++i) EXPECT_STRNE("realm.only", names[i].in());
+  EXPECT_EQ(0, other->remove_point("realm.only"));
+}
+
+class TarndTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(server.start()) << "tarnd did not come up on " << server.address();
+    settings.reset(new ScopedSettings({{"plant", "own", {server.address()}}}));
+  }
+  TarndProcess server{"plant", freePort()};
+  std::unique_ptr<ScopedSettings> settings;
+};
+
+TEST_F(TarndTest, AnswersOverLoopbackAndSurvivesARestart) {
+  EXPECT_EQ(0, kx_tarn_connect("plant"));
+  EXPECT_EQ(0, kx_tarn_connect(nullptr)) << "plant is the own server now";
+  EXPECT_STREQ(server.address().c_str(), kxNaming_Client::GetInstance()->activeServer("plant"));
+
+  kxTarn::DT_Point_Factory_var service = points("plant");
+  ASSERT_FALSE(CORBA::is_nil(service));
+  kxTarn::STRING_LIST_var names;
+  EXPECT_EQ(0, service->get_all_point_names(names.out()));
+
+  server.kill();
+  EXPECT_THROW(service->get_all_point_names(names.out()), CORBA::SystemException);
+  EXPECT_EQ(2002, kx_tarn_connect("plant"));
+
+  ASSERT_TRUE(server.start());
+  try {
+    EXPECT_EQ(0, service->get_all_point_names(names.out())) << "the same reference works after a restart";
+  } catch (const CORBA::Exception& e) {
+    ADD_FAILURE() << "after the restart: " << e._name();
+  }
+  EXPECT_EQ(0, kx_tarn_connect("plant"));
+}
+
+TEST_F(TarndTest, StalledCallEndsWithTimeOutUnderChangeTimeOut) {
+  kxTarn::DT_Point_Factory_var service = points("plant");
+  planFault("plant", "get_all_point_names", 2, 1, "", 0, 3000);
+  CORBA::Object_var shorter = kxNaming_Client::GetInstance()->changeTimeOut(service, 200, "plant", nullptr);
+  kxTarn::DT_Point_Factory_var impatient = kxTarn::DT_Point_Factory::_narrow(shorter);
+  ASSERT_FALSE(CORBA::is_nil(impatient));
+  const auto start = std::chrono::steady_clock::now();
+  kxTarn::STRING_LIST_var names;
+  EXPECT_THROW(impatient->get_all_point_names(names.out()), CORBA::TIMEOUT);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2500));
+  EXPECT_TRUE(CORBA::is_nil(kxNaming_Client::GetInstance()->changeTimeOut(CORBA::Object::_nil(), 5, "plant", nullptr)));
+}
+
+TEST_F(TarndTest, RedundantPairFailsOverToTheSecondAddress) {
+  TarndProcess second{"plant", freePort()};
+  ASSERT_TRUE(second.start());
+  ScopedSettings pair({{"plant", "own", {server.address(), second.address()}}});
+  EXPECT_EQ(0, kx_tarn_connect("plant"));
+  EXPECT_STREQ(server.address().c_str(), kxNaming_Client::GetInstance()->activeServer("plant"));
+  server.kill();
+  EXPECT_EQ(0, kx_tarn_connect("plant"));
+  EXPECT_STREQ(second.address().c_str(), kxNaming_Client::GetInstance()->activeServer("plant"));
+  second.kill();
+  EXPECT_EQ(2002, kx_tarn_connect("plant"));
+  EXPECT_STREQ("", kxNaming_Client::GetInstance()->activeServer("plant"));
+}
+
+TEST_F(TarndTest, StopsCleanlyOnSigterm) { EXPECT_EQ(0, server.stop()); }
+
+TEST(Settings, TypeServiceKeysResolvePerPosition) {
+  CORBA::Object_var manager = kxNaming_Client::GetInstance()->GetReferenceWithPosition("own", KX_SERVICE_MANAGER_KEY);
+  EXPECT_FALSE(CORBA::is_nil(manager));
+  CORBA::Object_var types = kxNaming_Client::GetInstance()->GetReferenceWithPosition("own", KX_TYPE_SERVICE_KEY);
+  EXPECT_FALSE(CORBA::is_nil(kxTarn::DT_manager::_narrow(types)));
+  EXPECT_TRUE(CORBA::is_nil(CORBA::Object_var(
+      kxNaming_Client::GetInstance()->GetReferenceWithPosition("parent", KX_TYPE_SERVICE_KEY))));
+  EXPECT_TRUE(CORBA::is_nil(CORBA::Object_var(
+      kxNaming_Client::GetInstance()->GetReferenceWithPosition("own", "no-such-key"))));
+}
+
+}  // namespace

@@ -1,0 +1,161 @@
+#include "tests/support/tarn_fixture.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <thread>
+
+#include <omniORB4/omniORB.h>
+
+#include "ostrel/api/middleware/kxNaming_Client.h"
+#include "ostrel/api/middleware/kxReferenceContainer.h"
+#include "tarn/client/orb.h"
+
+extern char** environ;
+
+namespace testing_support {
+
+int freePort() {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = 0;
+  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  socklen_t length = sizeof address;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  ::close(fd);
+  return ntohs(address.sin_port);
+}
+
+TarndProcess::TarndProcess(std::string name, int port, std::vector<std::string> extraArgs)
+    : name_(std::move(name)), port_(port), extraArgs_(std::move(extraArgs)) {}
+
+TarndProcess::~TarndProcess() {
+  if (pid_ > 0) kill();
+}
+
+kxTarn::kxTarnServiceManager_ptr TarndProcess::manager() const {
+  CORBA::Object_var object =
+      tarn::orb()->string_to_object(("corbaloc::" + address() + "/ServiceManager").c_str());
+  omniORB::setClientCallTimeout(object, 2000);
+  return kxTarn::kxTarnServiceManager::_unchecked_narrow(object);
+}
+
+bool TarndProcess::start() {
+  std::vector<std::string> args = {TARND_PATH, "--port", std::to_string(port_), "--name", name_};
+  args.insert(args.end(), extraArgs_.begin(), extraArgs_.end());
+  std::vector<char*> argv;
+  for (std::string& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  const int rc = posix_spawn(&pid_, TARND_PATH, &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) {
+    pid_ = -1;
+    return false;
+  }
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (std::chrono::steady_clock::now() < deadline) {
+    try {
+      kxTarn::kxTarnServiceManager_var probe = manager();
+      if (probe->ping() == 0) return true;
+    } catch (const CORBA::Exception&) {
+    }
+    int status = 0;
+    if (waitpid(pid_, &status, WNOHANG) == pid_) {
+      pid_ = -1;
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return false;
+}
+
+void TarndProcess::kill() {
+  if (pid_ <= 0) return;
+  ::kill(pid_, SIGKILL);
+  int status = 0;
+  waitpid(pid_, &status, 0);
+  pid_ = -1;
+}
+
+int TarndProcess::stop() {
+  if (pid_ <= 0) return -1;
+  ::kill(pid_, SIGTERM);
+  int status = 0;
+  waitpid(pid_, &status, 0);
+  pid_ = -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+namespace {
+int settingsCounter = 0;
+}
+
+ScopedSettings::ScopedSettings(const std::vector<ServerEntry>& servers) {
+  const char* previous = std::getenv("TARN_SETTINGS");
+  hadPrevious_ = previous != nullptr;
+  if (previous) previous_ = previous;
+  path_ = "/tmp/ostrel-settings-" + std::to_string(getpid()) + "-" + std::to_string(++settingsCounter) + ".xml";
+  std::ofstream out(path_);
+  out << "<tarn>\n";
+  for (const ServerEntry& server : servers) {
+    out << "  <server name=\"" << server.name << "\" position=\"" << server.position << "\"";
+    if (server.embedded) out << " embedded=\"true\"";
+    if (server.addresses.size() > 0) out << " first=\"" << server.addresses[0] << "\"";
+    if (server.addresses.size() > 1) out << " second=\"" << server.addresses[1] << "\"";
+    out << "/>\n";
+  }
+  out << "</tarn>\n";
+  out.close();
+  setenv("TARN_SETTINGS", path_.c_str(), 1);
+  reloadSettings();
+}
+
+ScopedSettings::~ScopedSettings() {
+  if (hadPrevious_)
+    setenv("TARN_SETTINGS", previous_.c_str(), 1);
+  else
+    unsetenv("TARN_SETTINGS");
+  std::remove(path_.c_str());
+  reloadSettings();
+}
+
+void reloadSettings() {
+  kxNaming_Client::GetInstance()->clearServerInfo();
+  kxNaming_Client::GetInstance()->InitServerInfo();
+  kxReferenceContainer::instance()->BuildSettingData();
+}
+
+void planFault(const char* server, const std::string& operation, int mode, int count,
+               const std::string& exception, int code, int stallMs) {
+  kxTarn::kxTarnServiceManager_var manager = kxReferenceContainer::instance()->GetServiceRefrence(server);
+  if (CORBA::is_nil(manager)) throw std::runtime_error("no service manager for the fault plan");
+  kxTarn::FaultPlan plan;
+  plan.operation = operation.c_str();
+  plan.mode = mode;
+  plan.count = count;
+  plan.exceptionName = exception.c_str();
+  plan.code = code;
+  plan.stallMs = stallMs;
+  manager->inject_fault(plan);
+}
+
+void clearFaults(const char* server) {
+  kxTarn::kxTarnServiceManager_var manager = kxReferenceContainer::instance()->GetServiceRefrence(server);
+  if (!CORBA::is_nil(manager)) manager->clear_faults();
+}
+
+}  // namespace testing_support

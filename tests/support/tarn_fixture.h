@@ -1,0 +1,97 @@
+// Test support: real tarnd processes on loopback, settings files, fault plans, slot guards.
+//
+// Every helper cleans up on scope exit: a TarndProcess kills its server, ScopedSettings restores
+// TARN_SETTINGS and makes the middleware read the settings again, SlotGuard restores a slot.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+#include <boost/function.hpp>
+
+#include "ostrel/api/middleware/kxTarn.h"
+
+namespace testing_support {
+
+// A loopback TCP port that nothing listens on right now.
+int freePort();
+
+// One tarnd process serving server `name` on 127.0.0.1:port.
+class TarndProcess {
+ public:
+  TarndProcess(std::string name, int port, std::vector<std::string> extraArgs = {});
+  ~TarndProcess();
+  TarndProcess(const TarndProcess&) = delete;
+  TarndProcess& operator=(const TarndProcess&) = delete;
+
+  // Starts the server and waits until it answers (at most 10 s). False when it did not come up.
+  bool start();
+  // SIGKILL, then waits for the process to end: the server vanishes without a goodbye.
+  void kill();
+  // SIGTERM, then waits: the clean stop. Returns the exit status.
+  int stop();
+  bool running() const { return pid_ > 0; }
+  int port() const { return port_; }
+  std::string address() const { return "127.0.0.1:" + std::to_string(port_); }
+  // The service manager, reached straight over loopback (no naming client involved).
+  kxTarn::kxTarnServiceManager_ptr manager() const;
+
+ private:
+  std::string name_;
+  int port_;
+  std::vector<std::string> extraArgs_;
+  pid_t pid_ = -1;
+};
+
+struct ServerEntry {
+  std::string name;
+  std::string position;
+  std::vector<std::string> addresses;  // empty and embedded: served in this process
+  bool embedded = false;
+};
+
+// Writes a settings file, points TARN_SETTINGS at it and makes the naming client and the
+// reference container read it. The destructor restores the previous settings.
+class ScopedSettings {
+ public:
+  explicit ScopedSettings(const std::vector<ServerEntry>& servers);
+  ~ScopedSettings();
+  ScopedSettings(const ScopedSettings&) = delete;
+  ScopedSettings& operator=(const ScopedSettings&) = delete;
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+  std::string previous_;
+  bool hadPrevious_ = false;
+};
+
+// Makes the middleware read its settings again (after TARN_SETTINGS or the file changed).
+void reloadSettings();
+
+// Plans a fault on `server` (reached through the reference container).
+// mode: 0 raise `exception`, 1 return `code`, 2 stall `stallMs` milliseconds.
+void planFault(const char* server, const std::string& operation, int mode, int count,
+               const std::string& exception = "TRANSIENT", int code = 0, int stallMs = 0);
+void clearFaults(const char* server);
+
+// Replaces a slot for the length of a scope and restores what it held before.
+template <typename Signature>
+class SlotGuard {
+ public:
+  SlotGuard(boost::function<Signature>& slot, boost::function<Signature> replacement)
+      : slot_(slot), saved_(slot) {
+    slot_ = std::move(replacement);
+  }
+  ~SlotGuard() { slot_ = saved_; }
+  SlotGuard(const SlotGuard&) = delete;
+  SlotGuard& operator=(const SlotGuard&) = delete;
+
+ private:
+  boost::function<Signature>& slot_;
+  boost::function<Signature> saved_;
+};
+
+}  // namespace testing_support

@@ -1,0 +1,107 @@
+// Frame commands: help, error, ping, script, demo.
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+
+#include "ostrel/api/middleware/kxNaming_Client.h"
+#include "ostrel/api/middleware/kxTarn_API.h"
+#include "ostrel/api/ostrel.h"
+#include "tools/ostrel/tool.h"
+
+namespace tool {
+namespace {
+
+std::vector<DemoStep>& steps() {
+  static std::vector<DemoStep> list;
+  return list;
+}
+
+int ping(Tool& tool, const std::string& server, int count) {
+  const char* name = server.empty() ? nullptr : server.c_str();
+  const std::string shown = server.empty() ? std::string("the own server") : server;
+  const auto start = std::chrono::steady_clock::now();
+  int rc = 0;
+  for (int i = 0; i < count && rc == 0; ++i) rc = kx_tarn_connect(name);
+  const auto took = std::chrono::steady_clock::now() - start;
+  if (!check(tool, "ping " + shown, rc)) return 1;
+  kxServerName own = kx_get_servername("own");
+  const char* resolved = name ? name : (own.found ? own.name : "");
+  const char* active = kxNaming_Client::GetInstance()->activeServer(resolved);
+  const double micros = std::chrono::duration<double, std::micro>(took).count() / count;
+  tool.out << "server " << resolved << " answers at " << (active ? active : "?") << ": " << count
+           << " ping" << (count == 1 ? "" : "s") << ", " << micros << " us each\n";
+  return 0;
+}
+
+void addFrameCommands(CLI::App& app, Tool& tool) {
+  app.add_subcommand("help", "List the commands (ostrel COMMAND --help tells more)")
+      ->callback([&app, &tool] { tool.out << app.help(); });
+
+  auto* error = app.add_subcommand("error", "Print the text of result codes");
+  auto codes = std::make_shared<std::vector<int>>();
+  error->add_option("CODE", *codes, "result codes")->required();
+  error->callback([&tool, codes] {
+    for (int code : *codes) tool.out << code << "  " << codeText(code) << "\n";
+  });
+
+  auto* pingCommand = app.add_subcommand("ping", "Check that a server answers, and how fast");
+  auto server = std::make_shared<std::string>();
+  auto count = std::make_shared<int>(1);
+  pingCommand->add_option("SERVER", *server, "server name (default: the own server)");
+  pingCommand->add_option("-n,--count", *count, "number of pings")->check(CLI::Range(1, 1000000));
+  pingCommand->callback([&tool, server, count] { tool.rc = ping(tool, *server, *count); });
+
+  auto* script = app.add_subcommand("script", "Run a script file through the interpreter");
+  auto file = std::make_shared<std::string>();
+  auto args = std::make_shared<std::vector<std::string>>();
+  script->add_option("FILE", *file, "script file")->required();
+  script->add_option("ARGS", *args, "arguments, $1 to $9 in the script");
+  script->callback([&tool, file, args] {
+    std::ifstream probe(*file);
+    if (!probe) {
+      tool.err << "ostrel: script: cannot read " << *file << "\n";
+      tool.rc = 1;
+      return;
+    }
+    std::string joined;
+    for (const std::string& arg : *args) joined += (joined.empty() ? "" : " ") + arg;
+    const int rc = Ostrel::Interprete(file->c_str(), joined.c_str());
+    if (check(tool, "script " + *file, rc)) tool.out << "script " << *file << ": done\n";
+  });
+
+  auto* demo = app.add_subcommand("demo", "Start the embedded server and show what the library does");
+  demo->callback([&tool] {
+    std::vector<DemoStep> ordered = steps();
+    std::stable_sort(ordered.begin(), ordered.end(),
+                     [](const DemoStep& a, const DemoStep& b) { return a.order < b.order; });
+    int failed = 0;
+    for (const DemoStep& step : ordered) {
+      tool.out << "== " << step.title << "\n";
+      if (!step.run(tool)) ++failed;
+    }
+    tool.out << "== demo finished: " << ordered.size() - failed << " of " << ordered.size()
+             << " steps worked\n";
+    tool.rc = failed ? 1 : 0;
+  });
+}
+
+OSTREL_TOOL_COMMANDS(addFrameCommands);
+
+OSTREL_TOOL_DEMO(10, "the embedded server answers", [](Tool& tool) {
+  return ping(tool, "", 100) == 0;
+});
+
+OSTREL_TOOL_DEMO(20, "result codes have texts", [](Tool& tool) {
+  for (int code : {0, 2015, 3000, 2004, 123456})
+    tool.out << "  " << code << "  " << codeText(code) << "\n";
+  return true;
+});
+
+}  // namespace
+
+DemoRegistration::DemoRegistration(DemoStep step) { steps().push_back(std::move(step)); }
+const std::vector<DemoStep>& demoSteps() { return steps(); }
+
+}  // namespace tool
