@@ -37,7 +37,7 @@ int ping(Tool& tool, const std::string& server, int count) {
 
 void addFrameCommands(CLI::App& app, Tool& tool) {
   app.add_subcommand("help", "List the commands (ostrel COMMAND --help tells more)")
-      ->callback([&app, &tool] { tool.out << app.help(); });
+      ->callback([&app, &tool] { tool.out << overview(app); });
 
   auto* error = app.add_subcommand("error", "Print the text of result codes");
   auto codes = std::make_shared<std::vector<int>>();

@@ -89,14 +89,21 @@ int run(const std::vector<std::string>& args, Tool& tool) {
   CLI::App* shell = app.add_subcommand("shell", "Read commands line by line in one process (exit or Ctrl-D ends)");
   shell->callback([&] { tool.rc = runShell(tool); });
 
+  if (!args.empty() && !args[0].empty() && args[0][0] != '-') {
+    try {
+      app.get_subcommand(args[0]);
+    } catch (const CLI::OptionNotFound&) {
+      tool.err << "ostrel: unknown command '" << args[0] << "'\n";
+      tool.err << "Run 'ostrel help' for the list of commands.\n";
+      return 2;
+    }
+  }
   std::vector<std::string> reversed(args.rbegin(), args.rend());
   try {
     app.parse(reversed);
-  } catch (const CLI::CallForHelp&) {
-    tool.out << app.help();
-    return 0;
   } catch (const CLI::ParseError& e) {
     if (e.get_exit_code() == 0) {
+      // --help of the program or of one command: show the innermost command that was named.
       tool.out << app.help();
       return 0;
     }
@@ -105,6 +112,10 @@ int run(const std::vector<std::string>& args, Tool& tool) {
     return 2;
   }
   return tool.rc;
+}
+
+std::string overview(CLI::App& app) {
+  return app.get_formatter()->make_help(&app, "ostrel", CLI::AppFormatMode::Normal);
 }
 
 std::string codeText(int code) {

@@ -45,6 +45,8 @@ int run(const std::vector<std::string>& args, Tool& tool);
 // Prints "ostrel: <what>: <code> <text of the code>" to tool.err and sets tool.rc to 1 when
 // `code` is nonzero; returns true when it was 0.
 bool check(Tool& tool, const std::string& what, int code);
+// The help text of the whole program (every command), whatever was parsed.
+std::string overview(CLI::App& app);
 // The text of a result code as UTF-8.
 std::string codeText(int code);
 
