@@ -243,12 +243,18 @@ int TarnConnector::svc() {
 
 // REQUIRES: listenerLock_ held.
 void TarnConnector::notifyAll(const std::string& name, bool connected) {
-  // Index, not iterator: a listener may install or remove listeners during the pass.
-  for (std::size_t i = 0; i < listeners_.size(); ++i) {
+  // A listener may install or remove listeners from inside its callback. The pass calls those
+  // installed when it began, each once, skipping any removed before its turn (it may be gone).
+  const std::vector<BrennicStatusListenerBase*> pass = listeners_;
+  for (std::size_t i = 0; i < pass.size(); ++i) {
+    BrennicStatusListenerBase* listener = pass[i];
+    if (std::find(listeners_.begin(), listeners_.end(), listener) == listeners_.end()) {
+      continue;
+    }
     if (connected) {
-      listeners_[i]->onConnected(name.c_str());
+      listener->onConnected(name.c_str());
     } else {
-      listeners_[i]->onDisconnected(name.c_str());
+      listener->onDisconnected(name.c_str());
     }
   }
 }

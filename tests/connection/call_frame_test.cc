@@ -1,0 +1,82 @@
+// The shared first steps of server-taking operations: server name resolution, default positions
+// and the reference frame's answer when there is no reference.
+#include <gtest/gtest.h>
+
+#include "ostrel/api/ostrel.h"
+#include "ostrel/connection/call_frame.h"
+#include "ostrel/connection/connector.h"
+#include "tests/connection/library_end.h"
+#include "tests/support/tarn_fixture.h"
+
+namespace {
+
+using testing_support::ScopedSettings;
+
+std::string deadAddress() { return "127.0.0.1:" + std::to_string(testing_support::freePort()); }
+
+std::string shown(const std::optional<std::string>& name) { return name ? "\"" + *name + "\"" : "none"; }
+
+TEST(CallFrameTest, ResolveServerUsesTheOwnServerForNullAndEmptyOnly) {
+  struct Case {
+    const char* server;
+    bool ownExists;
+    std::optional<std::string> expected;
+  };
+  const Case cases[] = {
+      {"plant", true, "plant"}, {"plant", false, "plant"},
+      {nullptr, true, "home"},  {"", true, "home"},
+      {nullptr, false, std::nullopt},  // no server: the operation's own code
+      {"", false, ""},                 // empty goes on unchanged
+  };
+  ScopedSettings withOwn({{"home", "own", {deadAddress()}}});
+  for (const Case& c : cases) {
+    if (!c.ownExists) continue;
+    EXPECT_EQ(ostrel::resolveServer(c.server), c.expected)
+        << "server " << (c.server ? c.server : "null") << " with own: got " << shown(ostrel::resolveServer(c.server));
+  }
+  ScopedSettings withoutOwn({{"home", "parent", {deadAddress()}}});
+  for (const Case& c : cases) {
+    if (c.ownExists) continue;
+    EXPECT_EQ(ostrel::resolveServer(c.server), c.expected)
+        << "server " << (c.server ? c.server : "null") << " without own: got " << shown(ostrel::resolveServer(c.server));
+  }
+}
+
+TEST(CallFrameTest, DefaultPositionPerServerUntilDivertedOrReset) {
+  EXPECT_EQ(ostrel::positionOrDefault("s1", nullptr), "") << "never diverted";
+  EXPECT_EQ(Ostrel::DivertReleam("s1", "parent"), 0);
+  EXPECT_EQ(ostrel::positionOrDefault("s1", nullptr), "parent");
+  EXPECT_EQ(ostrel::positionOrDefault("s1", "child"), "child") << "a given position wins";
+  EXPECT_EQ(ostrel::positionOrDefault("s2", nullptr), "") << "per server";
+  EXPECT_EQ(ostrel::positionOrDefault(nullptr, nullptr), "") << "null server is a key of its own";
+
+  Ostrel::DivertReleam(nullptr, "others");
+  EXPECT_EQ(ostrel::positionOrDefault(nullptr, nullptr), "others");
+  EXPECT_EQ(ostrel::positionOrDefault("", nullptr), "others") << "null and empty share the key";
+
+  // A text handed out stays readable after the position changes again.
+  const char* before = TarnConnector::instance()->defaultPosition("s1");
+  Ostrel::DivertReleam("s1", nullptr);
+  EXPECT_STREQ(before, "parent");
+  EXPECT_EQ(ostrel::positionOrDefault("s1", nullptr), "") << "null resets to the empty text";
+  Ostrel::DivertReleam(nullptr, nullptr);
+}
+
+TEST(CallFrameTest, NoReferenceMeansNoCall) {
+  ScopedSettings settings({{"plant", "own", {deadAddress()}}});
+  bool called = false;
+  const auto call = [&called](auto) {
+    called = true;
+    return 0;
+  };
+  EXPECT_EQ((ostrel::callService<kxTarn::DT_Point_Factory, OstrelCode::kRemoteCallFailed>(
+                "ghost", nullptr, call)),
+            OstrelCode::kNoReference);
+  EXPECT_EQ((ostrel::callService<kxTarn::contender_server, OstrelCode::kContenderCallFailed>(
+                "plant", nullptr, call, ostrel::kLongCallTimeOut)),
+            OstrelCode::kNoReference)
+      << "nothing answers at the plant's address";
+  EXPECT_FALSE(called);
+}
+
+}  // namespace

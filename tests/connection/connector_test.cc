@@ -1,0 +1,139 @@
+// The connector without a live server: states recorded from the naming client's news and from
+// connection attempts that fail, the guard and its name resolution, disconnection, listeners.
+#include <gtest/gtest.h>
+
+#include "ostrel/api/ostrel.h"
+#include "ostrel/connection/call_frame.h"
+#include "ostrel/connection/connector.h"
+#include "tests/connection/recording_listener.h"
+#include "tests/connection/library_end.h"
+#include "tests/support/tarn_fixture.h"
+
+namespace {
+
+using testing_support::RecordingListener;
+using testing_support::ScopedListener;
+using testing_support::ScopedSettings;
+using testing_support::StatusEvent;
+
+std::string deadAddress() { return "127.0.0.1:" + std::to_string(testing_support::freePort()); }
+
+class ConnectorTest : public ::testing::Test {
+ protected:
+  void SetUp() override { Ostrel::DisConnectTarn("clean-slate"); }
+  void TearDown() override { Ostrel::DisConnectTarn("clean-slate"); }
+  TarnConnector& connector() { return *TarnConnector::instance(); }
+};
+
+TEST_F(ConnectorTest, GuardFollowsRecordedStateAndResolvesTheOwnServer) {
+  ScopedSettings settings({{"plant", "own", {deadAddress()}}, {"spare", "others", {deadAddress()}}});
+
+  EXPECT_EQ(Ostrel::IsConnect("never"), OstrelCode::kNoState) << "never connected";
+  EXPECT_EQ(ostrel::guardConnection("never"), OstrelCode::kNotConnected);
+
+  connector().onServerConnection("plant", true);
+  EXPECT_EQ(Ostrel::IsConnect("plant"), 0);
+  EXPECT_EQ(Ostrel::IsConnect(nullptr), 0) << "null is the own server";
+  EXPECT_EQ(Ostrel::IsConnect(""), 0) << "empty is the own server when there is one";
+  EXPECT_EQ(ostrel::guardConnection(nullptr), OstrelCode::kOk);
+  EXPECT_EQ(ostrel::guardConnection("spare"), OstrelCode::kNotConnected);
+
+  connector().onServerConnection("plant", false);
+  EXPECT_EQ(Ostrel::IsConnect("plant"), OstrelCode::kNoState) << "lost";
+  EXPECT_EQ(ostrel::guardConnection("plant"), OstrelCode::kNotConnected);
+}
+
+TEST_F(ConnectorTest, WithoutOwnServerNullHasNoStateAndEmptyIsItsOwnName) {
+  ScopedSettings settings({{"spare", "others", {deadAddress()}}});
+
+  EXPECT_EQ(Ostrel::IsConnect(nullptr), OstrelCode::kNoServerName);
+  EXPECT_EQ(ostrel::guardConnection(nullptr), OstrelCode::kNotConnected) << "3000 guards as 2015";
+  EXPECT_EQ(Ostrel::IsConnect(""), OstrelCode::kNoState);
+  connector().onServerConnection("", true);
+  EXPECT_EQ(Ostrel::IsConnect(""), 0) << "the empty name is a key of its own";
+
+  RecordingListener listener;
+  ScopedListener installed(listener);
+  EXPECT_EQ(Ostrel::ConnectTarn(nullptr), OstrelCode::kNoServerName);
+  EXPECT_EQ(Ostrel::ConnectTarn(""), OstrelCode::kNoServerName);
+  connector().onServerConnection("spare", true);
+  Ostrel::DisConnectTarn(nullptr);
+  EXPECT_EQ(Ostrel::IsConnect("spare"), 0) << "a disconnect that names no server drops nothing";
+  EXPECT_TRUE(listener.events().empty());
+}
+
+TEST_F(ConnectorTest, FailedConnectIsRecordedAndAnnouncedOnlyOnChange) {
+  ScopedSettings settings({{"plant", "own", {deadAddress()}}});
+  RecordingListener listener;
+  ScopedListener installed(listener);
+
+  const int rc = Ostrel::ConnectTarn(nullptr);
+  ASSERT_NE(rc, 0) << "nothing answers at the plant's address";
+  ASSERT_NE(rc, OstrelCode::kNoServerName) << "the own server's name was used";
+  EXPECT_EQ(Ostrel::IsConnect("plant"), rc) << "the middleware's code is recorded as it is";
+  EXPECT_EQ(listener.events(), (std::vector<StatusEvent>{{"plant", false}}));
+
+  EXPECT_EQ(Ostrel::ConnectTarn("plant"), rc);
+  EXPECT_EQ(listener.events().size(), 1u) << "same result, same active address: nobody is told";
+}
+
+TEST_F(ConnectorTest, FailureAfterSuccessTellsEveryListenerOnceInOrder) {
+  ScopedSettings settings({{"plant", "own", {deadAddress()}}});
+  std::vector<std::string> log;
+  RecordingListener first(&log, "a"), second(&log, "b");
+  ScopedListener installFirst(first), installSecond(second);
+
+  connector().onServerConnection("plant", true);  // the naming client saw it answer
+  EXPECT_NE(Ostrel::ConnectTarn("plant"), 0);
+  EXPECT_EQ(log, (std::vector<std::string>{"a-plant", "b-plant"}));
+}
+
+TEST_F(ConnectorTest, DisconnectDropsEveryServerButTellsOnlyTheNamedOne) {
+  connector().onServerConnection("A", true);
+  connector().onServerConnection("B", true);
+  RecordingListener listener;
+  ScopedListener installed(listener);
+
+  Ostrel::DisConnectTarn("A");
+  EXPECT_EQ(Ostrel::IsConnect("A"), OstrelCode::kNoState);
+  EXPECT_EQ(Ostrel::IsConnect("B"), OstrelCode::kNoState);
+  EXPECT_TRUE(connector().knownServers().empty()) << "the monitor has nothing left to scan";
+  EXPECT_EQ(listener.events(), (std::vector<StatusEvent>{{"A", false}}));
+}
+
+// A listener that removes itself from inside the pass that calls it.
+class SelfRemovingListener : public RecordingListener {
+ public:
+  void onDisconnected(const char* server) override {
+    RecordingListener::onDisconnected(server);
+    Ostrel::RemoveListener(*this);
+  }
+};
+
+TEST_F(ConnectorTest, ListenerListKeepsDuplicatesAndRemovesOneEntryAtATime) {
+  RecordingListener twice, never;
+  Ostrel::InstallListener(twice);
+  Ostrel::InstallListener(twice);
+  Ostrel::RemoveListener(twice);
+  Ostrel::RemoveListener(never);  // not installed: changes nothing
+  Ostrel::DisConnectTarn("x");
+  EXPECT_EQ(twice.events().size(), 1u) << "one entry left after one removal";
+  EXPECT_TRUE(never.events().empty());
+  Ostrel::RemoveListener(twice);
+  Ostrel::DisConnectTarn("x");
+  EXPECT_EQ(twice.events().size(), 1u) << "removed for good";
+
+  // Removing oneself during a pass neither blocks (the lock is recursive) nor makes the pass skip
+  // the next listener.
+  SelfRemovingListener leaving;
+  RecordingListener staying;
+  Ostrel::InstallListener(leaving);
+  Ostrel::InstallListener(staying);
+  Ostrel::DisConnectTarn("y");
+  Ostrel::DisConnectTarn("z");
+  EXPECT_EQ(leaving.events(), (std::vector<StatusEvent>{{"y", false}}));
+  EXPECT_EQ(staying.events(), (std::vector<StatusEvent>{{"y", false}, {"z", false}}));
+  Ostrel::RemoveListener(staying);
+}
+
+}  // namespace

@@ -1,0 +1,235 @@
+// Connection commands: connect, status [--watch], servers, addresses, settings, master.
+#include <chrono>
+#include <csignal>
+#include <ctime>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "ostrel/api/middleware/kxReferenceContainer.h"
+#include "ostrel/api/ostrel.h"
+#include "ostrel/connection/server_settings.h"
+#include "ostrel/connection/status_listener.h"
+#include "tools/ostrel/tool.h"
+
+namespace tool {
+namespace {
+
+const char* orNull(const std::string& text) { return text.empty() ? nullptr : text.c_str(); }
+
+std::string clockText() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char text[16];
+  std::strftime(text, sizeof text, "%H:%M:%S", &local);
+  return text;
+}
+
+std::string stateText(int state) {
+  if (state == 0) return "connected";
+  if (state == OstrelCode::kNoState) return "not connected";
+  return "failed: " + std::to_string(state) + " " + codeText(state);
+}
+
+// Prints the connector's news as they come, one line each, stamped with the local time.
+class PrintingListener : public BrennicStatusListenerBase {
+ public:
+  explicit PrintingListener(std::ostream& out) : out_(out) {}
+  void onConnected(const char* server) override { print(server, "up"); }
+  void onDisconnected(const char* server) override { print(server, "down"); }
+  void onNamingServerChanged(const char*, int) override {}
+  void onDataServerChanged(const char*, const char*, int) override {}
+  void onEventServerChanged(const char*, const char*, int) override {}
+  void onMasterChanged(const char*, bool) override {}
+
+ private:
+  void print(const char* server, const char* what) {
+    const char* active = Ostrel::activeServer(server);
+    std::lock_guard<std::mutex> hold(mutex_);
+    out_ << clockText() << "  " << server << " " << what;
+    if (active != nullptr && *active != '\0') out_ << " (active address " << active << ")";
+    out_ << std::endl;
+  }
+  std::ostream& out_;
+  std::mutex mutex_;
+};
+
+volatile std::sig_atomic_t interrupted = 0;
+extern "C" void onInterrupt(int) { interrupted = 1; }
+
+// Waits until Ctrl-C (SIGINT) or SIGTERM; the previous handlers are put back afterwards.
+void waitForInterrupt() {
+  interrupted = 0;
+  struct sigaction action {};
+  action.sa_handler = onInterrupt;
+  sigemptyset(&action.sa_mask);
+  struct sigaction oldInt {}, oldTerm {};
+  sigaction(SIGINT, &action, &oldInt);
+  sigaction(SIGTERM, &action, &oldTerm);
+  while (!interrupted) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  sigaction(SIGINT, &oldInt, nullptr);
+  sigaction(SIGTERM, &oldTerm, nullptr);
+}
+
+int connect(Tool& tool, const std::string& server) {
+  const int rc = Ostrel::ConnectTarn(orNull(server));
+  const std::string shown = server.empty() ? "the own server" : server;
+  if (!check(tool, "connect " + shown, rc)) return 1;
+  const char* active = Ostrel::activeServer(orNull(server));
+  tool.out << shown << ": connected" << (active && *active ? std::string(" at ") + active : "")
+           << "\n";
+  return 0;
+}
+
+// Every server of the settings: connect it, then show its state and active address.
+int status(Tool& tool, bool watch) {
+  BrennicServerList servers;
+  Ostrel::GetServerNames(nullptr, servers);
+  if (servers.count == 0) {
+    tool.out << "no servers in the settings\n";
+    if (!watch) return 0;
+  }
+  for (int i = 0; i < servers.count; ++i) Ostrel::ConnectTarn(servers.names[i]);
+  int failed = 0;
+  for (int i = 0; i < servers.count; ++i) {
+    const char* name = servers.names[i];
+    const int state = Ostrel::IsConnect(name);
+    const char* active = Ostrel::activeServer(name);
+    tool.out << name << "  " << stateText(state);
+    if (active && *active) tool.out << "  active address " << active;
+    tool.out << "\n";
+    if (state != 0) ++failed;
+  }
+  if (!watch) return failed ? 1 : 0;
+
+  PrintingListener listener(tool.out);
+  Ostrel::InstallListener(listener);
+  tool.out << "watching; the connector checks every server about every 6 seconds. Ctrl-C ends."
+           << std::endl;
+  waitForInterrupt();
+  Ostrel::RemoveListener(listener);
+  return 0;
+}
+
+int servers(Tool& tool, const std::string& position) {
+  BrennicServerList list;
+  Ostrel::GetServerNames(orNull(position), list);
+  for (int i = 0; i < list.count; ++i) tool.out << (list.names[i] ? list.names[i] : "") << "\n";
+  if (list.count == BrennicServerList::kCapacity)
+    tool.out << "(the list is full; more servers may hold this position)\n";
+  if (list.count == 0)
+    tool.out << "no servers" << (position.empty() ? "" : " at " + position) << "\n";
+  return 0;
+}
+
+int addresses(Tool& tool, const std::string& server) {
+  ObjectNames list;
+  list.release = true;
+  Ostrel::GetServerAddress(orNull(server), list);
+  const char* active = Ostrel::activeServer(orNull(server));
+  for (int i = 0; i < list.count; ++i) {
+    tool.out << list.names[i];
+    if (active && std::string(active) == list.names[i]) tool.out << "  (active)";
+    tool.out << "\n";
+  }
+  const bool none = list.count == 0;
+  Ostrel::DeatoryNameSeq(&list);
+  if (none) {
+    tool.err << "ostrel: addresses: no addresses known for "
+             << (server.empty() ? "the own server" : server) << "\n";
+    return 1;
+  }
+  return 0;
+}
+
+int settings(Tool& tool, const std::string& name, const std::string& first,
+             const std::string& second) {
+  Ostrel::updateServerSetting(orNull(name), first.c_str(), second.c_str());
+  tool.out << "own server" << (name.empty() ? "" : " " + name) << " now at " << first
+           << (second.empty() ? "" : " and " + second)
+           << "; every connection was dropped, connect again to use it\n";
+  return 0;
+}
+
+int master(Tool& tool, const std::string& server, bool on) {
+  const int rc = Ostrel::setMasterMiddleware(on, orNull(server));
+  const std::string shown = server.empty() ? "the own server" : server;
+  if (!check(tool, "master " + shown, rc)) return 1;
+  // Ask the server what it now is, straight from its service manager.
+  kxTarn::kxTarnServiceManager_var manager =
+      kxReferenceContainer::instance()->GetServiceRefrence(orNull(server));
+  try {
+    if (!CORBA::is_nil(manager.in())) {
+      tool.out << shown << ": " << (manager->is_master() ? "master" : "not master") << "\n";
+      return 0;
+    }
+  } catch (const CORBA::Exception&) {
+  }
+  tool.out << shown << ": master set " << (on ? "on" : "off") << "\n";
+  return 0;
+}
+
+void addConnectionCommands(CLI::App& app, Tool& tool) {
+  auto* connectCommand = app.add_subcommand("connect", "Connect a server and show its active address");
+  auto server = std::make_shared<std::string>();
+  connectCommand->add_option("SERVER", *server, "server name (default: the own server)");
+  connectCommand->callback([&tool, server] { tool.rc = connect(tool, *server); });
+
+  auto* statusCommand =
+      app.add_subcommand("status", "Connect every server of the settings and show its state");
+  auto watch = std::make_shared<bool>(false);
+  statusCommand->add_flag("-w,--watch", *watch, "keep printing servers that go down or come back, until Ctrl-C");
+  statusCommand->callback([&tool, watch] { tool.rc = status(tool, *watch); });
+
+  auto* serversCommand = app.add_subcommand("servers", "List the servers at a position (default: all)");
+  auto position = std::make_shared<std::string>();
+  serversCommand->add_option("POSITION", *position, "own, parent, child or others");
+  serversCommand->callback([&tool, position] { tool.rc = servers(tool, *position); });
+
+  auto* addressesCommand = app.add_subcommand("addresses", "List a server's addresses; the active one is marked");
+  auto addressServer = std::make_shared<std::string>();
+  addressesCommand->add_option("SERVER", *addressServer, "server name (default: the own server)");
+  addressesCommand->callback([&tool, addressServer] { tool.rc = addresses(tool, *addressServer); });
+
+  auto* settingsCommand =
+      app.add_subcommand("settings", "Store the own server's addresses in the settings file");
+  auto key = std::make_shared<std::string>();
+  auto first = std::make_shared<std::string>();
+  auto second = std::make_shared<std::string>();
+  auto name = std::make_shared<std::string>();
+  settingsCommand->add_option("KEY", *key, "which record: own")
+      ->required()
+      ->check(CLI::IsMember({"own"}));
+  settingsCommand->add_option("FIRST", *first, "first address, host:port")->required();
+  settingsCommand->add_option("SECOND", *second, "second address of a redundant pair");
+  settingsCommand->add_option("-n,--name", *name, "server name (default: the current own server)");
+  settingsCommand->callback([&tool, name, first, second] {
+    tool.rc = settings(tool, *name, *first, *second);
+  });
+
+  auto* masterCommand = app.add_subcommand("master", "Make a server's middleware master or not");
+  auto masterServer = std::make_shared<std::string>();
+  auto onOff = std::make_shared<std::string>();
+  masterCommand->add_option("SERVER", *masterServer, "server name")->required();
+  masterCommand->add_option("STATE", *onOff, "on or off")->required()->check(CLI::IsMember({"on", "off"}));
+  masterCommand->callback([&tool, masterServer, onOff] {
+    tool.rc = master(tool, *masterServer, *onOff == "on");
+  });
+}
+
+OSTREL_TOOL_COMMANDS(addConnectionCommands);
+
+OSTREL_TOOL_DEMO(30, "connecting tells installed listeners", [](Tool& tool) {
+  PrintingListener listener(tool.out);
+  Ostrel::InstallListener(listener);
+  const int rc = Ostrel::ConnectTarn(nullptr);
+  Ostrel::RemoveListener(listener);
+  tool.out << "  ConnectTarn(own) = " << rc << ", IsConnect(own) = " << Ostrel::IsConnect(nullptr)
+           << ", IsConnect(\"nowhere\") = " << Ostrel::IsConnect("nowhere") << "\n";
+  return rc == 0;
+});
+
+}  // namespace
+}  // namespace tool
