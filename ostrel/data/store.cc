@@ -48,6 +48,8 @@ const BrennicStore& BrennicStore::operator=(const BrennicStore& other) {
   }
   unsigned int n = std::min(size_, other.bytesHeld());
   if (n > 0) std::memcpy(buffer_, other.buffer_, n);
+  // Bytes that other's missing block cannot supply read as zero, as in the copy constructor.
+  if (size_ > n) std::memset(buffer_ + n, 0, size_ - n);
   return *this;
 }
 
