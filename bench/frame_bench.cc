@@ -13,7 +13,6 @@
 #include <thread>
 
 #include <benchmark/benchmark.h>
-#include <omniORB4/omniORB.h>
 
 #include "ostrel/api/middleware/kxReferenceContainer.h"
 #include "ostrel/api/ostrel.h"

@@ -2,6 +2,10 @@
 # include/ostrel/, a CMake package (find_package(Ostrel) → Ostrel::ostrel) and a pkg-config file.
 include(CMakePackageConfigHelpers)
 
+# Installed binaries find the libraries beside them (or in ../lib) without LD_LIBRARY_PATH.
+set_target_properties(ostrel kxtarn PROPERTIES INSTALL_RPATH "$ORIGIN")
+set_target_properties(tarnd ostrel_tool PROPERTIES INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
+
 install(TARGETS ostrel kxtarn EXPORT OstrelTargets
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
