@@ -3,6 +3,7 @@
 //  - the raw ORB round trip of one small remote call (the service manager's ping), collocated
 //    on the embedded server and over loopback to a tarnd process: the baseline that the
 //    library's remote operations are measured against.
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -45,7 +46,11 @@ struct Tarnd {
   Tarnd() {
     std::string port = address.substr(address.find(':') + 1);
     const char* argv[] = {TARND_PATH, "--port", port.c_str(), nullptr};
-    posix_spawn(&pid, TARND_PATH, nullptr, nullptr, const_cast<char**>(argv), environ);
+    posix_spawn_file_actions_t quiet;
+    posix_spawn_file_actions_init(&quiet);
+    posix_spawn_file_actions_addopen(&quiet, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn(&pid, TARND_PATH, &quiet, nullptr, const_cast<char**>(argv), environ);
+    posix_spawn_file_actions_destroy(&quiet);
   }
   ~Tarnd() {
     if (pid > 0) {
