@@ -21,7 +21,8 @@ void OstrelFunc::loadDefault() {
 
 // Load-time start: ACE first, then every slot bound to its default. Defined after the slots in
 // this file, so the slots are constructed before it runs (one translation unit keeps its order).
-// On Windows DllMain does the same on process attach.
+// On Windows DllMain does the same on process attach (ostrel/platform/dll_main_windows.cc).
+#if !defined(_WIN32)
 namespace {
 struct LibraryEntry {
   LibraryEntry() {
@@ -31,3 +32,4 @@ struct LibraryEntry {
 };
 const LibraryEntry libraryEntry;
 }  // namespace
+#endif

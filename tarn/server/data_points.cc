@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "tarn/client/codes.h"
+#include "tarn/server/field_locator.h"
 #include "tarn/server/host.h"
 #include "tarn/server/type_service.h"
 
@@ -115,19 +116,70 @@ CORBA::Long DataPointService::query_points(const char* typeName, const kxTarn::D
                                            kxTarn::DATA_BUFFER_SEQ_out values) {
   values = new kxTarn::DATA_BUFFER_SEQ;
   TARN_FAULT_POINT(host_.faults(), "query_points");
-  return kNotSupported;
+  if (!typeName || fieldValues.length() != fieldNames.length()) return kBadArgument;
+  std::vector<FieldPlace> places(fieldNames.length());
+  for (CORBA::ULong i = 0; i < fieldNames.length(); ++i) {
+    const int rc = locateField(host_.types(), typeName, fieldNames[i].in(), places[i]);
+    if (rc != kOk) return rc;
+    if (fieldValues[i].length() != places[i].size) return kSizeMismatch;
+  }
+  PointTable& table = realm_->points;
+  std::lock_guard<std::mutex> hold(table.mutex);
+  for (const auto& entry : table.points) {
+    const Point& point = entry.second;
+    if (point.type != typeName) continue;
+    bool match = true;
+    for (CORBA::ULong i = 0; i < places.size() && match; ++i)
+      match = places[i].offset + places[i].size <= point.value.size() &&
+              std::memcmp(point.value.data() + places[i].offset, fieldValues[i].get_buffer(), places[i].size) == 0;
+    if (!match) continue;
+    CORBA::ULong n = values->length();
+    values->length(n + 1);
+    values[n] = toBuffer(point.value);
+  }
+  return kOk;
+}
+
+int DataPointService::applyPartial(PointTable& table, const char* name, const kxTarn::DATA_BUFFER_SEQ& fieldValues,
+                                   const kxTarn::STRING_LIST& fieldNames, bool write) {
+  if (!name || fieldValues.length() != fieldNames.length()) return kBadArgument;
+  auto it = table.points.find(name);
+  if (it == table.points.end()) return kNoSuchObject;
+  Point& point = it->second;
+  for (CORBA::ULong i = 0; i < fieldNames.length(); ++i) {
+    FieldPlace place;
+    const int rc = locateField(host_.types(), point.type, fieldNames[i].in(), place);
+    if (rc != kOk) return rc;
+    if (fieldValues[i].length() != place.size || place.offset + place.size > point.value.size()) return kSizeMismatch;
+    if (write && place.size) std::memcpy(point.value.data() + place.offset, fieldValues[i].get_buffer(), place.size);
+  }
+  if (write) point.written = true;
+  return kOk;
 }
 
 CORBA::Long DataPointService::put_partial_point(const char* name, const kxTarn::DATA_BUFFER_SEQ& fieldValues,
                                                 const kxTarn::STRING_LIST& fieldNames) {
   TARN_FAULT_POINT(host_.faults(), "put_partial_point");
-  return kNotSupported;
+  PointTable& table = realm_->points;
+  std::lock_guard<std::mutex> hold(table.mutex);
+  const int rc = applyPartial(table, name, fieldValues, fieldNames, false);
+  return rc != kOk ? rc : applyPartial(table, name, fieldValues, fieldNames, true);
 }
 
 CORBA::Long DataPointService::put_partial_points(const kxTarn::PartialParameterSeq& points,
                                                  CORBA::Boolean publish) {
   TARN_FAULT_POINT(host_.faults(), "put_partial_points");
-  return kNotSupported;
+  PointTable& table = realm_->points;
+  std::lock_guard<std::mutex> hold(table.mutex);
+  // The whole batch is checked before anything is written: a refused batch changes nothing.
+  for (CORBA::ULong i = 0; i < points.length(); ++i) {
+    const int rc = applyPartial(table, points[i].name.in(), points[i].fieldValues, points[i].fieldNames, false);
+    if (rc != kOk) return rc;
+  }
+  for (CORBA::ULong i = 0; i < points.length(); ++i)
+    applyPartial(table, points[i].name.in(), points[i].fieldValues, points[i].fieldNames, true);
+  (publish ? table.published : table.unpublished) += points.length();
+  return kOk;
 }
 
 CORBA::Long DataPointService::create_snapshot(const char* name) {

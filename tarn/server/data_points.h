@@ -49,6 +49,10 @@ class DataPointService : public POA_kxTarn::DT_Point_Factory {
   // Size of one value of `type`, or -1 when the server does not know the type.
   int typeSize(const std::string& type) const;
   int create(PointTable& table, const char* name, const char* type, const kxTarn::DATA_BUFFER* value);
+  // Checks a field-level write of point `name` and, with `write`, applies it.
+  // REQUIRES: table.mutex held.
+  int applyPartial(PointTable& table, const char* name, const kxTarn::DATA_BUFFER_SEQ& fieldValues,
+                   const kxTarn::STRING_LIST& fieldNames, bool write);
 
   ServerHost& host_;
   std::shared_ptr<RealmState> realm_;

@@ -1,0 +1,18 @@
+// Load-time start of the Windows DLL: on process attach, ACE first, then every slot bound to its
+// default. The C run-time has constructed the slots by the time DllMain runs. Thread attach and
+// detach and process detach do nothing.
+#if defined(_WIN32)
+#include <windows.h>
+
+#include <ace/Init_ACE.h>
+
+#include "ostrel/api/ostrel.h"
+
+BOOL APIENTRY DllMain(HMODULE, DWORD reason, LPVOID) {
+  if (reason == DLL_PROCESS_ATTACH) {
+    ACE::init();
+    OstrelFunc::loadDefault();
+  }
+  return TRUE;
+}
+#endif
