@@ -21,6 +21,21 @@
 
 class TarnDataType;
 
+// Byte-wise name order (unsigned bytes, a prefix first). Transparent, so that lookups by
+// std::string_view need no temporary string; compares inline, as names are short.
+struct TarnNameLess {
+  using is_transparent = void;
+  bool operator()(std::string_view a, std::string_view b) const {
+    std::size_t n = a.size() < b.size() ? a.size() : b.size();
+    for (std::size_t i = 0; i < n; ++i) {
+      unsigned char x = static_cast<unsigned char>(a[i]);
+      unsigned char y = static_cast<unsigned char>(b[i]);
+      if (x != y) return x < y;
+    }
+    return a.size() < b.size();
+  }
+};
+
 // One element of a type. Owned by the type that holds it.
 struct OSTREL_EXPORT DataVariable {
   TarnDataType* type = nullptr;  // not owned; null when no type of that name existed
@@ -63,7 +78,7 @@ class OSTREL_EXPORT TarnDataType {
  private:
   std::string name_;
   unsigned short size_;
-  std::map<std::string, DataVariable*, std::less<>> elements_;  // owns the elements
+  std::map<std::string, DataVariable*, TarnNameLess> elements_;  // owns the elements
   ElementList elementOrder_;                                     // same pointers, not owning
-  std::map<std::string, std::pair<int, int>, std::less<>> cache_;
+  std::map<std::string, std::pair<int, int>, TarnNameLess> cache_;
 };

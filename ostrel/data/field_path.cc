@@ -13,21 +13,26 @@ namespace ostrel {
 namespace data {
 namespace {
 
-// Splits `segment` at '[' and ']' into at most `max` non-empty pieces; returns the number of
-// pieces found (which may exceed `max`; only the first `max` are stored).
-int splitPieces(std::string_view segment, std::string_view* pieces, int max) {
-  int count = 0;
-  std::size_t start = 0;
-  for (std::size_t i = 0; i <= segment.size(); ++i) {
-    if (i == segment.size() || segment[i] == '[' || segment[i] == ']') {
-      if (i > start) {
-        if (count < max) pieces[count] = segment.substr(start, i - start);
-        ++count;
-      }
-      start = i + 1;
-    }
+// Parses an index piece: an optional sign and decimal digits that fit an int. Anything else
+// goes to boost::lexical_cast, which throws bad_lexical_cast for it (and would accept any form
+// this fast path does not know).
+int parseIndex(std::string_view piece) {
+  std::size_t i = 0;
+  bool negative = false;
+  if (!piece.empty() && (piece[0] == '+' || piece[0] == '-')) {
+    negative = piece[0] == '-';
+    i = 1;
   }
-  return count;
+  if (i < piece.size() && piece.size() - i <= 9) {
+    int value = 0;
+    for (; i < piece.size(); ++i) {
+      char c = piece[i];
+      if (c < '0' || c > '9') break;
+      value = value * 10 + (c - '0');
+    }
+    if (i == piece.size()) return negative ? -value : value;
+  }
+  return boost::lexical_cast<int>(piece.data(), piece.size());
 }
 
 }  // namespace
@@ -36,9 +41,13 @@ int locateField(const TarnDataType* type, const char* path, FieldLocation& out) 
   if (type == nullptr) return OstrelCode::kRecordWithoutType;
   if (path == nullptr) return OstrelCode::kElementNotFound;
 
-  std::string_view whole(path);
-  if (whole.find_first_of(".[") == std::string_view::npos) {
-    DataVariable* element = type->GetElement(whole);
+  bool plain = true;
+  std::size_t length = 0;
+  for (; path[length] != '\0'; ++length) {
+    if (path[length] == '.' || path[length] == '[') plain = false;
+  }
+  if (plain) {
+    DataVariable* element = type->GetElement(std::string_view(path, length));
     if (element == nullptr) return OstrelCode::kElementNotFound;
     if (element->type == nullptr) return OstrelCode::kUntypedElement;
     out.offset = element->offset;
@@ -51,17 +60,25 @@ int locateField(const TarnDataType* type, const char* path, FieldLocation& out) 
   std::uint64_t offset = 0;
   std::uint64_t size = 0;
   DataVariable* element = nullptr;
-  std::size_t start = 0;
-  while (start <= whole.size()) {
-    std::size_t dot = whole.find('.', start);
-    if (dot == std::string_view::npos) dot = whole.size();
-    std::string_view segment = whole.substr(start, dot - start);
-    start = dot + 1;
-    if (segment.empty()) continue;
-
+  std::size_t at = 0;
+  while (at < length) {
+    // One segment: up to the next '.', cut into pieces at '[' and ']' (empty pieces dropped).
     std::string_view pieces[2];
-    int count = splitPieces(segment, pieces, 2);
-    if (count == 0) continue;  // a segment of brackets only, e.g. "[]"
+    int count = 0;
+    std::size_t start = at;
+    for (;; ++at) {
+      char c = at < length ? path[at] : '.';
+      if (c == '.' || c == '[' || c == ']') {
+        if (at > start) {
+          if (count < 2) pieces[count] = std::string_view(path + start, at - start);
+          ++count;
+        }
+        start = at + 1;
+        if (c == '.') break;
+      }
+    }
+    ++at;
+    if (count == 0) continue;  // an empty segment, or brackets only
     if (count > 2) return OstrelCode::kIndexOutOfRange;
     element = current->GetElement(pieces[0]);
     if (element == nullptr) return OstrelCode::kElementNotFound;
@@ -71,7 +88,7 @@ int locateField(const TarnDataType* type, const char* path, FieldLocation& out) 
     if (count == 1) {
       size = static_cast<std::uint64_t>(element->count) * itemSize;
     } else {
-      int index = boost::lexical_cast<int>(pieces[1].data(), pieces[1].size());
+      int index = parseIndex(pieces[1]);
       if (index < 0 || index >= element->count) return OstrelCode::kIndexOutOfRange;
       size = itemSize;
       offset += static_cast<std::uint64_t>(index) * itemSize;

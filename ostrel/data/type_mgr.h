@@ -111,7 +111,7 @@ class OSTREL_EXPORT TarnTypeMgr {
   CORBA::Object* resolve(const char* position, const char* key);
 
   ACE_Recursive_Thread_Mutex lock_;
-  std::map<std::string, TarnDataType*, std::less<>> types_;  // GUARDED_BY(lock_) during builds
+  std::map<std::string, TarnDataType*, TarnNameLess> types_;  // GUARDED_BY(lock_) during builds
   std::vector<std::unique_ptr<TarnDataType>> retired_;      // types rebound by name
   bool built_ = false;                                       // GUARDED_BY(lock_)
   ReferenceResolver resolver_;
