@@ -205,7 +205,7 @@ void addConnectionCommands(CLI::App& app, Tool& tool) {
   settingsCommand->add_option("FIRST", *first, "first address, host:port")->required();
   settingsCommand->add_option("SECOND", *second, "second address of a redundant pair");
   settingsCommand->add_option("-n,--name", *name, "server name (default: the current own server)");
-  settingsCommand->callback([&tool, name, first, second] {
+  settingsCommand->callback([&tool, key, name, first, second] {
     tool.rc = settings(tool, *name, *first, *second);
   });
 

@@ -1,0 +1,217 @@
+// The connector, listeners and settings against real tarnd processes on loopback: servers that
+// die and come back, a redundant pair that fails over, disconnection, master switching, the
+// reference call frame under planned faults, and settings files written by a process that is
+// killed mid-write.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "ostrel/api/ostrel.h"
+#include "ostrel/connection/call_frame.h"
+#include "tarn/client/settings.h"
+#include "tests/connection/library_end.h"
+#include "tests/connection/recording_listener.h"
+#include "tests/support/tarn_fixture.h"
+
+extern char** environ;
+
+namespace {
+
+using namespace std::chrono_literals;
+using testing_support::freePort;
+using testing_support::RecordingListener;
+using testing_support::ScopedListener;
+using testing_support::ScopedSettings;
+using testing_support::StatusEvent;
+using testing_support::TarndProcess;
+
+// One monitor scan comes at most 6.5 s after the last; the naming client needs up to about a
+// second more to notice a server that stopped or started answering.
+constexpr auto kOneScan = 9s;
+
+class ConnectionTest : public ::testing::Test {
+ protected:
+  void SetUp() override { Ostrel::DisConnectTarn("clean-slate"); }
+  void TearDown() override { Ostrel::DisConnectTarn("clean-slate"); }
+};
+
+TEST_F(ConnectionTest, KilledServerIsReportedDownAndItsReturnUpWithinOneScan) {
+  TarndProcess plant("plant", freePort());
+  ASSERT_TRUE(plant.start());
+  ScopedSettings settings({{"plant", "own", {plant.address()}}});
+  RecordingListener listener;
+  ScopedListener installed(listener);
+
+  ASSERT_EQ(Ostrel::ConnectTarn("plant"), 0);
+  EXPECT_EQ(listener.events(), (std::vector<StatusEvent>{{"plant", true}}));
+  EXPECT_STREQ(Ostrel::activeServer("plant"), plant.address().c_str());
+  EXPECT_EQ(Ostrel::ConnectTarn(nullptr), 0);
+  EXPECT_EQ(listener.events().size(), 1u) << "an unchanged second connect tells nobody";
+  listener.clear();
+
+  plant.kill();
+  ASSERT_TRUE(listener.waitFor("plant", false, kOneScan)) << "no onDisconnected after the kill";
+  EXPECT_NE(Ostrel::IsConnect("plant"), 0);
+  EXPECT_NE(ostrel::guardConnection("plant"), 0);
+
+  // Started again at once: the naming client records the return before the next scan runs, and
+  // listeners must still hear of it.
+  listener.clear();
+  ASSERT_TRUE(plant.start());
+  ASSERT_TRUE(listener.waitFor("plant", true, kOneScan)) << "no onConnected after the restart";
+  EXPECT_EQ(Ostrel::IsConnect("plant"), 0);
+}
+
+TEST_F(ConnectionTest, RedundantPairFailsOverToTheSecondAddressAndListenersHear) {
+  TarndProcess first("pair", freePort()), second("pair", freePort());
+  ASSERT_TRUE(first.start());
+  ASSERT_TRUE(second.start());
+  ScopedSettings settings({{"pair", "own", {first.address(), second.address()}}});
+
+  ASSERT_EQ(Ostrel::ConnectTarn("pair"), 0);
+  EXPECT_STREQ(Ostrel::activeServer("pair"), first.address().c_str());
+  RecordingListener listener;
+  ScopedListener installed(listener);
+
+  first.kill();
+  ASSERT_TRUE(listener.waitFor("pair", true, kOneScan)) << "the change of active server went unheard";
+  EXPECT_STREQ(Ostrel::activeServer("pair"), second.address().c_str());
+  EXPECT_EQ(Ostrel::IsConnect("pair"), 0) << "the pair as a whole stays connected";
+  for (const StatusEvent& event : listener.events())
+    EXPECT_TRUE(event.connected) << "a failover is not a disconnection: " << event;
+}
+
+TEST_F(ConnectionTest, DisconnectDropsEveryStateAndTellsOnlyAboutTheNamedServer) {
+  TarndProcess mill("mill", freePort());
+  ASSERT_TRUE(mill.start());
+  ScopedSettings settings({{"mill", "own", {mill.address()}}, {"local", "others", {}, true}});
+  ASSERT_EQ(Ostrel::ConnectTarn("mill"), 0);
+  ASSERT_EQ(Ostrel::ConnectTarn("local"), 0);
+  RecordingListener listener;
+  ScopedListener installed(listener);
+
+  Ostrel::DisConnectTarn("mill");
+  EXPECT_EQ(Ostrel::IsConnect("mill"), OstrelCode::kNoState);
+  EXPECT_EQ(Ostrel::IsConnect("local"), OstrelCode::kNoState);
+  EXPECT_EQ(listener.events(), (std::vector<StatusEvent>{{"mill", false}}));
+
+  // Connecting again is a first connection: listeners hear it; a second one tells nobody.
+  EXPECT_EQ(Ostrel::ConnectTarn(nullptr), 0);
+  EXPECT_EQ(listener.eventsOf("mill").back(), (StatusEvent{"mill", true}));
+  EXPECT_EQ(Ostrel::ConnectTarn(nullptr), 0);
+  EXPECT_EQ(listener.eventsOf("mill").size(), 2u) << "an unchanged second connect tells nobody";
+}
+
+TEST_F(ConnectionTest, MasterSwitchReachesTheServerAndFailuresHaveTheirCodes) {
+  TarndProcess plant("plant", freePort());
+  ASSERT_TRUE(plant.start());
+  ScopedSettings settings({{"plant", "own", {plant.address()}}});
+  kxTarn::kxTarnServiceManager_var manager = plant.manager();
+
+  EXPECT_EQ(Ostrel::setMasterMiddleware(true, "plant"), 0);
+  EXPECT_TRUE(manager->is_master());
+  EXPECT_EQ(Ostrel::setMasterMiddleware(false, nullptr), 0) << "null is the own server";
+  EXPECT_FALSE(manager->is_master());
+
+  testing_support::planFault("plant", "set_master", 0, 1, "COMM_FAILURE");
+  EXPECT_EQ(Ostrel::setMasterMiddleware(true, "plant"), OstrelCode::kMasterCallFailed);
+  EXPECT_FALSE(manager->is_master());
+  EXPECT_EQ(Ostrel::setMasterMiddleware(true, "plant"), 0) << "one planned failure only";
+
+  plant.kill();
+  EXPECT_EQ(Ostrel::setMasterMiddleware(true, "plant"), OstrelCode::kNoReference);
+}
+
+TEST_F(ConnectionTest, CallFrameTurnsExceptionsIntoTheOperationsCodeAndAppliesTimeOuts) {
+  TarndProcess plant("plant", freePort());
+  ASSERT_TRUE(plant.start());
+  ScopedSettings settings({{"plant", "own", {plant.address()}}});
+  using Points = kxTarn::DT_Point_Factory;
+  const auto listNames = [](kxTarn::DT_Point_Factory_ptr points) {
+    kxTarn::STRING_LIST_var names;
+    return static_cast<int>(points->get_all_point_names(names.out()));
+  };
+
+  EXPECT_EQ((ostrel::callService<Points, OstrelCode::kRemoteCallFailed>("plant", nullptr, listNames)), 0);
+
+  testing_support::planFault("plant", "get_all_point_names", 0, 1, "TRANSIENT");
+  EXPECT_EQ((ostrel::callService<Points, OstrelCode::kRemoteCallFailed>("plant", nullptr, listNames)),
+            OstrelCode::kRemoteCallFailed);
+  EXPECT_EQ((ostrel::callService<Points, OstrelCode::kRemoteCallFailed>("plant", nullptr, listNames)), 0)
+      << "the next call builds a working reference";
+
+  // An exception thrown while results are copied out counts as well.
+  EXPECT_EQ((ostrel::callService<Points, OstrelCode::kTypeQueryCallFailed>(
+                "plant", nullptr, [](Points::_ptr_type) -> int { throw CORBA::BAD_PARAM(); })),
+            OstrelCode::kTypeQueryCallFailed);
+
+  // A stalled call ends at the time-out given to the frame; the cached reference keeps none.
+  testing_support::planFault("plant", "get_all_point_names", 2, 1, "", 0, 1500);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ((ostrel::callService<Points, OstrelCode::kRemoteCallFailed>("plant", nullptr, listNames, 300)),
+            OstrelCode::kRemoteCallFailed);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 1400ms);
+  testing_support::planFault("plant", "get_all_point_names", 2, 1, "", 0, 800);
+  EXPECT_EQ((ostrel::callService<Points, OstrelCode::kRemoteCallFailed>("plant", nullptr, listNames)), 0);
+  testing_support::clearFaults("plant");
+}
+
+// Runs `ostrel shell` with TARN_SETTINGS at `path`, feeding it `script`; kills it with SIGKILL
+// after `delay`.
+void killToolWhileItWrites(const std::string& path, const std::string& script,
+                           std::chrono::milliseconds delay) {
+  std::vector<std::string> env = {"TARN_SETTINGS=" + path};
+  for (char** e = environ; *e != nullptr; ++e)
+    if (std::string(*e).rfind("TARN_SETTINGS=", 0) != 0) env.push_back(*e);
+  std::vector<char*> envp;
+  for (std::string& entry : env) envp.push_back(entry.data());
+  envp.push_back(nullptr);
+  std::string tool = OSTREL_TOOL_PATH, shell = "shell";
+  char* argv[] = {tool.data(), shell.data(), nullptr};
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, script.c_str(), O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  pid_t pid = -1;
+  ASSERT_EQ(posix_spawn(&pid, tool.c_str(), &actions, nullptr, argv, envp.data()), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  std::this_thread::sleep_for(delay);
+  ::kill(pid, SIGKILL);
+  int status = 0;
+  waitpid(pid, &status, 0);
+}
+
+TEST_F(ConnectionTest, SettingsFileStaysWellFormedWhenTheWriterIsKilled) {
+  ScopedSettings settings({{"plant", "own", {"127.0.0.1:7001"}}, {"spare", "others", {"127.0.0.1:7003"}}});
+  const std::string script = settings.path() + ".commands";
+  {
+    std::ofstream out(script);
+    for (int i = 0; i < 5000; ++i)
+      out << "settings own 127.0.0.1:" << 10000 + i << " 127.0.0.1:" << 20000 + i << " --name plant\n";
+  }
+  bool written = false;
+  for (int round = 0; round < 8; ++round) {
+    killToolWhileItWrites(settings.path(), script, std::chrono::milliseconds(150 + 37 * round));
+    std::string error;
+    const std::vector<tarn::ServerSetting> servers = tarn::readSettings(&error);
+    ASSERT_TRUE(error.empty()) << "round " << round << ": " << error;
+    ASSERT_EQ(servers.size(), 2u) << "round " << round;
+    EXPECT_EQ(servers[0].name, "plant");
+    EXPECT_EQ(servers[0].addresses.size(), 2u);
+    written = written || servers[0].addresses[0] != "127.0.0.1:7001";
+  }
+  EXPECT_TRUE(written) << "the writer was always killed before its first write";
+  std::remove(script.c_str());
+}
+
+}  // namespace
