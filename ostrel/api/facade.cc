@@ -5,7 +5,10 @@
 
 #define OSTREL_OP(R, Name, Slot, Params, Args) \
   R Ostrel::Name Params { return OstrelFunc::Slot Args; }
+#define OSTREL_OP2(R, Name, Slot, FacadeParams, SlotParams, Args) \
+  R Ostrel::Name FacadeParams { return OstrelFunc::Slot Args; }
 #include "ostrel/api/operations.def"
+#undef OSTREL_OP2
 #undef OSTREL_OP
 
 #define OSTREL_OP(R, Name, Slot, Params, Args) boost::function<R Params> OstrelFunc::Slot;

@@ -29,9 +29,11 @@ struct ProgramStatus;
 struct ProgramStatusSequence;
 
 #define OSTREL_OP(R, Name, Slot, Params, Args) OSTREL_EXPORT R Name Params;
+#define OSTREL_OP2(R, Name, Slot, FacadeParams, SlotParams, Args) OSTREL_EXPORT R Name FacadeParams;
 namespace Ostrel {
 #include "ostrel/api/operations.def"
 }
+#undef OSTREL_OP2
 namespace OstrelOrigin {
 #include "ostrel/api/operations.def"
 }

@@ -1,0 +1,13 @@
+// Data point writes: whole values, and field-level writes of one or many points.
+#include "ostrel/api/middleware/kxTarn_API.h"
+#include "ostrel/api/ostrel.h"
+#include "ostrel/connection/call_frame.h"
+#include "ostrel/data/record.h"
+
+int OstrelOrigin::PutDataPoint(const char* name, const BrennicData& data, const char* server, const char* position) {
+  if (int rc = ostrel::guardConnection(server)) return rc;
+  const std::string realm = ostrel::positionOrDefault(server, position);
+  BrennicData& record = const_cast<BrennicData&>(data);  // the record's accessors are not const
+  if (!record.IsGood()) return OstrelCode::kInvalidRecord;
+  return kx_set_data_template_point(name, record.GetRawValue(), record.GetBufferSize(), server, realm.c_str());
+}
