@@ -1,0 +1,179 @@
+// Data point operations end to end, against the embedded server and against a tarnd process:
+// create, write, read back one and many, by type, list names, delete; the guard, the codes of
+// remote failures with the cached reference dropped, and nothing lost or half-written.
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "ostrel/api/ostrel.h"
+#include "ostrel/api/record_lists.h"
+#include "ostrel/data/record.h"
+#include "tests/support/tarn_fixture.h"
+
+namespace {
+
+using namespace testing_support;
+
+// Runs every test once on the embedded server ("local") and once on a tarnd ("plant").
+class DataPoints : public ::testing::TestWithParam<bool> {
+ protected:
+  void SetUp() override {
+    if (GetParam()) {
+      tarnd.reset(new TarndProcess("plant", freePort()));
+      ASSERT_TRUE(tarnd->start());
+      settings.reset(new ScopedSettings({{"plant", "own", {tarnd->address()}}}));
+      server = "plant";
+    }
+    ASSERT_EQ(0, Ostrel::ConnectTarn(server));
+  }
+  void TearDown() override {
+    ObjectNames names;
+    if (Ostrel::GetAllPointName(&names, server, nullptr) == 0) {
+      for (int i = 0; i < names.count; ++i) Ostrel::DeleteDataPoint(names.names[i], server, nullptr);
+      Ostrel::DeatoryNameSeq(&names);
+    }
+    Ostrel::DisConnectTarn(server);
+  }
+  std::string unique(const char* base) { return std::string(base) + "." + std::to_string(++counter); }
+
+  const char* server = "local";
+  std::unique_ptr<TarndProcess> tarnd;
+  std::unique_ptr<ScopedSettings> settings;
+  int counter = 0;
+};
+
+BrennicData analog(double value, unsigned quality, const char* unit) {
+  BrennicData record("AnalogPoint", 0);
+  record.PutValue("value", value);
+  record.PutValue("quality", quality);
+  record.PutValue("unit", unit);
+  return record;
+}
+
+TEST_P(DataPoints, CreateWriteReadBackByteForByte) {
+  const std::string name = unique("flow");
+  BrennicData value = analog(12.5, 192, "m3/h");
+  ASSERT_EQ(0, Ostrel::CreateDataPoint(name.c_str(), value, server, nullptr));
+  EXPECT_EQ(2005, Ostrel::CreateDataPoint(name.c_str(), value, server, nullptr)) << "an existing name is refused";
+
+  BrennicData typed("AnalogPoint", 0);
+  ASSERT_EQ(0, Ostrel::GetDataPoint(name.c_str(), typed, server, nullptr));
+  EXPECT_EQ(0, std::memcmp(value.GetRawValue(), typed.GetRawValue(), value.GetBufferSize()));
+  EXPECT_STREQ(name.c_str(), typed.GetDataName());
+
+  BrennicData written = analog(-3.25, 0, "bar");
+  ASSERT_EQ(0, Ostrel::PutDataPoint(name.c_str(), written, server, nullptr));
+  BrennicData untyped;
+  ASSERT_EQ(0, Ostrel::GetDataPoint(name.c_str(), untyped, server, nullptr));
+  ASSERT_STREQ("AnalogPoint", untyped.GetTypeName()) << "an untyped record takes the point's type";
+  ASSERT_EQ(written.GetBufferSize(), untyped.GetBufferSize());
+  EXPECT_EQ(0, std::memcmp(written.GetRawValue(), untyped.GetRawValue(), written.GetBufferSize()));
+  EXPECT_EQ(-3.25, untyped.GetDoubleValue("value"));
+}
+
+TEST_P(DataPoints, RefusedWritesChangeNothing) {
+  const std::string name = unique("level");
+  ASSERT_EQ(0, Ostrel::CreateDataPoint(name.c_str(), "AnalogPoint", server, nullptr));
+  BrennicData wrongType("DigitalPoint", 0);
+  EXPECT_EQ(2006, Ostrel::PutDataPoint(name.c_str(), wrongType, server, nullptr)) << "size mismatch refused";
+  BrennicData empty;
+  EXPECT_EQ(3014, Ostrel::PutDataPoint(name.c_str(), empty, server, nullptr));
+  BrennicData back("AnalogPoint", 0);
+  ASSERT_EQ(0, Ostrel::GetDataPoint(name.c_str(), back, server, nullptr));
+  for (unsigned i = 0; i < back.GetBufferSize(); ++i) ASSERT_EQ(0, back.GetRawValue()[i]);
+  EXPECT_EQ(2003, Ostrel::PutDataPoint("no.such.point", analog(1, 1, ""), server, nullptr));
+}
+
+TEST_P(DataPoints, ReadsManyByNameAndByType) {
+  std::vector<BrennicData> batch;
+  for (int i = 0; i < 5; ++i) {
+    batch.push_back(analog(i * 1.5, static_cast<unsigned>(i), "kW"));
+    batch.back().SetFullName(unique("feeder").c_str());
+  }
+  ASSERT_EQ(0, Ostrel::CreateDataPoints(batch, server, nullptr));
+  EXPECT_EQ(2005, Ostrel::CreateDataPoints(batch, server, nullptr)) << "a batch with a known name creates nothing";
+
+  std::vector<std::string> wanted = {batch[3].GetDataName(), "missing", batch[1].GetDataName()};
+  BrennicDataList list;
+  EXPECT_EQ(2003, Ostrel::GetDataPointN(wanted, list, server, nullptr)) << "the server's code is passed on";
+  ASSERT_EQ(2, list.count) << "only the points the server found";
+  EXPECT_STREQ(batch[3].GetDataName(), list.items[0]->GetDataName());
+  EXPECT_EQ(4.5, list.items[0]->GetDoubleValue("value"));
+  EXPECT_STREQ(batch[1].GetDataName(), list.items[1]->GetDataName());
+  Ostrel::DestoryBrennicDataList(&list);
+  EXPECT_EQ(0, list.count);
+  EXPECT_EQ(nullptr, list.items);
+
+  BrennicDataList byType;
+  ASSERT_EQ(0, Ostrel::GetDataPointByTypeName("AnalogPoint", byType, server, nullptr));
+  EXPECT_EQ(5, byType.count);
+  for (int i = 0; i < byType.count; ++i) {
+    EXPECT_STREQ("AnalogPoint", byType.items[i]->GetTypeName());
+    EXPECT_STREQ("", byType.items[i]->GetDataName()) << "records of a type read carry no point names";
+  }
+  Ostrel::DestoryBrennicDataList(&byType);
+
+  BrennicDataList none;
+  ASSERT_EQ(0, Ostrel::GetDataPointByTypeName("Alarm", none, server, nullptr));
+  EXPECT_EQ(0, none.count);
+  EXPECT_EQ(nullptr, none.items) << "an empty answer allocates no array";
+
+  ObjectNames names;
+  ASSERT_EQ(0, Ostrel::GetAllPointNameByType(&names, "AnalogPoint", server, nullptr));
+  EXPECT_EQ(5, names.count);
+  Ostrel::DeatoryNameSeq(&names);
+  ASSERT_EQ(0, Ostrel::GetTarnTypes(&names, server, nullptr));
+  EXPECT_GE(names.count, 4);
+  Ostrel::DeatoryNameSeq(&names);
+}
+
+TEST_P(DataPoints, BatchCreationEdgesAndNullData) {
+  EXPECT_EQ(0, Ostrel::CreateDataPoints(static_cast<BrennicData**>(nullptr), 0, "never.connected", nullptr))
+      << "an empty array returns before the guard";
+  EXPECT_EQ(2015, Ostrel::CreateDataPoints(std::vector<BrennicData>(), "never.connected", nullptr))
+      << "an empty vector goes through the guard";
+  EXPECT_EQ(0, Ostrel::CreateDataPoints(std::vector<BrennicData>(), server, nullptr));
+  EXPECT_EQ(3015, Ostrel::CreateDataPoints(static_cast<BrennicData**>(nullptr), -1, server, nullptr));
+  std::vector<BrennicData*> withNull = {nullptr};
+  EXPECT_EQ(3014, Ostrel::CreateDataPoints(withNull, server, nullptr)) << "a null record is refused, not read";
+
+  const std::string fresh = unique("spare");
+  ASSERT_EQ(0, Ostrel::CreateDataPoint(fresh.c_str(), "DigitalPoint", server, nullptr));
+  ObjectNames nullData;
+  ASSERT_EQ(0, Ostrel::CheckNullData(&nullData, server, nullptr));
+  ASSERT_EQ(1, nullData.count);
+  EXPECT_STREQ(fresh.c_str(), nullData.names[0]);
+  Ostrel::DeatoryNameSeq(&nullData);
+
+  EXPECT_EQ(0, Ostrel::DeleteDataPoint(fresh.c_str(), server, nullptr));
+  EXPECT_EQ(2003, Ostrel::DeleteDataPoint(fresh.c_str(), server, nullptr));
+}
+
+TEST_P(DataPoints, GuardAndRemoteFailuresDropTheCachedReference) {
+  BrennicData record("AnalogPoint", 0);
+  EXPECT_EQ(2015, Ostrel::GetDataPoint("x", record, "never.connected", nullptr));
+  EXPECT_EQ(2015, Ostrel::PutDataPoint("x", record, "never.connected", nullptr));
+  BrennicDataList list;
+  EXPECT_EQ(2015, Ostrel::GetDataPointN(std::vector<std::string>{"x"}, list, "never.connected", nullptr));
+
+  planFault(server, "get_points", 0, 1, "COMM_FAILURE");
+  EXPECT_EQ(123, Ostrel::GetDataPointN(std::vector<std::string>{"x"}, list, server, nullptr));
+  EXPECT_EQ(2003, Ostrel::GetDataPointN(std::vector<std::string>{"x"}, list, server, nullptr))
+      << "the next call works on a fresh reference";
+  planFault(server, "get_points_by_type", 0, 1, "TRANSIENT");
+  EXPECT_EQ(104, Ostrel::GetDataPointByTypeName("AnalogPoint", list, server, nullptr));
+  planFault(server, "create_points", 0, 1, "NO_RESOURCES");
+  std::vector<BrennicData> one = {analog(1, 1, "")};
+  one[0].SetFullName(unique("late").c_str());
+  EXPECT_EQ(142, Ostrel::CreateDataPoints(one, server, nullptr));
+  EXPECT_EQ(0, Ostrel::CreateDataPoints(one, server, nullptr)) << "the failed batch created nothing";
+  clearFaults(server);
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, DataPoints, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "tarnd" : "embedded"; });
+
+}  // namespace
