@@ -1,6 +1,7 @@
 #include "tarn/server/data_points.h"
 
 #include <cstring>
+#include <set>
 
 #include "tarn/client/codes.h"
 #include "tarn/server/field_locator.h"
@@ -51,15 +52,14 @@ CORBA::Long DataPointService::create_points(const kxTarn::CreationParameterSeq& 
   PointTable& table = realm_->points;
   std::lock_guard<std::mutex> hold(table.mutex);
   // The batch is checked whole first, so a refused batch creates nothing.
+  std::set<std::string> batchNames;
   for (CORBA::ULong i = 0; i < points.length(); ++i) {
     const char* name = points[i].name.in();
     const int size = typeSize(points[i].typeName.in());
     if (!name || !*name) return kBadArgument;
     if (size < 0) return kUnknownType;
     if (points[i].value.length() != static_cast<CORBA::ULong>(size)) return kSizeMismatch;
-    if (table.points.count(name)) return kAlreadyExists;
-    for (CORBA::ULong j = 0; j < i; ++j)
-      if (std::strcmp(points[j].name.in(), name) == 0) return kAlreadyExists;
+    if (table.points.count(name) || !batchNames.insert(name).second) return kAlreadyExists;
   }
   for (CORBA::ULong i = 0; i < points.length(); ++i)
     create(table, points[i].name.in(), points[i].typeName.in(), &points[i].value);
