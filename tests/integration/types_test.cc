@@ -1,0 +1,204 @@
+// The type manager against real type services: in-process servers placed at positions of our
+// choosing (stream and type by type, several type service instances, planned failures), and a
+// tarnd at "parent" reached through the naming client and the settings file.
+#include <unistd.h>
+
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "ostrel/api/middleware/kxNaming_Client.h"
+#include "ostrel/data/record.h"
+#include "ostrel/data/type_mgr.h"
+#include "tarn/server/host.h"
+#include "tarn/server/type_service.h"
+#include "tests/support/tarn_fixture.h"
+
+namespace {
+
+const char* const kPlantTypes = R"(<types>
+  <type name="Valve" size="12">
+    <element name="open" type="byte" offset="0"/>
+    <element name="position" type="float" offset="4"/>
+    <element name="travel" type="unsigned_int" offset="8"/>
+  </type>
+  <type name="Line" size="28">
+    <element name="id" type="word" offset="0"/>
+    <element name="valves" type="Valve" offset="4" count="2"/>
+  </type>
+</types>)";
+
+// The parent's types: Valve again (with another layout) and one of its own.
+const char* const kParentTypes = R"(<types>
+  <type name="Valve" size="4"><element name="other" type="unsigned_int" offset="0"/></type>
+  <type name="Tank" size="8"><element name="level" type="double" offset="0"/></type>
+</types>)";
+
+const char* const kExtraTypes = R"(<types>
+  <type name="Meter" size="8"><element name="count" type="kx_time2" offset="0"/></type>
+</types>)";
+
+std::string writeFile(const std::string& tag, const std::string& text) {
+  std::string path = "/tmp/ostrel_types_test_" + std::to_string(::getpid()) + "_" + tag + ".xml";
+  std::ofstream(path) << text;
+  return path;
+}
+
+// One in-process server with its own object keys.
+std::unique_ptr<tarn::ServerHost> makeHost(const std::string& tag,
+                                           std::vector<std::pair<std::string, std::string>> files,
+                                           bool refuseStream = false) {
+  tarn::HostOptions options;
+  options.name = tag;
+  options.managerKey = tag + "ServiceManager";
+  options.typeFiles = std::move(files);
+  options.refuseTypeStream = refuseStream;
+  return std::unique_ptr<tarn::ServerHost>(new tarn::ServerHost(options));
+}
+
+// A manager of its own whose positions are the given hosts.
+class PlacedTypes : public TarnTypeMgr {
+ public:
+  explicit PlacedTypes(std::map<std::string, tarn::ServerHost*> hosts) : hosts_(std::move(hosts)) {
+    setReferenceResolver([this](const char* position, const char* key) -> CORBA::Object* {
+      auto host = hosts_.find(position);
+      if (host == hosts_.end()) return CORBA::Object::_nil();
+      std::string k = key;
+      if (k == KX_SERVICE_MANAGER_KEY) return host->second->manager();
+      std::string kind = k == KX_TYPE_SERVICE_KEY ? "dt" : "dt/" + k.substr(1, k.find('/', 1) - 1);
+      return host->second->service(kind, "");
+    });
+  }
+
+ private:
+  std::map<std::string, tarn::ServerHost*> hosts_;
+};
+
+void planFault(tarn::ServerHost& host, const char* operation, int count) {
+  kxTarn::FaultPlan plan;
+  plan.operation = operation;
+  plan.mode = tarn::FaultBook::kRaise;
+  plan.count = count;
+  plan.exceptionName = "TRANSIENT";
+  plan.code = 0;
+  plan.stallMs = 0;
+  host.faults().plan(plan);
+}
+
+std::vector<std::string> elementNames(TarnDataType* type) {
+  std::vector<std::string> names;
+  for (const auto& e : type->GetAllElement()) names.push_back(e.first);
+  return names;
+}
+
+TEST(TypesTest, StreamAndTypeByTypeGiveTheSameLayoutsInOppositeOrder) {
+  std::string file = writeFile("plant", kPlantTypes);
+  auto streaming = makeHost("typesStream", {{"", file}});
+  auto refusing = makeHost("typesRefuse", {{"", file}}, true);
+
+  PlacedTypes fromStream({{"own", streaming.get()}});
+  PlacedTypes typeByType({{"own", refusing.get()}});
+  fromStream.BuildTarnDataType();
+  typeByType.BuildTarnDataType();
+  ASSERT_TRUE(fromStream.isBuilt());
+  ASSERT_TRUE(typeByType.isBuilt());
+
+  for (PlacedTypes* types : {&fromStream, &typeByType}) {
+    TarnDataType* line = types->CheckDataType("Line");
+    ASSERT_NE(line, nullptr);
+    EXPECT_EQ(line->GetTypeSize(), 28);
+    DataVariable* valves = line->GetElement("valves");
+    ASSERT_NE(valves, nullptr);
+    EXPECT_EQ(valves->type, types->CheckDataType("Valve")) << "nested types point at their type";
+    EXPECT_EQ(valves->offset, 4);
+    EXPECT_EQ(valves->count, 2);
+  }
+  EXPECT_EQ(elementNames(fromStream.CheckDataType("Valve")),
+            (std::vector<std::string>{"travel", "position", "open"}));
+  EXPECT_EQ(elementNames(typeByType.CheckDataType("Valve")),
+            (std::vector<std::string>{"open", "position", "travel"}));
+}
+
+TEST(TypesTest, TypesKnownFromOwnAreMarkedLoadedAtLaterPositions) {
+  auto own = makeHost("typesOwn", {{"", writeFile("own", kPlantTypes)}}, true);
+  auto parent = makeHost("typesParent", {{"", writeFile("parent", kParentTypes)},
+                                         {"extra", writeFile("extra", kExtraTypes)}}, true);
+  PlacedTypes types({{"own", own.get()}, {"parent", parent.get()}});
+  types.BuildTarnDataType();
+  ASSERT_TRUE(types.isBuilt());
+
+  TarnDataType* valve = types.CheckDataType("Valve");
+  EXPECT_EQ(valve->GetTypeSize(), 12) << "the first position's definition wins";
+  EXPECT_EQ(valve->loaded, 1) << "listed again at parent: not fetched again";
+  EXPECT_EQ(valve->GetElement("other"), nullptr);
+  EXPECT_EQ(types.CheckDataType("Line")->loaded, 0);
+  ASSERT_NE(types.CheckDataType("Tank"), nullptr);
+  EXPECT_EQ(types.CheckDataType("Tank")->GetElement("level")->offset, 0);
+  ASSERT_NE(types.CheckDataType("Meter"), nullptr) << "every type service instance is read";
+  EXPECT_EQ(types.CheckDataType("Meter")->GetAllElement().size(), 1u);
+
+  // The build from one position ignores the mark and fetches every type there; the elements
+  // already present stay as they were.
+  types.BuildTarnDataType("parent");
+  EXPECT_EQ(elementNames(valve), (std::vector<std::string>{"open", "position", "travel", "other"}));
+}
+
+TEST(TypesTest, ARemoteFailureStopsTheBuildAndKeepsWhatWasFound) {
+  auto own = makeHost("typesFault", {{"", writeFile("fault", kPlantTypes)}}, true);
+  PlacedTypes types({{"own", own.get()}});
+
+  // Names and sizes arrive; the first element fetch raises.
+  planFault(*own, "get_type_elements", 1);
+  types.BuildType();
+  EXPECT_FALSE(types.isBuilt());
+  ASSERT_NE(types.CheckDataType("Valve"), nullptr) << "types registered before the failure stay";
+  EXPECT_TRUE(types.CheckDataType("Line")->GetAllElement().empty());
+
+  types.BuildType();  // not built yet: BuildType runs the build again
+  EXPECT_TRUE(types.isBuilt());
+  EXPECT_EQ(types.CheckDataType("Line")->GetAllElement().size(), 2u);
+
+  planFault(*own, "get_type_names", 1);
+  types.BuildType();  // built: nothing is asked, so the planned fault stays unused
+  EXPECT_TRUE(types.isBuilt());
+  types.BuildTarnDataType();
+  EXPECT_FALSE(types.isBuilt()) << "the fault was still planned: this build met it";
+  own->faults().clear();
+}
+
+TEST(TypesTest, AFailedStreamFallsBackToTypeByType) {
+  auto own = makeHost("typesStreamFault", {{"", writeFile("sf", kPlantTypes)}});
+  planFault(*own, "get_type_stream", 1);
+  PlacedTypes types({{"own", own.get()}});
+  types.BuildTarnDataType();
+  EXPECT_TRUE(types.isBuilt());
+  EXPECT_EQ(elementNames(types.CheckDataType("Valve")),
+            (std::vector<std::string>{"open", "position", "travel"}))
+      << "read type by type, so in the service's order";
+}
+
+TEST(TypesTest, RecordsOfTypesFromATarndAtParent) {
+  using testing_support::ScopedSettings;
+  using testing_support::TarndProcess;
+  TarndProcess parent("far", testing_support::freePort(),
+                      {"--types", writeFile("tarnd", kParentTypes)});
+  ASSERT_TRUE(parent.start());
+  ScopedSettings settings({{"local", "own", {}, true}, {"far", "parent", {parent.address()}}});
+
+  // The process's own manager, through the naming client.
+  TarnTypeMgr* types = TarnTypeMgr::GetInstance();
+  BrennicData tank("Tank", 0);
+  ASSERT_TRUE(tank.IsGood()) << "a miss builds over every position";
+  EXPECT_EQ(tank.PutValue("level", 3.5), 0);
+  EXPECT_EQ(tank.GetDoubleValue("level"), 3.5);
+  ASSERT_NE(types->CheckDataType("PumpState"), nullptr) << "the embedded own server's types too";
+  ASSERT_NE(types->CheckDataType("Valve"), nullptr);
+  EXPECT_NE(types->CheckDataType("Valve")->GetElement("other"), nullptr);
+}
+
+}  // namespace
