@@ -19,22 +19,6 @@ int kx_releam_seq(ObjectNames* names, const char* server) {
   }
 }
 
-namespace {
-
-template <typename Call>
-int callPorts(const char* server, const char* position, Call call) {
-  kxReferenceContainer* container = kxReferenceContainer::instance();
-  kxTarn::Port_Factory_var service = container->GetPortReferenceWithServerName(server, position);
-  if (CORBA::is_nil(service)) return server && *server ? kServerNotAnswering : kNoServerNamed;
-  try {
-    return call(service.in());
-  } catch (...) {
-    container->ReleasePortReference(server, position);
-    return kRemoteFailure;
-  }
-}
-
-}  // namespace
 
 int kx_com_chennal_seq(ObjectNames* names, const char* server, const char* position) {
   if (!names) return kBadArgument;

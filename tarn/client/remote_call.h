@@ -8,18 +8,50 @@
 
 namespace tarn {
 
+template <typename Service>
+struct CachedService;
+
+template <>
+struct CachedService<kxTarn::DT_Point_Factory> {
+  static kxTarn::DT_Point_Factory_ptr get(const char* server, const char* position) {
+    return kxReferenceContainer::instance()->GetDptReferenceWithServerName(server, position);
+  }
+  static void drop(const char* server, const char* position) {
+    kxReferenceContainer::instance()->ReleaseDtpReference(server, position);
+  }
+};
+
+template <>
+struct CachedService<kxTarn::Port_Factory> {
+  static kxTarn::Port_Factory_ptr get(const char* server, const char* position) {
+    return kxReferenceContainer::instance()->GetPortReferenceWithServerName(server, position);
+  }
+  static void drop(const char* server, const char* position) {
+    kxReferenceContainer::instance()->ReleasePortReference(server, position);
+  }
+};
+
 // `call(reference)` returns the operation's result code.
-template <typename Call>
-int callPoints(const char* server, const char* position, Call call) {
-  kxReferenceContainer* container = kxReferenceContainer::instance();
-  kxTarn::DT_Point_Factory_var service = container->GetDptReferenceWithServerName(server, position);
-  if (CORBA::is_nil(service)) return server && *server ? kServerNotAnswering : kNoServerNamed;
+template <typename Service, typename Call>
+int callRemote(const char* server, const char* position, Call call) {
+  typename Service::_var_type service = CachedService<Service>::get(server, position);
+  if (CORBA::is_nil(service.in())) return server && *server ? kServerNotAnswering : kNoServerNamed;
   try {
     return call(service.in());
   } catch (...) {
-    container->ReleaseDtpReference(server, position);
+    CachedService<Service>::drop(server, position);
     return kRemoteFailure;
   }
+}
+
+template <typename Call>
+int callPoints(const char* server, const char* position, Call call) {
+  return callRemote<kxTarn::DT_Point_Factory>(server, position, call);
+}
+
+template <typename Call>
+int callPorts(const char* server, const char* position, Call call) {
+  return callRemote<kxTarn::Port_Factory>(server, position, call);
 }
 
 // Fills `names` from a remote list: a new[] array of CORBA strings that the list owns.

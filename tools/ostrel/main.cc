@@ -4,7 +4,9 @@
 // middleware's settings file (TARN_SETTINGS) it talks to the servers named there.
 #include <unistd.h>
 
+#include <clocale>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <sstream>
 
@@ -119,27 +121,15 @@ std::string overview(CLI::App& app) {
 }
 
 std::string codeText(int code) {
+  // The texts are wide; the terminal takes UTF-8.
+  static const bool utf8 = std::setlocale(LC_CTYPE, "C.UTF-8") != nullptr;
+  (void)utf8;
   const wchar_t* text = Ostrel::GetErrorString(code);
-  std::string utf8;
-  for (; text && *text; ++text) {
-    unsigned long c = static_cast<unsigned long>(*text);
-    if (c < 0x80) {
-      utf8 += static_cast<char>(c);
-    } else if (c < 0x800) {
-      utf8 += static_cast<char>(0xC0 | (c >> 6));
-      utf8 += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      utf8 += static_cast<char>(0xE0 | (c >> 12));
-      utf8 += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      utf8 += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      utf8 += static_cast<char>(0xF0 | (c >> 18));
-      utf8 += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      utf8 += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      utf8 += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return utf8;
+  if (!text) return std::string();
+  std::string out(std::wcstombs(nullptr, text, 0) + 1, '\0');
+  const size_t n = std::wcstombs(&out[0], text, out.size());
+  out.resize(n == static_cast<size_t>(-1) ? 0 : n);
+  return out;
 }
 
 bool check(Tool& tool, const std::string& what, int code) {
