@@ -133,6 +133,24 @@ class OSTREL_EXPORT BrennicData {
   // The field's offset, size and type name; 0 or a result code.
   int VariableInfo(const char* path, BrennicVariable& info);
 
+  // --- Meta data: elements as text (record_meta.cc, value_convertor.h) -----------------------
+  // BrennicMetaData is in ostrel/data/meta_data.h, BrennicMetaList in ostrel/api/record_lists.h.
+  //
+  // Fills `meta` for the field at `path`: type name ("char*"/"wchar*" for a whole text), the
+  // path, offset, length and the value as text. kIndexOutOfRange for a null path,
+  // kRecordWithoutType without a type; 0 otherwise, `meta` untouched when the field is not
+  // found or its type has no text form. A non-numeric index throws boost::bad_lexical_cast.
+  int GetMetaData(const char* path, struct BrennicMetaData& meta);
+  // Releases what `list` held, then fills it with one item per element of the type, in the
+  // type's order (offset and length stay 0). kRecordWithoutType (list empty) without a type.
+  int GetMetaDataList(struct BrennicMetaList& list);
+  // Writes meta.value at the path meta.name as meta.typeName says. Always 0: a text that does
+  // not parse, a path not found or a type without routine leaves the record unchanged.
+  int PutMetaData(struct BrennicMetaData& meta);
+  // PutMetaData for every item of the list, in order. Always 0.
+  int PutMetaDataList(struct BrennicMetaList& list);
+  // --- end of meta data ----------------------------------------------------------------------
+
   // Writes the stream form into `out`: u32 name length N, the name, u32 type name length T
   // (0 without a type), the type name, u32 value length V, the raw value. No NULs; 12+N+T+V
   // bytes, little-endian lengths.

@@ -1,0 +1,475 @@
+// Elements as text and back: every base type at its boundaries, the parse rules, texts cut at
+// character boundaries, and the meta data operations of records.
+#include "ostrel/data/value_convertor.h"
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "ostrel/api/record_lists.h"
+#include "ostrel/api/result_codes.h"
+#include "ostrel/data/meta_data.h"
+#include "ostrel/data/record.h"
+#include "tests/data/type_fixture.h"
+
+namespace {
+
+// T_Meta (112 bytes): one element of every base type, two texts, a nested and an array element.
+//   u unsigned_int@0, i signed_int@4, c char@8, b byte@9, sw signed_word@10, w word@12,
+//   wc wchar@14, t kx_time@16, t2 kx_time2@24, f float@32, d double@40, text char[16]@48,
+//   wtext wchar[8]@64, inner T_Inner@80, levels float[3]@88, small char[5]@100,
+//   wsmall wchar[3]@106
+// T_Long (1264): a 300-byte text, a 300-unit wide text, an element with a 60-character name
+// and one whose name is that name's first 51 characters, and a nested type with a long name.
+const std::string kLongName(60, 'n');
+const std::string kPrefixName(51, 'n');
+
+void registerMetaTypes() {
+  static bool done = [] {
+    TarnTypeMgr* types = data_test::registeredTypes();
+    std::vector<data_test::TypeDef> defs = {
+        {"T_Meta",
+         112,
+         {{"unsigned_int", "u", 0, 1},
+          {"signed_int", "i", 4, 1},
+          {"char", "c", 8, 1},
+          {"byte", "b", 9, 1},
+          {"signed_word", "sw", 10, 1},
+          {"word", "w", 12, 1},
+          {"wchar", "wc", 14, 1},
+          {"kx_time", "t", 16, 1},
+          {"kx_time2", "t2", 24, 1},
+          {"float", "f", 32, 1},
+          {"double", "d", 40, 1},
+          {"char", "text", 48, 16},
+          {"wchar", "wtext", 64, 8},
+          {"T_Inner", "inner", 80, 1},
+          {"float", "levels", 88, 3},
+          {"char", "small", 100, 5},
+          {"wchar", "wsmall", 106, 3}}},
+        {"T_NestedWithALongTypeName", 4, {{"unsigned_int", "x", 0, 1}}},
+        {"T_Long",
+         1264,
+         {{"char", "long", 0, 300},
+          {"wchar", "wlong", 300, 300},
+          {"unsigned_int", kLongName.c_str(), 900, 1},
+          {"unsigned_int", kPrefixName.c_str(), 904, 1},
+          {"T_NestedWithALongTypeName", "nested", 908, 1},
+          {"byte", "digit", 912, 1},
+          {"double", "d", 916, 1}}},
+    };
+    std::vector<char> s = data_test::packTypes(defs);
+    return types->loadFromStream(s.data(), s.size());
+  }();
+  ASSERT_TRUE(done);
+}
+
+std::string hex(const void* bytes, std::size_t n) {
+  static const char* digits = "0123456789abcdef";
+  std::string out;
+  for (std::size_t i = 0; i < n; ++i) {
+    unsigned char c = static_cast<const unsigned char*>(bytes)[i];
+    if (!out.empty()) out += ' ';
+    out += digits[c >> 4];
+    out += digits[c & 15];
+  }
+  return out;
+}
+
+template <typename T>
+std::string bytesOf(T v) {
+  return std::string(reinterpret_cast<const char*>(&v), sizeof(T));
+}
+
+std::string field(BrennicData& r, const char* path) {
+  unsigned int offset = 0;
+  unsigned int size = 0;
+  if (r.LocateField(path, offset, size) != 0) return "<not located>";
+  return std::string(r.GetRawValue() + offset, size);
+}
+
+// Puts `text` for `path` with the type name the record reports for that path.
+void putText(BrennicData& r, const char* path, const std::wstring& text) {
+  BrennicMetaData meta;
+  ASSERT_EQ(0, r.GetMetaData(path, meta));
+  ASSERT_NE(L'\0', meta.typeName[0]) << path << " has a text form";
+  ostrel::data::copyWideCut(text, meta.value, BrennicMetaData::kValueCapacity);
+  EXPECT_EQ(0, r.PutMetaData(meta));
+}
+
+// The item of `list` named `name` (the list follows the type's element order, which for a
+// type read from a definition stream is the reverse of the stream's).
+BrennicMetaData* item(BrennicMetaList& list, const std::wstring& name) {
+  for (int i = 0; i < list.count; ++i) {
+    if (list.items[i] != nullptr && name == list.items[i]->name) return list.items[i];
+  }
+  static BrennicMetaData missing;
+  ADD_FAILURE() << "no item named " << std::string(name.begin(), name.end());
+  return &missing;
+}
+
+class ValueConvetorTest : public ::testing::Test {
+ protected:
+  void SetUp() override { registerMetaTypes(); }
+};
+
+struct RoundTrip {
+  const char* path;
+  const char* typeName;  // as GetMetaData reports it
+  std::string bytes;     // the field's bytes
+  const wchar_t* text;   // the rendering
+};
+
+// Render, then parse into a zeroed record: the same bytes. NaNs are the canonical ones.
+TEST_F(ValueConvetorTest, EveryBaseTypeRoundTripsAtItsBoundaries) {
+  using F = std::numeric_limits<float>;
+  using D = std::numeric_limits<double>;
+  const std::vector<RoundTrip> rows = {
+      {"u", "unsigned_int", bytesOf<std::uint32_t>(0), L"0"},
+      {"u", "unsigned_int", bytesOf<std::uint32_t>(4294967295u), L"4294967295"},
+      {"i", "signed_int", bytesOf<std::int32_t>(INT32_MIN), L"-2147483648"},
+      {"i", "signed_int", bytesOf<std::int32_t>(INT32_MAX), L"2147483647"},
+      {"i", "signed_int", bytesOf<std::int32_t>(-1), L"-1"},
+      {"sw", "signed_word", bytesOf<std::int16_t>(INT16_MIN), L"-32768"},
+      {"sw", "signed_word", bytesOf<std::int16_t>(INT16_MAX), L"32767"},
+      {"w", "word", bytesOf<std::uint16_t>(65535), L"65535"},
+      {"w", "word", bytesOf<std::uint16_t>(0), L"0"},
+      {"wc", "wchar", bytesOf<std::uint16_t>(65535), L"65535"},
+      {"t2", "kx_time2", bytesOf<std::int64_t>(INT64_MIN), L"-9223372036854775808"},
+      {"t2", "kx_time2", bytesOf<std::int64_t>(INT64_MAX), L"9223372036854775807"},
+      {"f", "float", bytesOf(F::lowest()), L"-3.40282347e+38"},
+      {"f", "float", bytesOf(F::max()), L"3.40282347e+38"},
+      {"f", "float", bytesOf(F::denorm_min()), L"1.40129846e-45"},
+      {"f", "float", bytesOf(F::min()), L"1.17549435e-38"},
+      {"f", "float", bytesOf(-0.0f), L"-0"},
+      {"f", "float", bytesOf(0.1f), L"0.100000001"},
+      {"f", "float", bytesOf(F::infinity()), L"infinity"},
+      {"f", "float", bytesOf(-F::infinity()), L"-infinity"},
+      {"f", "float", bytesOf(F::quiet_NaN()), L"nan"},
+      {"f", "float", bytesOf(-F::quiet_NaN()), L"-nan"},
+      {"d", "double", bytesOf(D::lowest()), L"-1.7976931348623157e+308"},
+      {"d", "double", bytesOf(D::max()), L"1.7976931348623157e+308"},
+      {"d", "double", bytesOf(D::denorm_min()), L"5e-324"},
+      {"d", "double", bytesOf(-0.0), L"-0"},
+      {"d", "double", bytesOf(0.1), L"0.1"},
+      {"d", "double", bytesOf(1.0 / 3), L"0.3333333333333333"},
+      {"d", "double", bytesOf(1480.5), L"1480.5"},
+      {"d", "double", bytesOf(16777217.0), L"16777217"},  // not a float: needs all 8 bytes
+      {"d", "double", bytesOf(D::infinity()), L"infinity"},
+      {"d", "double", bytesOf(-D::infinity()), L"-infinity"},
+      {"d", "double", bytesOf(D::quiet_NaN()), L"nan"},
+      {"d", "double", bytesOf(-D::quiet_NaN()), L"-nan"},
+      {"text", "char*", std::string("pump 1\0\0\0\0\0\0\0\0\0\0", 16), L"pump 1"},
+      {"text", "char*", std::string("Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC\0\0\0\0\0\0", 16), L"Grüße €"},
+      {"text", "char*", "exactly16bytes!!", L"exactly16bytes!!"},  // no NUL in the field
+      {"text", "char*", std::string(16, '\0'), L""},
+      {"wtext", "wchar*", std::string("a\0\xE9\0\x3D\xD8\x00\xDE\0\0\0\0\0\0\0\0", 16), L"a\u00E9\U0001F600"},
+      {"wtext", "wchar*", std::string("a\0b\0c\0d\0e\0f\0g\0h\0", 16), L"abcdefgh"},  // no NUL
+  };
+  for (const RoundTrip& row : rows) {
+    SCOPED_TRACE(std::string(row.path) + " = " + hex(row.bytes.data(), row.bytes.size()));
+    BrennicData from("T_Meta", 0);
+    unsigned int offset = 0;
+    unsigned int size = 0;
+    ASSERT_EQ(0, from.LocateField(row.path, offset, size));
+    ASSERT_EQ(size, row.bytes.size());
+    std::memcpy(from.GetRawValue() + offset, row.bytes.data(), size);
+
+    BrennicMetaData meta;
+    ASSERT_EQ(0, from.GetMetaData(row.path, meta));
+    EXPECT_EQ(std::wstring(meta.typeName), std::wstring(row.typeName, row.typeName + std::strlen(row.typeName)));
+    EXPECT_EQ(std::wstring(meta.value), std::wstring(row.text));
+    EXPECT_EQ(offset, meta.offset);
+    EXPECT_EQ(size, meta.length);
+
+    BrennicData to("T_Meta", 0);
+    EXPECT_EQ(0, to.PutMetaData(meta));
+    EXPECT_EQ(hex(row.bytes.data(), size), hex(to.GetRawValue() + offset, size));
+  }
+}
+
+// A char or byte shows as its character and takes a number: 65 shows "A", "65" stores it.
+TEST_F(ValueConvetorTest, CharAndByteShowACharacterAndTakeANumber) {
+  for (const char* path : {"c", "b"}) {
+    for (int v : {1, 9, 48, 65, 127, 128, 200, 255}) {
+      SCOPED_TRACE(std::string(path) + " " + std::to_string(v));
+      BrennicData r("T_Meta", 0);
+      r.PutValue(path, static_cast<unsigned char>(v));
+      BrennicMetaData meta;
+      r.GetMetaData(path, meta);
+      ASSERT_EQ(1u, std::wcslen(meta.value));
+      if (v < 128) {
+        EXPECT_EQ(static_cast<wchar_t>(v), meta.value[0]);
+      }
+
+      BrennicData to("T_Meta", 0);
+      putText(to, path, std::to_wstring(v));
+      EXPECT_EQ(v, to.GetUnSignedCharValue(path));
+    }
+  }
+  BrennicData r("T_Meta", 0);
+  r.PutValue("b", static_cast<unsigned char>(7));
+  putText(r, "b", L"A");
+  EXPECT_EQ(7, r.GetUnSignedCharValue("b")) << "a letter is not a number";
+  putText(r, "b", L"65");
+  EXPECT_EQ(65, r.GetUnSignedCharValue("b"));
+  BrennicMetaData meta;
+  r.GetMetaData("b", meta);
+  EXPECT_STREQ(L"A", meta.value);
+  r.PutValue("b", static_cast<unsigned char>(0));
+  r.GetMetaData("b", meta);
+  EXPECT_STREQ(L"", meta.value) << "a zero byte is no character";
+}
+
+struct ParseCase {
+  const char* path;
+  const wchar_t* text;
+  std::string expected;  // the field's bytes afterwards; empty: left as it was (0xAA bytes)
+};
+
+// Texts at and past each type's limits; a refused text leaves the element as it was.
+TEST_F(ValueConvetorTest, ParseRulesAtTheLimits) {
+  const std::vector<ParseCase> cases = {
+      {"u", L"4294967295", bytesOf<std::uint32_t>(4294967295u)},
+      {"u", L"4294967296", ""},
+      {"u", L"-1", bytesOf<std::uint32_t>(4294967295u)},
+      {"u", L"-4294967295", bytesOf<std::uint32_t>(1)},
+      {"u", L"-4294967296", ""},
+      {"u", L"+7", bytesOf<std::uint32_t>(7)},
+      {"u", L"007", bytesOf<std::uint32_t>(7)},
+      {"u", L"", ""},
+      {"u", L"-", ""},
+      {"u", L" 7", ""},
+      {"u", L"7 ", ""},
+      {"u", L"0x10", ""},
+      {"u", L"99999999999999999999999", ""},
+      {"i", L"-5", bytesOf<std::int32_t>(-5)},
+      {"i", L"2147483648", ""},
+      {"i", L"-2147483649", ""},
+      {"i", L"+-1", ""},
+      {"i", L"1.0", ""},
+      {"sw", L"32768", ""},
+      {"sw", L"-32769", ""},
+      {"sw", L"-32768", bytesOf<std::int16_t>(-32768)},
+      {"w", L"65536", ""},
+      {"w", L"-1", bytesOf<std::uint16_t>(65535)},
+      {"wc", L"-65535", bytesOf<std::uint16_t>(1)},
+      {"t2", L"9223372036854775808", ""},
+      {"t2", L"-9223372036854775809", ""},
+      {"c", L"256", std::string(1, '\0')},
+      {"c", L"-1", std::string(1, '\xFF')},
+      {"c", L"2147483648", ""},
+      {"b", L"321", std::string(1, 'A')},
+      {"f", L"3.5e38", ""},
+      {"f", L"1e-50", ""},
+      {"f", L"INFINITY", bytesOf(std::numeric_limits<float>::infinity())},
+      {"f", L"+inf", bytesOf(std::numeric_limits<float>::infinity())},
+      {"f", L"-Infinity", bytesOf(-std::numeric_limits<float>::infinity())},
+      {"f", L"NaN", bytesOf(std::numeric_limits<float>::quiet_NaN())},
+      {"f", L"+1.5", bytesOf(1.5f)},
+      {"f", L"1e", ""},
+      {"f", L"1,5", ""},
+      {"f", L"\u0661", ""},  // an Arabic-Indic digit is not a decimal digit here
+      {"d", L"1e309", ""},
+      {"d", L"-1e309", ""},
+      {"d", L"0.1", bytesOf(0.1)},
+      {"d", L"123456789.123456789", bytesOf(123456789.123456789)},
+      {"d", L"infinityx", ""},
+  };
+  for (const ParseCase& c : cases) {
+    SCOPED_TRACE(std::string(c.path) + " <- \"" + std::string(c.text, c.text + std::wcslen(c.text)) + "\"");
+    BrennicData r("T_Meta", 0);
+    std::memset(r.GetRawValue(), 0xAA, r.GetBufferSize());
+    const std::string before = field(r, c.path);
+    putText(r, c.path, c.text);
+    const std::string after = field(r, c.path);
+    if (c.expected.empty()) {
+      EXPECT_EQ(hex(before.data(), before.size()), hex(after.data(), after.size())) << "refused";
+    } else {
+      EXPECT_EQ(hex(c.expected.data(), c.expected.size()), hex(after.data(), after.size()));
+    }
+  }
+}
+
+TEST_F(ValueConvetorTest, KxTimeShowsValidTimesAndIsNotSettable) {
+  BrennicData r("T_Meta", 0);
+  BrennicMetaData meta;
+  r.PutValue("t", 1700000000);
+  r.GetMetaData("t", meta);
+  EXPECT_STREQ(L"kx_time", meta.typeName);
+  EXPECT_STREQ(L"1700000000", meta.value);
+  r.PutValue("t", -1);
+  r.GetMetaData("t", meta);
+  EXPECT_STREQ(L"", meta.value) << "a time before 1970 shows nothing";
+
+  r.PutValue("t", 5);
+  putText(r, "t", L"1700000000");
+  EXPECT_EQ(5, r.GetSignedIntValue("t"));
+  EXPECT_EQ(ValueConvetor::Outcome::kNotSettable, ValueConvetor::shared().check(meta));
+}
+
+// A text longer than its field is cut after its last whole character, in both encodings.
+TEST_F(ValueConvetorTest, TextsAreCutAtCharacterBoundaries) {
+  BrennicData r("T_Meta", 0);
+  std::memset(r.GetRawValue(), 0xAA, r.GetBufferSize());
+  putText(r, "small", L"ab\u00E9\u00E9");  // a b é é: 6 bytes of UTF-8 for 5
+  EXPECT_EQ(hex("ab\xC3\xA9\0", 5), hex(r.GetRawValue() + 100, 5));
+  putText(r, "small", L"abcdefg");
+  EXPECT_EQ("abcde", std::string(r.GetRawValue() + 100, 5)) << "ASCII fills the field, no NUL";
+  putText(r, "small", L"\u20AC\u20AC");  // two 3-byte characters into 5 bytes
+  EXPECT_EQ(hex("\xE2\x82\xAC\0\0", 5), hex(r.GetRawValue() + 100, 5));
+
+  putText(r, "wsmall", L"ab\U0001F600");  // 4 units into 3
+  EXPECT_EQ(hex("a\0b\0\0\0", 6), hex(r.GetRawValue() + 106, 6)) << "a pair is never split";
+  putText(r, "wsmall", L"abcd");
+  EXPECT_EQ(hex("a\0b\0c\0", 6), hex(r.GetRawValue() + 106, 6));
+}
+
+TEST_F(ValueConvetorTest, GetMetaDataOfFieldsAndPaths) {
+  BrennicData r("T_Meta", 0);
+  r.PutValue("text", "pump");
+  r.PutValue("levels[2]", 2.5f);
+  r.PutValue("inner.y", static_cast<unsigned short>(300));
+  BrennicMetaData meta;
+  EXPECT_EQ(0, r.GetMetaData("text", meta));
+  EXPECT_STREQ(L"char*", meta.typeName);
+  EXPECT_STREQ(L"pump", meta.value);
+  EXPECT_EQ(0, r.GetMetaData("text[1]", meta));
+  EXPECT_STREQ(L"char", meta.typeName) << "one item of a text is one char";
+  EXPECT_STREQ(L"u", meta.value);
+  EXPECT_STREQ(L"text[1]", meta.name);
+  EXPECT_EQ(49, meta.offset);
+  EXPECT_EQ(1, meta.length);
+  EXPECT_EQ(0, r.GetMetaData("levels[2]", meta));
+  EXPECT_STREQ(L"2.5", meta.value);
+  EXPECT_EQ(96, meta.offset);
+  EXPECT_EQ(0, r.GetMetaData("inner.y", meta));
+  EXPECT_STREQ(L"word", meta.typeName);
+  EXPECT_STREQ(L"300", meta.value);
+  EXPECT_EQ(82, meta.offset);
+
+  // Not found, or no text form (a nested element): 0, and the item stays as it was.
+  for (const char* path : {"nosuch", "inner.nosuch", "levels[3]", "inner"}) {
+    BrennicMetaData untouched;
+    untouched.value[0] = L'x';
+    EXPECT_EQ(0, r.GetMetaData(path, untouched)) << path;
+    EXPECT_STREQ(L"x", untouched.value) << path;
+    EXPECT_STREQ(L"", untouched.name) << path;
+  }
+  EXPECT_EQ(OstrelCode::kIndexOutOfRange, r.GetMetaData(nullptr, meta));
+  BrennicData untyped;
+  EXPECT_EQ(OstrelCode::kRecordWithoutType, untyped.GetMetaData("u", meta));
+}
+
+// What GetMetaDataList shows, put back with PutMetaDataList, changes no byte, even where the
+// text shown is shorter or coarser than the value; an edited item changes its element only.
+TEST_F(ValueConvetorTest, PuttingBackWhatWasReadChangesNothing) {
+  BrennicData r("T_Long", 0);
+  const std::string longText(280, 'x');
+  r.PutValue("long", longText.c_str());
+  r.PutValue("wlong", std::wstring(290, L'y').c_str());
+  r.PutValue("digit", static_cast<unsigned char>('5'));  // shows "5", which parses as 5
+  const std::uint64_t payloadNaN = 0x7FF0000000000123ull;
+  std::memcpy(r.GetRawValue() + 916, &payloadNaN, 8);
+  r.PutValue(kLongName.c_str(), 11u);
+  r.PutValue(kPrefixName.c_str(), 22u);
+  const std::string before(r.GetRawValue(), r.GetBufferSize());
+
+  BrennicMetaList list;
+  ASSERT_EQ(0, r.GetMetaDataList(list));
+  ASSERT_EQ(7, list.count);
+  EXPECT_EQ(255u, std::wcslen(item(list, L"long")->value)) << "a long text is cut to the value field";
+  EXPECT_EQ(255u, std::wcslen(item(list, L"wlong")->value));
+  BrennicMetaData* cutName = item(list, std::wstring(51, L'n'));  // both names show alike
+  EXPECT_STREQ(L"unsigned_int", cutName->typeName);
+  EXPECT_STREQ(L"T_NestedWithALo", item(list, L"nested")->typeName) << "type names keep 15 characters";
+  EXPECT_STREQ(L"5", item(list, L"digit")->value);
+  EXPECT_STREQ(L"nan", item(list, L"d")->value);
+
+  EXPECT_EQ(0, r.PutMetaDataList(list));
+  EXPECT_EQ(before, std::string(r.GetRawValue(), r.GetBufferSize()));
+
+  ostrel::data::copyWideCut(L"short", item(list, L"long")->value, BrennicMetaData::kValueCapacity);
+  for (int i = 0; i < list.count; ++i) {
+    if (std::wcslen(list.items[i]->name) == 51) std::wcscpy(list.items[i]->value, L"99");
+  }
+  r.PutMetaDataList(list);
+  EXPECT_STREQ("short", r.GetStringValue("long"));
+  EXPECT_EQ(22u, r.GetUnSignedIntValue(kPrefixName.c_str())) << "a cut name must not hit another element";
+  EXPECT_EQ(11u, r.GetUnSignedIntValue(kLongName.c_str()));
+  EXPECT_EQ(before.substr(300), std::string(r.GetRawValue() + 300, r.GetBufferSize() - 300));
+}
+
+TEST_F(ValueConvetorTest, MetaDataListOfARecord) {
+  BrennicData r("T_Rec", 0);
+  r.PutValue("text", "abc");
+  r.PutValue("c", 'Z');
+  r.PutValue("wtext", L"w\u00FC");
+  r.PutValue("arr[0]", static_cast<unsigned short>(4));
+  r.PutValue("d", 2.25);
+  BrennicMetaList list;
+  ASSERT_EQ(0, r.GetMetaDataList(list));
+  ASSERT_EQ(13, list.count);
+  struct Item {
+    const wchar_t* typeName;
+    const wchar_t* name;
+    const wchar_t* value;
+  };
+  const Item expected[] = {
+      {L"signed_int", L"i", L"0"},  {L"word", L"w", L"0"},         {L"char", L"c", L"Z"},
+      {L"byte", L"b", L""},         {L"double", L"d", L"2.25"},    {L"float", L"f", L"0"},
+      {L"unsigned_int", L"u", L"0"}, {L"char*", L"text", L"abc"},  {L"wchar*", L"wtext", L"w\u00FC"},
+      {L"word", L"arr", L"4"},      {L"kx_time2", L"ll", L"0"},    {L"T_Inner", L"inner", L""},
+      {L"T_Inner", L"inners", L""},
+  };
+  for (const Item& e : expected) {
+    const BrennicMetaData* got = item(list, e.name);
+    EXPECT_STREQ(e.typeName, got->typeName) << got->name;
+    EXPECT_STREQ(e.value, got->value) << got->name;
+    EXPECT_EQ(0, got->offset) << "offsets are GetMetaData's only";
+  }
+
+  BrennicData copy("T_Rec", 0);
+  EXPECT_EQ(0, copy.PutMetaDataList(list));
+  for (const char* path : {"text", "wtext", "arr[0]", "d"}) {
+    EXPECT_EQ(field(r, path), field(copy, path)) << path;
+  }
+  EXPECT_EQ(0, copy.GetCharValue("c")) << "a char shows a letter but takes a number";
+
+  BrennicData untyped;
+  EXPECT_EQ(OstrelCode::kRecordWithoutType, untyped.GetMetaDataList(list));
+  EXPECT_EQ(0, list.count);
+  EXPECT_EQ(nullptr, list.items);
+}
+
+TEST_F(ValueConvetorTest, PutMetaDataIgnoresWhatItCannotWrite) {
+  BrennicData r("T_Meta", 0);
+  std::memset(r.GetRawValue(), 0x11, r.GetBufferSize());
+  const std::string before(r.GetRawValue(), r.GetBufferSize());
+  auto put = [&](const wchar_t* typeName, const wchar_t* name, const wchar_t* value) {
+    BrennicMetaData meta;
+    std::wcscpy(meta.typeName, typeName);
+    std::wcscpy(meta.name, name);
+    std::wcscpy(meta.value, value);
+    BrennicData again(r);
+    EXPECT_EQ(0, r.PutMetaData(meta)) << "PutMetaData reports nothing";
+    return ValueConvetor::shared().put(again, meta);
+  };
+  using O = ValueConvetor::Outcome;
+  EXPECT_EQ(O::kNoRoutine, put(L"T_Inner", L"inner", L"1"));
+  EXPECT_EQ(O::kNotWritten, put(L"word", L"nosuch", L"1"));
+  EXPECT_EQ(O::kNotWritten, put(L"word", L"levels[x]", L"1")) << "a bad index does not throw";
+  EXPECT_EQ(O::kNotWritten, put(L"word", L"levels[9]", L"1"));
+  EXPECT_EQ(O::kUnparsed, put(L"word", L"w", L"one"));
+  EXPECT_EQ(before, std::string(r.GetRawValue(), r.GetBufferSize()));
+  EXPECT_EQ(O::kUnchanged, put(L"word", L"w", L"4369")) << "0x1111 is there already";
+  EXPECT_EQ(O::kStored, put(L"word", L"w", L"1"));
+  EXPECT_EQ(1, r.GetUnsignedShortValue("w"));
+}
+
+}  // namespace
