@@ -1,0 +1,133 @@
+// Record and meta lists: the one release routine, lists on the stack, a replaced or empty
+// release slot, and many fills and releases (run under LeakSanitizer in the sanitizer build).
+#include <cstring>
+#include <string>
+
+#include <boost/function.hpp>
+#include <gtest/gtest.h>
+
+#include "ostrel/api/ostrel.h"
+#include "ostrel/api/record_lists.h"
+#include "ostrel/data/meta_data.h"
+#include "ostrel/data/partial_record.h"
+#include "ostrel/data/record.h"
+#include "tests/data/type_fixture.h"
+#include "tests/support/tarn_fixture.h"
+
+namespace {
+
+using testing_support::SlotGuard;
+
+class MetaListTest : public ::testing::Test {
+ protected:
+  void SetUp() override { data_test::registeredTypes(); }
+};
+
+// A meta list filled the way GetMetaDataList fills one.
+void fillByHand(BrennicMetaList& list, int n) {
+  list.items = new BrennicMetaData*[n]();
+  list.count = n;
+  for (int i = 0; i < n; ++i) list.items[i] = new BrennicMetaData();
+}
+
+TEST_F(MetaListTest, ReleaseEmptiesAndASecondReleaseFindsNothing) {
+  Ostrel::DestoryBrennicMetaList(nullptr);
+  Ostrel::DestoryBrennicDataList(nullptr);
+
+  BrennicMetaList list;
+  EXPECT_EQ(0, list.count);
+  EXPECT_EQ(nullptr, list.items);
+  Ostrel::DestoryBrennicMetaList(&list);  // empty: nothing to do
+
+  BrennicData r("T_Rec", 0);
+  ASSERT_EQ(0, r.GetMetaDataList(list));
+  ASSERT_EQ(13, list.count);
+  Ostrel::DestoryBrennicMetaList(&list);
+  EXPECT_EQ(0, list.count);
+  EXPECT_EQ(nullptr, list.items);
+  Ostrel::DestoryBrennicMetaList(&list);
+  EXPECT_EQ(0, list.count);
+  // ... and the destructor at scope exit is the third release.
+}
+
+TEST_F(MetaListTest, DataListWithNullEntries) {
+  BrennicDataList list;
+  list.count = 4;
+  list.items = new BrennicData*[4]();
+  list.items[1] = new BrennicData("T_Rec", 0);
+  list.items[3] = new BrennicPartialData("T_Inner", 0);
+  Ostrel::DestoryBrennicDataList(&list);
+  EXPECT_EQ(0, list.count);
+  EXPECT_EQ(nullptr, list.items);
+  Ostrel::DestoryBrennicDataList(&list);
+
+  list.items = new BrennicData*[0];  // an array of no entries is freed as well
+  Ostrel::DestoryBrennicDataList(&list);
+  EXPECT_EQ(nullptr, list.items);
+}
+
+// The list's destructor goes through the façade: a replaced slot sees it; an empty slot
+// neither ends the program nor leaks.
+TEST_F(MetaListTest, DestructorReleasesThroughTheFacade) {
+  int calls = 0;
+  {
+    SlotGuard<void(BrennicMetaList*)> guard(OstrelFunc::DestoryBrennicMetaList, [&](BrennicMetaList* list) {
+      ++calls;
+      OstrelOrigin::DestoryBrennicMetaList(list);
+    });
+    BrennicMetaList list;
+    fillByHand(list, 3);
+  }
+  EXPECT_EQ(1, calls);
+  {
+    SlotGuard<void(BrennicMetaList*)> guard(OstrelFunc::DestoryBrennicMetaList, {});
+    BrennicMetaList list;
+    fillByHand(list, 3);
+  }
+}
+
+// Filling a list that holds items releases them first.
+TEST_F(MetaListTest, RefillingAListReleasesWhatItHeld) {
+  BrennicData outer("T_Outer", 0);
+  BrennicData inner("T_Inner", 0);
+  BrennicMetaList list;
+  ASSERT_EQ(0, outer.GetMetaDataList(list));
+  EXPECT_EQ(1, list.count);
+  ASSERT_EQ(0, inner.GetMetaDataList(list));
+  EXPECT_EQ(3, list.count);
+  BrennicData untyped;
+  EXPECT_NE(0, untyped.GetMetaDataList(list));
+  EXPECT_EQ(0, list.count);
+  EXPECT_EQ(nullptr, list.items);
+}
+
+// Many fills and releases of both kinds of list; LeakSanitizer reports anything left over.
+TEST_F(MetaListTest, ManyFillsAndReleasesLeaveNothingBehind) {
+  BrennicData r("T_Rec", 0);
+  r.PutValue("text", "leak?");
+  r.PutValue("wtext", L"none");
+  for (int round = 0; round < 2000; ++round) {
+    {
+      BrennicMetaList onStack;
+      ASSERT_EQ(0, r.GetMetaDataList(onStack));
+      if (round % 3 == 0) Ostrel::DestoryBrennicMetaList(&onStack);
+      if (round % 3 == 1) r.GetMetaDataList(onStack);
+    }
+    auto* onHeap = new BrennicMetaList;
+    r.GetMetaDataList(*onHeap);
+    r.PutMetaDataList(*onHeap);
+    delete onHeap;
+
+    BrennicDataList records;
+    records.count = 3;
+    records.items = new BrennicData*[3]();
+    records.items[0] = new BrennicData(r);
+    records.items[2] = new BrennicPartialData("T_Outer", 0);
+    static_cast<BrennicPartialData*>(records.items[2])->PutValue("recs[1].text", "x");
+    Ostrel::DestoryBrennicDataList(&records);
+    if (round % 2 == 0) Ostrel::DestoryBrennicDataList(&records);
+  }
+  EXPECT_STREQ("leak?", r.GetStringValue("text"));
+}
+
+}  // namespace

@@ -1,0 +1,197 @@
+// Partial records: which paths are listed (failed and repeated writes too), copies with their
+// own lists, and the field bytes handed to the data point writes and queries, which must stay
+// inside the record's block whatever path they are given.
+#include "ostrel/data/partial_record.h"
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <boost/lexical_cast.hpp>
+#include <gtest/gtest.h>
+
+#include "ostrel/api/ostrel.h"
+#include "ostrel/api/result_codes.h"
+#include "ostrel/data/meta_data.h"
+#include "tests/data/type_fixture.h"
+
+namespace {
+
+class PartialRecordTest : public ::testing::Test {
+ protected:
+  void SetUp() override { data_test::registeredTypes(); }
+
+  static std::vector<std::string> listed(const BrennicPartialData& r) {
+    ObjectNames names;
+    r.enabledFields(&names);
+    std::vector<std::string> out(names.names, names.names + names.count);
+    EXPECT_FALSE(names.release) << "the texts stay the record's";
+    Ostrel::DeatoryNameSeq(&names);
+    return out;
+  }
+};
+
+TEST_F(PartialRecordTest, NewRecordListsNothing) {
+  BrennicPartialData r("T_Rec", 0);
+  ObjectNames names;
+  names.release = true;
+  r.enabledFields(&names);
+  EXPECT_EQ(0, names.count);
+  EXPECT_NE(nullptr, names.names) << "an array even for no entries";
+  EXPECT_FALSE(names.release);
+  Ostrel::DeatoryNameSeq(&names);
+  EXPECT_FALSE(r.isUpdated("i"));
+  EXPECT_FALSE(r.isUpdated(""));
+  EXPECT_FALSE(r.isUpdated(nullptr));
+  r.enabledFields(nullptr);
+}
+
+// Every overload lists its path, in call order, whatever the write returned; through a
+// BrennicData reference too, and through PutMetaData.
+TEST_F(PartialRecordTest, EveryWriteIsListedFailedAndRepeatedOnesToo) {
+  BrennicPartialData r("T_Rec", 0);
+  BrennicData& base = r;
+  BrennicData inner("T_Inner", 0);
+  const unsigned short units[] = {'h', 'i'};
+  EXPECT_EQ(0, base.PutValue("ll", 1LL));
+  EXPECT_EQ(0, base.PutValue("ll", 2ULL));
+  EXPECT_EQ(0, base.PutValue("inner", inner));
+  EXPECT_EQ(0, base.PutValue("d", 1.5));
+  EXPECT_EQ(0, base.PutValue("f", 1.5f));
+  EXPECT_EQ(0, base.PutValue("wtext", L"w"));
+  EXPECT_EQ(0, base.PutValue("text", "t"));
+  EXPECT_EQ(0, base.PutValue("c", 'c'));
+  EXPECT_EQ(0, base.PutValue("b", static_cast<unsigned char>(1)));
+  EXPECT_EQ(0, base.PutValue("w", static_cast<short>(1)));
+  EXPECT_EQ(0, base.PutValue("w", static_cast<unsigned short>(1)));
+  EXPECT_EQ(0, base.PutValue("i", 1));
+  EXPECT_EQ(0, base.PutValue("u", 1u));
+  EXPECT_EQ(0, base.PutValueUtf16("wtext", units, 2));
+  EXPECT_EQ(0, r.putValue("i", "\1\2\3\4", 4));
+  EXPECT_EQ(OstrelCode::kElementNotFound, r.PutValue("nosuch", 1));
+  EXPECT_EQ(OstrelCode::kIndexOutOfRange, r.PutValue("arr[5]", 1));
+  EXPECT_THROW(r.PutValue("arr[x]", 1), boost::bad_lexical_cast);
+  EXPECT_EQ(OstrelCode::kElementNotFound, r.PutValue(nullptr, 1)) << "a null path is not listed";
+  BrennicMetaData meta;
+  r.GetMetaData("u", meta);
+  std::wcscpy(meta.value, L"9");
+  r.PutMetaData(meta);
+
+  const std::vector<std::string> expected = {"ll",   "ll", "inner", "d",      "f",      "wtext", "text",
+                                             "c",    "b",  "w",     "w",      "i",      "u",     "wtext",
+                                             "i",    "nosuch",      "arr[5]", "arr[x]", "u"};
+  EXPECT_EQ(expected, listed(r));
+
+  BrennicPartialData untyped;
+  EXPECT_EQ(OstrelCode::kRecordWithoutType, untyped.PutValue("i", 1));
+  EXPECT_EQ(std::vector<std::string>{"i"}, listed(untyped));
+}
+
+TEST_F(PartialRecordTest, IsUpdatedMatchesTheExactText) {
+  BrennicPartialData r("T_Rec", 0);
+  r.PutValue("arr[1]", static_cast<unsigned short>(1));
+  r.PutValue("inner.x", static_cast<unsigned short>(1));
+  EXPECT_TRUE(r.isUpdated("arr[1]"));
+  EXPECT_FALSE(r.isUpdated("arr")) << "the same field without its index";
+  EXPECT_FALSE(r.isUpdated("arr[1"));
+  EXPECT_FALSE(r.isUpdated("arr[01]"));
+  EXPECT_TRUE(r.isUpdated("inner.x"));
+  EXPECT_FALSE(r.isUpdated("inner..x")) << "a text with extra dots";
+  EXPECT_FALSE(r.isUpdated("inner"));
+}
+
+TEST_F(PartialRecordTest, PutValueWritesRawBytesZeroFilled) {
+  BrennicPartialData r("T_Rec", 0);
+  r.PutValue("u", 0xFFFFFFFFu);
+  EXPECT_EQ(0, r.putValue("u", "\x01\x02\x03", 3));
+  EXPECT_EQ(0, std::memcmp(r.GetRawValue() + 20, "\x01\x02\x03\x00", 4));
+  EXPECT_EQ(0, r.putValue("w", "\x05\x06\x07\x08", 4)) << "cut to the field";
+  EXPECT_EQ(0, std::memcmp(r.GetRawValue() + 4, "\x05\x06\x00", 3)) << "the next field is untouched";
+  EXPECT_TRUE(r.isUpdated("u"));
+}
+
+// A copy carries the list and then keeps its own; assignment from a record without a type
+// leaves the list alone.
+TEST_F(PartialRecordTest, CopiesKeepTheirOwnList) {
+  BrennicPartialData r("T_Rec", 0);
+  r.PutValue("i", 1);
+  BrennicPartialData copy(r);
+  copy.PutValue("u", 2u);
+  EXPECT_EQ(std::vector<std::string>{"i"}, listed(r));
+  EXPECT_EQ((std::vector<std::string>{"i", "u"}), listed(copy));
+  EXPECT_EQ(1, copy.GetSignedIntValue("i"));
+
+  BrennicPartialData assigned("T_Inner", 0);
+  assigned.PutValue("x", static_cast<unsigned short>(3));
+  assigned = copy;
+  EXPECT_EQ((std::vector<std::string>{"i", "u"}), listed(assigned));
+  EXPECT_STREQ("T_Rec", assigned.GetTypeName());
+  assigned.PutValue("w", static_cast<unsigned short>(1));
+  EXPECT_EQ(2u, listed(copy).size());
+
+  assigned = BrennicPartialData();
+  EXPECT_EQ(3u, listed(assigned).size()) << "a record without a type carries no list";
+  assigned = assigned;
+  EXPECT_EQ(3u, listed(assigned).size());
+}
+
+TEST_F(PartialRecordTest, StoreValueIsACopyOfTheField) {
+  BrennicPartialData r("T_Rec", 0);
+  r.PutValue("u", 0x04030201u);
+  r.PutValue("arr[2]", static_cast<unsigned short>(0x0605));
+  BrennicStore u = r.getStoreValue("u");
+  ASSERT_EQ(4u, u.buffer_size());
+  EXPECT_EQ(0, std::memcmp(u.get(), "\x01\x02\x03\x04", 4));
+  BrennicStore item = r.getStoreValue("arr[2]");
+  ASSERT_EQ(2u, item.buffer_size());
+  EXPECT_EQ(0, std::memcmp(item.get(), "\x05\x06", 2));
+  EXPECT_EQ(10u, r.getStoreValue("arr").buffer_size()) << "the whole array";
+  EXPECT_EQ(8u, r.getStoreValue("inners[1]").buffer_size());
+
+  char* bytes = nullptr;
+  int length = -1;
+  r.getStoreValue("inners[1].z", &bytes, length);
+  EXPECT_EQ(r.GetRawValue() + 80 + 8 + 4, bytes) << "no copy: a pointer into the block";
+  EXPECT_EQ(4, length);
+}
+
+// Paths that cannot be located — at the first step or later, a bad index included — and
+// fields beyond a short block: nothing outside the block, never a throw.
+TEST_F(PartialRecordTest, StoreValueOfAPathNotLocatedStaysInsideTheBlock) {
+  BrennicPartialData r("T_Rec", 0);
+  for (const char* path : {"nosuch", "inner.nosuch", "inners[2].x", "inners[1].x[0][1]", "arr[-1]",
+                           "arr[x]", "inners[1].x.deeper", ""}) {
+    SCOPED_TRACE(path);
+    char* bytes = reinterpret_cast<char*>(1);
+    int length = -1;
+    EXPECT_NO_THROW(r.getStoreValue(path, &bytes, length));
+    EXPECT_EQ(0, length);
+    EXPECT_EQ(r.GetRawValue(), bytes);
+    BrennicStore copy;
+    EXPECT_NO_THROW(copy = r.getStoreValue(path));
+    EXPECT_EQ(0u, copy.buffer_size());
+  }
+  BrennicStore none = r.getStoreValue("nosuch");
+  EXPECT_NE(nullptr, none.get()) << "a zero-size block";
+
+  BrennicPartialData untyped;
+  char* bytes = reinterpret_cast<char*>(1);
+  int length = -1;
+  untyped.getStoreValue("i", &bytes, length);
+  EXPECT_EQ(nullptr, bytes);
+  EXPECT_EQ(0, length);
+
+  // A typed record whose block is shorter than its type: only fields inside the block are given.
+  BrennicPartialData shortBlock;
+  char eight[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+  shortBlock.SetRawValue(eight, 8);
+  ASSERT_EQ(0, shortBlock.CastType("T_Rec"));
+  shortBlock.getStoreValue("w", &bytes, length);
+  EXPECT_EQ(2, length);
+  EXPECT_EQ(shortBlock.GetRawValue() + 4, bytes);
+  shortBlock.getStoreValue("d", &bytes, length);
+  EXPECT_EQ(0, length) << "offset 8: past the block";
+  EXPECT_EQ(0u, shortBlock.getStoreValue("inners").buffer_size());
+}
+
+}  // namespace
