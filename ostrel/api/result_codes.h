@@ -7,7 +7,7 @@ namespace OstrelCode {
 constexpr int kOk = 0;
 constexpr int kNoState = -1;            // the server has no recorded connection state
 constexpr int kNoTimeOutReference = -1; // no reference with a longer call time-out could be made
-constexpr int kPathNotLocated = -2;     // a record field could not be located
+constexpr int kRecordWithoutName = -2;  // Teleport: the record has no name
 constexpr int kNoReference = 99;        // no remote service reference for the server and position
 constexpr int kContenderCallFailed = 100;
 constexpr int kPartialBatchCallFailed = 103;
@@ -20,12 +20,8 @@ constexpr int kNotConnected = 2015;
 constexpr int kNoServerName = 3000;
 constexpr int kIndexOutOfRange = 3007;
 constexpr int kInvalidRecord = 3014;
-constexpr int kFieldNotFound = 4000;
-constexpr int kRecordNotTyped = 4001;
-constexpr int kBadPath = 4002;
 constexpr int kNoContenderServer = 4003;
-// Record field access (BrennicData). 4000-4002 are the same values as kFieldNotFound,
-// kRecordNotTyped and kBadPath above, named for what they mean.
+// Record field access (BrennicData).
 constexpr int kRecordWithoutType = 4000;  // the record has no type, or CastType found none
 constexpr int kValueTooSmall = 4001;      // DeepCopy: this record's block is smaller than the value
 constexpr int kElementNotFound = 4002;    // a path names an element the type does not have

@@ -14,7 +14,7 @@ const std::map<int, const wchar_t*>& texts() {
   static const std::map<int, const wchar_t*> table = {
       {0, L"success"},
       {-1, L"the server has no recorded connection state"},
-      {-2, L"the record field could not be located"},
+      {-2, L"the record has no name"},
       {99, L"no remote service reference could be obtained for the server and position"},
       {100, L"the contender listing call raised an exception"},
       {103, L"the partial batch write raised an exception"},
@@ -52,10 +52,11 @@ const std::map<int, const wchar_t*>& texts() {
       {3007, L"the array index is out of range"},
       {3014, L"the record is not valid"},
       {3015, L"a count below zero"},
-      {4000, L"no such field in the record's data type"},
-      {4001, L"the record has no data type"},
-      {4002, L"the field path is malformed"},
+      {4000, L"the record has no data type, or the type name is not registered"},
+      {4001, L"the record's block is smaller than the value"},
+      {4002, L"the path names an element that the data type does not have"},
       {4003, L"no server name was given and the middleware names no default server"},
+      {4004, L"the path goes through an element whose data type is unknown"},
   };
   return table;
 }

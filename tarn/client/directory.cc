@@ -142,7 +142,8 @@ kxTarn::kxTarnServiceManager_ptr Directory::manager(const std::string& server) {
       kxTarn::kxTarnServiceManager_var manager = reach(setting, index);
       if (CORBA::is_nil(manager)) continue;
       // Ask through a separate proxy with a short time-out, so a stalled server does not hang us.
-      CORBA::Object_var probe = orb()->string_to_object(orb()->object_to_string(manager));
+      CORBA::String_var text = orb()->object_to_string(manager);
+      CORBA::Object_var probe = orb()->string_to_object(text);
       omniORB::setClientCallTimeout(probe, kPingTimeoutMs);
       kxTarn::kxTarnServiceManager_var pinger = kxTarn::kxTarnServiceManager::_unchecked_narrow(probe);
       pinger->ping();
