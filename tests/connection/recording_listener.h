@@ -43,14 +43,6 @@ class RecordingListener : public BrennicStatusListenerBase {
     std::lock_guard<std::mutex> hold(mutex_);
     return events_;
   }
-  // Events about `server` only.
-  std::vector<StatusEvent> eventsOf(const std::string& server) {
-    std::lock_guard<std::mutex> hold(mutex_);
-    std::vector<StatusEvent> of;
-    for (const StatusEvent& event : events_)
-      if (event.server == server) of.push_back(event);
-    return of;
-  }
   void clear() {
     std::lock_guard<std::mutex> hold(mutex_);
     events_.clear();

@@ -105,9 +105,9 @@ TEST_F(ConnectionTest, DisconnectDropsEveryStateAndTellsOnlyAboutTheNamedServer)
 
   // Connecting again is a first connection: listeners hear it; a second one tells nobody.
   EXPECT_EQ(Ostrel::ConnectTarn(nullptr), 0);
-  EXPECT_EQ(listener.eventsOf("mill").back(), (StatusEvent{"mill", true}));
+  EXPECT_EQ(listener.events().back(), (StatusEvent{"mill", true}));
   EXPECT_EQ(Ostrel::ConnectTarn(nullptr), 0);
-  EXPECT_EQ(listener.eventsOf("mill").size(), 2u) << "an unchanged second connect tells nobody";
+  EXPECT_EQ(listener.events().size(), 2u) << "an unchanged second connect tells nobody";
 }
 
 TEST_F(ConnectionTest, MasterSwitchReachesTheServerAndFailuresHaveTheirCodes) {
@@ -201,14 +201,17 @@ TEST_F(ConnectionTest, SettingsFileStaysWellFormedWhenTheWriterIsKilled) {
   }
   bool written = false;
   for (int round = 0; round < 8; ++round) {
-    killToolWhileItWrites(settings.path(), script, std::chrono::milliseconds(150 + 37 * round));
+    killToolWhileItWrites(settings.path(), script, std::chrono::milliseconds(150 + 60 * round));
     std::string error;
     const std::vector<tarn::ServerSetting> servers = tarn::readSettings(&error);
     ASSERT_TRUE(error.empty()) << "round " << round << ": " << error;
     ASSERT_EQ(servers.size(), 2u) << "round " << round;
     EXPECT_EQ(servers[0].name, "plant");
-    EXPECT_EQ(servers[0].addresses.size(), 2u);
-    written = written || servers[0].addresses[0] != "127.0.0.1:7001";
+    ASSERT_FALSE(servers[0].addresses.empty());
+    // Either the file as it was or one whole record written by the tool, never a mix.
+    const bool original = servers[0].addresses[0] == "127.0.0.1:7001";
+    EXPECT_EQ(servers[0].addresses.size(), original ? 1u : 2u) << "round " << round;
+    written = written || !original;
   }
   EXPECT_TRUE(written) << "the writer was always killed before its first write";
   std::remove(script.c_str());
