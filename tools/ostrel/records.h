@@ -1,0 +1,32 @@
+// Records as text in the ostrel tool: one table printer and one `path=value` parser, shared by
+// the commands that show or take record values (record, data points, events).
+//
+// Both go through the record's meta data (GetMetaDataList, GetMetaData, PutMetaData), so the
+// tool shows and takes exactly the texts the library does. Terminal text is UTF-8.
+#pragma once
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+class BrennicData;
+
+namespace tool {
+
+// Prints `record` as a table of ELEMENT, TYPE and VALUE, in layout order. Nested elements are
+// expanded by path ("speed.value", "pumps[2].mode"), as are the items of arrays that are not
+// texts ("levels[3]"); texts are quoted; a char or byte shows its number and its character.
+// A record without a type prints one line saying so.
+void printRecord(std::ostream& out, BrennicData& record);
+
+// Applies each `path=value` of `args` to `record` through PutMetaData. Every assignment is
+// checked first: the path must name a field with a text form (a base element, one item of an
+// array, or a whole text) and the value must parse for its type and fit. On the first that
+// does not, `error` names the field and says why, nothing is written and the result is false.
+bool parseAssignments(BrennicData& record, const std::vector<std::string>& args, std::string& error);
+
+// UTF-8 to the platform's wide text and back (malformed input becomes U+FFFD).
+std::wstring fromUtf8(const std::string& text);
+std::string toUtf8(const std::wstring& text);
+
+}  // namespace tool
