@@ -70,6 +70,18 @@ kxNaming_Client* instance = nullptr;   // GUARDED_BY(instanceMutex)
 Watcher* watcher = nullptr;            // GUARDED_BY(instanceMutex)
 bool exited = false;                   // GUARDED_BY(instanceMutex)
 
+// The ping thread must not outlive the process's static objects (the ORB's among them): it is
+// stopped by an exit handler, which runs before the statics made earlier are destroyed.
+void stopWatcherAtExit() {
+  Watcher* stopping = nullptr;
+  {
+    std::lock_guard<std::mutex> hold(instanceMutex);
+    stopping = watcher;
+    watcher = nullptr;
+    exited = true;
+  }
+  if (stopping) stopping->stop();  // not deleted: a slot may still refer to its signal
+}
 
 }  // namespace
 
@@ -83,6 +95,7 @@ kxNaming_Client* kxNaming_Client::GetInstance() {
     if (!exited) {
       watcher = new Watcher();
       watcher->start();
+      std::atexit(stopWatcherAtExit);
     }
   }
   return instance;

@@ -225,17 +225,21 @@ CORBA::Long DataPointService::create_point(const char* name, const char* typeNam
 
 CORBA::Long DataPointService::get_point(const char* name, CORBA::String_out typeName,
                                         kxTarn::DATA_BUFFER_out value) {
-  typeName = CORBA::string_dup("");
   value = new kxTarn::DATA_BUFFER;
-  TARN_FAULT_POINT(host_.faults(), "get_point");
-  if (!name) return kBadArgument;
-  PointTable& table = realm_->points;
-  std::lock_guard<std::mutex> hold(table.mutex);
-  auto it = table.points.find(name);
-  if (it == table.points.end()) return kNoSuchObject;
-  typeName = CORBA::string_dup(it->second.type.c_str());
-  *value.ptr() = toBuffer(it->second.value);
-  return kOk;
+  std::string type;
+  const int rc = [&]() -> int {
+    TARN_FAULT_POINT(host_.faults(), "get_point");
+    if (!name) return kBadArgument;
+    PointTable& table = realm_->points;
+    std::lock_guard<std::mutex> hold(table.mutex);
+    auto it = table.points.find(name);
+    if (it == table.points.end()) return kNoSuchObject;
+    type = it->second.type;
+    *value.ptr() = toBuffer(it->second.value);
+    return kOk;
+  }();
+  typeName = CORBA::string_dup(type.c_str());
+  return rc;
 }
 
 CORBA::Long DataPointService::set_point(const char* name, const kxTarn::DATA_BUFFER& value) {
