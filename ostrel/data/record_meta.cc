@@ -21,8 +21,13 @@ std::string itemTypeName(const DataVariable& element, bool severalItems) {
   return name;
 }
 
+// Converts into the fixed field directly, cut to fit at a character boundary.
 void setText(const std::string& narrow, wchar_t* out, std::size_t capacity) {
-  ostrel::data::copyWideCut(ostrel::platform::ansiToWide(narrow), out, capacity);
+  const std::size_t n = ostrel::platform::ansiToWide(narrow.c_str(), out, capacity);
+  // Where wchar_t is 16 bits the cut may fall inside a surrogate pair: drop its first half.
+  if (sizeof(wchar_t) == 2 && n > 0 && n == capacity - 1 && out[n - 1] >= 0xD800 && out[n - 1] <= 0xDBFF) {
+    out[n - 1] = L'\0';
+  }
 }
 
 unsigned short clampU16(std::uint32_t v) { return v > 0xFFFF ? 0xFFFF : static_cast<unsigned short>(v); }

@@ -122,7 +122,7 @@ void renderUtf16Text(const char* bytes, std::size_t size, std::wstring& out) {
 // --- parsing ------------------------------------------------------------------------------------
 
 // The text as ASCII; false when it holds anything else (no number does).
-bool asciiOf(const std::wstring& text, std::string& out) {
+bool asciiOf(std::wstring_view text, std::string& out) {
   out.clear();
   out.reserve(text.size());
   for (wchar_t c : text) {
@@ -134,7 +134,7 @@ bool asciiOf(const std::wstring& text, std::string& out) {
 
 // An optional sign followed by at least one decimal digit and nothing else. `magnitude` is
 // the digits' value; false when it exceeds 64 bits.
-bool parseDecimal(const std::wstring& text, bool& negative, std::uint64_t& magnitude) {
+bool parseDecimal(std::wstring_view text, bool& negative, std::uint64_t& magnitude) {
   std::string ascii;
   if (!asciiOf(text, ascii) || ascii.empty()) return false;
   const char* p = ascii.data();
@@ -148,7 +148,7 @@ bool parseDecimal(const std::wstring& text, bool& negative, std::uint64_t& magni
 
 // Unsigned types: any magnitude the type holds; '-' negates modulo 2^bits.
 template <typename T>
-bool parseWrapping(const std::wstring& text, Parsed& out) {
+bool parseWrapping(std::wstring_view text, Parsed& out) {
   bool negative = false;
   std::uint64_t magnitude = 0;
   if (!parseDecimal(text, negative, magnitude)) return false;
@@ -159,7 +159,7 @@ bool parseWrapping(const std::wstring& text, Parsed& out) {
 
 // Signed types: the value must lie in the type's range.
 template <typename T>
-bool parseSigned(const std::wstring& text, Parsed& out) {
+bool parseSigned(std::wstring_view text, Parsed& out) {
   bool negative = false;
   std::uint64_t magnitude = 0;
   if (!parseDecimal(text, negative, magnitude)) return false;
@@ -173,7 +173,7 @@ bool parseSigned(const std::wstring& text, Parsed& out) {
 // A decimal number, "infinity"/"inf" or "nan" in any letter case, each with an optional sign.
 // Out of the type's range (either way) is refused.
 template <typename T>
-bool parseFloating(const std::wstring& text, Parsed& out) {
+bool parseFloating(std::wstring_view text, Parsed& out) {
   std::string ascii;
   if (!asciiOf(text, ascii) || ascii.empty()) return false;
   const char* p = ascii.data();
@@ -189,13 +189,13 @@ bool parseFloating(const std::wstring& text, Parsed& out) {
   return true;
 }
 
-bool parseAnsiText(const std::wstring& text, Parsed& out) {
+bool parseAnsiText(std::wstring_view text, Parsed& out) {
   out.wide = text;
-  out.narrow = ostrel::platform::wideToAnsi(text);
+  out.narrow = ostrel::platform::wideToAnsi(out.wide);
   return true;
 }
 
-bool parseWideText(const std::wstring& text, Parsed& out) {
+bool parseWideText(std::wstring_view text, Parsed& out) {
   out.wide = text;
   return true;
 }
@@ -260,8 +260,18 @@ int putWideText(BrennicData& record, const char* path, Parsed& value, std::size_
 }
 
 // The NUL-terminated text of a fixed wide field (a field without a NUL counts whole).
-std::wstring fieldText(const wchar_t* field, std::size_t capacity) {
-  return std::wstring(field, wcsnlen(field, capacity));
+std::wstring_view fieldText(const wchar_t* field, std::size_t capacity) {
+  return std::wstring_view(field, wcsnlen(field, capacity));
+}
+
+// A path in the ANSI code page; names are nearly always ASCII, which needs no conversion.
+std::string narrowPath(std::wstring_view name) {
+  std::string out;
+  for (wchar_t c : name) {
+    if (c <= 0 || c > 0x7F) return ostrel::platform::wideToAnsi(std::wstring(name));
+    out += static_cast<char>(c);
+  }
+  return out;
 }
 
 }  // namespace
@@ -296,20 +306,20 @@ ValueConvetor::ValueConvetor() {
   toText["char*"] = &renderAnsiText;
   toText["wchar*"] = &renderUtf16Text;
 
-  fromText[L"unsigned_int"] = {&parseWrapping<std::uint32_t>, &putAs<unsigned int>};
-  fromText[L"signed_int"] = {&parseSigned<std::int32_t>, &putAs<int>};
+  fromText[L"unsigned_int"] = {toText.at("unsigned_int"), &parseWrapping<std::uint32_t>, &putAs<unsigned int>};
+  fromText[L"signed_int"] = {toText.at("signed_int"), &parseSigned<std::int32_t>, &putAs<int>};
   // A char or byte takes a number: the low 8 bits of any 32-bit int.
-  fromText[L"char"] = {&parseSigned<std::int32_t>, &putAs<unsigned char>};
-  fromText[L"byte"] = {&parseSigned<std::int32_t>, &putAs<unsigned char>};
-  fromText[L"word"] = {&parseWrapping<std::uint16_t>, &putAs<unsigned short>};
-  fromText[L"wchar"] = {&parseWrapping<std::uint16_t>, &putAs<unsigned short>};
-  fromText[L"signed_word"] = {&parseSigned<std::int16_t>, &putAs<short>};
-  fromText[L"kx_time"] = {&parseSigned<std::int32_t>, nullptr};
-  fromText[L"kx_time2"] = {&parseSigned<std::int64_t>, &putAs<long long>};
-  fromText[L"float"] = {&parseFloating<float>, &putFloat};
-  fromText[L"double"] = {&parseFloating<double>, &putDouble};
-  fromText[L"char*"] = {&parseAnsiText, &putAnsiText};
-  fromText[L"wchar*"] = {&parseWideText, &putWideText};
+  fromText[L"char"] = {toText.at("char"), &parseSigned<std::int32_t>, &putAs<unsigned char>};
+  fromText[L"byte"] = {toText.at("byte"), &parseSigned<std::int32_t>, &putAs<unsigned char>};
+  fromText[L"word"] = {toText.at("word"), &parseWrapping<std::uint16_t>, &putAs<unsigned short>};
+  fromText[L"wchar"] = {toText.at("wchar"), &parseWrapping<std::uint16_t>, &putAs<unsigned short>};
+  fromText[L"signed_word"] = {toText.at("signed_word"), &parseSigned<std::int16_t>, &putAs<short>};
+  fromText[L"kx_time"] = {toText.at("kx_time"), &parseSigned<std::int32_t>, nullptr};
+  fromText[L"kx_time2"] = {toText.at("kx_time2"), &parseSigned<std::int64_t>, &putAs<long long>};
+  fromText[L"float"] = {toText.at("float"), &parseFloating<float>, &putFloat};
+  fromText[L"double"] = {toText.at("double"), &parseFloating<double>, &putDouble};
+  fromText[L"char*"] = {toText.at("char*"), &parseAnsiText, &putAnsiText};
+  fromText[L"wchar*"] = {toText.at("wchar*"), &parseWideText, &putWideText};
 }
 
 ValueConvetor::~ValueConvetor() = default;
@@ -346,9 +356,9 @@ ValueConvetor::Outcome ValueConvetor::put(BrennicData& record, const BrennicMeta
   const FromText* entry = findFromText(meta);
   if (entry == nullptr) return Outcome::kNoRoutine;
   if (entry->put == nullptr) return Outcome::kNotSettable;
-  const std::wstring text = fieldText(meta.value, BrennicMetaData::kValueCapacity);
-  const std::wstring wideName = fieldText(meta.name, BrennicMetaData::kNameCapacity);
-  const std::string path = ostrel::platform::wideToAnsi(wideName);
+  const std::wstring_view text = fieldText(meta.value, BrennicMetaData::kValueCapacity);
+  const std::wstring_view wideName = fieldText(meta.name, BrennicMetaData::kNameCapacity);
+  const std::string path = narrowPath(wideName);
   try {
     unsigned int offset = 0;
     unsigned int size = 0;
@@ -367,18 +377,16 @@ ValueConvetor::Outcome ValueConvetor::put(BrennicData& record, const BrennicMeta
     }
     const char* now = static_cast<const char*>(record.GetValue(path.c_str()));
     if (now == nullptr) return Outcome::kNotWritten;
-    const std::string narrowType = ostrel::platform::wideToAnsi(fieldText(meta.typeName, BrennicMetaData::kTypeNameCapacity));
+    // What the element shows now may be shorter or coarser than what it holds (a cut text, a
+    // NaN's payload, a char that shows as a digit): writing that back must not change it.
     std::wstring current;
-    if (render(narrowType.c_str(), now, size, current)) {
-      // What the element shows now may be shorter or coarser than what it holds (a cut text, a
-      // NaN's payload, a char that shows as a digit): writing that back must not change it.
-      if (current == text) return Outcome::kUnchanged;
-      // A value that fills the value field and begins the element's longer text is that text
-      // cut to fit: keep the text.
-      if (text.size() == BrennicMetaData::kValueCapacity - 1 && current.size() > text.size() &&
-          current.compare(0, text.size(), text) == 0) {
-        return Outcome::kUnchanged;
-      }
+    entry->render(now, size, current);
+    if (current == text) return Outcome::kUnchanged;
+    // A value that fills the value field and begins the element's longer text is that text cut
+    // to fit: keep the text.
+    if (text.size() == BrennicMetaData::kValueCapacity - 1 && current.size() > text.size() &&
+        current.compare(0, text.size(), text) == 0) {
+      return Outcome::kUnchanged;
     }
     Parsed parsed;
     if (!entry->parse(text, parsed)) return Outcome::kUnparsed;

@@ -35,6 +35,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <string_view>
 
 #include "ostrel/api/export.h"
 #include "ostrel/data/data_type.h"
@@ -62,13 +63,14 @@ class OSTREL_EXPORT ValueConvetor {
   // Renders `size` bytes at `bytes` (REQUIRES: they are readable); reads at most `size` bytes.
   using Render = void (*)(const char* bytes, std::size_t size, std::wstring& out);
   // False when `text` is not a value of the type.
-  using Parse = bool (*)(const std::wstring& text, Parsed& out);
+  using Parse = bool (*)(std::wstring_view text, Parsed& out);
   // Writes `value` at `path` through the record's PutValue overload of the type; `fieldSize` is
   // the field's byte size. Returns the write's result code.
   using Put = int (*)(BrennicData& record, const char* path, Parsed& value, std::size_t fieldSize);
   struct FromText {
+    Render render;  // the same type's toText routine, to compare with what the element shows
     Parse parse;
-    Put put;  // null: the type is not settable
+    Put put;        // null: the type is not settable
   };
 
   ValueConvetor();
@@ -96,7 +98,7 @@ class OSTREL_EXPORT ValueConvetor {
   const FromText* findFromText(const BrennicMetaData& meta) const;
 
   std::map<std::string, Render, TarnNameLess> toText;
-  std::map<std::wstring, FromText> fromText;
+  std::map<std::wstring, FromText, std::less<>> fromText;
 };
 
 namespace ostrel {
