@@ -76,11 +76,10 @@ void stopWatcherAtExit() {
   Watcher* stopping = nullptr;
   {
     std::lock_guard<std::mutex> hold(instanceMutex);
-    stopping = watcher;
-    watcher = nullptr;
+    stopping = watcher;  // kept: exit handlers of others may still register slots with it
     exited = true;
   }
-  if (stopping) stopping->stop();  // not deleted: a slot may still refer to its signal
+  if (stopping) stopping->stop();
 }
 
 }  // namespace
