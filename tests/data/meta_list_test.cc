@@ -50,22 +50,6 @@ TEST_F(MetaListTest, ReleaseEmptiesAndASecondReleaseFindsNothing) {
   // ... and the destructor at scope exit is the third release.
 }
 
-TEST_F(MetaListTest, DataListWithNullEntries) {
-  BrennicDataList list;
-  list.count = 4;
-  list.items = new BrennicData*[4]();
-  list.items[1] = new BrennicData("T_Rec", 0);
-  list.items[3] = new BrennicPartialData("T_Inner", 0);
-  Ostrel::DestoryBrennicDataList(&list);
-  EXPECT_EQ(0, list.count);
-  EXPECT_EQ(nullptr, list.items);
-  Ostrel::DestoryBrennicDataList(&list);
-
-  list.items = new BrennicData*[0];  // an array of no entries is freed as well
-  Ostrel::DestoryBrennicDataList(&list);
-  EXPECT_EQ(nullptr, list.items);
-}
-
 // The list's destructor goes through the façade: a replaced slot sees it; an empty slot
 // neither ends the program nor leaks.
 TEST_F(MetaListTest, DestructorReleasesThroughTheFacade) {

@@ -91,7 +91,12 @@ std::string shownValue(BrennicData& record, const std::string& path, const Brenn
     const std::time_t t = seconds;
     std::tm local;
     char when[32];
-    if (localtime_r(&t, &local) != nullptr && std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", &local) > 0) {
+#if defined(_WIN32)
+    const bool split = localtime_s(&local, &t) == 0;
+#else
+    const bool split = localtime_r(&t, &local) != nullptr;
+#endif
+    if (split && std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", &local) > 0) {
       return text + " (" + when + ")";
     }
   }
