@@ -171,6 +171,7 @@ CORBA::Long DataPointService::put_partial_points(const kxTarn::PartialParameterS
   TARN_FAULT_POINT(host_.faults(), "put_partial_points");
   PointTable& table = realm_->points;
   std::lock_guard<std::mutex> hold(table.mutex);
+  table.batchSizes.push_back(points.length());
   // The whole batch is checked before anything is written: a refused batch changes nothing.
   for (CORBA::ULong i = 0; i < points.length(); ++i) {
     const int rc = applyPartial(table, points[i].name.in(), points[i].fieldValues, points[i].fieldNames, false);
@@ -321,6 +322,14 @@ void DataPointService::publish_counts(CORBA::ULong& published, CORBA::ULong& unp
   std::lock_guard<std::mutex> hold(table.mutex);
   published = static_cast<CORBA::ULong>(table.published);
   unpublished = static_cast<CORBA::ULong>(table.unpublished);
+}
+
+void DataPointService::partial_batch_sizes(kxTarn::ULONG_LIST_out sizes) {
+  sizes = new kxTarn::ULONG_LIST;
+  PointTable& table = realm_->points;
+  std::lock_guard<std::mutex> hold(table.mutex);
+  sizes->length(static_cast<CORBA::ULong>(table.batchSizes.size()));
+  for (CORBA::ULong i = 0; i < sizes->length(); ++i) sizes[i] = static_cast<CORBA::ULong>(table.batchSizes[i]);
 }
 
 }  // namespace tarn

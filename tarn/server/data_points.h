@@ -44,6 +44,7 @@ class DataPointService : public POA_kxTarn::DT_Point_Factory {
   CORBA::Long make_snapshot_file(const char* file, const char* option) override;
   CORBA::Long load_snapshot_file(const char* file, const char* option) override;
   void publish_counts(CORBA::ULong& published, CORBA::ULong& unpublished) override;
+  void partial_batch_sizes(kxTarn::ULONG_LIST_out sizes) override;
 
  private:
   // Size of one value of `type`, or -1 when the server does not know the type.

@@ -9,6 +9,7 @@ void FaultBook::plan(const kxTarn::FaultPlan& p) {
   std::lock_guard<std::mutex> hold(mutex_);
   Planned& planned = plans_[std::string(p.operation)];
   planned.mode = p.mode;
+  planned.skip = p.skip < 0 ? 0 : p.skip;
   planned.count = p.count;
   planned.exception = std::string(p.exceptionName);
   planned.code = p.code;
@@ -28,6 +29,10 @@ int FaultBook::enter(const char* operation) {
     if (plans_.empty()) return 0;
     auto it = plans_.find(operation);
     if (it == plans_.end()) return 0;
+    if (it->second.skip > 0) {
+      --it->second.skip;
+      return 0;
+    }
     fault = it->second;
     if (--it->second.count <= 0) plans_.erase(it);
   }

@@ -27,6 +27,7 @@ class FaultBook {
  private:
   struct Planned {
     int mode = kRaise;
+    int skip = 0;
     int count = 0;
     std::string exception;
     int code = 0;

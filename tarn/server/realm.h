@@ -21,6 +21,7 @@ struct PointTable {
   std::map<std::string, std::map<std::string, Point>> snapshots;  // GUARDED_BY(mutex)
   unsigned long published = 0;                                    // GUARDED_BY(mutex)
   unsigned long unpublished = 0;                                  // GUARDED_BY(mutex)
+  std::vector<unsigned long> batchSizes;                          // GUARDED_BY(mutex)
 };
 
 struct RealmState {

@@ -83,6 +83,7 @@ void planFault(tarn::ServerHost& host, const char* operation, int count) {
   kxTarn::FaultPlan plan;
   plan.operation = operation;
   plan.mode = tarn::FaultBook::kRaise;
+  plan.skip = 0;
   plan.count = count;
   plan.exceptionName = "TRANSIENT";
   plan.code = 0;

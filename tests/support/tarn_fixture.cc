@@ -140,12 +140,13 @@ void reloadSettings() {
 }
 
 void planFault(const char* server, const std::string& operation, int mode, int count,
-               const std::string& exception, int code, int stallMs) {
+               const std::string& exception, int code, int stallMs, int skip) {
   kxTarn::kxTarnServiceManager_var manager = kxReferenceContainer::instance()->GetServiceRefrence(server);
   if (CORBA::is_nil(manager)) throw std::runtime_error("no service manager for the fault plan");
   kxTarn::FaultPlan plan;
   plan.operation = operation.c_str();
   plan.mode = mode;
+  plan.skip = skip;
   plan.count = count;
   plan.exceptionName = exception.c_str();
   plan.code = code;

@@ -72,9 +72,10 @@ class ScopedSettings {
 void reloadSettings();
 
 // Plans a fault on `server` (reached through the reference container).
-// mode: 0 raise `exception`, 1 return `code`, 2 stall `stallMs` milliseconds.
+// mode: 0 raise `exception`, 1 return `code`, 2 stall `stallMs` milliseconds; the first `skip`
+// calls of the operation run normally.
 void planFault(const char* server, const std::string& operation, int mode, int count,
-               const std::string& exception = "TRANSIENT", int code = 0, int stallMs = 0);
+               const std::string& exception = "TRANSIENT", int code = 0, int stallMs = 0, int skip = 0);
 void clearFaults(const char* server);
 
 // Replaces a slot for the length of a scope and restores what it held before.
