@@ -109,6 +109,10 @@ class OSTREL_EXPORT BrennicData {
   // Copies other's value into this block: kValueTooSmall when the block is smaller than
   // other.GetBufferSize(), kInvalidRecord when other has no block; type and name untouched.
   int DeepCopy(BrennicData& other);
+  // Writes the whole value to the data point of this record's name on the default server and
+  // position, through Ostrel::PutDataPoint (a replaced slot is honoured); that call's result,
+  // or kRecordWithoutName (-2) and no call when the record has no name.
+  int Teleport();
 
   // Pointer to the field's first byte inside the block, or null.
   void* GetValue(const char* path);

@@ -11,3 +11,8 @@ int OstrelOrigin::PutDataPoint(const char* name, const BrennicData& data, const 
   if (!record.IsGood()) return OstrelCode::kInvalidRecord;
   return kx_set_data_template_point(name, record.GetRawValue(), record.GetBufferSize(), server, realm.c_str());
 }
+
+int BrennicData::Teleport() {
+  if (name[0] == '\0') return OstrelCode::kRecordWithoutName;
+  return Ostrel::PutDataPoint(name, *this, nullptr, nullptr);
+}

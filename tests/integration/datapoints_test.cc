@@ -177,3 +177,26 @@ INSTANTIATE_TEST_SUITE_P(Servers, DataPoints, ::testing::Values(false, true),
                          [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "tarnd" : "embedded"; });
 
 }  // namespace
+
+namespace {
+
+TEST(Teleport, WritesThroughThePutSlotUnderTheRecordsName) {
+  BrennicData unnamed("AnalogPoint", 0);
+  int calls = 0;
+  testing_support::SlotGuard<int(const char*, const BrennicData&, const char*, const char*)> guard(
+      OstrelFunc::PutDataPoint, [&](const char* name, const BrennicData& data, const char* server, const char* position) {
+        ++calls;
+        EXPECT_STREQ("plant.flow", name);
+        EXPECT_EQ(&unnamed, &data);
+        EXPECT_EQ(nullptr, server);
+        EXPECT_EQ(nullptr, position);
+        return 2777;
+      });
+  EXPECT_EQ(-2, unnamed.Teleport());
+  EXPECT_EQ(0, calls) << "a record without a name makes no call";
+  unnamed.SetFullName("plant.flow");
+  EXPECT_EQ(2777, unnamed.Teleport()) << "the write's result comes back unchanged";
+  EXPECT_EQ(1, calls);
+}
+
+}  // namespace
