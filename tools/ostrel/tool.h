@@ -56,5 +56,5 @@ std::string codeText(int code);
 #define OSTREL_TOOL_CAT(a, b) OSTREL_TOOL_CAT2(a, b)
 #define OSTREL_TOOL_COMMANDS(adder) \
   static const ::tool::Registration OSTREL_TOOL_CAT(toolRegistration_, __LINE__)(adder)
-#define OSTREL_TOOL_DEMO(order, title, fn) \
-  static const ::tool::DemoRegistration OSTREL_TOOL_CAT(demoRegistration_, __LINE__)({order, title, fn})
+#define OSTREL_TOOL_DEMO(order, title, ...) \
+  static const ::tool::DemoRegistration OSTREL_TOOL_CAT(demoRegistration_, __LINE__)({order, title, __VA_ARGS__})
