@@ -11,6 +11,7 @@
 #include "ostrel/api/middleware/kxReferenceContainer.h"
 #include "ostrel/api/ostrel.h"
 #include "ostrel/api/record_lists.h"
+#include "ostrel/data/partial_record.h"
 #include "ostrel/data/record.h"
 #include "tests/support/tarn_fixture.h"
 
@@ -130,6 +131,68 @@ void BM_CreateDataPoints_RawOrb(benchmark::State& state) {
   }
 }
 
+// 10,000 partial records of 3 written fields each, in the library's chunks (1, then 1000 each)
+// against the same chunks sent as raw calls carrying the same field names and bytes.
+constexpr int kPartialCount = 10000;
+
+void preparePartials(const char* server) {
+  static std::vector<std::string> done;
+  if (std::find(done.begin(), done.end(), server) != done.end()) return;
+  done.push_back(server);
+  Ostrel::CreateDataPoints(records(kPartialCount, "part."), server, "partials");
+}
+
+std::vector<BrennicPartialData> partials() {
+  std::vector<BrennicPartialData> all;
+  all.reserve(kPartialCount);
+  for (int i = 0; i < kPartialCount; ++i) {
+    all.emplace_back("AnalogPoint", 0);
+    all.back().SetFullName(("part." + std::to_string(i)).c_str());
+    all.back().PutValue("value", i * 0.25);
+    all.back().PutValue("quality", static_cast<unsigned>(i));
+    all.back().PutValue("unit", "MW");
+  }
+  return all;
+}
+
+void BM_PutPartialDataPoints_Library(benchmark::State& state) {
+  const char* server = serverOf(state);
+  preparePartials(server);
+  const std::vector<BrennicPartialData> all = partials();
+  for (auto _ : state)
+    if (Ostrel::PutPartialDataPoints(all, server, "partials") != 0) state.SkipWithError("write failed");
+}
+
+void BM_PutPartialDataPoints_RawOrb(benchmark::State& state) {
+  const char* server = serverOf(state);
+  preparePartials(server);
+  const std::vector<BrennicPartialData> all = partials();
+  kxTarn::DT_Point_Factory_var points = kxReferenceContainer::instance()->GetDptReferenceWithServerName(server, "partials");
+  const char* fields[] = {"value", "quality", "unit"};
+  const CORBA::ULong offsets[] = {0, 8, 16};
+  const CORBA::ULong sizes[] = {8, 4, 16};
+  for (auto _ : state) {
+    for (int start = 0; start < kPartialCount;) {
+      const int count = start == 0 ? 1 : std::min(1000, kPartialCount - start);
+      kxTarn::PartialParameterSeq batch;
+      batch.length(count);
+      for (int i = 0; i < count; ++i) {
+        BrennicPartialData& record = const_cast<BrennicPartialData&>(all[start + i]);
+        batch[i].name = record.GetDataName();
+        batch[i].fieldNames.length(3);
+        batch[i].fieldValues.length(3);
+        for (CORBA::ULong f = 0; f < 3; ++f) {
+          batch[i].fieldNames[f] = fields[f];
+          batch[i].fieldValues[f].length(sizes[f]);
+          std::memcpy(batch[i].fieldValues[f].get_buffer(), record.GetRawValue() + offsets[f], sizes[f]);
+        }
+      }
+      if (points->put_partial_points(batch, true) != 0) state.SkipWithError("write failed");
+      start += count;
+    }
+  }
+}
+
 // One point read and written whole, against the raw ping round trip of the same server.
 void BM_GetDataPoint_Library(benchmark::State& state) {
   const char* server = serverOf(state);
@@ -157,6 +220,8 @@ BENCHMARK(BM_GetDataPointN_RawOrb)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond
 BENCHMARK(BM_GetDataPointN_Library)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_CreateDataPoints_RawOrb)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(8);
 BENCHMARK(BM_CreateDataPoints_Library)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(8);
+BENCHMARK(BM_PutPartialDataPoints_RawOrb)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PutPartialDataPoints_Library)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Ping_RawOrb)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_GetDataPoint_Library)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_PutDataPoint_Library)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
