@@ -18,7 +18,17 @@ set(OSTREL_PUBLIC_HEADERS
   ostrel/api/name_lists.h
   ostrel/api/ostrel.h
   ostrel/api/operations.def
+  ostrel/api/record_lists.h
   ostrel/api/result_codes.h
+  ostrel/connection/server_settings.h
+  ostrel/connection/status_listener.h
+  ostrel/data/data_type.h
+  ostrel/data/meta_data.h
+  ostrel/data/partial_record.h
+  ostrel/data/record.h
+  ostrel/data/store.h
+  ostrel/data/type_mgr.h
+  ostrel/data/value_convertor.h
   ostrel/api/middleware/kxNaming_Client.h
   ostrel/api/middleware/kxReferenceContainer.h
   ostrel/api/middleware/kxServerInfoXmlImpl.h
@@ -26,7 +36,6 @@ set(OSTREL_PUBLIC_HEADERS
   ostrel/api/middleware/kxTarn_API.h
   ostrel/api/middleware/Scribe80.h
   ostrel/api/middleware/Scriptel.h
-  ${OSTREL_EXTRA_PUBLIC_HEADERS}
 )
 foreach(header ${OSTREL_PUBLIC_HEADERS})
   get_filename_component(dir ${header} DIRECTORY)
