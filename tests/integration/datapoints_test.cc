@@ -1,6 +1,7 @@
 // Data point operations end to end, against the embedded server and against a tarnd process:
 // create, write, read back one and many, by type, list names, delete; the guard, the codes of
 // remote failures with the cached reference dropped, and nothing lost or half-written.
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -171,6 +172,24 @@ TEST_P(DataPoints, GuardAndRemoteFailuresDropTheCachedReference) {
   EXPECT_EQ(142, Ostrel::CreateDataPoints(one, server, nullptr));
   EXPECT_EQ(0, Ostrel::CreateDataPoints(one, server, nullptr)) << "the failed batch created nothing";
   clearFaults(server);
+}
+
+// Reads of many points run under the longer call time-out: a server that stalls past it ends the
+// read with the operation's exception code instead of hanging the caller.
+TEST(DataPointsTimeOut, AStalledManyPointReadEndsAfterTheLongerTimeOut) {
+  TarndProcess server("slow", freePort());
+  ASSERT_TRUE(server.start());
+  ScopedSettings settings({{"slow", "own", {server.address()}}});
+  ASSERT_EQ(0, Ostrel::ConnectTarn("slow"));
+  planFault("slow", "get_points", 2, 1, "", 0, 30000);
+  BrennicDataList list;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(123, Ostrel::GetDataPointN(std::vector<std::string>{"x"}, list, "slow", nullptr));
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(took, std::chrono::seconds(19)) << "the read waits for the longer time-out";
+  EXPECT_LT(took, std::chrono::seconds(28)) << "and not for the stalled server";
+  EXPECT_EQ(0, list.count);
+  server.kill();
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, DataPoints, ::testing::Values(false, true),
