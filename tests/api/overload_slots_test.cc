@@ -1,0 +1,81 @@
+// Every overloaded façade reaches the slot that carries its own name, and only that slot.
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "ostrel/api/ostrel.h"
+#include "ostrel/api/record_lists.h"
+#include "ostrel/data/partial_record.h"
+#include "tests/support/tarn_fixture.h"
+
+namespace {
+
+using testing_support::SlotGuard;
+
+// Replaces `slot` with a recorder that returns `mark`, calls `facade`, and checks the result.
+template <typename R, typename... A>
+void expectSlot(const char* slotName, boost::function<R(A...)>& slot, const std::function<R()>& facade, R mark) {
+  int calls = 0;
+  SlotGuard<R(A...)> guard(slot, [&](A...) {
+    ++calls;
+    return mark;
+  });
+  EXPECT_EQ(mark, facade()) << slotName;
+  EXPECT_EQ(1, calls) << slotName;
+}
+
+TEST(OverloadSlots, EachOverloadCallsItsNamedSlot) {
+  BrennicData record;
+  BrennicPartialData partial;
+  BrennicDataList list;
+  std::vector<BrennicData> values;
+  std::vector<BrennicData*> pointers;
+  std::vector<BrennicPartialData> partials;
+  std::vector<BrennicPartialData*> partialPointers;
+  std::vector<std::string> names;
+  BrennicData* array[1] = {&record};
+  char* nameArray[1] = {nullptr};
+
+  int mark = 1000;
+  expectSlot<int>("CreateNullDataPoint", OstrelFunc::CreateNullDataPoint,
+                  [&] { return Ostrel::CreateDataPoint("n", "T", nullptr, nullptr); }, ++mark);
+  expectSlot<int>("CreateDataPoint", OstrelFunc::CreateDataPoint,
+                  [&] { return Ostrel::CreateDataPoint("n", record, nullptr, nullptr); }, ++mark);
+  expectSlot<int>("CreateDataPoints", OstrelFunc::CreateDataPoints,
+                  [&] { return Ostrel::CreateDataPoints(values, nullptr, nullptr); }, ++mark);
+  expectSlot<int>("CreateDataPointsWithPointer", OstrelFunc::CreateDataPointsWithPointer,
+                  [&] { return Ostrel::CreateDataPoints(array, 1, nullptr, nullptr); }, ++mark);
+  expectSlot<int>("CreateDataPointsPtr", OstrelFunc::CreateDataPointsPtr,
+                  [&] { return Ostrel::CreateDataPoints(pointers, nullptr, nullptr); }, ++mark);
+  expectSlot<int>("GetDataPointN", OstrelFunc::GetDataPointN,
+                  [&] { return Ostrel::GetDataPointN(names, list, nullptr, nullptr); }, ++mark);
+  expectSlot<int>("GetDataPointNWithPointer", OstrelFunc::GetDataPointNWithPointer,
+                  [&] { return Ostrel::GetDataPointN(nameArray, 1, list, nullptr, nullptr); }, ++mark);
+  expectSlot<int>("PutPartialDataPointsPtr", OstrelFunc::PutPartialDataPointsPtr,
+                  [&] { return Ostrel::PutPartialDataPoints(partialPointers, nullptr, nullptr); }, ++mark);
+  expectSlot<int>("PutPartialDataPoints", OstrelFunc::PutPartialDataPoints,
+                  [&] { return Ostrel::PutPartialDataPoints(partials, nullptr, nullptr); }, ++mark);
+  expectSlot<int>("PutPartialDataPointsWithNoPublishWithPtr", OstrelFunc::PutPartialDataPointsWithNoPublishWithPtr,
+                  [&] { return Ostrel::PutPartialDataPointsWithNoPublish(partialPointers, nullptr, nullptr); }, ++mark);
+  expectSlot<int>("PutPartialDataPointsWithNoPublish", OstrelFunc::PutPartialDataPointsWithNoPublish,
+                  [&] { return Ostrel::PutPartialDataPointsWithNoPublish(partials, nullptr, nullptr); }, ++mark);
+}
+
+TEST(OverloadSlots, TheByValueVectorReachesTheSlotUnchanged) {
+  BrennicData a, b;
+  std::vector<BrennicData*> pointers = {&a, &b};
+  const std::vector<BrennicData*>* seen = nullptr;
+  SlotGuard<int(const std::vector<BrennicData*>&, const char*, const char*)> guard(
+      OstrelFunc::CreateDataPointsPtr, [&](const std::vector<BrennicData*>& points, const char*, const char*) {
+        seen = &points;
+        EXPECT_EQ((std::vector<BrennicData*>{&a, &b}), points);
+        return 0;
+      });
+  EXPECT_EQ(0, Ostrel::CreateDataPoints(pointers, nullptr, nullptr));
+  EXPECT_NE(nullptr, seen);
+  EXPECT_NE(&pointers, seen) << "the façade hands its own copy to the slot";
+}
+
+}  // namespace
