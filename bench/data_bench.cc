@@ -21,6 +21,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "bench/allocation_counter.h"
+
 #include "ostrel/api/middleware/kxNaming_Client.h"
 #include "ostrel/data/record.h"
 #include "ostrel/data/type_mgr.h"
@@ -28,38 +30,10 @@
 #include "tarn/server/host.h"
 #include "tarn/server/type_service.h"
 
-// --- allocation counter ---------------------------------------------------------------------
-
-namespace {
-std::atomic<long long> allocations{0};
-}
-
-void* operator new(std::size_t n) {
-  allocations.fetch_add(1, std::memory_order_relaxed);
-  if (void* p = std::malloc(n ? n : 1)) return p;
-  throw std::bad_alloc();
-}
-void* operator new[](std::size_t n) { return ::operator new(n); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-
 namespace {
 
-// Counts allocations over the timed loop and reports them per iteration.
-class AllocationScope {
- public:
-  explicit AllocationScope(benchmark::State& state) : state_(state), start_(allocations.load()) {}
-  ~AllocationScope() {
-    state_.counters["allocs"] = benchmark::Counter(
-        static_cast<double>(allocations.load() - start_), benchmark::Counter::kAvgIterations);
-  }
+using bench::AllocationScope;
 
- private:
-  benchmark::State& state_;
-  long long start_;
-};
 
 const char* const kBenchTypes = R"(<types>
   <type name="Blob1K" size="1024"><element name="bytes" type="byte" offset="0" count="1024"/></type>

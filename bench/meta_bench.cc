@@ -10,6 +10,8 @@
 #include <vector>
 
 #include <benchmark/benchmark.h>
+
+#include "bench/allocation_counter.h"
 #include <omniORB4/CORBA.h>
 
 #include "ostrel/api/ostrel.h"
@@ -22,37 +24,9 @@
 #include "tests/data/type_fixture.h"
 
 namespace {
-std::atomic<long long> allocations{0};
-}
 
-// Counts every allocation of the process; the library's blocks come from these too.
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+using bench::AllocationScope;
 
-void* operator new(std::size_t n) {
-  allocations.fetch_add(1, std::memory_order_relaxed);
-  if (void* p = std::malloc(n ? n : 1)) return p;
-  throw std::bad_alloc();
-}
-void* operator new[](std::size_t n) { return ::operator new(n); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-
-namespace {
-
-class AllocationScope {
- public:
-  explicit AllocationScope(benchmark::State& state) : state_(state), start_(allocations.load()) {}
-  ~AllocationScope() {
-    state_.counters["allocs"] = benchmark::Counter(static_cast<double>(allocations.load() - start_),
-                                                   benchmark::Counter::kAvgIterations);
-  }
-
- private:
-  benchmark::State& state_;
-  long long start_;
-};
 
 // B_Twenty (128 bytes): 20 elements of every base type, two texts among them.
 // B_Hundred (400 bytes): v float[100].

@@ -12,37 +12,25 @@
 #include "ostrel/api/ostrel.h"
 #include "ostrel/api/record_lists.h"
 #include "ostrel/data/record.h"
+#include "tests/support/each_server.h"
 #include "tests/support/tarn_fixture.h"
 
 namespace {
 
 using namespace testing_support;
 
-// Runs every test once on the embedded server ("local") and once on a tarnd ("plant").
-class DataPoints : public ::testing::TestWithParam<bool> {
+class DataPoints : public OnEachServer {
  protected:
-  void SetUp() override {
-    if (GetParam()) {
-      tarnd.reset(new TarndProcess("plant", freePort()));
-      ASSERT_TRUE(tarnd->start());
-      settings.reset(new ScopedSettings({{"plant", "own", {tarnd->address()}}}));
-      server = "plant";
-    }
-    ASSERT_EQ(0, Ostrel::ConnectTarn(server));
-  }
   void TearDown() override {
     ObjectNames names;
     if (Ostrel::GetAllPointName(&names, server, nullptr) == 0) {
       for (int i = 0; i < names.count; ++i) Ostrel::DeleteDataPoint(names.names[i], server, nullptr);
       Ostrel::DeatoryNameSeq(&names);
     }
-    Ostrel::DisConnectTarn(server);
+    OnEachServer::TearDown();
   }
   std::string unique(const char* base) { return std::string(base) + "." + std::to_string(++counter); }
 
-  const char* server = "local";
-  std::unique_ptr<TarndProcess> tarnd;
-  std::unique_ptr<ScopedSettings> settings;
   int counter = 0;
 };
 
@@ -192,8 +180,7 @@ TEST(DataPointsTimeOut, AStalledManyPointReadEndsAfterTheLongerTimeOut) {
   server.kill();
 }
 
-INSTANTIATE_TEST_SUITE_P(Servers, DataPoints, ::testing::Values(false, true),
-                         [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "tarnd" : "embedded"; });
+OSTREL_ON_EACH_SERVER(DataPoints);
 
 }  // namespace
 

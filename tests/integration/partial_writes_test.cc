@@ -12,27 +12,18 @@
 #include "ostrel/api/ostrel.h"
 #include "ostrel/api/record_lists.h"
 #include "ostrel/data/partial_record.h"
+#include "tests/support/each_server.h"
 #include "tests/support/tarn_fixture.h"
 
 namespace {
 
 using namespace testing_support;
 
-class PartialWrites : public ::testing::TestWithParam<bool> {
+class PartialWrites : public OnEachServer {
  protected:
   void SetUp() override {
-    if (GetParam()) {
-      tarnd.reset(new TarndProcess("plant", freePort()));
-      ASSERT_TRUE(tarnd->start());
-      settings.reset(new ScopedSettings({{"plant", "own", {tarnd->address()}}}));
-      server = "plant";
-    }
-    ASSERT_EQ(0, Ostrel::ConnectTarn(server));
+    OnEachServer::SetUp();
     realm = "partial" + std::to_string(++round);
-  }
-  void TearDown() override {
-    clearFaults(server);
-    Ostrel::DisConnectTarn(server);
   }
 
   // Creates `count` AnalogPoint points named p.0, p.1, ... in this test's realm.
@@ -71,11 +62,8 @@ class PartialWrites : public ::testing::TestWithParam<bool> {
     return record;
   }
 
-  const char* server = "local";
   std::string realm;
   static inline int round = 0;
-  std::unique_ptr<TarndProcess> tarnd;
-  std::unique_ptr<ScopedSettings> settings;
 };
 
 TEST_P(PartialWrites, OnlyTheWrittenFieldsChange) {
@@ -173,7 +161,6 @@ TEST_P(PartialWrites, QueryMatchesTheWrittenFieldValues) {
   EXPECT_EQ(104, Ostrel::QueryDataPoint(filter, type, list, server, realm.c_str()));
 }
 
-INSTANTIATE_TEST_SUITE_P(Servers, PartialWrites, ::testing::Values(false, true),
-                         [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "tarnd" : "embedded"; });
+OSTREL_ON_EACH_SERVER(PartialWrites);
 
 }  // namespace

@@ -1,7 +1,5 @@
 // The data point commands of the ostrel tool, run as a person would: in one shell session on
 // the embedded server, and against a tarnd named in the settings.
-#include <sys/wait.h>
-
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -9,30 +7,16 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/tarn_fixture.h"
+#include "tests/support/tool_runner.h"
 
 namespace {
 
-struct Output {
-  int status;
-  std::string text;
-};
+using testing_support::has;
+using Output = testing_support::ToolRun;
 
 Output ostrel(const std::string& args, const std::string& input = "", const std::string& env = "") {
-  std::string command = env + " " + OSTREL_TOOL_PATH + " " + args + " 2>&1";
-  const std::string path = "/tmp/ostrel-points-input-" + std::to_string(::getpid());
-  std::ofstream(path) << input;
-  command += " < " + path;
-  Output out{0, ""};
-  FILE* pipe = popen(command.c_str(), "r");
-  char buffer[4096];
-  for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.text.append(buffer, n);
-  const int status = pclose(pipe);
-  out.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  std::remove(path.c_str());
-  return out;
+  return testing_support::runTool(args, input, env);
 }
-
-bool has(const Output& out, const std::string& text) { return out.text.find(text) != std::string::npos; }
 
 TEST(PointsTool, CreateWriteReadQueryDeleteInOneShell) {
   Output out = ostrel("shell",
@@ -45,13 +29,13 @@ TEST(PointsTool, CreateWriteReadQueryDeleteInOneShell) {
                       "create tank.level AnalogPoint\n"
                       "delete tank.level\n"
                       "get tank.level\n");
-  EXPECT_TRUE(has(out, "created tank.level (AnalogPoint)")) << out.text;
-  EXPECT_TRUE(has(out, "value    double        3.25")) << out.text;
-  EXPECT_TRUE(has(out, "quality")) << "the refused field is named: " << out.text;
-  EXPECT_TRUE(has(out, "1 point match")) << out.text;
-  EXPECT_TRUE(has(out, "create tank.level: 2005")) << out.text;
-  EXPECT_TRUE(has(out, "deleted tank.level")) << out.text;
-  EXPECT_TRUE(has(out, "get tank.level: 2003")) << out.text;
+  EXPECT_TRUE(has(out, "created tank.level (AnalogPoint)")) << out.output;
+  EXPECT_TRUE(has(out, "value    double        3.25")) << out.output;
+  EXPECT_TRUE(has(out, "quality")) << "the refused field is named: " << out.output;
+  EXPECT_TRUE(has(out, "1 point match")) << out.output;
+  EXPECT_TRUE(has(out, "create tank.level: 2005")) << out.output;
+  EXPECT_TRUE(has(out, "deleted tank.level")) << out.output;
+  EXPECT_TRUE(has(out, "get tank.level: 2003")) << out.output;
 }
 
 TEST(PointsTool, UsageErrorsAndFailuresHaveTheirStatus) {
@@ -71,9 +55,9 @@ TEST(PointsTool, WorksAgainstATarndOfTheSettings) {
   const std::string env = "TARN_SETTINGS=" + settings;
   EXPECT_EQ(0, ostrel("create --realm east pump.7 PumpState running=1 speed.value=1450", "", env).status);
   Output got = ostrel("get pump.7 --server plant --realm east", "", env);
-  EXPECT_EQ(0, got.status) << got.text;
-  EXPECT_TRUE(has(got, "speed.value")) << got.text;
-  EXPECT_TRUE(has(got, "1450")) << got.text;
+  EXPECT_EQ(0, got.status) << got.output;
+  EXPECT_TRUE(has(got, "speed.value")) << got.output;
+  EXPECT_TRUE(has(got, "1450")) << got.output;
   EXPECT_EQ(1, ostrel("get pump.7", "", env).status) << "the default realm does not hold it";
   std::remove(settings.c_str());
 }

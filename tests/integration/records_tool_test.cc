@@ -1,8 +1,6 @@
 // Records as text in the ostrel tool: `ostrel record` on the embedded server's plant types as a
 // person runs it, and the shared path=value parser, which writes nothing when one assignment
 // is refused.
-#include <sys/wait.h>
-
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -13,24 +11,13 @@
 #include "ostrel/data/record.h"
 // The tool's parser and printer, compiled into this test to look at the record itself.
 #include "tools/ostrel/records.cc"
+#include "tests/support/tool_runner.h"
 
 namespace {
 
-struct ToolRun {
-  int status;
-  std::string output;  // standard output and standard error together
-};
+using testing_support::ToolRun;
 
-ToolRun ostrel(const std::string& args) {
-  const std::string command = std::string(OSTREL_TOOL_PATH) + " " + args + " 2>&1";
-  ToolRun run{0, ""};
-  FILE* pipe = popen(command.c_str(), "r");
-  char buffer[4096];
-  for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) run.output.append(buffer, n);
-  const int status = pclose(pipe);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
-}
+ToolRun ostrel(const std::string& args) { return testing_support::runTool(args); }
 
 bool has(const std::string& output, const std::string& text) { return output.find(text) != std::string::npos; }
 

@@ -1,34 +1,17 @@
 // The ostrel tool as a person uses it: the demo, help, usage errors, the shell and scripts.
-#include <sys/wait.h>
-
 #include <cstdio>
 #include <fstream>
 #include <string>
 
 #include <gtest/gtest.h>
 
+#include "tests/support/tool_runner.h"
+
 namespace {
 
-struct ToolRun {
-  int status;
-  std::string output;  // standard output and standard error together
-};
+using testing_support::ToolRun;
 
-ToolRun ostrel(const std::string& args, const std::string& input = "") {
-  std::string command = std::string(OSTREL_TOOL_PATH) + " " + args + " 2>&1";
-  if (!input.empty()) {
-    const std::string path = "/tmp/ostrel-tool-input-" + std::to_string(::getpid());
-    std::ofstream(path) << input;
-    command += " < " + path;
-  }
-  ToolRun run{0, ""};
-  FILE* pipe = popen(command.c_str(), "r");
-  char buffer[4096];
-  for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) run.output.append(buffer, n);
-  const int status = pclose(pipe);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
-}
+ToolRun ostrel(const std::string& args, const std::string& input = "") { return testing_support::runTool(args, input); }
 
 TEST(Tool, DemoRunsOnTheEmbeddedServer) {
   ToolRun run = ostrel("demo");

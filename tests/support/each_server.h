@@ -1,0 +1,30 @@
+// A test fixture that runs every test once on the embedded server ("local") and once on a
+// tarnd process ("plant") named as the own server in a settings file. SetUp connects the server.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/tarn_fixture.h"
+
+namespace testing_support {
+
+class OnEachServer : public ::testing::TestWithParam<bool> {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  const char* server = "local";
+  std::unique_ptr<TarndProcess> tarnd;
+  std::unique_ptr<ScopedSettings> settings;
+};
+
+// Names the two runs "embedded" and "tarnd".
+std::string serverName(const ::testing::TestParamInfo<bool>& info);
+
+}  // namespace testing_support
+
+#define OSTREL_ON_EACH_SERVER(Fixture) \
+  INSTANTIATE_TEST_SUITE_P(Servers, Fixture, ::testing::Values(false, true), ::testing_support::serverName)

@@ -1,0 +1,27 @@
+#include "tests/support/tool_runner.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+
+namespace testing_support {
+
+ToolRun runTool(const std::string& args, const std::string& input, const std::string& env) {
+  static int counter = 0;
+  const std::string inputPath =
+      "/tmp/ostrel-tool-input-" + std::to_string(::getpid()) + "-" + std::to_string(++counter);
+  std::ofstream(inputPath) << input;
+  const std::string command = env + " " + OSTREL_TOOL_PATH + " " + args + " < " + inputPath + " 2>&1";
+  ToolRun run{0, ""};
+  FILE* pipe = popen(command.c_str(), "r");
+  char buffer[4096];
+  for (size_t n; pipe && (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) run.output.append(buffer, n);
+  const int status = pipe ? pclose(pipe) : -1;
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  std::remove(inputPath.c_str());
+  return run;
+}
+
+}  // namespace testing_support
