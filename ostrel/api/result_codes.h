@@ -27,7 +27,9 @@ constexpr int kValueTooSmall = 4001;      // DeepCopy: this record's block is sm
 constexpr int kElementNotFound = 4002;    // a path names an element the type does not have
 // A path goes through or ends on an element whose type was unknown when it was defined.
 constexpr int kUntypedElement = 4004;
-// A count argument below zero (refused before anything is sent).
+// A count argument below zero, or a null array with a positive count (refused before anything
+// is sent).
 constexpr int kNegativeCount = 3015;
+constexpr int kNullArray = 3016;
 
 }  // namespace OstrelCode

@@ -280,46 +280,14 @@ void* BrennicData::GetValue(const char* path) {
   return fieldBytes(path, size, code);
 }
 
-char BrennicData::GetCharValue(const char* path) {
-  char v;
-  readField(path, &v, sizeof(v));
-  return v;
-}
-unsigned char BrennicData::GetUnSignedCharValue(const char* path) {
-  unsigned char v;
-  readField(path, &v, sizeof(v));
-  return v;
-}
-short BrennicData::GetShortValue(const char* path) {
-  short v;
-  readField(path, &v, sizeof(v));
-  return v;
-}
-unsigned short BrennicData::GetUnsignedShortValue(const char* path) {
-  unsigned short v;
-  readField(path, &v, sizeof(v));
-  return v;
-}
-int BrennicData::GetSignedIntValue(const char* path) {
-  int v;
-  readField(path, &v, sizeof(v));
-  return v;
-}
-unsigned int BrennicData::GetUnSignedIntValue(const char* path) {
-  unsigned int v;
-  readField(path, &v, sizeof(v));
-  return v;
-}
-float BrennicData::GetFloatValue(const char* path) {
-  float v;
-  readField(path, &v, sizeof(v));
-  return v;
-}
-double BrennicData::GetDoubleValue(const char* path) {
-  double v;
-  readField(path, &v, sizeof(v));
-  return v;
-}
+char BrennicData::GetCharValue(const char* path) { return readAs<char>(path); }
+unsigned char BrennicData::GetUnSignedCharValue(const char* path) { return readAs<unsigned char>(path); }
+short BrennicData::GetShortValue(const char* path) { return readAs<short>(path); }
+unsigned short BrennicData::GetUnsignedShortValue(const char* path) { return readAs<unsigned short>(path); }
+int BrennicData::GetSignedIntValue(const char* path) { return readAs<int>(path); }
+unsigned int BrennicData::GetUnSignedIntValue(const char* path) { return readAs<unsigned int>(path); }
+float BrennicData::GetFloatValue(const char* path) { return readAs<float>(path); }
+double BrennicData::GetDoubleValue(const char* path) { return readAs<double>(path); }
 
 const char* BrennicData::GetStringValue(const char* path) {
   return static_cast<const char*>(GetValue(path));

@@ -175,6 +175,12 @@ class OSTREL_EXPORT BrennicData {
   char* fieldBytes(const char* path, unsigned int& size, int& code);
   // Reads `width` bytes at the field, zero-extended past the block's end.
   void readField(const char* path, void* out, std::size_t width);
+  template <typename T>
+  T readAs(const char* path) {
+    T value;
+    readField(path, &value, sizeof value);
+    return value;
+  }
 
   TarnDataType* type;
   BrennicStore store;

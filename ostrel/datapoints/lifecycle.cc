@@ -73,7 +73,7 @@ int OstrelOrigin::CreateDataPoints(const std::vector<BrennicData*>& points, cons
 int OstrelOrigin::CreateDataPoints(BrennicData** points, int count, const char* server, const char* position) {
   if (count == 0) return OstrelCode::kOk;
   if (count < 0) return OstrelCode::kNegativeCount;
-  if (points == nullptr) return OstrelCode::kInvalidRecord;
+  if (points == nullptr) return OstrelCode::kNullArray;
   return createBatch(points, static_cast<std::size_t>(count), server, position);
 }
 

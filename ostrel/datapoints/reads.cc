@@ -86,7 +86,7 @@ int readPoints(const std::vector<const char*>& names, BrennicDataList& list, con
 int OstrelOrigin::GetDataPointN(char** names, int count, BrennicDataList& list, const char* server,
                                 const char* position) {
   if (count < 0) return OstrelCode::kNegativeCount;
-  if (names == nullptr && count > 0) return OstrelCode::kNegativeCount;
+  if (names == nullptr && count > 0) return OstrelCode::kNullArray;
   return readPoints(std::vector<const char*>(names, names + count), list, server, position);
 }
 

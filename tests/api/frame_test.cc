@@ -77,7 +77,7 @@ TEST(Frame, EveryFacadeCallsItsOwnSlot) {
 }
 
 TEST(Frame, ErrorStringsCoverMiddlewareAndLibraryCodes) {
-  for (int code : {0, -1, 99, 123, 142, 2004, 2012, 2015, 3000, 3014, 3015, 4000, 4001, 4002, 4003, 4004}) {
+  for (int code : {0, -1, 99, 123, 142, 2004, 2012, 2015, 3000, 3014, 3015, 3016, 4000, 4001, 4002, 4003, 4004}) {
     const std::wstring text = Ostrel::GetErrorString(code);
     EXPECT_EQ(std::wstring::npos, text.find(L"unknown result code")) << code;
   }

@@ -126,6 +126,10 @@ TEST_P(DataPoints, BatchCreationEdgesAndNullData) {
       << "an empty vector goes through the guard";
   EXPECT_EQ(0, Ostrel::CreateDataPoints(std::vector<BrennicData>(), server, nullptr));
   EXPECT_EQ(3015, Ostrel::CreateDataPoints(static_cast<BrennicData**>(nullptr), -1, server, nullptr));
+  EXPECT_EQ(3016, Ostrel::CreateDataPoints(static_cast<BrennicData**>(nullptr), 2, server, nullptr));
+  BrennicDataList none;
+  EXPECT_EQ(3016, Ostrel::GetDataPointN(static_cast<char**>(nullptr), 3, none, server, nullptr));
+  EXPECT_EQ(3015, Ostrel::GetDataPointN(static_cast<char**>(nullptr), -1, none, server, nullptr));
   std::vector<BrennicData*> withNull = {nullptr};
   EXPECT_EQ(3014, Ostrel::CreateDataPoints(withNull, server, nullptr)) << "a null record is refused, not read";
 
