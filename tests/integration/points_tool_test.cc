@@ -28,7 +28,12 @@ TEST(PointsTool, CreateWriteReadQueryDeleteInOneShell) {
                       "query AnalogPoint value=3.25\n"
                       "create tank.level AnalogPoint\n"
                       "delete tank.level\n"
-                      "get tank.level\n");
+                      "get tank.level\n"
+                      "divert east\n"
+                      "create east.only DigitalPoint state=1\n"
+                      "get east.only\n"
+                      "divert ''\n"
+                      "get east.only\n");
   EXPECT_TRUE(has(out, "created tank.level (AnalogPoint)")) << out.output;
   EXPECT_TRUE(has(out, "value    double        3.25")) << out.output;
   EXPECT_TRUE(has(out, "quality")) << "the refused field is named: " << out.output;
@@ -36,6 +41,8 @@ TEST(PointsTool, CreateWriteReadQueryDeleteInOneShell) {
   EXPECT_TRUE(has(out, "create tank.level: 2005")) << out.output;
   EXPECT_TRUE(has(out, "deleted tank.level")) << out.output;
   EXPECT_TRUE(has(out, "get tank.level: 2003")) << out.output;
+  EXPECT_TRUE(has(out, "east.only  (DigitalPoint)")) << "the diverted realm holds the new point: " << out.output;
+  EXPECT_TRUE(has(out, "get east.only: 2003")) << "the default realm does not: " << out.output;
 }
 
 TEST(PointsTool, UsageErrorsAndFailuresHaveTheirStatus) {

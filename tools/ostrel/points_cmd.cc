@@ -85,6 +85,25 @@ void addPointCommands(CLI::App& app, Tool& tool) {
     Ostrel::DeatoryNameSeq(&list);
   });
 
+  auto* nulls = app.add_subcommand("nulls", "List the data points that were never written");
+  addTargetOptions(nulls, *target);
+  nulls->callback([&tool, target] {
+    ObjectNames list;  // the null-data check needs no connection
+    if (!check(tool, "nulls", Ostrel::CheckNullData(&list, target->serverOrNull(), target->realmOrNull()))) return;
+    for (int i = 0; i < list.count; ++i) tool.out << list.names[i] << "\n";
+    Ostrel::DeatoryNameSeq(&list);
+  });
+
+  auto* divert = app.add_subcommand("divert", "Make REALM the default realm of a server (in this process: use it in the shell)");
+  auto realmName = std::make_shared<std::string>();
+  divert->add_option("REALM", *realmName, "the realm; an empty text is the server's default realm")->required();
+  divert->add_option("-s,--server", target->server, "server name (default: the own server)");
+  divert->callback([&tool, target, realmName] {
+    Ostrel::DivertReleam(target->serverOrNull(), realmName->c_str());
+    tool.out << "operations on " << (target->server.empty() ? std::string("the own server") : target->server)
+             << " without a realm now use '" << *realmName << "'\n";
+  });
+
   auto* get = app.add_subcommand("get", "Show data points as element, type and value");
   get->add_option("NAME", *names, "point names")->required();
   addTargetOptions(get, *target);
