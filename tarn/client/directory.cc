@@ -2,6 +2,7 @@
 
 #include <omniORB4/omniORB.h>
 
+#include "ostrel/api/middleware/Scribe80.h"
 #include "tarn/client/codes.h"
 #include "tarn/client/orb.h"
 #include "tarn/server/embedded.h"
@@ -16,7 +17,9 @@ Directory& Directory::get() {
 Directory::Directory() { reload(); }
 
 void Directory::reload() {
-  std::vector<ServerSetting> settings = readSettings();
+  std::string error;
+  std::vector<ServerSetting> settings = readSettings(&error);
+  if (!error.empty()) CScribe::instance()->kx_log("settings file unreadable (%s); using the embedded server", error.c_str());
   std::lock_guard<std::mutex> hold(mutex_);
   std::vector<Entry> fresh;
   for (const ServerSetting& setting : settings) {
