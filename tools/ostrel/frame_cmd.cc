@@ -102,6 +102,5 @@ OSTREL_TOOL_DEMO(20, "result codes have texts", [](Tool& tool) {
 }  // namespace
 
 DemoRegistration::DemoRegistration(DemoStep step) { steps().push_back(std::move(step)); }
-const std::vector<DemoStep>& demoSteps() { return steps(); }
 
 }  // namespace tool

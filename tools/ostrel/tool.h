@@ -37,7 +37,6 @@ struct DemoStep {
 struct DemoRegistration {
   explicit DemoRegistration(DemoStep step);
 };
-const std::vector<DemoStep>& demoSteps();
 
 // Parses and runs one command line (without the program name); returns the exit status.
 int run(const std::vector<std::string>& args, Tool& tool);
