@@ -140,21 +140,30 @@ CORBA::Long DataPointService::query_points(const char* typeName, const kxTarn::D
   return kOk;
 }
 
-int DataPointService::applyPartial(PointTable& table, const char* name, const kxTarn::DATA_BUFFER_SEQ& fieldValues,
-                                   const kxTarn::STRING_LIST& fieldNames, bool write) {
+int DataPointService::planPartial(PointTable& table, const char* name, const kxTarn::DATA_BUFFER_SEQ& fieldValues,
+                                  const kxTarn::STRING_LIST& fieldNames, PartialWrite& plan) {
   if (!name || fieldValues.length() != fieldNames.length()) return kBadArgument;
   auto it = table.points.find(name);
   if (it == table.points.end()) return kNoSuchObject;
-  Point& point = it->second;
+  plan.point = &it->second;
+  plan.values = &fieldValues;
+  plan.places.resize(fieldNames.length());
   for (CORBA::ULong i = 0; i < fieldNames.length(); ++i) {
-    FieldPlace place;
-    const int rc = locateField(host_.types(), point.type, fieldNames[i].in(), place);
+    FieldPlace& place = plan.places[i];
+    const int rc = locateField(host_.types(), plan.point->type, fieldNames[i].in(), place);
     if (rc != kOk) return rc;
-    if (fieldValues[i].length() != place.size || place.offset + place.size > point.value.size()) return kSizeMismatch;
-    if (write && place.size) std::memcpy(point.value.data() + place.offset, fieldValues[i].get_buffer(), place.size);
+    if (fieldValues[i].length() != place.size || place.offset + place.size > plan.point->value.size())
+      return kSizeMismatch;
   }
-  if (write) point.written = true;
   return kOk;
+}
+
+void DataPointService::applyPartial(const PartialWrite& plan) {
+  for (CORBA::ULong i = 0; i < plan.places.size(); ++i) {
+    const FieldPlace& place = plan.places[i];
+    if (place.size) std::memcpy(plan.point->value.data() + place.offset, (*plan.values)[i].get_buffer(), place.size);
+  }
+  plan.point->written = true;
 }
 
 CORBA::Long DataPointService::put_partial_point(const char* name, const kxTarn::DATA_BUFFER_SEQ& fieldValues,
@@ -162,8 +171,10 @@ CORBA::Long DataPointService::put_partial_point(const char* name, const kxTarn::
   TARN_FAULT_POINT(host_.faults(), "put_partial_point");
   PointTable& table = realm_->points;
   std::lock_guard<std::mutex> hold(table.mutex);
-  const int rc = applyPartial(table, name, fieldValues, fieldNames, false);
-  return rc != kOk ? rc : applyPartial(table, name, fieldValues, fieldNames, true);
+  PartialWrite plan;
+  const int rc = planPartial(table, name, fieldValues, fieldNames, plan);
+  if (rc == kOk) applyPartial(plan);
+  return rc;
 }
 
 CORBA::Long DataPointService::put_partial_points(const kxTarn::PartialParameterSeq& points,
@@ -173,12 +184,12 @@ CORBA::Long DataPointService::put_partial_points(const kxTarn::PartialParameterS
   std::lock_guard<std::mutex> hold(table.mutex);
   table.batchSizes.push_back(points.length());
   // The whole batch is checked before anything is written: a refused batch changes nothing.
+  std::vector<PartialWrite> plans(points.length());
   for (CORBA::ULong i = 0; i < points.length(); ++i) {
-    const int rc = applyPartial(table, points[i].name.in(), points[i].fieldValues, points[i].fieldNames, false);
+    const int rc = planPartial(table, points[i].name.in(), points[i].fieldValues, points[i].fieldNames, plans[i]);
     if (rc != kOk) return rc;
   }
-  for (CORBA::ULong i = 0; i < points.length(); ++i)
-    applyPartial(table, points[i].name.in(), points[i].fieldValues, points[i].fieldNames, true);
+  for (const PartialWrite& plan : plans) applyPartial(plan);
   (publish ? table.published : table.unpublished) += points.length();
   return kOk;
 }

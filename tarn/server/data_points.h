@@ -6,8 +6,10 @@
 #pragma once
 
 #include <memory>
+#include <vector>
 
 #include "ostrel/api/middleware/kxTarn.h"
+#include "tarn/server/field_locator.h"
 #include "tarn/server/realm.h"
 
 namespace tarn {
@@ -50,10 +52,18 @@ class DataPointService : public POA_kxTarn::DT_Point_Factory {
   // Size of one value of `type`, or -1 when the server does not know the type.
   int typeSize(const std::string& type) const;
   int create(PointTable& table, const char* name, const char* type, const kxTarn::DATA_BUFFER* value);
-  // Checks a field-level write of point `name` and, with `write`, applies it.
-  // REQUIRES: table.mutex held.
-  int applyPartial(PointTable& table, const char* name, const kxTarn::DATA_BUFFER_SEQ& fieldValues,
-                   const kxTarn::STRING_LIST& fieldNames, bool write);
+  // A checked field-level write of one point: where each field's bytes go. Pointers into the
+  // point table and the request; valid while the table's mutex stays held.
+  struct PartialWrite {
+    Point* point = nullptr;
+    const kxTarn::DATA_BUFFER_SEQ* values = nullptr;
+    std::vector<FieldPlace> places;
+  };
+  // Checks a field-level write of point `name` (every field placed, every size right) and
+  // plans it; nothing is written. REQUIRES: table.mutex held.
+  int planPartial(PointTable& table, const char* name, const kxTarn::DATA_BUFFER_SEQ& fieldValues,
+                  const kxTarn::STRING_LIST& fieldNames, PartialWrite& plan);
+  static void applyPartial(const PartialWrite& plan);
 
   ServerHost& host_;
   std::shared_ptr<RealmState> realm_;

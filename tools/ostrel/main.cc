@@ -4,13 +4,13 @@
 // middleware's settings file (TARN_SETTINGS) it talks to the servers named there.
 #include <unistd.h>
 
-#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
 #include <sstream>
 
 #include "ostrel/api/ostrel.h"
+#include "tools/ostrel/records.h"
 #include "tools/ostrel/tool.h"
 
 namespace tool {
@@ -121,15 +121,8 @@ std::string overview(CLI::App& app) {
 }
 
 std::string codeText(int code) {
-  // The texts are wide; the terminal takes UTF-8.
-  static const bool utf8 = std::setlocale(LC_CTYPE, "C.UTF-8") != nullptr;
-  (void)utf8;
   const wchar_t* text = Ostrel::GetErrorString(code);
-  if (!text) return std::string();
-  std::string out(std::wcstombs(nullptr, text, 0) + 1, '\0');
-  const size_t n = std::wcstombs(&out[0], text, out.size());
-  out.resize(n == static_cast<size_t>(-1) ? 0 : n);
-  return out;
+  return text ? toUtf8(text) : std::string();
 }
 
 bool check(Tool& tool, const std::string& what, int code) {
