@@ -58,7 +58,9 @@ TarnConnector::~TarnConnector() {
   wait();
 }
 
-int TarnConnector::connect(const char* server) {
+int TarnConnector::connect(const char* server) { return connectIn(server, generation_.load()); }
+
+int TarnConnector::connectIn(const char* server, std::uint64_t generation) {
   const int result = kx_tarn_connect(server);
   const std::string name = nameOrOwn(server);
   if (name.empty()) return OstrelCode::kNoServerName;
@@ -75,19 +77,21 @@ int TarnConnector::connect(const char* server) {
     }
   }
 
+  // Asked before any lock is taken: the naming client calls back into onServerConnection from
+  // its own thread, so asking it while holding the write side could deadlock. It is recorded with
+  // an announced change too; otherwise the next scan would report the address as another change.
+  const char* active = Ostrel::activeServer(name.c_str());
   std::string oldActive;
   if (known) {
     ListenerGuard guard(listenerLock_);
     if (!guard.locked()) return OstrelCode::kOk;
     oldActive = activeServers_[name];
   } else {
-    // Asked before stateLock_ is taken: the naming client calls back into onServerConnection from
-    // its own thread, so asking it while holding the write side could deadlock.
-    const char* active = Ostrel::activeServer(name.c_str());
     const std::string activeText = active != nullptr ? active : "";
     {
       WriteGuard guard(stateLock_);
       if (!guard.locked()) return OstrelCode::kNoState;
+      if (generation != generation_.load()) return result;  // a disconnect came in between
       connectStates_.insert({name, result});
     }
     if (active != nullptr) {
@@ -101,6 +105,8 @@ int TarnConnector::connect(const char* server) {
   {
     ListenerGuard guard(listenerLock_);
     if (!guard.locked()) return OstrelCode::kOk;
+    // A disconnect since this attempt began dropped every state; its result is no news.
+    if (generation != generation_.load()) return result;
     // Compare with what listeners last heard rather than with the recorded state alone: the
     // naming client may already have recorded a server's return (or loss), and listeners would
     // otherwise never hear of it.
@@ -112,14 +118,8 @@ int TarnConnector::connect(const char* server) {
     changed = heard != result;
     if (changed) notifyAll(name, result == OstrelCode::kOk);
     announced_[name] = result;
-  }
-
-  if (!changed) {
-    const char* active = Ostrel::activeServer(name.c_str());
     if (active != nullptr) {
-      ListenerGuard guard(listenerLock_);
-      if (!guard.locked()) return OstrelCode::kOk;
-      if (oldActive != active) notifyAll(name, active[0] != '\0');
+      if (!changed && oldActive != active) notifyAll(name, active[0] != '\0');
       activeServers_[name] = active;
     }
   }
@@ -127,7 +127,7 @@ int TarnConnector::connect(const char* server) {
   {
     WriteGuard guard(stateLock_);
     if (!guard.locked()) return OstrelCode::kNoState;
-    connectStates_[name] = result;
+    if (generation == generation_.load()) connectStates_[name] = result;
   }
   return result;
 }
@@ -141,6 +141,7 @@ void TarnConnector::disconnect(const char* server) {
     WriteGuard stateGuard(stateLock_);
     if (!stateGuard.locked()) return;
     connectStates_.clear();
+    ++generation_;
   }
   announced_.clear();
   notifyAll(name, false);
@@ -226,14 +227,16 @@ int TarnConnector::svc() {
     if (static_cast<std::int64_t>(now) > static_cast<std::int64_t>(lastScan_) + kScanSeconds) {
       lastScan_ = now;
       std::vector<std::string> names;
+      std::uint64_t generation = 0;
       {
         ReadGuard guard(stateLock_);
         if (!guard.locked()) return -1;
         for (const auto& entry : connectStates_) names.push_back(entry.first);
+        generation = generation_.load();
       }
       for (const std::string& name : names) {
         if (stopFlag_ != 0) break;
-        connect(name.c_str());
+        connectIn(name.c_str(), generation);
       }
     }
     ostrel::platform::sleepMilliseconds(static_cast<int>(scanPeriod_.msec()));

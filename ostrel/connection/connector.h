@@ -103,10 +103,17 @@ class TarnConnector : public ACE_Task_Base {
   TarnConnector();
   ~TarnConnector() override;
 
+  // connect() on behalf of an attempt begun in `generation`: when a disconnect has advanced the
+  // generation since, the result is neither recorded nor announced (it is still returned).
+  int connectIn(const char* server, std::uint64_t generation);
+
   // One notification pass; REQUIRES: listenerLock_ held.
   void notifyAll(const std::string& name, bool connected);
 
   std::atomic<int> stopFlag_{0};
+  // Advanced by every disconnect (with stateLock_ and listenerLock_ held), so that a connect
+  // begun before it, such as a scan's, cannot record its server as connected again.
+  std::atomic<std::uint64_t> generation_{0};
   ACE_Recursive_Thread_Mutex listenerLock_;
   ACE_RW_Mutex stateLock_;
   ACE_Thread_Mutex positionLock_;

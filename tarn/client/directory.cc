@@ -20,6 +20,7 @@ void Directory::reload() {
   std::string error;
   std::vector<ServerSetting> settings = readSettings(&error);
   if (!error.empty()) CScribe::instance()->kx_log("settings file unreadable (%s); using the embedded server", error.c_str());
+  applyCallBounds();
   std::lock_guard<std::mutex> hold(mutex_);
   std::vector<Entry> fresh;
   for (const ServerSetting& setting : settings) {
@@ -147,8 +148,8 @@ kxTarn::kxTarnServiceManager_ptr Directory::manager(const std::string& server) {
       // Ask through a separate proxy with a short time-out, so a stalled server does not hang us.
       CORBA::String_var text = orb()->object_to_string(manager);
       CORBA::Object_var probe = orb()->string_to_object(text);
-      omniORB::setClientCallTimeout(probe, kPingTimeoutMs);
       kxTarn::kxTarnServiceManager_var pinger = kxTarn::kxTarnServiceManager::_unchecked_narrow(probe);
+      omniORB::setClientCallTimeout(pinger, kPingTimeoutMs);  // on the narrowed proxy: it is the one called
       pinger->ping();
       std::lock_guard<std::mutex> hold(mutex_);
       if (Entry* entry = find(server)) {

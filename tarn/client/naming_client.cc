@@ -17,6 +17,8 @@
 
 namespace {
 
+constexpr CORBA::ULong kNoLimitMs = 0x7fffffff;
+
 // Milliseconds between two pings of every server; TARN_PING_MS overrides it.
 int pingPeriodMs() {
   const char* text = std::getenv("TARN_PING_MS");
@@ -180,7 +182,10 @@ CORBA::Object_ptr kxNaming_Client::changeTimeOut(CORBA::Object_ptr reference, in
     // A distinct proxy: a time-out set on a duplicate would change the caller's reference too.
     CORBA::String_var text = tarn::orb()->object_to_string(reference);
     CORBA::Object_var copy = tarn::orb()->string_to_object(text);
-    omniORB::setClientCallTimeout(copy, timeoutMs < 0 ? 0 : timeoutMs);
+    // omniORB reads a per-reference 0 as "the default bound", so waiting without a limit is
+    // asked for with the longest bound it takes (about 24 days).
+    const CORBA::ULong bound = timeoutMs < 0 ? kNoLimitMs : static_cast<CORBA::ULong>(timeoutMs);
+    omniORB::setClientCallTimeout(copy, bound);
     return copy._retn();
   } catch (const CORBA::Exception&) {
     return CORBA::Object::_nil();

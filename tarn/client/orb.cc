@@ -2,6 +2,10 @@
 
 #include <mutex>
 
+#include <omniORB4/omniORB.h>
+
+#include "tarn/client/settings.h"
+
 namespace tarn {
 namespace {
 
@@ -18,11 +22,18 @@ CORBA::ORB_ptr startOrb(const std::string& endpoint) {
   if (stopped) throw CORBA::BAD_INV_ORDER(0, CORBA::COMPLETED_NO);
   const std::string point = endpoint.empty() ? "giop:tcp:127.0.0.1:" : endpoint;
   const std::string maxMessage = std::to_string(kMaxMessageBytes);
+  const CallBounds bounds = readCallBounds();
+  const std::string callBound = std::to_string(bounds.callMs);
+  const std::string connectBound = std::to_string(bounds.connectMs);
+  // No call waits without a bound, and no first call on a reference asks the server whether the
+  // object exists (that LocateRequest would wait on a frozen server with no deadline at all).
   const char* options[][2] = {
       {"endPoint", point.c_str()},
       {"giopMaxMsgSize", maxMessage.c_str()},
       {"maxGIOPConnectionPerServer", "16"},
-      {"clientCallTimeOutPeriod", "0"},
+      {"clientCallTimeOutPeriod", callBound.c_str()},
+      {"clientConnectTimeOutPeriod", connectBound.c_str()},
+      {"verifyObjectExistsAndType", "0"},
       {"supportBootstrapAgent", "0"},
       {nullptr, nullptr}};
   int argc = 0;
@@ -38,6 +49,12 @@ CORBA::ORB_ptr startOrb(const std::string& endpoint) {
 }
 
 CORBA::ORB_ptr orb() { return startOrb(); }
+
+void applyCallBounds() {
+  const CallBounds bounds = readCallBounds();
+  omniORB::setClientCallTimeout(static_cast<CORBA::ULong>(bounds.callMs));
+  omniORB::setClientConnectTimeout(static_cast<CORBA::ULong>(bounds.connectMs));
+}
 
 PortableServer::POA_ptr insPoa() {
   startOrb();

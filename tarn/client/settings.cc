@@ -20,11 +20,34 @@ std::vector<ServerSetting> embeddedDefault() {
   return {local};
 }
 
+// A bound from text: a whole number of milliseconds from 1 to kMaxBoundMs, or `fallback`.
+int boundFrom(const char* text, int fallback) {
+  if (!text || !*text) return fallback;
+  char* end = nullptr;
+  const long value = std::strtol(text, &end, 10);
+  if (*end != '\0' || value < 1 || value > kMaxBoundMs) return fallback;
+  return static_cast<int>(value);
+}
+
 }  // namespace
 
 std::string settingsPath() {
   const char* path = std::getenv("TARN_SETTINGS");
   return path ? std::string(path) : std::string();
+}
+
+CallBounds readCallBounds() {
+  CallBounds bounds;
+  const std::string path = settingsPath();
+  pugi::xml_document doc;
+  if (!path.empty() && doc.load_file(path.c_str())) {
+    pugi::xml_node root = doc.child("tarn");
+    bounds.callMs = boundFrom(root.attribute("call-timeout-ms").value(), bounds.callMs);
+    bounds.connectMs = boundFrom(root.attribute("connect-timeout-ms").value(), bounds.connectMs);
+  }
+  bounds.callMs = boundFrom(std::getenv("TARN_CALL_TIMEOUT_MS"), bounds.callMs);
+  bounds.connectMs = boundFrom(std::getenv("TARN_CONNECT_TIMEOUT_MS"), bounds.connectMs);
+  return bounds;
 }
 
 std::vector<ServerSetting> readSettings(std::string* error) {
@@ -55,6 +78,11 @@ int writeSettings(const std::string& path, const std::vector<ServerSetting>& ser
   if (path.empty()) return kSettingsNotWritable;
   pugi::xml_document doc;
   pugi::xml_node root = doc.append_child("tarn");
+  // The file's own settings (call bounds) stay as they were; only the servers are rewritten.
+  pugi::xml_document old;
+  if (old.load_file(path.c_str()))
+    for (pugi::xml_attribute attribute : old.child("tarn").attributes())
+      root.append_copy(attribute);
   for (const ServerSetting& server : servers) {
     pugi::xml_node node = root.append_child("server");
     node.append_attribute("name") = server.name.c_str();

@@ -24,8 +24,21 @@ struct ServerSetting {
   bool embedded = false;                // served inside this process
 };
 
+// How long a remote call may take, in milliseconds. Every reference the stand-in hands out
+// carries the call bound; a new network connection may take the connect bound. Each value comes
+// from its environment variable (TARN_CALL_TIMEOUT_MS, TARN_CONNECT_TIMEOUT_MS), else from the
+// settings file's root attribute (call-timeout-ms, connect-timeout-ms), else the default here.
+// A value that is not a whole number from 1 to kMaxBoundMs is ignored.
+struct CallBounds {
+  int callMs = 10000;
+  int connectMs = 1000;
+};
+constexpr int kMaxBoundMs = 3600 * 1000;
+
 // The path of the settings file, or empty when TARN_SETTINGS is not set.
 std::string settingsPath();
+// The call bounds that hold now (environment, then settings file, then defaults).
+CallBounds readCallBounds();
 // Reads the settings; the embedded default when there is no file. A file that cannot be
 // parsed gives the embedded default too and `error` says why.
 std::vector<ServerSetting> readSettings(std::string* error = nullptr);

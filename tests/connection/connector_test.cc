@@ -1,5 +1,9 @@
 // The connector without a live server: states recorded from the naming client's news and from
 // connection attempts that fail, the guard and its name resolution, disconnection, listeners.
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
 #include <gtest/gtest.h>
 
 #include "ostrel/api/ostrel.h"
@@ -14,6 +18,7 @@ namespace {
 using testing_support::RecordingListener;
 using testing_support::ScopedListener;
 using testing_support::ScopedSettings;
+using testing_support::SlotGuard;
 using testing_support::StatusEvent;
 
 std::string deadAddress() { return "127.0.0.1:" + std::to_string(testing_support::freePort()); }
@@ -65,6 +70,38 @@ TEST_F(ConnectorTest, ConnectResultsAreRecordedAndAnnouncedOnlyOnChange) {
 
   EXPECT_EQ(Ostrel::ConnectTarn("plant"), rc);
   EXPECT_EQ(log.size(), 2u) << "same result, same active address: nobody is told";
+}
+
+TEST_F(ConnectorTest, ScanBegunBeforeADisconnectDoesNotConnectAgain) {
+  ASSERT_EQ(Ostrel::ConnectTarn("local"), 0) << "the embedded server answers";
+  // Hold the monitor's scan after it has copied the names and asked the middleware, before it
+  // records what it found.
+  std::mutex mutex;
+  std::condition_variable wake;
+  bool held = false, released = false;
+  const std::thread::id testThread = std::this_thread::get_id();
+  const boost::function<const char*(const char*)> original = OstrelFunc::activeServer;
+  SlotGuard<const char*(const char*)> hook(OstrelFunc::activeServer, [&](const char* server) {
+    if (std::this_thread::get_id() != testThread) {
+      std::unique_lock<std::mutex> hold(mutex);
+      held = true;
+      wake.notify_all();
+      wake.wait(hold, [&] { return released; });
+    }
+    return original(server);
+  });
+  {
+    std::unique_lock<std::mutex> hold(mutex);
+    ASSERT_TRUE(wake.wait_for(hold, std::chrono::seconds(15), [&] { return held; })) << "no scan came";
+  }
+  Ostrel::DisConnectTarn("local");
+  {
+    std::lock_guard<std::mutex> hold(mutex);
+    released = true;
+  }
+  wake.notify_all();
+  connector().stop();  // the scan has ended once the monitor thread has
+  EXPECT_EQ(Ostrel::IsConnect("local"), OstrelCode::kNoState) << "the scan undid the disconnect";
 }
 
 // A listener that removes itself from inside the pass that calls it.

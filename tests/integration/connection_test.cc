@@ -61,13 +61,16 @@ TEST_F(ConnectionTest, KilledServerIsReportedDownAndItsReturnUpWithinOneScan) {
   ASSERT_TRUE(listener.waitFor("plant", false, kOneScan)) << "no onDisconnected after the kill";
   EXPECT_NE(Ostrel::IsConnect("plant"), 0);
   EXPECT_NE(ostrel::guardConnection("plant"), 0);
+  EXPECT_NE(Ostrel::ConnectTarn("plant"), 0) << "a second attempt while down, as the next scan makes";
 
   // Started again at once: the naming client records the return before the next scan runs, and
   // listeners must still hear of it.
-  listener.clear();
   ASSERT_TRUE(plant.start());
   ASSERT_TRUE(listener.waitFor("plant", true, kOneScan)) << "no onConnected after the restart";
   EXPECT_EQ(Ostrel::IsConnect("plant"), 0);
+  EXPECT_EQ(Ostrel::ConnectTarn("plant"), 0);
+  EXPECT_EQ(listener.events(), (std::vector<StatusEvent>{{"plant", false}, {"plant", true}}))
+      << "an outage over several attempts is one down and one up";
 }
 
 TEST_F(ConnectionTest, RedundantPairFailsOverToTheSecondAddressAndListenersHear) {

@@ -51,7 +51,8 @@ class KXTARN_API kxNaming_Client {
   // KX_SERVICE_MANAGER_KEY, KX_TYPE_SERVICE_KEY, and "/INSTANCE/" KX_TYPE_SERVICE_KEY.
   CORBA::Object_ptr GetReferenceWithPosition(const char* position, const char* key);
   // A new reference to the same object whose calls end with CORBA::TIMEOUT after `timeoutMs`
-  // milliseconds; nil when `reference` is nil. `reference` itself keeps its own time-out.
+  // milliseconds (a negative value: no limit; 0: the default call time-out of every reference);
+  // nil when `reference` is nil. `reference` itself keeps its own time-out.
   CORBA::Object_ptr changeTimeOut(CORBA::Object_ptr reference, int timeoutMs, const char* server,
                                   const char* position);
 
