@@ -12,6 +12,7 @@
 #include <boost/signals2/signal.hpp>
 #include <omniORB4/omniORB.h>
 
+#include "ostrel/api/middleware/Scribe80.h"
 #include "tarn/client/directory.h"
 #include "tarn/client/orb.h"
 
@@ -136,7 +137,11 @@ std::vector<ACE_String_Base<char>> kxNaming_Client::potentialServers(const char*
 }
 
 void kxNaming_Client::setFixedAddress(const char* address, const char* server) {
-  if (!address || !server) return;
+  if (!address || !*address || !server || !*server) {
+    // Pinning a server to no address would leave it unreachable.
+    CScribe::instance()->kx_log("setFixedAddress: an empty address or server name is refused; nothing changed");
+    return;
+  }
   tarn::Directory::get().setFixedAddress(server, address);
 }
 

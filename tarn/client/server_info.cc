@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "ostrel/api/middleware/Scribe80.h"
 #include "tarn/client/codes.h"
 #include "tarn/client/settings.h"
 
@@ -15,6 +16,15 @@ std::string field(const char* text, size_t capacity) { return std::string(text, 
 
 int kxServerInfoXmlImpl::SetServerInfo(const char* key, const _ServerInfoData& info) {
   if (!key) return tarn::kBadArgument;
+  const std::string name = field(info.serverName, sizeof info.serverName);
+  const std::string first = field(info.firstAddress, sizeof info.firstAddress);
+  const std::string second = field(info.secondAddress, sizeof info.secondAddress);
+  if (name.empty() || (first.empty() && second.empty())) {
+    // A server without a name or without an address would break the settings for every client.
+    CScribe::instance()->kx_log("SetServerInfo: a record without a server name or an address is refused; "
+                                "the settings file is left as it was");
+    return tarn::kBadArgument;
+  }
   const std::string path = tarn::settingsPath();
   if (path.empty()) return tarn::kSettingsNotWritable;
   std::string error;
@@ -22,10 +32,8 @@ int kxServerInfoXmlImpl::SetServerInfo(const char* key, const _ServerInfoData& i
   if (!error.empty()) servers.clear();  // an unreadable file is replaced, not merged
 
   tarn::ServerSetting record;
-  record.name = field(info.serverName, sizeof info.serverName);
+  record.name = name;
   record.position = key;
-  const std::string first = field(info.firstAddress, sizeof info.firstAddress);
-  const std::string second = field(info.secondAddress, sizeof info.secondAddress);
   if (!first.empty()) record.addresses.push_back(first);
   if (!second.empty()) record.addresses.push_back(second);
 

@@ -101,6 +101,14 @@ TEST(ServerSettingsTest, UpdateWithoutOwnServerStoresPlaceholderNameAndDropsStat
   Ostrel::updateServerSetting(longName.c_str(), "127.0.0.1:7001", "127.0.0.1:7002");
   EXPECT_STREQ(kx_get_servername("own").name, std::string(31, 'p').c_str());
   EXPECT_EQ(addressesOf(nullptr), (std::vector<std::string>{"127.0.0.1:7001", "127.0.0.1:7002"}));
+
+  // A record without a server name or without any address is refused: the file stays as it was.
+  auto fileText = [&] { std::ifstream in(settings.path()); return std::string(std::istreambuf_iterator<char>(in), {}); };
+  const std::string before = fileText();
+  const char* voids[][3] = {{nullptr, nullptr, nullptr}, {"", "", ""}, {"", "127.0.0.1:1", ""}, {"x", "", ""}};
+  for (const auto& v : voids) Ostrel::updateServerSetting(v[0], v[1], v[2]);
+  EXPECT_EQ(fileText(), before);
+  EXPECT_EQ(addressesOf(nullptr), (std::vector<std::string>{"127.0.0.1:7001", "127.0.0.1:7002"}));
 }
 
 TEST(ServerSettingsTest, ServerNamesStopAtTheListCapacity) {
@@ -150,6 +158,8 @@ TEST(ServerSettingsTest, AddressListsAreOwnedCopiesReleasedByDeatoryNameSeq) {
   EXPECT_EQ(addressesOf("pair").back(), "127.0.0.1:3");
   Ostrel::setFixedAddress("127.0.0.1:9", nullptr);
   EXPECT_EQ(addressesOf("pair"), std::vector<std::string>{"127.0.0.1:9"}) << "pinned to one";
+  Ostrel::setFixedAddress("", "pair");
+  EXPECT_EQ(addressesOf("pair"), std::vector<std::string>{"127.0.0.1:9"}) << "never pinned to nothing";
 
   ScopedSettings noOwn({{"pair", "parent", {"127.0.0.1:1"}}});
   ObjectNames untouched;
