@@ -25,6 +25,7 @@ constexpr int kBoxFull = 2019;
 constexpr int kNoServerNamed = 2020;        // no server given and none at position "own"
 constexpr int kNoSuchField = 2021;
 constexpr int kNotSupported = 2030;         // this server does not offer the operation
+constexpr int kNotKept = 2035;              // the change could not be written to the journal
 constexpr int kScriptNothingToRun = 2040;
 constexpr int kScriptBadLine = 2041;
 constexpr int kScriptNotRunning = 2042;

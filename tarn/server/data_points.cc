@@ -6,6 +6,7 @@
 #include "tarn/client/codes.h"
 #include "tarn/server/field_locator.h"
 #include "tarn/server/host.h"
+#include "tarn/server/journal.h"
 #include "tarn/server/type_service.h"
 
 namespace tarn {
@@ -32,8 +33,24 @@ void fill(kxTarn::STRING_LIST& list, const std::vector<std::string>& names) {
 
 int DataPointService::typeSize(const std::string& type) const { return host_.types().typeSize(type); }
 
+std::uint64_t DataPointService::journal(const std::string& name, const Point* point) {
+  Journal* journal = host_.journal();
+  if (!journal) return 0;
+  JournalRecord record;
+  record.kind = point ? JournalRecord::kPoint : JournalRecord::kRemoved;
+  record.realm = realm_->name;
+  record.name = name;
+  if (point) record.point = *point;
+  return journal->append(record);
+}
+
+int DataPointService::kept(int rc, std::uint64_t ticket) {
+  if (ticket == 0 || host_.journal()->sync(ticket)) return rc;
+  return kNotKept;
+}
+
 int DataPointService::create(PointTable& table, const char* name, const char* type,
-                             const kxTarn::DATA_BUFFER* value) {
+                             const kxTarn::DATA_BUFFER* value, std::uint64_t& ticket) {
   if (!name || !*name || !type) return kBadArgument;
   const int size = typeSize(type);
   if (size < 0) return kUnknownType;
@@ -43,27 +60,31 @@ int DataPointService::create(PointTable& table, const char* name, const char* ty
   point.type = type;
   point.value = value ? fromBuffer(*value) : std::vector<unsigned char>(size, 0);
   point.written = value != nullptr;
-  table.points.emplace(name, std::move(point));
+  auto made = table.points.emplace(name, std::move(point)).first;
+  ticket = journal(made->first, &made->second);
   return kOk;
 }
 
 CORBA::Long DataPointService::create_points(const kxTarn::CreationParameterSeq& points) {
   TARN_FAULT_POINT(host_.faults(), "create_points");
   PointTable& table = realm_->points;
-  std::lock_guard<std::mutex> hold(table.mutex);
-  // The batch is checked whole first, so a refused batch creates nothing.
-  std::set<std::string> batchNames;
-  for (CORBA::ULong i = 0; i < points.length(); ++i) {
-    const char* name = points[i].name.in();
-    const int size = typeSize(points[i].typeName.in());
-    if (!name || !*name) return kBadArgument;
-    if (size < 0) return kUnknownType;
-    if (points[i].value.length() != static_cast<CORBA::ULong>(size)) return kSizeMismatch;
-    if (table.points.count(name) || !batchNames.insert(name).second) return kAlreadyExists;
+  std::uint64_t ticket = 0;
+  {
+    std::lock_guard<std::mutex> hold(table.mutex);
+    // The batch is checked whole first, so a refused batch creates nothing.
+    std::set<std::string> batchNames;
+    for (CORBA::ULong i = 0; i < points.length(); ++i) {
+      const char* name = points[i].name.in();
+      const int size = typeSize(points[i].typeName.in());
+      if (!name || !*name) return kBadArgument;
+      if (size < 0) return kUnknownType;
+      if (points[i].value.length() != static_cast<CORBA::ULong>(size)) return kSizeMismatch;
+      if (table.points.count(name) || !batchNames.insert(name).second) return kAlreadyExists;
+    }
+    for (CORBA::ULong i = 0; i < points.length(); ++i)
+      create(table, points[i].name.in(), points[i].typeName.in(), &points[i].value, ticket);
   }
-  for (CORBA::ULong i = 0; i < points.length(); ++i)
-    create(table, points[i].name.in(), points[i].typeName.in(), &points[i].value);
-  return kOk;
+  return kept(kOk, ticket);
 }
 
 CORBA::Long DataPointService::get_points(const kxTarn::STRING_LIST& names, kxTarn::STRING_LIST_out foundNames,
@@ -158,40 +179,48 @@ int DataPointService::planPartial(PointTable& table, const char* name, const kxT
   return kOk;
 }
 
-void DataPointService::applyPartial(const PartialWrite& plan) {
+std::uint64_t DataPointService::applyPartial(const char* name, const PartialWrite& plan) {
   for (CORBA::ULong i = 0; i < plan.places.size(); ++i) {
     const FieldPlace& place = plan.places[i];
     if (place.size) std::memcpy(plan.point->value.data() + place.offset, (*plan.values)[i].get_buffer(), place.size);
   }
   plan.point->written = true;
+  return journal(name, plan.point);
 }
 
 CORBA::Long DataPointService::put_partial_point(const char* name, const kxTarn::DATA_BUFFER_SEQ& fieldValues,
                                                 const kxTarn::STRING_LIST& fieldNames) {
   TARN_FAULT_POINT(host_.faults(), "put_partial_point");
   PointTable& table = realm_->points;
-  std::lock_guard<std::mutex> hold(table.mutex);
-  PartialWrite plan;
-  const int rc = planPartial(table, name, fieldValues, fieldNames, plan);
-  if (rc == kOk) applyPartial(plan);
-  return rc;
+  std::uint64_t ticket = 0;
+  int rc = kOk;
+  {
+    std::lock_guard<std::mutex> hold(table.mutex);
+    PartialWrite plan;
+    rc = planPartial(table, name, fieldValues, fieldNames, plan);
+    if (rc == kOk) ticket = applyPartial(name, plan);
+  }
+  return kept(rc, ticket);
 }
 
 CORBA::Long DataPointService::put_partial_points(const kxTarn::PartialParameterSeq& points,
                                                  CORBA::Boolean publish) {
   TARN_FAULT_POINT(host_.faults(), "put_partial_points");
   PointTable& table = realm_->points;
-  std::lock_guard<std::mutex> hold(table.mutex);
-  table.batchSizes.push_back(points.length());
-  // The whole batch is checked before anything is written: a refused batch changes nothing.
-  std::vector<PartialWrite> plans(points.length());
-  for (CORBA::ULong i = 0; i < points.length(); ++i) {
-    const int rc = planPartial(table, points[i].name.in(), points[i].fieldValues, points[i].fieldNames, plans[i]);
-    if (rc != kOk) return rc;
+  std::uint64_t ticket = 0;
+  {
+    std::lock_guard<std::mutex> hold(table.mutex);
+    table.batchSizes.push_back(points.length());
+    // The whole batch is checked before anything is written: a refused batch changes nothing.
+    std::vector<PartialWrite> plans(points.length());
+    for (CORBA::ULong i = 0; i < points.length(); ++i) {
+      const int rc = planPartial(table, points[i].name.in(), points[i].fieldValues, points[i].fieldNames, plans[i]);
+      if (rc != kOk) return rc;
+    }
+    for (CORBA::ULong i = 0; i < points.length(); ++i) ticket = applyPartial(points[i].name.in(), plans[i]);
+    (publish ? table.published : table.unpublished) += points.length();
   }
-  for (const PartialWrite& plan : plans) applyPartial(plan);
-  (publish ? table.published : table.unpublished) += points.length();
-  return kOk;
+  return kept(kOk, ticket);
 }
 
 CORBA::Long DataPointService::create_snapshot(const char* name) {
@@ -207,11 +236,21 @@ CORBA::Long DataPointService::load_snapshot(const char* name) {
   TARN_FAULT_POINT(host_.faults(), "load_snapshot");
   if (!name) return kBadArgument;
   PointTable& table = realm_->points;
-  std::lock_guard<std::mutex> hold(table.mutex);
-  auto it = table.snapshots.find(name);
-  if (it == table.snapshots.end()) return kNoSuchSnapshot;
-  table.points = it->second;
-  return kOk;
+  std::uint64_t ticket = 0;
+  {
+    std::lock_guard<std::mutex> hold(table.mutex);
+    auto it = table.snapshots.find(name);
+    if (it == table.snapshots.end()) return kNoSuchSnapshot;
+    table.points = it->second;
+    if (Journal* journal = host_.journal()) {
+      JournalRecord emptied;
+      emptied.kind = JournalRecord::kRealmEmptied;
+      emptied.realm = realm_->name;
+      ticket = journal->append(emptied);
+      for (const auto& entry : table.points) ticket = this->journal(entry.first, &entry.second);
+    }
+  }
+  return kept(kOk, ticket);
 }
 
 CORBA::Long DataPointService::delete_snapshot(const char* name) {
@@ -231,8 +270,13 @@ CORBA::Long DataPointService::create_point(const char* name, const char* typeNam
                                            const kxTarn::DATA_BUFFER& value) {
   TARN_FAULT_POINT(host_.faults(), "create_point");
   PointTable& table = realm_->points;
-  std::lock_guard<std::mutex> hold(table.mutex);
-  return create(table, name, typeName, withValue ? &value : nullptr);
+  std::uint64_t ticket = 0;
+  int rc = kOk;
+  {
+    std::lock_guard<std::mutex> hold(table.mutex);
+    rc = create(table, name, typeName, withValue ? &value : nullptr, ticket);
+  }
+  return kept(rc, ticket);
 }
 
 CORBA::Long DataPointService::get_point(const char* name, CORBA::String_out typeName,
@@ -258,21 +302,30 @@ CORBA::Long DataPointService::set_point(const char* name, const kxTarn::DATA_BUF
   TARN_FAULT_POINT(host_.faults(), "set_point");
   if (!name) return kBadArgument;
   PointTable& table = realm_->points;
-  std::lock_guard<std::mutex> hold(table.mutex);
-  auto it = table.points.find(name);
-  if (it == table.points.end()) return kNoSuchObject;
-  if (value.length() != it->second.value.size()) return kSizeMismatch;
-  it->second.value = fromBuffer(value);
-  it->second.written = true;
-  return kOk;
+  std::uint64_t ticket = 0;
+  {
+    std::lock_guard<std::mutex> hold(table.mutex);
+    auto it = table.points.find(name);
+    if (it == table.points.end()) return kNoSuchObject;
+    if (value.length() != it->second.value.size()) return kSizeMismatch;
+    it->second.value = fromBuffer(value);
+    it->second.written = true;
+    ticket = journal(it->first, &it->second);
+  }
+  return kept(kOk, ticket);
 }
 
 CORBA::Long DataPointService::remove_point(const char* name) {
   TARN_FAULT_POINT(host_.faults(), "remove_point");
   if (!name) return kBadArgument;
   PointTable& table = realm_->points;
-  std::lock_guard<std::mutex> hold(table.mutex);
-  return table.points.erase(name) ? kOk : kNoSuchObject;
+  std::uint64_t ticket = 0;
+  {
+    std::lock_guard<std::mutex> hold(table.mutex);
+    if (!table.points.erase(name)) return kNoSuchObject;
+    ticket = journal(name, nullptr);
+  }
+  return kept(kOk, ticket);
 }
 
 CORBA::Long DataPointService::check_null_data(kxTarn::STRING_LIST_out names) {

@@ -2,10 +2,13 @@
 //
 // A value whose size differs from its type's size is refused (kSizeMismatch), never stored.
 // Every operation starts with the server's fault plan. Thread-safe (the realm's point table
-// has its own mutex).
+// has its own mutex). On a server with a journal, a change is acknowledged only once it is on
+// disk; its readers may see it a moment before that.
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "ostrel/api/middleware/kxTarn.h"
@@ -51,7 +54,15 @@ class DataPointService : public POA_kxTarn::DT_Point_Factory {
  private:
   // Size of one value of `type`, or -1 when the server does not know the type.
   int typeSize(const std::string& type) const;
-  int create(PointTable& table, const char* name, const char* type, const kxTarn::DATA_BUFFER* value);
+  // Creates one point; its journal ticket goes to `ticket`. REQUIRES: table.mutex held.
+  int create(PointTable& table, const char* name, const char* type, const kxTarn::DATA_BUFFER* value,
+             std::uint64_t& ticket);
+  // Writes the state of point `name` after a change (null: removed) to the journal, when the
+  // server has one; returns the ticket to wait for (0: none). REQUIRES: table.mutex held.
+  std::uint64_t journal(const std::string& name, const Point* point);
+  // `rc` once every change up to `ticket` is on disk; kNotKept when it cannot be. Called after
+  // the table's mutex is released, so that concurrent writers share one disk flush.
+  int kept(int rc, std::uint64_t ticket);
   // A checked field-level write of one point: where each field's bytes go. Pointers into the
   // point table and the request; valid while the table's mutex stays held.
   struct PartialWrite {
@@ -63,7 +74,8 @@ class DataPointService : public POA_kxTarn::DT_Point_Factory {
   // plans it; nothing is written. REQUIRES: table.mutex held.
   int planPartial(PointTable& table, const char* name, const kxTarn::DATA_BUFFER_SEQ& fieldValues,
                   const kxTarn::STRING_LIST& fieldNames, PartialWrite& plan);
-  static void applyPartial(const PartialWrite& plan);
+  // Applies a checked write and journals the point's new state. REQUIRES: table.mutex held.
+  std::uint64_t applyPartial(const char* name, const PartialWrite& plan);
 
   ServerHost& host_;
   std::shared_ptr<RealmState> realm_;

@@ -4,6 +4,7 @@
 
 #include "tarn/client/orb.h"
 #include "tarn/server/data_points.h"
+#include "tarn/server/realm.h"
 #include "tarn/server/ports.h"
 #include "tarn/server/service_manager.h"
 #include "tarn/server/type_service.h"
@@ -17,6 +18,20 @@ ServerHost::ServerHost(const HostOptions& options) : options_(options) {
                                                  : TypeBook::fromFile(source.second);
   }
   if (!types_.count("")) types_[""] = types_.begin()->second;
+  if (!options_.dataDir.empty()) {
+    journal_ = std::make_unique<Journal>(options_.dataDir);
+    std::lock_guard<std::mutex> hold(mutex_);
+    journal_->replay([this](const JournalRecord& record) {
+      std::map<std::string, Point>& points = realmState(record.realm)->points.points;
+      if (record.kind == JournalRecord::kPoint) {
+        points[record.name] = record.point;
+      } else if (record.kind == JournalRecord::kRemoved) {
+        points.erase(record.name);
+      } else {
+        points.clear();
+      }
+    });
+  }
   PortableServer::ServantBase_var manager = new ServiceManager(*this);
   CORBA::Object_var object = activate(manager.in(), options_.managerKey);
   {
@@ -69,11 +84,7 @@ CORBA::Object_ptr ServerHost::service(const std::string& kind, const std::string
     service->setRefuseStream(options_.refuseTypeStream);
     servant = service;
   } else {
-    std::shared_ptr<RealmState>& state = realms_[realm];
-    if (!state) {
-      state = std::make_shared<RealmState>();
-      state->name = realm;
-    }
+    std::shared_ptr<RealmState>& state = realmState(realm);
     if (kind == "dtp") {
       servant = new DataPointService(*this, state);
     } else if (kind == "port") {
@@ -87,6 +98,16 @@ CORBA::Object_ptr ServerHost::service(const std::string& kind, const std::string
   CORBA::Object_var object = activate(servant.in(), key);
   services_[key] = CORBA::Object::_duplicate(object);
   return object._retn();
+}
+
+std::shared_ptr<RealmState>& ServerHost::realmState(const std::string& realm) {
+  std::shared_ptr<RealmState>& state = realms_[realm];
+  if (!state) {
+    state = std::make_shared<RealmState>();
+    state->name = realm;
+    if (journal_) journal_->attach(state);
+  }
+  return state;
 }
 
 std::vector<std::string> ServerHost::typeInstances() const {

@@ -15,6 +15,7 @@
 
 #include "ostrel/api/middleware/kxTarn.h"
 #include "tarn/server/faults.h"
+#include "tarn/server/journal.h"
 
 namespace tarn {
 
@@ -29,13 +30,16 @@ struct HostOptions {
   // Type service instances: instance name ("" is the default) and type definition file
   // (empty: the built-in plant types).
   std::vector<std::pair<std::string, std::string>> typeFiles = {{"", ""}};
-  std::string dataDir;          // snapshot files; empty: the current folder
+  // The data folder: the journal of data point changes (journal.h) and snapshot files. Empty:
+  // everything stays in memory.
+  std::string dataDir;
   bool refuseTypeStream = false;
 };
 
 class ServerHost {
  public:
-  // Throws std::runtime_error when a type definition file cannot be read.
+  // Throws std::runtime_error when a type definition file or the data folder cannot be used.
+  // With a data folder, the points the journal holds are back before any service answers.
   explicit ServerHost(const HostOptions& options);
   ~ServerHost();
   ServerHost(const ServerHost&) = delete;
@@ -43,6 +47,8 @@ class ServerHost {
 
   const HostOptions& options() const { return options_; }
   FaultBook& faults() { return faults_; }
+  // The journal of data point changes; null without a data folder.
+  Journal* journal() { return journal_.get(); }
 
   kxTarn::kxTarnServiceManager_ptr manager();
   // The service of `kind` in `realm` (made on first use); nil for an unknown kind.
@@ -58,6 +64,8 @@ class ServerHost {
 
  private:
   CORBA::Object_ptr activate(PortableServer::Servant servant, const std::string& key);
+  // The state of `realm`, made (and attached to the journal) on first use. REQUIRES: mutex_ held.
+  std::shared_ptr<RealmState>& realmState(const std::string& realm);
 
   HostOptions options_;
   FaultBook faults_;
@@ -67,6 +75,7 @@ class ServerHost {
   std::map<std::string, CORBA::Object_var> services_;               // GUARDED_BY(mutex_), by key
   std::map<std::string, std::shared_ptr<RealmState>> realms_;       // GUARDED_BY(mutex_)
   std::vector<PortableServer::ObjectId_var> activated_;             // GUARDED_BY(mutex_)
+  std::unique_ptr<Journal> journal_;
 };
 
 }  // namespace tarn

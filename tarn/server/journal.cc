@@ -1,0 +1,285 @@
+#include "tarn/server/journal.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+
+namespace tarn {
+namespace {
+
+constexpr char kTag[] = "TARNJNL1";
+constexpr std::size_t kTagBytes = 8;
+constexpr std::size_t kFrameBytes = 8;  // length and checksum
+
+std::uint32_t crc32(const char* data, std::size_t size) {
+  static const auto table = [] {
+    std::vector<std::uint32_t> entries(256);
+    for (std::uint32_t i = 0; i < 256; ++i) {
+      std::uint32_t c = i;
+      for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+      entries[i] = c;
+    }
+    return entries;
+  }();
+  std::uint32_t c = 0xFFFFFFFFu;
+  for (std::size_t i = 0; i < size; ++i) c = table[(c ^ static_cast<unsigned char>(data[i])) & 0xFF] ^ (c >> 8);
+  return c ^ 0xFFFFFFFFu;
+}
+
+void putU32(std::string& out, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+}
+
+std::uint32_t getU32(const char* in) {
+  std::uint32_t value = 0;
+  for (int i = 0; i < 4; ++i) value |= static_cast<std::uint32_t>(static_cast<unsigned char>(in[i])) << (8 * i);
+  return value;
+}
+
+void putBytes(std::string& out, const void* bytes, std::size_t size) {
+  putU32(out, static_cast<std::uint32_t>(size));
+  out.append(static_cast<const char*>(bytes), size);
+}
+
+// Reads the payload of one record; false when it does not hold what its kind needs.
+class Reader {
+ public:
+  Reader(const char* data, std::size_t size) : data_(data), size_(size) {}
+  bool byte(unsigned char& value) {
+    if (at_ + 1 > size_) return false;
+    value = static_cast<unsigned char>(data_[at_++]);
+    return true;
+  }
+  bool text(std::string& value) {
+    if (at_ + 4 > size_) return false;
+    const std::uint32_t length = getU32(data_ + at_);
+    at_ += 4;
+    if (length > size_ - at_) return false;
+    value.assign(data_ + at_, length);
+    at_ += length;
+    return true;
+  }
+  bool done() const { return at_ == size_; }
+
+ private:
+  const char* data_;
+  std::size_t size_;
+  std::size_t at_ = 0;
+};
+
+bool decode(const char* payload, std::size_t size, JournalRecord& record) {
+  Reader in(payload, size);
+  unsigned char kind = 0;
+  if (!in.byte(kind) || !in.text(record.realm)) return false;
+  record.kind = static_cast<JournalRecord::Kind>(kind);
+  switch (kind) {
+    case JournalRecord::kPoint: {
+      unsigned char written = 0;
+      std::string value;
+      if (!in.text(record.name) || !in.text(record.point.type) || !in.byte(written) || !in.text(value)) return false;
+      record.point.written = written != 0;
+      record.point.value.assign(value.begin(), value.end());
+      break;
+    }
+    case JournalRecord::kRemoved:
+      if (!in.text(record.name)) return false;
+      break;
+    case JournalRecord::kRealmEmptied:
+      break;
+    default:
+      return false;
+  }
+  return in.done();
+}
+
+bool writeAll(int fd, const std::string& bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+std::string folderOf(const std::string& path) {
+  const auto slash = path.rfind('/');
+  return slash == std::string::npos ? "." : path.substr(0, slash);
+}
+
+// A rename is kept across a crash only once the folder that holds it is synced.
+void syncFolder(const std::string& folder) {
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
+}
+
+}  // namespace
+
+std::string encodeJournalRecord(const JournalRecord& record) {
+  std::string payload;
+  payload.push_back(static_cast<char>(record.kind));
+  putBytes(payload, record.realm.data(), record.realm.size());
+  if (record.kind != JournalRecord::kRealmEmptied) putBytes(payload, record.name.data(), record.name.size());
+  if (record.kind == JournalRecord::kPoint) {
+    putBytes(payload, record.point.type.data(), record.point.type.size());
+    payload.push_back(record.point.written ? 1 : 0);
+    putBytes(payload, record.point.value.data(), record.point.value.size());
+  }
+  std::string framed;
+  framed.reserve(kFrameBytes + payload.size());
+  putU32(framed, static_cast<std::uint32_t>(payload.size()));
+  putU32(framed, crc32(payload.data(), payload.size()));
+  framed += payload;
+  return framed;
+}
+
+Journal::Journal(const std::string& dir) : path_(dir + "/points.journal") {
+  if (::mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST)
+    throw std::runtime_error("data folder " + dir + ": " + std::strerror(errno));
+  reopen();
+}
+
+Journal::~Journal() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+void Journal::reopen() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  if (fd_ < 0) throw std::runtime_error("journal " + path_ + ": " + std::strerror(errno));
+}
+
+std::size_t Journal::replay(const std::function<void(const JournalRecord&)>& apply) {
+  std::string bytes;
+  char chunk[1 << 16];
+  ssize_t n = 0;
+  ::lseek(fd_, 0, SEEK_SET);
+  while ((n = ::read(fd_, chunk, sizeof chunk)) > 0) bytes.append(chunk, static_cast<std::size_t>(n));
+  if (n < 0) throw std::runtime_error("journal " + path_ + ": " + std::strerror(errno));
+
+  if (bytes.size() < kTagBytes) {
+    // New, or torn before its tag was whole: start it afresh.
+    if (::ftruncate(fd_, 0) != 0 || !writeAll(fd_, std::string(kTag, kTagBytes)) || ::fdatasync(fd_) != 0)
+      throw std::runtime_error("journal " + path_ + ": " + std::strerror(errno));
+    fileBytes_ = compactedBytes_ = kTagBytes;
+    return 0;
+  }
+  if (bytes.compare(0, kTagBytes, kTag) != 0) throw std::runtime_error("journal " + path_ + ": not a journal file");
+
+  std::size_t at = kTagBytes, applied = 0;
+  while (at + kFrameBytes <= bytes.size()) {
+    const std::uint32_t length = getU32(bytes.data() + at);
+    const std::uint32_t checksum = getU32(bytes.data() + at + 4);
+    if (length > bytes.size() - at - kFrameBytes) break;
+    const char* payload = bytes.data() + at + kFrameBytes;
+    JournalRecord record;
+    if (crc32(payload, length) != checksum || !decode(payload, length, record)) break;
+    apply(record);
+    ++applied;
+    at += kFrameBytes + length;
+  }
+  if (at < bytes.size() && (::ftruncate(fd_, static_cast<off_t>(at)) != 0 || ::fdatasync(fd_) != 0))
+    throw std::runtime_error("journal " + path_ + ": cannot cut the torn tail: " + std::strerror(errno));
+  fileBytes_ = compactedBytes_ = at;
+  return applied;
+}
+
+void Journal::attach(const std::shared_ptr<RealmState>& realm) {
+  std::lock_guard<std::mutex> hold(realmsMutex_);
+  for (const auto& known : realms_)
+    if (known == realm) return;
+  realms_.push_back(realm);
+}
+
+std::uint64_t Journal::append(const JournalRecord& record) {
+  const std::string framed = encodeJournalRecord(record);
+  std::lock_guard<std::mutex> hold(mutex_);
+  pending_ += framed;
+  return ++appended_;
+}
+
+bool Journal::sync(std::uint64_t ticket) {
+  std::unique_lock<std::mutex> hold(mutex_);
+  while (durable_ < ticket) {
+    if (failed_) return false;
+    if (flushing_) {
+      flushed_.wait(hold);
+      continue;
+    }
+    flushing_ = true;
+    const bool grown = flush(hold);
+    if (grown) {
+      hold.unlock();
+      compact();
+      hold.lock();
+    }
+    flushing_ = false;
+    flushed_.notify_all();
+  }
+  return true;
+}
+
+bool Journal::flush(std::unique_lock<std::mutex>& hold) {
+  std::string batch;
+  batch.swap(pending_);
+  const std::uint64_t upto = appended_;
+  hold.unlock();
+  const bool ok = writeAll(fd_, batch) && ::fdatasync(fd_) == 0;
+  hold.lock();
+  if (!ok) {
+    failed_ = true;
+    return false;
+  }
+  durable_ = upto;
+  fileBytes_ += batch.size();
+  flushed_.notify_all();
+  return fileBytes_ > kCompactBytes && fileBytes_ > 4 * compactedBytes_;
+}
+
+void Journal::compact() {
+  std::lock_guard<std::mutex> registry(realmsMutex_);
+  std::vector<std::unique_lock<std::mutex>> tables;
+  for (const auto& realm : realms_) tables.emplace_back(realm->points.mutex);
+  std::lock_guard<std::mutex> hold(mutex_);
+
+  // Every appended record is applied to the tables held now, so their state replaces them all.
+  std::string image(kTag, kTagBytes);
+  JournalRecord record;
+  for (const auto& realm : realms_) {
+    record.realm = realm->name;
+    for (const auto& entry : realm->points.points) {
+      record.name = entry.first;
+      record.point = entry.second;
+      image += encodeJournalRecord(record);
+    }
+  }
+  const std::string aside = path_ + ".compact";
+  const int fd = ::open(aside.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  bool ok = fd >= 0 && writeAll(fd, image) && ::fdatasync(fd) == 0;
+  if (fd >= 0) ::close(fd);
+  ok = ok && std::rename(aside.c_str(), path_.c_str()) == 0;
+  if (!ok) {
+    ::unlink(aside.c_str());
+    compactedBytes_ = fileBytes_;  // the journal itself is whole; try again after more growth
+    return;
+  }
+  syncFolder(folderOf(path_));
+  try {
+    reopen();
+  } catch (const std::runtime_error&) {
+    failed_ = true;
+    return;
+  }
+  pending_.clear();
+  durable_ = appended_;
+  fileBytes_ = compactedBytes_ = image.size();
+}
+
+}  // namespace tarn

@@ -1,0 +1,95 @@
+// The journal of a server with a data folder: every change of a data point reaches the file
+// DIR/points.journal, written and flushed to disk (fdatasync), before the change is acknowledged.
+//
+// File: the 8-byte tag "TARNJNL1", then records. A record is its payload's length (4 bytes),
+// the CRC-32 of the payload (4 bytes) and the payload; numbers are little-endian. A payload is
+// one byte of kind, then texts and bytes as a 4-byte length and the bytes:
+//   kind 1, a point's state after a change: realm, name, type, written (1 byte), value;
+//   kind 2, a point removed:                realm, name;
+//   kind 3, a realm emptied:                realm.
+// Replay applies the records in order. A record that is short or fails its checksum ends the
+// replay: it is the torn tail of a write that was never acknowledged, and the file is cut there.
+//
+// Group commit: appenders add records to a pending buffer under the journal's mutex and wait for
+// them with sync(); whichever waiter finds no flush running writes and syncs everything pending
+// for all of them. When the file has grown well past the last compaction, the flushing thread
+// writes the state of every attached realm to a file aside, syncs it and renames it over the
+// journal.
+//
+// Lock order: a realm's point table mutex, then the journal's mutex. append() is called with the
+// table mutex held, so the records of one point reach the journal in the order of its changes.
+// Compaction takes the realm registry's mutex, then every attached table's mutex, then the
+// journal's mutex. Thread-safe.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "tarn/server/realm.h"
+
+namespace tarn {
+
+struct JournalRecord {
+  enum Kind : unsigned char { kPoint = 1, kRemoved = 2, kRealmEmptied = 3 };
+  Kind kind = kPoint;
+  std::string realm;
+  std::string name;
+  Point point;  // kPoint only
+};
+
+class Journal {
+ public:
+  // Opens (or makes) the journal in `dir`. Throws std::runtime_error naming the file and the
+  // cause when the folder or the file cannot be used.
+  explicit Journal(const std::string& dir);
+  ~Journal();
+  Journal(const Journal&) = delete;
+  Journal& operator=(const Journal&) = delete;
+
+  // Calls `apply` for every whole record in order and cuts a torn tail off the file. Call once,
+  // before anything is appended. Returns the number of records applied.
+  std::size_t replay(const std::function<void(const JournalRecord&)>& apply);
+
+  // Makes `realm`'s points part of every compaction. The state outlives the journal's use of it.
+  void attach(const std::shared_ptr<RealmState>& realm);
+
+  // Adds a record; returns its ticket for sync(). REQUIRES: the mutex of the table it changes.
+  std::uint64_t append(const JournalRecord& record);
+  // Blocks until every record up to `ticket` is on disk. False when the journal cannot be
+  // written (the change must then not be acknowledged as kept).
+  bool sync(std::uint64_t ticket);
+
+  // Compaction starts once the file exceeds this size and four times its size after the last.
+  static constexpr std::size_t kCompactBytes = 8u << 20;
+
+ private:
+  bool flush(std::unique_lock<std::mutex>& hold);  // REQUIRES: hold owns mutex_, flushing_ set
+  void compact();
+  void reopen();
+
+  std::string path_;
+  int fd_ = -1;                                  // GUARDED_BY(mutex_) while flushing_ is clear
+
+  std::mutex realmsMutex_;
+  std::vector<std::shared_ptr<RealmState>> realms_;  // GUARDED_BY(realmsMutex_)
+
+  std::mutex mutex_;
+  std::condition_variable flushed_;
+  std::string pending_;                          // GUARDED_BY(mutex_)
+  std::uint64_t appended_ = 0;                   // GUARDED_BY(mutex_)
+  std::uint64_t durable_ = 0;                    // GUARDED_BY(mutex_)
+  bool flushing_ = false;                        // GUARDED_BY(mutex_)
+  bool failed_ = false;                          // GUARDED_BY(mutex_)
+  std::size_t fileBytes_ = 0;                    // GUARDED_BY(mutex_)
+  std::size_t compactedBytes_ = 0;               // GUARDED_BY(mutex_)
+};
+
+// Encodes `record` as one framed journal record (length, checksum, payload).
+std::string encodeJournalRecord(const JournalRecord& record);
+
+}  // namespace tarn
