@@ -33,6 +33,7 @@ class TarndProcess {
   // SIGTERM, then waits: the clean stop. Returns the exit status.
   int stop();
   bool running() const { return pid_ > 0; }
+  pid_t pid() const { return pid_; }
   int port() const { return port_; }
   std::string address() const { return "127.0.0.1:" + std::to_string(port_); }
   // The service manager, reached straight over loopback (no naming client involved).
