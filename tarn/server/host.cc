@@ -19,7 +19,7 @@ ServerHost::ServerHost(const HostOptions& options) : options_(options) {
   }
   if (!types_.count("")) types_[""] = types_.begin()->second;
   if (!options_.dataDir.empty()) {
-    journal_ = std::make_unique<Journal>(options_.dataDir);
+    journal_ = std::make_unique<Journal>(options_.dataDir, options_.journalToDisk);
     std::lock_guard<std::mutex> hold(mutex_);
     journal_->replay([this](const JournalRecord& record) {
       std::map<std::string, Point>& points = realmState(record.realm)->points.points;

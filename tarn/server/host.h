@@ -33,6 +33,9 @@ struct HostOptions {
   // The data folder: the journal of data point changes (journal.h) and snapshot files. Empty:
   // everything stays in memory.
   std::string dataDir;
+  // Whether a journaled change is flushed to the disk before it is acknowledged (true), or only
+  // handed to the operating system (false: kept across a crash of the server, not of the host).
+  bool journalToDisk = true;
   bool refuseTypeStream = false;
 };
 

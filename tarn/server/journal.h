@@ -1,5 +1,7 @@
 // The journal of a server with a data folder: every change of a data point reaches the file
-// DIR/points.journal, written and flushed to disk (fdatasync), before the change is acknowledged.
+// DIR/points.journal before the change is acknowledged. With `syncToDisk` (the default) it is
+// flushed to the disk (fdatasync) first, so it survives a crash of the machine; without, it is
+// handed to the operating system (write), so it survives a crash of the server process only.
 //
 // File: the 8-byte tag "TARNJNL1", then records. A record is its payload's length (4 bytes),
 // the CRC-32 of the payload (4 bytes) and the payload; numbers are little-endian. A payload is
@@ -46,7 +48,7 @@ class Journal {
  public:
   // Opens (or makes) the journal in `dir`. Throws std::runtime_error naming the file and the
   // cause when the folder or the file cannot be used.
-  explicit Journal(const std::string& dir);
+  explicit Journal(const std::string& dir, bool syncToDisk = true);
   ~Journal();
   Journal(const Journal&) = delete;
   Journal& operator=(const Journal&) = delete;
@@ -73,6 +75,7 @@ class Journal {
   void reopen();
 
   std::string path_;
+  bool syncToDisk_;
   int fd_ = -1;                                  // GUARDED_BY(mutex_) while flushing_ is clear
 
   std::mutex realmsMutex_;

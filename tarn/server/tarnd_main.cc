@@ -1,8 +1,11 @@
 // tarnd: one middleware server in a process of its own, listening on a loopback endpoint.
 //
 //   tarnd --port PORT [--name NAME] [--types FILE] [--type-instance NAME=FILE]...
-//         [--data DIR] [--no-type-stream]
+//         [--data DIR [--journal-sync disk|os]] [--no-type-stream]
 //
+// With --data, every data point change is journaled in DIR before it is acknowledged and comes
+// back after a restart; --journal-sync os acknowledges once the operating system has the change
+// (it then survives a crash of tarnd, not of the host) instead of once it is on the disk.
 // The service manager is reachable as corbaloc::127.0.0.1:PORT/ServiceManager; every object key
 // is persistent, so references survive a restart on the same port. SIGINT and SIGTERM stop it.
 #include <csignal>
@@ -26,7 +29,8 @@ void onSignal(int) { sem_post(&stopSignal); }  // async-signal-safe
 
 int usage(const char* why) {
   std::fprintf(stderr, "tarnd: %s\nusage: tarnd --port PORT [--name NAME] [--types FILE] "
-                       "[--type-instance NAME=FILE]... [--data DIR] [--no-type-stream]\n", why);
+                       "[--type-instance NAME=FILE]... [--data DIR [--journal-sync disk|os]] "
+                       "[--no-type-stream]\n", why);
   return 2;
 }
 
@@ -57,6 +61,9 @@ int main(int argc, char** argv) {
       options.typeFiles.emplace_back(std::string(v, equals), std::string(equals + 1));
     } else if (arg == "--data" && (v = value("data"))) {
       options.dataDir = v;
+    } else if (arg == "--journal-sync" && (v = value("journal-sync"))) {
+      if (std::strcmp(v, "disk") != 0 && std::strcmp(v, "os") != 0) return usage("--journal-sync takes disk or os");
+      options.journalToDisk = std::strcmp(v, "disk") == 0;
     } else if (arg == "--no-type-stream") {
       options.refuseTypeStream = true;
     } else if (arg == "--help" || arg == "-h") {
