@@ -106,6 +106,25 @@ TEST_F(TarndTest, StalledCallEndsWithTimeOutUnderChangeTimeOut) {
   EXPECT_TRUE(CORBA::is_nil(kxNaming_Client::GetInstance()->changeTimeOut(CORBA::Object::_nil(), 5, "plant", nullptr)));
 }
 
+TEST_F(TarndTest, DefaultCallBoundEndsAStalledCallAndANoLimitReferenceOutlivesIt) {
+  setenv("TARN_CALL_TIMEOUT_MS", "300", 1);
+  reloadSettings();  // the settings' bounds become the ORB's
+  kxTarn::DT_Point_Factory_var service = points("plant");
+  planFault("plant", "get_all_point_names", 2, 2, "", 0, 1200);
+  kxTarn::STRING_LIST_var names;
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_THROW(service->get_all_point_names(names.out()), CORBA::TIMEOUT);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1100));
+
+  CORBA::Object_var patient = kxNaming_Client::GetInstance()->changeTimeOut(service, -1, "plant", nullptr);
+  kxTarn::DT_Point_Factory_var unlimited = kxTarn::DT_Point_Factory::_narrow(patient);
+  start = std::chrono::steady_clock::now();
+  EXPECT_EQ(0, unlimited->get_all_point_names(names.out())) << "no limit means no limit";
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1100));
+  unsetenv("TARN_CALL_TIMEOUT_MS");
+  reloadSettings();
+}
+
 TEST_F(TarndTest, RedundantPairFailsOverToTheSecondAddress) {
   TarndProcess second{"plant", freePort()};
   ASSERT_TRUE(second.start());
