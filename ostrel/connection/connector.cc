@@ -1,6 +1,7 @@
 #include "ostrel/connection/connector.h"
 
 #include <algorithm>
+#include <chrono>
 #include <new>
 
 #include <ace/Guard_T.h>
@@ -54,7 +55,7 @@ TarnConnector::TarnConnector() {
 TarnConnector::~TarnConnector() {
   // The naming client may outlive this object; its thread must not call into freed memory.
   namingConnection_.disconnect();
-  stopFlag_ = 1;
+  wakeMonitor();
   wait();
 }
 
@@ -207,8 +208,16 @@ void TarnConnector::onServerConnection(std::string server, bool isConnected) {
 
 void TarnConnector::stop() {
   monitorRetired.store(true);
-  stopFlag_ = 1;
+  wakeMonitor();
   wait();
+}
+
+void TarnConnector::wakeMonitor() {
+  {
+    std::lock_guard<std::mutex> hold(tickMutex_);
+    stopFlag_ = 1;
+  }
+  tickWake_.notify_all();
 }
 
 std::vector<std::string> TarnConnector::knownServers() {
@@ -239,7 +248,9 @@ int TarnConnector::svc() {
         connectIn(name.c_str(), generation);
       }
     }
-    ostrel::platform::sleepMilliseconds(static_cast<int>(scanPeriod_.msec()));
+    // A tick, cut short by stop(): the process does not wait out the tick when it ends.
+    std::unique_lock<std::mutex> hold(tickMutex_);
+    tickWake_.wait_for(hold, std::chrono::milliseconds(scanPeriod_.msec()), [this] { return stopFlag_ != 0; });
   }
   return 0;
 }

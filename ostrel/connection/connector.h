@@ -22,7 +22,9 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <map>
 #include <set>
 #include <string>
@@ -110,7 +112,12 @@ class TarnConnector : public ACE_Task_Base {
   // One notification pass; REQUIRES: listenerLock_ held.
   void notifyAll(const std::string& name, bool connected);
 
-  std::atomic<int> stopFlag_{0};
+  // Sets stopFlag_ and wakes the monitor thread from its tick.
+  void wakeMonitor();
+
+  std::atomic<int> stopFlag_{0};   // written under tickMutex_, so the tick's wait cannot miss it
+  std::mutex tickMutex_;
+  std::condition_variable tickWake_;
   // Advanced by every disconnect (with stateLock_ and listenerLock_ held), so that a connect
   // begun before it, such as a scan's, cannot record its server as connected again.
   std::atomic<std::uint64_t> generation_{0};

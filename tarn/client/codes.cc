@@ -7,6 +7,7 @@
 
 #include "ostrel/api/middleware/kxTarn_API.h"
 #include "tarn/client/codes.h"
+#include "tarn/client/directory.h"
 
 namespace {
 
@@ -63,9 +64,38 @@ const std::map<int, const wchar_t*>& texts() {
   return table;
 }
 
+// The settings error as wide text (UTF-8 decoded; a broken sequence becomes U+FFFD).
+std::wstring widen(const std::string& text) {
+  std::wstring wide;
+  for (std::size_t i = 0; i < text.size();) {
+    const unsigned char lead = static_cast<unsigned char>(text[i]);
+    const int extra = lead < 0x80 ? 0 : (lead >> 5) == 6 ? 1 : (lead >> 4) == 14 ? 2 : (lead >> 3) == 30 ? 3 : -1;
+    wchar_t c = extra == 0 ? lead : extra == 1 ? (lead & 0x1F) : extra == 2 ? (lead & 0x0F) : (lead & 0x07);
+    bool whole = extra >= 0 && i + extra < text.size();
+    for (int k = 1; whole && k <= extra; ++k) {
+      const unsigned char next = static_cast<unsigned char>(text[i + k]);
+      whole = (next & 0xC0) == 0x80;
+      c = (c << 6) | (next & 0x3F);
+    }
+    wide.push_back(whole ? c : L'\uFFFD');
+    i += whole ? extra + 1 : 1;
+  }
+  return wide;
+}
+
 }  // namespace
 
 const wchar_t* get_error_string(int code) {
+  if (code == tarn::kSettingsUnusable) {
+    // The text names the file and the cause, so it is made for each distinct cause and kept.
+    static std::mutex mutex;
+    static std::map<std::string, std::wstring> made;
+    const std::string cause = tarn::Directory::get().settingsError();
+    std::lock_guard<std::mutex> hold(mutex);
+    std::wstring& text = made[cause];
+    if (text.empty()) text = L"the settings file cannot be used: " + widen(cause.empty() ? "(it can be now)" : cause);
+    return text.c_str();
+  }
   const auto& table = texts();
   auto it = table.find(code);
   if (it != table.end()) return it->second;

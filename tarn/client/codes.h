@@ -2,6 +2,8 @@
 // 2015 are the client library's own and are not used here.
 #pragma once
 
+#include "ostrel/api/middleware/kxTarn_API.h"
+
 namespace tarn {
 
 constexpr int kOk = 0;
@@ -26,6 +28,7 @@ constexpr int kNoServerNamed = 2020;        // no server given and none at posit
 constexpr int kNoSuchField = 2021;
 constexpr int kNotSupported = 2030;         // this server does not offer the operation
 constexpr int kNotKept = 2035;              // the change could not be written to the journal
+constexpr int kSettingsUnusable = KX_SETTINGS_UNUSABLE;  // TARN_SETTINGS names a file that cannot be used
 constexpr int kScriptNothingToRun = 2040;
 constexpr int kScriptBadLine = 2041;
 constexpr int kScriptNotRunning = 2042;

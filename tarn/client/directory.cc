@@ -19,9 +19,11 @@ Directory::Directory() { reload(); }
 void Directory::reload() {
   std::string error;
   std::vector<ServerSetting> settings = readSettings(&error);
-  if (!error.empty()) CScribe::instance()->kx_log("settings file unreadable (%s); using the embedded server", error.c_str());
   applyCallBounds();
   std::lock_guard<std::mutex> hold(mutex_);
+  if (!error.empty() && error != settingsError_)
+    CScribe::instance()->kx_log("settings file unusable: %s; no server is known", error.c_str());
+  settingsError_ = error;
   std::vector<Entry> fresh;
   for (const ServerSetting& setting : settings) {
     Entry entry;
@@ -35,6 +37,11 @@ void Directory::reload() {
     fresh.push_back(entry);
   }
   entries_.swap(fresh);
+}
+
+std::string Directory::settingsError() {
+  std::lock_guard<std::mutex> hold(mutex_);
+  return settingsError_;
 }
 
 void Directory::clear() {
@@ -166,7 +173,7 @@ kxTarn::kxTarnServiceManager_ptr Directory::manager(const std::string& server) {
 }
 
 int Directory::ping(const std::string& server) {
-  if (!known(server)) return kUnknownServer;
+  if (!known(server)) return settingsError().empty() ? kUnknownServer : kSettingsUnusable;
   kxTarn::kxTarnServiceManager_var manager = this->manager(server);
   return CORBA::is_nil(manager) ? kServerNotAnswering : kOk;
 }

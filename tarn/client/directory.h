@@ -24,6 +24,9 @@ class Directory {
   void reload();
   // Forgets every server.
   void clear();
+  // Why the settings file could not be used at the last reload ("PATH: line N: cause"); empty
+  // when it was used, or when there is none.
+  std::string settingsError();
 
   // The name of the server at `position`, or empty when none holds it.
   std::string serverAt(const std::string& position);
@@ -42,7 +45,8 @@ class Directory {
   // The service manager of `server`, trying the active address first and then the others;
   // the first that answers becomes active. Nil when the server is unknown or none answers.
   kxTarn::kxTarnServiceManager_ptr manager(const std::string& server);
-  // Pings `server`: 0 when an address answers, kUnknownServer or kServerNotAnswering otherwise.
+  // Pings `server`: 0 when an address answers; kServerNotAnswering, or for a server it does not
+  // know kSettingsUnusable when the settings file could not be used, else kUnknownServer.
   int ping(const std::string& server);
 
   const char* intern(const std::string& text);
@@ -59,6 +63,7 @@ class Directory {
 
   std::mutex mutex_;
   std::vector<Entry> entries_;    // GUARDED_BY(mutex_)
+  std::string settingsError_;     // GUARDED_BY(mutex_)
   std::set<std::string> interned_;  // GUARDED_BY(mutex_)
 };
 

@@ -9,7 +9,7 @@
 
 int kx_tarn_connect(const char* server) {
   std::string name = server && *server ? server : tarn::Directory::get().serverAt("own");
-  if (name.empty()) return tarn::kNoServerNamed;
+  if (name.empty()) return tarn::Directory::get().settingsError().empty() ? tarn::kNoServerNamed : tarn::kSettingsUnusable;
   return tarn::Directory::get().ping(name);
 }
 

@@ -1,6 +1,8 @@
 // The settings store: replaces one server record of the settings file.
 #include "ostrel/api/middleware/kxServerInfoXmlImpl.h"
 
+#include <unistd.h>
+
 #include <cstring>
 
 #include "ostrel/api/middleware/Scribe80.h"
@@ -29,7 +31,11 @@ int kxServerInfoXmlImpl::SetServerInfo(const char* key, const _ServerInfoData& i
   if (path.empty()) return tarn::kSettingsNotWritable;
   std::string error;
   std::vector<tarn::ServerSetting> servers = tarn::readSettings(&error);
-  if (!error.empty()) servers.clear();  // an unreadable file is replaced, not merged
+  // A missing file is made; a file that exists but cannot be used is never overwritten.
+  if (!error.empty() && ::access(path.c_str(), F_OK) == 0) {
+    CScribe::instance()->kx_log("SetServerInfo: %s; the file is left as it was", error.c_str());
+    return tarn::kSettingsUnusable;
+  }
 
   tarn::ServerSetting record;
   record.name = name;

@@ -1,9 +1,16 @@
 #include "tarn/client/settings.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
-#include <unistd.h>
+#include <cstring>
+#include <fstream>
+#include <iterator>
 
 #include <pugixml.hpp>
 
@@ -50,17 +57,71 @@ CallBounds readCallBounds() {
   return bounds;
 }
 
+namespace {
+
+// The line of byte `offset` in `text`, counting from 1.
+int lineAt(const std::string& text, std::ptrdiff_t offset) {
+  if (offset < 0) return 0;
+  int line = 1;
+  for (std::ptrdiff_t i = 0; i < offset && i < static_cast<std::ptrdiff_t>(text.size()); ++i)
+    if (text[static_cast<std::size_t>(i)] == '\n') ++line;
+  return line;
+}
+
+bool validAddress(const std::string& address) {
+  const auto colon = address.rfind(':');
+  if (colon == std::string::npos || colon == 0 || colon + 1 == address.size()) return false;
+  const std::string port = address.substr(colon + 1);
+  if (port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos) return false;
+  const int number = std::stoi(port);
+  return number >= 1 && number <= 65535;
+}
+
+// Checks one <server> element; empty when it is valid, else why not.
+std::string checkServer(const ServerSetting& server, const std::vector<ServerSetting>& before) {
+  static const char* const positions[] = {"own", "parent", "child", "others"};
+  if (server.name.empty()) return "a server without a name";
+  if (std::find(std::begin(positions), std::end(positions), server.position) == std::end(positions))
+    return "server \"" + server.name + "\": unknown position \"" + server.position + "\" (own, parent, child or others)";
+  for (const ServerSetting& earlier : before) {
+    if (earlier.name == server.name) return "server \"" + server.name + "\" is named twice";
+    if (server.position == "own" && earlier.position == "own")
+      return "server \"" + server.name + "\": a second server at \"own\" (\"" + earlier.name + "\" is there already)";
+  }
+  if (!server.embedded && server.addresses.empty()) return "server \"" + server.name + "\" has no address";
+  for (const std::string& address : server.addresses)
+    if (!validAddress(address))
+      return "server \"" + server.name + "\": address \"" + address + "\" is not host:port with a port from 1 to 65535";
+  return std::string();
+}
+
+}  // namespace
+
 std::vector<ServerSetting> readSettings(std::string* error) {
   const std::string path = settingsPath();
   if (path.empty()) return embeddedDefault();
+  auto refuse = [&](const std::string& why) {
+    if (error) *error = path + ": " + why;
+    return std::vector<ServerSetting>();
+  };
+  struct stat info;
+  if (::stat(path.c_str(), &info) != 0) return refuse(std::string("cannot be read: ") + std::strerror(errno));
+  if (!S_ISREG(info.st_mode)) return refuse("is not a file");
+  std::ifstream in(path, std::ios::binary);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (!in && !in.eof()) return refuse("cannot be read");
   pugi::xml_document doc;
-  pugi::xml_parse_result parsed = doc.load_file(path.c_str());
-  if (!parsed) {
-    if (error) *error = path + ": " + parsed.description();
-    return embeddedDefault();
-  }
+  const pugi::xml_parse_result parsed = doc.load_buffer(text.data(), text.size());
+  if (!parsed) return refuse("line " + std::to_string(lineAt(text, parsed.offset)) + ": " + parsed.description());
+  const pugi::xml_node root = doc.document_element();
+  if (std::string(root.name()) != "tarn")
+    return refuse("line " + std::to_string(lineAt(text, root.offset_debug())) + ": the root element is <" +
+                  root.name() + ">, not <tarn>");
   std::vector<ServerSetting> servers;
-  for (pugi::xml_node node : doc.child("tarn").children("server")) {
+  for (pugi::xml_node node : root.children()) {
+    if (node.type() != pugi::node_element) continue;
+    const std::string line = "line " + std::to_string(lineAt(text, node.offset_debug())) + ": ";
+    if (std::string(node.name()) != "server") return refuse(line + "unknown element <" + node.name() + ">");
     ServerSetting server;
     server.name = node.attribute("name").as_string();
     server.position = node.attribute("position").as_string("others");
@@ -69,6 +130,8 @@ std::vector<ServerSetting> readSettings(std::string* error) {
       std::string address = node.attribute(key).as_string();
       if (!address.empty()) server.addresses.push_back(address);
     }
+    const std::string why = checkServer(server, servers);
+    if (!why.empty()) return refuse(line + why);
     servers.push_back(server);
   }
   return servers;

@@ -6,9 +6,9 @@
 //     <server name="local" position="others" embedded="true"/>
 //   </tarn>
 //
-// The file's path comes from the environment variable TARN_SETTINGS. Without it (or when the
-// file does not exist) the host knows one server, "local", at "own", served inside the calling
-// process. Writes replace the file atomically: a temporary file beside it is written, flushed
+// The file's path comes from the environment variable TARN_SETTINGS. Without it the host knows
+// one server, "local", at "own", served inside the calling process; with it, that file alone is
+// the configuration (a file that cannot be used gives no server, never the embedded one). Writes replace the file atomically: a temporary file beside it is written, flushed
 // and renamed over it, so a reader or a crash never sees half a file.
 #pragma once
 
@@ -39,8 +39,11 @@ constexpr int kMaxBoundMs = 3600 * 1000;
 std::string settingsPath();
 // The call bounds that hold now (environment, then settings file, then defaults).
 CallBounds readCallBounds();
-// Reads the settings; the embedded default when there is no file. A file that cannot be
-// parsed gives the embedded default too and `error` says why.
+// Reads the settings: the embedded default when TARN_SETTINGS is not set. When it is set, the
+// file is the configuration: a file that is missing, unreadable, not XML, or holds a server
+// without a name or address, a duplicate name, a second "own" server, an unknown position or an
+// address that is not host:port (port 1-65535) gives no server at all, and `error` names the
+// file, the line and the cause.
 std::vector<ServerSetting> readSettings(std::string* error = nullptr);
 // Writes `servers` to `path` atomically. 0 on success, else a middleware code.
 int writeSettings(const std::string& path, const std::vector<ServerSetting>& servers);

@@ -5,6 +5,7 @@
 #include <memory>
 #include <mutex>
 
+#include "ostrel/api/middleware/Scribe80.h"
 #include "tarn/client/orb.h"
 #include "tarn/server/host.h"
 
@@ -31,7 +32,8 @@ ServerHost* embeddedHost(const std::string& name) {
     if (types && *types) options.typeFiles = {{"", types}};
     try {
       host = new ServerHost(options);
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
+      CScribe::instance()->kx_log("embedded server %s cannot start: %s", name.c_str(), e.what());
       hosts().erase(name);
       return nullptr;
     }

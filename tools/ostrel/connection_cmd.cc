@@ -1,13 +1,16 @@
 // Connection commands: connect, status [--watch], servers, addresses, settings, master.
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <ctime>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "ostrel/api/middleware/kxReferenceContainer.h"
+#include "ostrel/api/middleware/kxTarn_API.h"
 #include "ostrel/api/ostrel.h"
 #include "ostrel/connection/server_settings.h"
 #include "ostrel/connection/status_listener.h"
@@ -144,11 +147,46 @@ int addresses(Tool& tool, const std::string& server) {
   return 0;
 }
 
+// host:port with a port from 1 to 65535.
+bool isAddress(const std::string& address) {
+  const auto colon = address.rfind(':');
+  if (colon == std::string::npos || colon == 0 || colon + 1 == address.size() || address.size() - colon > 6) return false;
+  const std::string port = address.substr(colon + 1);
+  if (port.find_first_not_of("0123456789") != std::string::npos) return false;
+  const int number = std::stoi(port);
+  return number >= 1 && number <= 65535;
+}
+
 int settings(Tool& tool, const std::string& name, const std::string& first,
              const std::string& second) {
+  for (const std::string* address : {&first, &second}) {
+    if (address->empty() || isAddress(*address)) continue;
+    tool.err << "ostrel: settings: '" << *address << "' is not host:port with a port from 1 to 65535\n";
+    return 2;
+  }
+  const char* file = std::getenv("TARN_SETTINGS");
+  if (file == nullptr || *file == '\0') {
+    tool.err << "ostrel: settings: no settings file: set TARN_SETTINGS to the file to store them in\n";
+    return 1;
+  }
   Ostrel::updateServerSetting(orNull(name), first.c_str(), second.c_str());
+  // The store says nothing of a refusal: read back what the file now holds for the own server.
+  std::vector<std::string> stored;
+  ObjectNames list;
+  list.release = true;
+  Ostrel::GetServerAddress(nullptr, list);
+  for (int i = 0; i < list.count; ++i) stored.push_back(list.names[i]);
+  Ostrel::DeatoryNameSeq(&list);
+  std::vector<std::string> wanted = {first};
+  if (!second.empty()) wanted.push_back(second);
+  if (stored != wanted) {
+    const int why = kx_tarn_connect(nullptr);
+    tool.err << "ostrel: settings: " << file << " was not changed"
+             << (why == KX_SETTINGS_UNUSABLE ? ": " + codeText(why) : std::string()) << "\n";
+    return 1;
+  }
   tool.out << "own server" << (name.empty() ? "" : " " + name) << " now at " << first
-           << (second.empty() ? "" : " and " + second)
+           << (second.empty() ? "" : " and " + second) << " in " << file
            << "; every connection was dropped, connect again to use it\n";
   return 0;
 }

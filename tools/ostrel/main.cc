@@ -9,6 +9,7 @@
 #include <iostream>
 #include <sstream>
 
+#include "ostrel/api/middleware/kxTarn_API.h"
 #include "ostrel/api/ostrel.h"
 #include "tools/ostrel/records.h"
 #include "tools/ostrel/tool.h"
@@ -127,6 +128,12 @@ std::string codeText(int code) {
 
 bool check(Tool& tool, const std::string& what, int code) {
   if (code == 0) return true;
+  // "No server name" most often means that the settings file could not be used: the middleware
+  // says why (the file, the line, the cause).
+  if (code == OstrelCode::kNoServerName) {
+    const int why = kx_tarn_connect(nullptr);
+    if (why == KX_SETTINGS_UNUSABLE) code = why;
+  }
   tool.err << "ostrel: " << what << ": " << code << " " << codeText(code) << "\n";
   tool.rc = 1;
   return false;

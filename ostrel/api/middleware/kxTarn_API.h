@@ -28,6 +28,10 @@ struct kxServerName {
 };
 static_assert(sizeof(kxServerName) == 168, "kxServerName is a 168-byte record");
 
+// The code of kx_tarn_connect when TARN_SETTINGS names a file that cannot be used (the middleware
+// then knows no server); get_error_string(KX_SETTINGS_UNUSABLE) names the file, line and cause.
+#define KX_SETTINGS_UNUSABLE 2036
+
 // Connection and naming.
 KXTARN_API int kx_tarn_connect(const char* server);
 KXTARN_API kxServerName kx_get_servername(const char* position);

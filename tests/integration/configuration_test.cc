@@ -1,0 +1,86 @@
+// Configuration mistakes as a person makes them: a settings file that cannot be used leaves the
+// middleware with no server (never the embedded one) and the tool says which file, which line and
+// why; `ostrel settings own` refuses what it cannot store.
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/tool_runner.h"
+
+namespace {
+
+using testing_support::has;
+using testing_support::runTool;
+using testing_support::ToolRun;
+
+std::string scratch(const std::string& name) { return "/tmp/ostrel-config-" + std::to_string(::getpid()) + "-" + name; }
+
+std::string read(const std::string& path) {
+  std::ifstream in(path);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST(Configuration, AnUnusableSettingsFileIsRefusedNamingTheFileTheLineAndTheCause) {
+  struct Case {
+    const char* name;
+    const char* content;  // null: the file does not exist
+    const char* cause;
+  } cases[] = {
+      {"missing", nullptr, "cannot be read"},
+      {"empty", "", "No document element"},
+      {"notxml", "<tarn>\n<server name=\"a\" first=\n</tarn>\n", ": line "},
+      {"root", "<servers/>\n", "the root element is <servers>, not <tarn>"},
+      {"position", "<tarn>\n<server name=\"a\" position=\"boss\" first=\"127.0.0.1:7001\"/>\n</tarn>\n", "line 2: server \"a\": unknown position \"boss\""},
+      {"twice", "<tarn>\n<server name=\"a\" first=\"h:1\"/>\n<server name=\"a\" first=\"h:2\"/>\n</tarn>\n", "line 3: server \"a\" is named twice"},
+      {"twoown", "<tarn>\n<server name=\"a\" position=\"own\" first=\"h:1\"/>\n<server name=\"b\" position=\"own\" first=\"h:2\"/>\n</tarn>\n", "a second server at \"own\""},
+      {"port", "<tarn>\n<server name=\"a\" position=\"own\" first=\"h:70000\"/>\n</tarn>\n", "address \"h:70000\" is not host:port"},
+      {"noaddress", "<tarn>\n<server name=\"a\" position=\"own\"/>\n</tarn>\n", "server \"a\" has no address"},
+  };
+  for (const Case& c : cases) {
+    const std::string path = scratch(c.name);
+    if (c.content) std::ofstream(path) << c.content;
+    ToolRun run = runTool("create tank.important AnalogPoint value=42", "", "TARN_SETTINGS=" + path);
+    EXPECT_EQ(run.status, 1) << c.name << ": " << run.output;
+    EXPECT_TRUE(has(run, "2036")) << c.name << ": " << run.output;
+    EXPECT_TRUE(has(run, path + ": ")) << c.name << ": the file is named: " << run.output;
+    EXPECT_TRUE(has(run, c.cause)) << c.name << ": " << run.output;
+    EXPECT_FALSE(has(run, "created")) << c.name << ": written to a server that lives no longer than the command";
+    std::remove(path.c_str());
+  }
+  ToolRun folder = runTool("points", "", "TARN_SETTINGS=/tmp");
+  EXPECT_EQ(folder.status, 1);
+  EXPECT_TRUE(has(folder, "/tmp: is not a file")) << folder.output;
+}
+
+TEST(Configuration, SettingsOwnRefusesWhatItCannotStore) {
+  ToolRun unset = runTool("settings own 127.0.0.1:7001", "", "TARN_SETTINGS=");
+  EXPECT_EQ(unset.status, 1) << unset.output;
+  EXPECT_TRUE(has(unset, "no settings file")) << unset.output;
+
+  const std::string broken = scratch("broken");
+  std::ofstream(broken) << "<tarn><server name=\"plant\"";
+  ToolRun overwrite = runTool("settings own 127.0.0.1:7001", "", "TARN_SETTINGS=" + broken);
+  EXPECT_EQ(overwrite.status, 1) << overwrite.output;
+  EXPECT_TRUE(has(overwrite, "was not changed")) << overwrite.output;
+  EXPECT_EQ(read(broken), "<tarn><server name=\"plant\"") << "an unusable file is never overwritten";
+  std::remove(broken.c_str());
+
+  const std::string fresh = scratch("fresh");
+  for (const char* address : {"127.0.0.1:0", "127.0.0.1:65536", "nohost", ":7001", "127.0.0.1:port"}) {
+    ToolRun bad = runTool(std::string("settings own ") + address, "", "TARN_SETTINGS=" + fresh);
+    EXPECT_EQ(bad.status, 2) << address << ": " << bad.output;
+    EXPECT_TRUE(has(bad, "is not host:port")) << bad.output;
+  }
+  EXPECT_TRUE(read(fresh).empty()) << "nothing stored for a refused address";
+  ToolRun made = runTool("settings own 127.0.0.1:7001 127.0.0.1:7002 --name plant", "", "TARN_SETTINGS=" + fresh);
+  EXPECT_EQ(made.status, 0) << made.output;
+  EXPECT_TRUE(has(made, "now at 127.0.0.1:7001 and 127.0.0.1:7002")) << made.output;
+  EXPECT_NE(read(fresh).find("second=\"127.0.0.1:7002\""), std::string::npos) << "a missing file is made";
+  std::remove(fresh.c_str());
+}
+
+}  // namespace
