@@ -7,3 +7,5 @@ for bench in "$build"/bench/*_bench; do
   echo "== $(basename "$bench")"
   "$bench" --benchmark_min_time=0.2 2>/dev/null
 done
+echo "== tool_process"
+bash "$(dirname "$0")/../bench/tool_process.sh" "$build"
