@@ -20,6 +20,7 @@
 #include "tests/connection/library_end.h"
 #include "tests/connection/recording_listener.h"
 #include "tests/support/tarn_fixture.h"
+#include "tests/support/tool_runner.h"
 
 extern char** environ;
 
@@ -90,6 +91,27 @@ TEST_F(ConnectionTest, RedundantPairFailsOverToTheSecondAddressAndListenersHear)
   EXPECT_EQ(Ostrel::IsConnect("pair"), 0) << "the pair as a whole stays connected";
   for (const StatusEvent& event : listener.events())
     EXPECT_TRUE(event.connected) << "a failover is not a disconnection: " << event;
+}
+
+TEST_F(ConnectionTest, StatusWatchShowsAFailoverAsOneSwitchLine) {
+  TarndProcess first("pair", freePort()), second("pair", freePort());
+  ASSERT_TRUE(first.start());
+  ASSERT_TRUE(second.start());
+  ScopedSettings settings({{"pair", "own", {first.address(), second.address()}}});
+  std::thread killer([&] {
+    std::this_thread::sleep_for(2s);
+    first.kill();
+  });
+  const testing_support::ToolRun run =
+      testing_support::runTool("status --watch", "", "TARN_SETTINGS=" + settings.path() + " timeout -s INT 16");
+  killer.join();
+  EXPECT_TRUE(testing_support::has(run, "switched " + first.address() + " -> " + second.address())) << run.output;
+  EXPECT_EQ(run.output.find("switched"), run.output.rfind("switched")) << "one line per change: " << run.output;
+  EXPECT_FALSE(testing_support::has(run, "down")) << "a failover is no outage: " << run.output;
+
+  const testing_support::ToolRun addresses =
+      testing_support::runTool("addresses", "", "TARN_SETTINGS=" + settings.path());
+  EXPECT_TRUE(testing_support::has(addresses, second.address() + "  (active)")) << addresses.output;
 }
 
 TEST_F(ConnectionTest, DisconnectDropsEveryStateAndTellsOnlyAboutTheNamedServer) {

@@ -3,6 +3,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <ctime>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -36,27 +37,45 @@ std::string stateText(int state) {
   return "failed: " + std::to_string(state) + " " + codeText(state);
 }
 
-// Prints the connector's news as they come, one line each, stamped with the local time.
+// Prints the connector's news as they come, one line per change, stamped with the local time:
+// "up at ADDRESS", "down: CODE TEXT", or "switched A -> B" when a redundant pair changes over.
 class PrintingListener : public BrennicStatusListenerBase {
  public:
   explicit PrintingListener(std::ostream& out) : out_(out) {}
-  void onConnected(const char* server) override { print(server, "up"); }
-  void onDisconnected(const char* server) override { print(server, "down"); }
+  void onConnected(const char* server) override { print(server); }
+  void onDisconnected(const char* server) override { print(server); }
   void onNamingServerChanged(const char*, int) override {}
   void onDataServerChanged(const char*, const char*, int) override {}
   void onEventServerChanged(const char*, const char*, int) override {}
   void onMasterChanged(const char*, bool) override {}
 
  private:
-  void print(const char* server, const char* what) {
+  struct Seen {
+    int state;
+    std::string active;
+  };
+  void print(const char* server) {
+    const int state = Ostrel::IsConnect(server);
     const char* active = Ostrel::activeServer(server);
+    const Seen now{state, active != nullptr ? active : ""};
     std::lock_guard<std::mutex> hold(mutex_);
-    out_ << clockText() << "  " << server << " " << what;
-    if (active != nullptr && *active != '\0') out_ << " (active address " << active << ")";
+    auto last = seen_.find(server);
+    if (last != seen_.end() && last->second.state == now.state && last->second.active == now.active) return;
+    out_ << clockText() << "  " << server << " ";
+    if (now.state != 0) {
+      out_ << "down: " << stateText(now.state);
+    } else if (last != seen_.end() && last->second.state == 0 && !last->second.active.empty() &&
+               last->second.active != now.active) {
+      out_ << "switched " << last->second.active << " -> " << now.active;
+    } else {
+      out_ << "up" << (now.active.empty() ? "" : " at " + now.active);
+    }
     out_ << std::endl;
+    seen_[server] = now;
   }
   std::ostream& out_;
   std::mutex mutex_;
+  std::map<std::string, Seen> seen_;  // GUARDED_BY(mutex_)
 };
 
 volatile std::sig_atomic_t interrupted = 0;
@@ -108,6 +127,7 @@ int status(Tool& tool, bool watch) {
   if (!watch) return failed ? 1 : 0;
 
   PrintingListener listener(tool.out);
+  for (int i = 0; i < servers.count; ++i) listener.onConnected(servers.names[i]);  // what was shown
   Ostrel::InstallListener(listener);
   tool.out << "watching; the connector checks every server about every 6 seconds. Ctrl-C ends."
            << std::endl;
@@ -128,6 +148,8 @@ int servers(Tool& tool, const std::string& position) {
 }
 
 int addresses(Tool& tool, const std::string& server) {
+  // A one-shot process has asked nothing yet: connecting finds out which address answers.
+  if (Ostrel::IsConnect(orNull(server)) != 0) Ostrel::ConnectTarn(orNull(server));
   ObjectNames list;
   list.release = true;
   Ostrel::GetServerAddress(orNull(server), list);
