@@ -7,10 +7,18 @@
 //   sleep MS                    waits; shutScript ends the wait at once
 //   expect CODE COMMAND...      runs COMMAND and succeeds when its result is CODE
 //
-// A run stops at the first line whose result is not what it should be and returns that result.
+// A run stops at the first line whose result is not what it should be and returns that result;
+// standard error then says which: "FILE:LINE: TEXT OF THE LINE: CODE". A line that cannot be read
+// (an unknown command, a missing or non-numeric argument) is kScriptBadLine; a path that is not
+// a readable file is kFileError.
 #include "ostrel/api/middleware/Scriptel.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <chrono>
+#include <climits>
+#include <cstdlib>
 #include <condition_variable>
 #include <fstream>
 #include <iostream>
@@ -48,6 +56,16 @@ std::string substitute(const std::string& word, const std::vector<std::string>& 
   return word;
 }
 
+// A whole decimal number, sign allowed, nothing else.
+bool whole(const std::string& text, int& value) {
+  char* end = nullptr;
+  errno = 0;
+  const long parsed = std::strtol(text.c_str(), &end, 10);
+  if (text.empty() || *end != '\0' || errno == ERANGE || parsed < INT_MIN || parsed > INT_MAX) return false;
+  value = static_cast<int>(parsed);
+  return true;
+}
+
 const char* optional(const std::vector<std::string>& words, size_t index) {
   return index < words.size() ? words[index].c_str() : nullptr;
 }
@@ -65,14 +83,15 @@ int execute(const std::vector<std::string>& words) {
     std::cout << line << std::endl;
     return tarn::kOk;
   }
-  if (command == "sleep" && words.size() == 2) {
-    const int ms = std::atoi(words[1].c_str());
+  int number = 0;
+  if (command == "sleep" && words.size() == 2 && whole(words[1], number)) {
+    const int ms = number;
     std::unique_lock<std::mutex> hold(runMutex);
     runWake.wait_for(hold, std::chrono::milliseconds(ms < 0 ? 0 : ms), [] { return stopRequested; });
     return stopRequested ? tarn::kScriptStopped : tarn::kOk;
   }
-  if (command == "expect" && words.size() >= 3) {
-    const int wanted = std::atoi(words[1].c_str());
+  if (command == "expect" && words.size() >= 3 && whole(words[1], number)) {
+    const int wanted = number;
     const int got = execute(std::vector<std::string>(words.begin() + 2, words.end()));
     return got == wanted ? tarn::kOk : (got != tarn::kOk ? got : tarn::kScriptBadLine);
   }
@@ -83,8 +102,12 @@ int execute(const std::vector<std::string>& words) {
 
 int runscript(const char* file, const char* args) {
   if (!file || !*file) return tarn::kScriptNothingToRun;
+  struct stat info;
   std::ifstream in(file);
-  if (!in) return tarn::kFileError;
+  if (::stat(file, &info) != 0 || !S_ISREG(info.st_mode) || !in) {
+    std::cerr << file << ": not a readable file" << std::endl;
+    return tarn::kFileError;
+  }
   const std::vector<std::string> arguments = split(args ? args : "");
   {
     std::lock_guard<std::mutex> hold(runMutex);
@@ -92,17 +115,19 @@ int runscript(const char* file, const char* args) {
   }
   int result = tarn::kOk;
   std::string line;
-  while (result == tarn::kOk && std::getline(in, line)) {
+  for (int number = 1; result == tarn::kOk && std::getline(in, line); ++number) {
     if (stopping()) {
       result = tarn::kScriptStopped;
       break;
     }
-    const size_t hash = line.find('#');
-    if (hash != std::string::npos) line.erase(hash);
-    std::vector<std::string> words = split(line);
+    std::string code = line;
+    const size_t hash = code.find('#');
+    if (hash != std::string::npos) code.erase(hash);
+    std::vector<std::string> words = split(code);
     if (words.empty()) continue;
     for (std::string& word : words) word = substitute(word, arguments);
     result = execute(words);
+    if (result != tarn::kOk) std::cerr << file << ":" << number << ": " << line << ": " << result << std::endl;
   }
   std::lock_guard<std::mutex> hold(runMutex);
   --running;

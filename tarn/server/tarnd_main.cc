@@ -50,7 +50,11 @@ int main(int argc, char** argv) {
     };
     const char* v = nullptr;
     if (arg == "--port" && (v = value("port"))) {
-      port = std::atoi(v);
+      char* end = nullptr;
+      const long number = std::strtol(v, &end, 10);
+      if (*v == '\0' || *end != '\0' || number < 1 || number > 65535)
+        return usage((std::string("--port takes a number from 1 to 65535, not '") + v + "'").c_str());
+      port = static_cast<int>(number);
     } else if (arg == "--name" && (v = value("name"))) {
       options.name = v;
     } else if (arg == "--types" && (v = value("types"))) {
@@ -66,6 +70,9 @@ int main(int argc, char** argv) {
       options.journalToDisk = std::strcmp(v, "disk") == 0;
     } else if (arg == "--no-type-stream") {
       options.refuseTypeStream = true;
+    } else if (arg == "--version") {
+      std::printf("tarnd " TARN_VERSION "\n");
+      return 0;
     } else if (arg == "--help" || arg == "-h") {
       usage("help");
       return 0;
@@ -73,7 +80,7 @@ int main(int argc, char** argv) {
       return usage(("unknown or incomplete option " + arg).c_str());
     }
   }
-  if (port <= 0 || port > 65535) return usage("--port PORT (1-65535) is required");
+  if (port == 0) return usage("--port PORT (1-65535) is required");
 
   sem_init(&stopSignal, 0, 0);
   std::signal(SIGINT, onSignal);

@@ -33,6 +33,21 @@ TEST(Tool, HelpAndUsageErrors) {
   EXPECT_EQ(2, ostrel("error").status) << "a missing argument is a usage error";
   EXPECT_EQ(2, ostrel("error notanumber").status);
   EXPECT_EQ(2, ostrel("ping -n 0").status);
+  EXPECT_EQ(2, ostrel("help frobnicate").status);
+
+  ToolRun one = ostrel("help ping");
+  EXPECT_EQ(0, one.status);
+  EXPECT_NE(std::string::npos, one.output.find("Usage: ping")) << one.output;
+  EXPECT_NE(std::string::npos, ostrel("--version").output.find("ostrel 0.")) << "a version";
+  ToolRun negative = ostrel("error -1");
+  EXPECT_EQ(0, negative.status) << "a negative code is a code, not an option: " << negative.output;
+
+  const std::string tarnd = std::string(TARND_PATH);
+  for (const char* port : {"0", "70000", "abc"}) {
+    const testing_support::ToolRun run = testing_support::runTool("", "", tarnd + " --port " + port + " 2>&1 #");
+    EXPECT_EQ(2, run.status);
+    EXPECT_NE(std::string::npos, run.output.find(std::string("not '") + port + "'")) << run.output;
+  }
 }
 
 TEST(Tool, ErrorPrintsTexts) {
@@ -48,12 +63,15 @@ TEST(Tool, PingFailsClearlyForAnUnknownServer) {
   EXPECT_NE(std::string::npos, run.output.find("2001")) << run.output;
 }
 
-TEST(Tool, ShellKeepsOneProcessAcrossCommands) {
-  ToolRun run = ostrel("shell", "ping\n\n# a comment\nerror 3000\nbogus\nping -n 3\nexit\nerror 1\n");
+TEST(Tool, ShellKeepsOneProcessAcrossCommandsAndAnswersWithTheFirstFailure) {
+  ToolRun run = ostrel("shell", "ping\n\n# a comment\nerror 3000\nbogus\nping -n 3\nping nowhere\nexit\nerror 1\n");
   EXPECT_NE(std::string::npos, run.output.find("3000  no server name")) << run.output;
   EXPECT_NE(std::string::npos, run.output.find("unknown command 'bogus'")) << run.output;
   EXPECT_NE(std::string::npos, run.output.find("3 pings")) << run.output;
   EXPECT_EQ(std::string::npos, run.output.find("1  ")) << "nothing runs after exit";
+  EXPECT_EQ(2, run.status) << "the first failure (the usage error), not the last command's";
+  EXPECT_EQ(7, ostrel("shell", "ping nowhere\nexit 7\n").status) << "exit N ends with N";
+  EXPECT_EQ(1, ostrel("shell", "ping\nping nowhere\nping\n").status);
 }
 
 TEST(Tool, ScriptRunsThroughTheInterpreter) {
@@ -67,6 +85,14 @@ TEST(Tool, ScriptRunsThroughTheInterpreter) {
   EXPECT_EQ(1, bad.status);
   EXPECT_NE(std::string::npos, bad.output.find("2001")) << bad.output;
   EXPECT_EQ(1, ostrel("script /nonexistent").status);
+  ToolRun folder = ostrel("script /tmp");
+  EXPECT_EQ(1, folder.status);
+  EXPECT_NE(std::string::npos, folder.output.find("not a readable file")) << folder.output;
+  std::ofstream(path) << "echo one\n\nsleep abc\necho never\n";
+  ToolRun line = ostrel("script " + path);
+  EXPECT_EQ(1, line.status);
+  EXPECT_NE(std::string::npos, line.output.find(path + ":3: sleep abc: 2041")) << "the line is named: " << line.output;
+  EXPECT_EQ(std::string::npos, line.output.find("never"));
   std::remove(path.c_str());
 }
 

@@ -36,8 +36,21 @@ int ping(Tool& tool, const std::string& server, int count) {
 }
 
 void addFrameCommands(CLI::App& app, Tool& tool) {
-  app.add_subcommand("help", "List the commands (ostrel COMMAND --help tells more)")
-      ->callback([&app, &tool] { tool.out << overview(app); });
+  auto* help = app.add_subcommand("help", "List the commands, or tell more of one: help COMMAND");
+  auto topic = std::make_shared<std::string>();
+  help->add_option("COMMAND", *topic, "the command to tell more of");
+  help->callback([&app, &tool, topic] {
+    if (topic->empty()) {
+      tool.out << overview(app);
+      return;
+    }
+    try {
+      tool.out << app.get_subcommand(*topic)->help();
+    } catch (const CLI::OptionNotFound&) {
+      tool.err << "ostrel: help: unknown command '" << *topic << "'\n";
+      tool.rc = 2;
+    }
+  });
 
   auto* error = app.add_subcommand("error", "Print the text of result codes");
   auto codes = std::make_shared<std::vector<int>>();
@@ -59,12 +72,7 @@ void addFrameCommands(CLI::App& app, Tool& tool) {
   script->add_option("FILE", *file, "script file")->required();
   script->add_option("ARGS", *args, "arguments, $1 to $9 in the script");
   script->callback([&tool, file, args] {
-    std::ifstream probe(*file);
-    if (!probe) {
-      tool.err << "ostrel: script: cannot read " << *file << "\n";
-      tool.rc = 1;
-      return;
-    }
+    // The interpreter refuses a path that is not a readable file and names a failing line.
     std::string joined;
     for (const std::string& arg : *args) joined += (joined.empty() ? "" : " ") + arg;
     const int rc = Ostrel::Interprete(file->c_str(), joined.c_str());

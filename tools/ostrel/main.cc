@@ -50,10 +50,14 @@ bool splitLine(const std::string& line, std::vector<std::string>& words, std::st
   return true;
 }
 
+// The status of a shell run: the first failure's (a usage error counts), or what `exit N` gives.
 int runShell(Tool& tool) {
   const bool interactive = isatty(STDIN_FILENO);
   std::string line;
-  int last = 0;
+  int first = 0;
+  auto note = [&first](int status) {
+    if (first == 0) first = status;
+  };
   for (;;) {
     if (interactive) {
       tool.out << "ostrel> " << std::flush;
@@ -63,21 +67,32 @@ int runShell(Tool& tool) {
     std::string error;
     if (!splitLine(line, words, error)) {
       tool.err << "ostrel: " << error << "\n";
-      last = 2;
+      note(2);
       continue;
     }
     if (words.empty() || words[0][0] == '#') continue;
-    if (words[0] == "exit" || words[0] == "quit") break;
+    if (words[0] == "exit" || words[0] == "quit") {
+      if (words.size() > 1) {
+        try {
+          return std::stoi(words[1]);
+        } catch (const std::exception&) {
+          tool.err << "ostrel: exit takes a number\n";
+          return 2;
+        }
+      }
+      break;
+    }
     if (words[0] == "shell") {
       tool.err << "ostrel: already in the shell\n";
+      note(2);
       continue;
     }
     Tool inner{tool.out, tool.err};
     inner.inShell = true;
-    last = run(words, inner);
+    note(run(words, inner));
   }
   if (interactive) tool.out << "\n";
-  return last;
+  return first;
 }
 
 }  // namespace
@@ -88,6 +103,7 @@ int run(const std::vector<std::string>& args, Tool& tool) {
   CLI::App app{"ostrel: try the Ostrel client library from a terminal", "ostrel"};
   app.require_subcommand(1);
   app.fallthrough(false);
+  app.set_version_flag("--version", "ostrel " OSTREL_VERSION);
   for (const Adder& adder : adders()) adder(app, tool);
   CLI::App* shell = app.add_subcommand("shell", "Read commands line by line in one process (exit or Ctrl-D ends)");
   shell->callback([&] { tool.rc = runShell(tool); });
@@ -101,9 +117,16 @@ int run(const std::vector<std::string>& args, Tool& tool) {
       return 2;
     }
   }
-  std::vector<std::string> reversed(args.rbegin(), args.rend());
+  std::vector<std::string> given = args;
+  // Codes such as -1 are arguments of `error`, not options.
+  if (given.size() > 1 && given[0] == "error" && given[1] != "--help" && given[1] != "-h")
+    given.insert(given.begin() + 1, "--");
+  std::vector<std::string> reversed(given.rbegin(), given.rend());
   try {
     app.parse(reversed);
+  } catch (const CLI::CallForVersion& e) {
+    tool.out << e.what() << "\n";
+    return 0;
   } catch (const CLI::ParseError& e) {
     if (e.get_exit_code() == 0) {
       // --help of the program or of one command: show the innermost command that was named.
