@@ -6,6 +6,7 @@
 // state. The host outlives every servant it activated (it deactivates them in its destructor).
 #pragma once
 
+#include <chrono>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -31,6 +32,9 @@ struct HostOptions {
   std::vector<std::pair<std::string, std::string>> typeFiles = {{"", ""}};
   std::string dataDir;          // snapshot files; empty: the current folder
   bool refuseTypeStream = false;
+  // How long the contention service keeps a contender whose beats stopped: three beats of the
+  // default 5 s period.
+  std::chrono::milliseconds contenderExpiry{15000};
 };
 
 class ServerHost {

@@ -1,7 +1,7 @@
 // tarnd: one middleware server in a process of its own, listening on a loopback endpoint.
 //
 //   tarnd --port PORT [--name NAME] [--types FILE] [--type-instance NAME=FILE]...
-//         [--data DIR] [--no-type-stream]
+//         [--data DIR] [--no-type-stream] [--contender-expiry SECONDS]
 //
 // The service manager is reachable as corbaloc::127.0.0.1:PORT/ServiceManager; every object key
 // is persistent, so references survive a restart on the same port. SIGINT and SIGTERM stop it.
@@ -26,7 +26,8 @@ void onSignal(int) { sem_post(&stopSignal); }  // async-signal-safe
 
 int usage(const char* why) {
   std::fprintf(stderr, "tarnd: %s\nusage: tarnd --port PORT [--name NAME] [--types FILE] "
-                       "[--type-instance NAME=FILE]... [--data DIR] [--no-type-stream]\n", why);
+                       "[--type-instance NAME=FILE]... [--data DIR] [--no-type-stream] "
+                       "[--contender-expiry SECONDS]\n", why);
   return 2;
 }
 
@@ -57,6 +58,10 @@ int main(int argc, char** argv) {
       options.typeFiles.emplace_back(std::string(v, equals), std::string(equals + 1));
     } else if (arg == "--data" && (v = value("data"))) {
       options.dataDir = v;
+    } else if (arg == "--contender-expiry" && (v = value("contender-expiry"))) {
+      const int seconds = std::atoi(v);
+      if (seconds <= 0) return usage("--contender-expiry takes a number of seconds above 0");
+      options.contenderExpiry = std::chrono::seconds(seconds);
     } else if (arg == "--no-type-stream") {
       options.refuseTypeStream = true;
     } else if (arg == "--help" || arg == "-h") {
