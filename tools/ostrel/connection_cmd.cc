@@ -1,11 +1,8 @@
 // Connection commands: connect, status [--watch], servers, addresses, settings, master.
-#include <chrono>
-#include <csignal>
 #include <ctime>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 
 #include "ostrel/api/middleware/kxReferenceContainer.h"
 #include "ostrel/api/ostrel.h"
@@ -17,15 +14,6 @@ namespace tool {
 namespace {
 
 const char* orNull(const std::string& text) { return text.empty() ? nullptr : text.c_str(); }
-
-std::string clockText() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  char text[16];
-  std::strftime(text, sizeof text, "%H:%M:%S", &local);
-  return text;
-}
 
 std::string stateText(int state) {
   if (state == 0) return "connected";
@@ -48,30 +36,13 @@ class PrintingListener : public BrennicStatusListenerBase {
   void print(const char* server, const char* what) {
     const char* active = Ostrel::activeServer(server);
     std::lock_guard<std::mutex> hold(mutex_);
-    out_ << clockText() << "  " << server << " " << what;
+    out_ << clockText(std::time(nullptr)) << "  " << server << " " << what;
     if (active != nullptr && *active != '\0') out_ << " (active address " << active << ")";
     out_ << std::endl;
   }
   std::ostream& out_;
   std::mutex mutex_;
 };
-
-volatile std::sig_atomic_t interrupted = 0;
-extern "C" void onInterrupt(int) { interrupted = 1; }
-
-// Waits until Ctrl-C (SIGINT) or SIGTERM; the previous handlers are put back afterwards.
-void waitForInterrupt() {
-  interrupted = 0;
-  struct sigaction action {};
-  action.sa_handler = onInterrupt;
-  sigemptyset(&action.sa_mask);
-  struct sigaction oldInt {}, oldTerm {};
-  sigaction(SIGINT, &action, &oldInt);
-  sigaction(SIGTERM, &action, &oldTerm);
-  while (!interrupted) std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  sigaction(SIGINT, &oldInt, nullptr);
-  sigaction(SIGTERM, &oldTerm, nullptr);
-}
 
 int connect(Tool& tool, const std::string& server) {
   const int rc = Ostrel::ConnectTarn(orNull(server));
@@ -108,7 +79,7 @@ int status(Tool& tool, bool watch) {
   Ostrel::InstallListener(listener);
   tool.out << "watching; the connector checks every server about every 6 seconds. Ctrl-C ends."
            << std::endl;
-  waitForInterrupt();
+  untilInterrupted(nullptr, 1000);
   Ostrel::RemoveListener(listener);
   return 0;
 }
