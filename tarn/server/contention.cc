@@ -1,6 +1,7 @@
 #include "tarn/server/contention.h"
 
 #include <cstring>
+#include <iterator>
 #include <ctime>
 #include <set>
 
@@ -55,12 +56,14 @@ CORBA::Long ContentionService::get_contenders(kxTarn::HEART_RESULT_SEQ_out repor
   for (const auto& host : hosts_) {
     kxTarn::HEART_RESULT& result = report[h++];
     result.hostName = host.first.c_str();
-    for (auto it = registrations_.lower_bound({host.first, std::string()});
-         it != registrations_.end() && it->first.first == host.first; ++it) {
+    const auto first = registrations_.lower_bound({host.first, std::string()});
+    auto last = first;
+    while (last != registrations_.end() && last->first.first == host.first) ++last;
+    result.programs.length(static_cast<CORBA::ULong>(std::distance(first, last)));
+    CORBA::ULong p = 0;
+    for (auto it = first; it != last; ++it) {
       const Registration& entry = it->second;
-      const CORBA::ULong p = result.programs.length();
-      result.programs.length(p + 1);
-      kxTarn::ProgramStatusInfo& program = result.programs[p];
+      kxTarn::ProgramStatusInfo& program = result.programs[p++];
       program.name = it->first.second.c_str();
       program.value1 = entry.startTime;
       program.value2 = entry.lastBeat;
