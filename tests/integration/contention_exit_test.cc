@@ -8,8 +8,8 @@
 #include <gtest/gtest.h>
 
 #include "ostrel/api/ostrel.h"
-#include "ostrel/redundancy/contender_lists.h"
 #include "ostrel/redundancy/dispatcher_contender.h"
+#include "tests/support/contenders.h"
 #include "tests/support/tarn_fixture.h"
 #include "tests/support/tool_runner.h"
 
@@ -17,16 +17,6 @@ namespace {
 
 using namespace testing_support;
 using namespace std::chrono_literals;
-
-int programCount(const char* server) {
-  ContenderInHostSequence list;
-  if (Ostrel::GetContenderList(list, server, nullptr) != 0) return -1;
-  int count = 0;
-  for (int i = 0; i < list.count; ++i)
-    if (list.items[i]->programs) count += list.items[i]->programs->count;
-  Ostrel::DestoryContenderInHostSequence(&list);
-  return count;
-}
 
 TEST(ContentionExit, ExitStopsEveryTaskAtOnceAndEachLeaves) {
   TarndProcess tarnd("plant", freePort());
@@ -36,7 +26,7 @@ TEST(ContentionExit, ExitStopsEveryTaskAtOnceAndEachLeaves) {
   for (int i = 0; i < 5; ++i)
     ASSERT_TRUE(Ostrel::ContendHeartBit(("task" + std::to_string(i)).c_str(), "m", 1, "plant", nullptr));
   std::this_thread::sleep_for(1s);  // every task past its first pass and into its polls
-  ASSERT_EQ(5, programCount("plant"));
+  ASSERT_EQ(5, contenderCount("plant"));
 
   const auto start = std::chrono::steady_clock::now();
   Ostrel::ExitOstrel();

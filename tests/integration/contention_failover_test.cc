@@ -7,7 +7,6 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <thread>
@@ -17,7 +16,7 @@
 
 #include "ostrel/api/ostrel.h"
 #include "ostrel/platform/host.h"
-#include "ostrel/redundancy/contender_lists.h"
+#include "tests/support/contenders.h"
 #include "tests/support/tarn_fixture.h"
 
 extern char** environ;
@@ -56,29 +55,8 @@ class Contender {
   pid_t pid_ = -1;
 };
 
-// "active", "standby" or "absent": what the service says of contender "pump" on `host`.
-std::string role(const std::string& host) {
-  ContenderInHostSequence list;
-  if (Ostrel::GetContenderList(list, "plant", nullptr) != 0) return "no listing";
-  std::string found = "absent";
-  for (int i = 0; i < list.count; ++i) {
-    const ContenderInHost* h = list.items[i];
-    if (host != h->hostName || !h->programs) continue;
-    for (int j = 0; j < h->programs->count; ++j)
-      if (std::strcmp(h->programs->items[j]->name, "pump") == 0)
-        found = h->programs->items[j]->value3 ? "active" : "standby";
-  }
-  Ostrel::DestoryContenderInHostSequence(&list);
-  return found;
-}
-
-bool becomes(const std::string& host, const std::string& wanted, std::chrono::milliseconds limit) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (role(host) != wanted) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(100ms);
-  }
-  return true;
+bool becomes(const std::string& host, const std::string& role, std::chrono::milliseconds limit) {
+  return eventually([&] { return contenderRole("plant", host, "pump") == role; }, limit);
 }
 
 TEST(ContentionFailover, KilledActiveIsReplacedWithinTheExpiryAndReturnsAsStandby) {
@@ -102,11 +80,11 @@ TEST(ContentionFailover, KilledActiveIsReplacedWithinTheExpiryAndReturnsAsStandb
   first = std::make_unique<Contender>("");
   ASSERT_TRUE(becomes(me, "standby", 10s)) << "the first returns as a standby";
   std::this_thread::sleep_for(std::chrono::seconds(kExpirySeconds));
-  EXPECT_EQ("active", role(kOtherHost)) << "the active one keeps the role while it beats";
+  EXPECT_EQ("active", contenderRole("plant", kOtherHost, "pump")) << "the active one keeps the role while it beats";
 
   second.signal(SIGINT);  // the tool leaves on Ctrl-C
-  EXPECT_EQ("active", role(me)) << "a leave hands the role over at once";
-  EXPECT_EQ("absent", role(kOtherHost));
+  EXPECT_EQ("active", contenderRole("plant", me, "pump")) << "a leave hands the role over at once";
+  EXPECT_EQ("absent", contenderRole("plant", kOtherHost, "pump"));
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include "ostrel/platform/host.h"
 #include "ostrel/redundancy/contender_lists.h"
 #include "ostrel/redundancy/dispatcher_contender.h"
+#include "tests/support/contenders.h"
 #include "tests/support/each_server.h"
 #include "tests/support/tarn_fixture.h"
 
@@ -35,40 +36,11 @@ class Contention : public OnEachServer {
   // Names differ between the two runs, so a task of the first run cannot meet the second.
   std::string unique(const char* base) { return std::string(base) + (GetParam() ? ".t" : ".e"); }
 
-  // The listing, or empty when it failed.
-  struct Listing {
-    ContenderInHostSequence list;
-    int rc;
-    ~Listing() { Ostrel::DestoryContenderInHostSequence(&list); }
-  };
-  // The program `name` of `host` in a fresh listing copied into `out`; false when not listed.
-  bool find(const std::string& host, const std::string& name, ProgramStatus* out = nullptr) {
-    Listing l;
-    l.rc = Ostrel::GetContenderList(l.list, server, nullptr);
-    for (int i = 0; l.rc == 0 && i < l.list.count; ++i) {
-      const ContenderInHost* h = l.list.items[i];
-      if (host != h->hostName || !h->programs) continue;
-      for (int j = 0; j < h->programs->count; ++j) {
-        ProgramStatus* p = h->programs->items[j];
-        if (name != p->name) continue;
-        if (out) *out = ProgramStatus{{}, p->value1, p->value2, p->value3, nullptr};
-        return true;
-      }
-    }
-    return false;
+  bool listed(const std::string& host, const std::string& name) {
+    return contenderRole(server, host, name) != "absent";
   }
   bool active(const std::string& host, const std::string& name) {
-    ProgramStatus status;
-    return find(host, name, &status) && status.value3 == 1;
-  }
-  template <typename Condition>
-  bool within(std::chrono::milliseconds limit, Condition condition) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      std::this_thread::sleep_for(100ms);
-    }
-    return true;
+    return contenderRole(server, host, name) == "active";
   }
 
   const std::string me = ostrel::platform::hostName();
@@ -99,11 +71,11 @@ TEST_P(Contention, WhichCallsStartTasks) {
   EXPECT_EQ(0, Ostrel::OutContendHeartBit(static_cast<void*>(nullptr), server, nullptr));
   EXPECT_EQ(3u, dispatcher.count(nullptr)) << "refused calls and unknown handles change nothing";
 
-  ASSERT_TRUE(within(3s, [&] { return find(me, byRecord); }));
+  ASSERT_TRUE(eventually([&] { return listed(me, byRecord); }, 3s));
   EXPECT_EQ(0, Ostrel::OutContendHeartBit(first, server, nullptr));
   EXPECT_EQ(0, Ostrel::OutContendHeartBit(second, server, nullptr));
   EXPECT_EQ(1u, dispatcher.count(nullptr));
-  EXPECT_FALSE(find(me, byName)) << "the leave reached the service";
+  EXPECT_FALSE(listed(me, byName)) << "the leave reached the service";
 }
 
 // Many threads joining one name in the record form at once still start a single task.
@@ -188,7 +160,7 @@ TEST_P(Contention, ListingCopiesWhatTheServiceReports) {
 TEST_P(Contention, LeaveHandsOverAtOnceAndAnOlderReturnDoesNotTakeOver) {
   const std::string name = unique("pump");
   void* handle = Ostrel::ContendHeartBit(name.c_str(), "m", 1, server, nullptr);
-  ASSERT_TRUE(within(3s, [&] { return active(me, name); }));
+  ASSERT_TRUE(eventually([&] { return active(me, name); }, 3s));
   ASSERT_EQ(0, kx_regist_contender("h.standby", name.c_str(), nullptr, 0, nullptr, 0x7fffffff, server, nullptr));
   EXPECT_FALSE(active("h.standby", name));
 
@@ -205,12 +177,12 @@ TEST_P(Contention, LeaveHandsOverAtOnceAndAnOlderReturnDoesNotTakeOver) {
 TEST_P(Contention, FiveNameLeaveTellsTheServiceOnlyAndTheTaskRegistersAgain) {
   const std::string name = unique("valve");
   void* handle = Ostrel::ContendHeartBit(name.c_str(), "mod", 1, server, nullptr);
-  ASSERT_TRUE(within(3s, [&] { return find(me, name); }));
+  ASSERT_TRUE(eventually([&] { return listed(me, name); }, 3s));
   std::this_thread::sleep_for(500ms);  // past the thread's first pass, which registers once more
   EXPECT_EQ(0, Ostrel::OutContendHeartBit(me.c_str(), name.c_str(), "mod", server, nullptr));
-  EXPECT_FALSE(find(me, name));
+  EXPECT_FALSE(listed(me, name));
   EXPECT_EQ(1u, DispatcherContender::instance()->count(name.c_str())) << "the local task keeps beating";
-  EXPECT_TRUE(within(8s, [&] { return find(me, name); })) << "its failed update made it register afresh";
+  EXPECT_TRUE(eventually([&] { return listed(me, name); }, 8s)) << "its failed update made it register afresh";
   Ostrel::OutContendHeartBit(handle, server, nullptr);
 }
 
