@@ -9,6 +9,7 @@
 #include "ostrel/api/ostrel.h"
 #include "ostrel/connection/connector.h"
 #include "ostrel/data/type_mgr.h"
+#include "ostrel/redundancy/dispatcher_contender.h"
 
 namespace {
 std::atomic<bool> exited{false};
@@ -21,6 +22,7 @@ void OstrelOrigin::BuildOstrel() {
 void OstrelOrigin::ExitOstrel() {
   if (exited.exchange(true)) return;
   TarnConnector::instance()->stop();
+  DispatcherContender::instance()->leaveAll();
   kxNaming_Client::ExitInstance();
   ACE::fini();
 }

@@ -31,5 +31,7 @@ constexpr int kUntypedElement = 4004;
 // is sent).
 constexpr int kNegativeCount = 3015;
 constexpr int kNullArray = 3016;
+// ContendHeartBit (record form) given a null contender name: nothing is started.
+constexpr int kNullContenderName = 3020;
 
 }  // namespace OstrelCode

@@ -136,6 +136,19 @@ std::wstring utf16LeToWide(const char* bytes, std::size_t count) {
   return out;
 }
 
+std::size_t copyTextCut(const char* text, char* out, std::size_t capacity) {
+  if (capacity == 0) return 0;
+  std::size_t length = text ? ::strnlen(text, capacity) : 0;
+  if (length == capacity) {
+    length = capacity - 1;
+    // Back up over continuation bytes (10xxxxxx) so the cut falls before a character's start.
+    while (length > 0 && (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80) --length;
+  }
+  if (length) std::memcpy(out, text, length);
+  out[length] = '\0';
+  return length;
+}
+
 std::wstring ansiToWide(const std::string& text) {
 #if defined(_WIN32)
   if (text.empty()) return std::wstring();

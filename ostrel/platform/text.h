@@ -33,6 +33,11 @@ std::wstring utf16LeToWide(const char* bytes, std::size_t count);
 // number of characters written without the NUL. `capacity` 0 writes nothing.
 std::size_t ansiToWide(const char* text, wchar_t* out, std::size_t capacity);
 
+// Copies `text` into `out` with a terminating NUL, cut to `capacity` - 1 bytes at the last
+// whole UTF-8 character that fits, so no character is left half. A null `text` gives the empty
+// text; `capacity` 0 writes nothing. Returns the number of bytes copied without the NUL.
+std::size_t copyTextCut(const char* text, char* out, std::size_t capacity);
+
 std::wstring ansiToWide(const std::string& text);
 std::string wideToAnsi(const std::wstring& text);
 

@@ -55,6 +55,7 @@ const std::map<int, const wchar_t*>& texts() {
       {3014, L"the record is not valid"},
       {3015, L"a count below zero"},
       {3016, L"a null array with a count above zero"},
+      {3020, L"the contender name is null"},
       {4000, L"the record has no data type, or the type name is not registered"},
       {4001, L"the record's block is smaller than the value"},
       {4002, L"the path names an element that the data type does not have"},

@@ -13,14 +13,14 @@ void fillNames(ObjectNames* names, const kxTarn::STRING_LIST& list) {
   for (CORBA::ULong i = 0; i < list.length(); ++i) names->names[i] = CORBA::string_dup(list[i]);
 }
 
-namespace {
-
 kxTarn::DATA_BUFFER wrap(const char* buffer, unsigned int length) {
   kxTarn::DATA_BUFFER value;
   value.length(length);
   if (length) std::memcpy(value.get_buffer(), buffer, length);
   return value;
 }
+
+namespace {
 
 // A names listing: `list(service, out)` fetches it.
 template <typename List>

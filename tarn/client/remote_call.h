@@ -31,6 +31,16 @@ struct CachedService<kxTarn::Port_Factory> {
   }
 };
 
+template <>
+struct CachedService<kxTarn::contender_server> {
+  static kxTarn::contender_server_ptr get(const char* server, const char* position) {
+    return kxReferenceContainer::instance()->GetContenerReferenceWithServerName(server, position);
+  }
+  static void drop(const char* server, const char* position) {
+    kxReferenceContainer::instance()->ReleaseContenterReference(server, position);
+  }
+};
+
 // `call(reference)` returns the operation's result code.
 template <typename Service, typename Call>
 int callRemote(const char* server, const char* position, Call call) {
@@ -56,5 +66,7 @@ int callPorts(const char* server, const char* position, Call call) {
 
 // Fills `names` from a remote list: a new[] array of CORBA strings that the list owns.
 void fillNames(ObjectNames* names, const kxTarn::STRING_LIST& list);
+// A remote buffer holding a copy of `length` bytes of `buffer`.
+kxTarn::DATA_BUFFER wrap(const char* buffer, unsigned int length);
 
 }  // namespace tarn

@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "tarn/client/orb.h"
+#include "tarn/server/contention.h"
 #include "tarn/server/data_points.h"
 #include "tarn/server/realm.h"
 #include "tarn/server/ports.h"
@@ -90,7 +91,7 @@ CORBA::Object_ptr ServerHost::service(const std::string& kind, const std::string
     } else if (kind == "port") {
       servant = new PortService(*this, state);
     } else if (kind == "contender") {
-      servant = new ContentionService(*this, state);
+      servant = new ContentionService(*this, options_.contenderExpiry);
     } else {
       return CORBA::Object::_nil();
     }

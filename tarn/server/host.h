@@ -6,6 +6,7 @@
 // state. The host outlives every servant it activated (it deactivates them in its destructor).
 #pragma once
 
+#include <chrono>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -37,6 +38,9 @@ struct HostOptions {
   // handed to the operating system (false: kept across a crash of the server, not of the host).
   bool journalToDisk = true;
   bool refuseTypeStream = false;
+  // How long the contention service keeps a contender whose beats stopped: three beats of the
+  // default 5 s period.
+  std::chrono::milliseconds contenderExpiry{15000};
 };
 
 class ServerHost {

@@ -67,17 +67,4 @@ CORBA::Long PortService::connections(kxTarn::ConnectionInfoSeq_out infos) {
 CORBA::Long PortService::make_snapshot_file(const char*, const char*) { TARN_NOT_OFFERED("make_snapshot_file"); }
 CORBA::Long PortService::load_snapshot_file(const char*, const char*) { TARN_NOT_OFFERED("load_snapshot_file"); }
 
-CORBA::Long ContentionService::get_contenders(kxTarn::HEART_RESULT_SEQ_out report) {
-  report = new kxTarn::HEART_RESULT_SEQ;
-  TARN_NOT_OFFERED("get_contenders");
-}
-CORBA::Long ContentionService::regist_contender(const char*, const char*, const kxTarn::DATA_BUFFER&, const char*,
-                                                CORBA::Long) {
-  TARN_NOT_OFFERED("regist_contender");
-}
-CORBA::Long ContentionService::update_contender(const char*, const char*, const char*) {
-  TARN_NOT_OFFERED("update_contender");
-}
-CORBA::Long ContentionService::out_contend(const char*, const char*, const char*) { TARN_NOT_OFFERED("out_contend"); }
-
 }  // namespace tarn

@@ -46,20 +46,4 @@ class PortService : public POA_kxTarn::Port_Factory {
   std::shared_ptr<RealmState> realm_;
 };
 
-// The contention service of one realm. Not offered yet: every operation answers kNotSupported.
-class ContentionService : public POA_kxTarn::contender_server {
- public:
-  ContentionService(ServerHost& host, std::shared_ptr<RealmState> realm) : host_(host), realm_(realm) {}
-
-  CORBA::Long get_contenders(kxTarn::HEART_RESULT_SEQ_out report) override;
-  CORBA::Long regist_contender(const char* hostName, const char* contenderName, const kxTarn::DATA_BUFFER& data,
-                               const char* typeName, CORBA::Long startTime) override;
-  CORBA::Long update_contender(const char* hostName, const char* contenderName, const char* moduleName) override;
-  CORBA::Long out_contend(const char* hostName, const char* contenderName, const char* moduleName) override;
-
- private:
-  ServerHost& host_;
-  std::shared_ptr<RealmState> realm_;
-};
-
 }  // namespace tarn

@@ -1,7 +1,7 @@
 // tarnd: one middleware server in a process of its own, listening on a loopback endpoint.
 //
 //   tarnd --port PORT [--name NAME] [--types FILE] [--type-instance NAME=FILE]...
-//         [--data DIR [--journal-sync disk|os]] [--no-type-stream]
+//         [--data DIR [--journal-sync disk|os]] [--no-type-stream] [--contender-expiry SECONDS]
 //
 // With --data, every data point change is journaled in DIR before it is acknowledged and comes
 // back after a restart; --journal-sync os acknowledges once the operating system has the change
@@ -30,7 +30,7 @@ void onSignal(int) { sem_post(&stopSignal); }  // async-signal-safe
 int usage(const char* why) {
   std::fprintf(stderr, "tarnd: %s\nusage: tarnd --port PORT [--name NAME] [--types FILE] "
                        "[--type-instance NAME=FILE]... [--data DIR [--journal-sync disk|os]] "
-                       "[--no-type-stream]\n", why);
+                       "[--no-type-stream] [--contender-expiry SECONDS]\n", why);
   return 2;
 }
 
@@ -68,6 +68,10 @@ int main(int argc, char** argv) {
     } else if (arg == "--journal-sync" && (v = value("journal-sync"))) {
       if (std::strcmp(v, "disk") != 0 && std::strcmp(v, "os") != 0) return usage("--journal-sync takes disk or os");
       options.journalToDisk = std::strcmp(v, "disk") == 0;
+    } else if (arg == "--contender-expiry" && (v = value("contender-expiry"))) {
+      const int seconds = std::atoi(v);
+      if (seconds <= 0) return usage("--contender-expiry takes a number of seconds above 0");
+      options.contenderExpiry = std::chrono::seconds(seconds);
     } else if (arg == "--no-type-stream") {
       options.refuseTypeStream = true;
     } else if (arg == "--version") {

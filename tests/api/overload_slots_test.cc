@@ -61,6 +61,14 @@ TEST(OverloadSlots, EachOverloadCallsItsNamedSlot) {
                   [&] { return Ostrel::PutPartialDataPointsWithNoPublish(partialPointers, nullptr, nullptr); }, ++mark);
   expectSlot<int>("PutPartialDataPointsWithNoPublish", OstrelFunc::PutPartialDataPointsWithNoPublish,
                   [&] { return Ostrel::PutPartialDataPointsWithNoPublish(partials, nullptr, nullptr); }, ++mark);
+  expectSlot<int>("ContendHeartBitWithBrennic", OstrelFunc::ContendHeartBitWithBrennic,
+                  [&] { return Ostrel::ContendHeartBit("c", record, nullptr, nullptr); }, ++mark);
+  expectSlot<void*>("ContendHeartBit", OstrelFunc::ContendHeartBit,
+                    [&] { return Ostrel::ContendHeartBit("c", "m", 1, nullptr, nullptr); }, &mark);
+  expectSlot<int>("OutContendHeartBit", OstrelFunc::OutContendHeartBit,
+                  [&] { return Ostrel::OutContendHeartBit(&mark, nullptr, nullptr); }, ++mark);
+  expectSlot<int>("OutContendHeartBitModule", OstrelFunc::OutContendHeartBitModule,
+                  [&] { return Ostrel::OutContendHeartBit("h", "c", "m", nullptr, nullptr); }, ++mark);
 }
 
 TEST(OverloadSlots, TheByValueVectorReachesTheSlotUnchanged) {

@@ -8,6 +8,7 @@
 namespace {
 
 using ostrel::platform::ansiToWide;
+using ostrel::platform::copyTextCut;
 using ostrel::platform::utf16LeToWide;
 using ostrel::platform::utf16Length;
 using ostrel::platform::wideToAnsi;
@@ -46,3 +47,31 @@ TEST(TextTest, AnsiIsUtf8OnThisPlatform) {
 }
 
 }  // namespace
+
+TEST(TextTest, CopyCutKeepsWholeUtf8Characters) {
+  struct Case {
+    const char* text;
+    std::size_t capacity;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"abc", 4, "abc"},                     // fits with its NUL
+      {"abcd", 4, "abc"},                    // one byte too long
+      {"ab\xc3\xa9", 4, "ab"},               // é would be split
+      {"a\xe2\x82\xac", 5, "a\xe2\x82\xac"}, // € fits exactly
+      {"\xe2\x82\xac\xe2\x82\xac", 5, "\xe2\x82\xac"},
+      {"\xf0\x9f\x98\x80", 4, ""},           // a 4-byte character in 3 bytes: nothing
+      {nullptr, 4, ""},
+  };
+  for (const Case& c : cases) {
+    char out[8];
+    std::memset(out, 'x', sizeof out);
+    const std::size_t n = copyTextCut(c.text, out, c.capacity);
+    EXPECT_STREQ(c.expected, out) << (c.text ? c.text : "(null)");
+    EXPECT_EQ(std::strlen(c.expected), n);
+    EXPECT_EQ('x', out[c.capacity]) << "nothing written past the capacity";
+  }
+  char untouched = 'x';
+  EXPECT_EQ(0u, copyTextCut("abc", &untouched, 0));
+  EXPECT_EQ('x', untouched);
+}

@@ -1,13 +1,10 @@
 // Connection commands: connect, status [--watch], servers, addresses, settings, master.
-#include <chrono>
-#include <csignal>
 #include <cstdlib>
 #include <ctime>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "ostrel/api/middleware/kxReferenceContainer.h"
@@ -21,15 +18,6 @@ namespace tool {
 namespace {
 
 const char* orNull(const std::string& text) { return text.empty() ? nullptr : text.c_str(); }
-
-std::string clockText() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  char text[16];
-  std::strftime(text, sizeof text, "%H:%M:%S", &local);
-  return text;
-}
 
 std::string stateText(int state) {
   if (state == 0) return "connected";
@@ -61,7 +49,7 @@ class PrintingListener : public BrennicStatusListenerBase {
     std::lock_guard<std::mutex> hold(mutex_);
     auto last = seen_.find(server);
     if (last != seen_.end() && last->second.state == now.state && last->second.active == now.active) return;
-    out_ << clockText() << "  " << server << " ";
+    out_ << clockText(std::time(nullptr)) << "  " << server << " ";
     if (now.state != 0) {
       out_ << "down: " << stateText(now.state);
     } else if (last != seen_.end() && last->second.state == 0 && !last->second.active.empty() &&
@@ -77,23 +65,6 @@ class PrintingListener : public BrennicStatusListenerBase {
   std::mutex mutex_;
   std::map<std::string, Seen> seen_;  // GUARDED_BY(mutex_)
 };
-
-volatile std::sig_atomic_t interrupted = 0;
-extern "C" void onInterrupt(int) { interrupted = 1; }
-
-// Waits until Ctrl-C (SIGINT) or SIGTERM; the previous handlers are put back afterwards.
-void waitForInterrupt() {
-  interrupted = 0;
-  struct sigaction action {};
-  action.sa_handler = onInterrupt;
-  sigemptyset(&action.sa_mask);
-  struct sigaction oldInt {}, oldTerm {};
-  sigaction(SIGINT, &action, &oldInt);
-  sigaction(SIGTERM, &action, &oldTerm);
-  while (!interrupted) std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  sigaction(SIGINT, &oldInt, nullptr);
-  sigaction(SIGTERM, &oldTerm, nullptr);
-}
 
 int connect(Tool& tool, const std::string& server) {
   const int rc = Ostrel::ConnectTarn(orNull(server));
@@ -131,7 +102,7 @@ int status(Tool& tool, bool watch) {
   Ostrel::InstallListener(listener);
   tool.out << "watching; the connector checks every server about every 6 seconds. Ctrl-C ends."
            << std::endl;
-  waitForInterrupt();
+  untilInterrupted(nullptr, 1000);
   Ostrel::RemoveListener(listener);
   return 0;
 }

@@ -49,6 +49,12 @@ std::string overview(CLI::App& app);
 // The text of a result code as UTF-8.
 std::string codeText(int code);
 
+// Calls `tick` at once and then every `periodMs` milliseconds until Ctrl-C (SIGINT) or SIGTERM
+// arrives; the previous signal handlers are put back afterwards. `tick` may be empty.
+void untilInterrupted(const std::function<void()>& tick, int periodMs);
+// `seconds` since 1970 as local HH:MM:SS.
+std::string clockText(long long seconds);
+
 }  // namespace tool
 
 #define OSTREL_TOOL_CAT2(a, b) a##b

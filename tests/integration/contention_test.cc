@@ -1,0 +1,218 @@
+// Heartbeat contention end to end, against the embedded server and a tarnd process: which calls
+// start tasks, what the listing copies (names cut whole, records, hosts without programs), the
+// hand-over on a leave, the five-name leave followed by a fresh registration, and a listing
+// whose remote call raises.
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "ostrel/api/middleware/kxReferenceContainer.h"
+#include "ostrel/api/middleware/kxTarn_API.h"
+#include "ostrel/api/ostrel.h"
+#include "ostrel/data/record.h"
+#include "ostrel/platform/host.h"
+#include "ostrel/redundancy/contender_lists.h"
+#include "ostrel/redundancy/dispatcher_contender.h"
+#include "tests/support/contenders.h"
+#include "tests/support/each_server.h"
+#include "tests/support/tarn_fixture.h"
+
+namespace {
+
+using namespace testing_support;
+using namespace std::chrono_literals;
+
+class Contention : public OnEachServer {
+ protected:
+  void TearDown() override {
+    DispatcherContender::instance()->leaveAll();
+    OnEachServer::TearDown();
+  }
+  // Names differ between the two runs, so a task of the first run cannot meet the second.
+  std::string unique(const char* base) { return std::string(base) + (GetParam() ? ".t" : ".e"); }
+
+  bool listed(const std::string& host, const std::string& name) {
+    return contenderRole(server, host, name) != "absent";
+  }
+  bool active(const std::string& host, const std::string& name) {
+    return contenderRole(server, host, name) == "active";
+  }
+
+  const std::string me = ostrel::platform::hostName();
+};
+
+TEST_P(Contention, WhichCallsStartTasks) {
+  DispatcherContender& dispatcher = *DispatcherContender::instance();
+  const std::string byName = unique("by.name"), byRecord = unique("by.record");
+  void* first = Ostrel::ContendHeartBit(byName.c_str(), "m", 1, server, nullptr);
+  void* second = Ostrel::ContendHeartBit(byName.c_str(), "m", 1, server, nullptr);
+  ASSERT_TRUE(first && second);
+  EXPECT_NE(first, second) << "the name form starts one more task each time";
+  EXPECT_EQ(2u, dispatcher.count(byName.c_str()));
+
+  BrennicData record("AnalogPoint", 0);
+  record.PutValue("value", 1.5);
+  EXPECT_EQ(0, Ostrel::ContendHeartBit(byRecord.c_str(), record, server, nullptr));
+  record.PutValue("value", 9.0);
+  EXPECT_EQ(0, Ostrel::ContendHeartBit(byRecord.c_str(), record, server, nullptr));
+  EXPECT_EQ(1u, dispatcher.count(byRecord.c_str())) << "the record form runs one task per name";
+
+  BrennicData empty;
+  int local = 0;
+  EXPECT_EQ(nullptr, Ostrel::ContendHeartBit(nullptr, "m", 1, server, nullptr));
+  EXPECT_EQ(3020, Ostrel::ContendHeartBit(nullptr, record, server, nullptr));
+  EXPECT_EQ(3014, Ostrel::ContendHeartBit(byRecord.c_str(), empty, server, nullptr));
+  EXPECT_EQ(0, Ostrel::OutContendHeartBit(&local, server, nullptr)) << "an unknown handle";
+  EXPECT_EQ(0, Ostrel::OutContendHeartBit(static_cast<void*>(nullptr), server, nullptr));
+  EXPECT_EQ(3u, dispatcher.count(nullptr)) << "refused calls and unknown handles change nothing";
+
+  ASSERT_TRUE(eventually([&] { return listed(me, byRecord); }, 3s));
+  EXPECT_EQ(0, Ostrel::OutContendHeartBit(first, server, nullptr));
+  EXPECT_EQ(0, Ostrel::OutContendHeartBit(second, server, nullptr));
+  EXPECT_EQ(1u, dispatcher.count(nullptr));
+  EXPECT_FALSE(listed(me, byName)) << "the leave reached the service";
+}
+
+// Many threads joining one name in the record form at once still start a single task.
+TEST_P(Contention, RecordFormJoinsOnceUnderConcurrentCalls) {
+  const std::string name = unique("crowd");
+  BrennicData record("AnalogPoint", 0);
+  std::atomic<bool> go{false};
+  std::vector<std::thread> threads;
+  for (int i = 0; i < 8; ++i) {
+    threads.emplace_back([&] {
+      while (!go) std::this_thread::yield();
+      Ostrel::ContendHeartBit(name.c_str(), record, server, nullptr);
+    });
+  }
+  go = true;
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(1u, DispatcherContender::instance()->count(name.c_str()));
+}
+
+TEST_P(Contention, ListingCopiesWhatTheServiceReports) {
+  BrennicData record("AnalogPoint", 0);
+  record.PutValue("value", 42.25);
+  record.PutValue("unit", "bar");
+  std::string longHost, longName;
+  for (int i = 0; i < 100; ++i) longHost += "\xc3\xa9";      // é: 200 bytes
+  for (int i = 0; i < 200; ++i) longName += "\xe2\x82\xac";  // €: 600 bytes
+  struct Row {
+    std::string host, name;
+    bool withRecord;
+    int startTime;
+  };
+  const std::vector<Row> rows = {
+      {"h.raw", unique("norecord"), false, 100},
+      {"h.rec", unique("withrecord"), true, 200},
+      {longHost, longName, false, 300},
+      {"h.gone", unique("gone"), false, 400},
+  };
+  BrennicData none;
+  for (const Row& row : rows) {
+    BrennicData& sent = row.withRecord ? record : none;
+    ASSERT_EQ(0, kx_regist_contender(row.host.c_str(), row.name.c_str(), sent.GetRawValue(), sent.GetBufferSize(),
+                                     sent.GetTypeName(), row.startTime, server, nullptr));
+  }
+  ASSERT_EQ(0, kx_out_contend("h.gone", rows[3].name.c_str(), "", server, nullptr));
+
+  ContenderInHostSequence list;
+  ASSERT_EQ(0, Ostrel::GetContenderList(list, server, nullptr));
+  auto host = [&](const std::string& name) -> ContenderInHost* {
+    for (int i = 0; i < list.count; ++i)
+      if (std::strncmp(list.items[i]->hostName, name.c_str(), 127) == 0) return list.items[i];
+    return nullptr;
+  };
+  ContenderInHost* gone = host("h.gone");
+  ASSERT_TRUE(gone) << "a host whose contenders left stays listed for the expiry";
+  EXPECT_EQ(nullptr, gone->programs);
+
+  ContenderInHost* raw = host("h.raw");
+  ASSERT_TRUE(raw && raw->programs && raw->programs->count == 1);
+  EXPECT_EQ(nullptr, raw->programs->items[0]->data);
+  EXPECT_EQ(100, raw->programs->items[0]->value1);
+  EXPECT_EQ(1, raw->programs->items[0]->value3) << "the only contender of its name is active";
+
+  ContenderInHost* rec = host("h.rec");
+  ASSERT_TRUE(rec && rec->programs && rec->programs->items[0]->data);
+  BrennicData* back = rec->programs->items[0]->data;
+  ASSERT_STREQ("AnalogPoint", back->GetTypeName());
+  ASSERT_EQ(record.GetBufferSize(), back->GetBufferSize());
+  EXPECT_EQ(0, std::memcmp(record.GetRawValue(), back->GetRawValue(), record.GetBufferSize()));
+
+  ContenderInHost* cut = host(longHost.substr(0, 126));
+  ASSERT_TRUE(cut && cut->programs);
+  EXPECT_EQ(longHost.substr(0, 126), cut->hostName) << "cut before the character that does not fit";
+  EXPECT_EQ(longName.substr(0, 510), cut->programs->items[0]->name);
+
+  Ostrel::DestoryContenderInHostSequence(&list);
+  EXPECT_EQ(0, list.count);
+  EXPECT_EQ(nullptr, list.items);
+  Ostrel::DestoryContenderInHostSequence(&list);  // a second release does nothing
+  for (const Row& row : rows) kx_out_contend(row.host.c_str(), row.name.c_str(), "", server, nullptr);
+}
+
+TEST_P(Contention, LeaveHandsOverAtOnceAndAnOlderReturnDoesNotTakeOver) {
+  const std::string name = unique("pump");
+  void* handle = Ostrel::ContendHeartBit(name.c_str(), "m", 1, server, nullptr);
+  ASSERT_TRUE(eventually([&] { return active(me, name); }, 3s));
+  ASSERT_EQ(0, kx_regist_contender("h.standby", name.c_str(), nullptr, 0, nullptr, 0x7fffffff, server, nullptr));
+  EXPECT_FALSE(active("h.standby", name));
+
+  ASSERT_EQ(0, Ostrel::OutContendHeartBit(handle, server, nullptr));
+  EXPECT_TRUE(active("h.standby", name)) << "the leave hands the role over without waiting for the expiry";
+  ASSERT_EQ(0, kx_regist_contender("h.older", name.c_str(), nullptr, 0, nullptr, 1, server, nullptr));
+  EXPECT_TRUE(active("h.standby", name)) << "an older contender that joins does not take over";
+  EXPECT_FALSE(active("h.older", name));
+  kx_out_contend("h.standby", name.c_str(), "", server, nullptr);
+  EXPECT_TRUE(active("h.older", name));
+  kx_out_contend("h.older", name.c_str(), "", server, nullptr);
+}
+
+TEST_P(Contention, FiveNameLeaveTellsTheServiceOnlyAndTheTaskRegistersAgain) {
+  const std::string name = unique("valve");
+  void* handle = Ostrel::ContendHeartBit(name.c_str(), "mod", 1, server, nullptr);
+  ASSERT_TRUE(eventually([&] { return listed(me, name); }, 3s));
+  std::this_thread::sleep_for(500ms);  // past the thread's first pass, which registers once more
+  EXPECT_EQ(0, Ostrel::OutContendHeartBit(me.c_str(), name.c_str(), "mod", server, nullptr));
+  EXPECT_FALSE(listed(me, name));
+  EXPECT_EQ(1u, DispatcherContender::instance()->count(name.c_str())) << "the local task keeps beating";
+  EXPECT_TRUE(eventually([&] { return listed(me, name); }, 8s)) << "its failed update made it register afresh";
+  Ostrel::OutContendHeartBit(handle, server, nullptr);
+}
+
+TEST_P(Contention, ListingFailuresLeaveTheListEmpty) {
+  ContenderInHostSequence list;
+  EXPECT_EQ(2015, Ostrel::GetContenderList(list, "never.connected", nullptr));
+
+  kxTarn::contender_server_var before =
+      kxReferenceContainer::instance()->GetContenerReferenceWithServerName(server, "");
+  kx_regist_contender("h.fault", "f", nullptr, 0, nullptr, 1, server, nullptr);
+  planFault(server, "get_contenders", 0, 1, "COMM_FAILURE");
+  EXPECT_EQ(100, Ostrel::GetContenderList(list, server, nullptr));
+  EXPECT_EQ(0, list.count);
+  EXPECT_EQ(nullptr, list.items);
+  kxTarn::contender_server_var after =
+      kxReferenceContainer::instance()->GetContenerReferenceWithServerName(server, "");
+  // The embedded server hands out the same collocated reference again; only tarnd's shows the drop.
+  if (GetParam()) {
+    EXPECT_NE(before.in(), after.in()) << "the cached reference was dropped";
+  }
+
+  planFault(server, "get_contenders", 1, 1, "", 2030);
+  EXPECT_EQ(2030, Ostrel::GetContenderList(list, server, nullptr));
+  EXPECT_EQ(0, list.count);
+  EXPECT_EQ(0, Ostrel::GetContenderList(list, server, nullptr));
+  EXPECT_GT(list.count, 0);
+  Ostrel::DestoryContenderInHostSequence(&list);
+  kx_out_contend("h.fault", "f", "", server, nullptr);
+}
+
+OSTREL_ON_EACH_SERVER(Contention);
+
+}  // namespace
