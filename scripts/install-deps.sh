@@ -9,7 +9,7 @@ packages=(
   libomniorb4-dev omniidl
   libboost-dev
   libpugixml-dev
-  libcli11-dev
+  libcli11-dev libedit-dev
   libgtest-dev libgmock-dev libbenchmark-dev
 )
 # clang with libFuzzer and the sanitizer runtimes, for the fuzz targets.

@@ -74,6 +74,16 @@ TEST(Tool, ShellKeepsOneProcessAcrossCommandsAndAnswersWithTheFirstFailure) {
   EXPECT_EQ(1, ostrel("shell", "ping\nping nowhere\nping\n").status);
 }
 
+TEST(Tool, ShellOnATerminalCompletesCommandsAndPointNames) {
+  // `script` gives the shell a terminal; a tab completes "cre" and "tan" as a person types them.
+  ToolRun run = testing_support::runTool(
+      "", "", "(printf 'cre\\t tank.level AnalogPoint\\nget tan\\t\\nexit\\n'; sleep 1) | script -qec '" +
+                  std::string(OSTREL_TOOL_PATH) + " shell' /dev/null #");
+  EXPECT_EQ(0, run.status) << run.output;
+  EXPECT_NE(std::string::npos, run.output.find("created tank.level")) << run.output;
+  EXPECT_NE(std::string::npos, run.output.find("tank.level  (AnalogPoint)")) << run.output;
+}
+
 TEST(Tool, ScriptRunsThroughTheInterpreter) {
   const std::string path = "/tmp/ostrel-tool-script-" + std::to_string(::getpid());
   std::ofstream(path) << "connect\necho hello $1\n";

@@ -11,6 +11,7 @@
 
 #include "ostrel/api/middleware/kxTarn_API.h"
 #include "ostrel/api/ostrel.h"
+#include "tools/ostrel/line_editor.h"
 #include "tools/ostrel/records.h"
 #include "tools/ostrel/tool.h"
 
@@ -50,19 +51,41 @@ bool splitLine(const std::string& line, std::vector<std::string>& words, std::st
   return true;
 }
 
+// Completion in the shell: command names first, then point names of the own server for the
+// commands that take them.
+std::vector<std::string> completions(std::size_t word, const std::vector<std::string>& words) {
+  std::vector<std::string> names;
+  if (word == 0) {
+    std::ostringstream quiet;
+    Tool silent{quiet, quiet};
+    CLI::App app;
+    for (const Adder& adder : adders()) adder(app, silent);
+    for (const CLI::App* command : app.get_subcommands({})) names.push_back(command->get_name());
+    names.push_back("exit");
+    return names;
+  }
+  const std::string& command = words[0];
+  if (command != "get" && command != "put" && command != "delete") return names;
+  ObjectNames points;
+  points.release = true;
+  if (Ostrel::IsConnect(nullptr) != 0) Ostrel::ConnectTarn(nullptr);
+  if (Ostrel::GetAllPointName(&points, nullptr, nullptr) == 0)
+    for (int i = 0; i < points.count; ++i) names.push_back(points.names[i]);
+  Ostrel::DeatoryNameSeq(&points);
+  return names;
+}
+
 // The status of a shell run: the first failure's (a usage error counts), or what `exit N` gives.
 int runShell(Tool& tool) {
   const bool interactive = isatty(STDIN_FILENO);
+  LineEditor editor(interactive, completions);
   std::string line;
   int first = 0;
   auto note = [&first](int status) {
     if (first == 0) first = status;
   };
   for (;;) {
-    if (interactive) {
-      tool.out << "ostrel> " << std::flush;
-    }
-    if (!std::getline(std::cin, line)) break;
+    if (!editor.read("ostrel> ", line)) break;
     std::vector<std::string> words;
     std::string error;
     if (!splitLine(line, words, error)) {
