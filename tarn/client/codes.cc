@@ -52,7 +52,7 @@ const std::map<int, const wchar_t*>& texts() {
       {2043, L"the script was stopped"},
       {3000, L"no server name was given and the middleware names no default server"},
       {3007, L"the array index is out of range"},
-      {3014, L"the record is not valid"},
+      {3014, L"the record is not valid: it has no value block, or fewer bytes than its type or the field needs"},
       {3015, L"a count below zero"},
       {3016, L"a null array with a count above zero"},
       {3020, L"the contender name is null"},

@@ -35,8 +35,8 @@ execute_process(COMMAND c++ -std=c++17 ${SOURCE_DIR}/tests/install/consumer/main
 if(rc)
   message(FATAL_ERROR "building the consumer with pkg-config flags failed")
 endif()
-file(GLOB libdir ${prefix}/lib*)
-execute_process(COMMAND ${CMAKE_COMMAND} -E env LD_LIBRARY_PATH=${libdir} ${BUILD_DIR}/consumer-build/consumer-pc
+# No LD_LIBRARY_PATH: the run path that the .pc file gives must find the libraries.
+execute_process(COMMAND ${CMAKE_COMMAND} -E env --unset=LD_LIBRARY_PATH ${BUILD_DIR}/consumer-build/consumer-pc
                 RESULT_VARIABLE rc)
 if(rc)
   message(FATAL_ERROR "the pkg-config consumer failed: ${rc}")

@@ -57,10 +57,14 @@ TEST(Tool, ErrorPrintsTexts) {
   EXPECT_NE(std::string::npos, run.output.find("unknown result code 424242"));
 }
 
-TEST(Tool, PingFailsClearlyForAnUnknownServer) {
+TEST(Tool, FailuresAreClearAndNamesInThemShort) {
   ToolRun run = ostrel("ping nowhere");
   EXPECT_EQ(1, run.status);
   EXPECT_NE(std::string::npos, run.output.find("2001")) << run.output;
+  ToolRun longName = ostrel("get " + std::string(300, 'x'));
+  EXPECT_EQ(1, longName.status);
+  EXPECT_NE(std::string::npos, longName.output.find(std::string(70, 'x') + "\u2026: 2003")) << longName.output;
+  EXPECT_EQ(std::string::npos, longName.output.find(std::string(100, 'x'))) << longName.output;
 }
 
 TEST(Tool, ShellKeepsOneProcessAcrossCommandsAndAnswersWithTheFirstFailure) {

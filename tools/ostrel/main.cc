@@ -172,6 +172,13 @@ std::string codeText(int code) {
   return text ? toUtf8(text) : std::string();
 }
 
+std::string shortened(const std::string& text, std::size_t most) {
+  if (text.size() <= most) return text;
+  std::size_t cut = most - 1;
+  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;  // whole characters
+  return text.substr(0, cut) + "\u2026";
+}
+
 bool check(Tool& tool, const std::string& what, int code) {
   if (code == 0) return true;
   // "No server name" most often means that the settings file could not be used: the middleware
@@ -180,7 +187,7 @@ bool check(Tool& tool, const std::string& what, int code) {
     const int why = kx_tarn_connect(nullptr);
     if (why == KX_SETTINGS_UNUSABLE) code = why;
   }
-  tool.err << "ostrel: " << what << ": " << code << " " << codeText(code) << "\n";
+  tool.err << "ostrel: " << shortened(what) << ": " << code << " " << codeText(code) << "\n";
   tool.rc = 1;
   return false;
 }

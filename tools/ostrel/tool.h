@@ -41,6 +41,9 @@ struct DemoRegistration {
 // Parses and runs one command line (without the program name); returns the exit status.
 int run(const std::vector<std::string>& args, Tool& tool);
 
+// `text` cut to about `most` bytes at a character boundary, with "…" when it was longer: names
+// echoed in messages stay readable whatever their length.
+std::string shortened(const std::string& text, std::size_t most = 80);
 // Prints "ostrel: <what>: <code> <text of the code>" to tool.err and sets tool.rc to 1 when
 // `code` is nonzero; returns true when it was 0.
 bool check(Tool& tool, const std::string& what, int code);
