@@ -94,6 +94,7 @@ int TarnConnector::connectIn(const char* server, std::uint64_t generation) {
       if (!guard.locked()) return OstrelCode::kNoState;
       if (generation != generation_.load()) return result;  // a disconnect came in between
       connectStates_.insert({name, result});
+      publishStates();
     }
     if (active != nullptr) {
       ListenerGuard guard(listenerLock_);
@@ -128,7 +129,10 @@ int TarnConnector::connectIn(const char* server, std::uint64_t generation) {
   {
     WriteGuard guard(stateLock_);
     if (!guard.locked()) return OstrelCode::kNoState;
-    if (generation == generation_.load()) connectStates_[name] = result;
+    if (generation == generation_.load()) {
+      connectStates_[name] = result;
+      publishStates();
+    }
   }
   return result;
 }
@@ -142,6 +146,7 @@ void TarnConnector::disconnect(const char* server) {
     WriteGuard stateGuard(stateLock_);
     if (!stateGuard.locked()) return;
     connectStates_.clear();
+    publishStates();
     ++generation_;
   }
   announced_.clear();
@@ -159,10 +164,22 @@ int TarnConnector::connectState(const char* server) {
   } else {
     name = server;
   }
-  ReadGuard guard(stateLock_);
-  if (!guard.locked()) return OstrelCode::kNoState;
-  auto it = connectStates_.find(name);
-  return it != connectStates_.end() ? it->second : OstrelCode::kNoState;
+  // Every guarded operation asks this: it reads a per-thread copy of the published states and
+  // writes no shared memory unless a writer has published since this thread last looked.
+  struct Seen {
+    const TarnConnector* owner = nullptr;
+    std::uint64_t version = 0;
+    std::shared_ptr<const StateMap> states;
+  };
+  thread_local Seen seen;
+  const std::uint64_t version = publishedVersion_.load(std::memory_order_acquire);
+  if (seen.owner != this || seen.version != version || !seen.states) {
+    seen.states = std::atomic_load(&published_);
+    seen.version = version;
+    seen.owner = this;
+  }
+  auto it = seen.states->find(name);
+  return it != seen.states->end() ? it->second : OstrelCode::kNoState;
 }
 
 const char* TarnConnector::defaultPosition(const char* server) {
@@ -202,6 +219,7 @@ void TarnConnector::onServerConnection(std::string server, bool isConnected) {
     WriteGuard guard(stateLock_);
     if (!guard.locked()) return;
     connectStates_[server] = isConnected ? OstrelCode::kOk : OstrelCode::kNoState;
+    publishStates();
   }
   if (!isConnected) kxReferenceContainer::instance()->releaseAllReference(server.c_str());
 }
@@ -253,6 +271,12 @@ int TarnConnector::svc() {
     tickWake_.wait_for(hold, std::chrono::milliseconds(scanPeriod_.msec()), [this] { return stopFlag_ != 0; });
   }
   return 0;
+}
+
+// REQUIRES: the write side of stateLock_ held.
+void TarnConnector::publishStates() {
+  std::atomic_store(&published_, std::make_shared<const StateMap>(connectStates_));
+  publishedVersion_.fetch_add(1, std::memory_order_release);
 }
 
 // REQUIRES: listenerLock_ held.

@@ -10,7 +10,8 @@
 //
 // Threads: application threads call every member; the monitor thread calls connect(); the naming
 // client's thread calls onServerConnection(). Locks:
-//   stateLock_     (reader-writer) guards connectStates_;
+//   stateLock_     (reader-writer) guards connectStates_ and the publication of its copies, which
+//                  connectState() (the guard) reads without any lock;
 //   listenerLock_  (recursive)     guards listeners_, activeServers_, announced_ and every
 //                                  notification pass;
 //   positionLock_                  guards defaultPositions_ and positionTexts_.
@@ -26,6 +27,7 @@
 #include <cstdint>
 #include <mutex>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -60,8 +62,8 @@ class TarnConnector : public ACE_Task_Base {
 
   // The recorded state: 0 connected, kNoState when none is recorded, otherwise the middleware's
   // failure code. Null: the server at "own" (kNoServerName when there is none); empty: the server
-  // at "own" when there is one, else the empty name. Safe from any thread; takes only the read
-  // side of stateLock_.
+  // at "own" when there is one, else the empty name. Safe from any thread; takes no lock: it
+  // reads the states last published by a writer (see published_), through a per-thread copy.
   int connectState(const char* server);
 
   // The default position of `server` (null: the empty name); the empty text for a server never
@@ -109,6 +111,11 @@ class TarnConnector : public ACE_Task_Base {
   // generation since, the result is neither recorded nor announced (it is still returned).
   int connectIn(const char* server, std::uint64_t generation);
 
+  using StateMap = std::map<std::string, int>;
+  // Makes a copy of connectStates_ the one that connectState() reads. REQUIRES: the write side
+  // of stateLock_ held (so copies are published in the order of the changes).
+  void publishStates();
+
   // One notification pass; REQUIRES: listenerLock_ held.
   void notifyAll(const std::string& name, bool connected);
 
@@ -132,6 +139,10 @@ class TarnConnector : public ACE_Task_Base {
   // Every position text ever set; never shrinks, so handed-out texts stay valid.
   std::set<std::string> positionTexts_;                  // GUARDED_BY(positionLock_)
   std::map<std::string, int> connectStates_;             // GUARDED_BY(stateLock_)
+  // What connectState() reads: an immutable copy of connectStates_, replaced (std::atomic_store)
+  // by every change, and a version advanced after each replacement.
+  std::shared_ptr<const StateMap> published_ = std::make_shared<const StateMap>();
+  std::atomic<std::uint64_t> publishedVersion_{1};
   std::vector<BrennicStatusListenerBase*> listeners_;    // GUARDED_BY(listenerLock_)
   ACE_Time_Value scanPeriod_{0, kTickMilliseconds * 1000};
   std::int32_t lastScan_ = 0;                            // monitor thread only
