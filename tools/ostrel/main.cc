@@ -125,6 +125,16 @@ std::string codeText(int code) {
   return text ? toUtf8(text) : std::string();
 }
 
+void addServerOptions(CLI::App* command, ServerTarget& target) {
+  command->add_option("-s,--server", target.server, "server name (default: the own server)");
+  command->add_option("-r,--realm", target.realm, "realm inside the server (default: its default realm)");
+}
+
+bool connectServer(Tool& tool, const ServerTarget& target) {
+  return check(tool, "connect " + (target.server.empty() ? std::string("the own server") : target.server),
+               Ostrel::ConnectTarn(target.serverOrNull()));
+}
+
 bool check(Tool& tool, const std::string& what, int code) {
   if (code == 0) return true;
   tool.err << "ostrel: " << what << ": " << code << " " << codeText(code) << "\n";
