@@ -111,6 +111,30 @@ TEST_F(MessagingLoad, BlockedReceiversLeaveRoomAndEndWhenTheServerDies) {
   }
 }
 
+TEST_F(MessagingLoad, AStalledReceiveEndsAfterItsWaitAndAMargin) {
+  ASSERT_EQ(0, Ostrel::CreateEventBox("stalled", 3, 10, "plant", nullptr));
+  unsigned int handle = 0;
+  ASSERT_EQ(0, Ostrel::ConnectPortForRecv("stalled", handle, "plant", nullptr));
+  // The server stalls far longer than a 100 ms wait and its margin: the call ends, with the
+  // library's code for a remote failure and the middleware's for the flat receive.
+  planFault("plant", "receive_events", 2, 1, "", 0, 30000);
+  planFault("plant", "receive_packet", 2, 1, "", 0, 30000);
+  auto many = std::async(std::launch::async, [&] {
+    BrennicDataList list;
+    return Ostrel::ReceiveEventN(handle, list, nullptr, 10, 100, "plant", nullptr);
+  });
+  auto one = std::async(std::launch::async, [&] {
+    BrennicData record;
+    return Ostrel::ReceiveEvent(static_cast<int>(handle), record, 100, "plant", nullptr);
+  });
+  const bool ended = many.wait_for(seconds(15)) == std::future_status::ready &&
+                     one.wait_for(seconds(15)) == std::future_status::ready;
+  if (!ended) tarnd->kill();  // never leave the calls waiting for 30 s
+  ASSERT_TRUE(ended);
+  EXPECT_EQ(123, many.get());
+  EXPECT_EQ(2016, one.get());
+}
+
 TEST_F(MessagingLoad, IdleConnectionsAreReclaimed) {
   setenv("TARN_IDLE_CONNECTION_S", "1", 1);
   start({});

@@ -167,6 +167,24 @@ TEST_P(Ports, RefusalsAreCodesAndChangeNothing) {
   for (const Case& c : cases) EXPECT_EQ(c.expected, c.rc) << c.what;
 }
 
+TEST_P(Ports, ReceiveByNameTriesARefusedConnectionOnceMore) {
+  const std::string port = unique("flaky");
+  ASSERT_EQ(0, Ostrel::CreatePort(port.c_str(), server, nullptr));
+  unsigned int handle = 0;
+  BrennicData packet = analog(8, "x");
+  ASSERT_EQ(0, Ostrel::SendPacket(port.c_str(), packet, handle, 0, server, nullptr));
+  const int connections = connectionsOf(port);
+  for (int refusals : {1, 2}) {
+    planFault(server, "connect_port", 1, refusals, "", 2004);
+    BrennicData got("AnalogPoint", 0);
+    const int rc = Ostrel::ReceivePacket(port.c_str(), got, 1000, server, nullptr);
+    clearFaults(server);
+    EXPECT_EQ(refusals == 1 ? 0 : 2004, rc) << refusals << " refusals";
+    EXPECT_EQ(refusals == 1 ? 8.0 : 0.0, got.GetDoubleValue("value"));
+    EXPECT_EQ(connections, connectionsOf(port)) << "a successful receive closes its connection";
+  }
+}
+
 TEST_P(Ports, RealmsChannelsAndConnectionsAreListed) {
   const std::string port = unique("listed");
   ASSERT_EQ(0, Ostrel::CreatePort(port.c_str(), server, "west"));
