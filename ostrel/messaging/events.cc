@@ -129,21 +129,21 @@ int receiveMany(unsigned int handle, BrennicDataList& list, Form form, const cha
 
 int OstrelOrigin::CreateEventBox(const char* boxName, int eventCode, int boxSize, const char* server,
                                  const char* position) {
-  if (int rc = ostrel::guardConnection(server)) return rc;
-  const std::string realm = ostrel::positionOrDefault(server, position);
-  const int rc = kx_create_port(boxName, ostrel::kBoxKind, boxSize, server, realm.c_str());
-  if (rc == OstrelCode::kOk) kx_add_event(boxName, eventCode, server, realm.c_str());
-  return rc;
+  return ostrel::guardedInRealm(server, position, [&](const char* realm) {
+    const int rc = kx_create_port(boxName, ostrel::kBoxKind, boxSize, server, realm);
+    if (rc == OstrelCode::kOk) kx_add_event(boxName, eventCode, server, realm);
+    return rc;
+  });
 }
 
 int OstrelOrigin::DeleteEventBox(const char* boxName, const char* server, const char* position) {
-  if (int rc = ostrel::guardConnection(server)) return rc;
-  const std::string realm = ostrel::positionOrDefault(server, position);
-  // Without an "own" server the reference is still asked for, with the caller's null name.
-  const auto resolved = ostrel::resolveServer(server);
-  return ostrel::callService<Ports, OstrelCode::kRemoteCallFailed>(
-      resolved ? resolved->c_str() : nullptr, realm.c_str(),
-      [&](PortsPtr ports) { return ports->delete_box(boxName ? boxName : ""); });
+  return ostrel::guardedInRealm(server, position, [&](const char* realm) {
+    // Without an "own" server the reference is still asked for, with the caller's null name.
+    const auto resolved = ostrel::resolveServer(server);
+    return ostrel::callService<Ports, OstrelCode::kRemoteCallFailed>(
+        resolved ? resolved->c_str() : nullptr, realm,
+        [&](PortsPtr ports) { return ports->delete_box(boxName ? boxName : ""); });
+  });
 }
 
 int OstrelOrigin::ClearEventBox(const char* boxName, const char* server, const char* position) {
@@ -152,9 +152,9 @@ int OstrelOrigin::ClearEventBox(const char* boxName, const char* server, const c
 }
 
 int OstrelOrigin::AddEventCode(const char* boxName, int eventCode, const char* server, const char* position) {
-  if (int rc = ostrel::guardConnection(server)) return rc;
-  const std::string realm = ostrel::positionOrDefault(server, position);
-  return kx_add_event(boxName, eventCode, server, realm.c_str());
+  return ostrel::guardedInRealm(server, position, [&](const char* realm) {
+    return kx_add_event(boxName, eventCode, server, realm);
+  });
 }
 
 int OstrelOrigin::EventCount(const char* boxName, unsigned int& count, const char* server, const char* position) {
@@ -163,26 +163,26 @@ int OstrelOrigin::EventCount(const char* boxName, unsigned int& count, const cha
 }
 
 int OstrelOrigin::SendEvent(int eventCode, BrennicData& data, const char* server, const char* position) {
-  if (int rc = ostrel::guardConnection(server)) return rc;
-  const std::string realm = ostrel::positionOrDefault(server, position);
-  if (!data.IsGood()) return OstrelCode::kInvalidRecord;
-  return kx_declare_event(eventCode, data.GetRawValue(), data.GetBufferSize(), server, realm.c_str());
+  return ostrel::guardedInRealm(server, position, [&](const char* realm) {
+    if (!data.IsGood()) return OstrelCode::kInvalidRecord;
+    return kx_declare_event(eventCode, data.GetRawValue(), data.GetBufferSize(), server, realm);
+  });
 }
 
 int OstrelOrigin::SendEvent(const char* boxName, BrennicData& data, int, const char* server, const char* position) {
-  if (int rc = ostrel::guardConnection(server)) return rc;
-  const std::string realm = ostrel::positionOrDefault(server, position);
-  return kx_send_event(boxName, data.GetRawValue(), data.GetBufferSize(), server, realm.c_str());
+  return ostrel::guardedInRealm(server, position, [&](const char* realm) {
+    return kx_send_event(boxName, data.GetRawValue(), data.GetBufferSize(), server, realm);
+  });
 }
 
 int OstrelOrigin::SendUndefinedEvent(int eventCode, BrennicData& data, const char* server, const char* position) {
-  if (int rc = ostrel::guardConnection(server)) return rc;
-  const std::string realm = ostrel::positionOrDefault(server, position);
-  if (!data.IsGood()) return OstrelCode::kInvalidRecord;
-  BrennicStore stream;
-  data.toStream(stream);
-  return kx_declare_event(eventCode, stream.get(), static_cast<unsigned int>(stream.buffer_size()), server,
-                          realm.c_str());
+  return ostrel::guardedInRealm(server, position, [&](const char* realm) {
+    if (!data.IsGood()) return OstrelCode::kInvalidRecord;
+    BrennicStore stream;
+    data.toStream(stream);
+    return kx_declare_event(eventCode, stream.get(), static_cast<unsigned int>(stream.buffer_size()), server,
+                            realm);
+  });
 }
 
 int OstrelOrigin::SendEventN(int eventCode, const std::vector<BrennicData>& records, const char* server,
@@ -218,11 +218,11 @@ int OstrelOrigin::SendUndefinedEventEventN(int eventCode, const std::vector<Bren
 }
 
 int OstrelOrigin::ReceiveEvent(int handle, BrennicData& data, int timeout, const char* server, const char* position) {
-  if (int rc = ostrel::guardConnection(server)) return rc;
-  const std::string realm = ostrel::positionOrDefault(server, position);
-  unsigned int sender = 0;
-  return kx_receive_packet(static_cast<unsigned int>(handle), &sender, data.GetRawValue(), data.GetBufferSize(),
-                           timeout, server, realm.c_str());
+  return ostrel::guardedInRealm(server, position, [&](const char* realm) {
+    unsigned int sender = 0;
+    return kx_receive_packet(static_cast<unsigned int>(handle), &sender, data.GetRawValue(), data.GetBufferSize(),
+                             timeout, server, realm);
+  });
 }
 
 int OstrelOrigin::ReceiveEvent(const char* boxName, BrennicData& data, int timeout, const char* server,
@@ -239,14 +239,14 @@ int OstrelOrigin::ReceiveEventN(unsigned int handle, BrennicDataList& list, cons
 
 int OstrelOrigin::ReceiveEventN(const char* boxName, BrennicDataList& list, const char* typeName, int maxCount,
                                 int timeout, const char* server, const char* position) {
-  if (int rc = ostrel::guardConnection(server)) return rc;
-  const std::string realm = ostrel::positionOrDefault(server, position);
-  unsigned int handle = 0;
-  if (int rc = ostrel::connectForReceive(boxName, handle, server, realm.c_str())) return rc;
-  const int rc = OstrelOrigin::ReceiveEventN(handle, list, typeName, maxCount, timeout, server, realm.c_str());
-  // Nobody else knows this handle: once the events are taken the connection is of no use.
-  if (rc == OstrelCode::kOk) kx_disconenct_port(handle, server, realm.c_str());
-  return rc;
+  return ostrel::guardedInRealm(server, position, [&](const char* realm) {
+    unsigned int handle = 0;
+    if (int rc = ostrel::connectForReceive(boxName, handle, server, realm)) return rc;
+    const int rc = OstrelOrigin::ReceiveEventN(handle, list, typeName, maxCount, timeout, server, realm);
+    // Nobody else knows this handle: once the events are taken the connection is of no use.
+    if (rc == OstrelCode::kOk) kx_disconenct_port(handle, server, realm);
+    return rc;
+  });
 }
 
 int OstrelOrigin::ReceiveUndefinedEventN(unsigned int handle, BrennicDataList& list, int maxCount, int timeout,

@@ -19,11 +19,26 @@ namespace {
 
 using namespace testing_support;
 
+BrennicData analog(double value, const char* unit) {
+  BrennicData record("AnalogPoint", 0);
+  record.PutValue("value", value);
+  record.PutValue("unit", unit);
+  return record;
+}
+
 class Ports : public OnEachServer {
  protected:
   std::string unique(const char* base) {
     return std::string(base) + "." + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "." +
            std::to_string(++counter_);
+  }
+  // A new port holding one AnalogPoint packet of `value`, sent through the connection `handle`.
+  std::string portWithPacket(const char* base, double value, unsigned int& handle) {
+    const std::string port = unique(base);
+    EXPECT_EQ(0, Ostrel::CreatePort(port.c_str(), server, nullptr));
+    BrennicData packet = analog(value, "x");
+    EXPECT_EQ(0, Ostrel::SendPacket(port.c_str(), packet, handle, 0, server, nullptr));
+    return port;
   }
   // The open connections of `port` in the default realm.
   int connectionsOf(const std::string& port) {
@@ -38,13 +53,6 @@ class Ports : public OnEachServer {
  private:
   int counter_ = 0;
 };
-
-BrennicData analog(double value, const char* unit) {
-  BrennicData record("AnalogPoint", 0);
-  record.PutValue("value", value);
-  record.PutValue("unit", unit);
-  return record;
-}
 
 TEST_P(Ports, RequestAndReplyBetweenTwoThreads) {
   const std::string port = unique("pump.commands");
@@ -125,11 +133,9 @@ TEST_P(Ports, ReceivesByNameKeepOrderSizeAndConnection) {
 }
 
 TEST_P(Ports, RefusalsAreCodesAndChangeNothing) {
-  const std::string port = unique("refusals");
-  ASSERT_EQ(0, Ostrel::CreatePort(port.c_str(), server, nullptr));
   unsigned int handle = 0;
+  const std::string port = portWithPacket("refusals", 1, handle);
   BrennicData request = analog(1, "x");
-  ASSERT_EQ(0, Ostrel::SendPacket(port.c_str(), request, handle, 0, server, nullptr));
 
   // A reply longer than the waiting record is refused and stays queued for a longer wait.
   unsigned int replyHandle = 0;
@@ -168,11 +174,8 @@ TEST_P(Ports, RefusalsAreCodesAndChangeNothing) {
 }
 
 TEST_P(Ports, ReceiveByNameTriesARefusedConnectionOnceMore) {
-  const std::string port = unique("flaky");
-  ASSERT_EQ(0, Ostrel::CreatePort(port.c_str(), server, nullptr));
   unsigned int handle = 0;
-  BrennicData packet = analog(8, "x");
-  ASSERT_EQ(0, Ostrel::SendPacket(port.c_str(), packet, handle, 0, server, nullptr));
+  const std::string port = portWithPacket("flaky", 8, handle);
   const int connections = connectionsOf(port);
   for (int refusals : {1, 2}) {
     planFault(server, "connect_port", 1, refusals, "", 2004);
