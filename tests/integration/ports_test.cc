@@ -169,6 +169,8 @@ TEST_P(Ports, RefusalsAreCodesAndChangeNothing) {
       {"a receive on a send handle", 2011, Ostrel::ReceivePacket(handle, got, 0, server, nullptr)},
       {"a server not connected", 2015, Ostrel::CreatePort(port.c_str(), "nowhere", nullptr)},
       {"no wait and nothing queued", 2008, Ostrel::WaitReply(handle, fits, 0, server, nullptr)},
+      {"a port marked persistent", 0, Ostrel::SetPersistent(port.c_str(), true, server, nullptr)},
+      {"persistence of an unknown channel", 2003, Ostrel::SetPersistent("no.such.port", true, server, nullptr)},
   };
   for (const Case& c : cases) EXPECT_EQ(c.expected, c.rc) << c.what;
 }
