@@ -30,6 +30,8 @@ TEST(MessagingTool, BoxesDeclaresAndListingsInOneShell) {
                        "box send alarms DigitalPoint state=1\n"
                        "box recv alarms -t DigitalPoint --timeout 0\n"
                        "port create cmds\n"
+                       "persist cmds\n"
+                       "persist nothing\n"
                        "channels\n"
                        "box delete alarms\n"
                        "box count alarms\n");
@@ -38,6 +40,8 @@ TEST(MessagingTool, BoxesDeclaresAndListingsInOneShell) {
   EXPECT_TRUE(has(out, "== alarms  Alarm")) << out.output;
   EXPECT_TRUE(has(out, "\"overheat\"")) << out.output;
   EXPECT_TRUE(has(out, "state    byte          1")) << out.output;
+  EXPECT_TRUE(has(out, "cmds is persistent")) << out.output;
+  EXPECT_TRUE(has(out, "persist nothing: 2003")) << out.output;
   EXPECT_TRUE(has(out, "alarms\ncmds\n")) << out.output;
   EXPECT_TRUE(has(out, "box count alarms: 2003")) << out.output;
 }

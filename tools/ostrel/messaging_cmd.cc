@@ -1,4 +1,4 @@
-// Messaging commands: port, box, monitor, declare, realms, channels, connections. Each takes
+// Messaging commands: port, box, monitor, declare, persist, realms, channels, connections. Each takes
 // --server and --realm and connects the server first. Values are shown and taken as text
 // through the record printer and the path=value parser, as the data point commands do.
 //
@@ -232,6 +232,18 @@ void addEventCommands(CLI::App& app, Tool& tool) {
     const int rc = a->typed ? Ostrel::SendEvent(a->code, event, server, realm)
                             : Ostrel::SendUndefinedEvent(a->code, event, server, realm);
     if (check(tool, "declare " + std::to_string(a->code), rc)) tool.out << "declared code " << a->code << "\n";
+  });
+
+  auto* persist = app.add_subcommand("persist", "Mark a port or box as persistent (--off: not persistent)");
+  persist->add_option("NAME", a->name, "port or box name")->required();
+  persist->add_flag("--off", a->typed, "clear the mark");
+  addServerOptions(persist, a->target);
+  persist->callback([&tool, a] {
+    const bool on = !a->typed;
+    if (connectServer(tool, a->target) &&
+        check(tool, "persist " + a->name,
+              Ostrel::SetPersistent(a->name.c_str(), on, a->target.serverOrNull(), a->target.realmOrNull())))
+      tool.out << a->name << (on ? " is persistent\n" : " is not persistent\n");
   });
 
   auto* monitor = app.add_subcommand("monitor", "Print events of boxes as they arrive, until Ctrl-C or -n events");
