@@ -23,6 +23,9 @@ struct ConnectionEntry {
   unsigned int handle;
   int direction;          // 30003 send, 30004 receive
   char portName[128];     // NUL-terminated, cut to fit
+  char process[128];      // the owning process as "host:pid", NUL-terminated, cut to fit
+  unsigned int idleSeconds;     // since the connection was last used (0 while somebody waits on it)
+  unsigned int reclaimSeconds;  // the server closes a connection left unused this long
 };
 
 // The connection listing. Its layout and contents belong to the middleware: the library hands it

@@ -16,6 +16,9 @@ constexpr int kRemoteCallFailed = 123;
 constexpr int kMasterCallFailed = 137;
 constexpr int kCreateBatchCallFailed = 142;
 constexpr int kEventSizeMismatch = 2012;
+// From the middleware: a receive connection refused for a passing reason; the receive-by-name
+// operations try once more.
+constexpr int kReceiveRefused = 2004;
 constexpr int kNotConnected = 2015;
 constexpr int kNoServerName = 3000;
 constexpr int kIndexOutOfRange = 3007;

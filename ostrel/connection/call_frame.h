@@ -56,6 +56,17 @@ std::optional<std::string> resolveServer(const char* server);
 // time-out that list reads and snapshot loads run with.
 constexpr int kDefaultCallTimeOut = 0;
 constexpr int kLongCallTimeOut = 20000;
+// A call that may wait on the server without limit (a receive asked to wait without limit).
+constexpr int kNoCallTimeOut = -1;
+constexpr int kWaitMarginMs = 2000;
+
+// The call time-out of a remote call that waits up to `waitMs` on the server (0: no wait,
+// negative: no limit): the reference's own, none, or the wait plus a margin.
+inline int waitCallTimeOut(int waitMs) {
+  if (waitMs == 0) return kDefaultCallTimeOut;
+  if (waitMs < 0) return kNoCallTimeOut;
+  return waitMs > 0x7fffffff - kWaitMarginMs ? 0x7fffffff : waitMs + kWaitMarginMs;
+}
 
 // How each service's reference is obtained from the reference container and how its cached copy
 // is dropped after a failed call.
@@ -104,8 +115,8 @@ struct ServiceReferences<kxTarn::kxTarnServiceManager> {
 // Runs `call(reference)` on the `Service` reference of (server, position) and returns what the
 // call returns (an int result code).
 //   - no reference:                                          kNoReference (99), call not run;
-//   - timeOutMs > 0 and the naming client gives no reference
-//     with that time-out:                                    kNoTimeOutReference (-1);
+//   - timeOutMs > 0 (or kNoCallTimeOut) and the naming client
+//     gives no reference with that time-out:                 kNoTimeOutReference (-1);
 //   - any exception from the time-out swap on, in the call or
 //     while it copies its results out:                       kExceptionCode, and the cached
 //     reference of (server, position) is dropped so that the next call builds a fresh one.
@@ -118,7 +129,7 @@ int callService(const char* server, const char* position, Call&& call,
   typename Service::_var_type reference = References::obtain(server, position);
   if (CORBA::is_nil(reference.in())) return OstrelCode::kNoReference;
   try {
-    if (timeOutMs > 0) {
+    if (timeOutMs > 0 || timeOutMs == kNoCallTimeOut) {
       CORBA::Object_var longer =
           kxNaming_Client::GetInstance()->changeTimeOut(reference.in(), timeOutMs, server, position);
       typename Service::_var_type patient = Service::_narrow(longer.in());

@@ -41,7 +41,7 @@ const std::map<int, const wchar_t*>& texts() {
       {2016, L"the remote call raised an exception"},
       {2017, L"the buffer is too small for the value"},
       {2018, L"the event box does not take that event code"},
-      {2019, L"the event box is full"},
+      {2019, L"the event box or port is full"},
       {2020, L"no server was named and none holds position \"own\""},
       {2021, L"no such field in the data type"},
       {2030, L"this server does not offer the operation"},

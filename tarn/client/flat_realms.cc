@@ -1,5 +1,5 @@
 // The flat client API: realms, channels and connections.
-#include <cstring>
+#include <cstdio>
 
 #include "ostrel/api/middleware/kxTarn_API.h"
 #include "tarn/client/remote_call.h"
@@ -42,8 +42,10 @@ int kx_get_connection_info(ConnectionSequence* connections, const char* server, 
       ConnectionEntry& entry = connections->items[i];
       entry.handle = infos[i].handle;
       entry.direction = infos[i].direction;
-      std::strncpy(entry.portName, infos[i].portName.in(), sizeof entry.portName - 1);
-      entry.portName[sizeof entry.portName - 1] = '\0';
+      std::snprintf(entry.portName, sizeof entry.portName, "%s", infos[i].portName.in());
+      std::snprintf(entry.process, sizeof entry.process, "%s", infos[i].process.in());
+      entry.idleSeconds = infos[i].idleSeconds;
+      entry.reclaimSeconds = infos[i].reclaimSeconds;
     }
     return kOk;
   });

@@ -30,7 +30,7 @@ CORBA::ORB_ptr startOrb(const std::string& endpoint) {
   const char* options[][2] = {
       {"endPoint", point.c_str()},
       {"giopMaxMsgSize", maxMessage.c_str()},
-      {"maxGIOPConnectionPerServer", "16"},
+      {"maxGIOPConnectionPerServer", "64"},  // room for many threads blocked in receives
       {"clientCallTimeOutPeriod", callBound.c_str()},
       {"clientConnectTimeOutPeriod", connectBound.c_str()},
       {"verifyObjectExistsAndType", "0"},

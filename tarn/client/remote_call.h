@@ -41,14 +41,39 @@ struct CachedService<kxTarn::contender_server> {
   }
 };
 
-// `call(reference)` returns the operation's result code.
+// How much longer than its own wait a receive or reply wait may take on the wire.
+constexpr int kWaitMarginMs = 2000;
+
+// The call time-out of a remote call that waits up to `waitMs` on the server: 0 (the
+// reference's own) for no wait, -1 (no limit) for a wait without limit, else waitMs plus the
+// margin.
+inline int waitCallTimeOut(int waitMs) {
+  if (waitMs == 0) return 0;
+  if (waitMs < 0) return -1;
+  return waitMs > 0x7fffffff - kWaitMarginMs ? 0x7fffffff : waitMs + kWaitMarginMs;
+}
+
+// A reference to the same object as `reference` whose calls end after callTimeOutMs (-1: no
+// limit). Kept per (reference, time-out) so that repeated waits do not build a proxy each time;
+// forgetPatient drops the kept ones of `reference` after a failed call. Nil when none can be
+// made. The caller releases the result.
+CORBA::Object_ptr patientReference(CORBA::Object_ptr reference, int callTimeOutMs);
+void forgetPatient(CORBA::Object_ptr reference);
+
+// `call(reference)` returns the operation's result code. With a call time-out other than 0 the
+// call runs on a reference with that time-out (waitCallTimeOut).
 template <typename Service, typename Call>
-int callRemote(const char* server, const char* position, Call call) {
+int callRemote(const char* server, const char* position, Call call, int callTimeOutMs = 0) {
   typename Service::_var_type service = CachedService<Service>::get(server, position);
   if (CORBA::is_nil(service.in())) return server && *server ? kServerNotAnswering : kNoServerNamed;
   try {
-    return call(service.in());
+    if (callTimeOutMs == 0) return call(service.in());
+    CORBA::Object_var patient = patientReference(service.in(), callTimeOutMs);
+    typename Service::_var_type patientService = Service::_unchecked_narrow(patient.in());
+    if (CORBA::is_nil(patientService.in())) return kRemoteFailure;
+    return call(patientService.in());
   } catch (...) {
+    forgetPatient(service.in());
     CachedService<Service>::drop(server, position);
     return kRemoteFailure;
   }
@@ -60,8 +85,8 @@ int callPoints(const char* server, const char* position, Call call) {
 }
 
 template <typename Call>
-int callPorts(const char* server, const char* position, Call call) {
-  return callRemote<kxTarn::Port_Factory>(server, position, call);
+int callPorts(const char* server, const char* position, Call call, int callTimeOutMs = 0) {
+  return callRemote<kxTarn::Port_Factory>(server, position, call, callTimeOutMs);
 }
 
 // Fills `names` from a remote list: a new[] array of CORBA strings that the list owns.

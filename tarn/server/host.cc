@@ -7,6 +7,7 @@
 #include "tarn/server/data_points.h"
 #include "tarn/server/realm.h"
 #include "tarn/server/ports.h"
+#include "tarn/server/realm.h"
 #include "tarn/server/service_manager.h"
 #include "tarn/server/type_service.h"
 
@@ -48,6 +49,8 @@ ServerHost::ServerHost(const HostOptions& options) : options_(options) {
 
 ServerHost::~ServerHost() {
   std::lock_guard<std::mutex> hold(mutex_);
+  // Receivers blocked in a port service return now, so that their calls can end.
+  for (const auto& realm : realms_) realm.second->ports.shutDown();
   if (orbStopped()) return;
   for (const PortableServer::ObjectId_var& id : activated_) {
     try {

@@ -1,5 +1,9 @@
 #include "tarn/server/ports.h"
 
+#include <cstring>
+#include <string>
+#include <vector>
+
 #include "tarn/client/codes.h"
 #include "tarn/server/host.h"
 
@@ -12,58 +16,194 @@ namespace tarn {
     return kNotSupported;                     \
   } while (0)
 
-CORBA::Long PortService::set_persistent(const char*, CORBA::Boolean) { TARN_NOT_OFFERED("set_persistent"); }
-CORBA::Long PortService::delete_box(const char*) { TARN_NOT_OFFERED("delete_box"); }
-CORBA::Long PortService::send_events(CORBA::Long, const kxTarn::DATA_BUFFER_SEQ&, CORBA::Long) {
-  TARN_NOT_OFFERED("send_events");
+namespace {
+
+SharedBytes toBytes(const kxTarn::DATA_BUFFER& value) {
+  const unsigned char* start = value.get_buffer();
+  return std::make_shared<const Bytes>(start, start + value.length());
 }
-CORBA::Long PortService::receive_events(CORBA::ULong, kxTarn::DATA_BUFFER_SEQ_out values, CORBA::Long,
-                                        CORBA::Long) {
+
+kxTarn::DATA_BUFFER* toBuffer(const Bytes& bytes) {
+  kxTarn::DATA_BUFFER_var value = new kxTarn::DATA_BUFFER(static_cast<CORBA::ULong>(bytes.size()));
+  value->length(static_cast<CORBA::ULong>(bytes.size()));
+  if (!bytes.empty()) std::memcpy(value->get_buffer(), bytes.data(), bytes.size());
+  return value._retn();
+}
+
+std::string text(const char* value) { return value ? value : ""; }
+
+// A packet or reply of any length.
+constexpr CORBA::ULong kAnyLength = ~CORBA::ULong(0);
+
+}  // namespace
+
+CORBA::Long PortService::set_persistent(const char* name, CORBA::Boolean persistent) {
+  TARN_FAULT_POINT(host_.faults(), "set_persistent");
+  return ports().setPersistent(text(name), persistent);
+}
+
+CORBA::Long PortService::delete_box(const char* boxName) {
+  TARN_FAULT_POINT(host_.faults(), "delete_box");
+  return ports().deleteBox(text(boxName));
+}
+
+CORBA::Long PortService::send_events(CORBA::Long eventCode, const kxTarn::DATA_BUFFER_SEQ& values, CORBA::Long) {
+  TARN_FAULT_POINT(host_.faults(), "send_events");
+  std::vector<SharedBytes> events;
+  events.reserve(values.length());
+  for (CORBA::ULong i = 0; i < values.length(); ++i) events.push_back(toBytes(values[i]));
+  return ports().declare(eventCode, events);
+}
+
+CORBA::Long PortService::receive_events(CORBA::ULong handle, kxTarn::DATA_BUFFER_SEQ_out values, CORBA::Long maxCount,
+                                        CORBA::Long timeout) {
   values = new kxTarn::DATA_BUFFER_SEQ;
-  TARN_NOT_OFFERED("receive_events");
+  TARN_FAULT_POINT(host_.faults(), "receive_events");
+  if (maxCount <= 0) return kBadArgument;
+  std::vector<Message> taken;
+  const int rc = ports().receive(handle, static_cast<std::size_t>(maxCount), kAnyLength, timeout, taken);
+  if (rc != kOk) return rc;
+  values->length(static_cast<CORBA::ULong>(taken.size()));
+  for (CORBA::ULong i = 0; i < values->length(); ++i) {
+    const Bytes& bytes = *taken[i].bytes;
+    kxTarn::DATA_BUFFER& value = (*values)[i];
+    value.length(static_cast<CORBA::ULong>(bytes.size()));
+    if (!bytes.empty()) std::memcpy(value.get_buffer(), bytes.data(), bytes.size());
+  }
+  return kOk;
 }
+
 kxTarn::FileHandle_ptr PortService::open_snapshot_file() {
   host_.faults().enter("open_snapshot_file");
   return kxTarn::FileHandle::_nil();
 }
-CORBA::Long PortService::create_port(const char*, CORBA::Long, CORBA::Long) { TARN_NOT_OFFERED("create_port"); }
-CORBA::Long PortService::connect_port(const char*, CORBA::Long, CORBA::Long, CORBA::ULong&, CORBA::ULong_out extra) {
+
+CORBA::Long PortService::create_port(const char* name, CORBA::Long kind, CORBA::Long size) {
+  TARN_FAULT_POINT(host_.faults(), "create_port");
+  return ports().create(text(name), kind, size);
+}
+
+CORBA::Long PortService::connect_port(const char* name, CORBA::Long direction, CORBA::Long mode, CORBA::ULong& handle,
+                                      CORBA::ULong_out extra) {
+  return connect_port_from(name, direction, mode, "", handle, extra);
+}
+
+CORBA::Long PortService::connect_port_from(const char* name, CORBA::Long direction, CORBA::Long, const char* process,
+                                           CORBA::ULong& handle, CORBA::ULong_out extra) {
   extra = 0;
-  TARN_NOT_OFFERED("connect_port");
+  TARN_FAULT_POINT(host_.faults(), "connect_port");
+  unsigned issued = 0;
+  const int rc = ports().connect(text(name), direction, text(process), issued);
+  if (rc == kOk) handle = issued;
+  return rc;
 }
-CORBA::Long PortService::disconnect_port(CORBA::ULong) { TARN_NOT_OFFERED("disconnect_port"); }
-CORBA::Long PortService::add_event(const char*, CORBA::Long) { TARN_NOT_OFFERED("add_event"); }
-CORBA::Long PortService::clear_event(const char*) { TARN_NOT_OFFERED("clear_event"); }
-CORBA::Long PortService::event_count(const char*, CORBA::ULong_out count) {
+
+CORBA::Long PortService::disconnect_port(CORBA::ULong handle) {
+  TARN_FAULT_POINT(host_.faults(), "disconnect_port");
+  return ports().disconnect(handle);
+}
+
+CORBA::Long PortService::add_event(const char* boxName, CORBA::Long eventCode) {
+  TARN_FAULT_POINT(host_.faults(), "add_event");
+  return ports().addCode(text(boxName), eventCode);
+}
+
+CORBA::Long PortService::clear_event(const char* boxName) {
+  TARN_FAULT_POINT(host_.faults(), "clear_event");
+  return ports().clear(text(boxName));
+}
+
+CORBA::Long PortService::event_count(const char* boxName, CORBA::ULong_out count) {
   count = 0;
-  TARN_NOT_OFFERED("event_count");
+  TARN_FAULT_POINT(host_.faults(), "event_count");
+  unsigned held = 0;
+  const int rc = ports().count(text(boxName), held);
+  count = held;
+  return rc;
 }
-CORBA::Long PortService::send_event(const char*, const kxTarn::DATA_BUFFER&) { TARN_NOT_OFFERED("send_event"); }
-CORBA::Long PortService::declare_event(CORBA::Long, const kxTarn::DATA_BUFFER&) { TARN_NOT_OFFERED("declare_event"); }
-CORBA::Long PortService::send_packet(CORBA::ULong, const kxTarn::DATA_BUFFER&, CORBA::Long, CORBA::Boolean) {
-  TARN_NOT_OFFERED("send_packet");
+
+CORBA::Long PortService::send_event(const char* boxName, const kxTarn::DATA_BUFFER& value) {
+  TARN_FAULT_POINT(host_.faults(), "send_event");
+  return ports().sendEvent(text(boxName), toBytes(value));
 }
-CORBA::Long PortService::receive_packet(CORBA::ULong, CORBA::ULong_out sender, kxTarn::DATA_BUFFER_out value,
-                                        CORBA::Long) {
+
+CORBA::Long PortService::declare_event(CORBA::Long eventCode, const kxTarn::DATA_BUFFER& value) {
+  TARN_FAULT_POINT(host_.faults(), "declare_event");
+  return ports().declare(eventCode, {toBytes(value)});
+}
+
+CORBA::Long PortService::send_packet(CORBA::ULong handle, const kxTarn::DATA_BUFFER& value, CORBA::Long,
+                                     CORBA::Boolean front) {
+  TARN_FAULT_POINT(host_.faults(), "send_packet");
+  return ports().sendPacket(handle, toBytes(value), front);
+}
+
+CORBA::Long PortService::receive_packet(CORBA::ULong handle, CORBA::ULong_out sender, kxTarn::DATA_BUFFER_out value,
+                                        CORBA::Long timeout) {
+  return receive_packet_within(handle, kAnyLength, sender, value, timeout);
+}
+
+CORBA::Long PortService::receive_packet_within(CORBA::ULong handle, CORBA::ULong capacity, CORBA::ULong_out sender,
+                                               kxTarn::DATA_BUFFER_out value, CORBA::Long timeout) {
   sender = 0;
   value = new kxTarn::DATA_BUFFER;
-  TARN_NOT_OFFERED("receive_packet");
+  TARN_FAULT_POINT(host_.faults(), "receive_packet");
+  std::vector<Message> taken;
+  const int rc = ports().receive(handle, 1, capacity, timeout, taken);
+  if (rc != kOk) return rc;
+  sender = taken.front().sender;
+  delete value.ptr();
+  value = toBuffer(*taken.front().bytes);
+  return kOk;
 }
-CORBA::Long PortService::reply_packet(CORBA::ULong, const kxTarn::DATA_BUFFER&, CORBA::Long) {
-  TARN_NOT_OFFERED("reply_packet");
+
+CORBA::Long PortService::reply_packet(CORBA::ULong replyHandle, const kxTarn::DATA_BUFFER& value, CORBA::Long) {
+  TARN_FAULT_POINT(host_.faults(), "reply_packet");
+  return ports().reply(replyHandle, toBytes(value));
 }
-CORBA::Long PortService::receive_reply(CORBA::ULong, kxTarn::DATA_BUFFER_out value, CORBA::Long) {
+
+CORBA::Long PortService::receive_reply(CORBA::ULong handle, kxTarn::DATA_BUFFER_out value, CORBA::Long timeout) {
+  return receive_reply_within(handle, kAnyLength, value, timeout);
+}
+
+CORBA::Long PortService::receive_reply_within(CORBA::ULong handle, CORBA::ULong capacity,
+                                              kxTarn::DATA_BUFFER_out value, CORBA::Long timeout) {
   value = new kxTarn::DATA_BUFFER;
-  TARN_NOT_OFFERED("receive_reply");
+  TARN_FAULT_POINT(host_.faults(), "receive_reply");
+  SharedBytes reply;
+  const int rc = ports().waitReply(handle, capacity, timeout, reply);
+  if (rc != kOk) return rc;
+  delete value.ptr();
+  value = toBuffer(*reply);
+  return kOk;
 }
+
 CORBA::Long PortService::channel_names(kxTarn::STRING_LIST_out names) {
   names = new kxTarn::STRING_LIST;
-  TARN_NOT_OFFERED("channel_names");
+  TARN_FAULT_POINT(host_.faults(), "channel_names");
+  const std::vector<std::string> found = ports().channelNames();
+  names->length(static_cast<CORBA::ULong>(found.size()));
+  for (CORBA::ULong i = 0; i < names->length(); ++i) (*names)[i] = found[i].c_str();
+  return kOk;
 }
+
 CORBA::Long PortService::connections(kxTarn::ConnectionInfoSeq_out infos) {
   infos = new kxTarn::ConnectionInfoSeq;
-  TARN_NOT_OFFERED("connections");
+  TARN_FAULT_POINT(host_.faults(), "connections");
+  const std::vector<ConnectionRow> rows = ports().connections();
+  infos->length(static_cast<CORBA::ULong>(rows.size()));
+  for (CORBA::ULong i = 0; i < infos->length(); ++i) {
+    kxTarn::ConnectionInfo& info = (*infos)[i];
+    info.handle = rows[i].handle;
+    info.portName = rows[i].channel.c_str();
+    info.direction = rows[i].direction;
+    info.process = rows[i].process.c_str();
+    info.idleSeconds = rows[i].idleSeconds;
+    info.reclaimSeconds = rows[i].reclaimSeconds;
+  }
+  return kOk;
 }
+
 CORBA::Long PortService::make_snapshot_file(const char*, const char*) { TARN_NOT_OFFERED("make_snapshot_file"); }
 CORBA::Long PortService::load_snapshot_file(const char*, const char*) { TARN_NOT_OFFERED("load_snapshot_file"); }
 

@@ -1,5 +1,8 @@
-// The port service of one realm: packet ports, event boxes and the persistence flag.
-// This server does not offer packets and events yet: those operations answer kNotSupported.
+// The port service of one realm: packet ports, event boxes and the persistence flag, over the
+// realm's PortTable (port_table.h says what the queues, handles and waits do). Every operation
+// starts with the server's fault plan under its own name; the "_within" and "_from" forms share
+// the plan of the operation they extend. Snapshot files of ports are not offered (kNotSupported).
+// Servants run on the ORB's threads; receives and reply waits block only their own thread.
 #pragma once
 
 #include <memory>
@@ -40,8 +43,16 @@ class PortService : public POA_kxTarn::Port_Factory {
   CORBA::Long connections(kxTarn::ConnectionInfoSeq_out infos) override;
   CORBA::Long make_snapshot_file(const char* file, const char* option) override;
   CORBA::Long load_snapshot_file(const char* file, const char* option) override;
+  CORBA::Long connect_port_from(const char* name, CORBA::Long direction, CORBA::Long mode, const char* process,
+                                CORBA::ULong& handle, CORBA::ULong_out extra) override;
+  CORBA::Long receive_packet_within(CORBA::ULong handle, CORBA::ULong capacity, CORBA::ULong_out sender,
+                                    kxTarn::DATA_BUFFER_out value, CORBA::Long timeout) override;
+  CORBA::Long receive_reply_within(CORBA::ULong handle, CORBA::ULong capacity, kxTarn::DATA_BUFFER_out value,
+                                   CORBA::Long timeout) override;
 
  private:
+  PortTable& ports() { return realm_->ports; }
+
   ServerHost& host_;
   std::shared_ptr<RealmState> realm_;
 };

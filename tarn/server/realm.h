@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "tarn/server/port_table.h"
+
 namespace tarn {
 
 struct Point {
@@ -27,6 +29,7 @@ struct PointTable {
 struct RealmState {
   std::string name;
   PointTable points;
+  PortTable ports;
 };
 
 }  // namespace tarn

@@ -179,6 +179,16 @@ std::string shortened(const std::string& text, std::size_t most) {
   return text.substr(0, cut) + "\u2026";
 }
 
+void addServerOptions(CLI::App* command, ServerTarget& target) {
+  command->add_option("-s,--server", target.server, "server name (default: the own server)");
+  command->add_option("-r,--realm", target.realm, "realm inside the server (default: its default realm)");
+}
+
+bool connectServer(Tool& tool, const ServerTarget& target) {
+  return check(tool, "connect " + (target.server.empty() ? std::string("the own server") : target.server),
+               Ostrel::ConnectTarn(target.serverOrNull()));
+}
+
 bool check(Tool& tool, const std::string& what, int code) {
   if (code == 0) return true;
   // "No server name" most often means that the settings file could not be used: the middleware

@@ -38,6 +38,18 @@ struct DemoRegistration {
   explicit DemoRegistration(DemoStep step);
 };
 
+// Where a command works: --server and --realm, empty for the own server and its default realm
+// (a realm diverted earlier in the same shell included).
+struct ServerTarget {
+  std::string server;
+  std::string realm;
+  const char* serverOrNull() const { return server.empty() ? nullptr : server.c_str(); }
+  const char* realmOrNull() const { return realm.empty() ? nullptr : realm.c_str(); }
+};
+void addServerOptions(CLI::App* command, ServerTarget& target);
+// Connects the target's server; false (and a message, rc 1) when that failed.
+bool connectServer(Tool& tool, const ServerTarget& target);
+
 // Parses and runs one command line (without the program name); returns the exit status.
 int run(const std::vector<std::string>& args, Tool& tool);
 

@@ -1,0 +1,255 @@
+// Event boxes and events: boxes and their codes through the flat client API, batches and box
+// deletion through the remote port service, with the realm resolved once per operation.
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "ostrel/api/middleware/Scribe80.h"
+#include "ostrel/api/middleware/kxTarn_API.h"
+#include "ostrel/api/ostrel.h"
+#include "ostrel/api/record_lists.h"
+#include "ostrel/connection/call_frame.h"
+#include "ostrel/data/data_type.h"
+#include "ostrel/data/record.h"
+#include "ostrel/data/type_mgr.h"
+#include "ostrel/messaging/channels.h"
+
+namespace {
+
+using Ports = kxTarn::Port_Factory;
+using PortsPtr = kxTarn::Port_Factory_ptr;
+
+// Runs `call` and, should it raise a CORBA exception, writes one log line with `format` (none
+// when null) and the exception's name before the call frame turns it into a code.
+template <typename Call>
+auto logged(const char* format, Call call) {
+  return [format, call](PortsPtr ports) {
+    try {
+      return call(ports);
+    } catch (const CORBA::Exception& e) {
+      if (format) CScribe::instance()->kx_log(format, e._name());
+      throw;
+    }
+  };
+}
+
+// The guard, the server (kNoServerName when none can be named) and the realm of a batch.
+struct Target {
+  int rc = OstrelCode::kOk;
+  std::string server;
+  std::string realm;
+};
+
+Target batchTarget(const char* server, const char* position) {
+  Target target;
+  if ((target.rc = ostrel::guardConnection(server))) return target;
+  target.realm = ostrel::positionOrDefault(server, position);
+  const auto name = ostrel::resolveServer(server);
+  if (!name) {
+    target.rc = OstrelCode::kNoServerName;
+    return target;
+  }
+  target.server = *name;
+  return target;
+}
+
+// The records' raw values as a batch; the buffers borrow the records' bytes for the call.
+template <typename Records>
+int sendRaw(int eventCode, const Records& records, std::size_t count, const char* logFormat, const char* server,
+            const char* position) {
+  for (std::size_t i = 0; i < count; ++i)
+    if (records[i] == nullptr) return OstrelCode::kInvalidRecord;  // refused before anything is sent
+  const Target target = batchTarget(server, position);
+  if (target.rc) return target.rc;
+  kxTarn::DATA_BUFFER_SEQ values(static_cast<CORBA::ULong>(count));
+  values.length(static_cast<CORBA::ULong>(count));
+  for (std::size_t i = 0; i < count; ++i) {
+    BrennicData& record = *records[i];
+    const CORBA::ULong size = record.GetBufferSize();
+    values[static_cast<CORBA::ULong>(i)].replace(size, size, reinterpret_cast<CORBA::Octet*>(record.GetRawValue()),
+                                                 false);
+  }
+  return ostrel::callService<Ports, OstrelCode::kRemoteCallFailed>(
+      target.server.c_str(), target.realm.c_str(),
+      logged(logFormat, [&](PortsPtr ports) { return ports->send_events(eventCode, values, 0); }));
+}
+
+struct ValueRecords {
+  const std::vector<BrennicData>& records;
+  BrennicData* operator[](std::size_t i) const { return const_cast<BrennicData*>(&records[i]); }
+};
+
+enum class Form { kRaw, kTyped, kStream };
+
+// Receives up to maxCount events of receive connection `handle` into `list`. The list is filled
+// only when every event became a record; a typed event of the wrong size leaves it empty
+// (kEventSizeMismatch) with no record left behind.
+int receiveMany(unsigned int handle, BrennicDataList& list, Form form, const char* typeName, int maxCount,
+                int timeout, const char* server, const char* position) {
+  const Target target = batchTarget(server, position);
+  if (target.rc) return target.rc;
+  const char* logFormat =
+      form == Form::kStream ? "ReceiveUndefinedEventN M/W Error %s" : "ReceiveEventN M/W Error %s";
+  TarnDataType* type = nullptr;
+  if (form == Form::kTyped) {
+    type = TarnTypeMgr::GetInstance()->GetDataType(typeName);
+    if (type == nullptr) return OstrelCode::kRecordWithoutType;  // nothing taken from the box
+  }
+  auto receive = [&](PortsPtr ports) {
+    kxTarn::DATA_BUFFER_SEQ_var values;
+    const int rc = ports->receive_events(handle, values.out(), maxCount, timeout);
+    if (rc != OstrelCode::kOk) return rc;
+    const CORBA::ULong count = values->length();
+    std::vector<std::unique_ptr<BrennicData>> made;
+    made.reserve(count);
+    for (CORBA::ULong i = 0; i < count; ++i) {
+      char* bytes = reinterpret_cast<char*>(values[i].get_buffer());
+      const int length = static_cast<int>(values[i].length());
+      if (form == Form::kTyped && type->GetTypeSize() != values[i].length()) {
+        list.count = 0;
+        list.items = nullptr;
+        return OstrelCode::kEventSizeMismatch;
+      }
+      made.emplace_back(form == Form::kTyped ? new BrennicData(typeName, 0) : new BrennicData());
+      if (form == Form::kStream)
+        made.back()->fromStream(bytes, length);
+      else
+        made.back()->SetRawValue(bytes, length);
+    }
+    list.items = new BrennicData*[count];
+    list.count = static_cast<int>(count);
+    for (CORBA::ULong i = 0; i < count; ++i) list.items[i] = made[i].release();
+    return OstrelCode::kOk;
+  };
+  return ostrel::callService<Ports, OstrelCode::kRemoteCallFailed>(
+      target.server.c_str(), target.realm.c_str(), logged(logFormat, receive), ostrel::waitCallTimeOut(timeout));
+}
+
+}  // namespace
+
+int OstrelOrigin::CreateEventBox(const char* boxName, int eventCode, int boxSize, const char* server,
+                                 const char* position) {
+  return ostrel::guardedInRealm(server, position, [&](const char* realm) {
+    const int rc = kx_create_port(boxName, ostrel::kBoxKind, boxSize, server, realm);
+    if (rc == OstrelCode::kOk) kx_add_event(boxName, eventCode, server, realm);
+    return rc;
+  });
+}
+
+int OstrelOrigin::DeleteEventBox(const char* boxName, const char* server, const char* position) {
+  return ostrel::guardedInRealm(server, position, [&](const char* realm) {
+    // Without an "own" server the reference is still asked for, with the caller's null name.
+    const auto resolved = ostrel::resolveServer(server);
+    return ostrel::callService<Ports, OstrelCode::kRemoteCallFailed>(
+        resolved ? resolved->c_str() : nullptr, realm,
+        [&](PortsPtr ports) { return ports->delete_box(boxName ? boxName : ""); });
+  });
+}
+
+int OstrelOrigin::ClearEventBox(const char* boxName, const char* server, const char* position) {
+  const std::string realm = ostrel::positionOrDefault(server, position);
+  return kx_clear_event(boxName, server, realm.c_str());
+}
+
+int OstrelOrigin::AddEventCode(const char* boxName, int eventCode, const char* server, const char* position) {
+  return ostrel::guardedInRealm(server, position, [&](const char* realm) {
+    return kx_add_event(boxName, eventCode, server, realm);
+  });
+}
+
+int OstrelOrigin::EventCount(const char* boxName, unsigned int& count, const char* server, const char* position) {
+  const std::string realm = ostrel::positionOrDefault(server, position);
+  return kx_event_count(boxName, &count, server, realm.c_str());
+}
+
+int OstrelOrigin::SendEvent(int eventCode, BrennicData& data, const char* server, const char* position) {
+  return ostrel::guardedInRealm(server, position, [&](const char* realm) {
+    if (!data.IsGood()) return OstrelCode::kInvalidRecord;
+    return kx_declare_event(eventCode, data.GetRawValue(), data.GetBufferSize(), server, realm);
+  });
+}
+
+int OstrelOrigin::SendEvent(const char* boxName, BrennicData& data, int, const char* server, const char* position) {
+  return ostrel::guardedInRealm(server, position, [&](const char* realm) {
+    return kx_send_event(boxName, data.GetRawValue(), data.GetBufferSize(), server, realm);
+  });
+}
+
+int OstrelOrigin::SendUndefinedEvent(int eventCode, BrennicData& data, const char* server, const char* position) {
+  return ostrel::guardedInRealm(server, position, [&](const char* realm) {
+    if (!data.IsGood()) return OstrelCode::kInvalidRecord;
+    BrennicStore stream;
+    data.toStream(stream);
+    return kx_declare_event(eventCode, stream.get(), static_cast<unsigned int>(stream.buffer_size()), server,
+                            realm);
+  });
+}
+
+int OstrelOrigin::SendEventN(int eventCode, const std::vector<BrennicData>& records, const char* server,
+                             const char* position) {
+  return sendRaw(eventCode, ValueRecords{records}, records.size(), nullptr, server, position);
+}
+
+int OstrelOrigin::SendEventN(int eventCode, BrennicData** records, int count, int, const char* server,
+                             const char* position) {
+  if (count < 0) return OstrelCode::kNegativeCount;
+  if (records == nullptr && count > 0) return OstrelCode::kNullArray;
+  return sendRaw(eventCode, records, static_cast<std::size_t>(count), "SendEventN M/W Error %s", server, position);
+}
+
+int OstrelOrigin::SendUndefinedEventEventN(int eventCode, const std::vector<BrennicData*>& records,
+                                           const char* server, const char* position) {
+  for (BrennicData* record : records)
+    if (record == nullptr) return OstrelCode::kInvalidRecord;  // refused before anything is sent
+  const Target target = batchTarget(server, position);
+  if (target.rc) return target.rc;
+  kxTarn::DATA_BUFFER_SEQ values(static_cast<CORBA::ULong>(records.size()));
+  values.length(static_cast<CORBA::ULong>(records.size()));
+  for (CORBA::ULong i = 0; i < values.length(); ++i) {
+    BrennicStore stream;
+    records[i]->toStream(stream);
+    const CORBA::ULong size = static_cast<CORBA::ULong>(stream.buffer_size());
+    values[i].length(size);
+    if (size) std::memcpy(values[i].get_buffer(), stream.get(), size);
+  }
+  return ostrel::callService<Ports, OstrelCode::kRemoteCallFailed>(
+      target.server.c_str(), target.realm.c_str(),
+      [&](PortsPtr ports) { return ports->send_events(eventCode, values, 0); });
+}
+
+int OstrelOrigin::ReceiveEvent(int handle, BrennicData& data, int timeout, const char* server, const char* position) {
+  return ostrel::guardedInRealm(server, position, [&](const char* realm) {
+    unsigned int sender = 0;
+    return kx_receive_packet(static_cast<unsigned int>(handle), &sender, data.GetRawValue(), data.GetBufferSize(),
+                             timeout, server, realm);
+  });
+}
+
+int OstrelOrigin::ReceiveEvent(const char* boxName, BrennicData& data, int timeout, const char* server,
+                               const char* position) {
+  unsigned int sender = 0;
+  return OstrelOrigin::ReceivePacket(boxName, sender, data, timeout, server, position);
+}
+
+int OstrelOrigin::ReceiveEventN(unsigned int handle, BrennicDataList& list, const char* typeName, int maxCount,
+                                int timeout, const char* server, const char* position) {
+  return receiveMany(handle, list, typeName ? Form::kTyped : Form::kRaw, typeName, maxCount, timeout, server,
+                     position);
+}
+
+int OstrelOrigin::ReceiveEventN(const char* boxName, BrennicDataList& list, const char* typeName, int maxCount,
+                                int timeout, const char* server, const char* position) {
+  return ostrel::guardedInRealm(server, position, [&](const char* realm) {
+    unsigned int handle = 0;
+    if (int rc = ostrel::connectForReceive(boxName, handle, server, realm)) return rc;
+    const int rc = OstrelOrigin::ReceiveEventN(handle, list, typeName, maxCount, timeout, server, realm);
+    // Nobody else knows this handle: once the events are taken the connection is of no use.
+    if (rc == OstrelCode::kOk) kx_disconenct_port(handle, server, realm);
+    return rc;
+  });
+}
+
+int OstrelOrigin::ReceiveUndefinedEventN(unsigned int handle, BrennicDataList& list, int maxCount, int timeout,
+                                         const char* server, const char* position) {
+  return receiveMany(handle, list, Form::kStream, nullptr, maxCount, timeout, server, position);
+}

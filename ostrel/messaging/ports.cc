@@ -1,0 +1,166 @@
+// Ports and packets: create, connect, send, receive, reply and wait, all through the flat
+// client API with the realm resolved once per operation.
+#include "ostrel/api/middleware/kxTarn_API.h"
+#include "ostrel/api/ostrel.h"
+#include "ostrel/connection/call_frame.h"
+#include "ostrel/data/record.h"
+#include "ostrel/messaging/channels.h"
+
+namespace ostrel {
+
+int connectForReceive(const char* name, unsigned int& handle, const char* server, const char* position) {
+  handle = 0;
+  int rc = OstrelOrigin::ConnectPortForRecv(name, handle, server, position);
+  if (rc == OstrelCode::kReceiveRefused) rc = OstrelOrigin::ConnectPortForRecv(name, handle, server, position);
+  return rc;
+}
+
+}  // namespace ostrel
+
+namespace {
+
+enum class Take { kAdopt, kCopy };
+
+// Receives one packet by port name into `data`. On success the record adopts the buffer or
+// copies it (keeping its own size), and the receive connection is closed; on failure the record
+// is untouched and the connection stays open.
+int receiveByName(const char* portName, unsigned int& replyHandle, BrennicData& data, int timeout, Take take,
+                  const char* server, const char* position) {
+  return ostrel::guardedInRealm(server, position, [&](const char* realm) {
+    unsigned int handle = 0;
+    if (int rc = ostrel::connectForReceive(portName, handle, server, realm)) return rc;
+    char* bytes = nullptr;
+    unsigned int length = 0;
+    if (int rc = kx_receive_packetv(handle, &replyHandle, &bytes, &length, timeout, server, realm)) return rc;
+    if (take == Take::kAdopt) {
+      data.SwellSetRawValue(bytes, static_cast<int>(length));
+    } else {
+      data.SetRawValue(bytes, static_cast<int>(length));
+      kx_free_buffer(bytes);
+    }
+    kx_disconenct_port(handle, server, realm);
+    return OstrelCode::kOk;
+  });
+}
+
+int receiveByHandle(unsigned int handle, unsigned int& replyHandle, BrennicData& data, int timeout,
+                    const char* server, const char* position) {
+  return ostrel::guardedInRealm(server, position, [&](const char* realm) {
+    char* bytes = nullptr;
+    unsigned int length = 0;
+    if (int rc = kx_receive_packetv(handle, &replyHandle, &bytes, &length, timeout, server, realm)) return rc;
+    data.SwellSetRawValue(bytes, static_cast<int>(length));
+    return OstrelCode::kOk;
+  });
+}
+
+// Opens a send connection (the handle may come in seeded) and sends one packet through it;
+// the connection stays open.
+int sendByName(const char* portName, BrennicData& data, unsigned int& handle, int option, bool front,
+               const char* server, const char* position) {
+  return ostrel::guardedInRealm(server, position, [&](const char* realm) {
+    if (int rc = OstrelOrigin::ConnectPortForSend(portName, handle, server, realm)) return rc;
+    auto send = front ? kx_send_packet_to_front : kx_send_packet;
+    return send(handle, data.GetRawValue(), data.GetBufferSize(), option, server, realm);
+  });
+}
+
+}  // namespace
+
+int OstrelOrigin::CreatePort(const char* portName, const char* server, const char* position) {
+  return ostrel::guardedInRealm(server, position, [&](const char* realm) {
+    return kx_create_port(portName, ostrel::kPortKind, ostrel::kPortSize, server, realm);
+  });
+}
+
+int OstrelOrigin::ConnectPortForRecv(const char* portName, unsigned int& handle, const char* server,
+                                     const char* position) {
+  return ostrel::guardedInRealm(server, position, [&](const char* realm) {
+    unsigned int extra = 0;
+    const int rc = kx_connect_port(portName, &handle, ostrel::kReceiveDirection, ostrel::kConnectMode, &extra, server,
+                                   realm);
+    // The middleware may have issued a second handle before it refused; it is ours to close.
+    if (rc != OstrelCode::kOk) kx_disconenct_port(extra, server, realm);
+    return rc;
+  });
+}
+
+int OstrelOrigin::ConnectPortForSend(const char* portName, unsigned int& handle, const char* server,
+                                     const char* position) {
+  return ostrel::guardedInRealm(server, position, [&](const char* realm) {
+    unsigned int extra = 0;
+    return kx_connect_port(portName, &handle, ostrel::kSendDirection, ostrel::kConnectMode, &extra, server,
+                           realm);
+  });
+}
+
+void OstrelOrigin::DisConnect(int handle, const char* server, const char* position) {
+  const std::string realm = ostrel::positionOrDefault(server, position);
+  kx_disconenct_port(static_cast<unsigned int>(handle), server, realm.c_str());
+}
+
+int OstrelOrigin::ReceivePacket(unsigned int handle, unsigned int& replyHandle, BrennicData& data, int timeout,
+                                const char* server, const char* position) {
+  return receiveByHandle(handle, replyHandle, data, timeout, server, position);
+}
+
+int OstrelOrigin::ReceivePacket(unsigned int handle, BrennicData& data, int timeout, const char* server,
+                                const char* position) {
+  unsigned int replyHandle = 0;
+  return receiveByHandle(handle, replyHandle, data, timeout, server, position);
+}
+
+int OstrelOrigin::ReceivePacket(const char* portName, unsigned int& replyHandle, BrennicData& data, int timeout,
+                                const char* server, const char* position) {
+  return receiveByName(portName, replyHandle, data, timeout, Take::kAdopt, server, position);
+}
+
+int OstrelOrigin::ReceivePacket(const char* portName, BrennicData& data, int timeout, const char* server,
+                                const char* position) {
+  unsigned int replyHandle = 0;
+  return receiveByName(portName, replyHandle, data, timeout, Take::kCopy, server, position);
+}
+
+int OstrelOrigin::ReplyPacket(unsigned int replyHandle, BrennicData& data, int option, const char* server,
+                              const char* position) {
+  return ostrel::guardedInRealm(server, position, [&](const char* realm) {
+    return kx_reply_packet(replyHandle, data.GetRawValue(), data.GetBufferSize(), option, server, realm);
+  });
+}
+
+int OstrelOrigin::SendPacket(unsigned int handle, BrennicData& data, int option, const char* server,
+                             const char* position) {
+  return ostrel::guardedInRealm(server, position, [&](const char* realm) {
+    return kx_send_packet(handle, data.GetRawValue(), data.GetBufferSize(), option, server, realm);
+  });
+}
+
+int OstrelOrigin::SendPacket(const char* portName, BrennicData& data, unsigned int& handle, int option,
+                             const char* server, const char* position) {
+  return sendByName(portName, data, handle, option, false, server, position);
+}
+
+int OstrelOrigin::SendPacketFront(const char* portName, BrennicData& data, unsigned int handleHint, int option,
+                                  const char* server, const char* position) {
+  unsigned int handle = handleHint;
+  return sendByName(portName, data, handle, option, true, server, position);
+}
+
+int OstrelOrigin::WaitReply(unsigned int handle, BrennicData& data, int timeout, const char* server,
+                            const char* position) {
+  return ostrel::guardedInRealm(server, position, [&](const char* realm) {
+    return kx_receive_reply(handle, data.GetRawValue(), data.GetBufferSize(), timeout, server, realm);
+  });
+}
+
+int OstrelOrigin::WaitUndefinedReply(unsigned int handle, BrennicData& data, int timeout, const char* server,
+                                     const char* position) {
+  return ostrel::guardedInRealm(server, position, [&](const char* realm) {
+    char* bytes = nullptr;
+    unsigned int length = 0;
+    if (int rc = kx_receive_reply2(handle, &bytes, &length, timeout, server, realm)) return rc;
+    data.SetRawValue(bytes, static_cast<int>(length));
+    kx_free_buffer(bytes);
+    return OstrelCode::kOk;
+  });
+}

@@ -1,0 +1,226 @@
+// The flat client API: packet ports and event boxes.
+//
+// Receives and reply waits run with a call time-out of their own wait plus a margin (none when
+// they wait without limit), so that a default call time-out never cuts a legitimate wait short
+// and a dead server still ends every bounded wait.
+#include <unistd.h>
+
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <string>
+#include <utility>
+
+#include "ostrel/api/middleware/kxNaming_Client.h"
+#include "ostrel/api/middleware/kxTarn_API.h"
+#include "tarn/client/remote_call.h"
+
+namespace tarn {
+namespace {
+
+// The owner of this process's connections, as the connection listing shows it.
+const char* processName() {
+  static const std::string name = [] {
+    char host[256] = {0};
+    if (gethostname(host, sizeof host - 1) != 0) std::strcpy(host, "?");
+    return std::string(host) + ":" + std::to_string(getpid());
+  }();
+  return name.c_str();
+}
+
+// The caller's bytes as an in-parameter, without a copy.
+kxTarn::DATA_BUFFER borrow(const char* buffer, unsigned int length) {
+  return kxTarn::DATA_BUFFER(length, length, reinterpret_cast<CORBA::Octet*>(const_cast<char*>(buffer)), false);
+}
+
+// A received value as a buffer from ::operator new that the caller frees with kx_free_buffer.
+char* handOver(const kxTarn::DATA_BUFFER& value) {
+  char* bytes = static_cast<char*>(::operator new(value.length() ? value.length() : 1));
+  if (value.length()) std::memcpy(bytes, value.get_buffer(), value.length());
+  return bytes;
+}
+
+std::mutex patientMutex;
+// Keyed by the reference's address; the entry holds a duplicate of the reference so that the
+// address cannot be reused while the entry lives.
+struct Patient {
+  CORBA::Object_var reference;
+  CORBA::Object_var patient;
+};
+std::map<std::pair<CORBA::Object_ptr, int>, Patient> patients;  // GUARDED_BY(patientMutex)
+constexpr std::size_t kMaxPatients = 64;
+
+}  // namespace
+
+CORBA::Object_ptr patientReference(CORBA::Object_ptr reference, int callTimeOutMs) {
+  const auto key = std::make_pair(reference, callTimeOutMs);
+  {
+    std::lock_guard<std::mutex> hold(patientMutex);
+    auto it = patients.find(key);
+    if (it != patients.end()) return CORBA::Object::_duplicate(it->second.patient.in());
+  }
+  CORBA::Object_var patient = kxNaming_Client::GetInstance()->changeTimeOut(reference, callTimeOutMs, nullptr, nullptr);
+  if (CORBA::is_nil(patient.in())) return CORBA::Object::_nil();
+  std::lock_guard<std::mutex> hold(patientMutex);
+  if (patients.size() >= kMaxPatients) patients.clear();
+  Patient& kept = patients[key];
+  kept.reference = CORBA::Object::_duplicate(reference);
+  kept.patient = CORBA::Object::_duplicate(patient.in());
+  return patient._retn();
+}
+
+void forgetPatient(CORBA::Object_ptr reference) {
+  std::lock_guard<std::mutex> hold(patientMutex);
+  for (auto it = patients.begin(); it != patients.end();) {
+    if (it->first.first == reference)
+      it = patients.erase(it);
+    else
+      ++it;
+  }
+}
+
+}  // namespace tarn
+
+using namespace tarn;
+
+int kx_create_port(const char* name, int kind, int size, const char* server, const char* position) {
+  if (!name) return kBadArgument;
+  return callPorts(server, position, [&](kxTarn::Port_Factory_ptr ports) { return ports->create_port(name, kind, size); });
+}
+
+int kx_connect_port(const char* name, unsigned int* handle, int direction, int mode, unsigned int* extra,
+                    const char* server, const char* position) {
+  if (!name || !handle) return kBadArgument;
+  return callPorts(server, position, [&](kxTarn::Port_Factory_ptr ports) {
+    CORBA::ULong issued = *handle;
+    CORBA::ULong second = 0;
+    const int rc = ports->connect_port_from(name, direction, mode, processName(), issued, second);
+    if (rc == kOk) *handle = issued;
+    if (extra) *extra = second;
+    return rc;
+  });
+}
+
+int kx_disconenct_port(unsigned int handle, const char* server, const char* position) {
+  return callPorts(server, position, [&](kxTarn::Port_Factory_ptr ports) { return ports->disconnect_port(handle); });
+}
+
+int kx_add_event(const char* boxName, int eventCode, const char* server, const char* position) {
+  if (!boxName) return kBadArgument;
+  return callPorts(server, position, [&](kxTarn::Port_Factory_ptr ports) { return ports->add_event(boxName, eventCode); });
+}
+
+int kx_clear_event(const char* boxName, const char* server, const char* position) {
+  if (!boxName) return kBadArgument;
+  return callPorts(server, position, [&](kxTarn::Port_Factory_ptr ports) { return ports->clear_event(boxName); });
+}
+
+int kx_event_count(const char* boxName, unsigned int* count, const char* server, const char* position) {
+  if (!boxName || !count) return kBadArgument;
+  return callPorts(server, position, [&](kxTarn::Port_Factory_ptr ports) {
+    CORBA::ULong held = 0;
+    const int rc = ports->event_count(boxName, held);
+    if (rc == kOk) *count = held;
+    return rc;
+  });
+}
+
+int kx_send_event(const char* boxName, const char* buffer, unsigned int length, const char* server,
+                  const char* position) {
+  if (!boxName || (!buffer && length)) return kBadArgument;
+  return callPorts(server, position,
+                   [&](kxTarn::Port_Factory_ptr ports) { return ports->send_event(boxName, borrow(buffer, length)); });
+}
+
+int kx_declare_event(int eventCode, const char* buffer, unsigned int length, const char* server,
+                     const char* position) {
+  if (!buffer && length) return kBadArgument;
+  return callPorts(server, position,
+                   [&](kxTarn::Port_Factory_ptr ports) { return ports->declare_event(eventCode, borrow(buffer, length)); });
+}
+
+namespace {
+
+int sendPacket(unsigned int handle, const char* buffer, unsigned int length, int option, bool front,
+               const char* server, const char* position) {
+  if (!buffer && length) return kBadArgument;
+  return callPorts(server, position, [&](kxTarn::Port_Factory_ptr ports) {
+    return ports->send_packet(handle, borrow(buffer, length), option, front);
+  });
+}
+
+}  // namespace
+
+int kx_send_packet(unsigned int handle, const char* buffer, unsigned int length, int option, const char* server,
+                   const char* position) {
+  return sendPacket(handle, buffer, length, option, false, server, position);
+}
+
+int kx_send_packet_to_front(unsigned int handle, const char* buffer, unsigned int length, int option,
+                            const char* server, const char* position) {
+  return sendPacket(handle, buffer, length, option, true, server, position);
+}
+
+int kx_reply_packet(unsigned int replyHandle, const char* buffer, unsigned int length, int option,
+                    const char* server, const char* position) {
+  if (!buffer && length) return kBadArgument;
+  return callPorts(server, position, [&](kxTarn::Port_Factory_ptr ports) {
+    return ports->reply_packet(replyHandle, borrow(buffer, length), option);
+  });
+}
+
+int kx_receive_packet(unsigned int handle, unsigned int* sender, char* buffer, unsigned int capacity, int timeout,
+                      const char* server, const char* position) {
+  if (!buffer && capacity) return kBadArgument;
+  return callPorts(server, position, [&](kxTarn::Port_Factory_ptr ports) {
+    CORBA::ULong from = 0;
+    kxTarn::DATA_BUFFER_var value;
+    const int rc = ports->receive_packet_within(handle, capacity, from, value.out(), timeout);
+    if (rc != kOk) return rc;
+    if (value->length() > capacity) return kBufferTooSmall;
+    if (value->length()) std::memcpy(buffer, value->get_buffer(), value->length());
+    if (sender) *sender = from;
+    return kOk;
+  }, waitCallTimeOut(timeout));
+}
+
+int kx_receive_packetv(unsigned int handle, unsigned int* sender, char** buffer, unsigned int* length, int timeout,
+                       const char* server, const char* position) {
+  if (!buffer || !length) return kBadArgument;
+  return callPorts(server, position, [&](kxTarn::Port_Factory_ptr ports) {
+    CORBA::ULong from = 0;
+    kxTarn::DATA_BUFFER_var value;
+    const int rc = ports->receive_packet(handle, from, value.out(), timeout);
+    if (rc != kOk) return rc;
+    *buffer = handOver(value.in());
+    *length = value->length();
+    if (sender) *sender = from;
+    return kOk;
+  }, waitCallTimeOut(timeout));
+}
+
+int kx_receive_reply(unsigned int handle, char* buffer, unsigned int capacity, int timeout, const char* server,
+                     const char* position) {
+  if (!buffer && capacity) return kBadArgument;
+  return callPorts(server, position, [&](kxTarn::Port_Factory_ptr ports) {
+    kxTarn::DATA_BUFFER_var value;
+    const int rc = ports->receive_reply_within(handle, capacity, value.out(), timeout);
+    if (rc != kOk) return rc;
+    if (value->length() > capacity) return kBufferTooSmall;
+    if (value->length()) std::memcpy(buffer, value->get_buffer(), value->length());
+    return kOk;
+  }, waitCallTimeOut(timeout));
+}
+
+int kx_receive_reply2(unsigned int handle, char** buffer, unsigned int* length, int timeout, const char* server,
+                      const char* position) {
+  if (!buffer || !length) return kBadArgument;
+  return callPorts(server, position, [&](kxTarn::Port_Factory_ptr ports) {
+    kxTarn::DATA_BUFFER_var value;
+    const int rc = ports->receive_reply(handle, value.out(), timeout);
+    if (rc != kOk) return rc;
+    *buffer = handOver(value.in());
+    *length = value->length();
+    return kOk;
+  }, waitCallTimeOut(timeout));
+}

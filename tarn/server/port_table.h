@@ -1,0 +1,131 @@
+// The packet ports and event boxes of one realm, with the connections opened to them.
+//
+// A channel is a port (kind kPortKind) or an event box (kind kBoxKind); both hold a queue of
+// messages in arrival order. A program opens a send or receive connection to a channel and gets
+// a handle that this table issues; handles are unique in the process, so a handle of another
+// realm is simply not found here (kBadHandle). A packet remembers the handle of the send
+// connection it came through, so that a reply reaches that sender's reply queue.
+//
+// Limits: a box holds at most its box size of events, a port at most kPortCapacity packets; a
+// full channel refuses (kBoxFull) and keeps what it holds. A declare or a batch send reaches
+// every box of the realm that takes the event code, or none: when one of those boxes lacks room
+// for the whole batch nothing is delivered and the answer is kBoxFull, so a retry never
+// duplicates an event.
+//
+// Waits: 0 ms does not wait, a negative time waits without limit. A waiter wakes when its
+// channel gets a message, is deleted (kNoSuchObject), its connection is closed (kBadHandle) or
+// the table shuts down (kServerNotAnswering). A connection that nobody used for the idle time
+// (TARN_IDLE_CONNECTION_S seconds, kDefaultIdleSeconds when unset) and that nobody waits on is
+// closed when the next connection is opened or the connections are listed.
+//
+// Thread-safe: one mutex guards the whole table; waits release it.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace tarn {
+
+constexpr int kPortKind = 30005;
+constexpr int kBoxKind = 30006;
+constexpr int kSendDirection = 30003;
+constexpr int kReceiveDirection = 30004;
+constexpr std::size_t kPortCapacity = 100000;
+constexpr unsigned kDefaultIdleSeconds = 600;
+
+using Bytes = std::vector<unsigned char>;
+using SharedBytes = std::shared_ptr<const Bytes>;
+
+struct Message {
+  SharedBytes bytes;
+  unsigned sender = 0;  // the send connection of a packet; 0 for an event
+};
+
+struct ConnectionRow {
+  unsigned handle;
+  std::string channel;
+  int direction;
+  std::string process;
+  unsigned idleSeconds;
+  unsigned reclaimSeconds;
+};
+
+class PortTable {
+ public:
+  PortTable();
+
+  int create(const std::string& name, int kind, int size);
+  // A box or a port of that name.
+  int setPersistent(const std::string& name, bool persistent);
+  // Boxes only.
+  int deleteBox(const std::string& name);
+  int addCode(const std::string& box, int code);
+  int clear(const std::string& box);
+  int count(const std::string& box, unsigned& count);
+  std::vector<std::string> channelNames();
+
+  int connect(const std::string& name, int direction, const std::string& process, unsigned& handle);
+  int disconnect(unsigned handle);
+  std::vector<ConnectionRow> connections();
+
+  // One event to one box, whatever its codes.
+  int sendEvent(const std::string& box, SharedBytes event);
+  // Every event of `events` to every box that takes `code` (all or none, see above).
+  int declare(int code, const std::vector<SharedBytes>& events);
+  int sendPacket(unsigned handle, SharedBytes packet, bool front);
+  // Up to maxCount messages from the channel of receive connection `handle`, waiting up to
+  // timeoutMs for the first. With maxCount 1 a message longer than `capacity` is refused
+  // (kBufferTooSmall) and stays queued.
+  int receive(unsigned handle, std::size_t maxCount, std::size_t capacity, int timeoutMs,
+              std::vector<Message>& out);
+  int reply(unsigned replyHandle, SharedBytes reply);
+  int waitReply(unsigned handle, std::size_t capacity, int timeoutMs, SharedBytes& out);
+
+  // Wakes every waiter with kServerNotAnswering; later waits end at once.
+  void shutDown();
+
+ private:
+  struct Channel {
+    int kind;
+    std::size_t capacity;
+    bool persistent = false;
+    bool deleted = false;
+    std::set<int> codes;
+    std::deque<Message> queue;
+  };
+  struct Connection {
+    std::shared_ptr<Channel> channel;
+    std::string channelName;
+    int direction;
+    std::string process;
+    std::chrono::steady_clock::time_point lastUse;
+    int waiters = 0;
+    std::deque<SharedBytes> replies;  // send connections: answers to its packets
+  };
+  using Clock = std::chrono::steady_clock;
+  using Lock = std::unique_lock<std::mutex>;
+
+  Channel* boxLocked(const std::string& name);
+  Connection* connectionLocked(unsigned handle, int direction, int& rc);
+  // Waits on `changed_` until `ready` says a wait is over (returns its code, 0 to take) or the
+  // time runs out (kNothingReceived).
+  template <typename Ready>
+  int waitFor(Lock& lock, unsigned handle, int direction, int timeoutMs, Ready ready);
+  void reclaimIdleLocked();
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::map<std::string, std::shared_ptr<Channel>> channels_;  // GUARDED_BY(mutex_)
+  std::map<unsigned, Connection> connections_;                // GUARDED_BY(mutex_)
+  bool closing_ = false;                                      // GUARDED_BY(mutex_)
+  const unsigned idleSeconds_;
+};
+
+}  // namespace tarn

@@ -1,0 +1,157 @@
+// Messaging through a tarnd process under load and failure: 100,000 numbered events arrive once
+// and in order; 32 threads blocked in receives leave room for a 33rd thread's call; blocked
+// receives end when the server dies; idle connections are reclaimed.
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <future>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "ostrel/api/ostrel.h"
+#include "ostrel/api/record_lists.h"
+#include "ostrel/data/record.h"
+#include "tests/support/tarn_fixture.h"
+
+namespace {
+
+using namespace testing_support;
+using std::chrono::seconds;
+
+class MessagingLoad : public ::testing::Test {
+ protected:
+  void SetUp() override { start({}); }
+  void start(std::vector<std::string> args) {
+    settings.reset();
+    tarnd.reset(new TarndProcess("plant", freePort(), std::move(args)));
+    ASSERT_TRUE(tarnd->start());
+    settings.reset(new ScopedSettings({{"plant", "own", {tarnd->address()}}}));
+    ASSERT_EQ(0, Ostrel::ConnectTarn("plant"));
+  }
+  void TearDown() override { Ostrel::DisConnectTarn("plant"); }
+
+  std::unique_ptr<TarndProcess> tarnd;
+  std::unique_ptr<ScopedSettings> settings;
+};
+
+TEST_F(MessagingLoad, HundredThousandEventsArriveOnceAndInOrder) {
+  constexpr std::uint64_t kEvents = 100000, kBatch = 1000;
+  ASSERT_EQ(0, Ostrel::CreateEventBox("numbered", 9, 5000, "plant", nullptr));
+  unsigned int handle = 0;
+  ASSERT_EQ(0, Ostrel::ConnectPortForRecv("numbered", handle, "plant", nullptr));
+
+  auto producer = std::async(std::launch::async, [] {
+    std::vector<BrennicData> batch(kBatch);
+    for (std::uint64_t sent = 0; sent < kEvents;) {
+      for (std::uint64_t i = 0; i < kBatch; ++i) {
+        std::uint64_t number = sent + i;
+        batch[i].SetRawValue(reinterpret_cast<char*>(&number), sizeof number);
+      }
+      const int rc = Ostrel::SendEventN(9, batch, "plant", nullptr);
+      if (rc == 2019) {  // the box is full: nothing of this batch went in, so send it again
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        continue;
+      }
+      if (rc != 0) return rc;
+      sent += kBatch;
+    }
+    return 0;
+  });
+
+  std::uint64_t expected = 0;
+  while (expected < kEvents) {
+    BrennicDataList list;
+    ASSERT_EQ(0, Ostrel::ReceiveEventN(handle, list, nullptr, static_cast<int>(kBatch), 10000, "plant", nullptr))
+        << "after " << expected;
+    for (int i = 0; i < list.count; ++i) {
+      std::uint64_t number = 0;
+      ASSERT_EQ(sizeof number, list.items[i]->GetBufferSize());
+      std::memcpy(&number, list.items[i]->GetRawValue(), sizeof number);
+      ASSERT_EQ(expected++, number);
+    }
+    Ostrel::DestoryBrennicDataList(&list);
+  }
+  EXPECT_EQ(0, producer.get());
+  unsigned int left = 1;
+  ASSERT_EQ(0, Ostrel::EventCount("numbered", left, "plant", nullptr));
+  EXPECT_EQ(0u, left) << "nothing duplicated";
+}
+
+TEST_F(MessagingLoad, BlockedReceiversLeaveRoomAndEndWhenTheServerDies) {
+  constexpr int kReceivers = 32;
+  ASSERT_EQ(0, Ostrel::CreateEventBox("quiet", 1, 10, "plant", nullptr));
+  ASSERT_EQ(0, Ostrel::CreateDataPoint("probe", "AnalogPoint", "plant", nullptr));
+  std::vector<std::future<int>> receivers;
+  for (int i = 0; i < kReceivers; ++i) {
+    receivers.push_back(std::async(std::launch::async, [i] {
+      BrennicData record;
+      // Half wait 60 s, half without limit: both must end when the server goes.
+      return Ostrel::ReceiveEvent("quiet", record, i % 2 ? 60000 : -1, "plant", nullptr);
+    }));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  for (auto& receiver : receivers) ASSERT_EQ(std::future_status::timeout, receiver.wait_for(seconds(0)));
+
+  auto probe = std::async(std::launch::async, [] {
+    BrennicData value("AnalogPoint", 0);
+    return Ostrel::GetDataPoint("probe", value, "plant", nullptr);
+  });
+  const bool through = probe.wait_for(seconds(20)) == std::future_status::ready;
+  tarnd->kill();  // before any assertion: a failed one must not leave the receivers waiting
+  ASSERT_TRUE(through) << "a 33rd call got through";
+  EXPECT_EQ(0, probe.get());
+
+  for (auto& receiver : receivers) {
+    ASSERT_EQ(std::future_status::ready, receiver.wait_for(seconds(20))) << "a receive outlived its server";
+    EXPECT_NE(0, receiver.get());
+  }
+}
+
+TEST_F(MessagingLoad, AStalledReceiveEndsAfterItsWaitAndAMargin) {
+  ASSERT_EQ(0, Ostrel::CreateEventBox("stalled", 3, 10, "plant", nullptr));
+  unsigned int handle = 0;
+  ASSERT_EQ(0, Ostrel::ConnectPortForRecv("stalled", handle, "plant", nullptr));
+  // The server stalls far longer than a 100 ms wait and its margin: the call ends, with the
+  // library's code for a remote failure and the middleware's for the flat receive.
+  planFault("plant", "receive_events", 2, 1, "", 0, 30000);
+  planFault("plant", "receive_packet", 2, 1, "", 0, 30000);
+  auto many = std::async(std::launch::async, [&] {
+    BrennicDataList list;
+    return Ostrel::ReceiveEventN(handle, list, nullptr, 10, 100, "plant", nullptr);
+  });
+  auto one = std::async(std::launch::async, [&] {
+    BrennicData record;
+    return Ostrel::ReceiveEvent(static_cast<int>(handle), record, 100, "plant", nullptr);
+  });
+  const bool ended = many.wait_for(seconds(15)) == std::future_status::ready &&
+                     one.wait_for(seconds(15)) == std::future_status::ready;
+  if (!ended) tarnd->kill();  // never leave the calls waiting for 30 s
+  ASSERT_TRUE(ended);
+  EXPECT_EQ(123, many.get());
+  EXPECT_EQ(2016, one.get());
+}
+
+TEST_F(MessagingLoad, IdleConnectionsAreReclaimed) {
+  setenv("TARN_IDLE_CONNECTION_S", "1", 1);
+  start({});
+  unsetenv("TARN_IDLE_CONNECTION_S");
+  ASSERT_EQ(0, Ostrel::CreatePort("lonely", "plant", nullptr));
+  BrennicData record;
+  EXPECT_EQ(2008, Ostrel::ReceivePacket("lonely", record, 0, "plant", nullptr)) << "leaves its connection open";
+  ConnectionSequence connections;
+  ASSERT_EQ(0, Ostrel::GetConnectSeq(&connections, "plant", nullptr));
+  ASSERT_EQ(1, connections.count);
+  EXPECT_EQ(1u, connections.items[0].reclaimSeconds);
+  Ostrel::DestoryConnectSeq(&connections);
+
+  std::this_thread::sleep_for(std::chrono::milliseconds(2100));
+  ASSERT_EQ(0, Ostrel::GetConnectSeq(&connections, "plant", nullptr));
+  EXPECT_EQ(0, connections.count) << "the unused connection was closed";
+  Ostrel::DestoryConnectSeq(&connections);
+}
+
+}  // namespace

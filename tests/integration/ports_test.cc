@@ -1,0 +1,238 @@
+// Packet ports end to end, on the embedded server and on tarnd: request and reply between two
+// threads, receives by name and by handle, the order of the queue, refused handles and the
+// connection listing; realms and channel listings.
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <future>
+#include <string>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "ostrel/api/ostrel.h"
+#include "ostrel/data/record.h"
+#include "tests/support/each_server.h"
+
+namespace {
+
+using namespace testing_support;
+
+BrennicData analog(double value, const char* unit) {
+  BrennicData record("AnalogPoint", 0);
+  record.PutValue("value", value);
+  record.PutValue("unit", unit);
+  return record;
+}
+
+class Ports : public OnEachServer {
+ protected:
+  std::string unique(const char* base) {
+    return std::string(base) + "." + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "." +
+           std::to_string(++counter_);
+  }
+  // A new port holding one AnalogPoint packet of `value`, sent through the connection `handle`.
+  std::string portWithPacket(const char* base, double value, unsigned int& handle) {
+    const std::string port = unique(base);
+    EXPECT_EQ(0, Ostrel::CreatePort(port.c_str(), server, nullptr));
+    BrennicData packet = analog(value, "x");
+    EXPECT_EQ(0, Ostrel::SendPacket(port.c_str(), packet, handle, 0, server, nullptr));
+    return port;
+  }
+  // The open connections of `port` in the default realm.
+  int connectionsOf(const std::string& port) {
+    ConnectionSequence connections;
+    EXPECT_EQ(0, Ostrel::GetConnectSeq(&connections, server, nullptr));
+    int found = 0;
+    for (int i = 0; i < connections.count; ++i) found += port == connections.items[i].portName;
+    Ostrel::DestoryConnectSeq(&connections);
+    return found;
+  }
+
+ private:
+  int counter_ = 0;
+};
+
+TEST_P(Ports, RequestAndReplyBetweenTwoThreads) {
+  const std::string port = unique("pump.commands");
+  ASSERT_EQ(0, Ostrel::CreatePort(port.c_str(), server, nullptr));
+  EXPECT_EQ(2005, Ostrel::CreatePort(port.c_str(), server, nullptr));
+
+  // The receiver answers each request with its value doubled, as a DigitalPoint for the second.
+  auto receiver = std::async(std::launch::async, [&] {
+    for (int round = 0; round < 2; ++round) {
+      unsigned int replyHandle = 0;
+      BrennicData request("AnalogPoint", 0);
+      if (int rc = Ostrel::ReceivePacket(port.c_str(), replyHandle, request, 5000, server, nullptr)) return rc;
+      if (replyHandle == 0) return -100;
+      BrennicData answer = round == 0 ? analog(request.GetDoubleValue("value") * 2, "ack") : BrennicData("DigitalPoint", 0);
+      if (round == 1) answer.PutValue("state", static_cast<unsigned char>(7));
+      if (int rc = Ostrel::ReplyPacket(replyHandle, answer, 0, server, nullptr)) return rc;
+    }
+    return 0;
+  });
+
+  unsigned int handle = 0;
+  BrennicData request = analog(21.5, "bar");
+  ASSERT_EQ(0, Ostrel::SendPacket(port.c_str(), request, handle, 0, server, nullptr));
+  ASSERT_NE(0u, handle) << "the send connection's handle is handed back";
+  BrennicData reply("AnalogPoint", 0);
+  ASSERT_EQ(0, Ostrel::WaitReply(handle, reply, 5000, server, nullptr));
+  EXPECT_EQ(43.0, reply.GetDoubleValue("value"));
+  EXPECT_STREQ("ack", reply.GetStringValue("unit"));
+
+  ASSERT_EQ(0, Ostrel::SendPacket(handle, request, 0, server, nullptr)) << "the connection stays open";
+  BrennicData undefined;
+  ASSERT_EQ(0, Ostrel::WaitUndefinedReply(handle, undefined, 5000, server, nullptr));
+  EXPECT_EQ(16u, undefined.GetBufferSize()) << "a reply of unknown length comes back whole";
+  EXPECT_EQ(7, undefined.GetRawValue()[0]);
+  EXPECT_EQ(0, receiver.get());
+  Ostrel::DisConnect(static_cast<int>(handle), server, nullptr);
+  EXPECT_EQ(2011, Ostrel::SendPacket(handle, request, 0, server, nullptr)) << "a closed handle is refused";
+}
+
+TEST_P(Ports, ReceivesByNameKeepOrderSizeAndConnection) {
+  const std::string port = unique("orders");
+  ASSERT_EQ(0, Ostrel::CreatePort(port.c_str(), server, nullptr));
+
+  // A timed-out receive leaves the record as it was and its connection open.
+  BrennicData untouched = analog(5, "m");
+  EXPECT_EQ(2008, Ostrel::ReceivePacket(port.c_str(), untouched, 50, server, nullptr));
+  EXPECT_EQ(5.0, untouched.GetDoubleValue("value"));
+  EXPECT_EQ(1, connectionsOf(port));
+
+  unsigned int handle = 0;
+  BrennicData first = analog(1, "a"), second = analog(2, "b"), urgent = analog(3, "c");
+  ASSERT_EQ(0, Ostrel::SendPacket(port.c_str(), first, handle, 0, server, nullptr));
+  ASSERT_EQ(0, Ostrel::SendPacket(handle, second, 0, server, nullptr));
+  ASSERT_EQ(0, Ostrel::SendPacketFront(port.c_str(), urgent, handle, 0, server, nullptr));
+
+  // Urgent went to the head. Into a smaller record without a reply handle: the record keeps its
+  // size and takes the leading bytes; with a reply handle it takes the packet's full length.
+  BrennicData small("DigitalPoint", 0);
+  ASSERT_EQ(0, Ostrel::ReceivePacket(port.c_str(), small, 1000, server, nullptr));
+  EXPECT_EQ(16u, small.GetBufferSize());
+  double value = 0;
+  std::memcpy(&value, small.GetRawValue(), sizeof value);
+  EXPECT_EQ(3.0, value);
+  BrennicData whole;
+  unsigned int replyHandle = 0;
+  ASSERT_EQ(0, Ostrel::ReceivePacket(port.c_str(), replyHandle, whole, 1000, server, nullptr));
+  EXPECT_EQ(32u, whole.GetBufferSize());
+  EXPECT_EQ(handle, replyHandle) << "the packet names the connection it came through";
+
+  // By handle, through a connection of its own.
+  unsigned int receiving = 0;
+  ASSERT_EQ(0, Ostrel::ConnectPortForRecv(port.c_str(), receiving, server, nullptr));
+  BrennicData last("AnalogPoint", 0);
+  ASSERT_EQ(0, Ostrel::ReceivePacket(receiving, last, 1000, server, nullptr));
+  EXPECT_EQ(2.0, last.GetDoubleValue("value"));
+  Ostrel::DisConnect(static_cast<int>(receiving), server, nullptr);
+  EXPECT_EQ(3, connectionsOf(port)) << "the timed-out receive and both send connections remain";
+}
+
+TEST_P(Ports, RefusalsAreCodesAndChangeNothing) {
+  unsigned int handle = 0;
+  const std::string port = portWithPacket("refusals", 1, handle);
+  BrennicData request = analog(1, "x");
+
+  // A reply longer than the waiting record is refused and stays queued for a longer wait.
+  unsigned int replyHandle = 0;
+  BrennicData got;
+  ASSERT_EQ(0, Ostrel::ReceivePacket(port.c_str(), replyHandle, got, 1000, server, nullptr));
+  BrennicData longReply = analog(9, "long");
+  ASSERT_EQ(0, Ostrel::ReplyPacket(replyHandle, longReply, 0, server, nullptr));
+  BrennicData shortRecord("DigitalPoint", 0);
+  EXPECT_EQ(2017, Ostrel::WaitReply(handle, shortRecord, 0, server, nullptr));
+  for (unsigned i = 0; i < shortRecord.GetBufferSize(); ++i) ASSERT_EQ(0, shortRecord.GetRawValue()[i]);
+  BrennicData fits("AnalogPoint", 0);
+  ASSERT_EQ(0, Ostrel::WaitReply(handle, fits, 0, server, nullptr));
+  EXPECT_EQ(9.0, fits.GetDoubleValue("value"));
+
+  struct Case {
+    const char* what;
+    int expected;
+    int rc;
+  };
+  unsigned int otherRealm = 0;
+  ASSERT_EQ(0, Ostrel::CreatePort(port.c_str(), server, "east"));
+  ASSERT_EQ(0, Ostrel::ConnectPortForSend(port.c_str(), otherRealm, server, "east"));
+  unsigned int unused = 0;
+  const Case cases[] = {
+      {"a handle of another realm", 2011, Ostrel::SendPacket(otherRealm, request, 0, server, nullptr)},
+      {"a reply to a handle of another realm", 2011, Ostrel::ReplyPacket(otherRealm, request, 0, server, nullptr)},
+      {"a null port name", 2010, Ostrel::CreatePort(nullptr, server, nullptr)},
+      {"a null name to connect", 2010, Ostrel::ConnectPortForRecv(nullptr, unused, server, nullptr)},
+      {"a null name to receive", 2010, Ostrel::ReceivePacket(static_cast<const char*>(nullptr), got, 0, server, nullptr)},
+      {"an unknown port", 2003, Ostrel::ConnectPortForSend("no.such.port", unused, server, nullptr)},
+      {"a receive on a send handle", 2011, Ostrel::ReceivePacket(handle, got, 0, server, nullptr)},
+      {"a server not connected", 2015, Ostrel::CreatePort(port.c_str(), "nowhere", nullptr)},
+      {"no wait and nothing queued", 2008, Ostrel::WaitReply(handle, fits, 0, server, nullptr)},
+      {"a port marked persistent", 0, Ostrel::SetPersistent(port.c_str(), true, server, nullptr)},
+      {"persistence of an unknown channel", 2003, Ostrel::SetPersistent("no.such.port", true, server, nullptr)},
+  };
+  for (const Case& c : cases) EXPECT_EQ(c.expected, c.rc) << c.what;
+}
+
+TEST_P(Ports, ReceiveByNameTriesARefusedConnectionOnceMore) {
+  unsigned int handle = 0;
+  const std::string port = portWithPacket("flaky", 8, handle);
+  const int connections = connectionsOf(port);
+  for (int refusals : {1, 2}) {
+    planFault(server, "connect_port", 1, refusals, "", 2004);
+    BrennicData got("AnalogPoint", 0);
+    const int rc = Ostrel::ReceivePacket(port.c_str(), got, 1000, server, nullptr);
+    clearFaults(server);
+    EXPECT_EQ(refusals == 1 ? 0 : 2004, rc) << refusals << " refusals";
+    EXPECT_EQ(refusals == 1 ? 8.0 : 0.0, got.GetDoubleValue("value"));
+    EXPECT_EQ(connections, connectionsOf(port)) << "a successful receive closes its connection";
+  }
+}
+
+TEST_P(Ports, RealmsChannelsAndConnectionsAreListed) {
+  const std::string port = unique("listed");
+  ASSERT_EQ(0, Ostrel::CreatePort(port.c_str(), server, "west"));
+  ASSERT_EQ(0, Ostrel::CreateEventBox((port + ".box").c_str(), 5, 10, server, "west"));
+  unsigned int handle = 0;
+  ASSERT_EQ(0, Ostrel::ConnectPortForRecv(port.c_str(), handle, server, "west"));
+  EXPECT_EQ(0, Ostrel::CreateReleam(server, "anything"));
+  EXPECT_EQ(0, Ostrel::DeleteReleam(server, "west"));
+
+  ObjectNames realms;
+  ASSERT_EQ(0, Ostrel::GetReleamNames(&realms, server));
+  bool west = false;
+  for (int i = 0; i < realms.count; ++i) west = west || std::string(realms.names[i]) == "west";
+  EXPECT_TRUE(west) << "a realm in use is listed, and deleting it changed nothing";
+  Ostrel::DeatoryNameSeq(&realms);
+
+  // After a divert, a null position lists the diverted realm.
+  ASSERT_EQ(0, Ostrel::DivertReleam(server, "west"));
+  ObjectNames channels;
+  ASSERT_EQ(0, Ostrel::GetCommChennelSeq(&channels, server, nullptr));
+  ASSERT_EQ(2, channels.count);
+  EXPECT_EQ(port, channels.names[0]);
+  EXPECT_EQ(port + ".box", channels.names[1]);
+  Ostrel::DeatoryNameSeq(&channels);
+  Ostrel::DivertReleam(server, nullptr);
+
+  // Without a position the connection listing takes the realm of the default server (the null
+  // name), whichever server it lists.
+  ASSERT_EQ(0, Ostrel::DivertReleam(nullptr, "west"));
+  ConnectionSequence connections;
+  ASSERT_EQ(0, Ostrel::GetConnectSeq(&connections, server, nullptr));
+  Ostrel::DivertReleam(nullptr, nullptr);
+  ASSERT_EQ(1, connections.count);
+  const ConnectionEntry& entry = connections.items[0];
+  EXPECT_EQ(handle, entry.handle);
+  EXPECT_EQ(30004, entry.direction);
+  EXPECT_EQ(port, entry.portName);
+  EXPECT_NE(nullptr, std::strstr(entry.process, (":" + std::to_string(getpid())).c_str())) << entry.process;
+  EXPECT_GT(entry.reclaimSeconds, 0u);
+  Ostrel::DestoryConnectSeq(&connections);
+  EXPECT_EQ(0, connections.count);
+}
+
+OSTREL_ON_EACH_SERVER(Ports);
+
+}  // namespace

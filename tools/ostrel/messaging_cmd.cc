@@ -1,0 +1,342 @@
+// Messaging commands: port, box, monitor, declare, persist, realms, channels, connections. Each takes
+// --server and --realm and connects the server first. Values are shown and taken as text
+// through the record printer and the path=value parser, as the data point commands do.
+//
+// Request and reply from two terminals (against a tarnd named in TARN_SETTINGS):
+//   A$ ostrel port recv commands --type AnalogPoint      prints the packet and its reply handle
+//   B$ ostrel port send commands AnalogPoint value=3 --wait 30000
+//   A$ ostrel port reply HANDLE AnalogPoint value=6      B prints the reply
+#include <atomic>
+#include <csignal>
+#include <iomanip>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ostrel/api/ostrel.h"
+#include "ostrel/api/record_lists.h"
+#include "ostrel/data/record.h"
+#include "tools/ostrel/records.h"
+#include "tools/ostrel/tool.h"
+
+namespace tool {
+namespace {
+
+// Everything one command line may fill; made afresh for every line.
+struct Args {
+  ServerTarget target;
+  std::string name;
+  std::string type;
+  std::vector<std::string> names;
+  std::vector<std::string> assignments;
+  int code = 0;
+  int size = 1000;
+  int timeout = -1;
+  int wait = 0;
+  int count = 0;
+  unsigned int handle = 0;
+  bool typed = false;
+};
+
+// A record of `type` with the assignments applied; false (rc 2, or 1 for an unknown type) when
+// the type or an assignment is refused.
+bool makeRecord(Tool& tool, const std::string& type, const std::vector<std::string>& assignments, BrennicData& record) {
+  record = BrennicData(type.c_str(), 0);
+  if (record.GetTypeName() == nullptr) {
+    tool.err << "ostrel: unknown type '" << type << "'\n";
+    tool.rc = 1;
+    return false;
+  }
+  std::string error;
+  if (!parseAssignments(record, assignments, error)) {
+    tool.err << "ostrel: " << error << "\n";
+    tool.rc = 2;
+    return false;
+  }
+  return true;
+}
+
+// A received value: as a table when it has a type, else as its size and bytes in hex.
+void show(Tool& tool, BrennicData& record) {
+  if (record.GetTypeName() != nullptr) {
+    printRecord(tool.out, record);
+    return;
+  }
+  tool.out << record.GetBufferSize() << " bytes:";
+  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(record.GetRawValue());
+  for (unsigned int i = 0; bytes && i < record.GetBufferSize(); ++i)
+    tool.out << (i % 16 ? " " : "\n  ") << std::hex << std::setw(2) << std::setfill('0') << int(bytes[i]) << std::dec;
+  tool.out << "\n";
+}
+
+// A record typed as `type` (when given) to receive into.
+BrennicData receiving(const std::string& type) { return type.empty() ? BrennicData() : BrennicData(type.c_str(), 0); }
+
+std::atomic<bool> interrupted{false};
+void onInterrupt(int) { interrupted = true; }
+
+void addPortCommands(CLI::App& app, Tool& tool) {
+  auto a = std::make_shared<Args>();
+  auto* port = app.add_subcommand("port", "Packet ports: create, send, recv, reply");
+  port->require_subcommand(1);
+
+  auto* create = port->add_subcommand("create", "Create a packet port");
+  create->add_option("NAME", a->name, "port name")->required();
+  addServerOptions(create, a->target);
+  create->callback([&tool, a] {
+    if (connectServer(tool, a->target) &&
+        check(tool, "port create " + a->name,
+              Ostrel::CreatePort(a->name.c_str(), a->target.serverOrNull(), a->target.realmOrNull())))
+      tool.out << "created port " << a->name << "\n";
+  });
+
+  auto* send = port->add_subcommand("send", "Send a packet TYPE path=value... to a port; --wait MS for the reply");
+  send->add_option("NAME", a->name, "port name")->required();
+  send->add_option("TYPE", a->type, "type of the packet")->required();
+  send->add_option("ASSIGNMENTS", a->assignments, "path=value ...");
+  send->add_option("-w,--wait", a->wait, "wait this many ms for the reply (negative: without limit)");
+  addServerOptions(send, a->target);
+  send->callback([&tool, a] {
+    BrennicData packet;
+    if (!makeRecord(tool, a->type, a->assignments, packet) || !connectServer(tool, a->target)) return;
+    unsigned int handle = 0;
+    if (!check(tool, "port send " + a->name,
+               Ostrel::SendPacket(a->name.c_str(), packet, handle, 0, a->target.serverOrNull(), a->target.realmOrNull())))
+      return;
+    tool.out << "sent to " << a->name << " through handle " << handle << "\n";
+    if (a->wait == 0) return;
+    BrennicData reply;
+    if (!check(tool, "wait for the reply",
+               Ostrel::WaitUndefinedReply(handle, reply, a->wait, a->target.serverOrNull(), a->target.realmOrNull())))
+      return;
+    BrennicData typed(a->type.c_str(), 0);
+    if (typed.GetBufferSize() == reply.GetBufferSize()) typed.SetRawValue(reply.GetRawValue(), reply.GetBufferSize());
+    tool.out << "reply:\n";
+    show(tool, typed.GetBufferSize() == reply.GetBufferSize() ? typed : reply);
+  });
+
+  auto* recv = port->add_subcommand("recv", "Receive one packet and print it with its reply handle");
+  recv->add_option("NAME", a->name, "port name")->required();
+  recv->add_option("-t,--type", a->type, "show the packet as this type");
+  recv->add_option("--timeout", a->timeout, "ms to wait (default: without limit)");
+  addServerOptions(recv, a->target);
+  recv->callback([&tool, a] {
+    if (!connectServer(tool, a->target)) return;
+    BrennicData packet = receiving(a->type);
+    unsigned int replyHandle = 0;
+    if (!check(tool, "port recv " + a->name,
+               Ostrel::ReceivePacket(a->name.c_str(), replyHandle, packet, a->timeout, a->target.serverOrNull(),
+                                     a->target.realmOrNull())))
+      return;
+    tool.out << "packet from " << a->name << ", reply handle " << replyHandle << "\n";
+    show(tool, packet);
+  });
+
+  auto* reply = port->add_subcommand("reply", "Answer a packet: HANDLE TYPE path=value...");
+  reply->add_option("HANDLE", a->handle, "the reply handle that recv printed")->required();
+  reply->add_option("TYPE", a->type, "type of the reply")->required();
+  reply->add_option("ASSIGNMENTS", a->assignments, "path=value ...");
+  addServerOptions(reply, a->target);
+  reply->callback([&tool, a] {
+    BrennicData answer;
+    if (!makeRecord(tool, a->type, a->assignments, answer) || !connectServer(tool, a->target)) return;
+    if (check(tool, "port reply", Ostrel::ReplyPacket(a->handle, answer, 0, a->target.serverOrNull(), a->target.realmOrNull())))
+      tool.out << "replied to handle " << a->handle << "\n";
+  });
+}
+
+void addBoxCommands(CLI::App& app, Tool& tool) {
+  auto a = std::make_shared<Args>();
+  auto* box = app.add_subcommand("box", "Event boxes: create, send, recv, count, clear, delete, code");
+  box->require_subcommand(1);
+  auto simple = [&](const char* verb, const char* help, auto operation) {
+    auto* command = box->add_subcommand(verb, help);
+    command->add_option("NAME", a->name, "box name")->required();
+    addServerOptions(command, a->target);
+    return command->callback([&tool, a, verb, operation] {
+      if (connectServer(tool, a->target)) check(tool, std::string("box ") + verb + " " + a->name, operation(*a));
+    });
+  };
+
+  simple("create", "Create a box NAME CODE [--size N] taking event code CODE", [&tool](Args& x) {
+    const int rc = Ostrel::CreateEventBox(x.name.c_str(), x.code, x.size, x.target.serverOrNull(), x.target.realmOrNull());
+    if (rc == 0) tool.out << "created box " << x.name << " for code " << x.code << ", " << x.size << " events\n";
+    return rc;
+  })->add_option("CODE", a->code, "event code")->required();
+  box->get_subcommand("create")->add_option("--size", a->size, "how many events it holds (default 1000)");
+
+  simple("code", "Make box NAME take event code CODE too", [&tool](Args& x) {
+    const int rc = Ostrel::AddEventCode(x.name.c_str(), x.code, x.target.serverOrNull(), x.target.realmOrNull());
+    if (rc == 0) tool.out << x.name << " takes code " << x.code << "\n";
+    return rc;
+  })->add_option("CODE", a->code, "event code")->required();
+
+  simple("count", "How many events box NAME holds", [&tool](Args& x) {
+    unsigned int n = 0;
+    const int rc = Ostrel::EventCount(x.name.c_str(), n, x.target.serverOrNull(), x.target.realmOrNull());
+    if (rc == 0) tool.out << n << "\n";
+    return rc;
+  });
+  simple("clear", "Drop every event of box NAME", [&tool](Args& x) {
+    const int rc = Ostrel::ClearEventBox(x.name.c_str(), x.target.serverOrNull(), x.target.realmOrNull());
+    if (rc == 0) tool.out << "cleared " << x.name << "\n";
+    return rc;
+  });
+  simple("delete", "Delete box NAME (its waiting receivers wake)", [&tool](Args& x) {
+    const int rc = Ostrel::DeleteEventBox(x.name.c_str(), x.target.serverOrNull(), x.target.realmOrNull());
+    if (rc == 0) tool.out << "deleted " << x.name << "\n";
+    return rc;
+  });
+
+  auto* send = simple("send", "Send one event TYPE path=value... to box NAME, whatever its codes", [&tool](Args& x) {
+    BrennicData event;
+    if (!makeRecord(tool, x.type, x.assignments, event)) return 0;  // the message and status are set
+    const int rc = Ostrel::SendEvent(x.name.c_str(), event, 0, x.target.serverOrNull(), x.target.realmOrNull());
+    if (rc == 0) tool.out << "sent to " << x.name << "\n";
+    return rc;
+  });
+  send->add_option("TYPE", a->type, "type of the event")->required();
+  send->add_option("ASSIGNMENTS", a->assignments, "path=value ...");
+
+  auto* recv = simple("recv", "Receive up to -n events of box NAME (typed by --type, else raw)", [&tool](Args& x) {
+    BrennicDataList list;
+    const int rc = Ostrel::ReceiveEventN(x.name.c_str(), list, x.type.empty() ? nullptr : x.type.c_str(),
+                                         x.count > 0 ? x.count : 1, x.timeout, x.target.serverOrNull(), x.target.realmOrNull());
+    for (int i = 0; rc == 0 && i < list.count; ++i) {
+      tool.out << "-- event " << i + 1 << "\n";
+      show(tool, *list.items[i]);
+    }
+    Ostrel::DestoryBrennicDataList(&list);
+    return rc;
+  });
+  recv->add_option("-t,--type", a->type, "the events' type");
+  recv->add_option("-n", a->count, "at most this many events (default 1)");
+  recv->add_option("--timeout", a->timeout, "ms to wait for the first (default: without limit)");
+}
+
+void addEventCommands(CLI::App& app, Tool& tool) {
+  auto a = std::make_shared<Args>();
+
+  auto* declare = app.add_subcommand("declare", "Declare an event CODE TYPE path=value... to every box of the code");
+  declare->add_option("CODE", a->code, "event code")->required();
+  declare->add_option("TYPE", a->type, "type of the event")->required();
+  declare->add_option("ASSIGNMENTS", a->assignments, "path=value ...");
+  declare->add_flag("--typed", a->typed, "send the bare value (receivers must know the type); default: self-describing");
+  addServerOptions(declare, a->target);
+  declare->callback([&tool, a] {
+    BrennicData event;
+    if (!makeRecord(tool, a->type, a->assignments, event) || !connectServer(tool, a->target)) return;
+    const char* server = a->target.serverOrNull();
+    const char* realm = a->target.realmOrNull();
+    const int rc = a->typed ? Ostrel::SendEvent(a->code, event, server, realm)
+                            : Ostrel::SendUndefinedEvent(a->code, event, server, realm);
+    if (check(tool, "declare " + std::to_string(a->code), rc)) tool.out << "declared code " << a->code << "\n";
+  });
+
+  auto* persist = app.add_subcommand("persist", "Mark a port or box as persistent (--off: not persistent)");
+  persist->add_option("NAME", a->name, "port or box name")->required();
+  persist->add_flag("--off", a->typed, "clear the mark");
+  addServerOptions(persist, a->target);
+  persist->callback([&tool, a] {
+    const bool on = !a->typed;
+    if (connectServer(tool, a->target) &&
+        check(tool, "persist " + a->name,
+              Ostrel::SetPersistent(a->name.c_str(), on, a->target.serverOrNull(), a->target.realmOrNull())))
+      tool.out << a->name << (on ? " is persistent\n" : " is not persistent\n");
+  });
+
+  auto* monitor = app.add_subcommand("monitor", "Print events of boxes as they arrive, until Ctrl-C or -n events");
+  monitor->add_option("BOX", a->names, "box names")->required();
+  monitor->add_option("-t,--type", a->type, "the events' type (default: self-describing events)");
+  monitor->add_option("-n", a->count, "stop after this many events");
+  addServerOptions(monitor, a->target);
+  monitor->callback([&tool, a] {
+    if (!connectServer(tool, a->target)) return;
+    const char* server = a->target.serverOrNull();
+    const char* realm = a->target.realmOrNull();
+    std::vector<unsigned int> handles;
+    for (const std::string& box : a->names) {
+      unsigned int handle = 0;
+      if (!check(tool, "monitor " + box, Ostrel::ConnectPortForRecv(box.c_str(), handle, server, realm))) break;
+      handles.push_back(handle);
+    }
+    interrupted = false;
+    auto previous = std::signal(SIGINT, onInterrupt);
+    if (handles.size() == a->names.size()) tool.out << "watching " << handles.size() << " box(es); Ctrl-C ends\n" << std::flush;
+    // Each box in turn waits a short while, so that Ctrl-C and every box are served promptly.
+    const int slice = 200 / static_cast<int>(handles.size() ? handles.size() : 1);
+    int seen = 0;
+    while (handles.size() == a->names.size() && !interrupted && (a->count <= 0 || seen < a->count)) {
+      for (std::size_t b = 0; b < handles.size() && !interrupted; ++b) {
+        BrennicDataList list;
+        const int want = a->count > 0 ? a->count - seen : 100;
+        const int rc = a->type.empty()
+            ? Ostrel::ReceiveUndefinedEventN(handles[b], list, want, slice, server, realm)
+            : Ostrel::ReceiveEventN(handles[b], list, a->type.c_str(), want, slice, server, realm);
+        if (rc != 0 && rc != 2008 && !check(tool, "monitor " + a->names[b], rc)) interrupted = true;
+        for (int i = 0; i < list.count; ++i) {
+          const char* name = list.items[i]->GetDataName();
+          tool.out << "== " << a->names[b] << "  " << (list.items[i]->GetTypeName() ? list.items[i]->GetTypeName() : "raw")
+                   << (name && *name ? std::string("  ") + name : std::string()) << "\n";
+          show(tool, *list.items[i]);
+        }
+        tool.out << std::flush;
+        seen += list.count;
+        Ostrel::DestoryBrennicDataList(&list);
+        if (a->count > 0 && seen >= a->count) break;
+      }
+    }
+    std::signal(SIGINT, previous);
+    for (unsigned int handle : handles) Ostrel::DisConnect(static_cast<int>(handle), server, realm);
+  });
+}
+
+void addListingCommands(CLI::App& app, Tool& tool) {
+  auto a = std::make_shared<Args>();
+  auto printNames = [&tool](const std::string& what, int rc, ObjectNames& names) {
+    if (!check(tool, what, rc)) return;
+    for (int i = 0; i < names.count; ++i) tool.out << (*names.names[i] ? names.names[i] : "(default)") << "\n";
+    Ostrel::DeatoryNameSeq(&names);
+  };
+
+  auto* realms = app.add_subcommand("realms", "List the realms of a server");
+  realms->add_option("-s,--server", a->target.server, "server name (default: the own server)");
+  realms->callback([&tool, a, printNames] {
+    ObjectNames names;
+    if (connectServer(tool, a->target)) printNames("realms", Ostrel::GetReleamNames(&names, a->target.serverOrNull()), names);
+  });
+
+  auto* channels = app.add_subcommand("channels", "List the ports and event boxes of a realm");
+  addServerOptions(channels, a->target);
+  channels->callback([&tool, a, printNames] {
+    ObjectNames names;
+    if (connectServer(tool, a->target))
+      printNames("channels", Ostrel::GetCommChennelSeq(&names, a->target.serverOrNull(), a->target.realmOrNull()), names);
+  });
+
+  auto* connections = app.add_subcommand("connections", "List the open connections to ports and boxes of a realm");
+  addServerOptions(connections, a->target);
+  connections->callback([&tool, a] {
+    if (!connectServer(tool, a->target)) return;
+    ConnectionSequence list;
+    if (!check(tool, "connections", Ostrel::GetConnectSeq(&list, a->target.serverOrNull(), a->target.realmOrNull()))) return;
+    tool.out << std::left << std::setw(12) << "HANDLE" << std::setw(11) << "DIRECTION" << std::setw(24) << "CHANNEL"
+             << std::setw(24) << "PROCESS" << "IDLE\n";
+    for (int i = 0; i < list.count; ++i) {
+      const ConnectionEntry& c = list.items[i];
+      tool.out << std::setw(12) << c.handle << std::setw(11) << (c.direction == 30003 ? "send" : "receive")
+               << std::setw(24) << c.portName << std::setw(24) << c.process << c.idleSeconds << " s\n";
+    }
+    if (list.count) tool.out << "(a connection unused for " << list.items[0].reclaimSeconds << " s is closed by the server)\n";
+    Ostrel::DestoryConnectSeq(&list);
+  });
+}
+
+OSTREL_TOOL_COMMANDS(addPortCommands);
+OSTREL_TOOL_COMMANDS(addBoxCommands);
+OSTREL_TOOL_COMMANDS(addEventCommands);
+OSTREL_TOOL_COMMANDS(addListingCommands);
+
+}  // namespace
+}  // namespace tool
