@@ -7,6 +7,7 @@
 #include <ctime>
 #include <limits>
 #include <locale>
+#include <typeinfo>
 
 #include <boost/lexical_cast/bad_lexical_cast.hpp>
 
@@ -388,16 +389,18 @@ ValueConvetor::Outcome ValueConvetor::put(BrennicData& record, const BrennicMeta
       // What the element shows now may be shorter or coarser than what it holds (a cut text, a
       // NaN's payload, a char that shows as a digit): writing that back must not change it. A
       // value that fills the value field and begins the element's longer text is that text cut
-      // to fit. The field's own bytes are written back, so that the write is made (a partial
-      // record lists the path) and the bytes stay.
+      // to fit. A record of a derived class (a partial record lists the path) gets the write all
+      // the same, of the field's own bytes; on a plain record that write would change nothing.
       std::wstring current;
       entry->render(now, size, current);
       const bool cut = text.size() == BrennicMetaData::kValueCapacity - 1 && current.size() > text.size() &&
                        current.compare(0, text.size(), text) == 0;
       if (current == text || cut) {
-        BrennicData same;
-        same.SetRawValue(const_cast<char*>(now), static_cast<int>(size));
-        record.PutValue(path.c_str(), same);
+        if (typeid(record) != typeid(BrennicData)) {
+          BrennicData same;
+          same.SetRawValue(const_cast<char*>(now), static_cast<int>(size));
+          record.PutValue(path.c_str(), same);
+        }
         return Outcome::kUnchanged;
       }
     }

@@ -132,6 +132,9 @@ TEST_P(DataPoints, ADivertedRealmIsTheRealmOfEveryOperation) {
   update.PutValue("value", 7.5);
   EXPECT_EQ(0, Ostrel::PutPartialDataPoint(name.c_str(), update, server, nullptr));
   EXPECT_EQ(0, Ostrel::PutPartialDataPoints(std::vector<BrennicPartialData>{update}, server, nullptr));
+  BrennicData original("AnalogPoint", 0);
+  ASSERT_EQ(0, Ostrel::GetDataPoint(name.c_str(), original, server, ""));
+  EXPECT_EQ(1.0, original.GetDoubleValue("value")) << "the default realm's point of that name is untouched";
 
   BrennicDataList list;
   EXPECT_EQ(0, Ostrel::GetDataPointN(std::vector<std::string>{name}, list, server, nullptr));
@@ -161,10 +164,7 @@ TEST_P(DataPoints, ADivertedRealmIsTheRealmOfEveryOperation) {
   Ostrel::DeatoryNameSeq(&names);
   for (const std::string& point : {name, std::string(more[0].GetDataName()), spare})
     EXPECT_EQ(0, Ostrel::DeleteDataPoint(point.c_str(), server, nullptr));
-
-  BrennicData original("AnalogPoint", 0);
-  ASSERT_EQ(0, Ostrel::GetDataPoint(name.c_str(), original, server, ""));
-  EXPECT_EQ(1.0, original.GetDoubleValue("value")) << "the default realm's point is untouched";
+  EXPECT_EQ(0, Ostrel::GetDataPoint(name.c_str(), original, server, "")) << "and still there";
 }
 
 TEST_P(DataPoints, ReadsManyByNameAndByType) {
