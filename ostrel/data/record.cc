@@ -207,6 +207,7 @@ unsigned int BrennicData::GetBufferSize() {
 }
 
 bool BrennicData::IsGood() { return store.get() != nullptr; }
+bool BrennicData::IsCGood() const { return store.get() != nullptr; }
 
 int BrennicData::heldValue(char*& bytes, unsigned int& length) const {
   const unsigned int held = store.bytesHeld();
@@ -215,7 +216,6 @@ int BrennicData::heldValue(char*& bytes, unsigned int& length) const {
   length = type != nullptr ? type->GetTypeSize() : held;
   return OstrelCode::kOk;
 }
-bool BrennicData::IsCGood() const { return store.get() != nullptr; }
 
 bool BrennicData::IsNull() {
   unsigned int n = std::min(GetBufferSize(), store.bytesHeld());
