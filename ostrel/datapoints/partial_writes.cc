@@ -14,22 +14,24 @@ namespace ostrel {
 void fillFields(const BrennicPartialData& record, kxTarn::STRING_LIST& names, kxTarn::DATA_BUFFER_SEQ& values) {
   ObjectNames fields;
   record.enabledFields(&fields);
-  // getStoreValue throws on a non-numeric index: the name array is released on that path too.
-  struct Release {
-    ObjectNames& fields;
-    ~Release() { Ostrel::DeatoryNameSeq(&fields); }
-  } release{fields};
-  names.length(static_cast<CORBA::ULong>(fields.count));
-  values.length(static_cast<CORBA::ULong>(fields.count));
-  for (int i = 0; i < fields.count; ++i) {
-    names[i] = static_cast<const char*>(fields.names[i]);
-    char* bytes = nullptr;
-    int length = 0;
-    record.getStoreValue(fields.names[i], &bytes, length);
-    if (bytes == nullptr || length < 0) length = 0;
-    values[i].length(static_cast<CORBA::ULong>(length));
-    if (length) std::memcpy(values[i].get_buffer(), bytes, static_cast<std::size_t>(length));
+  try {
+    names.length(static_cast<CORBA::ULong>(fields.count));
+    values.length(static_cast<CORBA::ULong>(fields.count));
+    for (int i = 0; i < fields.count; ++i) {
+      names[i] = static_cast<const char*>(fields.names[i]);
+      char* bytes = nullptr;
+      int length = 0;
+      record.getStoreValue(fields.names[i], &bytes, length);
+      if (bytes == nullptr || length < 0) length = 0;
+      values[i].length(static_cast<CORBA::ULong>(length));
+      if (length) std::memcpy(values[i].get_buffer(), bytes, static_cast<std::size_t>(length));
+    }
+  } catch (...) {
+    // getStoreValue throws on a non-numeric index: the caller's frame turns it into a code.
+    Ostrel::DeatoryNameSeq(&fields);
+    throw;
   }
+  Ostrel::DeatoryNameSeq(&fields);
 }
 
 }  // namespace ostrel
