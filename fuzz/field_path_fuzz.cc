@@ -1,6 +1,7 @@
 // Feeds arbitrary path texts to the field walk of records of every test type, with full blocks
 // and with blocks cut short. A located field of a well-formed type lies inside the type; no
-// access may leave the block; a non-numeric index may only throw boost::bad_lexical_cast.
+// access may leave the block; a non-numeric index may only throw boost::bad_lexical_cast. For
+// the plant types the stand-in's locator must place every path exactly as the record does.
 #include <cstdint>
 #include <string>
 
@@ -8,6 +9,8 @@
 
 #include "fuzz/fuzz_types.h"
 #include "ostrel/data/record.h"
+#include "tarn/server/field_locator.h"
+#include "tarn/server/type_service.h"
 
 namespace {
 
@@ -34,6 +37,21 @@ void exercise(BrennicData& record, const char* path) {
   }
 }
 
+// The record and the server accept the same paths and place them at the same bytes.
+void compareWithServer(BrennicData& record, const char* typeName, const char* path) {
+  static const auto book = tarn::TypeBook::fromXml(tarn::defaultTypesXml());
+  if (book->find(typeName) == nullptr) return;
+  unsigned int offset = 0, size = 0;
+  bool located = false;
+  try {
+    located = record.LocateField(path, offset, size) == 0;
+  } catch (const boost::bad_lexical_cast&) {
+  }
+  tarn::FieldPlace place;
+  const bool placed = tarn::locateField(*book, typeName, path, place) == 0;
+  if (located != placed || (located && (offset != place.offset || size != place.size))) __builtin_trap();
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -44,6 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   BrennicData full(typeName, 0);
   exercise(full, path.c_str());
+  compareWithServer(full, typeName, path.c_str());
 
   BrennicData cut(typeName, 0);
   cut.Destory();

@@ -12,10 +12,12 @@
 // A list of names. Shared in layout with the middleware's flat client API, which fills it
 // directly for most listings. `names` is an array of `count` pointers allocated with the global
 // operator new[]; when `release` is true the strings are CORBA strings owned by the list.
+// A new list is empty and owns no strings (`release` false): a filler that hands its strings
+// over sets `release` itself, and a caller who takes over strings it was given sets it too.
 struct OSTREL_EXPORT ObjectNames {
   int count = 0;
   char** names = nullptr;
-  bool release = true;
+  bool release = false;
 };
 
 // One open port connection, as the middleware lists it.

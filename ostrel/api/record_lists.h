@@ -39,12 +39,15 @@ struct OSTREL_EXPORT BrennicMetaList {
 namespace ostrel {
 
 // The one release routine of the record and meta lists: deletes every non-null entry (through
-// its virtual destructor), frees the array and leaves the list empty. A null list does nothing.
+// its virtual destructor), frees the array and leaves the list empty. A list whose count does
+// not match its array (a null array with a positive count) is emptied without reading it.
 template <typename Item>
 void releaseList(int& count, Item**& items) {
-  for (int i = 0; i < count; ++i) {
-    delete items[i];
-    items[i] = nullptr;
+  if (items != nullptr) {
+    for (int i = 0; i < count; ++i) {
+      delete items[i];
+      items[i] = nullptr;
+    }
   }
   delete[] items;
   items = nullptr;

@@ -1,5 +1,7 @@
 #include "ostrel/connection/call_frame.h"
 
+#include <utility>
+
 #include "ostrel/api/middleware/kxTarn_API.h"
 #include "ostrel/connection/connector.h"
 
@@ -27,6 +29,15 @@ std::optional<std::string> resolveServer(const char* server) {
   if (auto own = ownServerName()) return own;
   if (server == nullptr) return std::nullopt;
   return std::string();
+}
+
+int targetOf(const char* server, const char* position, Target& target) {
+  if (int rc = guardConnection(server)) return rc;
+  target.realm = positionOrDefault(server, position);
+  auto name = resolveServer(server);
+  if (!name) return OstrelCode::kNoServerName;
+  target.server = std::move(*name);
+  return OstrelCode::kOk;
 }
 
 }  // namespace ostrel

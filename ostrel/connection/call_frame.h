@@ -2,9 +2,12 @@
 //
 //   guardConnection      the connection guard: kNotConnected unless the connector records the
 //                        caller's server (null: the default server) as connected;
-//   positionOrDefault    the caller's position, or a copy of the connector's default position;
+//   positionOrDefault    the caller's position, or a copy of the connector's default position
+//                        (the realm: every operation that takes a position resolves it here,
+//                        and looks up and drops its service references with the result);
 //   resolveServer        a null or empty server becomes the server at position "own" when the
 //                        middleware names one; otherwise null means "no server" and empty stays;
+//   targetOf             the three steps above in order, for an operation on a service reference;
 //   callService          the frame of one call on a remote service reference: obtain the cached
 //                        reference, optionally swap it for one with a longer call time-out, run
 //                        the call, turn every exception into the operation's own code and drop
@@ -12,14 +15,15 @@
 //
 // A typical operation:
 //
-//   if (int rc = ostrel::guardConnection(server)) return rc;
-//   const std::string realm = ostrel::positionOrDefault(server, position);
-//   const auto name = ostrel::resolveServer(server);
-//   if (!name) return OstrelCode::kNoServerName;
+//   ostrel::Target target;
+//   if (int rc = ostrel::targetOf(server, position, target)) return rc;
 //   return ostrel::callService<kxTarn::DT_Point_Factory, OstrelCode::kRemoteCallFailed>(
-//       name->c_str(), position, [&](kxTarn::DT_Point_Factory_ptr points) {
+//       target.server.c_str(), target.realm.c_str(), [&](kxTarn::DT_Point_Factory_ptr points) {
 //         return points->delete_snapshot(snapshotName);
 //       });
+//
+// The realm is resolved before the reference is looked up: a diverted default realm (DivertReleam)
+// reaches the same points whether an operation goes through the flat client API or a reference.
 //
 // Every function may be called from any thread; none holds a lock when it returns.
 #pragma once
@@ -51,6 +55,17 @@ std::string positionOrDefault(const char* server, const char* position);
 // otherwise the server at "own" when there is one; otherwise the empty name for an empty
 // `server`, and nullopt (no server; the operation's own code, mostly kNoServerName) for null.
 std::optional<std::string> resolveServer(const char* server);
+
+// What an operation on a service reference works on.
+struct Target {
+  std::string server;  // resolveServer's name
+  std::string realm;   // positionOrDefault's realm
+};
+
+// The shared steps before a call on a service reference, in order: the connection guard
+// (kNotConnected), the realm (positionOrDefault) and the server name (kNoServerName when
+// resolveServer finds none). kOk with `target` filled; otherwise `target` is unspecified.
+int targetOf(const char* server, const char* position, Target& target);
 
 // Call time-outs for callService, in milliseconds: none (the reference's own), and the longer
 // time-out that list reads and snapshot loads run with.

@@ -7,7 +7,7 @@ TarnDataType::~TarnDataType() {
   for (auto& entry : elements_) delete entry.second;
 }
 
-DataVariable* TarnDataType::GetElement(const char* name) const {
+DataVariable* TarnDataType::GetElement(const char* name) {
   if (name == nullptr) return nullptr;
   return GetElement(std::string_view(name));
 }
@@ -31,7 +31,7 @@ void TarnDataType::PushElement(const char* name, DataVariable* var) {
   elementOrder_.emplace_back(name, var);
 }
 
-bool TarnDataType::getCache(const char* key, int& first, int& second) const {
+bool TarnDataType::getCache(const char* key, int& first, int& second) {
   if (key == nullptr) return false;
   auto it = cache_.find(std::string_view(key));
   if (it == cache_.end()) return false;

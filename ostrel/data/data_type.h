@@ -59,7 +59,8 @@ class OSTREL_EXPORT TarnDataType {
   unsigned short GetTypeSize() const { return size_; }
 
   // The element whose name equals `name` exactly, or null. No path syntax is interpreted.
-  DataVariable* GetElement(const char* name) const;
+  DataVariable* GetElement(const char* name);
+  // The same lookup for the library's own path walk, which holds types as const.
   DataVariable* GetElement(std::string_view name) const;
   // The elements in the order of their first PushElement.
   const ElementList& GetAllElement() const { return elementOrder_; }
@@ -68,7 +69,7 @@ class OSTREL_EXPORT TarnDataType {
   // present, `var` is deleted at once and nothing changes.
   void PushElement(const char* name, DataVariable* var);
 
-  bool getCache(const char* key, int& first, int& second) const;
+  bool getCache(const char* key, int& first, int& second);
   void setCache(const char* key, int first, int second);
 
   // Set by the type manager during a full build for a type whose elements are not to be

@@ -3,8 +3,6 @@
 #include <cstdint>
 #include <cstring>
 
-#include <boost/lexical_cast/bad_lexical_cast.hpp>
-
 #include "ostrel/api/result_codes.h"
 
 BrennicPartialData::BrennicPartialData() = default;
@@ -87,10 +85,10 @@ int BrennicPartialData::PutValueUtf16(const char* path, const unsigned short* va
 
 int BrennicPartialData::putValue(const char* path, const char* bytes, int len) {
   note(path);
-  return PutValueImpl(path, bytes, len);
+  return PutValueImpl(path, const_cast<char*>(bytes), len);
 }
 
-bool BrennicPartialData::isUpdated(const char* path) const {
+bool BrennicPartialData::isUpdated(const char* path) {
   if (path == nullptr) return false;
   const std::size_t n = std::strlen(path);
   for (const std::string& field : updatedFields) {
@@ -126,12 +124,7 @@ void BrennicPartialData::getStoreValue(const char* path, char** bytes, int& leng
   *bytes = block;
   unsigned int offset = 0;
   unsigned int size = 0;
-  try {
-    if (LocateField(path, offset, size) != OstrelCode::kOk) return;
-  } catch (const boost::bad_lexical_cast&) {
-    // Listed paths include writes that threw on a bad index.
-    return;
-  }
+  if (LocateField(path, offset, size) != OstrelCode::kOk) return;
   if (block == nullptr || static_cast<std::uint64_t>(offset) + size > store.bytesHeld()) return;
   *bytes = block + offset;
   length = static_cast<int>(size);

@@ -55,7 +55,7 @@ class OSTREL_EXPORT BrennicPartialData : public BrennicData {
   virtual int putValue(const char* path, const char* bytes, int len);
 
   // True when a listed path equals `path` exactly (same bytes, same length).
-  bool isUpdated(const char* path) const;
+  bool isUpdated(const char* path);
 
   // Sets fields->count to the number of listed paths, fields->names to a new array of that many
   // pointers (allocated also for none) and fields->release to false. Entry i points at the text
@@ -64,13 +64,15 @@ class OSTREL_EXPORT BrennicPartialData : public BrennicData {
   void enabledFields(ObjectNames* fields) const;
 
   // A new store holding a copy of the field's bytes (its size is the field's size). A path that
-  // cannot be located (anywhere along it, a bad index included) or a field that does not lie
-  // wholly in the block gives a store with a zero-size block.
+  // cannot be located (anywhere along it) or a field that does not lie wholly in the block gives
+  // a store with a zero-size block. A non-numeric index throws boost::bad_lexical_cast.
   BrennicStore getStoreValue(const char* path) const;
   // *bytes = the field's first byte inside the block, length = the field's size; no copy is
   // made and the pointer is valid while the block is. A path that cannot be located, or a field
   // not wholly in the block, gives the block's start (null without a block) and length 0, so
-  // the outputs never reach outside the block. Never throws.
+  // the outputs never reach outside the block. A non-numeric index throws
+  // boost::bad_lexical_cast (listed paths include writes that threw on one): the data point
+  // operations then answer with their own exception code.
   void getStoreValue(const char* path, char** bytes, int& length) const;
 
  private:

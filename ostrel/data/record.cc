@@ -110,7 +110,7 @@ void BrennicData::readField(const char* path, void* out, std::size_t width) {
 
 // --- writes ---------------------------------------------------------------------------------
 
-int BrennicData::PutValueImpl(const char* path, const void* src, int len) {
+int BrennicData::PutValueImpl(const char* path, void* src, int len) {
   unsigned int size = 0;
   int code = OstrelCode::kOk;
   char* field = fieldBytes(path, size, code);
@@ -163,7 +163,7 @@ int BrennicData::PutValue(const char* path, BrennicData& value) {
 int BrennicData::PutValue(const char* path, const char* value) {
   if (value == nullptr) return OstrelCode::kOk;
   std::size_t n = std::strlen(value);
-  return PutValueImpl(path, value, static_cast<int>(std::min<std::size_t>(n, INT32_MAX)));
+  return PutValueImpl(path, const_cast<char*>(value), static_cast<int>(std::min<std::size_t>(n, INT32_MAX)));
 }
 
 int BrennicData::PutValue(const char* path, const wchar_t* value) {
@@ -180,10 +180,13 @@ int BrennicData::PutValue(const char* path, const wchar_t* value) {
 int BrennicData::PutValueUtf16(const char* path, const unsigned short* value, int len) {
   if (value == nullptr) return OstrelCode::kOk;
   long long bytes = len > 0 ? static_cast<long long>(len) * 2 : 0;
-  return PutValueImpl(path, value, static_cast<int>(std::min<long long>(bytes, INT32_MAX)));
+  return PutValueImpl(path, const_cast<unsigned short*>(value),
+                      static_cast<int>(std::min<long long>(bytes, INT32_MAX)));
 }
 
 // --- identity and state ---------------------------------------------------------------------
+
+void BrennicData::Logging() {}
 
 const char* BrennicData::GetDataName() { return name; }
 const char* BrennicData::GetDataName() const { return name; }
@@ -205,6 +208,14 @@ unsigned int BrennicData::GetBufferSize() {
 
 bool BrennicData::IsGood() { return store.get() != nullptr; }
 bool BrennicData::IsCGood() const { return store.get() != nullptr; }
+
+int BrennicData::heldValue(char*& bytes, unsigned int& length) const {
+  const unsigned int held = store.bytesHeld();
+  if (store.get() == nullptr || (type != nullptr && held < type->GetTypeSize())) return OstrelCode::kInvalidRecord;
+  bytes = store.get();
+  length = type != nullptr ? type->GetTypeSize() : held;
+  return OstrelCode::kOk;
+}
 
 bool BrennicData::IsNull() {
   unsigned int n = std::min(GetBufferSize(), store.bytesHeld());

@@ -74,7 +74,8 @@ class OSTREL_EXPORT BrennicData {
   virtual int PutValueUtf16(const char* path, const unsigned short* value, int len);
 
   // The common write: locate the field, zero it, copy min(field size, len) bytes from src.
-  int PutValueImpl(const char* path, const void* src, int len);
+  // src is only read.
+  int PutValueImpl(const char* path, void* src, int len);
 
   const char* GetDataName();
   const char* GetDataName() const;
@@ -153,6 +154,8 @@ class OSTREL_EXPORT BrennicData {
   int PutMetaData(struct BrennicMetaData& meta);
   // PutMetaData for every item of the list, in order. Always 0.
   int PutMetaDataList(struct BrennicMetaList& list);
+  // Kept for applications that call it; it has no visible effect.
+  void Logging();
   // --- end of meta data ----------------------------------------------------------------------
 
   // Writes the stream form into `out`: u32 name length N, the name, u32 type name length T
@@ -164,6 +167,12 @@ class OSTREL_EXPORT BrennicData {
   void fromStream(const char* data, int len);
   // As fromStream; false (and the record unchanged) when the stream is short or malformed.
   bool tryFromStream(const char* data, std::size_t len);
+
+  // Internal, for the operations that move a whole value: the bytes the record really holds.
+  // kInvalidRecord without a block, or when the record has a type whose size the block does not
+  // reach; otherwise 0 with `bytes` the block and `length` GetBufferSize() (a raw record: the
+  // bytes the block holds), never more than the block.
+  int heldValue(char*& bytes, unsigned int& length) const;
 
   // Internal: where a path's field lies. 0 with offset and size, or a result code.
   // May throw boost::bad_lexical_cast. The field need not lie inside the block.

@@ -21,7 +21,7 @@ class OSTREL_EXPORT BrennicStore {
  public:
   BrennicStore();
   // n zeroed bytes.
-  explicit BrennicStore(unsigned int n);
+  BrennicStore(unsigned int n);
   // n bytes copied from src (src must hold n bytes).
   BrennicStore(unsigned int n, const char* src);
   BrennicStore(const BrennicStore& other);

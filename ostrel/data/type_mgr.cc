@@ -153,14 +153,13 @@ void TarnTypeMgr::BuildTarnDataType() {
 }
 
 void TarnTypeMgr::BuildTarnDataType(const char* position) {
-  if (position == nullptr) return;
   ACE_Guard<ACE_Recursive_Thread_Mutex> hold(lock_);
   if (!hold.locked()) return;
   Build build;
   build.full = false;
   int index = 0;
   for (int i = 0; i < 4; ++i) {
-    if (std::strcmp(position, kPositions[i]) == 0) index = i;
+    if (position != nullptr && std::strcmp(position, kPositions[i]) == 0) index = i;
   }
   try {
     buildPosition(build, position, index);

@@ -7,6 +7,7 @@
 #include <ctime>
 #include <limits>
 #include <locale>
+#include <typeinfo>
 
 #include <boost/lexical_cast/bad_lexical_cast.hpp>
 
@@ -274,6 +275,16 @@ std::string narrowPath(std::wstring_view name) {
   return out;
 }
 
+// True when the record's type has an element whose name is longer than `name` and begins with it.
+bool hasLongerName(BrennicData& record, const std::string& name) {
+  const TarnDataType* type = TarnTypeMgr::GetInstance()->CheckDataType(record.GetTypeName());
+  if (type == nullptr) return false;
+  for (const auto& element : type->GetAllElement()) {
+    if (element.first.size() > name.size() && element.first.compare(0, name.size(), name) == 0) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 namespace ostrel {
@@ -315,7 +326,8 @@ ValueConvetor::ValueConvetor() {
   fromText[L"wchar"] = {toText.at("wchar"), &parseWrapping<std::uint16_t>, &putAs<unsigned short>};
   fromText[L"signed_word"] = {toText.at("signed_word"), &parseSigned<std::int16_t>, &putAs<short>};
   fromText[L"kx_time"] = {toText.at("kx_time"), &parseSigned<std::int32_t>, nullptr};
-  fromText[L"kx_time2"] = {toText.at("kx_time2"), &parseSigned<std::int64_t>, &putAs<long long>};
+  // Time stamps are not set from text: a meta list copied from another record leaves them alone.
+  fromText[L"kx_time2"] = {toText.at("kx_time2"), &parseSigned<std::int64_t>, nullptr};
   fromText[L"float"] = {toText.at("float"), &parseFloating<float>, &putFloat};
   fromText[L"double"] = {toText.at("double"), &parseFloating<double>, &putDouble};
   fromText[L"char*"] = {toText.at("char*"), &parseAnsiText, &putAnsiText};
@@ -359,37 +371,43 @@ ValueConvetor::Outcome ValueConvetor::put(BrennicData& record, const BrennicMeta
   const std::wstring_view text = fieldText(meta.value, BrennicMetaData::kValueCapacity);
   const std::wstring_view wideName = fieldText(meta.name, BrennicMetaData::kNameCapacity);
   const std::string path = narrowPath(wideName);
+  unsigned int offset = 0;
+  unsigned int size = 0;
+  const char* now = nullptr;
   try {
-    unsigned int offset = 0;
-    unsigned int size = 0;
-    if (record.LocateField(path.c_str(), offset, size) != 0) return Outcome::kNotWritten;
-    // A name that fills its field may be an element's longer name cut to fit: writing would
-    // hit another element, or none, so such a name is refused when one exists.
-    if (wideName.size() == BrennicMetaData::kNameCapacity - 1) {
-      const TarnDataType* type = TarnTypeMgr::GetInstance()->CheckDataType(record.GetTypeName());
-      if (type != nullptr) {
-        for (const auto& element : type->GetAllElement()) {
-          if (element.first.size() > path.size() && element.first.compare(0, path.size(), path) == 0) {
-            return Outcome::kNotWritten;
-          }
-        }
+    if (record.LocateField(path.c_str(), offset, size) == 0) now = static_cast<const char*>(record.GetValue(path.c_str()));
+  } catch (const boost::bad_lexical_cast&) {
+    // A bad index: the write below lists the path and throws again.
+  }
+  try {
+    if (now != nullptr) {
+      // A name that fills its field may be an element's longer name cut to fit: writing would
+      // hit another element, or none, so such a name is refused when one exists.
+      if (wideName.size() == BrennicMetaData::kNameCapacity - 1 && hasLongerName(record, path)) {
+        return Outcome::kNotWritten;
       }
-    }
-    const char* now = static_cast<const char*>(record.GetValue(path.c_str()));
-    if (now == nullptr) return Outcome::kNotWritten;
-    // What the element shows now may be shorter or coarser than what it holds (a cut text, a
-    // NaN's payload, a char that shows as a digit): writing that back must not change it.
-    std::wstring current;
-    entry->render(now, size, current);
-    if (current == text) return Outcome::kUnchanged;
-    // A value that fills the value field and begins the element's longer text is that text cut
-    // to fit: keep the text.
-    if (text.size() == BrennicMetaData::kValueCapacity - 1 && current.size() > text.size() &&
-        current.compare(0, text.size(), text) == 0) {
-      return Outcome::kUnchanged;
+      // What the element shows now may be shorter or coarser than what it holds (a cut text, a
+      // NaN's payload, a char that shows as a digit): writing that back must not change it. A
+      // value that fills the value field and begins the element's longer text is that text cut
+      // to fit. A record of a derived class (a partial record lists the path) gets the write all
+      // the same, of the field's own bytes; on a plain record that write would change nothing.
+      std::wstring current;
+      entry->render(now, size, current);
+      const bool cut = text.size() == BrennicMetaData::kValueCapacity - 1 && current.size() > text.size() &&
+                       current.compare(0, text.size(), text) == 0;
+      if (current == text || cut) {
+        if (typeid(record) != typeid(BrennicData)) {
+          BrennicData same;
+          same.SetRawValue(const_cast<char*>(now), static_cast<int>(size));
+          record.PutValue(path.c_str(), same);
+        }
+        return Outcome::kUnchanged;
+      }
     }
     Parsed parsed;
     if (!entry->parse(text, parsed)) return Outcome::kUnparsed;
+    // A path not located is written all the same: the write fails with its own code, as a
+    // PutValue call of the caller's would, and a partial record lists it.
     return entry->put(record, path.c_str(), parsed, size) == 0 ? Outcome::kStored : Outcome::kNotWritten;
   } catch (const boost::bad_lexical_cast&) {
     return Outcome::kNotWritten;

@@ -12,7 +12,7 @@
 //   signed_word           decimal, '-' when negative            within the 16-bit range
 //   kx_time               decimal seconds, empty when the time  not settable: left unchanged
 //                         is before 1970 or not a local time
-//   kx_time2              decimal (64-bit signed)               within the 64-bit range
+//   kx_time2              decimal (64-bit signed)               not settable: left unchanged
 //   float                 9 significant digits                  a float; overflow is refused
 //   double                shortest text that reads back the     a double; overflow is refused
 //                         same 8 bytes
@@ -23,9 +23,13 @@
 // read). Numbers are rendered without leading zeros, grouping or '+', independently of the
 // process's locale. A text that does not parse leaves the element unchanged.
 //
-// A text equal to what the element renders right now leaves the element unchanged: putting
-// back what was read never changes a record, whatever the rendering lost (a text cut to the
-// 255 characters of BrennicMetaData::value, a NaN's payload, a "char" that renders as a digit).
+// A text equal to what the element renders right now leaves the element's bytes unchanged:
+// putting back what was read never changes a record, whatever the rendering lost (a text cut to
+// the 255 characters of BrennicMetaData::value, a NaN's payload, a "char" that renders as a
+// digit). The write is still made, with the field's own bytes, so a partial record lists the
+// path of every item put, exactly as a PutValue call would: also when the path cannot be
+// located (the write then fails). Only a text that does not parse, a type without a routine
+// or one that is not settable makes no write.
 //
 // The tables are built once (shared()) and only read afterwards: every member is safe to call
 // from any thread. Records are not locked: one thread at a time uses a record.
@@ -51,7 +55,8 @@ class OSTREL_EXPORT ValueConvetor {
     kNotSettable,  // the type takes no value from text (kx_time); nothing written
     kNoRoutine,    // the type name has no routine; nothing written
     kUnparsed,     // the text is not a value of the type (or out of its range); nothing written
-    kNotWritten,   // the record refused the write (path not found, no type, bad index)
+    kNotWritten,   // the record refused the write (path not found, no type, bad index); or
+                   // the name fills its field and begins a longer element's name (no write)
   };
 
   // One parsed value; which member holds it depends on the type.
@@ -90,7 +95,8 @@ class OSTREL_EXPORT ValueConvetor {
   // otherwise kNotSettable, kNoRoutine or kUnparsed.
   Outcome check(const BrennicMetaData& meta) const;
 
-  // Parses meta.value as meta.typeName and writes it at the path meta.name of `record`.
+  // Parses meta.value as meta.typeName and writes it at the path meta.name of `record` through
+  // the record's PutValue (kUnchanged: the field's current bytes are written back).
   // Never throws except std::bad_alloc: a bad index in the path gives kNotWritten.
   Outcome put(BrennicData& record, const BrennicMetaData& meta) const;
 

@@ -10,18 +10,22 @@
 
 namespace {
 
-// One remote request for a whole batch of new points. A CORBA system exception while the
-// request is built or sent gives kCreateBatchCallFailed and leaves the cached reference alone;
-// other exceptions reach the caller.
+// One remote request for a whole batch of new points. The batch is checked whole before
+// anything is sent: a null record, or one without the bytes of its type, gives kInvalidRecord.
+// A CORBA system exception while the request is built or sent gives kCreateBatchCallFailed and
+// leaves the cached reference alone; other exceptions reach the caller.
 template <typename Records>
 int createBatch(const Records& records, std::size_t count, const char* server, const char* position) {
-  for (std::size_t i = 0; i < count; ++i)
-    if (records[i] == nullptr) return OstrelCode::kInvalidRecord;  // never dereferenced
-  if (int rc = ostrel::guardConnection(server)) return rc;
-  const auto name = ostrel::resolveServer(server);
-  if (!name) return OstrelCode::kNoServerName;
+  for (std::size_t i = 0; i < count; ++i) {
+    char* bytes = nullptr;
+    unsigned int size = 0;
+    if (records[i] == nullptr || records[i]->heldValue(bytes, size) != OstrelCode::kOk)
+      return OstrelCode::kInvalidRecord;  // never dereferenced, never read past its block
+  }
+  ostrel::Target target;
+  if (int rc = ostrel::targetOf(server, position, target)) return rc;
   kxTarn::DT_Point_Factory_var service =
-      ostrel::ServiceReferences<kxTarn::DT_Point_Factory>::obtain(name->c_str(), position);
+      ostrel::ServiceReferences<kxTarn::DT_Point_Factory>::obtain(target.server.c_str(), target.realm.c_str());
   if (CORBA::is_nil(service)) return OstrelCode::kNoReference;
   try {
     kxTarn::CreationParameterSeq points;
@@ -32,9 +36,11 @@ int createBatch(const Records& records, std::size_t count, const char* server, c
       point.name = record.GetDataName();
       const char* typeName = record.GetTypeName();
       point.typeName = typeName ? typeName : "";
-      const unsigned int size = record.GetBufferSize();
+      char* bytes = nullptr;
+      unsigned int size = 0;
+      record.heldValue(bytes, size);
       point.value.length(size);
-      if (size) std::memcpy(point.value.get_buffer(), record.GetRawValue(), size);
+      if (size) std::memcpy(point.value.get_buffer(), bytes, size);
     }
     return service->create_points(points);
   } catch (const CORBA::SystemException&) {
@@ -59,7 +65,10 @@ int OstrelOrigin::CreateDataPoint(const char* name, const char* typeName, const 
 int OstrelOrigin::CreateDataPoint(const char* name, BrennicData& data, const char* server, const char* position) {
   if (int rc = ostrel::guardConnection(server)) return rc;
   const std::string realm = ostrel::positionOrDefault(server, position);
-  return kx_create_set(name, data.GetTypeName(), data.GetRawValue(), data.GetBufferSize(), server, realm.c_str());
+  char* bytes = nullptr;
+  unsigned int size = 0;
+  if (int rc = data.heldValue(bytes, size)) return rc;
+  return kx_create_set(name, data.GetTypeName(), bytes, size, server, realm.c_str());
 }
 
 int OstrelOrigin::CreateDataPoints(const std::vector<BrennicData>& points, const char* server, const char* position) {
@@ -84,15 +93,17 @@ int OstrelOrigin::DeleteDataPoint(const char* name, const char* server, const ch
 }
 
 int OstrelOrigin::CheckNullData(ObjectNames* names, const char* server, const char* position) {
-  const std::string realm = ostrel::positionOrDefault(nullptr, position);
+  const std::string realm = ostrel::positionOrDefault(server, position);
   return kx_check_null_data(names, server, realm.c_str());
 }
 
 int OstrelOrigin::SetPersistent(const char* name, bool persistent, const char* server, const char* position) {
   if (int rc = ostrel::guardConnection(server)) return rc;
+  const std::string realm = ostrel::positionOrDefault(server, position);
   // Without an "own" server the reference is still asked for, with the caller's null name.
   const auto resolved = ostrel::resolveServer(server);
   const char* target = resolved ? resolved->c_str() : nullptr;
   return ostrel::callService<kxTarn::Port_Factory, OstrelCode::kRemoteCallFailed>(
-      target, position, [&](kxTarn::Port_Factory_ptr ports) { return ports->set_persistent(name ? name : "", persistent); });
+      target, realm.c_str(),
+      [&](kxTarn::Port_Factory_ptr ports) { return ports->set_persistent(name ? name : "", persistent); });
 }

@@ -35,8 +35,13 @@ int OstrelOrigin::GetDataPoint(const char* name, BrennicData& data, const char* 
   if (int rc = ostrel::guardConnection(server)) return rc;
   data.SetFullName(name);
   const std::string realm = ostrel::positionOrDefault(server, position);
-  if (data.GetTypeName() != nullptr)
-    return kx_get_data_template_point(name, data.GetRawValue(), data.GetBufferSize(), server, realm.c_str());
+  if (data.GetTypeName() != nullptr) {
+    // Read straight into the record's block, which must hold its type's bytes.
+    char* bytes = nullptr;
+    unsigned int size = 0;
+    if (int rc = data.heldValue(bytes, size)) return rc;
+    return kx_get_data_template_point(name, bytes, size, server, realm.c_str());
+  }
 
   char* text = nullptr;
   char* typeName = nullptr;
@@ -61,11 +66,10 @@ int OstrelOrigin::GetDataPoint(const char* name, BrennicData& data, const char* 
 namespace {
 
 int readPoints(const std::vector<const char*>& names, BrennicDataList& list, const char* server, const char* position) {
-  if (int rc = ostrel::guardConnection(server)) return rc;
-  const auto resolved = ostrel::resolveServer(server);
-  if (!resolved) return OstrelCode::kNoServerName;
+  ostrel::Target target;
+  if (int rc = ostrel::targetOf(server, position, target)) return rc;
   return ostrel::callService<kxTarn::DT_Point_Factory, OstrelCode::kRemoteCallFailed>(
-      resolved->c_str(), position,
+      target.server.c_str(), target.realm.c_str(),
       [&](kxTarn::DT_Point_Factory_ptr points) {
         kxTarn::STRING_LIST wanted;
         wanted.length(static_cast<CORBA::ULong>(names.size()));
@@ -100,11 +104,10 @@ int OstrelOrigin::GetDataPointN(const std::vector<std::string>& names, BrennicDa
 
 int OstrelOrigin::GetDataPointByTypeName(const char* typeName, BrennicDataList& list, const char* server,
                                          const char* position) {
-  if (int rc = ostrel::guardConnection(server)) return rc;
-  const auto resolved = ostrel::resolveServer(server);
-  if (!resolved) return OstrelCode::kNoServerName;
+  ostrel::Target target;
+  if (int rc = ostrel::targetOf(server, position, target)) return rc;
   return ostrel::callService<kxTarn::DT_Point_Factory, OstrelCode::kTypeQueryCallFailed>(
-      resolved->c_str(), position, [&](kxTarn::DT_Point_Factory_ptr points) {
+      target.server.c_str(), target.realm.c_str(), [&](kxTarn::DT_Point_Factory_ptr points) {
         kxTarn::DATA_BUFFER_SEQ_var values;
         points->get_points_by_type(typeName ? typeName : "", values.out());
         ostrel::fillList(list, values.in(), typeName, nullptr, nullptr);
@@ -112,16 +115,19 @@ int OstrelOrigin::GetDataPointByTypeName(const char* typeName, BrennicDataList& 
       });
 }
 
+// The listings take no connection guard; like every operation they work on the resolved realm.
 int OstrelOrigin::GetAllPointName(ObjectNames* names, const char* server, const char* position) {
-  return kx_get_all_point_name(names, server, position);
+  const std::string realm = ostrel::positionOrDefault(server, position);
+  return kx_get_all_point_name(names, server, realm.c_str());
 }
 
 int OstrelOrigin::GetAllPointNameByType(ObjectNames* names, const char* typeName, const char* server,
                                         const char* position) {
-  return kx_get_all_point_by_typename(names, typeName, server, position);
+  const std::string realm = ostrel::positionOrDefault(server, position);
+  return kx_get_all_point_by_typename(names, typeName, server, realm.c_str());
 }
 
 int OstrelOrigin::GetTarnTypes(ObjectNames* names, const char* server, const char* position) {
-  const std::string realm = ostrel::positionOrDefault(nullptr, position);
+  const std::string realm = ostrel::positionOrDefault(server, position);
   return kx_get_query_data_type(names, server, realm.c_str());
 }

@@ -7,9 +7,11 @@
 int OstrelOrigin::PutDataPoint(const char* name, const BrennicData& data, const char* server, const char* position) {
   if (int rc = ostrel::guardConnection(server)) return rc;
   const std::string realm = ostrel::positionOrDefault(server, position);
-  BrennicData& record = const_cast<BrennicData&>(data);  // the record's accessors are not const
-  if (!record.IsGood()) return OstrelCode::kInvalidRecord;
-  return kx_set_data_template_point(name, record.GetRawValue(), record.GetBufferSize(), server, realm.c_str());
+  // Only the bytes the record holds are sent: none without a block or below its type's size.
+  char* bytes = nullptr;
+  unsigned int size = 0;
+  if (int rc = data.heldValue(bytes, size)) return rc;
+  return kx_set_data_template_point(name, bytes, size, server, realm.c_str());
 }
 
 int BrennicData::Teleport() {

@@ -1,7 +1,13 @@
-// Finds the bytes of a field inside a value of a defined type, from its path text:
-// element names joined by '.', each with at most one "[index]" (a decimal item number).
-// "pump.flow[2]" is item 2 of element "flow" of the nested element "pump". A segment without
-// an index covers all items of its element.
+// Finds the bytes of a field inside a value of a defined type, from its path text, with the
+// same grammar that the client's records use, so that every path a record accepts is placed
+// here at the same bytes:
+//   - segments separated by '.', each an element name optionally followed by one index in
+//     brackets: "pumps[2].speed.value"; '[' and ']' both separate the pieces of a segment;
+//   - empty segments and empty pieces are dropped: "a..b" is "a.b", "levels[]" is "levels";
+//   - an index is a decimal int with an optional sign ("+1", "-0", "0000000001"), in range of
+//     the element's items; a segment without an index covers all items of its element;
+//   - a path with neither '.' nor '[' is looked up whole, as one element name.
+// Pure function of its arguments; safe from any thread.
 #pragma once
 
 #include <string>
@@ -16,7 +22,8 @@ struct FieldPlace {
 };
 
 // 0 and the place of `path` inside a value of `type`; kNoSuchField for a path that does not
-// name a field of the type (unknown element, bad index, malformed text).
+// name a field of the type (unknown element, bad or out-of-range index, more than one index in a
+// segment, a path through a base type, no segment at all).
 int locateField(const TypeBook& types, const std::string& type, const std::string& path, FieldPlace& place);
 
 }  // namespace tarn

@@ -1,18 +1,34 @@
 // Every overloaded façade reaches the slot that carries its own name, and only that slot.
 #include <functional>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "ostrel/api/ostrel.h"
 #include "ostrel/api/record_lists.h"
+#include "ostrel/data/data_type.h"
 #include "ostrel/data/partial_record.h"
+#include "ostrel/data/store.h"
 #include "tests/support/tarn_fixture.h"
 
 namespace {
 
 using testing_support::SlotGuard;
+
+// Exported signatures that applications compile and link against, checked where they differ
+// easily: a slot's parameter types, and members that must not grow a const or an explicit.
+static_assert(std::is_same_v<decltype(OstrelFunc::PutPartialDataPointsWithNoPublishWithPtr),
+                             boost::function<int(std::vector<BrennicPartialData*>&, const char*, const char*)>>);
+static_assert(std::is_same_v<decltype(OstrelFunc::PutPartialDataPointsPtr),
+                             boost::function<int(const std::vector<BrennicPartialData*>&, const char*, const char*)>>);
+static_assert(std::is_same_v<decltype(&BrennicData::PutValueImpl), int (BrennicData::*)(const char*, void*, int)>);
+static_assert(std::is_same_v<decltype(&BrennicPartialData::isUpdated), bool (BrennicPartialData::*)(const char*)>);
+static_assert(std::is_same_v<decltype(&TarnDataType::getCache), bool (TarnDataType::*)(const char*, int&, int&)>);
+static_assert(std::is_same_v<decltype(&BrennicData::Logging), void (BrennicData::*)()>);
+static_assert(std::is_convertible_v<unsigned int, BrennicStore>, "BrennicStore(unsigned int) is not explicit");
+[[maybe_unused]] constexpr DataVariable* (TarnDataType::*kGetElement)(const char*) = &TarnDataType::GetElement;
 
 // Replaces `slot` with a recorder that returns `mark`, calls `facade`, and checks the result.
 template <typename R, typename... A>

@@ -25,6 +25,7 @@ std::string deadAddress() { return "127.0.0.1:" + std::to_string(testing_support
 
 std::vector<std::string> addressesOf(const char* server) {
   ObjectNames list;
+  list.release = true;  // the address strings are copies for the caller to free
   Ostrel::GetServerAddress(server, list);
   std::vector<std::string> found(list.names, list.names + list.count);
   Ostrel::DeatoryNameSeq(&list);
@@ -182,10 +183,9 @@ TEST(NameListTest, DeatoryNameSeqFreesWhatTheListOwnsAndEmptiesIt) {
   Ostrel::DeatoryNameSeq(&owned);  // a second release finds it empty
 
   char kept[] = "kept";
-  ObjectNames borrowed;
+  ObjectNames borrowed{};  // a plain new list owns no strings
   borrowed.count = 1;
   borrowed.names = new char*[1]{kept};
-  borrowed.release = false;
   Ostrel::DeatoryNameSeq(&borrowed);  // frees the array only; freeing `kept` would crash
   EXPECT_EQ(borrowed.names, nullptr);
   EXPECT_STREQ(kept, "kept");
@@ -193,6 +193,12 @@ TEST(NameListTest, DeatoryNameSeqFreesWhatTheListOwnsAndEmptiesIt) {
   ObjectNames empty;
   Ostrel::DeatoryNameSeq(&empty);
   EXPECT_EQ(empty.count, 0);
+
+  ObjectNames inconsistent;  // a count without an array
+  inconsistent.count = 3;
+  inconsistent.release = true;
+  Ostrel::DeatoryNameSeq(&inconsistent);
+  EXPECT_EQ(inconsistent.count, 0);
 }
 
 TEST(ServerSettingsTest, MasterWithoutServerOrServiceReportsWhy) {

@@ -50,6 +50,24 @@ TEST_F(MetaListTest, ReleaseEmptiesAndASecondReleaseFindsNothing) {
   // ... and the destructor at scope exit is the third release.
 }
 
+// A count without an array, or null entries in one, is released without reading past it.
+TEST_F(MetaListTest, InconsistentListsAreEmptiedWithoutBeingRead) {
+  BrennicDataList records;
+  records.count = 3;
+  Ostrel::DestoryBrennicDataList(&records);
+  EXPECT_EQ(0, records.count);
+  records.count = 3;
+  records.items = new BrennicData*[3]{nullptr, new BrennicData("T_Rec", 0), nullptr};
+  Ostrel::DestoryBrennicDataList(&records);
+  EXPECT_EQ(nullptr, records.items);
+
+  BrennicMetaList list;
+  list.count = 3;
+  Ostrel::DestoryBrennicMetaList(&list);
+  EXPECT_EQ(0, list.count);
+  list.count = 3;  // and once more through the list's own destructor
+}
+
 // The list's destructor goes through the façade: a replaced slot sees it; an empty slot
 // neither ends the program nor leaks.
 TEST_F(MetaListTest, DestructorReleasesThroughTheFacade) {

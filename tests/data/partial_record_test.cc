@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <boost/lexical_cast.hpp>
@@ -72,15 +73,25 @@ TEST_F(PartialRecordTest, EveryWriteIsListedFailedAndRepeatedOnesToo) {
   EXPECT_EQ(OstrelCode::kIndexOutOfRange, r.PutValue("arr[5]", 1));
   EXPECT_THROW(r.PutValue("arr[x]", 1), boost::bad_lexical_cast);
   EXPECT_EQ(OstrelCode::kElementNotFound, r.PutValue(nullptr, 1)) << "a null path is not listed";
+  // PutMetaData lists its path as a PutValue call would: also when the text equals what the
+  // element shows (its bytes stay) and when the path cannot be located; not when the text does
+  // not parse or the type takes no text.
   BrennicMetaData meta;
   r.GetMetaData("u", meta);
-  std::wcscpy(meta.value, L"9");
+  for (const auto& [path, value] : {std::pair<const wchar_t*, const wchar_t*>{L"u", L"9"}, {L"u", L"9"},
+                                    {L"nosuch", L"1"}, {L"arr[x]", L"1"}, {L"u", L"nine"}}) {
+    std::wcscpy(meta.name, path);
+    std::wcscpy(meta.value, value);
+    r.PutMetaData(meta);
+  }
+  std::wcscpy(meta.typeName, L"kx_time");
   r.PutMetaData(meta);
 
-  const std::vector<std::string> expected = {"ll",   "ll", "inner", "d",      "f",      "wtext", "text",
-                                             "c",    "b",  "w",     "w",      "i",      "u",     "wtext",
-                                             "i",    "nosuch",      "arr[5]", "arr[x]", "u"};
+  const std::vector<std::string> expected = {
+      "ll",     "ll",     "inner", "d", "f", "wtext", "text",   "c",     "b", "w", "w", "i", "u", "wtext",
+      "i",      "nosuch", "arr[5]", "arr[x]", "u", "u", "nosuch", "arr[x]"};
   EXPECT_EQ(expected, listed(r));
+  EXPECT_EQ(9u, r.GetUnSignedIntValue("u"));
 
   BrennicPartialData untyped;
   EXPECT_EQ(OstrelCode::kRecordWithoutType, untyped.PutValue("i", 1));
@@ -155,12 +166,12 @@ TEST_F(PartialRecordTest, StoreValueIsACopyOfTheField) {
   EXPECT_EQ(4, length);
 }
 
-// Paths that cannot be located — at the first step or later, a bad index included — and
-// fields beyond a short block: nothing outside the block, never a throw.
+// Paths that cannot be located — at the first step or later — and fields beyond a short block:
+// nothing outside the block.
 TEST_F(PartialRecordTest, StoreValueOfAPathNotLocatedStaysInsideTheBlock) {
   BrennicPartialData r("T_Rec", 0);
   for (const char* path : {"nosuch", "inner.nosuch", "inners[2].x", "inners[1].x[0][1]", "arr[-1]",
-                           "arr[x]", "inners[1].x.deeper", ""}) {
+                           "inners[1].x.deeper", ""}) {
     SCOPED_TRACE(path);
     char* bytes = reinterpret_cast<char*>(1);
     int length = -1;
@@ -173,6 +184,12 @@ TEST_F(PartialRecordTest, StoreValueOfAPathNotLocatedStaysInsideTheBlock) {
   }
   BrennicStore none = r.getStoreValue("nosuch");
   EXPECT_NE(nullptr, none.get()) << "a zero-size block";
+  char* start = nullptr;
+  int size = -1;
+  EXPECT_THROW(r.getStoreValue("arr[x]", &start, size), boost::bad_lexical_cast)
+      << "a non-numeric index throws, as every path operation does";
+  EXPECT_EQ(0, size);
+  EXPECT_THROW(r.getStoreValue("arr[x]"), boost::bad_lexical_cast);
 
   BrennicPartialData untyped;
   char* bytes = reinterpret_cast<char*>(1);

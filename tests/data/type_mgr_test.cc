@@ -24,7 +24,7 @@ class FreshTypes : public TarnTypeMgr {
  public:
   FreshTypes() {
     setReferenceResolver([this](const char* position, const char* key) -> CORBA::Object* {
-      asked.emplace_back(position, key);
+      asked.emplace_back(position ? position : "(null)", key);
       return CORBA::Object::_nil();
     });
   }
@@ -108,6 +108,16 @@ TEST(TypeMgrTest, EveryMissRunsOneFullBuildOverTheFourPositions) {
 
   types.BuildType();
   EXPECT_EQ(types.asked.size(), 2 * oneBuild.size()) << "BuildType after a completed build";
+}
+
+TEST(TypeMgrTest, ABuildFromOnePositionMarksTheBuildDone) {
+  for (const char* position : {"parent", static_cast<const char*>(nullptr)}) {
+    const std::string shown = position ? position : "(null)";
+    FreshTypes types;
+    types.BuildTarnDataType(position);
+    EXPECT_TRUE(types.isBuilt()) << shown;
+    EXPECT_EQ(types.asked, (std::vector<std::pair<std::string, std::string>>{{shown, kManagerKey}, {shown, kTypeKey}}));
+  }
 }
 
 TEST(TypeMgrTest, HandMadeStreamIsReadAndMatchesTheStandInsWriter) {

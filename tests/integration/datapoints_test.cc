@@ -11,6 +11,7 @@
 
 #include "ostrel/api/ostrel.h"
 #include "ostrel/api/record_lists.h"
+#include "ostrel/data/partial_record.h"
 #include "ostrel/data/record.h"
 #include "tests/support/each_server.h"
 #include "tests/support/tarn_fixture.h"
@@ -63,17 +64,100 @@ TEST_P(DataPoints, CreateWriteReadBackByteForByte) {
   EXPECT_EQ(-3.25, untyped.GetDoubleValue("value"));
 }
 
+// Refused writes change nothing. A record without a block, or whose block is shorter than its
+// type, is refused by every whole-value operation: nothing is read or written past the block
+// (the sanitizer build sees any overrun).
 TEST_P(DataPoints, RefusedWritesChangeNothing) {
   const std::string name = unique("level");
   ASSERT_EQ(0, Ostrel::CreateDataPoint(name.c_str(), "AnalogPoint", server, nullptr));
   BrennicData wrongType("DigitalPoint", 0);
   EXPECT_EQ(2006, Ostrel::PutDataPoint(name.c_str(), wrongType, server, nullptr)) << "size mismatch refused";
-  BrennicData empty;
-  EXPECT_EQ(3014, Ostrel::PutDataPoint(name.c_str(), empty, server, nullptr));
+  EXPECT_EQ(2003, Ostrel::PutDataPoint("no.such.point", analog(1, 1, ""), server, nullptr));
+
+  char four[4] = {1, 2, 3, 4};
+  BrennicData empty, shortBlock, noBlock;
+  shortBlock.SetRawValue(four, 4);
+  ASSERT_EQ(0, shortBlock.CastType("AnalogPoint"));
+  ASSERT_EQ(0, noBlock.CastType("AnalogPoint"));
+  for (BrennicData* bad : {&empty, &shortBlock, &noBlock}) {
+    SCOPED_TRACE(bad == &empty ? "empty" : bad == &noBlock ? "typed, no block" : "typed, 4-byte block");
+    if (bad != &empty) {  // an untyped record takes the point's type instead
+      EXPECT_EQ(3014, Ostrel::GetDataPoint(name.c_str(), *bad, server, nullptr));
+    }
+    EXPECT_EQ(3014, Ostrel::PutDataPoint(name.c_str(), *bad, server, nullptr));
+    EXPECT_EQ(3014, Ostrel::CreateDataPoint(unique("never").c_str(), *bad, server, nullptr));
+    bad->SetFullName(unique("never").c_str());
+    EXPECT_EQ(3014, Ostrel::CreateDataPoints(std::vector<BrennicData*>{bad}, server, nullptr));
+    EXPECT_EQ(3014, Ostrel::CreateDataPoints(std::vector<BrennicData>{*bad}, server, nullptr));
+  }
+  EXPECT_EQ(0, std::memcmp("\1\2\3\4", shortBlock.GetRawValue(), 4)) << "the block is untouched";
+
   BrennicData back("AnalogPoint", 0);
   ASSERT_EQ(0, Ostrel::GetDataPoint(name.c_str(), back, server, nullptr));
   for (unsigned i = 0; i < back.GetBufferSize(); ++i) ASSERT_EQ(0, back.GetRawValue()[i]);
-  EXPECT_EQ(2003, Ostrel::PutDataPoint("no.such.point", analog(1, 1, ""), server, nullptr));
+  ObjectNames names;
+  ASSERT_EQ(0, Ostrel::GetAllPointName(&names, server, nullptr));
+  EXPECT_EQ(1, names.count) << "nothing was created";
+  Ostrel::DeatoryNameSeq(&names);
+}
+
+// After DivertReleam every operation, through the flat client API or a service reference, works
+// on the diverted realm, and a point of the same name in the default realm is never touched.
+TEST_P(DataPoints, ADivertedRealmIsTheRealmOfEveryOperation) {
+  struct Undivert {
+    const char* server;
+    ~Undivert() { Ostrel::DivertReleam(server, ""); }
+  } undivert{server};
+  const std::string name = unique("level");
+  BrennicData value = analog(1, 1, "kW");
+  ASSERT_EQ(0, Ostrel::CreateDataPoint(name.c_str(), value, server, ""));
+  ASSERT_EQ(0, Ostrel::DivertReleam(server, "diverted"));
+
+  ASSERT_EQ(0, Ostrel::CreateDataPoint(name.c_str(), "AnalogPoint", server, nullptr));
+  std::vector<BrennicData> more = {analog(2, 2, "kW")};
+  more[0].SetFullName(unique("more").c_str());
+  ASSERT_EQ(0, Ostrel::CreateDataPoints(more, server, nullptr));
+  const std::string spare = unique("spare");
+  ASSERT_EQ(0, Ostrel::CreateDataPoint(spare.c_str(), "DigitalPoint", server, nullptr));
+
+  BrennicPartialData update("AnalogPoint", 0);
+  update.SetFullName(name.c_str());
+  update.PutValue("value", 7.5);
+  EXPECT_EQ(0, Ostrel::PutPartialDataPoint(name.c_str(), update, server, nullptr));
+  EXPECT_EQ(0, Ostrel::PutPartialDataPoints(std::vector<BrennicPartialData>{update}, server, nullptr));
+  BrennicData original("AnalogPoint", 0);
+  ASSERT_EQ(0, Ostrel::GetDataPoint(name.c_str(), original, server, ""));
+  EXPECT_EQ(1.0, original.GetDoubleValue("value")) << "the default realm's point of that name is untouched";
+
+  BrennicDataList list;
+  EXPECT_EQ(0, Ostrel::GetDataPointN(std::vector<std::string>{name}, list, server, nullptr));
+  ASSERT_EQ(1, list.count);
+  EXPECT_EQ(7.5, list.items[0]->GetDoubleValue("value"));
+  Ostrel::DestoryBrennicDataList(&list);
+  EXPECT_EQ(0, Ostrel::GetDataPointByTypeName("AnalogPoint", list, server, nullptr));
+  EXPECT_EQ(2, list.count);
+  Ostrel::DestoryBrennicDataList(&list);
+  BrennicPartialData filter("AnalogPoint", 0);
+  filter.PutValue("value", 7.5);
+  char type[] = "AnalogPoint";
+  EXPECT_EQ(0, Ostrel::QueryDataPoint(filter, type, list, server, nullptr));
+  EXPECT_EQ(1, list.count);
+  Ostrel::DestoryBrennicDataList(&list);
+
+  ObjectNames names;
+  EXPECT_EQ(0, Ostrel::GetAllPointName(&names, server, nullptr));
+  EXPECT_EQ(3, names.count);
+  Ostrel::DeatoryNameSeq(&names);
+  EXPECT_EQ(0, Ostrel::GetAllPointNameByType(&names, "AnalogPoint", server, nullptr));
+  EXPECT_EQ(2, names.count);
+  Ostrel::DeatoryNameSeq(&names);
+  EXPECT_EQ(0, Ostrel::CheckNullData(&names, server, nullptr));
+  ASSERT_EQ(1, names.count);
+  EXPECT_STREQ(spare.c_str(), names.names[0]);
+  Ostrel::DeatoryNameSeq(&names);
+  for (const std::string& point : {name, std::string(more[0].GetDataName()), spare})
+    EXPECT_EQ(0, Ostrel::DeleteDataPoint(point.c_str(), server, nullptr));
+  EXPECT_EQ(0, Ostrel::GetDataPoint(name.c_str(), original, server, "")) << "and still there";
 }
 
 TEST_P(DataPoints, ReadsManyByNameAndByType) {

@@ -6,11 +6,13 @@
 #include <string>
 #include <vector>
 
+#include <boost/lexical_cast/bad_lexical_cast.hpp>
 #include <gtest/gtest.h>
 
 #include "ostrel/api/middleware/kxReferenceContainer.h"
 #include "ostrel/api/ostrel.h"
 #include "ostrel/api/record_lists.h"
+#include "ostrel/data/meta_data.h"
 #include "ostrel/data/partial_record.h"
 #include "tests/support/each_server.h"
 #include "tests/support/tarn_fixture.h"
@@ -130,8 +132,44 @@ TEST_P(PartialWrites, AFailingChunkStopsTheWriteWithTheEarlierChunksWritten) {
   EXPECT_EQ(123, Ostrel::PutPartialDataPoint("p.0", one, server, realm.c_str()));
   EXPECT_EQ(0, Ostrel::PutPartialDataPoint("p.0", one, server, realm.c_str())) << "a fresh reference after the failure";
 
-  std::vector<BrennicPartialData*> withNull = {nullptr};
+  const std::vector<unsigned long> sent = batchSizes();
+  std::vector<BrennicPartialData*> withNull = {&one, nullptr};
   EXPECT_EQ(3014, Ostrel::PutPartialDataPoints(withNull, server, realm.c_str()));
+  EXPECT_EQ(sent, batchSizes()) << "a null record anywhere refuses the batch before its first chunk";
+
+  // A path with a non-numeric index is listed although its write threw: the operations answer
+  // with their own exception codes.
+  BrennicPartialData badIndex("AnalogPoint", 0);
+  badIndex.SetFullName("p.0");
+  EXPECT_THROW(badIndex.PutValue("unit[x]", 'k'), boost::bad_lexical_cast);
+  std::vector<BrennicPartialData> batch = {badIndex};
+  char type[] = "AnalogPoint";
+  BrennicDataList list;
+  EXPECT_EQ(123, Ostrel::PutPartialDataPoint("p.0", badIndex, server, realm.c_str()));
+  EXPECT_EQ(103, Ostrel::PutPartialDataPoints(batch, server, realm.c_str()));
+  EXPECT_EQ(104, Ostrel::QueryDataPoint(badIndex, type, list, server, realm.c_str()));
+  EXPECT_EQ(0, list.count);
+}
+
+// Fields put through meta data are listed like any write: a value equal to what the record
+// shows is sent all the same, and filters a query.
+TEST_P(PartialWrites, FieldsPutAsMetaDataAreSentAndFilter) {
+  createPoints(2);
+  ASSERT_EQ(0, Ostrel::PutPartialDataPoints(updates(2, 1.0), server, realm.c_str()));
+  BrennicPartialData zero("AnalogPoint", 0);
+  BrennicMetaData meta;
+  ASSERT_EQ(0, zero.GetMetaData("quality", meta));
+  ASSERT_STREQ(L"0", meta.value) << "what a fresh record shows";
+  zero.PutMetaData(meta);
+  ASSERT_EQ(0, Ostrel::PutPartialDataPoint("p.0", zero, server, realm.c_str()));
+  EXPECT_EQ(0u, read("p.0").GetUnSignedIntValue("quality"));
+  EXPECT_EQ(1.0, read("p.0").GetDoubleValue("value")) << "only the listed field was sent";
+
+  char type[] = "AnalogPoint";
+  BrennicDataList list;
+  ASSERT_EQ(0, Ostrel::QueryDataPoint(zero, type, list, server, realm.c_str()));
+  EXPECT_EQ(1, list.count) << "only the point of quality 0 matches";
+  Ostrel::DestoryBrennicDataList(&list);
 }
 
 TEST_P(PartialWrites, QueryMatchesTheWrittenFieldValues) {

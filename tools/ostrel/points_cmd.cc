@@ -32,23 +32,14 @@ bool connect(Tool& tool, const Target& target) {
                Ostrel::ConnectTarn(target.serverOrNull()));
 }
 
-// Marks the fields of `args` as written in `partial`, with the values that parseAssignments put
-// into a scratch record of the same type: the partial record then sends exactly those fields.
-bool partialFrom(Tool& tool, const char* type, const std::vector<std::string>& args, BrennicPartialData& partial) {
-  BrennicData scratch(type, 0);
+// Writes the `path=value` assignments of `args` into `partial`, which lists their paths: the
+// partial record then sends exactly those fields. A usage error exits 2.
+bool partialFrom(Tool& tool, const std::vector<std::string>& args, BrennicPartialData& partial) {
   std::string error;
-  if (!parseAssignments(scratch, args, error)) {
-    tool.err << "ostrel: " << error << "\n";
-    tool.rc = 2;
-    return false;
-  }
-  for (const std::string& arg : args) {
-    const std::string path = arg.substr(0, arg.find('='));
-    unsigned int offset = 0, size = 0;
-    scratch.LocateField(path.c_str(), offset, size);
-    partial.putValue(path.c_str(), scratch.GetRawValue() + offset, static_cast<int>(size));
-  }
-  return true;
+  if (parseAssignments(partial, args, error)) return true;
+  tool.err << "ostrel: " << error << "\n";
+  tool.rc = 2;
+  return false;
 }
 
 // The type name of point `name`, read from the server (empty when the read failed).
@@ -127,7 +118,7 @@ void addPointCommands(CLI::App& app, Tool& tool) {
     const std::string pointTypeName = pointType(tool, *point, *target);
     if (pointTypeName.empty()) return;
     BrennicPartialData partial(pointTypeName.c_str(), 0);
-    if (!partialFrom(tool, pointTypeName.c_str(), *args, partial)) return;
+    if (!partialFrom(tool, *args, partial)) return;
     if (check(tool, "put " + *point,
               Ostrel::PutPartialDataPoint(point->c_str(), partial, target->serverOrNull(), target->realmOrNull())))
       tool.out << "put " << *point << ": " << args->size() << " field" << (args->size() == 1 ? "" : "s") << " written\n";
@@ -180,7 +171,7 @@ void addPointCommands(CLI::App& app, Tool& tool) {
       tool.rc = 1;
       return;
     }
-    if (!partialFrom(tool, type->c_str(), *args, filter)) return;
+    if (!partialFrom(tool, *args, filter)) return;
     BrennicDataList list;
     std::vector<char> typeText(type->begin(), type->end());
     typeText.push_back('\0');

@@ -181,7 +181,6 @@ std::string valueHint(const std::string& type) {
   if (type == "signed_int") return "a whole number from -2147483648 to 2147483647";
   if (type == "word" || type == "wchar") return "a whole number from 0 to 65535";
   if (type == "signed_word") return "a whole number from -32768 to 32767";
-  if (type == "kx_time2") return "a whole number of 64 bits";
   if (type == "char" || type == "byte") return "a number (its low 8 bits are stored), not a character";
   if (type == "float" || type == "double") return "a decimal number, infinity or nan, within the type's range";
   return "a value of the type";
@@ -354,13 +353,13 @@ bool parseAssignments(BrennicData& record, const std::vector<std::string>& args,
     checked.push_back(a);
   }
   for (Assignment& a : checked) {
-    record.PutMetaData(a.meta);
     const std::string type = toUtf8(a.meta.typeName);
     if (type == "char" || type == "byte") {
-      // A char that shows as a digit ('5' shows "5") is left alone when "5" is put back as
-      // text; a person typing 5 means the number, so store it.
-      const auto byte = static_cast<unsigned char>(std::stoll(toUtf8(a.meta.value)) & 0xFF);
-      if (record.GetUnSignedCharValue(a.path.c_str()) != byte) record.PutValue(a.path.c_str(), byte);
+      // PutMetaData leaves a char that shows as a digit alone when that digit is put back ('5'
+      // shows "5"); a person typing 5 means the number, so it is stored as one.
+      record.PutValue(a.path.c_str(), static_cast<unsigned char>(std::stoll(toUtf8(a.meta.value)) & 0xFF));
+    } else {
+      record.PutMetaData(a.meta);
     }
   }
   return true;
