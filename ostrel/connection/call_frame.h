@@ -67,6 +67,16 @@ struct Target {
 // resolveServer finds none). kOk with `target` filled; otherwise `target` is unspecified.
 int targetOf(const char* server, const char* position, Target& target);
 
+// The shared steps before a call of the flat client API, which resolves the server itself: the
+// guard of `server`, then `call(realm)` with the position resolved once (the caller's, or the
+// server's default realm). What `call` returns, or kNotConnected.
+template <typename Call>
+int guardedInRealm(const char* server, const char* position, Call call) {
+  if (int rc = guardConnection(server)) return rc;
+  const std::string realm = positionOrDefault(server, position);
+  return call(realm.c_str());
+}
+
 // Call time-outs for callService, in milliseconds: none (the reference's own), and the longer
 // time-out that list reads and snapshot loads run with.
 constexpr int kDefaultCallTimeOut = 0;

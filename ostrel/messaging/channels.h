@@ -22,13 +22,4 @@ constexpr int kPortSize = 1;              // kx_create_port: the size a packet p
 // 0 with `handle` set, or the result code of the last attempt.
 int connectForReceive(const char* name, unsigned int& handle, const char* server, const char* position);
 
-// The guard of `server`, then `call(realm)` with the position resolved once (the caller's, or
-// the server's default realm); what `call` returns, or kNotConnected.
-template <typename Call>
-int guardedInRealm(const char* server, const char* position, Call call) {
-  if (int rc = guardConnection(server)) return rc;
-  const std::string realm = positionOrDefault(server, position);
-  return call(realm.c_str());
-}
-
 }  // namespace ostrel

@@ -251,13 +251,17 @@ TEST_P(Events, RemoteFailuresGiveCodesLogLinesAndAFreshReference) {
     EXPECT_EQ(123, c.call()) << c.operation;
     kxTarn::Port_Factory_var after = kxReferenceContainer::instance()->GetPortReferenceWithServerName(server, "");
     // The embedded server hands out one local reference per service; tarnd's are proxies.
-    if (GetParam()) EXPECT_NE(before.in(), after.in()) << c.operation << ": the cached reference was dropped";
+    if (GetParam()) {
+      EXPECT_NE(before.in(), after.in()) << c.operation << ": the cached reference was dropped";
+    }
     std::ifstream in(log);
     std::string line;
     int lines = 0;
     while (std::getline(in, line)) {
       ++lines;
-      if (c.logged) EXPECT_NE(std::string::npos, line.find(std::string(c.logged) + "COMM_FAILURE")) << line;
+      if (c.logged) {
+        EXPECT_NE(std::string::npos, line.find(std::string(c.logged) + "COMM_FAILURE")) << line;
+      }
     }
     EXPECT_EQ(c.logged ? 1 : 0, lines) << c.operation;
     const int again = c.call();
