@@ -184,9 +184,17 @@ void addServerOptions(CLI::App* command, ServerTarget& target) {
   command->add_option("-r,--realm", target.realm, "realm inside the server (default: its default realm)");
 }
 
-bool connectServer(Tool& tool, const ServerTarget& target) {
-  return check(tool, "connect " + (target.server.empty() ? std::string("the own server") : target.server),
-               Ostrel::ConnectTarn(target.serverOrNull()));
+bool connectServer(Tool& tool, const ServerTarget& target, bool writes) {
+  if (!check(tool, "connect " + (target.server.empty() ? std::string("the own server") : target.server),
+             Ostrel::ConnectTarn(target.serverOrNull())))
+    return false;
+  static bool told = false;
+  const char* settings = std::getenv("TARN_SETTINGS");
+  if (writes && !tool.inShell && !told && (settings == nullptr || *settings == '\0')) {
+    told = true;
+    tool.err << "ostrel: the embedded server lives only as long as this command; see `ostrel shell` or `tarnd`\n";
+  }
+  return true;
 }
 
 bool check(Tool& tool, const std::string& what, int code) {

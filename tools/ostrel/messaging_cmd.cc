@@ -85,7 +85,7 @@ void addPortCommands(CLI::App& app, Tool& tool) {
   create->add_option("NAME", a->name, "port name")->required();
   addServerOptions(create, a->target);
   create->callback([&tool, a] {
-    if (connectServer(tool, a->target) &&
+    if (connectServer(tool, a->target, true) &&
         check(tool, "port create " + a->name,
               Ostrel::CreatePort(a->name.c_str(), a->target.serverOrNull(), a->target.realmOrNull())))
       tool.out << "created port " << a->name << "\n";
@@ -99,7 +99,7 @@ void addPortCommands(CLI::App& app, Tool& tool) {
   addServerOptions(send, a->target);
   send->callback([&tool, a] {
     BrennicData packet;
-    if (!makeRecord(tool, a->type, a->assignments, packet) || !connectServer(tool, a->target)) return;
+    if (!makeRecord(tool, a->type, a->assignments, packet) || !connectServer(tool, a->target, true)) return;
     unsigned int handle = 0;
     if (!check(tool, "port send " + a->name,
                Ostrel::SendPacket(a->name.c_str(), packet, handle, 0, a->target.serverOrNull(), a->target.realmOrNull())))
@@ -140,7 +140,7 @@ void addPortCommands(CLI::App& app, Tool& tool) {
   addServerOptions(reply, a->target);
   reply->callback([&tool, a] {
     BrennicData answer;
-    if (!makeRecord(tool, a->type, a->assignments, answer) || !connectServer(tool, a->target)) return;
+    if (!makeRecord(tool, a->type, a->assignments, answer) || !connectServer(tool, a->target, true)) return;
     if (check(tool, "port reply", Ostrel::ReplyPacket(a->handle, answer, 0, a->target.serverOrNull(), a->target.realmOrNull())))
       tool.out << "replied to handle " << a->handle << "\n";
   });
@@ -155,7 +155,7 @@ void addBoxCommands(CLI::App& app, Tool& tool) {
     command->add_option("NAME", a->name, "box name")->required();
     addServerOptions(command, a->target);
     return command->callback([&tool, a, verb, operation] {
-      if (connectServer(tool, a->target)) check(tool, std::string("box ") + verb + " " + a->name, operation(*a));
+      if (connectServer(tool, a->target, std::string(verb) != "count")) check(tool, std::string("box ") + verb + " " + a->name, operation(*a));
     });
   };
 
@@ -226,7 +226,7 @@ void addEventCommands(CLI::App& app, Tool& tool) {
   addServerOptions(declare, a->target);
   declare->callback([&tool, a] {
     BrennicData event;
-    if (!makeRecord(tool, a->type, a->assignments, event) || !connectServer(tool, a->target)) return;
+    if (!makeRecord(tool, a->type, a->assignments, event) || !connectServer(tool, a->target, true)) return;
     const char* server = a->target.serverOrNull();
     const char* realm = a->target.realmOrNull();
     const int rc = a->typed ? Ostrel::SendEvent(a->code, event, server, realm)
@@ -240,7 +240,7 @@ void addEventCommands(CLI::App& app, Tool& tool) {
   addServerOptions(persist, a->target);
   persist->callback([&tool, a] {
     const bool on = !a->typed;
-    if (connectServer(tool, a->target) &&
+    if (connectServer(tool, a->target, true) &&
         check(tool, "persist " + a->name,
               Ostrel::SetPersistent(a->name.c_str(), on, a->target.serverOrNull(), a->target.realmOrNull())))
       tool.out << a->name << (on ? " is persistent\n" : " is not persistent\n");

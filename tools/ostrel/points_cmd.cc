@@ -15,23 +15,6 @@
 namespace tool {
 namespace {
 
-struct Target {
-  std::string server;
-  std::string realm;
-  const char* serverOrNull() const { return server.empty() ? nullptr : server.c_str(); }
-  const char* realmOrNull() const { return realm.empty() ? nullptr : realm.c_str(); }
-};
-
-void addTargetOptions(CLI::App* command, Target& target) {
-  command->add_option("-s,--server", target.server, "server name (default: the own server)");
-  command->add_option("-r,--realm", target.realm, "realm inside the server (default: its default realm)");
-}
-
-bool connect(Tool& tool, const Target& target) {
-  return check(tool, "connect " + (target.server.empty() ? std::string("the own server") : target.server),
-               Ostrel::ConnectTarn(target.serverOrNull()));
-}
-
 // Writes the `path=value` assignments of `args` into `partial`, which lists their paths: the
 // partial record then sends exactly those fields. A usage error exits 2.
 bool partialFrom(Tool& tool, const std::vector<std::string>& args, BrennicPartialData& partial) {
@@ -43,12 +26,13 @@ bool partialFrom(Tool& tool, const std::vector<std::string>& args, BrennicPartia
 }
 
 // The type name of point `name`, read from the server (empty when the read failed).
-std::string pointType(Tool& tool, const std::string& name, const Target& target) {
+// `what` names the command in messages ("put NAME").
+std::string pointType(Tool& tool, const std::string& what, const std::string& name, const ServerTarget& target) {
   BrennicData probe;
-  if (!check(tool, "get " + name, Ostrel::GetDataPoint(name.c_str(), probe, target.serverOrNull(), target.realmOrNull())))
+  if (!check(tool, what, Ostrel::GetDataPoint(name.c_str(), probe, target.serverOrNull(), target.realmOrNull())))
     return std::string();
   if (probe.GetTypeName() == nullptr) {
-    tool.err << "ostrel: get " << name << ": its type is not known here\n";
+    tool.err << "ostrel: " << what << ": its type is not known here\n";
     tool.rc = 1;
     return std::string();
   }
@@ -56,7 +40,7 @@ std::string pointType(Tool& tool, const std::string& name, const Target& target)
 }
 
 void addPointCommands(CLI::App& app, Tool& tool) {
-  auto target = std::make_shared<Target>();
+  auto target = std::make_shared<ServerTarget>();
   auto names = std::make_shared<std::vector<std::string>>();
   auto type = std::make_shared<std::string>();
   auto args = std::make_shared<std::vector<std::string>>();
@@ -64,9 +48,9 @@ void addPointCommands(CLI::App& app, Tool& tool) {
 
   auto* points = app.add_subcommand("points", "List the data points (of one type)");
   points->add_option("TYPE", *type, "only points of this type");
-  addTargetOptions(points, *target);
+  addServerOptions(points, *target);
   points->callback([&tool, target, type] {
-    if (!connect(tool, *target)) return;
+    if (!connectServer(tool, *target)) return;
     ObjectNames list;
     const int rc = type->empty()
         ? Ostrel::GetAllPointName(&list, target->serverOrNull(), target->realmOrNull())
@@ -77,7 +61,7 @@ void addPointCommands(CLI::App& app, Tool& tool) {
   });
 
   auto* nulls = app.add_subcommand("nulls", "List the data points that were never written");
-  addTargetOptions(nulls, *target);
+  addServerOptions(nulls, *target);
   nulls->callback([&tool, target] {
     ObjectNames list;  // the null-data check needs no connection
     if (!check(tool, "nulls", Ostrel::CheckNullData(&list, target->serverOrNull(), target->realmOrNull()))) return;
@@ -97,9 +81,9 @@ void addPointCommands(CLI::App& app, Tool& tool) {
 
   auto* get = app.add_subcommand("get", "Show data points as element, type and value");
   get->add_option("NAME", *names, "point names")->required();
-  addTargetOptions(get, *target);
+  addServerOptions(get, *target);
   get->callback([&tool, target, names] {
-    if (!connect(tool, *target)) return;
+    if (!connectServer(tool, *target)) return;
     for (const std::string& name : *names) {
       BrennicData record;
       if (!check(tool, "get " + name, Ostrel::GetDataPoint(name.c_str(), record, target->serverOrNull(), target->realmOrNull())))
@@ -112,10 +96,10 @@ void addPointCommands(CLI::App& app, Tool& tool) {
   auto* put = app.add_subcommand("put", "Write fields of a data point: path=value...");
   put->add_option("NAME", *point, "point name")->required();
   put->add_option("ASSIGNMENTS", *args, "path=value ...")->required();
-  addTargetOptions(put, *target);
+  addServerOptions(put, *target);
   put->callback([&tool, target, point, args] {
-    if (!connect(tool, *target)) return;
-    const std::string pointTypeName = pointType(tool, *point, *target);
+    if (!connectServer(tool, *target, true)) return;
+    const std::string pointTypeName = pointType(tool, "put " + *point, *point, *target);
     if (pointTypeName.empty()) return;
     BrennicPartialData partial(pointTypeName.c_str(), 0);
     if (!partialFrom(tool, *args, partial)) return;
@@ -128,9 +112,9 @@ void addPointCommands(CLI::App& app, Tool& tool) {
   create->add_option("NAME", *point, "point name")->required();
   create->add_option("TYPE", *type, "type name")->required();
   create->add_option("ASSIGNMENTS", *args, "path=value ...");
-  addTargetOptions(create, *target);
+  addServerOptions(create, *target);
   create->callback([&tool, target, point, type, args] {
-    if (!connect(tool, *target)) return;
+    if (!connectServer(tool, *target, true)) return;
     BrennicData record(type->c_str(), 0);
     if (record.GetTypeName() == nullptr) {
       tool.err << "ostrel: create: unknown type '" << *type << "'\n";
@@ -151,9 +135,9 @@ void addPointCommands(CLI::App& app, Tool& tool) {
 
   auto* remove = app.add_subcommand("delete", "Delete data points");
   remove->add_option("NAME", *names, "point names")->required();
-  addTargetOptions(remove, *target);
+  addServerOptions(remove, *target);
   remove->callback([&tool, target, names] {
-    if (!connect(tool, *target)) return;
+    if (!connectServer(tool, *target, true)) return;
     for (const std::string& name : *names)
       if (check(tool, "delete " + name, Ostrel::DeleteDataPoint(name.c_str(), target->serverOrNull(), target->realmOrNull())))
         tool.out << "deleted " << name << "\n";
@@ -162,9 +146,9 @@ void addPointCommands(CLI::App& app, Tool& tool) {
   auto* query = app.add_subcommand("query", "Show the points of a type whose fields equal path=value...");
   query->add_option("TYPE", *type, "type name")->required();
   query->add_option("ASSIGNMENTS", *args, "path=value ...")->required();
-  addTargetOptions(query, *target);
+  addServerOptions(query, *target);
   query->callback([&tool, target, type, args] {
-    if (!connect(tool, *target)) return;
+    if (!connectServer(tool, *target)) return;
     BrennicPartialData filter(type->c_str(), 0);
     if (filter.GetTypeName() == nullptr) {
       tool.err << "ostrel: query: unknown type '" << *type << "'\n";

@@ -47,8 +47,10 @@ struct ServerTarget {
   const char* realmOrNull() const { return realm.empty() ? nullptr : realm.c_str(); }
 };
 void addServerOptions(CLI::App* command, ServerTarget& target);
-// Connects the target's server; false (and a message, rc 1) when that failed.
-bool connectServer(Tool& tool, const ServerTarget& target);
+// Connects the target's server; false (and a message, rc 1) when that failed. A command that
+// `writes`, run as a process of its own against the embedded server (no TARN_SETTINGS), says
+// once on standard error that what it writes ends with it.
+bool connectServer(Tool& tool, const ServerTarget& target, bool writes = false);
 
 // Parses and runs one command line (without the program name); returns the exit status.
 int run(const std::vector<std::string>& args, Tool& tool);
