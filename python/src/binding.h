@@ -16,11 +16,14 @@
 // Python owns only Python objects and the records it was handed (deep copies).
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
+
+#include "ostrel/api/result_codes.h"
 
 class BrennicData;
 class TarnDataType;
@@ -48,6 +51,18 @@ py::object decodeValue(const TarnDataType* type, int count, const char* bytes, s
 void encodeValue(const TarnDataType* type, int count, const py::handle& value, char* bytes, std::size_t size);
 // Writes every item of `values` (a mapping of path to value) into `record`.
 void assign(BrennicData& record, const py::handle& values);
+// A new zero-filled record of the data type `type`; ostrel.NotFound when there is none. The
+// type lookup may run the type manager's remote build, so it runs with the GIL released.
+template <typename Record>
+std::unique_ptr<Record> newRecord(const std::string& type) {
+  std::unique_ptr<Record> record;
+  {
+    Unlocked unlocked;
+    record = std::make_unique<Record>(type.c_str(), 0);
+  }
+  if (record->GetTypeName() == nullptr) raise(OstrelCode::kRecordWithoutType, "no data type " + type);
+  return record;
+}
 // A new Python Record that owns a deep copy of `record`.
 py::object wrap(const BrennicData& record);
 

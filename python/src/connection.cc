@@ -111,7 +111,8 @@ void bindConnection(py::module_& m) {
   m.def("disconnect", [](const std::optional<std::string>& server) {
         Unlocked unlocked;
         Ostrel::DisConnectTarn(orNull(server));
-      }, py::arg("server") = py::none(), "Disconnects the server; its operations then raise NotConnected.");
+      }, py::arg("server") = py::none(), "Disconnects: the library forgets the connection state of every server (not only this one),\n"
+      "so their operations raise NotConnected until each is connected again.");
   m.def("is_connected", [](const std::optional<std::string>& server) {
         Unlocked unlocked;
         return Ostrel::IsConnect(orNull(server)) == 0;

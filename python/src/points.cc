@@ -92,20 +92,18 @@ void putFields(const std::string& name, const py::dict& fields, const Text& type
     run(("put_fields " + name).c_str(), [&] { return Ostrel::GetDataPoint(name.c_str(), point, orNull(server), orNull(realm)); });
     if (point.GetTypeName() != nullptr) typeName = point.GetTypeName();
   }
-  BrennicPartialData record(typeName.c_str(), 0);
-  if (record.GetTypeName() == nullptr) raise(OstrelCode::kRecordWithoutType, "put_fields " + name + ": no data type " + typeName);
-  assign(record, fields);
-  run(("put_fields " + name).c_str(), [&] { return Ostrel::PutPartialDataPoint(name.c_str(), record, orNull(server), orNull(realm)); });
+  auto record = newRecord<BrennicPartialData>(typeName);
+  assign(*record, fields);
+  run(("put_fields " + name).c_str(), [&] { return Ostrel::PutPartialDataPoint(name.c_str(), *record, orNull(server), orNull(realm)); });
 }
 
 py::list query(const std::string& type, const py::dict& fields, const Text& server, const Text& realm) {
-  BrennicPartialData filter(type.c_str(), 0);
-  if (filter.GetTypeName() == nullptr) raise(OstrelCode::kRecordWithoutType, "query: no data type " + type);
-  assign(filter, fields);
+  auto filter = newRecord<BrennicPartialData>(type);
+  assign(*filter, fields);
   std::vector<char> typeName(type.begin(), type.end());
   typeName.push_back('\0');
   DataList list;
-  run("query", [&] { return Ostrel::QueryDataPoint(filter, typeName.data(), list, orNull(server), orNull(realm)); });
+  run("query", [&] { return Ostrel::QueryDataPoint(*filter, typeName.data(), list, orNull(server), orNull(realm)); });
   return records(list);
 }
 

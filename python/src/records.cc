@@ -268,16 +268,18 @@ void set(BrennicData& record, const std::string& path, const py::handle& value) 
 }
 
 std::unique_ptr<BrennicData> makeRecord(const std::string& type, const py::object& values, const py::kwargs& fields) {
-  auto record = std::make_unique<BrennicData>(type.c_str(), 0);
-  if (record->GetTypeName() == nullptr) raise(OstrelCode::kRecordWithoutType, "no data type " + type);
+  auto record = newRecord<BrennicData>(type);
   if (!values.is_none()) assign(*record, values);
   assign(*record, fields);
   return record;
 }
 
 // The record's type as the type manager holds it (types are never removed while it lives).
+// The lookup waits for the manager's lock, which a remote type build may hold for long.
 const TarnDataType* TarnTypeOf(BrennicData& record) {
-  return TarnTypeMgr::GetInstance()->CheckDataType(record.GetTypeName());
+  const char* name = record.GetTypeName();
+  Unlocked unlocked;
+  return TarnTypeMgr::GetInstance()->CheckDataType(name);
 }
 
 py::object typeOf(BrennicData& record) {
@@ -309,8 +311,7 @@ void bindRecords(py::module_& m) {
       .def_static(
           "from_bytes",
           [](const std::string& type, const py::bytes& data) {
-            auto record = std::make_unique<BrennicData>(type.c_str(), 0);
-            if (record->GetTypeName() == nullptr) raise(OstrelCode::kRecordWithoutType, "no data type " + type);
+            auto record = newRecord<BrennicData>(type);
             std::string raw = data;
             if (raw.size() != record->GetBufferSize())
               fail(PyExc_ValueError, type + " takes " + std::to_string(record->GetBufferSize()) + " bytes, not " +
