@@ -40,9 +40,26 @@ std::string errorText(int code);
 // Raises the Python error for `code` unconditionally.
 [[noreturn]] void raise(int code, const std::string& what);
 
+// Runs `call` (returning a result code) with the GIL released, then raises for its code.
+template <typename Call>
+void run(const std::string& what, Call call) {
+  int rc;
+  {
+    Unlocked unlocked;
+    rc = call();
+  }
+  check(rc, what.c_str());
+}
+
+// A name, type or path for the library, which reads texts up to their first NUL: one with a
+// NUL inside would name something else, so it raises ValueError.
+inline const char* cstr(const std::string& text) {
+  if (text.find('\0') != std::string::npos) throw py::value_error("a name or path may not contain NUL");
+  return text.c_str();
+}
 // The server and realm keywords: None is a null pointer for the library.
 inline const char* orNull(const std::optional<std::string>& text) {
-  return text ? text->c_str() : nullptr;
+  return text ? cstr(*text) : nullptr;
 }
 
 // Record values (records.cc): the value of `count` items of `type` at `bytes` (`size` bytes)
@@ -56,9 +73,10 @@ void assign(BrennicData& record, const py::handle& values);
 template <typename Record>
 std::unique_ptr<Record> newRecord(const std::string& type) {
   std::unique_ptr<Record> record;
+  const char* type_ = cstr(type);
   {
     Unlocked unlocked;
-    record = std::make_unique<Record>(type.c_str(), 0);
+    record = std::make_unique<Record>(type_, 0);
   }
   if (record->GetTypeName() == nullptr) raise(OstrelCode::kRecordWithoutType, "no data type " + type);
   return record;

@@ -74,12 +74,7 @@ class Listener : public BrennicStatusListenerBase, public std::enable_shared_fro
 };
 
 void connect(const std::optional<std::string>& server) {
-  int rc;
-  {
-    Unlocked unlocked;
-    rc = Ostrel::ConnectTarn(orNull(server));
-  }
-  check(rc, ("connect " + server.value_or("the own server")).c_str());
+  run("connect " + server.value_or("the own server"), [&] { return Ostrel::ConnectTarn(orNull(server)); });
 }
 
 std::vector<std::tuple<std::string, int, std::string>> status() {
@@ -119,12 +114,7 @@ void bindConnection(py::module_& m) {
       }, py::arg("server") = py::none(), "True when the library records the server as connected.");
   m.def("_status", &status, "(server, code, active address) of every server of the settings.");
   m.def("divert", [](const std::optional<std::string>& server, const std::optional<std::string>& realm) {
-        int rc;
-        {
-          Unlocked unlocked;
-          rc = Ostrel::DivertReleam(orNull(server), orNull(realm));
-        }
-        check(rc, "divert");
+        run("divert", [&] { return Ostrel::DivertReleam(orNull(server), orNull(realm)); });
       }, py::arg("server"), py::arg("realm"),
       "Makes `realm` the default realm of the server's operations (None for the server at 'own').");
   py::class_<Listener, std::shared_ptr<Listener>>(m, "StatusListener",

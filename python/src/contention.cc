@@ -40,7 +40,7 @@ std::unique_ptr<Contention> contend(const std::string& name, const std::string& 
   void* handle;
   {
     Unlocked unlocked;
-    handle = Ostrel::ContendHeartBit(name.c_str(), module.c_str(), period, orNull(server), orNull(realm));
+    handle = Ostrel::ContendHeartBit(cstr(name), cstr(module), period, orNull(server), orNull(realm));
   }
   if (handle == nullptr) raise(OstrelCode::kNullContenderName, "contend " + name + ": no heartbeat could be started");
   return std::make_unique<Contention>(handle, server, realm);

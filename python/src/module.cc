@@ -5,17 +5,10 @@
 
 #include "ostrel/api/ostrel.h"
 #include "python/src/binding.h"
+#include "tarn/client/codes.h"  // the middleware's codes (header only)
 
 namespace pyostrel {
 namespace {
-
-// Middleware codes that get an error class of their own (the middleware's numbers).
-constexpr int kServerNotAnswering = 2002;
-constexpr int kNoSuchObject = 2003;
-constexpr int kUnknownType = 2007;
-constexpr int kNothingReceived = 2008;
-constexpr int kNoSuchSnapshot = 2013;
-constexpr int kNoSuchField = 2021;
 
 PyObject* errorClass = nullptr;
 PyObject* notConnectedClass = nullptr;
@@ -25,12 +18,12 @@ PyObject* notFoundClass = nullptr;
 PyObject* classFor(int code) {
   switch (code) {
     case OstrelCode::kNotConnected: return notConnectedClass;
-    case kServerNotAnswering:
-    case kNothingReceived: return timedOutClass;
-    case kNoSuchObject:
-    case kUnknownType:
-    case kNoSuchSnapshot:
-    case kNoSuchField:
+    case tarn::kServerNotAnswering:
+    case tarn::kNothingReceived: return timedOutClass;
+    case tarn::kNoSuchObject:
+    case tarn::kUnknownType:
+    case tarn::kNoSuchSnapshot:
+    case tarn::kNoSuchField:
     case OstrelCode::kRecordWithoutType:
     case OstrelCode::kElementNotFound: return notFoundClass;
     default: return errorClass;

@@ -19,17 +19,6 @@ namespace {
 
 using Text = std::optional<std::string>;
 
-// Runs `call` with the GIL released and raises for its code.
-template <typename Call>
-void run(const char* what, Call call) {
-  int rc;
-  {
-    Unlocked unlocked;
-    rc = call();
-  }
-  check(rc, what);
-}
-
 // Owns a filled list until the end of the scope.
 struct DataList : BrennicDataList {
   DataList() = default;
@@ -61,19 +50,20 @@ py::list names(const ObjectNames& list) {
 void create(const std::string& name, const py::object& value, const Text& server, const Text& realm) {
   if (py::isinstance<py::str>(value)) {
     const std::string type = value.cast<std::string>();
-    return run("create", [&] { return Ostrel::CreateDataPoint(name.c_str(), type.c_str(), orNull(server), orNull(realm)); });
+    return run("create", [&] { return Ostrel::CreateDataPoint(cstr(name), cstr(type), orNull(server), orNull(realm)); });
   }
   BrennicData& record = value.cast<BrennicData&>();
-  run("create", [&] { return Ostrel::CreateDataPoint(name.c_str(), record, orNull(server), orNull(realm)); });
+  run("create", [&] { return Ostrel::CreateDataPoint(cstr(name), record, orNull(server), orNull(realm)); });
 }
 
 std::unique_ptr<BrennicData> get(const std::string& name, const Text& server, const Text& realm) {
   auto record = std::make_unique<BrennicData>();
-  run(("get " + name).c_str(), [&] { return Ostrel::GetDataPoint(name.c_str(), *record, orNull(server), orNull(realm)); });
+  run("get " + name, [&] { return Ostrel::GetDataPoint(cstr(name), *record, orNull(server), orNull(realm)); });
   return record;
 }
 
 py::dict getMany(const std::vector<std::string>& wanted, const Text& server, const Text& realm) {
+  for (const std::string& name : wanted) cstr(name);
   DataList list;
   run("get_many", [&] { return Ostrel::GetDataPointN(wanted, list, orNull(server), orNull(realm)); });
   py::dict out;
@@ -89,12 +79,12 @@ void putFields(const std::string& name, const py::dict& fields, const Text& type
     typeName = *type;
   } else {  // the point's own type, as the server has it
     BrennicData point;
-    run(("put_fields " + name).c_str(), [&] { return Ostrel::GetDataPoint(name.c_str(), point, orNull(server), orNull(realm)); });
+    run("put_fields " + name, [&] { return Ostrel::GetDataPoint(cstr(name), point, orNull(server), orNull(realm)); });
     if (point.GetTypeName() != nullptr) typeName = point.GetTypeName();
   }
   auto record = newRecord<BrennicPartialData>(typeName);
   assign(*record, fields);
-  run(("put_fields " + name).c_str(), [&] { return Ostrel::PutPartialDataPoint(name.c_str(), *record, orNull(server), orNull(realm)); });
+  run("put_fields " + name, [&] { return Ostrel::PutPartialDataPoint(cstr(name), *record, orNull(server), orNull(realm)); });
 }
 
 py::list query(const std::string& type, const py::dict& fields, const Text& server, const Text& realm) {
@@ -110,7 +100,7 @@ py::list query(const std::string& type, const py::dict& fields, const Text& serv
 py::list points(const Text& type, const Text& server, const Text& realm) {
   NameList list;
   run("points", [&] {
-    return type ? Ostrel::GetAllPointNameByType(&list, type->c_str(), orNull(server), orNull(realm))
+    return type ? Ostrel::GetAllPointNameByType(&list, cstr(*type), orNull(server), orNull(realm))
                 : Ostrel::GetAllPointName(&list, orNull(server), orNull(realm));
   });
   return names(list);
@@ -127,14 +117,14 @@ void bindPoints(py::module_& m) {
   m.def("get_many", &getMany, py::arg("names"), py::kw_only(), server, realm,
         "The named data points as a dict of name to Record, in one remote call; any name missing raises NotFound.");
   m.def("put", [](const std::string& name, BrennicData& record, const Text& s, const Text& r) {
-        run(("put " + name).c_str(), [&] { return Ostrel::PutDataPoint(name.c_str(), record, orNull(s), orNull(r)); });
+        run("put " + name, [&] { return Ostrel::PutDataPoint(cstr(name), record, orNull(s), orNull(r)); });
       }, py::arg("name"), py::arg("record"), py::kw_only(), server, realm, "Writes the whole Record to the data point.");
   m.def("_put_fields", &putFields, py::arg("name"), py::arg("fields"), py::arg("type"), server, realm);
   m.def("_query", &query, py::arg("type"), py::arg("fields"), server, realm);
   m.def("points", &points, py::arg("type") = py::none(), py::kw_only(), server, realm,
         "Names of the data points (of one type when given).");
   m.def("delete", [](const std::string& name, const Text& s, const Text& r) {
-        run(("delete " + name).c_str(), [&] { return Ostrel::DeleteDataPoint(name.c_str(), orNull(s), orNull(r)); });
+        run("delete " + name, [&] { return Ostrel::DeleteDataPoint(cstr(name), orNull(s), orNull(r)); });
       }, py::arg("name"), py::kw_only(), server, realm, "Deletes the data point.");
   m.def("types", [](const Text& s, const Text& r) {
         NameList list;

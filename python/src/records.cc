@@ -221,7 +221,7 @@ void encodeValue(const TarnDataType* type, int count, const py::handle& value, c
   if (!PyDict_Check(value.ptr())) fail(PyExc_TypeError, std::string("a dict is needed for ") + type->GetTypeName());
   for (const auto& [key, field] : py::reinterpret_borrow<py::dict>(value)) {
     const std::string name = py::str(key);
-    const DataVariable* var = type->GetElement(name.c_str());
+    const DataVariable* var = type->GetElement(std::string_view(name));
     if (var == nullptr) raise(OstrelCode::kElementNotFound, std::string(type->GetTypeName()) + " has no element " + name);
     const std::size_t width = var->type ? std::size_t{var->type->GetTypeSize()} * var->count : 0;
     if (var->offset + width > size) raise(OstrelCode::kInvalidRecord, "write " + name);
@@ -243,7 +243,7 @@ Field locate(BrennicData& record, const std::string& path) {
   Field field;
   unsigned int offset = 0;
   if (record.GetTypeName() == nullptr) raise(OstrelCode::kRecordWithoutType, path);
-  if (int rc = record.LocateField(path.c_str(), offset, field.size, &field.element)) raise(rc, path);
+  if (int rc = record.LocateField(cstr(path), offset, field.size, &field.element)) raise(rc, path);
   if (field.element == nullptr || field.element->type == nullptr) raise(OstrelCode::kUntypedElement, path);
   field.bytes = static_cast<char*>(record.GetValue(path.c_str()));
   if (field.bytes == nullptr || offset + field.size > record.GetBufferSize()) raise(OstrelCode::kInvalidRecord, path);
@@ -330,7 +330,10 @@ void bindRecords(py::module_& m) {
            "Every element by name: nested types as dicts, arrays as lists, texts as str.")
       .def_property_readonly("type", &typeOf, "The data type's name, or None for a record without type.")
       .def_property("name", [](BrennicData& r) { return std::string(r.GetDataName()); },
-                    [](BrennicData& r, const std::string& name) { r.SetFullName(name.c_str()); },
+                    [](BrennicData& r, const std::string& name) {
+                      if (name.size() >= BrennicData::kNameCapacity) throw py::value_error("a name has at most 257 bytes");
+                      r.SetFullName(cstr(name));
+                    },
                     "The data point name the record carries (empty when none).")
       .def("__bytes__", &rawOf, "The raw value: the exact byte image of the type's layout.")
       .def("__eq__", [](BrennicData& a, BrennicData& b) {

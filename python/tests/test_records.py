@@ -79,6 +79,9 @@ def test_nested_dicts_and_lists():
     (lambda: ostrel.Record("Station")["pumps[x]"], ValueError, None),
     (lambda: ostrel.Record("Station", levels=[0.0] * 9), ValueError, None),
     (lambda: ostrel.Record("Station", {"pumps[0].speed": ostrel.Record("Alarm")}), TypeError, None),
+    (lambda: ostrel.Record("AnalogPoint")["value\0junk"], ValueError, None),
+    (lambda: ostrel.Record("AnalogPoint", {"value\0": 1.0}), ValueError, None),
+    (lambda: setattr(ostrel.Record("AnalogPoint"), "name", "n" * 258), ValueError, None),
 ])
 def test_bad_paths_and_values(make, error, code):
     with pytest.raises(error) as caught:
