@@ -294,9 +294,31 @@ py::bytes rawOf(BrennicData& record) {
 
 }  // namespace
 
+namespace {
+
+// A partial record sends only the paths written to it, so a dict or a list given for one is
+// written leaf by leaf ("speed.value", "levels[0]"): a whole element would carry zeros for
+// everything the caller did not name.
+void assignPath(BrennicData& record, BrennicPartialData* partial, const std::string& path, const py::handle& value) {
+  if (partial != nullptr && PyDict_Check(value.ptr())) {
+    for (const auto& [key, item] : py::reinterpret_borrow<py::dict>(value))
+      assignPath(record, partial, path + "." + py::str(key).cast<std::string>(), item);
+  } else if (partial != nullptr && PyList_Check(value.ptr()) && !path.empty() && path.back() != ']') {
+    const py::list items = py::reinterpret_borrow<py::list>(value);
+    for (std::size_t i = 0; i < items.size(); ++i)
+      assignPath(record, partial, path + "[" + std::to_string(i) + "]", items[i]);
+  } else {
+    set(record, path, value);
+  }
+}
+
+}  // namespace
+
 void assign(BrennicData& record, const py::handle& values) {
   if (!PyDict_Check(values.ptr())) fail(PyExc_TypeError, "field values are given as a dict of path to value");
-  for (const auto& [path, value] : py::reinterpret_borrow<py::dict>(values)) set(record, py::str(path), value);
+  auto* partial = dynamic_cast<BrennicPartialData*>(&record);
+  for (const auto& [path, value] : py::reinterpret_borrow<py::dict>(values))
+    assignPath(record, partial, py::str(path), value);
 }
 
 py::object wrap(const BrennicData& record) {
@@ -338,7 +360,7 @@ void bindRecords(py::module_& m) {
       .def("__bytes__", &rawOf, "The raw value: the exact byte image of the type's layout.")
       .def("__eq__", [](BrennicData& a, BrennicData& b) {
              return typeOf(a).equal(typeOf(b)) && rawOf(a).equal(rawOf(b));
-           })
+           }, py::is_operator())
       .def("__copy__", [](const BrennicData& r) { return std::make_unique<BrennicData>(r); })
       .def("__repr__", [](BrennicData& r) {
         if (r.GetTypeName() == nullptr) return std::string("Record(None)");

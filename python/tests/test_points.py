@@ -13,9 +13,10 @@ def test_round_trip(server, unique):
     assert got["mode"] == -3 and got["speed.unit"] == "rpm"
     got["starts"] = 9
     ostrel.put(name, got, server=server)
-    ostrel.put_fields(name, {"speed.value": 2.5}, running=1, server=server)
+    ostrel.put_fields(name, {"pressure.value": 4.0}, running=1, speed={"value": 2.5}, server=server)
     after = ostrel.get(name, server=server).to_dict()
     assert (after["starts"], after["running"], after["speed"]["value"], after["speed"]["unit"]) == (9, 1, 2.5, "rpm")
+    assert after["pressure"]["value"] == 4.0 and after["mode"] == -3
     assert name in ostrel.points("PumpState", server=server) and name in ostrel.points(server=server)
     ostrel.delete(name, server=server)
     assert name not in ostrel.points(server=server)
