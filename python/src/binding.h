@@ -84,6 +84,9 @@ std::unique_ptr<Record> newRecord(const std::string& type) {
 // A new Python Record that owns a deep copy of `record`.
 py::object wrap(const BrennicData& record);
 
+// True once the library has been ended (ostrel._end, at exit): nothing may call it any more.
+bool libraryEnded();
+
 void bindErrors(py::module_& m);
 void bindRecords(py::module_& m);
 void bindConnection(py::module_& m);

@@ -100,6 +100,8 @@ void end() {
 
 }  // namespace
 
+bool libraryEnded() { return ended; }
+
 void bindConnection(py::module_& m) {
   m.def("connect", &connect, py::arg("server") = py::none(),
         "Connects the server (None: the server at position 'own'); raises ostrel.Error on failure.");

@@ -13,7 +13,7 @@ namespace {
 
 using Text = std::optional<std::string>;
 
-// One running heartbeat. Leaving twice is harmless; a dropped handle leaves too.
+// One running heartbeat. Leaving twice is harmless; a dropped handle leaves too. Needs the GIL.
 class Contention {
  public:
   Contention(void* handle, Text server, Text realm) : handle_(handle), server_(std::move(server)), realm_(std::move(realm)) {}
@@ -24,7 +24,7 @@ class Contention {
   void leave() {
     void* handle = handle_;
     handle_ = nullptr;
-    if (handle == nullptr) return;
+    if (handle == nullptr || libraryEnded()) return;  // the library's end left every contention
     Unlocked unlocked;
     Ostrel::OutContendHeartBit(handle, orNull(server_), orNull(realm_));
   }
