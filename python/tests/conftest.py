@@ -4,6 +4,7 @@ The settings must be in place before the library first reads them, so this runs 
 ostrel is imported. TARND_PATH names the server program (CTest sets it).
 """
 import os
+import shutil
 import signal
 import socket
 import subprocess
@@ -63,6 +64,7 @@ def tarnd():
     ostrel.connect("plant")
     yield server
     server.stop()
+    shutil.rmtree(_dir, ignore_errors=True)
 
 
 @pytest.fixture(params=[None, "plant"], ids=["embedded", "tarnd"])
