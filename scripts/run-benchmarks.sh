@@ -9,3 +9,7 @@ for bench in "$build"/bench/*_bench; do
 done
 echo "== tool_process"
 bash "$(dirname "$0")/../bench/tool_process.sh" "$build"
+if ls "$build"/python/ostrel/_ostrel_baseline* >/dev/null 2>&1; then
+  echo "== python"
+  PYTHONPATH="$build/python" python3 "$(dirname "$0")/../bench/python_bench.py"
+fi

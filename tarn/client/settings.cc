@@ -43,11 +43,33 @@ std::string settingsPath() {
   return path ? std::string(path) : std::string();
 }
 
+namespace {
+
+// Reads the settings file at `path` into `text`; empty when it is fine, otherwise why not. Only a
+// regular file is read (the XML library would try to read a folder as a file of any length).
+std::string readFile(const std::string& path, std::string& text) {
+  struct stat info;
+  if (::stat(path.c_str(), &info) != 0) return std::string("cannot be read: ") + std::strerror(errno);
+  if (!S_ISREG(info.st_mode)) return "is not a file";
+  std::ifstream in(path, std::ios::binary);
+  text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  if (!in && !in.eof()) return "cannot be read";
+  return std::string();
+}
+
+// The settings file's document; false when there is none that parses.
+bool loadDocument(const std::string& path, pugi::xml_document& doc) {
+  std::string text;
+  return !path.empty() && readFile(path, text).empty() && doc.load_buffer(text.data(), text.size());
+}
+
+}  // namespace
+
 CallBounds readCallBounds() {
   CallBounds bounds;
   const std::string path = settingsPath();
   pugi::xml_document doc;
-  if (!path.empty() && doc.load_file(path.c_str())) {
+  if (loadDocument(path, doc)) {
     pugi::xml_node root = doc.child("tarn");
     bounds.callMs = boundFrom(root.attribute("call-timeout-ms").value(), bounds.callMs);
     bounds.connectMs = boundFrom(root.attribute("connect-timeout-ms").value(), bounds.connectMs);
@@ -104,12 +126,9 @@ std::vector<ServerSetting> readSettings(std::string* error) {
     if (error) *error = path + ": " + why;
     return std::vector<ServerSetting>();
   };
-  struct stat info;
-  if (::stat(path.c_str(), &info) != 0) return refuse(std::string("cannot be read: ") + std::strerror(errno));
-  if (!S_ISREG(info.st_mode)) return refuse("is not a file");
-  std::ifstream in(path, std::ios::binary);
-  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (!in && !in.eof()) return refuse("cannot be read");
+  std::string text;
+  const std::string unreadable = readFile(path, text);
+  if (!unreadable.empty()) return refuse(unreadable);
   pugi::xml_document doc;
   const pugi::xml_parse_result parsed = doc.load_buffer(text.data(), text.size());
   if (!parsed) return refuse("line " + std::to_string(lineAt(text, parsed.offset)) + ": " + parsed.description());
@@ -143,7 +162,7 @@ int writeSettings(const std::string& path, const std::vector<ServerSetting>& ser
   pugi::xml_node root = doc.append_child("tarn");
   // The file's own settings (call bounds) stay as they were; only the servers are rewritten.
   pugi::xml_document old;
-  if (old.load_file(path.c_str()))
+  if (loadDocument(path, old))
     for (pugi::xml_attribute attribute : old.child("tarn").attributes())
       root.append_copy(attribute);
   for (const ServerSetting& server : servers) {

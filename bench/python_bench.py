@@ -1,0 +1,36 @@
+"""ostrel.get and ostrel.get_many from Python beside the same library calls looped in C++, in
+one run on the embedded server: what the binding adds per call and per record.
+
+Run by scripts/run-benchmarks.sh as: PYTHONPATH=build/python python3 bench/python_bench.py
+"""
+import time
+
+import ostrel
+from ostrel import _ostrel_baseline as cxx
+
+
+def best(rounds, repeats, call):
+    fastest = 1e9
+    for _ in range(repeats):
+        start = time.perf_counter()
+        for _ in range(rounds):
+            call()
+        fastest = min(fastest, (time.perf_counter() - start) / rounds)
+    return fastest
+
+
+def row(label, py_s, cxx_s, per=1):
+    added = (py_s - cxx_s) / per * 1e6
+    print(f"{label:<28} python {py_s * 1e6:9.2f} us   c++ {cxx_s * 1e6:9.2f} us   "
+          f"ratio {py_s / cxx_s:5.2f}   added {added:6.3f} us{' per record' if per > 1 else ''}")
+
+
+ostrel.connect()
+names = [f"bench{i}" for i in range(1000)]
+for i, name in enumerate(names):
+    try:
+        ostrel.create(name, ostrel.Record("AnalogPoint", value=float(i), unit="m3/h"))
+    except ostrel.Error:
+        pass
+row("get (1 point)", best(20000, 5, lambda: ostrel.get(names[0])), cxx.get(names[0], 20000, 5))
+row("get_many (1,000 points)", best(50, 5, lambda: ostrel.get_many(names)), cxx.get_many(names, 50, 5), 1000)

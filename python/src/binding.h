@@ -1,0 +1,96 @@
+// The Python module `ostrel._ostrel`: a thin layer over the library's public operations.
+//
+// Every area binds itself in one file (records, connection, data points, contention) through a
+// bind* function that module.cc calls; a new area is one more file and one more line there.
+// Nothing here re-implements the library: each Python call is one or a few Ostrel:: calls.
+//
+// Threads and the GIL: every call into the library that may block (a remote call, a connection
+// change, anything that takes the connector's locks) runs with the GIL released (`Unlocked`), so
+// other Python threads run meanwhile. Library threads that call back into Python (status
+// listeners) take the GIL first. Because no thread ever waits for a library lock while holding
+// the GIL, a callback waiting for the GIL cannot deadlock against the thread that holds it.
+//
+// Failures: a nonzero result code becomes ostrel.Error (or its subclass for the code) carrying
+// the code and the library's text for it; results are handed over only when complete. Memory:
+// lists the library fills are released with their Destory… operation before a call returns;
+// Python owns only Python objects and the records it was handed (deep copies).
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include "ostrel/api/result_codes.h"
+
+class BrennicData;
+class TarnDataType;
+
+namespace pyostrel {
+
+namespace py = pybind11;
+using Unlocked = py::gil_scoped_release;
+
+// Raises the Python error for `code` unless it is 0. `what` names the operation in the message.
+void check(int code, const char* what);
+// The library's text for `code`.
+std::string errorText(int code);
+// Raises the Python error for `code` unconditionally.
+[[noreturn]] void raise(int code, const std::string& what);
+
+// Runs `call` (returning a result code) with the GIL released, then raises for its code.
+template <typename Call>
+void run(const std::string& what, Call call) {
+  int rc;
+  {
+    Unlocked unlocked;
+    rc = call();
+  }
+  check(rc, what.c_str());
+}
+
+// A name, type or path for the library, which reads texts up to their first NUL: one with a
+// NUL inside would name something else, so it raises ValueError.
+inline const char* cstr(const std::string& text) {
+  if (text.find('\0') != std::string::npos) throw py::value_error("a name or path may not contain NUL");
+  return text.c_str();
+}
+// The server and realm keywords: None is a null pointer for the library.
+inline const char* orNull(const std::optional<std::string>& text) {
+  return text ? cstr(*text) : nullptr;
+}
+
+// Record values (records.cc): the value of `count` items of `type` at `bytes` (`size` bytes)
+// as a Python object, and a Python value written over those bytes, converted by the type.
+py::object decodeValue(const TarnDataType* type, int count, const char* bytes, std::size_t size);
+void encodeValue(const TarnDataType* type, int count, const py::handle& value, char* bytes, std::size_t size);
+// Writes every item of `values` (a mapping of path to value) into `record`.
+void assign(BrennicData& record, const py::handle& values);
+// A new zero-filled record of the data type `type`; ostrel.NotFound when there is none. The
+// type lookup may run the type manager's remote build, so it runs with the GIL released.
+template <typename Record>
+std::unique_ptr<Record> newRecord(const std::string& type) {
+  std::unique_ptr<Record> record;
+  const char* type_ = cstr(type);
+  {
+    Unlocked unlocked;
+    record = std::make_unique<Record>(type_, 0);
+  }
+  if (record->GetTypeName() == nullptr) raise(OstrelCode::kRecordWithoutType, "no data type " + type);
+  return record;
+}
+// A new Python Record that owns a deep copy of `record`.
+py::object wrap(const BrennicData& record);
+
+// True once the library has been ended (ostrel._end, at exit): nothing may call it any more.
+bool libraryEnded();
+
+void bindErrors(py::module_& m);
+void bindRecords(py::module_& m);
+void bindConnection(py::module_& m);
+void bindPoints(py::module_& m);
+void bindContention(py::module_& m);
+
+}  // namespace pyostrel

@@ -1,0 +1,94 @@
+"""Connection: status, listeners called from the library's threads, the GIL released while a
+call waits, contention."""
+import threading
+import time
+
+import pytest
+
+import ostrel
+
+
+def _wait_for(predicate, seconds):
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        if predicate():
+            return True
+        time.sleep(0.02)
+    return False
+
+
+def test_status_lists_every_server(tarnd):
+    ostrel.connect()
+    by_name = {s.server: s for s in ostrel.status()}
+    assert by_name["local"].connected and by_name["local"].active == "embedded"
+    assert by_name["plant"].connected and by_name["plant"].active.startswith("127.0.0.1:")
+    assert ostrel.is_connected("plant") and not ostrel.is_connected("nowhere")
+
+
+def test_listener_called_on_the_connecting_thread_then_removed(tarnd):
+    seen = []
+    listener = ostrel.on_status(lambda server, up: seen.append((server, up, threading.get_ident())))
+    ostrel.disconnect("local")
+    ostrel.connect("local")
+    listener.remove()
+    ostrel.disconnect("local")
+    ostrel.connect("local")
+    ostrel.connect("plant")  # a disconnect forgets every server's state
+    me = threading.get_ident()
+    assert seen == [("local", False, me), ("local", True, me)]
+
+
+def test_blocked_call_releases_the_gil_and_the_monitor_reports(tarnd, unique):
+    """tarnd is frozen: a call to it waits for its time-out in one thread while this thread keeps
+    running Python; a listener hears the server go down and, once it runs again, hears from the
+    library's monitor thread (nobody here connects it) that it came back."""
+    name = unique()
+    ostrel.create(name, "AnalogPoint", server="plant")
+    events, waited = [], []
+
+    def blocked():
+        started = time.monotonic()
+        try:
+            ostrel.get(name, server="plant")
+        except ostrel.Error:
+            pass
+        waited.append(time.monotonic() - started)
+
+    caller = threading.Thread(target=blocked)
+    ours = {threading.get_ident()}
+
+    def from_monitor(up):
+        return any((server, state) == ("plant", up) and ident not in ours for server, state, ident in events)
+
+    with ostrel.on_status(lambda server, up: events.append((server, up, threading.get_ident()))):
+        tarnd.pause()
+        try:
+            last, longest_gap = time.monotonic(), 0.0
+            caller.start()
+            ours.add(caller.ident)
+            while caller.is_alive():  # runs only while the caller has let the GIL go
+                sum(range(50))
+                now = time.monotonic()
+                longest_gap, last = max(longest_gap, now - last), now
+            caller.join()
+            longest_gap = max(longest_gap, time.monotonic() - last)
+            assert waited[0] > 1.0, "the call did not wait for the frozen server"
+            assert longest_gap < 0.5, f"this thread stood still {longest_gap:.2f} s while the call waited"
+            # the failed call or the monitor, whichever notices first
+            assert _wait_for(lambda: ("plant", False) in [e[:2] for e in events], 15), events
+            with pytest.raises(ostrel.TimedOut) as caught:
+                ostrel.connect("plant")
+            assert caught.value.code == 2002
+        finally:
+            tarnd.resume()
+        assert _wait_for(lambda: from_monitor(True), 30), events
+    ostrel.connect("plant")
+    assert ostrel.get(name, server="plant").type == "AnalogPoint"
+
+
+def test_contention(server):
+    with ostrel.contend("pytest-role", "tests", 1, server=server) as role:
+        assert role.running
+        assert _wait_for(lambda: any(c["name"] == "pytest-role" and c["active"]
+                                     for c in ostrel.contenders(server=server)), 5)
+    assert not role.running

@@ -1,0 +1,95 @@
+"""Data points against the embedded server and against tarnd: round trips, many-point reads,
+queries, realms, errors with their codes, and a process that stays flat over many rounds."""
+import pytest
+
+import ostrel
+
+
+def test_round_trip(server, unique):
+    name = unique()
+    ostrel.create(name, ostrel.Record("PumpState", mode=-3, speed={"value": 1.5, "unit": "rpm"}), server=server)
+    got = ostrel.get(name, server=server)
+    assert got.type == "PumpState" and got.name == name
+    assert got["mode"] == -3 and got["speed.unit"] == "rpm"
+    got["starts"] = 9
+    ostrel.put(name, got, server=server)
+    ostrel.put_fields(name, {"pressure.value": 4.0}, running=1, speed={"value": 2.5}, server=server)
+    after = ostrel.get(name, server=server).to_dict()
+    assert (after["starts"], after["running"], after["speed"]["value"], after["speed"]["unit"]) == (9, 1, 2.5, "rpm")
+    assert after["pressure"]["value"] == 4.0 and after["mode"] == -3
+    assert name in ostrel.points("PumpState", server=server) and name in ostrel.points(server=server)
+    ostrel.delete(name, server=server)
+    assert name not in ostrel.points(server=server)
+
+
+def test_many_points_and_query(server, unique):
+    names = [unique("many") for _ in range(200)]
+    for i, name in enumerate(names):
+        ostrel.create(name, ostrel.Record("AnalogPoint", value=float(i), quality=i % 3, unit=name), server=server)
+    got = ostrel.get_many(names, server=server)
+    assert list(got) == names
+    assert [r["value"] for r in got.values()] == [float(i) for i in range(200)]
+    assert all(r["unit"] == n for n, r in got.items())
+    hits = ostrel.query("AnalogPoint", quality=2, unit=names[5], server=server)
+    assert [r["unit"] for r in hits] == [names[5]]
+    assert len(ostrel.query("AnalogPoint", {"unit": names[8]}, server=server)) == 1
+
+
+def test_realms_keep_points_apart(server, unique):
+    name = unique()
+    ostrel.create(name, "DigitalPoint", server=server, realm="east")
+    assert ostrel.get(name, server=server, realm="east").type == "DigitalPoint"
+    with pytest.raises(ostrel.NotFound):
+        ostrel.get(name, server=server)
+    ostrel.divert(server, "east")
+    try:
+        assert ostrel.get(name, server=server).type == "DigitalPoint"
+    finally:
+        ostrel.divert(server, "")
+
+
+@pytest.mark.parametrize("call, error, code", [
+    (lambda s, n: ostrel.get(n, server=s), ostrel.NotFound, 2003),
+    (lambda s, n: ostrel.get_many(["x" + n], server=s), ostrel.NotFound, 2003),
+    (lambda s, n: ostrel.put_fields(n, value=1.0, server=s), ostrel.NotFound, 2003),
+    (lambda s, n: ostrel.delete(n, server=s), ostrel.NotFound, 2003),
+    (lambda s, n: ostrel.create(n, "NoSuchType", server=s), ostrel.Error, 2007),
+    (lambda s, n: [ostrel.create(n, "AnalogPoint", server=s) for _ in range(2)], ostrel.Error, 2005),
+    (lambda s, n: ostrel.get_many([n, n + "\0x"], server=s), ValueError, None),
+])
+def test_errors_carry_their_codes(server, unique, call, error, code):
+    with pytest.raises(error) as caught:
+        call(server, unique())
+    if code is not None:
+        assert caught.value.code == code and caught.value.text == ostrel.error_text(code)
+
+
+def test_not_connected(tarnd, unique):
+    ostrel.disconnect("plant")
+    try:
+        with pytest.raises(ostrel.NotConnected) as caught:
+            ostrel.get(unique(), server="plant")
+        assert caught.value.code == 2015
+    finally:
+        ostrel.connect("plant")
+
+
+def _resident_kib():
+    with open("/proc/self/status") as f:
+        return next(int(line.split()[1]) for line in f if line.startswith("VmRSS:"))
+
+
+def test_get_put_rounds_keep_memory_flat(unique):
+    ostrel.connect()
+    name = unique()
+    ostrel.create(name, ostrel.Record("Station", name="s"))
+    def rounds(n):
+        for i in range(n):
+            rec = ostrel.get(name)
+            rec["levels[1]"] = float(i)
+            ostrel.put(name, rec)
+            ostrel.get_many([name])
+    rounds(2000)  # allocators and caches settle
+    before = _resident_kib()
+    rounds(10000)
+    assert _resident_kib() - before < 2048, "resident size grew by more than 2 MiB over 10,000 rounds"
