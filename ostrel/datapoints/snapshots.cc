@@ -11,7 +11,9 @@
 
 namespace {
 
-// One named snapshot operation on the data point service of (server, position).
+// One named snapshot operation on the data point service of (server, position). A null name
+// is sent as the empty one, which the server refuses with its bad-argument code (a null text
+// cannot cross the wire).
 template <typename Call>
 int onPoints(const char* server, const char* position, int timeOutMs, Call call) {
   ostrel::Target target;

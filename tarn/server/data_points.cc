@@ -259,38 +259,32 @@ int DataPointService::restorePoints(const std::string& path) {
   return kept(kOk, ticket);
 }
 
-int DataPointService::namedPath(const char* name, std::string& path) {
-  if (!name) return kBadArgument;
+int DataPointService::onNamed(const char* name, const std::function<int(const std::string&)>& step) {
+  if (!name || !*name) return kBadArgument;
   const std::string folder = host_.snapshotFolder();
   if (folder.empty()) return kFileError;
-  path = folder + "/named-" + hexName(realm_->name) + "-" + hexName(name) + ".snapshot";
-  return kOk;
+  const std::string path = folder + "/named-" + hexName(realm_->name) + "-" + hexName(name) + ".snapshot";
+  std::lock_guard<std::mutex> hold(realm_->snapshotMutex);
+  return step(path);
 }
 
 CORBA::Long DataPointService::create_snapshot(const char* name) {
   TARN_FAULT_POINT(host_.faults(), "create_snapshot");
-  std::string path;
-  if (int rc = namedPath(name, path)) return rc;
-  std::lock_guard<std::mutex> hold(realm_->snapshotMutex);
-  return savePoints(path);
+  return onNamed(name, [this](const std::string& path) { return savePoints(path); });
 }
 
 CORBA::Long DataPointService::load_snapshot(const char* name) {
   TARN_FAULT_POINT(host_.faults(), "load_snapshot");
-  std::string path;
-  if (int rc = namedPath(name, path)) return rc;
-  std::lock_guard<std::mutex> hold(realm_->snapshotMutex);
-  return restorePoints(path);
+  return onNamed(name, [this](const std::string& path) { return restorePoints(path); });
 }
 
 CORBA::Long DataPointService::delete_snapshot(const char* name) {
   TARN_FAULT_POINT(host_.faults(), "delete_snapshot");
-  std::string path;
-  if (int rc = namedPath(name, path)) return rc;
-  std::lock_guard<std::mutex> hold(realm_->snapshotMutex);
-  if (std::remove(path.c_str()) != 0) return errno == ENOENT ? kNoSuchSnapshot : kFileError;
-  syncFolder(folderOf(path));
-  return kOk;
+  return onNamed(name, [](const std::string& path) {
+    if (std::remove(path.c_str()) != 0) return errno == ENOENT ? kNoSuchSnapshot : kFileError;
+    syncFolder(folderOf(path));
+    return kOk;
+  });
 }
 
 kxTarn::FileHandle_ptr DataPointService::open_snapshot_file() {

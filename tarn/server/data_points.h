@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -60,8 +61,9 @@ class DataPointService : public POA_kxTarn::DT_Point_Factory {
   // Puts the realm back as the snapshot file at `path` holds it (points it lacks are removed),
   // journaled; a file that cannot be used changes nothing. REQUIRES: realm snapshotMutex held.
   int restorePoints(const std::string& path);
-  // The file of the named snapshot `name` of this realm; kBadArgument for a null name.
-  int namedPath(const char* name, std::string& path);
+  // `step(path)` on the file of the named snapshot `name` of this realm, with the realm's
+  // snapshotMutex held; kBadArgument for a null or empty name.
+  int onNamed(const char* name, const std::function<int(const std::string&)>& step);
   // Size of one value of `type`, or -1 when the server does not know the type.
   int typeSize(const std::string& type) const;
   // Creates one point; its journal ticket goes to `ticket`. REQUIRES: table.mutex held.

@@ -164,6 +164,8 @@ TEST_P(Snapshots, LoadPutsTheRealmBackByteForByte) {
   EXPECT_EQ(0, Ostrel::DeleteDTPSnapShut("before", server, realm.c_str()));
   for (auto op : {&Ostrel::LoadDTPSnapShut, &Ostrel::DeleteDTPSnapShut})
     EXPECT_EQ(2013, op("before", server, realm.c_str())) << "a deleted or unknown name";
+  for (auto op : {&Ostrel::CreateDTPSnapShut, &Ostrel::LoadDTPSnapShut, &Ostrel::DeleteDTPSnapShut})
+    EXPECT_EQ(2010, op(nullptr, server, realm.c_str())) << "a null name";
 }
 
 TEST_P(Snapshots, DamagedFilesAndNamesOutsideTheFolderAreRefusedAndChangeNothing) {
