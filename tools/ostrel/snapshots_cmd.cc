@@ -190,6 +190,7 @@ void addSnapshotCommands(CLI::App& app, Tool& tool) {
     }
     const bool ok = download(tool, *file, a->name, a->block);
     OstrelExt::closeRemoteFile(&file);
+    if (ok) tool.out << "wrote the " << a->kind << " snapshot to " << shortened(a->name) << "\n";
     if (!ok) tool.rc = 1;
   });
 }
