@@ -78,7 +78,13 @@ int RemoteFileImpl::read(char* buffer, unsigned int size, bool* end) {
       handle_->read(size, endFlag, reply);
       if (reply == nullptr) return 0;
       kxTarn::DATA_BUFFER_var data = reply;
-      rest_.assign(reinterpret_cast<const char*>(data->get_buffer()), data->length());
+      const char* bytes = reinterpret_cast<const char*>(data->get_buffer());
+      if (data->length() <= size) {  // the usual case: straight into the caller's block
+        if (data->length()) std::memcpy(buffer, bytes, data->length());
+        if (end) *end = endFlag != 0;
+        return static_cast<int>(data->length());
+      }
+      rest_.assign(bytes, data->length());
       restEnds_ = endFlag != 0;
     } catch (const std::bad_alloc&) {
       throw;
