@@ -106,6 +106,7 @@ CORBA::Object_ptr ServerHost::service(const std::string& kind, const std::string
     if (book == types_.end() || !realm.empty()) return CORBA::Object::_nil();
     auto* service = new TypeService(book->second, faults_);
     service->setRefuseStream(options_.refuseTypeStream);
+    service->setSnapshotFolder([this] { return snapshotFolder(); });
     servant = service;
   } else {
     std::shared_ptr<RealmState>& state = realmState(realm);

@@ -1,10 +1,10 @@
-// Snapshot files of a server: named data point snapshots, and the snapshot files of data points
-// and ports made through the flat client API. All live in the server's snapshot folder
-// (ServerHost::snapshotFolder).
+// Snapshot files of a server: named data point snapshots, and the snapshot files of data points,
+// ports and data types made through the flat client API. All live in the server's snapshot
+// folder (ServerHost::snapshotFolder).
 //
 // File: a 24-byte header, then the body. Header: the tag "TSNP", the format version (4 bytes),
-// the kind of body (4 bytes: 1 data points, 2 ports), the CRC-32 of the body (4 bytes) and the
-// body's length (8 bytes); numbers little-endian. Data point body: the number of points
+// the kind of body (4 bytes: 1 data points, 2 ports, 3 data types, the packed type stream), the
+// CRC-32 of the body (4 bytes) and the body's length (8 bytes); numbers little-endian. Data point body: the number of points
 // (4 bytes), then per point its name, type, written flag (1 byte) and value, texts and bytes as
 // a 4-byte length and the bytes.
 //
@@ -29,7 +29,7 @@ namespace tarn {
 
 class ServerHost;
 
-enum class SnapshotKind : std::uint32_t { kPoints = 1, kPorts = 2 };
+enum class SnapshotKind : std::uint32_t { kPoints = 1, kPorts = 2, kTypes = 3 };
 constexpr std::uint32_t kSnapshotFormat = 1;
 constexpr std::size_t kSnapshotHeaderBytes = 24;
 

@@ -228,6 +228,13 @@ TEST_P(Snapshots, PortSnapshotPutsQueuedEventsBack) {
   OstrelExt::closeRemoteFile(&remote);
 }
 
+TEST_P(Snapshots, TypeSnapshotHoldsTheServersTypes) {
+  ASSERT_EQ(0, Ostrel::MakeDataTypeSnapShot("types.snapshot", nullptr));
+  EXPECT_EQ(0, Ostrel::LoadDataTypeSnapShot("types.snapshot", nullptr)) << "the types it holds";
+  ASSERT_EQ(0, Ostrel::MakeDataPointSnapShot("points.snapshot", realm.c_str()));
+  EXPECT_EQ(2051, Ostrel::LoadDataTypeSnapShot("points.snapshot", nullptr)) << "a data point file is not a type file";
+}
+
 TEST_P(Snapshots, RemoteFailuresGiveTheirCodes) {
   const std::vector<std::pair<const char*, int (*)(const char*, const char*, const char*)>> named = {
       {"create_snapshot", &Ostrel::CreateDTPSnapShut},
