@@ -16,6 +16,7 @@
 #include "ostrel/api/export.h"
 #include "ostrel/api/name_lists.h"
 #include "ostrel/api/result_codes.h"
+#include "ostrel/datapoints/remote_file.h"
 
 class BrennicData;
 class BrennicPartialData;

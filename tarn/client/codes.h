@@ -33,5 +33,8 @@ constexpr int kScriptNothingToRun = 2040;
 constexpr int kScriptBadLine = 2041;
 constexpr int kScriptNotRunning = 2042;
 constexpr int kScriptStopped = 2043;
+constexpr int kBadFileName = 2050;       // a snapshot file name that leaves the data folder
+constexpr int kSnapshotDamaged = 2051;   // a snapshot file cut short or corrupt
+constexpr int kSnapshotTooNew = 2052;    // a snapshot file of a newer format version
 
 }  // namespace tarn

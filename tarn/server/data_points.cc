@@ -1,12 +1,16 @@
 #include "tarn/server/data_points.h"
 
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <set>
 
 #include "tarn/client/codes.h"
 #include "tarn/server/field_locator.h"
+#include "tarn/server/file_io.h"
 #include "tarn/server/host.h"
 #include "tarn/server/journal.h"
+#include "tarn/server/snapshot_file.h"
 #include "tarn/server/type_service.h"
 
 namespace tarn {
@@ -223,25 +227,27 @@ CORBA::Long DataPointService::put_partial_points(const kxTarn::PartialParameterS
   return kept(kOk, ticket);
 }
 
-CORBA::Long DataPointService::create_snapshot(const char* name) {
-  TARN_FAULT_POINT(host_.faults(), "create_snapshot");
-  if (!name) return kBadArgument;
-  PointTable& table = realm_->points;
-  std::lock_guard<std::mutex> hold(table.mutex);
-  table.snapshots[name] = table.points;
-  return kOk;
+int DataPointService::savePoints(const std::string& path) {
+  std::string body;
+  {
+    PointTable& table = realm_->points;
+    std::lock_guard<std::mutex> hold(table.mutex);
+    body = encodePoints(table.points);
+  }
+  return writeSnapshotFile(path, SnapshotKind::kPoints, body, host_.faults().halfway("snapshot_write"));
 }
 
-CORBA::Long DataPointService::load_snapshot(const char* name) {
-  TARN_FAULT_POINT(host_.faults(), "load_snapshot");
-  if (!name) return kBadArgument;
+int DataPointService::restorePoints(const std::string& path) {
+  std::string body;
+  if (int rc = readSnapshotFile(path, SnapshotKind::kPoints, body)) return rc;
+  std::map<std::string, Point> points;
+  if (!decodePoints(body, points)) return kSnapshotDamaged;
+  body.clear();
   PointTable& table = realm_->points;
   std::uint64_t ticket = 0;
   {
     std::lock_guard<std::mutex> hold(table.mutex);
-    auto it = table.snapshots.find(name);
-    if (it == table.snapshots.end()) return kNoSuchSnapshot;
-    table.points = it->second;
+    table.points = std::move(points);
     if (Journal* journal = host_.journal()) {
       JournalRecord emptied;
       emptied.kind = JournalRecord::kRealmEmptied;
@@ -253,17 +259,38 @@ CORBA::Long DataPointService::load_snapshot(const char* name) {
   return kept(kOk, ticket);
 }
 
+int DataPointService::onNamed(const char* name, const std::function<int(const std::string&)>& step) {
+  if (!name || !*name) return kBadArgument;
+  const std::string folder = host_.snapshotFolder();
+  if (folder.empty()) return kFileError;
+  const std::string path = folder + "/named-" + hexName(realm_->name) + "-" + hexName(name) + ".snapshot";
+  std::lock_guard<std::mutex> hold(realm_->snapshotMutex);
+  return step(path);
+}
+
+CORBA::Long DataPointService::create_snapshot(const char* name) {
+  TARN_FAULT_POINT(host_.faults(), "create_snapshot");
+  return onNamed(name, [this](const std::string& path) { return savePoints(path); });
+}
+
+CORBA::Long DataPointService::load_snapshot(const char* name) {
+  TARN_FAULT_POINT(host_.faults(), "load_snapshot");
+  return onNamed(name, [this](const std::string& path) { return restorePoints(path); });
+}
+
 CORBA::Long DataPointService::delete_snapshot(const char* name) {
   TARN_FAULT_POINT(host_.faults(), "delete_snapshot");
-  if (!name) return kBadArgument;
-  PointTable& table = realm_->points;
-  std::lock_guard<std::mutex> hold(table.mutex);
-  return table.snapshots.erase(name) ? kOk : kNoSuchSnapshot;
+  return onNamed(name, [](const std::string& path) {
+    if (std::remove(path.c_str()) != 0) return errno == ENOENT ? kNoSuchSnapshot : kFileError;
+    syncFolder(folderOf(path));
+    return kOk;
+  });
 }
 
 kxTarn::FileHandle_ptr DataPointService::open_snapshot_file() {
   host_.faults().enter("open_snapshot_file");
-  return kxTarn::FileHandle::_nil();
+  return openSnapshotFile(host_, *realm_, realm_->pointsFile, "points",
+                          [this](const std::string& path) { return savePoints(path); });
 }
 
 CORBA::Long DataPointService::create_point(const char* name, const char* typeName, CORBA::Boolean withValue,
@@ -371,14 +398,15 @@ CORBA::Long DataPointService::get_point_type_names(kxTarn::STRING_LIST_out names
   return kOk;
 }
 
-CORBA::Long DataPointService::make_snapshot_file(const char* file, const char* option) {
+CORBA::Long DataPointService::make_snapshot_file(const char* file, const char*) {
   TARN_FAULT_POINT(host_.faults(), "make_snapshot_file");
-  return kNotSupported;
+  return makeSnapshotFile(host_, *realm_, realm_->pointsFile, file,
+                          [this](const std::string& path) { return savePoints(path); });
 }
 
-CORBA::Long DataPointService::load_snapshot_file(const char* file, const char* option) {
+CORBA::Long DataPointService::load_snapshot_file(const char* file, const char*) {
   TARN_FAULT_POINT(host_.faults(), "load_snapshot_file");
-  return kNotSupported;
+  return loadSnapshotFile(host_, *realm_, file, [this](const std::string& path) { return restorePoints(path); });
 }
 
 void DataPointService::publish_counts(CORBA::ULong& published, CORBA::ULong& unpublished) {

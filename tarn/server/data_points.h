@@ -4,9 +4,13 @@
 // Every operation starts with the server's fault plan. Thread-safe (the realm's point table
 // has its own mutex). On a server with a journal, a change is acknowledged only once it is on
 // disk; its readers may see it a moment before that.
+//
+// Snapshots (named ones and snapshot files) are files in the server's snapshot folder, written
+// safely (snapshot_file.h); loading one replaces the realm's points whole and is journaled.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -52,6 +56,14 @@ class DataPointService : public POA_kxTarn::DT_Point_Factory {
   void partial_batch_sizes(kxTarn::ULONG_LIST_out sizes) override;
 
  private:
+  // Writes the realm's points as a snapshot file at `path`. REQUIRES: realm snapshotMutex held.
+  int savePoints(const std::string& path);
+  // Puts the realm back as the snapshot file at `path` holds it (points it lacks are removed),
+  // journaled; a file that cannot be used changes nothing. REQUIRES: realm snapshotMutex held.
+  int restorePoints(const std::string& path);
+  // `step(path)` on the file of the named snapshot `name` of this realm, with the realm's
+  // snapshotMutex held; kBadArgument for a null or empty name.
+  int onNamed(const char* name, const std::function<int(const std::string&)>& step);
   // Size of one value of `type`, or -1 when the server does not know the type.
   int typeSize(const std::string& type) const;
   // Creates one point; its journal ticket goes to `ticket`. REQUIRES: table.mutex held.

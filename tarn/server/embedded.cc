@@ -30,6 +30,8 @@ ServerHost* embeddedHost(const std::string& name) {
     options.managerKey = name + "/ServiceManager";
     const char* types = std::getenv("TARN_TYPES");
     if (types && *types) options.typeFiles = {{"", types}};
+    const char* folder = std::getenv("TARN_EMBEDDED_DATA");
+    if (folder && *folder) options.snapshotDir = folder;
     try {
       host = new ServerHost(options);
     } catch (const std::exception& e) {

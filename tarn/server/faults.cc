@@ -44,6 +44,15 @@ int FaultBook::enter(const char* operation) {
   }
 }
 
+std::function<void()> FaultBook::halfway(const char* operation) {
+  return [this, operation] {
+    try {
+      enter(operation);
+    } catch (const CORBA::SystemException&) {
+    }
+  };
+}
+
 void raiseSystemException(const std::string& name) {
   if (name == "TRANSIENT") throw CORBA::TRANSIENT(0, CORBA::COMPLETED_NO);
   if (name == "COMM_FAILURE") throw CORBA::COMM_FAILURE(0, CORBA::COMPLETED_MAYBE);

@@ -6,6 +6,7 @@
 // stall and then lets the operation run. Thread-safe: servants run on the ORB's threads.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -23,6 +24,9 @@ class FaultBook {
   // 0 when the operation should run normally; otherwise the code it must return.
   // May throw a CORBA::SystemException or sleep first, as planned.
   int enter(const char* operation);
+  // A step to run in the middle of a file write: it runs the plan of `operation` but only
+  // stalls (a planned exception or code is used up and ignored, so the write still ends whole).
+  std::function<void()> halfway(const char* operation);
 
  private:
   struct Planned {

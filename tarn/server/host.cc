@@ -1,11 +1,13 @@
 #include "tarn/server/host.h"
 
+#include <cstdlib>
+#include <filesystem>
 #include <stdexcept>
 
 #include "tarn/client/orb.h"
 #include "tarn/server/contention.h"
 #include "tarn/server/data_points.h"
-#include "tarn/server/realm.h"
+#include "tarn/server/file_handles.h"
 #include "tarn/server/ports.h"
 #include "tarn/server/realm.h"
 #include "tarn/server/service_manager.h"
@@ -13,7 +15,8 @@
 
 namespace tarn {
 
-ServerHost::ServerHost(const HostOptions& options) : options_(options) {
+ServerHost::ServerHost(const HostOptions& options)
+    : options_(options), files_(std::make_unique<FileHandles>(faults_)) {
   if (options_.typeFiles.empty()) options_.typeFiles = {{"", ""}};
   for (const auto& source : options_.typeFiles) {
     types_[source.first] = source.second.empty() ? TypeBook::fromXml(defaultTypesXml())
@@ -48,7 +51,12 @@ ServerHost::ServerHost(const HostOptions& options) : options_(options) {
 }
 
 ServerHost::~ServerHost() {
+  files_.reset();
   std::lock_guard<std::mutex> hold(mutex_);
+  if (!ownFolder_.empty()) {
+    std::error_code ignored;
+    std::filesystem::remove_all(ownFolder_, ignored);
+  }
   // Receivers blocked in a port service return now, so that their calls can end.
   for (const auto& realm : realms_) realm.second->ports.shutDown();
   if (orbStopped()) return;
@@ -58,6 +66,18 @@ ServerHost::~ServerHost() {
     } catch (const CORBA::Exception&) {
     }
   }
+}
+
+std::string ServerHost::snapshotFolder() {
+  if (!options_.dataDir.empty()) return options_.dataDir;
+  if (!options_.snapshotDir.empty()) return options_.snapshotDir;
+  std::lock_guard<std::mutex> hold(mutex_);
+  if (ownFolder_.empty()) {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/tarn-" + options_.name + "-XXXXXX";
+    if (::mkdtemp(&pattern[0])) ownFolder_ = pattern;
+  }
+  return ownFolder_;
 }
 
 CORBA::Object_ptr ServerHost::activate(PortableServer::Servant servant, const std::string& key) {
@@ -86,6 +106,7 @@ CORBA::Object_ptr ServerHost::service(const std::string& kind, const std::string
     if (book == types_.end() || !realm.empty()) return CORBA::Object::_nil();
     auto* service = new TypeService(book->second, faults_);
     service->setRefuseStream(options_.refuseTypeStream);
+    service->setSnapshotFolder([this] { return snapshotFolder(); });
     servant = service;
   } else {
     std::shared_ptr<RealmState>& state = realmState(realm);

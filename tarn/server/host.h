@@ -20,6 +20,7 @@
 
 namespace tarn {
 
+class FileHandles;
 class TypeBook;
 struct RealmState;
 
@@ -34,6 +35,10 @@ struct HostOptions {
   // The data folder: the journal of data point changes (journal.h) and snapshot files. Empty:
   // everything stays in memory.
   std::string dataDir;
+  // The folder of snapshot files when there is no data folder (the embedded server takes it
+  // from TARN_EMBEDDED_DATA). Both empty: a folder of the host's own, made under the system's
+  // temporary folder when first needed and removed with the host.
+  std::string snapshotDir;
   // Whether a journaled change is flushed to the disk before it is acknowledged (true), or only
   // handed to the operating system (false: kept across a crash of the server, not of the host).
   bool journalToDisk = true;
@@ -56,6 +61,10 @@ class ServerHost {
   FaultBook& faults() { return faults_; }
   // The journal of data point changes; null without a data folder.
   Journal* journal() { return journal_.get(); }
+  // The folder of snapshot files (see HostOptions::snapshotDir); empty when none can be made.
+  std::string snapshotFolder();
+  // The readers of snapshot files opened by clients.
+  FileHandles& files() { return *files_; }
 
   kxTarn::kxTarnServiceManager_ptr manager();
   // The service of `kind` in `realm` (made on first use); nil for an unknown kind.
@@ -83,6 +92,8 @@ class ServerHost {
   std::map<std::string, std::shared_ptr<RealmState>> realms_;       // GUARDED_BY(mutex_)
   std::vector<PortableServer::ObjectId_var> activated_;             // GUARDED_BY(mutex_)
   std::unique_ptr<Journal> journal_;
+  std::string ownFolder_;                                           // GUARDED_BY(mutex_)
+  std::unique_ptr<FileHandles> files_;
 };
 
 }  // namespace tarn

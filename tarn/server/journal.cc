@@ -8,6 +8,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "tarn/server/file_io.h"
+
 namespace tarn {
 namespace {
 
@@ -15,64 +17,8 @@ constexpr char kTag[] = "TARNJNL1";
 constexpr std::size_t kTagBytes = 8;
 constexpr std::size_t kFrameBytes = 8;  // length and checksum
 
-std::uint32_t crc32(const char* data, std::size_t size) {
-  static const auto table = [] {
-    std::vector<std::uint32_t> entries(256);
-    for (std::uint32_t i = 0; i < 256; ++i) {
-      std::uint32_t c = i;
-      for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-      entries[i] = c;
-    }
-    return entries;
-  }();
-  std::uint32_t c = 0xFFFFFFFFu;
-  for (std::size_t i = 0; i < size; ++i) c = table[(c ^ static_cast<unsigned char>(data[i])) & 0xFF] ^ (c >> 8);
-  return c ^ 0xFFFFFFFFu;
-}
-
-void putU32(std::string& out, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
-}
-
-std::uint32_t getU32(const char* in) {
-  std::uint32_t value = 0;
-  for (int i = 0; i < 4; ++i) value |= static_cast<std::uint32_t>(static_cast<unsigned char>(in[i])) << (8 * i);
-  return value;
-}
-
-void putBytes(std::string& out, const void* bytes, std::size_t size) {
-  putU32(out, static_cast<std::uint32_t>(size));
-  out.append(static_cast<const char*>(bytes), size);
-}
-
-// Reads the payload of one record; false when it does not hold what its kind needs.
-class Reader {
- public:
-  Reader(const char* data, std::size_t size) : data_(data), size_(size) {}
-  bool byte(unsigned char& value) {
-    if (at_ + 1 > size_) return false;
-    value = static_cast<unsigned char>(data_[at_++]);
-    return true;
-  }
-  bool text(std::string& value) {
-    if (at_ + 4 > size_) return false;
-    const std::uint32_t length = getU32(data_ + at_);
-    at_ += 4;
-    if (length > size_ - at_) return false;
-    value.assign(data_ + at_, length);
-    at_ += length;
-    return true;
-  }
-  bool done() const { return at_ == size_; }
-
- private:
-  const char* data_;
-  std::size_t size_;
-  std::size_t at_ = 0;
-};
-
 bool decode(const char* payload, std::size_t size, JournalRecord& record) {
-  Reader in(payload, size);
+  ByteReader in(payload, size);
   unsigned char kind = 0;
   if (!in.byte(kind) || !in.text(record.realm)) return false;
   record.kind = static_cast<JournalRecord::Kind>(kind);
@@ -94,30 +40,6 @@ bool decode(const char* payload, std::size_t size, JournalRecord& record) {
       return false;
   }
   return in.done();
-}
-
-bool writeAll(int fd, const std::string& bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
-std::string folderOf(const std::string& path) {
-  const auto slash = path.rfind('/');
-  return slash == std::string::npos ? "." : path.substr(0, slash);
-}
-
-// A rename is kept across a crash only once the folder that holds it is synced.
-void syncFolder(const std::string& folder) {
-  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
-  if (fd < 0) return;
-  ::fsync(fd);
-  ::close(fd);
 }
 
 }  // namespace

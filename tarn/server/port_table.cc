@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "tarn/client/codes.h"
+#include "tarn/server/file_io.h"
 
 namespace tarn {
 namespace {
@@ -262,6 +263,72 @@ int PortTable::waitReply(unsigned handle, std::size_t capacity, int timeoutMs, S
     connection.replies.pop_front();
     return kOk;
   });
+}
+
+std::string PortTable::image() {
+  std::lock_guard<std::mutex> hold(mutex_);
+  std::string out;
+  putU32(out, static_cast<std::uint32_t>(channels_.size()));
+  for (const auto& entry : channels_) {
+    const Channel& channel = *entry.second;
+    putBytes(out, entry.first.data(), entry.first.size());
+    putU32(out, static_cast<std::uint32_t>(channel.kind));
+    putU32(out, static_cast<std::uint32_t>(channel.capacity));
+    out.push_back(channel.persistent ? 1 : 0);
+    putU32(out, static_cast<std::uint32_t>(channel.codes.size()));
+    for (int code : channel.codes) putU32(out, static_cast<std::uint32_t>(code));
+    putU32(out, static_cast<std::uint32_t>(channel.queue.size()));
+    for (const Message& message : channel.queue) putBytes(out, message.bytes->data(), message.bytes->size());
+  }
+  return out;
+}
+
+int PortTable::restore(const std::string& image) {
+  ByteReader in(image.data(), image.size());
+  std::map<std::string, std::shared_ptr<Channel>> loaded;
+  std::uint32_t count = 0;
+  if (!in.u32(count)) return kSnapshotDamaged;
+  for (std::uint32_t i = 0; i < count; ++i) {
+    std::string name;
+    std::uint32_t kind = 0, capacity = 0, codes = 0, messages = 0;
+    unsigned char persistent = 0;
+    auto channel = std::make_shared<Channel>();
+    if (!in.text(name) || !in.u32(kind) || !in.u32(capacity) || !in.byte(persistent) || !in.u32(codes))
+      return kSnapshotDamaged;
+    for (std::uint32_t k = 0; k < codes; ++k) {
+      std::uint32_t code = 0;
+      if (!in.u32(code)) return kSnapshotDamaged;
+      channel->codes.insert(static_cast<int>(code));
+    }
+    if (!in.u32(messages)) return kSnapshotDamaged;
+    for (std::uint32_t k = 0; k < messages; ++k) {
+      std::string bytes;
+      if (!in.text(bytes)) return kSnapshotDamaged;
+      channel->queue.push_back(Message{std::make_shared<const Bytes>(bytes.begin(), bytes.end()), 0});
+    }
+    if (kind != kPortKind && kind != kBoxKind) return kSnapshotDamaged;
+    channel->kind = static_cast<int>(kind);
+    channel->capacity = capacity;
+    channel->persistent = persistent != 0;
+    loaded[name] = std::move(channel);
+  }
+  if (!in.done()) return kSnapshotDamaged;
+  std::lock_guard<std::mutex> hold(mutex_);
+  for (auto& entry : loaded) {
+    std::shared_ptr<Channel>& kept = channels_[entry.first];
+    if (!kept) {
+      kept = std::move(entry.second);
+      continue;
+    }
+    // Connections hold the channel itself: change it in place.
+    kept->kind = entry.second->kind;
+    kept->capacity = entry.second->capacity;
+    kept->persistent = entry.second->persistent;
+    kept->codes = std::move(entry.second->codes);
+    kept->queue = std::move(entry.second->queue);
+  }
+  changed_.notify_all();
+  return kOk;
 }
 
 void PortTable::shutDown() {

@@ -88,6 +88,15 @@ class PortTable {
   int reply(unsigned replyHandle, SharedBytes reply);
   int waitReply(unsigned handle, std::size_t capacity, int timeoutMs, SharedBytes& out);
 
+  // The channels as a snapshot body: per channel its name, kind, capacity, persistence, event
+  // codes and queued messages (a packet's sender is not kept: replies to it have nobody to go
+  // to after a load).
+  std::string image();
+  // Puts every channel of `image` back as it was: a missing one is made, an existing one gets
+  // the kind, codes, persistence and queue of the image and keeps its connections. Channels the
+  // image lacks are left alone. kSnapshotDamaged (nothing changed) when `image` is not whole.
+  int restore(const std::string& image);
+
   // Wakes every waiter with kServerNotAnswering; later waits end at once.
   void shutDown();
 

@@ -6,15 +6,9 @@
 
 #include "tarn/client/codes.h"
 #include "tarn/server/host.h"
+#include "tarn/server/snapshot_file.h"
 
 namespace tarn {
-
-// Each operation still runs the fault plan, so tests can make it raise like any other.
-#define TARN_NOT_OFFERED(op)                  \
-  do {                                        \
-    TARN_FAULT_POINT(host_.faults(), op);     \
-    return kNotSupported;                     \
-  } while (0)
 
 namespace {
 
@@ -73,9 +67,20 @@ CORBA::Long PortService::receive_events(CORBA::ULong handle, kxTarn::DATA_BUFFER
   return kOk;
 }
 
+int PortService::savePorts(const std::string& path) {
+  return writeSnapshotFile(path, SnapshotKind::kPorts, ports().image(), host_.faults().halfway("snapshot_write"));
+}
+
+int PortService::restorePorts(const std::string& path) {
+  std::string body;
+  if (int rc = readSnapshotFile(path, SnapshotKind::kPorts, body)) return rc;
+  return ports().restore(body);
+}
+
 kxTarn::FileHandle_ptr PortService::open_snapshot_file() {
   host_.faults().enter("open_snapshot_file");
-  return kxTarn::FileHandle::_nil();
+  return openSnapshotFile(host_, *realm_, realm_->portsFile, "ports",
+                          [this](const std::string& path) { return savePorts(path); });
 }
 
 CORBA::Long PortService::create_port(const char* name, CORBA::Long kind, CORBA::Long size) {
@@ -204,7 +209,15 @@ CORBA::Long PortService::connections(kxTarn::ConnectionInfoSeq_out infos) {
   return kOk;
 }
 
-CORBA::Long PortService::make_snapshot_file(const char*, const char*) { TARN_NOT_OFFERED("make_snapshot_file"); }
-CORBA::Long PortService::load_snapshot_file(const char*, const char*) { TARN_NOT_OFFERED("load_snapshot_file"); }
+CORBA::Long PortService::make_snapshot_file(const char* file, const char*) {
+  TARN_FAULT_POINT(host_.faults(), "make_snapshot_file");
+  return makeSnapshotFile(host_, *realm_, realm_->portsFile, file,
+                          [this](const std::string& path) { return savePorts(path); });
+}
+
+CORBA::Long PortService::load_snapshot_file(const char* file, const char*) {
+  TARN_FAULT_POINT(host_.faults(), "load_snapshot_file");
+  return loadSnapshotFile(host_, *realm_, file, [this](const std::string& path) { return restorePorts(path); });
+}
 
 }  // namespace tarn

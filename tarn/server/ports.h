@@ -1,11 +1,13 @@
 // The port service of one realm: packet ports, event boxes and the persistence flag, over the
 // realm's PortTable (port_table.h says what the queues, handles and waits do). Every operation
 // starts with the server's fault plan under its own name; the "_within" and "_from" forms share
-// the plan of the operation they extend. Snapshot files of ports are not offered (kNotSupported).
+// the plan of the operation they extend. Snapshot files of ports hold the realm's channels and
+// their queues (PortTable::image), written safely (snapshot_file.h).
 // Servants run on the ORB's threads; receives and reply waits block only their own thread.
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "ostrel/api/middleware/kxTarn.h"
 #include "tarn/server/realm.h"
@@ -52,6 +54,9 @@ class PortService : public POA_kxTarn::Port_Factory {
 
  private:
   PortTable& ports() { return realm_->ports; }
+  // Write and load a snapshot file of the realm's channels. REQUIRES: realm snapshotMutex held.
+  int savePorts(const std::string& path);
+  int restorePorts(const std::string& path);
 
   ServerHost& host_;
   std::shared_ptr<RealmState> realm_;

@@ -20,7 +20,6 @@ struct Point {
 struct PointTable {
   std::mutex mutex;
   std::map<std::string, Point> points;                            // GUARDED_BY(mutex)
-  std::map<std::string, std::map<std::string, Point>> snapshots;  // GUARDED_BY(mutex)
   unsigned long published = 0;                                    // GUARDED_BY(mutex)
   unsigned long unpublished = 0;                                  // GUARDED_BY(mutex)
   std::vector<unsigned long> batchSizes;                          // GUARDED_BY(mutex)
@@ -30,6 +29,11 @@ struct RealmState {
   std::string name;
   PointTable points;
   PortTable ports;
+  // Held while a snapshot file of this realm is written or read, so that two snapshots of the
+  // realm do not interleave; taken before (never inside) a table's mutex.
+  std::mutex snapshotMutex;
+  std::string pointsFile;  // GUARDED_BY(snapshotMutex): the last data point snapshot file made
+  std::string portsFile;   // GUARDED_BY(snapshotMutex): the last port snapshot file made
 };
 
 }  // namespace tarn

@@ -13,6 +13,7 @@
 #include <pugixml.hpp>
 
 #include "tarn/client/codes.h"
+#include "tarn/server/snapshot_file.h"
 
 namespace tarn {
 namespace {
@@ -246,14 +247,21 @@ CORBA::Long TypeService::get_type_elements(const char* typeName,
   return kOk;
 }
 
-CORBA::Long TypeService::make_snapshot_file(const char*, const char*) {
+CORBA::Long TypeService::make_snapshot_file(const char* file, const char*) {
   TARN_FAULT_POINT(faults_, "make_snapshot_file");
-  return kNotSupported;
+  std::string path;
+  if (int rc = snapshotPath(folder_ ? folder_() : std::string(), file, path)) return rc;
+  const std::vector<char>& stream = book_->stream();
+  return writeSnapshotFile(path, SnapshotKind::kTypes, std::string(stream.begin(), stream.end()));
 }
 
-CORBA::Long TypeService::load_snapshot_file(const char*, const char*) {
+CORBA::Long TypeService::load_snapshot_file(const char* file, const char*) {
   TARN_FAULT_POINT(faults_, "load_snapshot_file");
-  return kNotSupported;
+  std::string path, body;
+  if (int rc = snapshotPath(folder_ ? folder_() : std::string(), file, path)) return rc;
+  if (int rc = readSnapshotFile(path, SnapshotKind::kTypes, body)) return rc;
+  const std::vector<char>& stream = book_->stream();
+  return body == std::string(stream.begin(), stream.end()) ? kOk : kNotSupported;
 }
 
 const char* defaultTypesXml() {

@@ -19,6 +19,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -76,6 +77,11 @@ class TypeService : public POA_kxTarn::DT_manager {
 
   // When set, get_type_stream refuses (kNotSupported) so that clients read type by type.
   void setRefuseStream(bool refuse) { refuseStream_ = refuse; }
+  // The folder of snapshot files (ServerHost::snapshotFolder). Call before activation. A type
+  // snapshot file holds the packed stream; the service keeps the types it started with, so a
+  // load only checks the file and answers kOk when it holds these types, kNotSupported when
+  // other ones.
+  void setSnapshotFolder(std::function<std::string()> folder) { folder_ = std::move(folder); }
 
   CORBA::Long get_type_stream(kxTarn::DATA_BUFFER_out stream) override;
   kxTarn::STRING_LIST* get_type_names() override;
@@ -88,6 +94,7 @@ class TypeService : public POA_kxTarn::DT_manager {
   std::shared_ptr<const TypeBook> book_;
   FaultBook& faults_;
   std::atomic<bool> refuseStream_{false};
+  std::function<std::string()> folder_;
 };
 
 }  // namespace tarn

@@ -1,0 +1,142 @@
+#include "tarn/server/file_handles.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <vector>
+
+#include "tarn/client/codes.h"
+#include "tarn/client/orb.h"
+#include "tarn/server/faults.h"
+
+namespace tarn {
+
+using Clock = std::chrono::steady_clock;
+
+class FileReader : public POA_kxTarn::FileHandle {
+ public:
+  FileReader(FileHandles& owner, FaultBook& faults, std::string id, int fd, std::uint64_t length)
+      : owner_(owner), faults_(faults), id_(std::move(id)), fd_(fd), length_(length), lastUse_(Clock::now().time_since_epoch().count()) {}
+  ~FileReader() override { ::close(fd_); }
+
+  CORBA::Long read(CORBA::ULong size, CORBA::Long& end, kxTarn::DATA_BUFFER_out data) override {
+    data = new kxTarn::DATA_BUFFER;
+    end = 0;
+    TARN_FAULT_POINT(faults_, "file_read");
+    touch();
+    std::lock_guard<std::mutex> hold(mutex_);
+    const std::uint64_t left = length_ - at_;
+    const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>({size, FileHandles::kMaxReadBytes, left}));
+    data->length(static_cast<CORBA::ULong>(want));
+    std::size_t got = 0;
+    while (got < want) {
+      const ssize_t n = ::pread(fd_, data->get_buffer() + got, want - got, static_cast<off_t>(at_ + got));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        data->length(0);
+        return kFileError;
+      }
+      got += static_cast<std::size_t>(n);
+    }
+    at_ += got;
+    end = at_ == length_ ? 1 : 0;
+    return kOk;
+  }
+
+  CORBA::Long get_length(CORBA::ULong& length) override {
+    length = 0;
+    TARN_FAULT_POINT(faults_, "file_get_length");
+    touch();
+    length = length_ > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<CORBA::ULong>(length_);
+    return kOk;
+  }
+
+  CORBA::Long close() override {
+    TARN_FAULT_POINT(faults_, "file_close");
+    owner_.retire(id_);
+    return kOk;
+  }
+
+  bool idleSince(Clock::time_point since) const { return lastUse_.load() < since.time_since_epoch().count(); }
+
+ private:
+  void touch() { lastUse_ = Clock::now().time_since_epoch().count(); }
+
+  FileHandles& owner_;
+  FaultBook& faults_;
+  const std::string id_;
+  const int fd_;
+  const std::uint64_t length_;
+  std::atomic<Clock::rep> lastUse_;
+  std::mutex mutex_;
+  std::uint64_t at_ = 0;  // GUARDED_BY(mutex_)
+};
+
+namespace {
+
+std::chrono::seconds idleTime() {
+  const char* text = std::getenv("TARN_IDLE_FILE_S");
+  const long seconds = text ? std::strtol(text, nullptr, 10) : 0;
+  return std::chrono::seconds(seconds > 0 ? seconds : 600);
+}
+
+void deactivate(const std::string& id) {
+  if (orbStopped()) return;
+  try {
+    PortableServer::ObjectId_var oid = PortableServer::string_to_ObjectId(id.c_str());
+    insPoa()->deactivate_object(oid.in());
+  } catch (const CORBA::Exception&) {
+  }
+}
+
+}  // namespace
+
+FileHandles::FileHandles(FaultBook& faults) : faults_(faults), idle_(idleTime()) {}
+
+FileHandles::~FileHandles() {
+  std::lock_guard<std::mutex> hold(mutex_);
+  for (const auto& entry : open_) deactivate(entry.first);
+}
+
+kxTarn::FileHandle_ptr FileHandles::open(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat info;
+  if (fd < 0) return kxTarn::FileHandle::_nil();
+  if (::fstat(fd, &info) != 0) {
+    ::close(fd);
+    return kxTarn::FileHandle::_nil();
+  }
+  std::lock_guard<std::mutex> hold(mutex_);
+  reclaimIdleLocked();
+  const std::string id = "file/" + std::to_string(::getpid()) + "-" + std::to_string(++serial_);
+  auto* reader = new FileReader(*this, faults_, id, fd, static_cast<std::uint64_t>(info.st_size));
+  PortableServer::ServantBase_var owned = reader;  // the POA keeps the reader alive while active
+  PortableServer::ObjectId_var oid = PortableServer::string_to_ObjectId(id.c_str());
+  insPoa()->activate_object_with_id(oid.in(), reader);
+  open_[id] = reader;
+  CORBA::Object_var object = insPoa()->id_to_reference(oid.in());
+  return kxTarn::FileHandle::_narrow(object.in());
+}
+
+void FileHandles::retire(const std::string& id) {
+  std::lock_guard<std::mutex> hold(mutex_);
+  if (open_.erase(id)) deactivate(id);
+}
+
+void FileHandles::reclaimIdleLocked() {
+  const Clock::time_point since = Clock::now() - idle_;
+  for (auto it = open_.begin(); it != open_.end();) {
+    if (it->second->idleSince(since)) {
+      deactivate(it->first);
+      it = open_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
+}  // namespace tarn

@@ -1,0 +1,95 @@
+#include "tarn/server/file_io.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+
+namespace tarn {
+
+std::uint32_t crc32(const char* data, std::size_t size) {
+  static const auto table = [] {
+    std::array<std::uint32_t, 256> entries{};
+    for (std::uint32_t i = 0; i < 256; ++i) {
+      std::uint32_t c = i;
+      for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+      entries[i] = c;
+    }
+    return entries;
+  }();
+  std::uint32_t c = 0xFFFFFFFFu;
+  for (std::size_t i = 0; i < size; ++i) c = table[(c ^ static_cast<unsigned char>(data[i])) & 0xFF] ^ (c >> 8);
+  return c ^ 0xFFFFFFFFu;
+}
+
+void putU32(std::string& out, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+}
+
+void putU64(std::string& out, std::uint64_t value) {
+  putU32(out, static_cast<std::uint32_t>(value));
+  putU32(out, static_cast<std::uint32_t>(value >> 32));
+}
+
+std::uint32_t getU32(const char* in) {
+  std::uint32_t value = 0;
+  for (int i = 0; i < 4; ++i) value |= static_cast<std::uint32_t>(static_cast<unsigned char>(in[i])) << (8 * i);
+  return value;
+}
+
+std::uint64_t getU64(const char* in) {
+  return getU32(in) | static_cast<std::uint64_t>(getU32(in + 4)) << 32;
+}
+
+void putBytes(std::string& out, const void* bytes, std::size_t size) {
+  putU32(out, static_cast<std::uint32_t>(size));
+  out.append(static_cast<const char*>(bytes), size);
+}
+
+bool ByteReader::byte(unsigned char& value) {
+  if (at_ + 1 > size_) return false;
+  value = static_cast<unsigned char>(data_[at_++]);
+  return true;
+}
+
+bool ByteReader::u32(std::uint32_t& value) {
+  if (size_ - at_ < 4) return false;
+  value = getU32(data_ + at_);
+  at_ += 4;
+  return true;
+}
+
+bool ByteReader::text(std::string& value) {
+  if (size_ - at_ < 4) return false;
+  const std::uint32_t length = getU32(data_ + at_);
+  if (length > size_ - at_ - 4) return false;
+  value.assign(data_ + at_ + 4, length);
+  at_ += 4 + length;
+  return true;
+}
+
+bool writeAll(int fd, const char* bytes, std::size_t size) {
+  std::size_t done = 0;
+  while (done < size) {
+    const ssize_t n = ::write(fd, bytes + done, size - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+std::string folderOf(const std::string& path) {
+  const auto slash = path.rfind('/');
+  return slash == std::string::npos ? "." : path.substr(0, slash);
+}
+
+void syncFolder(const std::string& folder) {
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
+}
+
+}  // namespace tarn

@@ -1,0 +1,156 @@
+#include "tarn/server/snapshot_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+
+#include "tarn/client/codes.h"
+#include "tarn/server/file_handles.h"
+#include "tarn/server/file_io.h"
+#include "tarn/server/host.h"
+
+namespace tarn {
+namespace {
+
+constexpr char kTag[4] = {'T', 'S', 'N', 'P'};
+
+}  // namespace
+
+int snapshotPath(const std::string& folder, const char* file, std::string& path) {
+  if (!file || !*file || *file == '/') return kBadFileName;
+  const std::string name = file;
+  std::size_t start = 0;
+  while (start <= name.size()) {
+    std::size_t end = name.find('/', start);
+    if (end == std::string::npos) end = name.size();
+    const std::string part = name.substr(start, end - start);
+    if (part.empty() || part == "." || part == "..") return kBadFileName;
+    start = end + 1;
+  }
+  path = folder + "/" + name;
+  return kOk;
+}
+
+int writeSnapshotFile(const std::string& path, SnapshotKind kind, const std::string& body,
+                      const std::function<void()>& halfway) {
+  static std::atomic<unsigned> serial{0};
+  std::string header(kTag, sizeof kTag);
+  putU32(header, kSnapshotFormat);
+  putU32(header, static_cast<std::uint32_t>(kind));
+  putU32(header, crc32(body.data(), body.size()));
+  putU64(header, body.size());
+  const std::string aside = path + ".part-" + std::to_string(::getpid()) + "-" + std::to_string(++serial);
+  const int fd = ::open(aside.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return kFileError;
+  const std::size_t half = body.size() / 2;
+  bool ok = writeAll(fd, header) && writeAll(fd, body.data(), half);
+  if (ok && halfway) halfway();
+  ok = ok && writeAll(fd, body.data() + half, body.size() - half) && ::fsync(fd) == 0;
+  ok = ::close(fd) == 0 && ok;
+  ok = ok && std::rename(aside.c_str(), path.c_str()) == 0;
+  if (!ok) {
+    std::remove(aside.c_str());
+    return kFileError;
+  }
+  syncFolder(folderOf(path));
+  return kOk;
+}
+
+int readSnapshotFile(const std::string& path, SnapshotKind kind, std::string& body) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return errno == ENOENT ? kNoSuchSnapshot : kFileError;
+  std::string bytes;
+  char block[65536];
+  ssize_t n = 0;
+  while ((n = ::read(fd, block, sizeof block)) != 0) {
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) break;
+    bytes.append(block, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  if (n < 0) return kFileError;
+  if (bytes.size() < kSnapshotHeaderBytes || bytes.compare(0, sizeof kTag, kTag, sizeof kTag) != 0)
+    return kSnapshotDamaged;
+  if (getU32(&bytes[4]) > kSnapshotFormat) return kSnapshotTooNew;
+  const std::uint64_t length = getU64(&bytes[16]);
+  if (getU32(&bytes[8]) != static_cast<std::uint32_t>(kind) || length != bytes.size() - kSnapshotHeaderBytes ||
+      crc32(bytes.data() + kSnapshotHeaderBytes, length) != getU32(&bytes[12]))
+    return kSnapshotDamaged;
+  body = bytes.substr(kSnapshotHeaderBytes);
+  return kOk;
+}
+
+std::string encodePoints(const std::map<std::string, Point>& points) {
+  std::string body;
+  putU32(body, static_cast<std::uint32_t>(points.size()));
+  for (const auto& entry : points) {
+    putBytes(body, entry.first.data(), entry.first.size());
+    putBytes(body, entry.second.type.data(), entry.second.type.size());
+    body.push_back(entry.second.written ? 1 : 0);
+    putBytes(body, entry.second.value.data(), entry.second.value.size());
+  }
+  return body;
+}
+
+bool decodePoints(const std::string& body, std::map<std::string, Point>& points) {
+  ByteReader in(body.data(), body.size());
+  std::uint32_t count = 0;
+  if (!in.u32(count)) return false;
+  points.clear();
+  for (std::uint32_t i = 0; i < count; ++i) {
+    std::string name, value;
+    Point point;
+    unsigned char written = 0;
+    if (!in.text(name) || !in.text(point.type) || !in.byte(written) || !in.text(value)) return false;
+    point.written = written != 0;
+    point.value.assign(value.begin(), value.end());
+    points[name] = std::move(point);
+  }
+  return in.done();
+}
+
+int makeSnapshotFile(ServerHost& host, RealmState& realm, std::string& current, const char* file,
+                     const SnapshotStep& save) {
+  std::string path;
+  if (int rc = snapshotPath(host.snapshotFolder(), file, path)) return rc;
+  std::lock_guard<std::mutex> hold(realm.snapshotMutex);
+  const int rc = save(path);
+  if (rc == kOk) current = path;
+  return rc;
+}
+
+int loadSnapshotFile(ServerHost& host, RealmState& realm, const char* file, const SnapshotStep& restore) {
+  std::string path;
+  if (int rc = snapshotPath(host.snapshotFolder(), file, path)) return rc;
+  std::lock_guard<std::mutex> hold(realm.snapshotMutex);
+  return restore(path);
+}
+
+kxTarn::FileHandle_ptr openSnapshotFile(ServerHost& host, RealmState& realm, std::string& current,
+                                        const char* stem, const SnapshotStep& save) {
+  std::lock_guard<std::mutex> hold(realm.snapshotMutex);
+  if (current.empty()) {
+    std::string path;
+    const std::string name = std::string(stem) + "." + hexName(realm.name) + ".snapshot";
+    if (snapshotPath(host.snapshotFolder(), name.c_str(), path) || save(path)) return kxTarn::FileHandle::_nil();
+    current = path;
+  }
+  return host.files().open(current);
+}
+
+std::string hexName(const std::string& text) {
+  if (text.empty()) return "-";
+  static const char kDigits[] = "0123456789abcdef";
+  std::string hex;
+  for (unsigned char c : text) {
+    hex.push_back(kDigits[c >> 4]);
+    hex.push_back(kDigits[c & 15]);
+  }
+  return hex;
+}
+
+}  // namespace tarn
