@@ -10,9 +10,8 @@
 
 namespace {
 
+using testing_support::deadAddress;
 using testing_support::ScopedSettings;
-
-std::string deadAddress() { return "127.0.0.1:" + std::to_string(testing_support::freePort()); }
 
 std::string shown(const std::optional<std::string>& name) { return name ? "\"" + *name + "\"" : "none"; }
 

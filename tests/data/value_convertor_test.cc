@@ -70,17 +70,7 @@ void registerMetaTypes() {
   ASSERT_TRUE(done);
 }
 
-std::string hex(const void* bytes, std::size_t n) {
-  static const char* digits = "0123456789abcdef";
-  std::string out;
-  for (std::size_t i = 0; i < n; ++i) {
-    unsigned char c = static_cast<const unsigned char*>(bytes)[i];
-    if (!out.empty()) out += ' ';
-    out += digits[c >> 4];
-    out += digits[c & 15];
-  }
-  return out;
-}
+using data_test::hex;
 
 template <typename T>
 std::string bytesOf(T v) {
@@ -334,23 +324,18 @@ TEST_F(ValueConvetorTest, GetMetaDataOfFieldsAndPaths) {
   r.PutValue("text", "pump");
   r.PutValue("levels[2]", 2.5f);
   r.PutValue("inner.y", static_cast<unsigned short>(300));
+  const struct { const char* path; const wchar_t *typeName, *value; int offset; } found[] = {
+      {"text", L"char*", L"pump", 48}, {"levels[2]", L"float", L"2.5", 96}, {"inner.y", L"word", L"300", 82},
+      {"text[1]", L"char", L"u", 49}};  // one item of a text is one char
   BrennicMetaData meta;
-  EXPECT_EQ(0, r.GetMetaData("text", meta));
-  EXPECT_STREQ(L"char*", meta.typeName);
-  EXPECT_STREQ(L"pump", meta.value);
-  EXPECT_EQ(0, r.GetMetaData("text[1]", meta));
-  EXPECT_STREQ(L"char", meta.typeName) << "one item of a text is one char";
-  EXPECT_STREQ(L"u", meta.value);
-  EXPECT_STREQ(L"text[1]", meta.name);
-  EXPECT_EQ(49, meta.offset);
+  for (const auto& f : found) {
+    ASSERT_EQ(0, r.GetMetaData(f.path, meta)) << f.path;
+    EXPECT_STREQ(f.typeName, meta.typeName) << f.path;
+    EXPECT_STREQ(f.value, meta.value) << f.path;
+    EXPECT_EQ(f.offset, meta.offset) << f.path;
+  }
+  EXPECT_STREQ(L"text[1]", meta.name) << "the last row's";
   EXPECT_EQ(1, meta.length);
-  EXPECT_EQ(0, r.GetMetaData("levels[2]", meta));
-  EXPECT_STREQ(L"2.5", meta.value);
-  EXPECT_EQ(96, meta.offset);
-  EXPECT_EQ(0, r.GetMetaData("inner.y", meta));
-  EXPECT_STREQ(L"word", meta.typeName);
-  EXPECT_STREQ(L"300", meta.value);
-  EXPECT_EQ(82, meta.offset);
 
   // Not found, or no text form (a nested element): 0, and the item stays as it was.
   for (const char* path : {"nosuch", "inner.nosuch", "levels[3]", "inner"}) {

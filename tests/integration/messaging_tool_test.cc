@@ -20,7 +20,7 @@ using Output = testing_support::ToolRun;
 
 TEST(MessagingTool, StatusAndMessages) {
   testing_support::expectRuns({
-      {"shell", 0,
+      {"shell", 1,  // the first failure: the full box
        {"created box alarms for code 7, 1 events", "declare 7: 2019",  // the full box refuses
         "== alarms  Alarm", "\"overheat\"", "state    byte          1", "cmds is persistent",
         "persist nothing: 2003", "alarms\ncmds\n", "box count alarms: 2003"},

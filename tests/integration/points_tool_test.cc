@@ -13,7 +13,7 @@ using testing_support::expectRuns;
 
 TEST(PointsTool, StatusAndMessages) {
   expectRuns({
-      {"shell", 0,
+      {"shell", 2,  // the first failure: the refused field is a usage error
        {"created tank.level (AnalogPoint)", "value    double        3.25",
         "quality",  // the refused field is named
         "1 point match", "create tank.level: 2005", "deleted tank.level", "get tank.level: 2003",
