@@ -171,8 +171,6 @@ TEST_P(DataPoints, ReadsManyByNameAndByType) {
   EXPECT_EQ(4.5, list.items[0]->GetDoubleValue("value"));
   EXPECT_STREQ(batch[1].GetDataName(), list.items[1]->GetDataName());
   Ostrel::DestoryBrennicDataList(&list);
-  EXPECT_EQ(0, list.count);
-  EXPECT_EQ(nullptr, list.items);
 
   BrennicDataList byType;
   ASSERT_EQ(0, Ostrel::GetDataPointByTypeName("AnalogPoint", byType, server, nullptr));
