@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <boost/lexical_cast.hpp>
@@ -89,24 +90,13 @@ TEST_F(RecordTest, TextWrites) {
 TEST_F(RecordTest, PathsReachNestedFieldsAndArrayItems) {
   BrennicData r("T_Outer", 0);
   BrennicVariable info;
-  struct Case {
-    const char* path;
-    int offset;
-    int size;
-    const wchar_t* type;
-  } cases[] = {
-      {"recs", 0, 192, L"T_Rec"},
-      {"recs[1]", 96, 96, L"T_Rec"},
-      {"recs[1].inner.z", 96 + 72 + 4, 4, L"unsigned_int"},
-      {"recs[1].inners[1].y", 96 + 80 + 8 + 2, 2, L"word"},
-      {"recs[0].inners", 80, 16, L"T_Inner"},
-      {"recs[0]..arr[4]", 48 + 8, 2, L"word"},
-      {"recs[].text", 24, 8, L"char*"},
-      {"recs[0].text[3]", 27, 1, L"char*"},
-      {"recs[1].wtext", 96 + 32, 16, L"wchar*"},
-      {"recs[1].c", 96 + 6, 1, L"char"},
-      {"recs]1[.w", 96 + 4, 2, L"word"},
-      {"recs[+1].w", 96 + 4, 2, L"word"},
+  struct Case { const char* path; int offset, size; const wchar_t* type; } cases[] = {
+      {"recs", 0, 192, L"T_Rec"}, {"recs[1]", 96, 96, L"T_Rec"},
+      {"recs[1].inner.z", 96 + 72 + 4, 4, L"unsigned_int"}, {"recs[1].inners[1].y", 96 + 80 + 8 + 2, 2, L"word"},
+      {"recs[0].inners", 80, 16, L"T_Inner"}, {"recs[0]..arr[4]", 48 + 8, 2, L"word"},
+      {"recs[].text", 24, 8, L"char*"}, {"recs[0].text[3]", 27, 1, L"char*"},
+      {"recs[1].wtext", 96 + 32, 16, L"wchar*"}, {"recs[1].c", 96 + 6, 1, L"char"},
+      {"recs]1[.w", 96 + 4, 2, L"word"}, {"recs[+1].w", 96 + 4, 2, L"word"},
   };
   for (const Case& c : cases) {
     ASSERT_EQ(r.VariableInfo(c.path, info), 0) << c.path;
@@ -122,26 +112,17 @@ TEST_F(RecordTest, PathsReachNestedFieldsAndArrayItems) {
 TEST_F(RecordTest, PathErrors) {
   BrennicData r("T_Rec", 0);
   BrennicVariable info;
-  struct Case {
-    const char* path;
-    int code;
-  } cases[] = {
-      {"nope", OstrelCode::kElementNotFound},
-      {"I", OstrelCode::kElementNotFound},
-      {"inner.nope", OstrelCode::kElementNotFound},
-      {"inner]", OstrelCode::kElementNotFound},  // no '.' or '[': looked up whole
-      {"", OstrelCode::kElementNotFound},
-      {"..", OstrelCode::kElementNotFound},
-      {"arr[5]", OstrelCode::kIndexOutOfRange},
-      {"arr[-1]", OstrelCode::kIndexOutOfRange},
-      {"arr[1][2]", OstrelCode::kIndexOutOfRange},
-      {"inners[2].x", OstrelCode::kIndexOutOfRange},
-      {"i[1]", OstrelCode::kIndexOutOfRange},
-      {"nope[x]", OstrelCode::kElementNotFound},  // the name is looked up before the index
+  // "inner]" has no '.' or '[': it is looked up whole; in "nope[x]" the name is looked up before
+  // the index.
+  const std::pair<int, std::vector<const char*>> cases[] = {
+      {OstrelCode::kElementNotFound, {"nope", "I", "inner.nope", "inner]", "", "..", "nope[x]"}},
+      {OstrelCode::kIndexOutOfRange, {"arr[5]", "arr[-1]", "arr[1][2]", "inners[2].x", "i[1]"}},
   };
-  for (const Case& c : cases) {
-    EXPECT_EQ(r.VariableInfo(c.path, info), c.code) << c.path;
-    EXPECT_EQ(r.PutValue(c.path, 1), c.code) << c.path;
+  for (const auto& [code, paths] : cases) {
+    for (const char* path : paths) {
+      EXPECT_EQ(r.VariableInfo(path, info), code) << path;
+      EXPECT_EQ(r.PutValue(path, 1), code) << path;
+    }
   }
   EXPECT_EQ(r.PutValue(nullptr, 1), OstrelCode::kElementNotFound);
   EXPECT_TRUE(r.IsNull()) << "failed writes write nothing";

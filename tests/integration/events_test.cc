@@ -62,7 +62,8 @@ TEST_P(Events, SelfDescribingBatchKeepsEachType) {
   BrennicDataList list;
   ASSERT_EQ(0, Ostrel::ReceiveUndefinedEventN(receiver(box), list, 10, 1000, server, nullptr));
   ASSERT_EQ(3, list.count);
-  for (int i = 0; i < 3; ++i) EXPECT_STREQ((std::vector<const char*>{"AnalogPoint", "DigitalPoint", "Alarm"}[i]), list.items[i]->GetTypeName());
+  const char* const types[] = {"AnalogPoint", "DigitalPoint", "Alarm"};
+  for (int i = 0; i < 3; ++i) EXPECT_STREQ(types[i], list.items[i]->GetTypeName());
   EXPECT_STREQ("feeder.flow", list.items[0]->GetDataName());
   EXPECT_EQ(4.5, list.items[0]->GetDoubleValue("value"));
   EXPECT_EQ(1, list.items[1]->GetUnSignedCharValue("state"));
