@@ -26,11 +26,7 @@ std::string read(const std::string& path) {
 }
 
 TEST(Configuration, AnUnusableSettingsFileIsRefusedNamingTheFileTheLineAndTheCause) {
-  struct Case {
-    const char* name;
-    const char* content;  // null: the file does not exist
-    const char* cause;
-  } cases[] = {
+  struct Case { const char *name, *content, *cause; } cases[] = {  // content null: no file
       {"missing", nullptr, "cannot be read"},
       {"empty", "", "No document element"},
       {"notxml", "<tarn>\n<server name=\"a\" first=\n</tarn>\n", ": line "},

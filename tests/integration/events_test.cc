@@ -221,11 +221,7 @@ TEST_P(Events, RemoteFailuresGiveCodesLogLinesAndAFreshReference) {
   BrennicData* pointers[] = {&one};
   std::vector<BrennicData> values = {one};
   BrennicDataList list;
-  struct Case {
-    const char* operation;
-    std::function<int()> call;
-    const char* logged;  // the line's start, or null when the operation does not log
-  };
+  struct Case { const char* operation; std::function<int()> call; const char* logged; };  // logged: the line's start
   const Case cases[] = {
       {"send_events", [&] { return Ostrel::SendEventN(77, pointers, 1, 0, server, nullptr); }, "SendEventN M/W Error "},
       {"send_events", [&] { return Ostrel::SendEventN(77, values, server, nullptr); }, nullptr},
