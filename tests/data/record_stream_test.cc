@@ -43,6 +43,7 @@ TEST_F(RecordStreamTest, WritesAndReadsTheExactBytes) {
   EXPECT_STREQ(back.GetDataName(), "p1");
   EXPECT_STREQ(back.GetTypeName(), "T_Inner");
   EXPECT_EQ(back.GetBufferSize(), 8u);
+  EXPECT_EQ(back.GetUnSignedIntValue("z"), 0x08070605u);
   EXPECT_EQ(streamOf(back), std::string(kInnerStream, kInnerStreamSize));
 }
 

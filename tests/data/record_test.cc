@@ -59,6 +59,8 @@ TEST_F(RecordTest, WritesZeroFillAndCutWithoutSignExtension) {
   EXPECT_EQ(r.GetUnSignedCharValue("b"), 200);
   EXPECT_EQ(r.PutValue("u", 4000000000u), 0);
   EXPECT_EQ(r.GetUnSignedIntValue("u"), 4000000000u);
+  EXPECT_EQ(r.PutValue("d", 1.5) + r.PutValue("f", 2.25f), 0);
+  EXPECT_EQ(std::make_pair(r.GetDoubleValue("d"), r.GetFloatValue("f")), std::make_pair(1.5, 2.25f));
 }
 
 TEST_F(RecordTest, TextWrites) {

@@ -77,6 +77,9 @@ TEST_P(DataPoints, RefusedWritesChangeNothing) {
   BrennicData wrongType("DigitalPoint", 0);
   EXPECT_EQ(2006, Ostrel::PutDataPoint(name.c_str(), wrongType, server, nullptr)) << "size mismatch refused";
   EXPECT_EQ(2003, Ostrel::PutDataPoint("no.such.point", analog(1, 1, ""), server, nullptr));
+  EXPECT_EQ(2010, Ostrel::PutDataPoint(nullptr, analog(1, 1, ""), server, nullptr)) << "a null name is refused";
+  BrennicData typed("AnalogPoint", 0);
+  EXPECT_EQ(2010, Ostrel::GetDataPoint(nullptr, typed, server, nullptr));
 
   char four[4] = {1, 2, 3, 4};
   BrennicData empty, shortBlock, noBlock;
