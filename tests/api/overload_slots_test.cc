@@ -55,36 +55,24 @@ TEST(OverloadSlots, EachOverloadCallsItsNamedSlot) {
   char* nameArray[1] = {nullptr};
 
   int mark = 1000;
-  expectSlot<int>("CreateNullDataPoint", OstrelFunc::CreateNullDataPoint,
-                  [&] { return Ostrel::CreateDataPoint("n", "T", nullptr, nullptr); }, ++mark);
-  expectSlot<int>("CreateDataPoint", OstrelFunc::CreateDataPoint,
-                  [&] { return Ostrel::CreateDataPoint("n", record, nullptr, nullptr); }, ++mark);
-  expectSlot<int>("CreateDataPoints", OstrelFunc::CreateDataPoints,
-                  [&] { return Ostrel::CreateDataPoints(values, nullptr, nullptr); }, ++mark);
-  expectSlot<int>("CreateDataPointsWithPointer", OstrelFunc::CreateDataPointsWithPointer,
-                  [&] { return Ostrel::CreateDataPoints(array, 1, nullptr, nullptr); }, ++mark);
-  expectSlot<int>("CreateDataPointsPtr", OstrelFunc::CreateDataPointsPtr,
-                  [&] { return Ostrel::CreateDataPoints(pointers, nullptr, nullptr); }, ++mark);
-  expectSlot<int>("GetDataPointN", OstrelFunc::GetDataPointN,
-                  [&] { return Ostrel::GetDataPointN(names, list, nullptr, nullptr); }, ++mark);
-  expectSlot<int>("GetDataPointNWithPointer", OstrelFunc::GetDataPointNWithPointer,
-                  [&] { return Ostrel::GetDataPointN(nameArray, 1, list, nullptr, nullptr); }, ++mark);
-  expectSlot<int>("PutPartialDataPointsPtr", OstrelFunc::PutPartialDataPointsPtr,
-                  [&] { return Ostrel::PutPartialDataPoints(partialPointers, nullptr, nullptr); }, ++mark);
-  expectSlot<int>("PutPartialDataPoints", OstrelFunc::PutPartialDataPoints,
-                  [&] { return Ostrel::PutPartialDataPoints(partials, nullptr, nullptr); }, ++mark);
-  expectSlot<int>("PutPartialDataPointsWithNoPublishWithPtr", OstrelFunc::PutPartialDataPointsWithNoPublishWithPtr,
-                  [&] { return Ostrel::PutPartialDataPointsWithNoPublish(partialPointers, nullptr, nullptr); }, ++mark);
-  expectSlot<int>("PutPartialDataPointsWithNoPublish", OstrelFunc::PutPartialDataPointsWithNoPublish,
-                  [&] { return Ostrel::PutPartialDataPointsWithNoPublish(partials, nullptr, nullptr); }, ++mark);
-  expectSlot<int>("ContendHeartBitWithBrennic", OstrelFunc::ContendHeartBitWithBrennic,
-                  [&] { return Ostrel::ContendHeartBit("c", record, nullptr, nullptr); }, ++mark);
+#define EXPECT_SLOT(Slot, call) expectSlot<int>(#Slot, OstrelFunc::Slot, [&] { return call; }, ++mark)
+  EXPECT_SLOT(CreateNullDataPoint, Ostrel::CreateDataPoint("n", "T", nullptr, nullptr));
+  EXPECT_SLOT(CreateDataPoint, Ostrel::CreateDataPoint("n", record, nullptr, nullptr));
+  EXPECT_SLOT(CreateDataPoints, Ostrel::CreateDataPoints(values, nullptr, nullptr));
+  EXPECT_SLOT(CreateDataPointsWithPointer, Ostrel::CreateDataPoints(array, 1, nullptr, nullptr));
+  EXPECT_SLOT(CreateDataPointsPtr, Ostrel::CreateDataPoints(pointers, nullptr, nullptr));
+  EXPECT_SLOT(GetDataPointN, Ostrel::GetDataPointN(names, list, nullptr, nullptr));
+  EXPECT_SLOT(GetDataPointNWithPointer, Ostrel::GetDataPointN(nameArray, 1, list, nullptr, nullptr));
+  EXPECT_SLOT(PutPartialDataPointsPtr, Ostrel::PutPartialDataPoints(partialPointers, nullptr, nullptr));
+  EXPECT_SLOT(PutPartialDataPoints, Ostrel::PutPartialDataPoints(partials, nullptr, nullptr));
+  EXPECT_SLOT(PutPartialDataPointsWithNoPublishWithPtr, Ostrel::PutPartialDataPointsWithNoPublish(partialPointers, nullptr, nullptr));
+  EXPECT_SLOT(PutPartialDataPointsWithNoPublish, Ostrel::PutPartialDataPointsWithNoPublish(partials, nullptr, nullptr));
+  EXPECT_SLOT(ContendHeartBitWithBrennic, Ostrel::ContendHeartBit("c", record, nullptr, nullptr));
+  EXPECT_SLOT(OutContendHeartBit, Ostrel::OutContendHeartBit(&mark, nullptr, nullptr));
+  EXPECT_SLOT(OutContendHeartBitModule, Ostrel::OutContendHeartBit("h", "c", "m", nullptr, nullptr));
+#undef EXPECT_SLOT
   expectSlot<void*>("ContendHeartBit", OstrelFunc::ContendHeartBit,
                     [&] { return Ostrel::ContendHeartBit("c", "m", 1, nullptr, nullptr); }, &mark);
-  expectSlot<int>("OutContendHeartBit", OstrelFunc::OutContendHeartBit,
-                  [&] { return Ostrel::OutContendHeartBit(&mark, nullptr, nullptr); }, ++mark);
-  expectSlot<int>("OutContendHeartBitModule", OstrelFunc::OutContendHeartBitModule,
-                  [&] { return Ostrel::OutContendHeartBit("h", "c", "m", nullptr, nullptr); }, ++mark);
 }
 
 TEST(OverloadSlots, TheByValueVectorReachesTheSlotUnchanged) {

@@ -10,35 +10,26 @@
 
 namespace {
 
+using testing_support::deadAddress;
 using testing_support::ScopedSettings;
-
-std::string deadAddress() { return "127.0.0.1:" + std::to_string(testing_support::freePort()); }
 
 std::string shown(const std::optional<std::string>& name) { return name ? "\"" + *name + "\"" : "none"; }
 
 TEST(CallFrameTest, ResolveServerUsesTheOwnServerForNullAndEmptyOnly) {
-  struct Case {
-    const char* server;
-    bool ownExists;
-    std::optional<std::string> expected;
-  };
+  struct Case { const char* server; bool ownExists; std::optional<std::string> expected; };
   const Case cases[] = {
       {"plant", true, "plant"}, {"plant", false, "plant"},
       {nullptr, true, "home"},  {"", true, "home"},
       {nullptr, false, std::nullopt},  // no server: the operation's own code
       {"", false, ""},                 // empty goes on unchanged
   };
-  ScopedSettings withOwn({{"home", "own", {deadAddress()}}});
-  for (const Case& c : cases) {
-    if (!c.ownExists) continue;
-    EXPECT_EQ(ostrel::resolveServer(c.server), c.expected)
-        << "server " << (c.server ? c.server : "null") << " with own: got " << shown(ostrel::resolveServer(c.server));
-  }
-  ScopedSettings withoutOwn({{"home", "parent", {deadAddress()}}});
-  for (const Case& c : cases) {
-    if (c.ownExists) continue;
-    EXPECT_EQ(ostrel::resolveServer(c.server), c.expected)
-        << "server " << (c.server ? c.server : "null") << " without own: got " << shown(ostrel::resolveServer(c.server));
+  for (bool own : {true, false}) {
+    ScopedSettings settings({{"home", own ? "own" : "parent", {deadAddress()}}});
+    for (const Case& c : cases) {
+      if (c.ownExists != own) continue;
+      EXPECT_EQ(ostrel::resolveServer(c.server), c.expected) << "server " << (c.server ? c.server : "null")
+          << (own ? " with" : " without") << " own: got " << shown(ostrel::resolveServer(c.server));
+    }
   }
 }
 

@@ -15,13 +15,12 @@
 
 namespace {
 
+using testing_support::deadAddress;
 using testing_support::RecordingListener;
 using testing_support::ScopedListener;
 using testing_support::ScopedSettings;
 using testing_support::SlotGuard;
 using testing_support::StatusEvent;
-
-std::string deadAddress() { return "127.0.0.1:" + std::to_string(testing_support::freePort()); }
 
 class ConnectorTest : public ::testing::Test {
  protected:

@@ -16,6 +16,7 @@ namespace testing_support {
 struct StatusEvent {
   std::string server;
   bool connected;
+  std::chrono::steady_clock::time_point at = {};  // when it was heard; not compared
   bool operator==(const StatusEvent& other) const {
     return server == other.server && connected == other.connected;
   }
@@ -47,6 +48,13 @@ class RecordingListener : public BrennicStatusListenerBase {
     std::lock_guard<std::mutex> hold(mutex_);
     events_.clear();
   }
+  // Whether an event of kind `connected` was heard in [from, to].
+  bool heard(bool connected, std::chrono::steady_clock::time_point from, std::chrono::steady_clock::time_point to) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    for (const StatusEvent& e : events_)
+      if (e.connected == connected && e.at >= from && e.at <= to) return true;
+    return false;
+  }
   // Waits until an event {server, connected} arrives (counting from the last clear()).
   bool waitFor(const std::string& server, bool connected, std::chrono::milliseconds limit) {
     std::unique_lock<std::mutex> hold(mutex_);
@@ -60,7 +68,7 @@ class RecordingListener : public BrennicStatusListenerBase {
  private:
   void record(const char* server, bool connected) {
     std::lock_guard<std::mutex> hold(mutex_);
-    events_.push_back({server, connected});
+    events_.push_back({server, connected, std::chrono::steady_clock::now()});
     if (log_ != nullptr) log_->push_back(tag_ + (connected ? "+" : "-") + server);
     changed_.notify_all();
   }

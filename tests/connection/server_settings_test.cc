@@ -17,20 +17,17 @@
 
 namespace {
 
+using testing_support::deadAddress;
 using testing_support::RecordingListener;
 using testing_support::ScopedListener;
 using testing_support::ScopedSettings;
 using testing_support::ServerEntry;
 
-std::string deadAddress() { return "127.0.0.1:" + std::to_string(testing_support::freePort()); }
-
 std::vector<std::string> addressesOf(const char* server) {
   ObjectNames list;
   list.release = true;  // the address strings are copies for the caller to free
   Ostrel::GetServerAddress(server, list);
-  std::vector<std::string> found(list.names, list.names + list.count);
-  Ostrel::DeatoryNameSeq(&list);
-  return found;
+  return testing_support::takeNames(0, list);
 }
 
 // Every byte past the text up to the end of the field is zero.
@@ -41,13 +38,7 @@ bool zeroTail(const char* field, std::size_t size) {
 }
 
 TEST(ServerSettingsTest, RecordStoresAddressesByRuleAndCutsLongTexts) {
-  struct Case {
-    const char* first;
-    const char* second;
-    const char* storedFirst;
-    const char* storedSecond;
-    bool two;
-  };
+  struct Case { const char *first, *second, *storedFirst, *storedSecond; bool two; };
   const Case cases[] = {
       {"a:1", "b:2", "a:1", "b:2", true},
       {"a:1", "", "a:1", "", false},     // an empty second address is not stored
@@ -63,9 +54,9 @@ TEST(ServerSettingsTest, RecordStoresAddressesByRuleAndCutsLongTexts) {
     EXPECT_STREQ(record.secondAddress, c.storedSecond);
     EXPECT_STREQ(record.serverName, "plant");
     EXPECT_EQ(record.twoAddresses, c.two) << (c.first ? c.first : "null") << " / " << (c.second ? c.second : "null");
-    EXPECT_TRUE(zeroTail(record.firstAddress, sizeof record.firstAddress));
-    EXPECT_TRUE(zeroTail(record.secondAddress, sizeof record.secondAddress));
-    EXPECT_TRUE(zeroTail(record.serverName, sizeof record.serverName));
+    EXPECT_TRUE(zeroTail(record.firstAddress, sizeof record.firstAddress) &&
+                zeroTail(record.secondAddress, sizeof record.secondAddress) &&
+                zeroTail(record.serverName, sizeof record.serverName));
   }
 
   // Too long: cut to the field with its NUL, and never inside a UTF-8 character.

@@ -1,5 +1,7 @@
 #include "ostrel/data/data_type.h"
 
+#include <utility>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -36,24 +38,20 @@ TEST(DataTypeTest, LookupIsExactAndInterpretsNoPath) {
   DataVariable* a = variable("a", 0);
   a->type = &inner;
   outer.PushElement("a", a);
-
-  EXPECT_EQ(outer.GetElement("A"), nullptr) << "case matters";
-  EXPECT_EQ(outer.GetElement("a.b"), nullptr) << "a dotted name is a plain name here";
-  EXPECT_EQ(outer.GetElement("a[0]"), nullptr);
-  EXPECT_EQ(outer.GetElement(static_cast<const char*>(nullptr)), nullptr);
+  // Case matters; a dotted or indexed name is a plain name here.
+  for (const char* name : {"A", "a.b", "a[0]", static_cast<const char*>(nullptr)})
+    EXPECT_EQ(outer.GetElement(name), nullptr) << (name ? name : "null");
 }
 
 TEST(DataTypeTest, Cache) {
   TarnDataType type("T", 1);
   int first = 7, second = 9;
   EXPECT_FALSE(type.getCache("k", first, second));
-  EXPECT_EQ(first, 7);
-  EXPECT_EQ(second, 9);
+  EXPECT_EQ(std::make_pair(7, 9), std::make_pair(first, second)) << "a miss leaves both alone";
   type.setCache("k", 1, 2);
   type.setCache("k", 3, 4);
   EXPECT_TRUE(type.getCache("k", first, second));
-  EXPECT_EQ(first, 3);
-  EXPECT_EQ(second, 4);
+  EXPECT_EQ(std::make_pair(3, 4), std::make_pair(first, second)) << "the later entry wins";
 }
 
 }  // namespace

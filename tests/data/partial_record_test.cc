@@ -32,21 +32,6 @@ class PartialRecordTest : public ::testing::Test {
   }
 };
 
-TEST_F(PartialRecordTest, NewRecordListsNothing) {
-  BrennicPartialData r("T_Rec", 0);
-  ObjectNames names;
-  names.release = true;
-  r.enabledFields(&names);
-  EXPECT_EQ(0, names.count);
-  EXPECT_NE(nullptr, names.names) << "an array even for no entries";
-  EXPECT_FALSE(names.release);
-  Ostrel::DeatoryNameSeq(&names);
-  EXPECT_FALSE(r.isUpdated("i"));
-  EXPECT_FALSE(r.isUpdated(""));
-  EXPECT_FALSE(r.isUpdated(nullptr));
-  r.enabledFields(nullptr);
-}
-
 // Every overload lists its path, in call order, whatever the write returned; through a
 // BrennicData reference too, and through PutMetaData.
 TEST_F(PartialRecordTest, EveryWriteIsListedFailedAndRepeatedOnesToo) {
@@ -54,21 +39,14 @@ TEST_F(PartialRecordTest, EveryWriteIsListedFailedAndRepeatedOnesToo) {
   BrennicData& base = r;
   BrennicData inner("T_Inner", 0);
   const unsigned short units[] = {'h', 'i'};
-  EXPECT_EQ(0, base.PutValue("ll", 1LL));
-  EXPECT_EQ(0, base.PutValue("ll", 2ULL));
-  EXPECT_EQ(0, base.PutValue("inner", inner));
-  EXPECT_EQ(0, base.PutValue("d", 1.5));
-  EXPECT_EQ(0, base.PutValue("f", 1.5f));
-  EXPECT_EQ(0, base.PutValue("wtext", L"w"));
-  EXPECT_EQ(0, base.PutValue("text", "t"));
-  EXPECT_EQ(0, base.PutValue("c", 'c'));
-  EXPECT_EQ(0, base.PutValue("b", static_cast<unsigned char>(1)));
-  EXPECT_EQ(0, base.PutValue("w", static_cast<short>(1)));
-  EXPECT_EQ(0, base.PutValue("w", static_cast<unsigned short>(1)));
-  EXPECT_EQ(0, base.PutValue("i", 1));
-  EXPECT_EQ(0, base.PutValue("u", 1u));
-  EXPECT_EQ(0, base.PutValueUtf16("wtext", units, 2));
-  EXPECT_EQ(0, r.putValue("i", "\1\2\3\4", 4));
+  // A braced list runs its calls in order.
+  for (int rc : {base.PutValue("ll", 1LL), base.PutValue("ll", 2ULL), base.PutValue("inner", inner),
+                 base.PutValue("d", 1.5), base.PutValue("f", 1.5f), base.PutValue("wtext", L"w"),
+                 base.PutValue("text", "t"), base.PutValue("c", 'c'), base.PutValue("b", static_cast<unsigned char>(1)),
+                 base.PutValue("w", static_cast<short>(1)), base.PutValue("w", static_cast<unsigned short>(1)),
+                 base.PutValue("i", 1), base.PutValue("u", 1u), base.PutValueUtf16("wtext", units, 2),
+                 r.putValue("i", "\1\2\3\4", 4)})
+    EXPECT_EQ(0, rc);
   EXPECT_EQ(OstrelCode::kElementNotFound, r.PutValue("nosuch", 1));
   EXPECT_EQ(OstrelCode::kIndexOutOfRange, r.PutValue("arr[5]", 1));
   EXPECT_THROW(r.PutValue("arr[x]", 1), boost::bad_lexical_cast);
@@ -100,15 +78,23 @@ TEST_F(PartialRecordTest, EveryWriteIsListedFailedAndRepeatedOnesToo) {
 
 TEST_F(PartialRecordTest, IsUpdatedMatchesTheExactText) {
   BrennicPartialData r("T_Rec", 0);
+  ObjectNames names;
+  names.release = true;
+  r.enabledFields(&names);
+  EXPECT_EQ(0, names.count);
+  EXPECT_NE(nullptr, names.names) << "an array even for no entries";
+  EXPECT_FALSE(names.release);
+  Ostrel::DeatoryNameSeq(&names);
+  r.enabledFields(nullptr);
+  EXPECT_FALSE(r.isUpdated("i"));
+
   r.PutValue("arr[1]", static_cast<unsigned short>(1));
   r.PutValue("inner.x", static_cast<unsigned short>(1));
-  EXPECT_TRUE(r.isUpdated("arr[1]"));
-  EXPECT_FALSE(r.isUpdated("arr")) << "the same field without its index";
-  EXPECT_FALSE(r.isUpdated("arr[1"));
-  EXPECT_FALSE(r.isUpdated("arr[01]"));
-  EXPECT_TRUE(r.isUpdated("inner.x"));
-  EXPECT_FALSE(r.isUpdated("inner..x")) << "a text with extra dots";
-  EXPECT_FALSE(r.isUpdated("inner"));
+  // The same field without its index or with extra dots is another text.
+  for (const auto& [path, want] : {std::pair<const char*, bool>{"arr[1]", true}, {"inner.x", true}, {"arr", false},
+                                     {"arr[1", false}, {"arr[01]", false}, {"inner..x", false}, {"inner", false},
+                                     {"", false}, {nullptr, false}})
+    EXPECT_EQ(want, r.isUpdated(path)) << (path ? path : "null");
 }
 
 TEST_F(PartialRecordTest, PutValueWritesRawBytesZeroFilled) {

@@ -28,7 +28,7 @@ class RecordStreamTest : public ::testing::Test {
   void SetUp() override { data_test::registeredTypes(); }
 };
 
-TEST_F(RecordStreamTest, WritesTheExactBytes) {
+TEST_F(RecordStreamTest, WritesAndReadsTheExactBytes) {
   ASSERT_EQ(kInnerStreamSize, 12u + 2 + 7 + 8);
   BrennicData r("T_Inner", 0);
   r.SetFullName("p1");
@@ -36,17 +36,15 @@ TEST_F(RecordStreamTest, WritesTheExactBytes) {
   r.PutValue("y", static_cast<unsigned short>(0x0403));
   r.PutValue("z", 0x08070605u);
   EXPECT_EQ(streamOf(r), std::string(kInnerStream, kInnerStreamSize));
-}
 
-TEST_F(RecordStreamTest, ReadsTheExactBytes) {
-  BrennicData r("T_Rec", 0);
-  r.SetFullName("a much longer name than the streamed one");
-  r.fromStream(kInnerStream, static_cast<int>(kInnerStreamSize));
-  EXPECT_STREQ(r.GetDataName(), "p1");
-  EXPECT_STREQ(r.GetTypeName(), "T_Inner");
-  EXPECT_EQ(r.GetUnSignedIntValue("z"), 0x08070605u);
-  EXPECT_EQ(r.GetBufferSize(), 8u);
-  EXPECT_EQ(streamOf(r), std::string(kInnerStream, kInnerStreamSize));
+  BrennicData back("T_Rec", 0);
+  back.SetFullName("a much longer name than the streamed one");
+  back.fromStream(kInnerStream, static_cast<int>(kInnerStreamSize));
+  EXPECT_STREQ(back.GetDataName(), "p1");
+  EXPECT_STREQ(back.GetTypeName(), "T_Inner");
+  EXPECT_EQ(back.GetBufferSize(), 8u);
+  EXPECT_EQ(back.GetUnSignedIntValue("z"), 0x08070605u);
+  EXPECT_EQ(streamOf(back), std::string(kInnerStream, kInnerStreamSize));
 }
 
 TEST_F(RecordStreamTest, RecordsWithoutATypeRoundTripAsRaw) {

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <boost/lexical_cast.hpp>
@@ -14,6 +15,8 @@
 
 namespace {
 
+using data_test::hex;
+
 class RecordTest : public ::testing::Test {
  protected:
   void SetUp() override { data_test::registeredTypes(); }
@@ -21,16 +24,6 @@ class RecordTest : public ::testing::Test {
   // The bytes of a field of `r`, by offset and length.
   static std::string at(BrennicData& r, std::size_t offset, std::size_t n) {
     return std::string(r.GetRawValue() + offset, n);
-  }
-  static std::string hex(const std::string& bytes) {
-    static const char* digits = "0123456789abcdef";
-    std::string out;
-    for (unsigned char c : bytes) {
-      if (!out.empty()) out += ' ';
-      out += digits[c >> 4];
-      out += digits[c & 15];
-    }
-    return out;
   }
 };
 
@@ -51,30 +44,23 @@ TEST_F(RecordTest, ConstructionByTypeName) {
 TEST_F(RecordTest, WritesZeroFillAndCutWithoutSignExtension) {
   BrennicData r("T_Rec", 0);
   std::memset(r.GetRawValue(), 0xAA, r.GetBufferSize());
-
-  EXPECT_EQ(r.PutValue("w", 258), 0);  // int into a 2-byte field: the low two bytes
-  EXPECT_EQ(hex(at(r, 4, 2)), "02 01");
+  auto written = [&](int rc, std::size_t offset, std::size_t size) {
+    EXPECT_EQ(rc, 0);
+    return hex(at(r, offset, size));
+  };
+  EXPECT_EQ(written(r.PutValue("w", 258), 4, 2), "02 01");  // int into a 2-byte field: the low two bytes
+  EXPECT_EQ(written(r.PutValue("i", static_cast<short>(-1)), 0, 4), "ff ff 00 00");  // short into 4: zero fill
+  EXPECT_EQ(written(r.PutValue("ll", -1), 64, 8), "ff ff ff ff 00 00 00 00");
+  EXPECT_EQ(written(r.PutValue("ll", -2LL), 64, 8), "fe ff ff ff ff ff ff ff");
+  EXPECT_EQ(written(r.PutValue("b", static_cast<unsigned char>(200)), 6, 2), "aa c8") << "the neighbour is untouched";
   EXPECT_EQ(r.GetShortValue("w"), 258);
   EXPECT_EQ(r.GetCharValue("w"), 2);
-
-  EXPECT_EQ(r.PutValue("i", static_cast<short>(-1)), 0);  // short into 4 bytes: zero fill
-  EXPECT_EQ(hex(at(r, 0, 4)), "ff ff 00 00");
   EXPECT_EQ(r.GetSignedIntValue("i"), 65535);
-
-  EXPECT_EQ(r.PutValue("ll", -1), 0);  // int -1 into an 8-byte field
-  EXPECT_EQ(hex(at(r, 64, 8)), "ff ff ff ff 00 00 00 00");
-  EXPECT_EQ(r.PutValue("ll", -2LL), 0);
-  EXPECT_EQ(hex(at(r, 64, 8)), "fe ff ff ff ff ff ff ff");
-
-  EXPECT_EQ(r.PutValue("d", 1.5), 0);
-  EXPECT_EQ(r.GetDoubleValue("d"), 1.5);
-  EXPECT_EQ(r.PutValue("f", 2.25f), 0);
-  EXPECT_EQ(r.GetFloatValue("f"), 2.25f);
+  EXPECT_EQ(r.GetUnSignedCharValue("b"), 200);
   EXPECT_EQ(r.PutValue("u", 4000000000u), 0);
   EXPECT_EQ(r.GetUnSignedIntValue("u"), 4000000000u);
-  EXPECT_EQ(r.PutValue("b", static_cast<unsigned char>(200)), 0);
-  EXPECT_EQ(r.GetUnSignedCharValue("b"), 200);
-  EXPECT_EQ(hex(at(r, 6, 1)), "aa") << "neighbouring bytes are untouched";
+  EXPECT_EQ(r.PutValue("d", 1.5) + r.PutValue("f", 2.25f), 0);
+  EXPECT_EQ(std::make_pair(r.GetDoubleValue("d"), r.GetFloatValue("f")), std::make_pair(1.5, 2.25f));
 }
 
 TEST_F(RecordTest, TextWrites) {
@@ -106,24 +92,13 @@ TEST_F(RecordTest, TextWrites) {
 TEST_F(RecordTest, PathsReachNestedFieldsAndArrayItems) {
   BrennicData r("T_Outer", 0);
   BrennicVariable info;
-  struct Case {
-    const char* path;
-    int offset;
-    int size;
-    const wchar_t* type;
-  } cases[] = {
-      {"recs", 0, 192, L"T_Rec"},
-      {"recs[1]", 96, 96, L"T_Rec"},
-      {"recs[1].inner.z", 96 + 72 + 4, 4, L"unsigned_int"},
-      {"recs[1].inners[1].y", 96 + 80 + 8 + 2, 2, L"word"},
-      {"recs[0].inners", 80, 16, L"T_Inner"},
-      {"recs[0]..arr[4]", 48 + 8, 2, L"word"},
-      {"recs[].text", 24, 8, L"char*"},
-      {"recs[0].text[3]", 27, 1, L"char*"},
-      {"recs[1].wtext", 96 + 32, 16, L"wchar*"},
-      {"recs[1].c", 96 + 6, 1, L"char"},
-      {"recs]1[.w", 96 + 4, 2, L"word"},
-      {"recs[+1].w", 96 + 4, 2, L"word"},
+  struct Case { const char* path; int offset, size; const wchar_t* type; } cases[] = {
+      {"recs", 0, 192, L"T_Rec"}, {"recs[1]", 96, 96, L"T_Rec"},
+      {"recs[1].inner.z", 96 + 72 + 4, 4, L"unsigned_int"}, {"recs[1].inners[1].y", 96 + 80 + 8 + 2, 2, L"word"},
+      {"recs[0].inners", 80, 16, L"T_Inner"}, {"recs[0]..arr[4]", 48 + 8, 2, L"word"},
+      {"recs[].text", 24, 8, L"char*"}, {"recs[0].text[3]", 27, 1, L"char*"},
+      {"recs[1].wtext", 96 + 32, 16, L"wchar*"}, {"recs[1].c", 96 + 6, 1, L"char"},
+      {"recs]1[.w", 96 + 4, 2, L"word"}, {"recs[+1].w", 96 + 4, 2, L"word"},
   };
   for (const Case& c : cases) {
     ASSERT_EQ(r.VariableInfo(c.path, info), 0) << c.path;
@@ -139,26 +114,17 @@ TEST_F(RecordTest, PathsReachNestedFieldsAndArrayItems) {
 TEST_F(RecordTest, PathErrors) {
   BrennicData r("T_Rec", 0);
   BrennicVariable info;
-  struct Case {
-    const char* path;
-    int code;
-  } cases[] = {
-      {"nope", OstrelCode::kElementNotFound},
-      {"I", OstrelCode::kElementNotFound},
-      {"inner.nope", OstrelCode::kElementNotFound},
-      {"inner]", OstrelCode::kElementNotFound},  // no '.' or '[': looked up whole
-      {"", OstrelCode::kElementNotFound},
-      {"..", OstrelCode::kElementNotFound},
-      {"arr[5]", OstrelCode::kIndexOutOfRange},
-      {"arr[-1]", OstrelCode::kIndexOutOfRange},
-      {"arr[1][2]", OstrelCode::kIndexOutOfRange},
-      {"inners[2].x", OstrelCode::kIndexOutOfRange},
-      {"i[1]", OstrelCode::kIndexOutOfRange},
-      {"nope[x]", OstrelCode::kElementNotFound},  // the name is looked up before the index
+  // "inner]" has no '.' or '[': it is looked up whole; in "nope[x]" the name is looked up before
+  // the index.
+  const std::pair<int, std::vector<const char*>> cases[] = {
+      {OstrelCode::kElementNotFound, {"nope", "I", "inner.nope", "inner]", "", "..", "nope[x]"}},
+      {OstrelCode::kIndexOutOfRange, {"arr[5]", "arr[-1]", "arr[1][2]", "inners[2].x", "i[1]"}},
   };
-  for (const Case& c : cases) {
-    EXPECT_EQ(r.VariableInfo(c.path, info), c.code) << c.path;
-    EXPECT_EQ(r.PutValue(c.path, 1), c.code) << c.path;
+  for (const auto& [code, paths] : cases) {
+    for (const char* path : paths) {
+      EXPECT_EQ(r.VariableInfo(path, info), code) << path;
+      EXPECT_EQ(r.PutValue(path, 1), code) << path;
+    }
   }
   EXPECT_EQ(r.PutValue(nullptr, 1), OstrelCode::kElementNotFound);
   EXPECT_TRUE(r.IsNull()) << "failed writes write nothing";

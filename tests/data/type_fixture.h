@@ -26,6 +26,27 @@ struct TypeDef {
   std::vector<ElementDef> elements;
 };
 
+// The bytes as two-digit hex numbers separated by blanks ("02 01").
+inline std::string hex(const void* bytes, std::size_t n) {
+  static const char* digits = "0123456789abcdef";
+  std::string out;
+  for (std::size_t i = 0; i < n; ++i) {
+    const unsigned char c = static_cast<const unsigned char*>(bytes)[i];
+    if (i > 0) out += ' ';
+    out += digits[c >> 4];
+    out += digits[c & 15];
+  }
+  return out;
+}
+inline std::string hex(const std::string& bytes) { return hex(bytes.data(), bytes.size()); }
+
+// The element names of `type`, in the order the type lists them.
+inline std::vector<std::string> elementNames(TarnDataType* type) {
+  std::vector<std::string> names;
+  for (const auto& e : type->GetAllElement()) names.push_back(e.first);
+  return names;
+}
+
 inline void putU32(std::vector<char>& s, std::size_t at, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) s[at + i] = static_cast<char>(v >> (8 * i));
 }

@@ -14,6 +14,7 @@
 
 namespace {
 
+using data_test::elementNames;
 using data_test::packTypes;
 
 const char* const kManagerKey = "kxTarn_service_manager_naming_service_ref";
@@ -32,43 +33,22 @@ class FreshTypes : public TarnTypeMgr {
   std::vector<std::pair<std::string, std::string>> asked;
 };
 
-std::vector<std::string> elementNames(TarnDataType* type) {
-  std::vector<std::string> names;
-  for (const auto& e : type->GetAllElement()) names.push_back(e.first);
-  return names;
-}
-
-// Writes `hex` (pairs of hex digits, blanks ignored) into `s` at `at`.
-void patch(std::vector<char>& s, std::size_t at, const char* hex) {
-  for (const char* p = hex; *p;) {
-    if (*p == ' ') {
-      ++p;
-      continue;
-    }
-    s.at(at++) = static_cast<char>(std::stoi(std::string(p, 2), nullptr, 16));
-    p += 2;
-  }
-}
-
 // One type "Pt" of 12 bytes with elements "v" (double at 0) and "q" (word at 8, 2 items), laid
-// out by hand from the stream's byte tables.
+// out by hand from the stream's byte tables: {offset, bytes as pairs of hex digits}.
 std::vector<char> handMadePtStream() {
   std::vector<char> s(8 + 140 + 2 * 264, 0);
-  patch(s, 0, "01000000");   // not read by the manager; the stand-in writes a version
-  patch(s, 4, "01000000");   // one type record
-  patch(s, 8, "5074");       // "Pt"
-  patch(s, 8 + 128, "02000000");  // two element records
-  patch(s, 8 + 136, "0c000000");  // size 12
-  std::size_t e0 = 8 + 140;
-  patch(s, e0, "646f75626c65");       // "double"
-  patch(s, e0 + 128, "76");           // "v"
-  patch(s, e0 + 256, "0000");         // offset 0
-  patch(s, e0 + 260, "0100");         // count 1
-  std::size_t e1 = e0 + 264;
-  patch(s, e1, "776f7264");           // "word"
-  patch(s, e1 + 128, "71");           // "q"
-  patch(s, e1 + 256, "0800");         // offset 8
-  patch(s, e1 + 260, "0200");         // count 2
+  const std::size_t e0 = 8 + 140, e1 = e0 + 264;
+  const std::pair<std::size_t, const char*> bytes[] = {
+      {0, "01000000"},        // not read by the manager; the stand-in writes a version
+      {4, "01000000"},        // one type record
+      {8, "5074"},            // "Pt"
+      {8 + 128, "02000000"},  // two element records
+      {8 + 136, "0c000000"},  // size 12
+      {e0, "646f75626c65"}, {e0 + 128, "76"}, {e0 + 256, "0000"}, {e0 + 260, "0100"},  // double v, at 0, 1 item
+      {e1, "776f7264"}, {e1 + 128, "71"}, {e1 + 256, "0800"}, {e1 + 260, "0200"},      // word q, at 8, 2 items
+  };
+  for (auto [at, hex] : bytes)
+    for (; *hex; hex += 2) s.at(at++) = static_cast<char>(std::stoi(std::string(hex, 2), nullptr, 16));
   return s;
 }
 

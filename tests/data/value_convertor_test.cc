@@ -70,17 +70,7 @@ void registerMetaTypes() {
   ASSERT_TRUE(done);
 }
 
-std::string hex(const void* bytes, std::size_t n) {
-  static const char* digits = "0123456789abcdef";
-  std::string out;
-  for (std::size_t i = 0; i < n; ++i) {
-    unsigned char c = static_cast<const unsigned char*>(bytes)[i];
-    if (!out.empty()) out += ' ';
-    out += digits[c >> 4];
-    out += digits[c & 15];
-  }
-  return out;
-}
+using data_test::hex;
 
 template <typename T>
 std::string bytesOf(T v) {
@@ -138,30 +128,23 @@ TEST_F(ValueConvetorTest, EveryBaseTypeRoundTripsAtItsBoundaries) {
       {"i", "signed_int", bytesOf<std::int32_t>(-1), L"-1"},
       {"sw", "signed_word", bytesOf<std::int16_t>(INT16_MIN), L"-32768"},
       {"sw", "signed_word", bytesOf<std::int16_t>(INT16_MAX), L"32767"},
-      {"w", "word", bytesOf<std::uint16_t>(65535), L"65535"},
-      {"w", "word", bytesOf<std::uint16_t>(0), L"0"},
+      {"w", "word", bytesOf<std::uint16_t>(65535), L"65535"}, {"w", "word", bytesOf<std::uint16_t>(0), L"0"},
       {"wc", "wchar", bytesOf<std::uint16_t>(65535), L"65535"},
       {"f", "float", bytesOf(F::lowest()), L"-3.40282347e+38"},
       {"f", "float", bytesOf(F::max()), L"3.40282347e+38"},
       {"f", "float", bytesOf(F::denorm_min()), L"1.40129846e-45"},
-      {"f", "float", bytesOf(F::min()), L"1.17549435e-38"},
-      {"f", "float", bytesOf(-0.0f), L"-0"},
-      {"f", "float", bytesOf(0.1f), L"0.100000001"},
-      {"f", "float", bytesOf(F::infinity()), L"infinity"},
-      {"f", "float", bytesOf(-F::infinity()), L"-infinity"},
-      {"f", "float", bytesOf(F::quiet_NaN()), L"nan"},
+      {"f", "float", bytesOf(F::min()), L"1.17549435e-38"}, {"f", "float", bytesOf(-0.0f), L"-0"},
+      {"f", "float", bytesOf(0.1f), L"0.100000001"}, {"f", "float", bytesOf(F::infinity()), L"infinity"},
+      {"f", "float", bytesOf(-F::infinity()), L"-infinity"}, {"f", "float", bytesOf(F::quiet_NaN()), L"nan"},
       {"f", "float", bytesOf(-F::quiet_NaN()), L"-nan"},
       {"d", "double", bytesOf(D::lowest()), L"-1.7976931348623157e+308"},
       {"d", "double", bytesOf(D::max()), L"1.7976931348623157e+308"},
-      {"d", "double", bytesOf(D::denorm_min()), L"5e-324"},
-      {"d", "double", bytesOf(-0.0), L"-0"},
-      {"d", "double", bytesOf(0.1), L"0.1"},
-      {"d", "double", bytesOf(1.0 / 3), L"0.3333333333333333"},
+      {"d", "double", bytesOf(D::denorm_min()), L"5e-324"}, {"d", "double", bytesOf(-0.0), L"-0"},
+      {"d", "double", bytesOf(0.1), L"0.1"}, {"d", "double", bytesOf(1.0 / 3), L"0.3333333333333333"},
       {"d", "double", bytesOf(1480.5), L"1480.5"},
       {"d", "double", bytesOf(16777217.0), L"16777217"},  // not a float: needs all 8 bytes
       {"d", "double", bytesOf(D::infinity()), L"infinity"},
-      {"d", "double", bytesOf(-D::infinity()), L"-infinity"},
-      {"d", "double", bytesOf(D::quiet_NaN()), L"nan"},
+      {"d", "double", bytesOf(-D::infinity()), L"-infinity"}, {"d", "double", bytesOf(D::quiet_NaN()), L"nan"},
       {"d", "double", bytesOf(-D::quiet_NaN()), L"-nan"},
       {"text", "char*", std::string("pump 1\0\0\0\0\0\0\0\0\0\0", 16), L"pump 1"},
       {"text", "char*", std::string("Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC\0\0\0\0\0\0", 16), L"Grüße €"},
@@ -234,42 +217,22 @@ struct ParseCase {
 // Texts at and past each type's limits; a refused text leaves the element as it was.
 TEST_F(ValueConvetorTest, ParseRulesAtTheLimits) {
   const std::vector<ParseCase> cases = {
-      {"u", L"4294967295", bytesOf<std::uint32_t>(4294967295u)},
-      {"u", L"4294967296", ""},
-      {"u", L"-1", bytesOf<std::uint32_t>(4294967295u)},
-      {"u", L"-4294967295", bytesOf<std::uint32_t>(1)},
-      {"u", L"-4294967296", ""},
-      {"u", L"007", bytesOf<std::uint32_t>(7)},
-      {"u", L"", ""},
-      {"u", L" 7", ""},
-      {"u", L"0x10", ""},
-      {"u", L"99999999999999999999999", ""},
-      {"i", L"-5", bytesOf<std::int32_t>(-5)},
-      {"i", L"2147483648", ""},
-      {"i", L"-2147483649", ""},
-      {"i", L"+-1", ""},
-      {"sw", L"32768", ""},
-      {"sw", L"-32769", ""},
-      {"w", L"65536", ""},
-      {"w", L"-1", bytesOf<std::uint16_t>(65535)},
+      {"u", L"4294967295", bytesOf<std::uint32_t>(4294967295u)}, {"u", L"4294967296", ""},
+      {"u", L"-1", bytesOf<std::uint32_t>(4294967295u)}, {"u", L"-4294967295", bytesOf<std::uint32_t>(1)},
+      {"u", L"-4294967296", ""}, {"u", L"007", bytesOf<std::uint32_t>(7)}, {"u", L"", ""}, {"u", L" 7", ""},
+      {"u", L"0x10", ""}, {"u", L"99999999999999999999999", ""}, {"i", L"-5", bytesOf<std::int32_t>(-5)},
+      {"i", L"2147483648", ""}, {"i", L"-2147483649", ""}, {"i", L"+-1", ""}, {"sw", L"32768", ""},
+      {"sw", L"-32769", ""}, {"w", L"65536", ""}, {"w", L"-1", bytesOf<std::uint16_t>(65535)},
       {"wc", L"-65535", bytesOf<std::uint16_t>(1)},
       {"t2", L"5", ""},  // time stamps are not set from text
-      {"c", L"256", std::string(1, '\0')},
-      {"c", L"-1", std::string(1, '\xFF')},
-      {"c", L"2147483648", ""},
-      {"b", L"321", std::string(1, 'A')},
-      {"f", L"3.5e38", ""},
-      {"f", L"1e-50", ""},
+      {"c", L"256", std::string(1, '\0')}, {"c", L"-1", std::string(1, '\xFF')}, {"c", L"2147483648", ""},
+      {"b", L"321", std::string(1, 'A')}, {"f", L"3.5e38", ""}, {"f", L"1e-50", ""},
       {"f", L"INFINITY", bytesOf(std::numeric_limits<float>::infinity())},
       {"f", L"-Infinity", bytesOf(-std::numeric_limits<float>::infinity())},
-      {"f", L"NaN", bytesOf(std::numeric_limits<float>::quiet_NaN())},
-      {"f", L"+1.5", bytesOf(1.5f)},
-      {"f", L"1e", ""},
-      {"f", L"1,5", ""},
+      {"f", L"NaN", bytesOf(std::numeric_limits<float>::quiet_NaN())}, {"f", L"+1.5", bytesOf(1.5f)},
+      {"f", L"1e", ""}, {"f", L"1,5", ""},
       {"f", L"\u0661", ""},  // an Arabic-Indic digit is not a decimal digit here
-      {"d", L"1e309", ""},
-      {"d", L"0.1", bytesOf(0.1)},
-      {"d", L"infinityx", ""},
+      {"d", L"1e309", ""}, {"d", L"0.1", bytesOf(0.1)}, {"d", L"infinityx", ""},
   };
   for (const ParseCase& c : cases) {
     SCOPED_TRACE(std::string(c.path) + " <- \"" + std::string(c.text, c.text + std::wcslen(c.text)) + "\"");
@@ -334,23 +297,18 @@ TEST_F(ValueConvetorTest, GetMetaDataOfFieldsAndPaths) {
   r.PutValue("text", "pump");
   r.PutValue("levels[2]", 2.5f);
   r.PutValue("inner.y", static_cast<unsigned short>(300));
+  const struct { const char* path; const wchar_t *typeName, *value; int offset; } found[] = {
+      {"text", L"char*", L"pump", 48}, {"levels[2]", L"float", L"2.5", 96}, {"inner.y", L"word", L"300", 82},
+      {"text[1]", L"char", L"u", 49}};  // one item of a text is one char
   BrennicMetaData meta;
-  EXPECT_EQ(0, r.GetMetaData("text", meta));
-  EXPECT_STREQ(L"char*", meta.typeName);
-  EXPECT_STREQ(L"pump", meta.value);
-  EXPECT_EQ(0, r.GetMetaData("text[1]", meta));
-  EXPECT_STREQ(L"char", meta.typeName) << "one item of a text is one char";
-  EXPECT_STREQ(L"u", meta.value);
-  EXPECT_STREQ(L"text[1]", meta.name);
-  EXPECT_EQ(49, meta.offset);
+  for (const auto& f : found) {
+    ASSERT_EQ(0, r.GetMetaData(f.path, meta)) << f.path;
+    EXPECT_STREQ(f.typeName, meta.typeName) << f.path;
+    EXPECT_STREQ(f.value, meta.value) << f.path;
+    EXPECT_EQ(f.offset, meta.offset) << f.path;
+  }
+  EXPECT_STREQ(L"text[1]", meta.name) << "the last row's";
   EXPECT_EQ(1, meta.length);
-  EXPECT_EQ(0, r.GetMetaData("levels[2]", meta));
-  EXPECT_STREQ(L"2.5", meta.value);
-  EXPECT_EQ(96, meta.offset);
-  EXPECT_EQ(0, r.GetMetaData("inner.y", meta));
-  EXPECT_STREQ(L"word", meta.typeName);
-  EXPECT_STREQ(L"300", meta.value);
-  EXPECT_EQ(82, meta.offset);
 
   // Not found, or no text form (a nested element): 0, and the item stays as it was.
   for (const char* path : {"nosuch", "inner.nosuch", "levels[3]", "inner"}) {

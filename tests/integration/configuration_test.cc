@@ -13,6 +13,7 @@
 
 namespace {
 
+using testing_support::expectRuns;
 using testing_support::has;
 using testing_support::runTool;
 using testing_support::ToolRun;
@@ -25,11 +26,7 @@ std::string read(const std::string& path) {
 }
 
 TEST(Configuration, AnUnusableSettingsFileIsRefusedNamingTheFileTheLineAndTheCause) {
-  struct Case {
-    const char* name;
-    const char* content;  // null: the file does not exist
-    const char* cause;
-  } cases[] = {
+  struct Case { const char *name, *content, *cause; } cases[] = {  // content null: no file
       {"missing", nullptr, "cannot be read"},
       {"empty", "", "No document element"},
       {"notxml", "<tarn>\n<server name=\"a\" first=\n</tarn>\n", ": line "},
@@ -51,35 +48,22 @@ TEST(Configuration, AnUnusableSettingsFileIsRefusedNamingTheFileTheLineAndTheCau
     EXPECT_FALSE(has(run, "created")) << c.name << ": written to a server that lives no longer than the command";
     std::remove(path.c_str());
   }
-  ToolRun folder = runTool("points", "", "TARN_SETTINGS=/tmp");
-  EXPECT_EQ(folder.status, 1);
-  EXPECT_TRUE(has(folder, "/tmp: is not a file")) << folder.output;
+  expectRuns({{"points", 1, {"/tmp: is not a file"}}}, "TARN_SETTINGS=/tmp");
 }
 
 TEST(Configuration, SettingsOwnRefusesWhatItCannotStore) {
-  ToolRun unset = runTool("settings own 127.0.0.1:7001", "", "TARN_SETTINGS=");
-  EXPECT_EQ(unset.status, 1) << unset.output;
-  EXPECT_TRUE(has(unset, "no settings file")) << unset.output;
-
-  const std::string broken = scratch("broken");
+  const std::string broken = scratch("broken"), fresh = scratch("fresh");
   std::ofstream(broken) << "<tarn><server name=\"plant\"";
-  ToolRun overwrite = runTool("settings own 127.0.0.1:7001", "", "TARN_SETTINGS=" + broken);
-  EXPECT_EQ(overwrite.status, 1) << overwrite.output;
-  EXPECT_TRUE(has(overwrite, "was not changed")) << overwrite.output;
+  expectRuns({{"settings own 127.0.0.1:7001", 1, {"no settings file"}}}, "TARN_SETTINGS=");
+  expectRuns({{"settings own 127.0.0.1:7001", 1, {"was not changed"}}}, "TARN_SETTINGS=" + broken);
   EXPECT_EQ(read(broken), "<tarn><server name=\"plant\"") << "an unusable file is never overwritten";
-  std::remove(broken.c_str());
-
-  const std::string fresh = scratch("fresh");
-  for (const char* address : {"127.0.0.1:0", "127.0.0.1:65536", "nohost", ":7001", "127.0.0.1:port"}) {
-    ToolRun bad = runTool(std::string("settings own ") + address, "", "TARN_SETTINGS=" + fresh);
-    EXPECT_EQ(bad.status, 2) << address << ": " << bad.output;
-    EXPECT_TRUE(has(bad, "is not host:port")) << bad.output;
-  }
+  for (const char* address : {"127.0.0.1:0", "127.0.0.1:65536", "nohost", ":7001", "127.0.0.1:port"})
+    expectRuns({{std::string("settings own ") + address, 2, {"is not host:port"}}}, "TARN_SETTINGS=" + fresh);
   EXPECT_TRUE(read(fresh).empty()) << "nothing stored for a refused address";
-  ToolRun made = runTool("settings own 127.0.0.1:7001 127.0.0.1:7002 --name plant", "", "TARN_SETTINGS=" + fresh);
-  EXPECT_EQ(made.status, 0) << made.output;
-  EXPECT_TRUE(has(made, "now at 127.0.0.1:7001 and 127.0.0.1:7002")) << made.output;
+  expectRuns({{"settings own 127.0.0.1:7001 127.0.0.1:7002 --name plant", 0, {"now at 127.0.0.1:7001 and 127.0.0.1:7002"}}},
+             "TARN_SETTINGS=" + fresh);
   EXPECT_NE(read(fresh).find("second=\"127.0.0.1:7002\""), std::string::npos) << "a missing file is made";
+  std::remove(broken.c_str());
   std::remove(fresh.c_str());
 }
 

@@ -102,11 +102,7 @@ TEST_P(Contention, ListingCopiesWhatTheServiceReports) {
   std::string longHost, longName;
   for (int i = 0; i < 100; ++i) longHost += "\xc3\xa9";      // é: 200 bytes
   for (int i = 0; i < 200; ++i) longName += "\xe2\x82\xac";  // €: 600 bytes
-  struct Row {
-    std::string host, name;
-    bool withRecord;
-    int startTime;
-  };
+  struct Row { std::string host, name; bool withRecord; int startTime; };
   const std::vector<Row> rows = {
       {"h.raw", unique("norecord"), false, 100},
       {"h.rec", unique("withrecord"), true, 200},
@@ -200,9 +196,7 @@ TEST_P(Contention, ListingFailuresLeaveTheListEmpty) {
   kxTarn::contender_server_var after =
       kxReferenceContainer::instance()->GetContenerReferenceWithServerName(server, "");
   // The embedded server hands out the same collocated reference again; only tarnd's shows the drop.
-  if (GetParam()) {
-    EXPECT_NE(before.in(), after.in()) << "the cached reference was dropped";
-  }
+  if (GetParam()) EXPECT_NE(before.in(), after.in()) << "the cached reference was dropped";
 
   planFault(server, "get_contenders", 1, 1, "", 2030);
   EXPECT_EQ(2030, Ostrel::GetContenderList(list, server, nullptr));

@@ -6,29 +6,15 @@
 
 namespace {
 
-using testing_support::has;
-using testing_support::runTool;
-
 TEST(ContentionTool, StatusAndMessages) {
-  struct Case {
-    const char* args;
-    int status;
-    const char* text;
-  };
-  const Case cases[] = {
-      {"contend", 2, "NAME is required"},
-      {"contend pump --period -1", 2, "--period"},
-      {"contend pump --record NoSuchType", 2, "unknown data type 'NoSuchType'"},
-      {"contend pump --record AnalogPoint nosuchfield=1", 2, "nosuchfield"},
-      {"contenders --server nowhere", 1, "2001"},
-      {"contenders", 0, "(no contenders)"},
-      {"contenders --help", 0, "--watch"},
-  };
-  for (const Case& c : cases) {
-    const auto run = runTool(c.args, "", "env -u TARN_SETTINGS");
-    EXPECT_EQ(c.status, run.status) << c.args << "\n" << run.output;
-    EXPECT_TRUE(has(run, c.text)) << c.args << "\n" << run.output;
-  }
+  testing_support::expectRuns({{"contend", 2, {"NAME is required"}},
+                               {"contend pump --period -1", 2, {"--period"}},
+                               {"contend pump --record NoSuchType", 2, {"unknown data type 'NoSuchType'"}},
+                               {"contend pump --record AnalogPoint nosuchfield=1", 2, {"nosuchfield"}},
+                               {"contenders --server nowhere", 1, {"2001"}},
+                               {"contenders", 0, {"(no contenders)"}},
+                               {"contenders --help", 0, {"--watch"}}},
+                              "env -u TARN_SETTINGS");
 }
 
 }  // namespace

@@ -23,14 +23,18 @@ using namespace testing_support;
 class DataPoints : public OnEachServer {
  protected:
   void TearDown() override {
-    ObjectNames names;
-    if (Ostrel::GetAllPointName(&names, server, nullptr) == 0) {
-      for (int i = 0; i < names.count; ++i) Ostrel::DeleteDataPoint(names.names[i], server, nullptr);
-      Ostrel::DeatoryNameSeq(&names);
-    }
+    for (const std::string& name : allPoints()) Ostrel::DeleteDataPoint(name.c_str(), server, nullptr);
     OnEachServer::TearDown();
   }
   std::string unique(const char* base) { return std::string(base) + "." + std::to_string(++counter); }
+  std::vector<std::string> allPoints() {
+    ObjectNames n;
+    return takeNames(Ostrel::GetAllPointName(&n, server, nullptr), n);
+  }
+  std::vector<std::string> pointsOf(const char* type) {
+    ObjectNames n;
+    return takeNames(Ostrel::GetAllPointNameByType(&n, type, server, nullptr), n);
+  }
 
   int counter = 0;
 };
@@ -73,6 +77,9 @@ TEST_P(DataPoints, RefusedWritesChangeNothing) {
   BrennicData wrongType("DigitalPoint", 0);
   EXPECT_EQ(2006, Ostrel::PutDataPoint(name.c_str(), wrongType, server, nullptr)) << "size mismatch refused";
   EXPECT_EQ(2003, Ostrel::PutDataPoint("no.such.point", analog(1, 1, ""), server, nullptr));
+  EXPECT_EQ(2010, Ostrel::PutDataPoint(nullptr, analog(1, 1, ""), server, nullptr)) << "a null name is refused";
+  BrennicData typed("AnalogPoint", 0);
+  EXPECT_EQ(2010, Ostrel::GetDataPoint(nullptr, typed, server, nullptr));
 
   char four[4] = {1, 2, 3, 4};
   BrennicData empty, shortBlock, noBlock;
@@ -94,11 +101,8 @@ TEST_P(DataPoints, RefusedWritesChangeNothing) {
 
   BrennicData back("AnalogPoint", 0);
   ASSERT_EQ(0, Ostrel::GetDataPoint(name.c_str(), back, server, nullptr));
-  for (unsigned i = 0; i < back.GetBufferSize(); ++i) ASSERT_EQ(0, back.GetRawValue()[i]);
-  ObjectNames names;
-  ASSERT_EQ(0, Ostrel::GetAllPointName(&names, server, nullptr));
-  EXPECT_EQ(1, names.count) << "nothing was created";
-  Ostrel::DeatoryNameSeq(&names);
+  EXPECT_TRUE(back.IsNull()) << "the point keeps its zero value";
+  EXPECT_EQ(1u, allPoints().size()) << "nothing was created";
 }
 
 // After DivertReleam every operation, through the flat client API or a service reference, works
@@ -145,16 +149,9 @@ TEST_P(DataPoints, ADivertedRealmIsTheRealmOfEveryOperation) {
   Ostrel::DestoryBrennicDataList(&list);
 
   ObjectNames names;
-  EXPECT_EQ(0, Ostrel::GetAllPointName(&names, server, nullptr));
-  EXPECT_EQ(3, names.count);
-  Ostrel::DeatoryNameSeq(&names);
-  EXPECT_EQ(0, Ostrel::GetAllPointNameByType(&names, "AnalogPoint", server, nullptr));
-  EXPECT_EQ(2, names.count);
-  Ostrel::DeatoryNameSeq(&names);
-  EXPECT_EQ(0, Ostrel::CheckNullData(&names, server, nullptr));
-  ASSERT_EQ(1, names.count);
-  EXPECT_STREQ(spare.c_str(), names.names[0]);
-  Ostrel::DeatoryNameSeq(&names);
+  EXPECT_EQ(3u, allPoints().size());
+  EXPECT_EQ(2u, pointsOf("AnalogPoint").size());
+  EXPECT_EQ(std::vector<std::string>{spare}, takeNames(Ostrel::CheckNullData(&names, server, nullptr), names));
   for (const std::string& point : {name, std::string(more[0].GetDataName()), spare})
     EXPECT_EQ(0, Ostrel::DeleteDataPoint(point.c_str(), server, nullptr));
   EXPECT_EQ(0, Ostrel::GetDataPoint(name.c_str(), original, server, "")) << "and still there";
@@ -177,8 +174,6 @@ TEST_P(DataPoints, ReadsManyByNameAndByType) {
   EXPECT_EQ(4.5, list.items[0]->GetDoubleValue("value"));
   EXPECT_STREQ(batch[1].GetDataName(), list.items[1]->GetDataName());
   Ostrel::DestoryBrennicDataList(&list);
-  EXPECT_EQ(0, list.count);
-  EXPECT_EQ(nullptr, list.items);
 
   BrennicDataList byType;
   ASSERT_EQ(0, Ostrel::GetDataPointByTypeName("AnalogPoint", byType, server, nullptr));
@@ -194,13 +189,9 @@ TEST_P(DataPoints, ReadsManyByNameAndByType) {
   EXPECT_EQ(0, none.count);
   EXPECT_EQ(nullptr, none.items) << "an empty answer allocates no array";
 
-  ObjectNames names;
-  ASSERT_EQ(0, Ostrel::GetAllPointNameByType(&names, "AnalogPoint", server, nullptr));
-  EXPECT_EQ(5, names.count);
-  Ostrel::DeatoryNameSeq(&names);
-  ASSERT_EQ(0, Ostrel::GetTarnTypes(&names, server, nullptr));
-  EXPECT_GE(names.count, 4);
-  Ostrel::DeatoryNameSeq(&names);
+  EXPECT_EQ(5u, pointsOf("AnalogPoint").size());
+  ObjectNames types;
+  EXPECT_GE(takeNames(Ostrel::GetTarnTypes(&types, server, nullptr), types).size(), 4u);
 }
 
 TEST_P(DataPoints, BatchCreationEdgesAndNullData) {
@@ -220,10 +211,7 @@ TEST_P(DataPoints, BatchCreationEdgesAndNullData) {
   const std::string fresh = unique("spare");
   ASSERT_EQ(0, Ostrel::CreateDataPoint(fresh.c_str(), "DigitalPoint", server, nullptr));
   ObjectNames nullData;
-  ASSERT_EQ(0, Ostrel::CheckNullData(&nullData, server, nullptr));
-  ASSERT_EQ(1, nullData.count);
-  EXPECT_STREQ(fresh.c_str(), nullData.names[0]);
-  Ostrel::DeatoryNameSeq(&nullData);
+  EXPECT_EQ(std::vector<std::string>{fresh}, takeNames(Ostrel::CheckNullData(&nullData, server, nullptr), nullData));
 
   EXPECT_EQ(0, Ostrel::DeleteDataPoint(fresh.c_str(), server, nullptr));
   EXPECT_EQ(2003, Ostrel::DeleteDataPoint(fresh.c_str(), server, nullptr));

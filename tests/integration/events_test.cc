@@ -62,12 +62,11 @@ TEST_P(Events, SelfDescribingBatchKeepsEachType) {
   BrennicDataList list;
   ASSERT_EQ(0, Ostrel::ReceiveUndefinedEventN(receiver(box), list, 10, 1000, server, nullptr));
   ASSERT_EQ(3, list.count);
-  EXPECT_STREQ("AnalogPoint", list.items[0]->GetTypeName());
+  const char* const types[] = {"AnalogPoint", "DigitalPoint", "Alarm"};
+  for (int i = 0; i < 3; ++i) EXPECT_STREQ(types[i], list.items[i]->GetTypeName());
   EXPECT_STREQ("feeder.flow", list.items[0]->GetDataName());
   EXPECT_EQ(4.5, list.items[0]->GetDoubleValue("value"));
-  EXPECT_STREQ("DigitalPoint", list.items[1]->GetTypeName());
   EXPECT_EQ(1, list.items[1]->GetUnSignedCharValue("state"));
-  EXPECT_STREQ("Alarm", list.items[2]->GetTypeName());
   EXPECT_STREQ("pump 3 tripped", list.items[2]->GetStringValue("text"));
   Ostrel::DestoryBrennicDataList(&list);
 }
@@ -105,9 +104,7 @@ TEST_P(Events, DeclareReachesTheBoxesOfItsCodeAllOrNone) {
   BrennicData one = analog(1), two = analog(2), three = analog(3), four = analog(4);
   ASSERT_EQ(0, Ostrel::SendEvent(1, one, server, nullptr));
   ASSERT_EQ(0, Ostrel::SendUndefinedEvent(2, two, server, nullptr));
-  EXPECT_EQ(1u, count(a));
-  EXPECT_EQ(2u, count(b));
-  EXPECT_EQ(1u, count(c));
+  EXPECT_EQ((std::vector<unsigned>{1, 2, 1}), (std::vector<unsigned>{count(a), count(b), count(c)}));
 
   ASSERT_EQ(0, Ostrel::SendEvent(a.c_str(), two, 0, server, nullptr)) << "to one box, whatever its codes";
   ASSERT_EQ(0, Ostrel::SendEvent(a.c_str(), three, 0, server, nullptr));
@@ -164,11 +161,7 @@ TEST_P(Events, RefusedInputSendsNothing) {
   BrennicData* withNull[] = {&good, nullptr};
   BrennicDataList list;
   unsigned int n = 0;
-  struct Case {
-    const char* what;
-    int expected;
-    int rc;
-  };
+  struct Case { const char* what; int expected, rc; };
   const Case cases[] = {
       {"a null entry in the pointer batch", 3014, Ostrel::SendEventN(74, withNull, 2, 0, server, nullptr)},
       {"a null entry in the self-describing batch", 3014,
@@ -228,11 +221,7 @@ TEST_P(Events, RemoteFailuresGiveCodesLogLinesAndAFreshReference) {
   BrennicData* pointers[] = {&one};
   std::vector<BrennicData> values = {one};
   BrennicDataList list;
-  struct Case {
-    const char* operation;
-    std::function<int()> call;
-    const char* logged;  // the line's start, or null when the operation does not log
-  };
+  struct Case { const char* operation; std::function<int()> call; const char* logged; };  // logged: the line's start
   const Case cases[] = {
       {"send_events", [&] { return Ostrel::SendEventN(77, pointers, 1, 0, server, nullptr); }, "SendEventN M/W Error "},
       {"send_events", [&] { return Ostrel::SendEventN(77, values, server, nullptr); }, nullptr},
@@ -251,18 +240,12 @@ TEST_P(Events, RemoteFailuresGiveCodesLogLinesAndAFreshReference) {
     EXPECT_EQ(123, c.call()) << c.operation;
     kxTarn::Port_Factory_var after = kxReferenceContainer::instance()->GetPortReferenceWithServerName(server, "");
     // The embedded server hands out one local reference per service; tarnd's are proxies.
-    if (GetParam()) {
-      EXPECT_NE(before.in(), after.in()) << c.operation << ": the cached reference was dropped";
-    }
+    if (GetParam()) EXPECT_NE(before.in(), after.in()) << c.operation << ": the cached reference was dropped";
     std::ifstream in(log);
     std::string line;
     int lines = 0;
-    while (std::getline(in, line)) {
-      ++lines;
-      if (c.logged) {
-        EXPECT_NE(std::string::npos, line.find(std::string(c.logged) + "COMM_FAILURE")) << line;
-      }
-    }
+    for (; std::getline(in, line); ++lines)
+      EXPECT_TRUE(c.logged && line.find(std::string(c.logged) + "COMM_FAILURE") != std::string::npos) << line;
     EXPECT_EQ(c.logged ? 1 : 0, lines) << c.operation;
     const int again = c.call();
     EXPECT_TRUE(again == 0 || again == 2003 || again == 2008) << c.operation << " then " << again;

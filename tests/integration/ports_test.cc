@@ -3,6 +3,7 @@
 // connection listing; realms and channel listings.
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <future>
@@ -145,16 +146,12 @@ TEST_P(Ports, RefusalsAreCodesAndChangeNothing) {
   ASSERT_EQ(0, Ostrel::ReplyPacket(replyHandle, longReply, 0, server, nullptr));
   BrennicData shortRecord("DigitalPoint", 0);
   EXPECT_EQ(2017, Ostrel::WaitReply(handle, shortRecord, 0, server, nullptr));
-  for (unsigned i = 0; i < shortRecord.GetBufferSize(); ++i) ASSERT_EQ(0, shortRecord.GetRawValue()[i]);
+  EXPECT_TRUE(shortRecord.IsNull()) << "the refused reply wrote nothing";
   BrennicData fits("AnalogPoint", 0);
   ASSERT_EQ(0, Ostrel::WaitReply(handle, fits, 0, server, nullptr));
   EXPECT_EQ(9.0, fits.GetDoubleValue("value"));
 
-  struct Case {
-    const char* what;
-    int expected;
-    int rc;
-  };
+  struct Case { const char* what; int expected, rc; };
   unsigned int otherRealm = 0;
   ASSERT_EQ(0, Ostrel::CreatePort(port.c_str(), server, "east"));
   ASSERT_EQ(0, Ostrel::ConnectPortForSend(port.c_str(), otherRealm, server, "east"));
@@ -200,20 +197,14 @@ TEST_P(Ports, RealmsChannelsAndConnectionsAreListed) {
   EXPECT_EQ(0, Ostrel::DeleteReleam(server, "west"));
 
   ObjectNames realms;
-  ASSERT_EQ(0, Ostrel::GetReleamNames(&realms, server));
-  bool west = false;
-  for (int i = 0; i < realms.count; ++i) west = west || std::string(realms.names[i]) == "west";
-  EXPECT_TRUE(west) << "a realm in use is listed, and deleting it changed nothing";
-  Ostrel::DeatoryNameSeq(&realms);
+  const std::vector<std::string> listed = takeNames(Ostrel::GetReleamNames(&realms, server), realms);
+  EXPECT_NE(listed.end(), std::find(listed.begin(), listed.end(), "west"))
+      << "a realm in use is listed, and deleting it changed nothing";
 
   // After a divert, a null position lists the diverted realm.
   ASSERT_EQ(0, Ostrel::DivertReleam(server, "west"));
   ObjectNames channels;
-  ASSERT_EQ(0, Ostrel::GetCommChennelSeq(&channels, server, nullptr));
-  ASSERT_EQ(2, channels.count);
-  EXPECT_EQ(port, channels.names[0]);
-  EXPECT_EQ(port + ".box", channels.names[1]);
-  Ostrel::DeatoryNameSeq(&channels);
+  EXPECT_EQ((std::vector<std::string>{port, port + ".box"}), takeNames(Ostrel::GetCommChennelSeq(&channels, server, nullptr), channels));
   Ostrel::DivertReleam(server, nullptr);
 
   // Without a position the connection listing takes the realm of the default server (the null

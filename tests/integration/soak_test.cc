@@ -17,8 +17,8 @@
 #include <gtest/gtest.h>
 
 #include "ostrel/api/ostrel.h"
-#include "ostrel/connection/status_listener.h"
 #include "ostrel/data/record.h"
+#include "tests/connection/recording_listener.h"
 #include "tests/support/tarn_fixture.h"
 
 namespace {
@@ -35,34 +35,6 @@ constexpr int kCallTimeOutMs = 2000;
 constexpr auto kCallBound = std::chrono::milliseconds(1000 + 2 * kCallTimeOutMs) + 1500ms;
 constexpr auto kOneScan = 9s;  // a monitor scan at most 6.5 s after the last, plus the naming client's ping
 
-class TimedListener : public BrennicStatusListenerBase {
- public:
-  struct Event {
-    Clock::time_point at;
-    bool up;
-  };
-  void onConnected(const char*) override { add(true); }
-  void onDisconnected(const char*) override { add(false); }
-  void onNamingServerChanged(const char*, int) override {}
-  void onDataServerChanged(const char*, const char*, int) override {}
-  void onEventServerChanged(const char*, const char*, int) override {}
-  void onMasterChanged(const char*, bool) override {}
-  // The first event of kind `up` in [from, to].
-  bool heard(bool up, Clock::time_point from, Clock::time_point to) {
-    std::lock_guard<std::mutex> hold(mutex_);
-    return std::any_of(events_.begin(), events_.end(),
-                       [&](const Event& e) { return e.up == up && e.at >= from && e.at <= to; });
-  }
-
- private:
-  void add(bool up) {
-    std::lock_guard<std::mutex> hold(mutex_);
-    events_.push_back({Clock::now(), up});
-  }
-  std::mutex mutex_;
-  std::vector<Event> events_;
-};
-
 struct Outage {
   Clock::time_point from, to;
 };
@@ -76,7 +48,7 @@ TEST(Soak, NothingAcknowledgedIsLostAndNoCallOutlastsItsBound) {
   ASSERT_TRUE(plant.start());
   ScopedSettings settings({{"plant", "own", {plant.address()}}});
   ASSERT_EQ(Ostrel::ConnectTarn("plant"), 0);
-  TimedListener listener;
+  testing_support::RecordingListener listener;
   Ostrel::InstallListener(listener);
 
   constexpr int kWriters = 4, kPointsEach = 4;

@@ -17,10 +17,12 @@
 #include "ostrel/data/type_mgr.h"
 #include "tarn/server/host.h"
 #include "tarn/server/type_service.h"
+#include "tests/data/type_fixture.h"
 #include "tests/support/tarn_fixture.h"
 
 namespace {
 
+using data_test::elementNames;
 const char* const kPlantTypes = R"(<types>
   <type name="Valve" size="12">
     <element name="open" type="byte" offset="0"/>
@@ -89,12 +91,6 @@ void planFault(tarn::ServerHost& host, const char* operation, int count) {
   plan.code = 0;
   plan.stallMs = 0;
   host.faults().plan(plan);
-}
-
-std::vector<std::string> elementNames(TarnDataType* type) {
-  std::vector<std::string> names;
-  for (const auto& e : type->GetAllElement()) names.push_back(e.first);
-  return names;
 }
 
 TEST(TypesTest, StreamAndTypeByTypeGiveTheSameLayoutsInOppositeOrder) {

@@ -49,11 +49,7 @@ TEST(TextTest, AnsiIsUtf8OnThisPlatform) {
 }  // namespace
 
 TEST(TextTest, CopyCutKeepsWholeUtf8Characters) {
-  struct Case {
-    const char* text;
-    std::size_t capacity;
-    const char* expected;
-  };
+  struct Case { const char* text; std::size_t capacity; const char* expected; };
   const Case cases[] = {
       {"abc", 4, "abc"},                     // fits with its NUL
       {"abcd", 4, "abc"},                    // one byte too long

@@ -18,6 +18,7 @@
 
 #include "ostrel/api/middleware/kxNaming_Client.h"
 #include "ostrel/api/middleware/kxReferenceContainer.h"
+#include "ostrel/api/ostrel.h"
 #include "tarn/client/orb.h"
 
 extern char** environ;
@@ -157,6 +158,13 @@ void planFault(const char* server, const std::string& operation, int mode, int c
 void clearFaults(const char* server) {
   kxTarn::kxTarnServiceManager_var manager = kxReferenceContainer::instance()->GetServiceRefrence(server);
   if (!CORBA::is_nil(manager)) manager->clear_faults();
+}
+
+std::vector<std::string> takeNames(int rc, ObjectNames& list) {
+  if (rc != 0) return {"<rc " + std::to_string(rc) + ">"};
+  std::vector<std::string> names(list.names, list.names + list.count);
+  Ostrel::DeatoryNameSeq(&list);
+  return names;
 }
 
 }  // namespace testing_support

@@ -12,11 +12,14 @@
 #include <boost/function.hpp>
 
 #include "ostrel/api/middleware/kxTarn.h"
+#include "ostrel/api/name_lists.h"
 
 namespace testing_support {
 
 // A loopback TCP port that nothing listens on right now.
 int freePort();
+// A loopback address that nothing answers at right now.
+inline std::string deadAddress() { return "127.0.0.1:" + std::to_string(freePort()); }
 
 // One tarnd process serving server `name` on 127.0.0.1:port.
 class TarndProcess {
@@ -78,6 +81,10 @@ void reloadSettings();
 void planFault(const char* server, const std::string& operation, int mode, int count,
                const std::string& exception = "TRANSIENT", int code = 0, int stallMs = 0, int skip = 0);
 void clearFaults(const char* server);
+
+// The strings of `list`, which is released; {"<rc N>"} when `rc`, the listing call's result,
+// is not 0.
+std::vector<std::string> takeNames(int rc, ObjectNames& list);
 
 // Replaces a slot for the length of a scope and restores what it held before.
 template <typename Signature>

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <fstream>
 
+#include <gtest/gtest.h>
+
 namespace testing_support {
 
 ToolRun runTool(const std::string& args, const std::string& input, const std::string& env) {
@@ -22,6 +24,14 @@ ToolRun runTool(const std::string& args, const std::string& input, const std::st
   run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   std::remove(inputPath.c_str());
   return run;
+}
+
+void expectRuns(const std::vector<ToolCase>& cases, const std::string& env) {
+  for (const ToolCase& c : cases) {
+    const ToolRun run = runTool(c.args, c.input, env);
+    EXPECT_EQ(c.status, run.status) << c.args << "\n" << run.output;
+    for (const std::string& text : c.texts) EXPECT_TRUE(has(run, text)) << c.args << "\n" << run.output;
+  }
 }
 
 }  // namespace testing_support

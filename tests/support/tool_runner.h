@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace testing_support {
 
@@ -15,5 +16,15 @@ struct ToolRun {
 ToolRun runTool(const std::string& args, const std::string& input = "", const std::string& env = "");
 
 inline bool has(const ToolRun& run, const std::string& text) { return run.output.find(text) != std::string::npos; }
+
+// One run of the tool and what it must answer: its exit status and texts its output holds.
+struct ToolCase {
+  std::string args;
+  int status;
+  std::vector<std::string> texts;
+  std::string input = "";
+};
+// Runs each case with `env` and checks its status and texts.
+void expectRuns(const std::vector<ToolCase>& cases, const std::string& env = "");
 
 }  // namespace testing_support
