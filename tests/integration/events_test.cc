@@ -240,7 +240,9 @@ TEST_P(Events, RemoteFailuresGiveCodesLogLinesAndAFreshReference) {
     EXPECT_EQ(123, c.call()) << c.operation;
     kxTarn::Port_Factory_var after = kxReferenceContainer::instance()->GetPortReferenceWithServerName(server, "");
     // The embedded server hands out one local reference per service; tarnd's are proxies.
-    if (GetParam()) EXPECT_NE(before.in(), after.in()) << c.operation << ": the cached reference was dropped";
+    if (GetParam()) {
+      EXPECT_NE(before.in(), after.in()) << c.operation << ": the cached reference was dropped";
+    }
     std::ifstream in(log);
     std::string line;
     int lines = 0;
