@@ -19,6 +19,7 @@ from ._ostrel import (  # noqa: F401
     Contention, Error, NotConnected, NotFound, Record, StatusListener, TimedOut,
     connect, contend, contenders, create, delete, disconnect, divert, error_text, get, get_many,
     is_connected, on_status, points, put, types,
+    EventBox, Port, declare,
 )
 from . import _ostrel
 
@@ -27,6 +28,7 @@ __all__ = [
     "TimedOut", "connect", "contend", "contenders", "create", "delete", "disconnect", "divert",
     "error_text", "get", "get_many", "is_connected", "on_status", "points", "put", "put_fields",
     "query", "status", "types",
+    "EventBox", "Port", "declare",
 ]
 
 

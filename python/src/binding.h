@@ -1,6 +1,6 @@
 // The Python module `ostrel._ostrel`: a thin layer over the library's public operations.
 //
-// Every area binds itself in one file (records, connection, data points, contention) through a
+// Every area binds itself in one file (records, connection, data points, contention, messaging) through a
 // bind* function that module.cc calls; a new area is one more file and one more line there.
 // Nothing here re-implements the library: each Python call is one or a few Ostrel:: calls.
 //
@@ -92,5 +92,6 @@ void bindRecords(py::module_& m);
 void bindConnection(py::module_& m);
 void bindPoints(py::module_& m);
 void bindContention(py::module_& m);
+void bindMessaging(py::module_& m);
 
 }  // namespace pyostrel

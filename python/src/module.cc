@@ -88,4 +88,5 @@ PYBIND11_MODULE(_ostrel, m) {
   pyostrel::bindConnection(m);
   pyostrel::bindPoints(m);
   pyostrel::bindContention(m);
+  pyostrel::bindMessaging(m);
 }
