@@ -88,19 +88,11 @@ int TarnConnector::connectIn(const char* server, std::uint64_t generation) {
     if (!guard.locked()) return OstrelCode::kOk;
     oldActive = activeServers_[name];
   } else {
-    const std::string activeText = active != nullptr ? active : "";
-    {
-      WriteGuard guard(stateLock_);
-      if (!guard.locked()) return OstrelCode::kNoState;
-      if (generation != generation_.load()) return result;  // a disconnect came in between
-      connectStates_.insert({name, result});
-      publishStates();
-    }
-    if (active != nullptr) {
-      ListenerGuard guard(listenerLock_);
-      if (!guard.locked()) return OstrelCode::kOk;
-      activeServers_.insert({name, activeText});
-    }
+    WriteGuard guard(stateLock_);
+    if (!guard.locked()) return OstrelCode::kNoState;
+    if (generation != generation_.load()) return result;  // a disconnect came in between
+    connectStates_.insert({name, result});
+    publishStates();
   }
 
   bool changed = false;
