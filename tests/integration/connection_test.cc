@@ -98,10 +98,7 @@ TEST_F(ConnectionTest, StatusWatchShowsAFailoverAsOneSwitchLine) {
   ASSERT_TRUE(first.start());
   ASSERT_TRUE(second.start());
   ScopedSettings settings({{"pair", "own", {first.address(), second.address()}}});
-  std::thread killer([&] {
-    std::this_thread::sleep_for(2s);
-    first.kill();
-  });
+  std::thread killer = first.killAfter(2s);
   const testing_support::ToolRun run =
       testing_support::runTool("status --watch", "", "TARN_SETTINGS=" + settings.path() + " timeout -s INT 16");
   killer.join();

@@ -37,10 +37,7 @@ TEST(Examples, ListenerLogsAFailover) {
   ASSERT_TRUE(first.start());
   ASSERT_TRUE(second.start());
   ScopedSettings settings({{"pair", "own", {first.address(), second.address()}}});
-  std::thread killer([&] {
-    std::this_thread::sleep_for(2s);
-    first.kill();
-  });
+  std::thread killer = first.killAfter(2s);
   ToolRun run = example("listener", "12", settings.path());
   killer.join();
   EXPECT_EQ(0, run.status) << run.output;

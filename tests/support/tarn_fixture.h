@@ -6,7 +6,9 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <boost/function.hpp>
@@ -33,6 +35,13 @@ class TarndProcess {
   bool start();
   // SIGKILL, then waits for the process to end: the server vanishes without a goodbye.
   void kill();
+  // kill() after `delay`, on a thread of its own that the caller joins (a failover mid-test).
+  std::thread killAfter(std::chrono::milliseconds delay) {
+    return std::thread([this, delay] {
+      std::this_thread::sleep_for(delay);
+      kill();
+    });
+  }
   // SIGTERM, then waits: the clean stop. Returns the exit status.
   int stop();
   bool running() const { return pid_ > 0; }
