@@ -11,6 +11,7 @@
 #include "tarn/server/ports.h"
 #include "tarn/server/realm.h"
 #include "tarn/server/service_manager.h"
+#include "tarn/server/snapshot_file.h"
 #include "tarn/server/type_service.h"
 
 namespace tarn {
@@ -23,6 +24,9 @@ ServerHost::ServerHost(const HostOptions& options)
                                                  : TypeBook::fromFile(source.second);
   }
   if (!types_.count("")) types_[""] = types_.begin()->second;
+  // A server killed while writing a snapshot file left its aside file behind.
+  for (const std::string* folder : {&options_.dataDir, &options_.snapshotDir})
+    if (!folder->empty()) removeStaleAsideFiles(*folder);
   if (!options_.dataDir.empty()) {
     journal_ = std::make_unique<Journal>(options_.dataDir, options_.journalToDisk);
     std::lock_guard<std::mutex> hold(mutex_);

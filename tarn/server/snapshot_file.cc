@@ -1,12 +1,15 @@
 #include "tarn/server/snapshot_file.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <filesystem>
+#include <regex>
 
 #include "tarn/client/codes.h"
 #include "tarn/server/file_handles.h"
@@ -140,6 +143,21 @@ kxTarn::FileHandle_ptr openSnapshotFile(ServerHost& host, RealmState& realm, std
     current = path;
   }
   return host.files().open(current);
+}
+
+std::size_t removeStaleAsideFiles(const std::string& folder) {
+  namespace fs = std::filesystem;
+  static const std::regex kAside(R"(.+\.part-([0-9]{1,9})-[0-9]+)");
+  std::size_t removed = 0;
+  std::error_code error;
+  for (fs::recursive_directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+    std::smatch match;
+    const std::string name = it->path().filename().string();
+    if (!it->is_regular_file(error) || !std::regex_match(name, match, kAside)) continue;
+    const pid_t pid = static_cast<pid_t>(std::stol(match[1].str()));
+    if (pid > 0 && ::kill(pid, 0) != 0 && errno == ESRCH && fs::remove(it->path(), error)) ++removed;
+  }
+  return removed;
 }
 
 std::string hexName(const std::string& text) {

@@ -65,6 +65,12 @@ int loadSnapshotFile(ServerHost& host, RealmState& realm, const char* file, cons
 kxTarn::FileHandle_ptr openSnapshotFile(ServerHost& host, RealmState& realm, std::string& current,
                                         const char* stem, const SnapshotStep& save);
 
+// Removes the aside files (NAME.part-PID-N) under `folder` and its sub-folders that a writer
+// killed before its rename left behind: those whose process no longer runs. A file of a process
+// that still runs (this one included) may be a write in progress and stays. Returns how many
+// were removed; errors (a folder that cannot be read) remove nothing more and are not reported.
+std::size_t removeStaleAsideFiles(const std::string& folder);
+
 // A file name made of any text: its bytes in hex (the empty text gives "-").
 std::string hexName(const std::string& text);
 
