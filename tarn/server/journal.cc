@@ -79,6 +79,9 @@ void encodeChannel(const JournalRecord& record, std::string& payload) {
     putU32(payload, static_cast<std::uint32_t>(change.codes.size()));
     for (int code : change.codes) putU32(payload, static_cast<std::uint32_t>(code));
   } else if (record.kind == JournalRecord::kQueued) {
+    std::size_t bytes = payload.size() + 5;
+    for (const SharedBytes& message : change.messages) bytes += 4 + message->size();
+    payload.reserve(bytes);
     payload.push_back(change.front ? 1 : 0);
     putU32(payload, static_cast<std::uint32_t>(change.messages.size()));
     for (const SharedBytes& message : change.messages) putBytes(payload, message->data(), message->size());
@@ -90,21 +93,22 @@ void encodeChannel(const JournalRecord& record, std::string& payload) {
 }  // namespace
 
 std::string encodeJournalRecord(const JournalRecord& record) {
-  std::string payload;
-  payload.push_back(static_cast<char>(record.kind));
-  putBytes(payload, record.realm.data(), record.realm.size());
-  if (record.kind != JournalRecord::kRealmEmptied) putBytes(payload, record.name.data(), record.name.size());
+  // The payload is written after room for the frame, which is filled in once its size is known.
+  std::string framed(kFrameBytes, '\0');
+  framed.push_back(static_cast<char>(record.kind));
+  putBytes(framed, record.realm.data(), record.realm.size());
+  if (record.kind != JournalRecord::kRealmEmptied) putBytes(framed, record.name.data(), record.name.size());
   if (record.kind == JournalRecord::kPoint) {
-    putBytes(payload, record.point.type.data(), record.point.type.size());
-    payload.push_back(record.point.written ? 1 : 0);
-    putBytes(payload, record.point.value.data(), record.point.value.size());
+    putBytes(framed, record.point.type.data(), record.point.type.size());
+    framed.push_back(record.point.written ? 1 : 0);
+    putBytes(framed, record.point.value.data(), record.point.value.size());
   }
-  if (record.forChannel()) encodeChannel(record, payload);
-  std::string framed;
-  framed.reserve(kFrameBytes + payload.size());
-  putU32(framed, static_cast<std::uint32_t>(payload.size()));
-  putU32(framed, crc32(payload.data(), payload.size()));
-  framed += payload;
+  if (record.forChannel()) encodeChannel(record, framed);
+  const std::size_t size = framed.size() - kFrameBytes;
+  std::string frame;
+  putU32(frame, static_cast<std::uint32_t>(size));
+  putU32(frame, crc32(framed.data() + kFrameBytes, size));
+  framed.replace(0, kFrameBytes, frame);
   return framed;
 }
 
