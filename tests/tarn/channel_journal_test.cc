@@ -111,6 +111,23 @@ TEST_F(ChannelJournalTest, AReplayedTableHoldsWhatThePersistentChannelsHeld) {
   EXPECT_EQ(drain("box"), (std::vector<std::string>{"a", "b", "c", "d", "e", "f"})) << "only the batch after the drain";
 }
 
+TEST_F(ChannelJournalTest, ALoadedSnapshotIsKeptAsLoaded) {
+  tarn::PortTable source;  // a snapshot's channels: a kept box, an unkept box, a kept port
+  source.create("a", tarn::kBoxKind, 5);
+  source.create("b", tarn::kBoxKind, 5);
+  source.create("c", tarn::kPortKind, 0);
+  for (const char* name : {"a", "c"}) source.setPersistent(name, true);
+  source.sendEvent("a", bytes("snap"));
+  ports().create("a", tarn::kBoxKind, 5);
+  ports().create("b", tarn::kBoxKind, 5);
+  ports().setPersistent("b", true);
+  for (const char* name : {"a", "b"}) ports().sendEvent(name, bytes("live"));
+  ASSERT_EQ(ports().restore(source.image()), tarn::kOk);
+  open();
+  EXPECT_EQ(ports().channelNames(), (std::vector<std::string>{"a", "c"}));
+  EXPECT_EQ(drain("a"), std::vector<std::string>{"snap"});
+}
+
 TEST_F(ChannelJournalTest, ATornChannelRecordIsCutAndCompactionKeepsTheQueue) {
   ports().create("box", tarn::kBoxKind, 100);
   ports().setPersistent("box", true);
