@@ -1,7 +1,7 @@
 // Persistent channels in the journal, without a server: a fresh table replayed from the journal
-// holds what the kept channels held (shape, codes, queue in order), and nothing of a channel
-// without the mark; a torn channel record is cut; compaction keeps the queues; a take that
-// cannot be written hands the messages back.
+// holds what the kept channels held (shape, codes, queue in order), also after concurrent
+// senders and takers, and nothing of a channel without the mark; a torn channel record is cut;
+// compaction keeps the queues; a take that cannot be written hands the messages back.
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -126,6 +127,26 @@ TEST_F(ChannelJournalTest, ALoadedSnapshotIsKeptAsLoaded) {
   open();
   EXPECT_EQ(ports().channelNames(), (std::vector<std::string>{"a", "c"}));
   EXPECT_EQ(drain("a"), std::vector<std::string>{"snap"});
+}
+
+TEST_F(ChannelJournalTest, ConcurrentSendersAndTakersReplayToTheSameQueue) {
+  ports().create("box", tarn::kBoxKind, 100000);
+  ports().setPersistent("box", true);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([this, t] {
+      unsigned handle = 0;
+      ports().connect("box", tarn::kReceiveDirection, "", handle);
+      for (int i = 0; i < 500; ++i) {
+        std::vector<tarn::Message> taken;
+        ports().sendEvent("box", bytes(std::to_string(t) + "." + std::to_string(i)));
+        if (i % 3 == 0) ports().receive(handle, 2, ~0u, 0, taken);
+      }
+    });
+  for (std::thread& thread : threads) thread.join();
+  const std::string held = ports().image();
+  open();
+  EXPECT_EQ(ports().image(), held) << "records reached the journal in the order of the changes";
 }
 
 TEST_F(ChannelJournalTest, ATornChannelRecordIsCutAndCompactionKeepsTheQueue) {
