@@ -31,8 +31,11 @@ ServerHost::ServerHost(const HostOptions& options)
     journal_ = std::make_unique<Journal>(options_.dataDir, options_.journalToDisk);
     std::lock_guard<std::mutex> hold(mutex_);
     journal_->replay([this](const JournalRecord& record) {
-      std::map<std::string, Point>& points = realmState(record.realm)->points.points;
-      if (record.kind == JournalRecord::kPoint) {
+      RealmState& realm = *realmState(record.realm);
+      std::map<std::string, Point>& points = realm.points.points;
+      if (record.forChannel()) {
+        realm.ports.replay(record);
+      } else if (record.kind == JournalRecord::kPoint) {
         points[record.name] = record.point;
       } else if (record.kind == JournalRecord::kRemoved) {
         points.erase(record.name);
@@ -134,7 +137,10 @@ std::shared_ptr<RealmState>& ServerHost::realmState(const std::string& realm) {
   if (!state) {
     state = std::make_shared<RealmState>();
     state->name = realm;
-    if (journal_) journal_->attach(state);
+    if (journal_) {
+      journal_->attach(state);
+      state->ports.keepIn(journal_.get(), realm);
+    }
   }
   return state;
 }

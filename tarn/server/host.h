@@ -32,8 +32,8 @@ struct HostOptions {
   // Type service instances: instance name ("" is the default) and type definition file
   // (empty: the built-in plant types).
   std::vector<std::pair<std::string, std::string>> typeFiles = {{"", ""}};
-  // The data folder: the journal of data point changes (journal.h) and snapshot files. Empty:
-  // everything stays in memory.
+  // The data folder: the journal of data point changes and of persistent channels (journal.h)
+  // and snapshot files. Empty: everything stays in memory.
   std::string dataDir;
   // The folder of snapshot files when there is no data folder (the embedded server takes it
   // from TARN_EMBEDDED_DATA). Both empty: a folder of the host's own, made under the system's
@@ -51,7 +51,8 @@ struct HostOptions {
 class ServerHost {
  public:
   // Throws std::runtime_error when a type definition file or the data folder cannot be used.
-  // With a data folder, the points the journal holds are back before any service answers.
+  // With a data folder, the points and persistent channels the journal holds are back before
+  // any service answers.
   explicit ServerHost(const HostOptions& options);
   ~ServerHost();
   ServerHost(const ServerHost&) = delete;
@@ -59,7 +60,7 @@ class ServerHost {
 
   const HostOptions& options() const { return options_; }
   FaultBook& faults() { return faults_; }
-  // The journal of data point changes; null without a data folder.
+  // The journal of data point and persistent channel changes; null without a data folder.
   Journal* journal() { return journal_.get(); }
   // The folder of snapshot files (see HostOptions::snapshotDir); empty when none can be made.
   std::string snapshotFolder();

@@ -36,29 +36,79 @@ bool decode(const char* payload, std::size_t size, JournalRecord& record) {
       break;
     case JournalRecord::kRealmEmptied:
       break;
+    case JournalRecord::kChannel: {
+      std::uint32_t kind = 0, codes = 0;
+      if (!in.text(record.name) || !in.u32(kind) || !in.u32(record.channel.capacity) || !in.u32(codes)) return false;
+      record.channel.kind = static_cast<int>(kind);
+      for (std::uint32_t code = 0, i = 0; i < codes; ++i) {
+        if (!in.u32(code)) return false;
+        record.channel.codes.push_back(static_cast<int>(code));
+      }
+      break;
+    }
+    case JournalRecord::kQueued: {
+      unsigned char front = 0;
+      std::uint32_t count = 0;
+      if (!in.text(record.name) || !in.byte(front) || !in.u32(count)) return false;
+      record.channel.front = front != 0;
+      std::string message;
+      for (std::uint32_t i = 0; i < count; ++i) {
+        if (!in.text(message)) return false;
+        record.channel.messages.push_back(std::make_shared<const Bytes>(message.begin(), message.end()));
+      }
+      break;
+    }
+    case JournalRecord::kTaken:
+      if (!in.text(record.name) || !in.u32(record.channel.taken)) return false;
+      break;
+    case JournalRecord::kChannelForgotten:
+    case JournalRecord::kCleared:
+      if (!in.text(record.name)) return false;
+      break;
     default:
       return false;
   }
   return in.done();
 }
 
+void encodeChannel(const JournalRecord& record, std::string& payload) {
+  const ChannelChange& change = record.channel;
+  if (record.kind == JournalRecord::kChannel) {
+    putU32(payload, static_cast<std::uint32_t>(change.kind));
+    putU32(payload, change.capacity);
+    putU32(payload, static_cast<std::uint32_t>(change.codes.size()));
+    for (int code : change.codes) putU32(payload, static_cast<std::uint32_t>(code));
+  } else if (record.kind == JournalRecord::kQueued) {
+    std::size_t bytes = payload.size() + 5;
+    for (const SharedBytes& message : change.messages) bytes += 4 + message->size();
+    payload.reserve(bytes);
+    payload.push_back(change.front ? 1 : 0);
+    putU32(payload, static_cast<std::uint32_t>(change.messages.size()));
+    for (const SharedBytes& message : change.messages) putBytes(payload, message->data(), message->size());
+  } else if (record.kind == JournalRecord::kTaken) {
+    putU32(payload, change.taken);
+  }
+}
+
 }  // namespace
 
 std::string encodeJournalRecord(const JournalRecord& record) {
-  std::string payload;
-  payload.push_back(static_cast<char>(record.kind));
-  putBytes(payload, record.realm.data(), record.realm.size());
-  if (record.kind != JournalRecord::kRealmEmptied) putBytes(payload, record.name.data(), record.name.size());
+  // The payload is written after room for the frame, which is filled in once its size is known.
+  std::string framed(kFrameBytes, '\0');
+  framed.push_back(static_cast<char>(record.kind));
+  putBytes(framed, record.realm.data(), record.realm.size());
+  if (record.kind != JournalRecord::kRealmEmptied) putBytes(framed, record.name.data(), record.name.size());
   if (record.kind == JournalRecord::kPoint) {
-    putBytes(payload, record.point.type.data(), record.point.type.size());
-    payload.push_back(record.point.written ? 1 : 0);
-    putBytes(payload, record.point.value.data(), record.point.value.size());
+    putBytes(framed, record.point.type.data(), record.point.type.size());
+    framed.push_back(record.point.written ? 1 : 0);
+    putBytes(framed, record.point.value.data(), record.point.value.size());
   }
-  std::string framed;
-  framed.reserve(kFrameBytes + payload.size());
-  putU32(framed, static_cast<std::uint32_t>(payload.size()));
-  putU32(framed, crc32(payload.data(), payload.size()));
-  framed += payload;
+  if (record.forChannel()) encodeChannel(record, framed);
+  const std::size_t size = framed.size() - kFrameBytes;
+  std::string frame;
+  putU32(frame, static_cast<std::uint32_t>(size));
+  putU32(frame, crc32(framed.data() + kFrameBytes, size));
+  framed.replace(0, kFrameBytes, frame);
   return framed;
 }
 
@@ -168,19 +218,25 @@ bool Journal::flush(std::unique_lock<std::mutex>& hold) {
 void Journal::compact() {
   std::lock_guard<std::mutex> registry(realmsMutex_);
   std::vector<std::unique_lock<std::mutex>> tables;
-  for (const auto& realm : realms_) tables.emplace_back(realm->points.mutex);
+  for (const auto& realm : realms_) {
+    tables.emplace_back(realm->points.mutex);
+    tables.push_back(realm->ports.holdForJournal());
+  }
   std::lock_guard<std::mutex> hold(mutex_);
 
   // Every appended record is applied to the tables held now, so their state replaces them all.
   std::string image(kTag, kTagBytes);
-  JournalRecord record;
   for (const auto& realm : realms_) {
+    JournalRecord record;
     record.realm = realm->name;
     for (const auto& entry : realm->points.points) {
       record.name = entry.first;
       record.point = entry.second;
       image += encodeJournalRecord(record);
     }
+    std::vector<JournalRecord> channels;
+    realm->ports.keptRecordsLocked(channels);
+    for (const JournalRecord& channel : channels) image += encodeJournalRecord(channel);
   }
   const std::string aside = path_ + ".compact";
   const int fd = ::open(aside.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);

@@ -1,27 +1,34 @@
-// The journal of a server with a data folder: every change of a data point reaches the file
-// DIR/points.journal before the change is acknowledged. With `syncToDisk` (the default) it is
-// flushed to the disk (fdatasync) first, so it survives a crash of the machine; without, it is
-// handed to the operating system (write), so it survives a crash of the server process only.
+// The journal of a server with a data folder: every change of a data point, and of a port or
+// event box marked persistent, reaches the file DIR/points.journal before the change is
+// acknowledged. With `syncToDisk` (the default) it is flushed to the disk (fdatasync) first, so
+// it survives a crash of the machine; without, it is handed to the operating system (write), so
+// it survives a crash of the server process only.
 //
 // File: the 8-byte tag "TARNJNL1", then records. A record is its payload's length (4 bytes),
 // the CRC-32 of the payload (4 bytes) and the payload; numbers are little-endian. A payload is
-// one byte of kind, then texts and bytes as a 4-byte length and the bytes:
+// one byte of kind, then texts and bytes as a 4-byte length and the bytes, counts as 4 bytes:
 //   kind 1, a point's state after a change: realm, name, type, written (1 byte), value;
 //   kind 2, a point removed:                realm, name;
-//   kind 3, a realm emptied:                realm.
+//   kind 3, a realm emptied:                realm;
+//   kind 4, a persistent channel's shape:   realm, name, kind, capacity, count, codes;
+//   kind 5, a channel no longer kept:       realm, name;
+//   kind 6, messages queued:                realm, name, front (1 byte), count, messages;
+//   kind 7, messages taken from the front:  realm, name, count;
+//   kind 8, a channel's queue emptied:      realm, name.
+// A shape record makes the channel, or changes a kept one without touching its queue.
 // Replay applies the records in order. A record that is short or fails its checksum ends the
 // replay: it is the torn tail of a write that was never acknowledged, and the file is cut there.
 //
 // Group commit: appenders add records to a pending buffer under the journal's mutex and wait for
 // them with sync(); whichever waiter finds no flush running writes and syncs everything pending
 // for all of them. When the file has grown well past the last compaction, the flushing thread
-// writes the state of every attached realm to a file aside, syncs it and renames it over the
-// journal.
+// writes the state of every attached realm (its points and its persistent channels) to a file
+// aside, syncs it and renames it over the journal.
 //
-// Lock order: a realm's point table mutex, then the journal's mutex. append() is called with the
-// table mutex held, so the records of one point reach the journal in the order of its changes.
-// Compaction takes the realm registry's mutex, then every attached table's mutex, then the
-// journal's mutex. Thread-safe.
+// Lock order: a realm's point table or port table mutex, then the journal's mutex. append() is
+// called with the table mutex held, so the records of one point or channel reach the journal in
+// the order of its changes. Compaction takes the realm registry's mutex, then every attached
+// realm's point table and port table mutexes, then the journal's mutex. Thread-safe.
 #pragma once
 
 #include <condition_variable>
@@ -37,11 +44,22 @@
 namespace tarn {
 
 struct JournalRecord {
-  enum Kind : unsigned char { kPoint = 1, kRemoved = 2, kRealmEmptied = 3 };
+  enum Kind : unsigned char {
+    kPoint = 1,
+    kRemoved = 2,
+    kRealmEmptied = 3,
+    kChannel = 4,
+    kChannelForgotten = 5,
+    kQueued = 6,
+    kTaken = 7,
+    kCleared = 8,
+  };
   Kind kind = kPoint;
   std::string realm;
   std::string name;
-  Point point;  // kPoint only
+  Point point;            // kPoint only
+  ChannelChange channel;  // kChannel, kQueued, kTaken
+  bool forChannel() const { return kind >= kChannel; }
 };
 
 class Journal {
@@ -57,7 +75,7 @@ class Journal {
   // before anything is appended. Returns the number of records applied.
   std::size_t replay(const std::function<void(const JournalRecord&)>& apply);
 
-  // Makes `realm`'s points part of every compaction. The state outlives the journal's use of it.
+  // Makes `realm`'s points and persistent channels part of every compaction. The state outlives the journal's use of it.
   void attach(const std::shared_ptr<RealmState>& realm);
 
   // Adds a record; returns its ticket for sync(). REQUIRES: the mutex of the table it changes.

@@ -6,6 +6,7 @@
 
 #include "tarn/client/codes.h"
 #include "tarn/server/file_io.h"
+#include "tarn/server/journal.h"
 
 namespace tarn {
 namespace {
@@ -25,6 +26,20 @@ unsigned idleLimitFromEnvironment() {
   return seconds > 0 ? static_cast<unsigned>(seconds) : kDefaultIdleSeconds;
 }
 
+JournalRecord channelRecord(JournalRecord::Kind kind, const std::string& name) {
+  JournalRecord record;
+  record.kind = kind;
+  record.name = name;
+  return record;
+}
+
+JournalRecord queuedRecord(const std::string& name, std::vector<SharedBytes> messages, bool front) {
+  JournalRecord record = channelRecord(JournalRecord::kQueued, name);
+  record.channel.messages = std::move(messages);
+  record.channel.front = front;
+  return record;
+}
+
 }  // namespace
 
 PortTable::PortTable() : idleSeconds_(idleLimitFromEnvironment()) {}
@@ -42,11 +57,23 @@ int PortTable::create(const std::string& name, int kind, int size) {
 }
 
 int PortTable::setPersistent(const std::string& name, bool persistent) {
-  std::lock_guard<std::mutex> hold(mutex_);
-  auto it = channels_.find(name);
-  if (it == channels_.end()) return kNoSuchObject;
-  it->second->persistent = persistent;
-  return kOk;
+  std::uint64_t ticket = 0;
+  {
+    std::lock_guard<std::mutex> hold(mutex_);
+    auto it = channels_.find(name);
+    if (it == channels_.end()) return kNoSuchObject;
+    Channel& channel = *it->second;
+    if (channel.persistent == persistent) return kOk;
+    if (persistent) {
+      channel.persistent = true;
+      ticket = journalWholeLocked(name, channel);
+    } else {
+      JournalRecord forgotten = channelRecord(JournalRecord::kChannelForgotten, name);
+      ticket = journalLocked(channel, forgotten);
+      channel.persistent = false;
+    }
+  }
+  return kept(kOk, ticket);
 }
 
 PortTable::Channel* PortTable::boxLocked(const std::string& name) {
@@ -55,9 +82,11 @@ PortTable::Channel* PortTable::boxLocked(const std::string& name) {
 }
 
 int PortTable::deleteBox(const std::string& name) {
-  std::lock_guard<std::mutex> hold(mutex_);
+  std::unique_lock<std::mutex> hold(mutex_);
   Channel* box = boxLocked(name);
   if (!box) return kNoSuchObject;
+  JournalRecord forgotten = channelRecord(JournalRecord::kChannelForgotten, name);
+  const std::uint64_t ticket = journalLocked(*box, forgotten);
   box->deleted = true;
   box->queue.clear();
   for (auto it = connections_.begin(); it != connections_.end();) {
@@ -68,23 +97,34 @@ int PortTable::deleteBox(const std::string& name) {
   }
   channels_.erase(name);
   changed_.notify_all();
-  return kOk;
+  hold.unlock();
+  return kept(kOk, ticket);
 }
 
 int PortTable::addCode(const std::string& box, int code) {
-  std::lock_guard<std::mutex> hold(mutex_);
-  Channel* channel = boxLocked(box);
-  if (!channel) return kNoSuchObject;
-  channel->codes.insert(code);
-  return kOk;
+  std::uint64_t ticket = 0;
+  {
+    std::lock_guard<std::mutex> hold(mutex_);
+    Channel* channel = boxLocked(box);
+    if (!channel) return kNoSuchObject;
+    if (!channel->codes.insert(code).second) return kOk;
+    JournalRecord shape = shapeRecord(box, *channel);  // a kept queue stays as it is
+    ticket = journalLocked(*channel, shape);
+  }
+  return kept(kOk, ticket);
 }
 
 int PortTable::clear(const std::string& box) {
-  std::lock_guard<std::mutex> hold(mutex_);
-  Channel* channel = boxLocked(box);
-  if (!channel) return kNoSuchObject;
-  channel->queue.clear();
-  return kOk;
+  std::uint64_t ticket = 0;
+  {
+    std::lock_guard<std::mutex> hold(mutex_);
+    Channel* channel = boxLocked(box);
+    if (!channel) return kNoSuchObject;
+    channel->queue.clear();
+    JournalRecord cleared = channelRecord(JournalRecord::kCleared, box);
+    ticket = journalLocked(*channel, cleared);
+  }
+  return kept(kOk, ticket);
 }
 
 int PortTable::count(const std::string& box, unsigned& count) {
@@ -151,28 +191,43 @@ std::vector<ConnectionRow> PortTable::connections() {
 }
 
 int PortTable::sendEvent(const std::string& box, SharedBytes event) {
-  std::lock_guard<std::mutex> hold(mutex_);
-  Channel* channel = boxLocked(box);
-  if (!channel) return kNoSuchObject;
-  if (channel->queue.size() >= channel->capacity) return kBoxFull;
-  channel->queue.push_back({std::move(event), 0});
-  changed_.notify_all();
-  return kOk;
+  std::uint64_t ticket = 0;
+  {
+    std::lock_guard<std::mutex> hold(mutex_);
+    Channel* channel = boxLocked(box);
+    if (!channel) return kNoSuchObject;
+    if (channel->queue.size() >= channel->capacity) return kBoxFull;
+    channel->queue.push_back({event, 0});
+    if (channel->persistent) {
+      JournalRecord queued = queuedRecord(box, {std::move(event)}, false);
+      ticket = journalLocked(*channel, queued);
+    }
+    changed_.notify_all();
+  }
+  return kept(kOk, ticket);
 }
 
 int PortTable::declare(int code, const std::vector<SharedBytes>& events) {
-  std::lock_guard<std::mutex> hold(mutex_);
-  std::vector<Channel*> targets;
-  for (const auto& entry : channels_) {
-    Channel* channel = entry.second.get();
-    if (channel->kind != kBoxKind || !channel->codes.count(code)) continue;
-    if (channel->capacity - channel->queue.size() < events.size()) return kBoxFull;
-    targets.push_back(channel);
+  std::uint64_t ticket = 0;
+  {
+    std::lock_guard<std::mutex> hold(mutex_);
+    std::vector<std::pair<const std::string*, Channel*>> targets;
+    for (const auto& entry : channels_) {
+      Channel* channel = entry.second.get();
+      if (channel->kind != kBoxKind || !channel->codes.count(code)) continue;
+      if (channel->capacity - channel->queue.size() < events.size()) return kBoxFull;
+      targets.emplace_back(&entry.first, channel);
+    }
+    for (const auto& target : targets) {
+      for (const SharedBytes& event : events) target.second->queue.push_back({event, 0});
+      if (target.second->persistent && !events.empty()) {
+        JournalRecord queued = queuedRecord(*target.first, events, false);
+        ticket = journalLocked(*target.second, queued);
+      }
+    }
+    if (!targets.empty() && !events.empty()) changed_.notify_all();
   }
-  for (Channel* channel : targets)
-    for (const SharedBytes& event : events) channel->queue.push_back({event, 0});
-  if (!targets.empty() && !events.empty()) changed_.notify_all();
-  return kOk;
+  return kept(kOk, ticket);
 }
 
 PortTable::Connection* PortTable::connectionLocked(unsigned handle, int direction, int& rc) {
@@ -191,19 +246,26 @@ PortTable::Connection* PortTable::connectionLocked(unsigned handle, int directio
 }
 
 int PortTable::sendPacket(unsigned handle, SharedBytes packet, bool front) {
-  std::lock_guard<std::mutex> hold(mutex_);
-  int rc = kOk;
-  Connection* connection = connectionLocked(handle, kSendDirection, rc);
-  if (!connection) return rc;
-  Channel& channel = *connection->channel;
-  if (channel.queue.size() >= channel.capacity) return kBoxFull;
-  Message message{std::move(packet), channel.kind == kPortKind ? handle : 0u};
-  if (front)
-    channel.queue.push_front(std::move(message));
-  else
-    channel.queue.push_back(std::move(message));
-  changed_.notify_all();
-  return kOk;
+  std::uint64_t ticket = 0;
+  {
+    std::lock_guard<std::mutex> hold(mutex_);
+    int rc = kOk;
+    Connection* connection = connectionLocked(handle, kSendDirection, rc);
+    if (!connection) return rc;
+    Channel& channel = *connection->channel;
+    if (channel.queue.size() >= channel.capacity) return kBoxFull;
+    Message message{packet, channel.kind == kPortKind ? handle : 0u};
+    if (front)
+      channel.queue.push_front(std::move(message));
+    else
+      channel.queue.push_back(std::move(message));
+    if (channel.persistent) {
+      JournalRecord queued = queuedRecord(connection->channelName, {std::move(packet)}, front);
+      ticket = journalLocked(channel, queued);
+    }
+    changed_.notify_all();
+  }
+  return kept(kOk, ticket);
 }
 
 template <typename Ready>
@@ -232,15 +294,33 @@ int PortTable::receive(unsigned handle, std::size_t maxCount, std::size_t capaci
                        std::vector<Message>& out) {
   if (maxCount == 0) return kBadArgument;
   Lock lock(mutex_);
-  return waitFor(lock, handle, kReceiveDirection, timeoutMs, [&](Connection& connection) {
+  std::shared_ptr<Channel> from;
+  std::uint64_t ticket = 0;
+  const std::size_t before = out.size();
+  const int rc = waitFor(lock, handle, kReceiveDirection, timeoutMs, [&](Connection& connection) {
     std::deque<Message>& queue = connection.channel->queue;
     if (queue.empty()) return kNothingReceived;
     if (maxCount == 1 && queue.front().bytes->size() > capacity) return kBufferTooSmall;
     const std::size_t take = std::min(maxCount, queue.size());
     out.insert(out.end(), std::make_move_iterator(queue.begin()), std::make_move_iterator(queue.begin() + take));
     queue.erase(queue.begin(), queue.begin() + take);
+    if (connection.channel->persistent) {
+      from = connection.channel;
+      JournalRecord taken = channelRecord(JournalRecord::kTaken, connection.channelName);
+      taken.channel.taken = static_cast<std::uint32_t>(take);
+      ticket = journalLocked(*from, taken);
+    }
     return kOk;
   });
+  lock.unlock();
+  if (kept(kOk, ticket) == kOk) return rc;
+  // The take is not on disk: hand the messages back rather than lose them.
+  lock.lock();
+  from->queue.insert(from->queue.begin(), std::make_move_iterator(out.begin() + before),
+                     std::make_move_iterator(out.end()));
+  out.resize(before);
+  changed_.notify_all();
+  return kNotKept;
 }
 
 int PortTable::reply(unsigned replyHandle, SharedBytes reply) {
@@ -313,22 +393,110 @@ int PortTable::restore(const std::string& image) {
     loaded[name] = std::move(channel);
   }
   if (!in.done()) return kSnapshotDamaged;
-  std::lock_guard<std::mutex> hold(mutex_);
-  for (auto& entry : loaded) {
-    std::shared_ptr<Channel>& kept = channels_[entry.first];
-    if (!kept) {
-      kept = std::move(entry.second);
-      continue;
+  std::uint64_t ticket = 0;
+  {
+    std::lock_guard<std::mutex> hold(mutex_);
+    for (auto& entry : loaded) {
+      std::shared_ptr<Channel>& held = channels_[entry.first];
+      if (!held) {
+        held = std::move(entry.second);
+      } else {
+        if (held->persistent && !entry.second->persistent) {
+          JournalRecord forgotten = channelRecord(JournalRecord::kChannelForgotten, entry.first);
+          ticket = journalLocked(*held, forgotten);
+        }
+        // Connections hold the channel itself: change it in place.
+        held->kind = entry.second->kind;
+        held->capacity = entry.second->capacity;
+        held->persistent = entry.second->persistent;
+        held->codes = std::move(entry.second->codes);
+        held->queue = std::move(entry.second->queue);
+      }
+      if (!held->persistent) continue;
+      ticket = journalWholeLocked(entry.first, *held);
     }
-    // Connections hold the channel itself: change it in place.
-    kept->kind = entry.second->kind;
-    kept->capacity = entry.second->capacity;
-    kept->persistent = entry.second->persistent;
-    kept->codes = std::move(entry.second->codes);
-    kept->queue = std::move(entry.second->queue);
+    changed_.notify_all();
   }
-  changed_.notify_all();
-  return kOk;
+  return kept(kOk, ticket);
+}
+
+void PortTable::keepIn(Journal* journal, const std::string& realm) {
+  std::lock_guard<std::mutex> hold(mutex_);
+  journal_ = journal;
+  realm_ = realm;
+}
+
+std::uint64_t PortTable::journalLocked(const Channel& channel, JournalRecord& record) {
+  if (!journal_ || !channel.persistent) return 0;
+  record.realm = realm_;
+  return journal_->append(record);
+}
+
+JournalRecord PortTable::shapeRecord(const std::string& name, const Channel& channel) {
+  JournalRecord shape = channelRecord(JournalRecord::kChannel, name);
+  shape.channel.kind = channel.kind;
+  shape.channel.capacity = static_cast<std::uint32_t>(channel.capacity);
+  shape.channel.codes.assign(channel.codes.begin(), channel.codes.end());
+  return shape;
+}
+
+void PortTable::wholeRecords(const std::string& name, const Channel& channel, std::vector<JournalRecord>& out) {
+  out.push_back(shapeRecord(name, channel));
+  out.push_back(channelRecord(JournalRecord::kCleared, name));
+  if (channel.queue.empty()) return;
+  std::vector<SharedBytes> messages;
+  messages.reserve(channel.queue.size());
+  for (const Message& message : channel.queue) messages.push_back(message.bytes);
+  out.push_back(queuedRecord(name, std::move(messages), false));
+}
+
+std::uint64_t PortTable::journalWholeLocked(const std::string& name, const Channel& channel) {
+  std::vector<JournalRecord> records;
+  wholeRecords(name, channel, records);
+  std::uint64_t ticket = 0;
+  for (JournalRecord& record : records) ticket = journalLocked(channel, record);
+  return ticket;
+}
+
+int PortTable::kept(int rc, std::uint64_t ticket) {
+  if (ticket == 0 || journal_->sync(ticket)) return rc;
+  return kNotKept;
+}
+
+void PortTable::keptRecordsLocked(std::vector<JournalRecord>& out) {
+  for (const auto& entry : channels_) {
+    if (!entry.second->persistent) continue;
+    const std::size_t from = out.size();
+    wholeRecords(entry.first, *entry.second, out);
+    for (std::size_t i = from; i < out.size(); ++i) out[i].realm = realm_;
+  }
+}
+
+void PortTable::replay(const JournalRecord& record) {
+  std::lock_guard<std::mutex> hold(mutex_);
+  std::shared_ptr<Channel>& channel = channels_[record.name];
+  if (record.kind == JournalRecord::kChannel) {
+    if (!channel) channel = std::make_shared<Channel>();
+    channel->kind = record.channel.kind;
+    channel->capacity = record.channel.capacity;
+    channel->persistent = true;
+    channel->codes = std::set<int>(record.channel.codes.begin(), record.channel.codes.end());
+    return;
+  }
+  if (!channel || record.kind == JournalRecord::kChannelForgotten) {
+    channels_.erase(record.name);  // a record of a channel the journal no longer keeps
+    return;
+  }
+  std::deque<Message>& queue = channel->queue;
+  if (record.kind == JournalRecord::kQueued) {
+    std::vector<Message> messages;
+    for (const SharedBytes& bytes : record.channel.messages) messages.push_back({bytes, 0});
+    queue.insert(record.channel.front ? queue.begin() : queue.end(), messages.begin(), messages.end());
+  } else if (record.kind == JournalRecord::kTaken) {
+    queue.erase(queue.begin(), queue.begin() + std::min<std::size_t>(record.channel.taken, queue.size()));
+  } else if (record.kind == JournalRecord::kCleared) {
+    queue.clear();
+  }
 }
 
 void PortTable::shutDown() {

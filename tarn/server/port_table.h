@@ -18,11 +18,19 @@
 // (TARN_IDLE_CONNECTION_S seconds, kDefaultIdleSeconds when unset) and that nobody waits on is
 // closed when the next connection is opened or the connections are listed.
 //
+// Keeping: on a server with a journal (keepIn), every change of a channel marked persistent is
+// appended to the journal under the table's mutex, so the records of one channel keep the order
+// of its changes, and the call waits for the disk only after releasing the mutex (kNotKept when
+// the journal cannot be written). Records are deltas (channel shape, queued, taken, cleared,
+// forgotten), so a long queue costs each send only its own bytes. A channel without the mark is
+// never journalled. Connections and replies are not kept.
+//
 // Thread-safe: one mutex guards the whole table; waits release it.
 #pragma once
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <map>
 #include <memory>
@@ -42,6 +50,19 @@ constexpr unsigned kDefaultIdleSeconds = 600;
 
 using Bytes = std::vector<unsigned char>;
 using SharedBytes = std::shared_ptr<const Bytes>;
+
+class Journal;
+struct JournalRecord;
+
+// The part of a journal record that describes a change of a persistent channel.
+struct ChannelChange {
+  int kind = 0;                       // channel shape: kPortKind or kBoxKind
+  std::uint32_t capacity = 0;         // channel shape
+  std::vector<int> codes;             // channel shape: the event codes of a box
+  std::vector<SharedBytes> messages;  // queued: in order
+  bool front = false;                 // queued: put before what the queue holds
+  std::uint32_t taken = 0;            // taken: how many left the front of the queue
+};
 
 struct Message {
   SharedBytes bytes;
@@ -100,6 +121,16 @@ class PortTable {
   // Wakes every waiter with kServerNotAnswering; later waits end at once.
   void shutDown();
 
+  // Journals the persistent channels' changes in `journal` as realm `realm` from now on. Call
+  // before the table is shared with other threads; the journal outlives the table's use of it.
+  void keepIn(Journal* journal, const std::string& realm);
+  // Applies one channel record of the journal's replay; no journal record is written.
+  void replay(const JournalRecord& record);
+  // For compaction: the table's mutex, and, while it is held, the records that make every
+  // persistent channel as it is now.
+  std::unique_lock<std::mutex> holdForJournal() { return std::unique_lock<std::mutex>(mutex_); }
+  void keptRecordsLocked(std::vector<JournalRecord>& out);
+
  private:
   struct Channel {
     int kind;
@@ -128,6 +159,18 @@ class PortTable {
   template <typename Ready>
   int waitFor(Lock& lock, unsigned handle, int direction, int timeoutMs, Ready ready);
   void reclaimIdleLocked();
+  // Appends `record` (of channel `channel`) when the channel is persistent and the table has a
+  // journal; returns the ticket to wait for (0: nothing appended). REQUIRES: mutex_ held.
+  std::uint64_t journalLocked(const Channel& channel, JournalRecord& record);
+  // The shape record of `channel`: kind, capacity, event codes.
+  static JournalRecord shapeRecord(const std::string& name, const Channel& channel);
+  // The records that make `channel` whole: its shape, an emptied queue, its messages.
+  static void wholeRecords(const std::string& name, const Channel& channel, std::vector<JournalRecord>& out);
+  // Appends wholeRecords of `channel`; returns the last ticket. REQUIRES: mutex_ held.
+  std::uint64_t journalWholeLocked(const std::string& name, const Channel& channel);
+  // `rc` once the journal holds every record up to `ticket`; kNotKept when it cannot.
+  // REQUIRES: mutex_ not held, so that concurrent changes share one disk flush.
+  int kept(int rc, std::uint64_t ticket);
 
   std::mutex mutex_;
   std::condition_variable changed_;
@@ -135,6 +178,8 @@ class PortTable {
   std::map<unsigned, Connection> connections_;                // GUARDED_BY(mutex_)
   bool closing_ = false;                                      // GUARDED_BY(mutex_)
   const unsigned idleSeconds_;
+  Journal* journal_ = nullptr;  // set by keepIn before the table is shared
+  std::string realm_;
 };
 
 }  // namespace tarn

@@ -2,7 +2,8 @@
 // realm's PortTable (port_table.h says what the queues, handles and waits do). Every operation
 // starts with the server's fault plan under its own name; the "_within" and "_from" forms share
 // the plan of the operation they extend. Snapshot files of ports hold the realm's channels and
-// their queues (PortTable::image), written safely (snapshot_file.h).
+// their queues (PortTable::image), written safely (snapshot_file.h). On a server with a journal
+// the queues of persistent channels are kept across a restart (port_table.h says how).
 // Servants run on the ORB's threads; receives and reply waits block only their own thread.
 #pragma once
 

@@ -3,8 +3,8 @@
 //   tarnd --port PORT [--name NAME] [--types FILE] [--type-instance NAME=FILE]...
 //         [--data DIR [--journal-sync disk|os]] [--no-type-stream] [--contender-expiry SECONDS]
 //
-// With --data, every data point change is journaled in DIR before it is acknowledged and comes
-// back after a restart; --journal-sync os acknowledges once the operating system has the change
+// With --data, every data point change, and every change of a port or event box marked
+// persistent, is journaled in DIR before it is acknowledged and comes back after a restart; --journal-sync os acknowledges once the operating system has the change
 // (it then survives a crash of tarnd, not of the host) instead of once it is on the disk.
 // The service manager is reachable as corbaloc::127.0.0.1:PORT/ServiceManager; every object key
 // is persistent, so references survive a restart on the same port. SIGINT and SIGTERM stop it.
