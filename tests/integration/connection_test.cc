@@ -1,5 +1,5 @@
 // The connector, listeners and settings against real tarnd processes on loopback: servers that
-// die and come back, a redundant pair that fails over, disconnection, master switching, the
+// die and come back, a redundant pair that fails over, master switching, the
 // reference call frame under planned faults, and settings files written by a process that is
 // killed mid-write.
 #include <fcntl.h>
@@ -91,6 +91,9 @@ TEST_F(ConnectionTest, RedundantPairFailsOverToTheSecondAddressAndListenersHear)
   EXPECT_EQ(Ostrel::IsConnect("pair"), 0) << "the pair as a whole stays connected";
   for (const StatusEvent& event : listener.events())
     EXPECT_TRUE(event.connected) << "a failover is not a disconnection: " << event;
+  second.kill();
+  EXPECT_EQ(Ostrel::ConnectTarn("pair"), 2002) << "neither address answers";
+  EXPECT_STREQ(Ostrel::activeServer("pair"), "");
 }
 
 TEST_F(ConnectionTest, StatusWatchShowsAFailoverAsOneSwitchLine) {
@@ -109,27 +112,6 @@ TEST_F(ConnectionTest, StatusWatchShowsAFailoverAsOneSwitchLine) {
   const testing_support::ToolRun addresses =
       testing_support::runTool("addresses", "", "TARN_SETTINGS=" + settings.path());
   EXPECT_TRUE(testing_support::has(addresses, second.address() + "  (active)")) << addresses.output;
-}
-
-TEST_F(ConnectionTest, DisconnectDropsEveryStateAndTellsOnlyAboutTheNamedServer) {
-  TarndProcess mill("mill", freePort());
-  ASSERT_TRUE(mill.start());
-  ScopedSettings settings({{"mill", "own", {mill.address()}}, {"local", "others", {}, true}});
-  ASSERT_EQ(Ostrel::ConnectTarn("mill"), 0);
-  ASSERT_EQ(Ostrel::ConnectTarn("local"), 0);
-  RecordingListener listener;
-  ScopedListener installed(listener);
-
-  Ostrel::DisConnectTarn("mill");
-  EXPECT_EQ(Ostrel::IsConnect("mill"), OstrelCode::kNoState);
-  EXPECT_EQ(Ostrel::IsConnect("local"), OstrelCode::kNoState);
-  EXPECT_EQ(listener.events(), (std::vector<StatusEvent>{{"mill", false}}));
-
-  // Connecting again is a first connection: listeners hear it; a second one tells nobody.
-  EXPECT_EQ(Ostrel::ConnectTarn(nullptr), 0);
-  EXPECT_EQ(listener.events().back(), (StatusEvent{"mill", true}));
-  EXPECT_EQ(Ostrel::ConnectTarn(nullptr), 0);
-  EXPECT_EQ(listener.events().size(), 2u) << "an unchanged second connect tells nobody";
 }
 
 TEST_F(ConnectionTest, MasterSwitchReachesTheServerAndFailuresHaveTheirCodes) {
