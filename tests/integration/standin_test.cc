@@ -1,6 +1,7 @@
 // The middleware stand-in, embedded and as a tarnd process: realms are separate, a killed server
 // gives a CORBA system exception and the same reference works after a restart, and a stalled call
-// under changeTimeOut or the default call bound ends with a time-out instead of hanging.
+// under changeTimeOut or the default call bound ends with a time-out instead of hanging; the
+// naming client resolves type service keys per position.
 #include <chrono>
 
 #include <gtest/gtest.h>
@@ -95,5 +96,17 @@ TEST_F(TarndTest, DefaultCallBoundEndsAStalledCallAndANoLimitReferenceOutlivesIt
 }
 
 TEST_F(TarndTest, StopsCleanlyOnSigterm) { EXPECT_EQ(0, server.stop()); }
+
+TEST(Settings, TypeServiceKeysResolvePerPosition) {
+  EXPECT_EQ(2001, kx_tarn_connect("nowhere")) << "a server the settings do not name";
+  CORBA::Object_var manager = kxNaming_Client::GetInstance()->GetReferenceWithPosition("own", KX_SERVICE_MANAGER_KEY);
+  EXPECT_FALSE(CORBA::is_nil(manager));
+  CORBA::Object_var types = kxNaming_Client::GetInstance()->GetReferenceWithPosition("own", KX_TYPE_SERVICE_KEY);
+  EXPECT_FALSE(CORBA::is_nil(kxTarn::DT_manager::_narrow(types)));
+  EXPECT_TRUE(CORBA::is_nil(CORBA::Object_var(
+      kxNaming_Client::GetInstance()->GetReferenceWithPosition("parent", KX_TYPE_SERVICE_KEY))));
+  EXPECT_TRUE(CORBA::is_nil(CORBA::Object_var(
+      kxNaming_Client::GetInstance()->GetReferenceWithPosition("own", "no-such-key"))));
+}
 
 }  // namespace
