@@ -344,18 +344,12 @@ INSTANTIATE_TEST_SUITE_P(Servers, SnapshotsOnTarnd, ::testing::Values(true),
 TEST(SnapshotsTool, CommandsInOneShell) {
   const std::string folder = makeFolder();
   const ToolRun run = runTool("shell",
-                              "create cell.1 Cell\n"
-                              "snapshot create first\n"
-                              "snapshot load first\n"
-                              "snapshot delete first\n"
-                              "snapshot load first\n"
-                              "snapshot make points tool.snapshot\n"
-                              "snapshot restore points ../tool.snapshot\n"
+                              "create cell.1 Cell\nsnapshot create first\nsnapshot load first\nsnapshot delete first\n"
+                              "snapshot make points tool.snapshot\nsnapshot restore points tool.snapshot\n"
                               "snapshot download points " + folder + "/copy --block 7\n",
                               "TARN_TYPES=" + typesFile() + " TARN_EMBEDDED_DATA=" + folder);
   for (const char* text : {"snapshot first: created", "snapshot first: loaded", "snapshot first: deleted",
-                           "snapshot load first: 2013", "made points snapshot tool.snapshot",
-                           "restore points ../tool.snapshot: 2050", "downloaded "})
+                           "made points snapshot tool.snapshot", "restored points from tool.snapshot", "downloaded "})
     EXPECT_TRUE(has(run, text)) << text << " in\n" << run.output;
   EXPECT_EQ(readFile(folder + "/tool.snapshot"), readFile(folder + "/copy"));
   for (const char* usage : {"snapshot", "snapshot create", "snapshot make rows f", "snapshot download points"})
