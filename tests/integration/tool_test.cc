@@ -53,7 +53,7 @@ TEST(Tool, ShellOnATerminalCompletesCommandsAndPointNames) {
 
 TEST(Tool, ScriptRunsThroughTheInterpreter) {
   const std::string path = "/tmp/ostrel-tool-script-" + std::to_string(::getpid());
-  std::ofstream(path) << "connect\necho hello $1\n";
+  std::ofstream(path) << "connect\nconnect local\necho hello $1\n";
   expectRuns({{"script " + path + " world", 0, {"hello world", "done"}}});
   std::ofstream(path) << "echo one\n\nsleep abc\necho never\n";
   const auto run = runTool("script " + path);
