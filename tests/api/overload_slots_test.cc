@@ -75,19 +75,4 @@ TEST(OverloadSlots, EachOverloadCallsItsNamedSlot) {
                     [&] { return Ostrel::ContendHeartBit("c", "m", 1, nullptr, nullptr); }, &mark);
 }
 
-TEST(OverloadSlots, TheByValueVectorReachesTheSlotUnchanged) {
-  BrennicData a, b;
-  std::vector<BrennicData*> pointers = {&a, &b};
-  const std::vector<BrennicData*>* seen = nullptr;
-  SlotGuard<int(const std::vector<BrennicData*>&, const char*, const char*)> guard(
-      OstrelFunc::CreateDataPointsPtr, [&](const std::vector<BrennicData*>& points, const char*, const char*) {
-        seen = &points;
-        EXPECT_EQ((std::vector<BrennicData*>{&a, &b}), points);
-        return 0;
-      });
-  EXPECT_EQ(0, Ostrel::CreateDataPoints(pointers, nullptr, nullptr));
-  EXPECT_NE(nullptr, seen);
-  EXPECT_NE(&pointers, seen) << "the façade hands its own copy to the slot";
-}
-
 }  // namespace

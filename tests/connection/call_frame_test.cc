@@ -1,5 +1,6 @@
-// The shared first steps of server-taking operations: server name resolution, default positions
-// and the reference frame's answer when there is no reference.
+// The shared first steps of server-taking operations: server name resolution and default
+// positions. The frame's answer when there is no reference is checked through the master switch
+// (server_settings_test.cc), which calls through it.
 #include <gtest/gtest.h>
 
 #include "ostrel/api/ostrel.h"
@@ -51,23 +52,6 @@ TEST(CallFrameTest, DefaultPositionPerServerUntilDivertedOrReset) {
   EXPECT_STREQ(before, "parent");
   EXPECT_EQ(ostrel::positionOrDefault("s1", nullptr), "") << "null resets to the empty text";
   Ostrel::DivertReleam(nullptr, nullptr);
-}
-
-TEST(CallFrameTest, NoReferenceMeansNoCall) {
-  ScopedSettings settings({{"plant", "own", {deadAddress()}}});
-  bool called = false;
-  const auto call = [&called](auto) {
-    called = true;
-    return 0;
-  };
-  EXPECT_EQ((ostrel::callService<kxTarn::DT_Point_Factory, OstrelCode::kRemoteCallFailed>(
-                "ghost", nullptr, call)),
-            OstrelCode::kNoReference);
-  EXPECT_EQ((ostrel::callService<kxTarn::contender_server, OstrelCode::kContenderCallFailed>(
-                "plant", nullptr, call, ostrel::kLongCallTimeOut)),
-            OstrelCode::kNoReference)
-      << "nothing answers at the plant's address";
-  EXPECT_FALSE(called);
 }
 
 }  // namespace

@@ -202,6 +202,7 @@ TEST(ServerSettingsTest, MasterWithoutServerOrServiceReportsWhy) {
   EXPECT_EQ(Ostrel::setMasterMiddleware(true, ""), OstrelCode::kNoReference)
       << "an empty name is asked for as it is";
   EXPECT_EQ(Ostrel::setMasterMiddleware(true, "plant"), OstrelCode::kNoReference) << "not answering";
+  EXPECT_EQ(Ostrel::setMasterMiddleware(true, "ghost"), OstrelCode::kNoReference) << "not in the settings";
 }
 
 }  // namespace

@@ -41,16 +41,13 @@ TEST(DataTypeTest, LookupIsExactAndInterpretsNoPath) {
   // Case matters; a dotted or indexed name is a plain name here.
   for (const char* name : {"A", "a.b", "a[0]", static_cast<const char*>(nullptr)})
     EXPECT_EQ(outer.GetElement(name), nullptr) << (name ? name : "null");
-}
 
-TEST(DataTypeTest, Cache) {
-  TarnDataType type("T", 1);
   int first = 7, second = 9;
-  EXPECT_FALSE(type.getCache("k", first, second));
-  EXPECT_EQ(std::make_pair(7, 9), std::make_pair(first, second)) << "a miss leaves both alone";
-  type.setCache("k", 1, 2);
-  type.setCache("k", 3, 4);
-  EXPECT_TRUE(type.getCache("k", first, second));
+  EXPECT_FALSE(outer.getCache("k", first, second));
+  EXPECT_EQ(std::make_pair(7, 9), std::make_pair(first, second)) << "a cache miss leaves both alone";
+  outer.setCache("k", 1, 2);
+  outer.setCache("k", 3, 4);
+  EXPECT_TRUE(outer.getCache("k", first, second));
   EXPECT_EQ(std::make_pair(3, 4), std::make_pair(first, second)) << "the later entry wins";
 }
 

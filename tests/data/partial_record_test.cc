@@ -97,16 +97,6 @@ TEST_F(PartialRecordTest, IsUpdatedMatchesTheExactText) {
     EXPECT_EQ(want, r.isUpdated(path)) << (path ? path : "null");
 }
 
-TEST_F(PartialRecordTest, PutValueWritesRawBytesZeroFilled) {
-  BrennicPartialData r("T_Rec", 0);
-  r.PutValue("u", 0xFFFFFFFFu);
-  EXPECT_EQ(0, r.putValue("u", "\x01\x02\x03", 3));
-  EXPECT_EQ(0, std::memcmp(r.GetRawValue() + 20, "\x01\x02\x03\x00", 4));
-  EXPECT_EQ(0, r.putValue("w", "\x05\x06\x07\x08", 4)) << "cut to the field";
-  EXPECT_EQ(0, std::memcmp(r.GetRawValue() + 4, "\x05\x06\x00", 3)) << "the next field is untouched";
-  EXPECT_TRUE(r.isUpdated("u"));
-}
-
 // A copy carries the list and then keeps its own; assignment from a record without a type
 // leaves the list alone.
 TEST_F(PartialRecordTest, CopiesKeepTheirOwnList) {
@@ -142,6 +132,11 @@ TEST_F(PartialRecordTest, StoreValueIsACopyOfTheField) {
   BrennicStore item = r.getStoreValue("arr[2]");
   ASSERT_EQ(2u, item.buffer_size());
   EXPECT_EQ(0, std::memcmp(item.get(), "\x05\x06", 2));
+  // putValue writes raw bytes, zero-filled or cut to the field.
+  EXPECT_EQ(0, r.putValue("u", "\x01\x02\x03", 3));
+  EXPECT_EQ(0, std::memcmp(r.GetRawValue() + 20, "\x01\x02\x03\x00", 4));
+  EXPECT_EQ(0, r.putValue("w", "\x05\x06\x07\x08", 4));
+  EXPECT_EQ(0, std::memcmp(r.GetRawValue() + 4, "\x05\x06\x00", 3)) << "the next field is untouched";
   EXPECT_EQ(10u, r.getStoreValue("arr").buffer_size()) << "the whole array";
   EXPECT_EQ(8u, r.getStoreValue("inners[1]").buffer_size());
 

@@ -88,15 +88,13 @@ TEST(TypeMgrTest, EveryMissRunsOneFullBuildOverTheFourPositions) {
 
   types.BuildType();
   EXPECT_EQ(types.asked.size(), 2 * oneBuild.size()) << "BuildType after a completed build";
-}
 
-TEST(TypeMgrTest, ABuildFromOnePositionMarksTheBuildDone) {
   for (const char* position : {"parent", static_cast<const char*>(nullptr)}) {
     const std::string shown = position ? position : "(null)";
-    FreshTypes types;
-    types.BuildTarnDataType(position);
-    EXPECT_TRUE(types.isBuilt()) << shown;
-    EXPECT_EQ(types.asked, (std::vector<std::pair<std::string, std::string>>{{shown, kManagerKey}, {shown, kTypeKey}}));
+    FreshTypes fromOne;
+    fromOne.BuildTarnDataType(position);
+    EXPECT_TRUE(fromOne.isBuilt()) << "a build from one position marks the build done";
+    EXPECT_EQ(fromOne.asked, (std::vector<std::pair<std::string, std::string>>{{shown, kManagerKey}, {shown, kTypeKey}}));
   }
 }
 

@@ -175,37 +175,26 @@ TEST_F(ValueConvetorTest, EveryBaseTypeRoundTripsAtItsBoundaries) {
   }
 }
 
-// A char or byte shows as its character and takes a number: 65 shows "A", "65" stores it.
+// A char or byte shows as its character and takes a number: 65 shows "A", "65" stores it, "A"
+// is refused, and a zero byte shows nothing.
 TEST_F(ValueConvetorTest, CharAndByteShowACharacterAndTakeANumber) {
   for (const char* path : {"c", "b"}) {
-    for (int v : {1, 9, 48, 65, 127, 128, 200, 255}) {
+    for (int v : {0, 65, 127, 200, 255}) {
       SCOPED_TRACE(std::string(path) + " " + std::to_string(v));
       BrennicData r("T_Meta", 0);
       r.PutValue(path, static_cast<unsigned char>(v));
       BrennicMetaData meta;
       r.GetMetaData(path, meta);
-      ASSERT_EQ(1u, std::wcslen(meta.value));
+      EXPECT_EQ(v == 0 ? 0u : 1u, std::wcslen(meta.value));
       if (v < 128) {
         EXPECT_EQ(static_cast<wchar_t>(v), meta.value[0]);
       }
-
-      BrennicData to("T_Meta", 0);
-      putText(to, path, std::to_wstring(v));
-      EXPECT_EQ(v, to.GetUnSignedCharValue(path));
+      putText(r, path, L"A");
+      EXPECT_EQ(v, r.GetUnSignedCharValue(path)) << "a letter is not a number";
+      putText(r, path, std::to_wstring(255 - v));
+      EXPECT_EQ(255 - v, r.GetUnSignedCharValue(path));
     }
   }
-  BrennicData r("T_Meta", 0);
-  r.PutValue("b", static_cast<unsigned char>(7));
-  putText(r, "b", L"A");
-  EXPECT_EQ(7, r.GetUnSignedCharValue("b")) << "a letter is not a number";
-  putText(r, "b", L"65");
-  EXPECT_EQ(65, r.GetUnSignedCharValue("b"));
-  BrennicMetaData meta;
-  r.GetMetaData("b", meta);
-  EXPECT_STREQ(L"A", meta.value);
-  r.PutValue("b", static_cast<unsigned char>(0));
-  r.GetMetaData("b", meta);
-  EXPECT_STREQ(L"", meta.value) << "a zero byte is no character";
 }
 
 struct ParseCase {
@@ -252,27 +241,20 @@ TEST_F(ValueConvetorTest, ParseRulesAtTheLimits) {
 TEST_F(ValueConvetorTest, TimeStampsShowAndAreNotSettable) {
   BrennicData r("T_Meta", 0);
   BrennicMetaData meta;
-  for (const auto& [value, text] : {std::pair<std::int64_t, const wchar_t*>{INT64_MIN, L"-9223372036854775808"},
-                                    {INT64_MAX, L"9223372036854775807"}}) {
-    r.PutValue("t2", static_cast<long long>(value));
-    r.GetMetaData("t2", meta);
-    EXPECT_STREQ(L"kx_time2", meta.typeName);
-    EXPECT_STREQ(text, meta.value);
+  const struct { const char* path; long long value; const wchar_t *typeName, *text; } rows[] = {
+      {"t2", INT64_MIN, L"kx_time2", L"-9223372036854775808"}, {"t2", INT64_MAX, L"kx_time2", L"9223372036854775807"},
+      {"t", 1700000000, L"kx_time", L"1700000000"}, {"t", -1, L"kx_time", L""}};  // before 1970: nothing
+  for (const auto& row : rows) {
+    if (std::strcmp(row.path, "t2") == 0) r.PutValue(row.path, row.value);  // 8 bytes
+    else r.PutValue(row.path, static_cast<int>(row.value));
+    r.GetMetaData(row.path, meta);
+    EXPECT_STREQ(row.typeName, meta.typeName);
+    EXPECT_STREQ(row.text, meta.value);
     EXPECT_EQ(ValueConvetor::Outcome::kNotSettable, ValueConvetor::shared().check(meta));
   }
-
-  r.PutValue("t", 1700000000);
-  r.GetMetaData("t", meta);
-  EXPECT_STREQ(L"kx_time", meta.typeName);
-  EXPECT_STREQ(L"1700000000", meta.value);
-  r.PutValue("t", -1);
-  r.GetMetaData("t", meta);
-  EXPECT_STREQ(L"", meta.value) << "a time before 1970 shows nothing";
-
   r.PutValue("t", 5);
   putText(r, "t", L"1700000000");
   EXPECT_EQ(5, r.GetSignedIntValue("t"));
-  EXPECT_EQ(ValueConvetor::Outcome::kNotSettable, ValueConvetor::shared().check(meta));
 }
 
 // A text longer than its field is cut after its last whole character, in both encodings.
@@ -347,6 +329,7 @@ TEST_F(ValueConvetorTest, PuttingBackWhatWasReadChangesNothing) {
   EXPECT_STREQ(L"T_NestedWithALo", item(list, L"nested")->typeName) << "type names keep 15 characters";
   EXPECT_STREQ(L"5", item(list, L"digit")->value);
   EXPECT_STREQ(L"nan", item(list, L"d")->value);
+  for (int i = 0; i < list.count; ++i) EXPECT_EQ(0, list.items[i]->offset) << "offsets are GetMetaData's only";
 
   EXPECT_EQ(0, r.PutMetaDataList(list));
   EXPECT_EQ(before, std::string(r.GetRawValue(), r.GetBufferSize()));
@@ -360,35 +343,6 @@ TEST_F(ValueConvetorTest, PuttingBackWhatWasReadChangesNothing) {
   EXPECT_EQ(22u, r.GetUnSignedIntValue(kPrefixName.c_str())) << "a cut name must not hit another element";
   EXPECT_EQ(11u, r.GetUnSignedIntValue(kLongName.c_str()));
   EXPECT_EQ(before.substr(300), std::string(r.GetRawValue() + 300, r.GetBufferSize() - 300));
-}
-
-TEST_F(ValueConvetorTest, MetaDataListOfARecord) {
-  BrennicData r("T_Rec", 0);
-  r.PutValue("text", "abc");
-  r.PutValue("c", 'Z');
-  r.PutValue("wtext", L"w\u00FC");
-  r.PutValue("arr[0]", static_cast<unsigned short>(4));
-  r.PutValue("d", 2.25);
-  BrennicMetaList list;
-  ASSERT_EQ(0, r.GetMetaDataList(list));
-  ASSERT_EQ(13, list.count);
-  const wchar_t* const expected[][3] = {
-      {L"c", L"char", L"Z"},         {L"b", L"byte", L""},          {L"text", L"char*", L"abc"},
-      {L"wtext", L"wchar*", L"w\u00FC"}, {L"arr", L"word", L"4"},  {L"inners", L"T_Inner", L""},
-  };
-  for (const auto& e : expected) {
-    const BrennicMetaData* got = item(list, e[0]);
-    EXPECT_STREQ(e[1], got->typeName) << e[0];
-    EXPECT_STREQ(e[2], got->value) << e[0];
-    EXPECT_EQ(0, got->offset) << "offsets are GetMetaData's only";
-  }
-
-  BrennicData copy("T_Rec", 0);
-  EXPECT_EQ(0, copy.PutMetaDataList(list));
-  for (const char* path : {"text", "wtext", "arr[0]", "d"}) {
-    EXPECT_EQ(field(r, path), field(copy, path)) << path;
-  }
-  EXPECT_EQ(0, copy.GetCharValue("c")) << "a char shows a letter but takes a number";
 
   BrennicData untyped;
   EXPECT_EQ(OstrelCode::kRecordWithoutType, untyped.GetMetaDataList(list));

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "ostrel/api/middleware/kxTarn_API.h"
 #include "ostrel/api/ostrel.h"
 #include "tests/support/tarn_fixture.h"
 
@@ -39,6 +40,7 @@ TEST(ConnectionExitTest, NoScanRunsAfterExitOstrel) {
   const auto start = std::chrono::steady_clock::now();
   Ostrel::ExitOstrel();
   EXPECT_LT(std::chrono::steady_clock::now() - start, 100ms) << "the second call returns at once";
+  EXPECT_NE(kx_tarn_connect(nullptr), 0) << "nothing reaches the middleware after the exit";
 }
 
 }  // namespace

@@ -52,20 +52,14 @@ TEST_P(DataPoints, CreateWriteReadBackByteForByte) {
   BrennicData value = analog(12.5, 192, "m3/h");
   ASSERT_EQ(0, Ostrel::CreateDataPoint(name.c_str(), value, server, nullptr));
   EXPECT_EQ(2005, Ostrel::CreateDataPoint(name.c_str(), value, server, nullptr)) << "an existing name is refused";
-
-  BrennicData typed("AnalogPoint", 0);
-  ASSERT_EQ(0, Ostrel::GetDataPoint(name.c_str(), typed, server, nullptr));
-  EXPECT_EQ(0, std::memcmp(value.GetRawValue(), typed.GetRawValue(), value.GetBufferSize()));
-  EXPECT_STREQ(name.c_str(), typed.GetDataName());
-
   BrennicData written = analog(-3.25, 0, "bar");
   ASSERT_EQ(0, Ostrel::PutDataPoint(name.c_str(), written, server, nullptr));
   BrennicData untyped;
   ASSERT_EQ(0, Ostrel::GetDataPoint(name.c_str(), untyped, server, nullptr));
   ASSERT_STREQ("AnalogPoint", untyped.GetTypeName()) << "an untyped record takes the point's type";
+  EXPECT_STREQ(name.c_str(), untyped.GetDataName());
   ASSERT_EQ(written.GetBufferSize(), untyped.GetBufferSize());
   EXPECT_EQ(0, std::memcmp(written.GetRawValue(), untyped.GetRawValue(), written.GetBufferSize()));
-  EXPECT_EQ(-3.25, untyped.GetDoubleValue("value"));
 }
 
 // Refused writes change nothing. A record without a block, or whose block is shorter than its
@@ -137,7 +131,7 @@ TEST_P(DataPoints, ADivertedRealmIsTheRealmOfEveryOperation) {
   EXPECT_EQ(0, Ostrel::GetDataPointN(std::vector<std::string>{name}, list, server, nullptr));
   ASSERT_EQ(1, list.count);
   EXPECT_EQ(7.5, list.items[0]->GetDoubleValue("value"));
-  Ostrel::DestoryBrennicDataList(&list);
+  Ostrel::DestoryBrennicDataList(&list);  // the caller releases a list before it is filled again
   EXPECT_EQ(0, Ostrel::GetDataPointByTypeName("AnalogPoint", list, server, nullptr));
   EXPECT_EQ(2, list.count);
   Ostrel::DestoryBrennicDataList(&list);
@@ -175,19 +169,16 @@ TEST_P(DataPoints, ReadsManyByNameAndByType) {
   EXPECT_STREQ(batch[1].GetDataName(), list.items[1]->GetDataName());
   Ostrel::DestoryBrennicDataList(&list);
 
-  BrennicDataList byType;
-  ASSERT_EQ(0, Ostrel::GetDataPointByTypeName("AnalogPoint", byType, server, nullptr));
-  EXPECT_EQ(5, byType.count);
-  for (int i = 0; i < byType.count; ++i) {
-    EXPECT_STREQ("AnalogPoint", byType.items[i]->GetTypeName());
-    EXPECT_STREQ("", byType.items[i]->GetDataName()) << "records of a type read carry no point names";
+  ASSERT_EQ(0, Ostrel::GetDataPointByTypeName("AnalogPoint", list, server, nullptr));
+  EXPECT_EQ(5, list.count);
+  for (int i = 0; i < list.count; ++i) {
+    EXPECT_STREQ("AnalogPoint", list.items[i]->GetTypeName());
+    EXPECT_STREQ("", list.items[i]->GetDataName()) << "records of a type read carry no point names";
   }
-  Ostrel::DestoryBrennicDataList(&byType);
-
-  BrennicDataList none;
-  ASSERT_EQ(0, Ostrel::GetDataPointByTypeName("Alarm", none, server, nullptr));
-  EXPECT_EQ(0, none.count);
-  EXPECT_EQ(nullptr, none.items) << "an empty answer allocates no array";
+  Ostrel::DestoryBrennicDataList(&list);
+  ASSERT_EQ(0, Ostrel::GetDataPointByTypeName("Alarm", list, server, nullptr));
+  EXPECT_EQ(0, list.count);
+  EXPECT_EQ(nullptr, list.items) << "an empty answer allocates no array";
 
   EXPECT_EQ(5u, pointsOf("AnalogPoint").size());
   ObjectNames types;

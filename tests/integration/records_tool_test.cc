@@ -15,11 +15,8 @@
 
 namespace {
 
+using testing_support::has;
 using testing_support::ToolRun;
-
-ToolRun ostrel(const std::string& args) { return testing_support::runTool(args); }
-
-bool has(const std::string& output, const std::string& text) { return output.find(text) != std::string::npos; }
 
 TEST(RecordsTool, ShowsAssignedValuesAsATable) {
   testing_support::expectRuns(
@@ -58,10 +55,10 @@ TEST(RecordsTool, RefusesWhatDoesNotParseNamingTheField) {
       {"speed.value=1,5", "'1,5' is not a value for 'speed.value' (double"},
   };
   for (const auto& [args, message] : cases) {
-    ToolRun run = ostrel(std::string("record PumpState ") + args);
+    ToolRun run = testing_support::runTool(std::string("record PumpState ") + args);
     EXPECT_EQ(2, run.status) << args << "\n" << run.output;
-    EXPECT_TRUE(has(run.output, message) && has(run.output, "nothing was assigned")) << args << "\n" << run.output;
-    EXPECT_FALSE(has(run.output, "ELEMENT")) << run.output;
+    EXPECT_TRUE(has(run, message) && has(run, "nothing was assigned")) << args << "\n" << run.output;
+    EXPECT_FALSE(has(run, "ELEMENT")) << run.output;
   }
 }
 

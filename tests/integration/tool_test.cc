@@ -53,15 +53,13 @@ TEST(Tool, ShellOnATerminalCompletesCommandsAndPointNames) {
 
 TEST(Tool, ScriptRunsThroughTheInterpreter) {
   const std::string path = "/tmp/ostrel-tool-script-" + std::to_string(::getpid());
-  std::ofstream(path) << "connect\necho hello $1\n";
-  expectRuns({{"script " + path + " world", 0, {"hello world"}}});
-  std::ofstream(path) << "connect nowhere\n";
-  expectRuns({{"script " + path, 1, {"2001"}}});
+  std::ofstream(path) << "connect\nconnect local\necho hello $1\n";
+  expectRuns({{"script " + path + " world", 0, {"hello world", "done"}}});
   std::ofstream(path) << "echo one\n\nsleep abc\necho never\n";
-  const auto line = runTool("script " + path);
-  EXPECT_EQ(1, line.status);
-  EXPECT_TRUE(has(line, path + ":3: sleep abc: 2041")) << "the line is named: " << line.output;
-  EXPECT_FALSE(has(line, "never"));
+  const auto run = runTool("script " + path);
+  EXPECT_EQ(1, run.status);
+  EXPECT_TRUE(has(run, path + ":3: sleep abc: 2041")) << "the line is named: " << run.output;
+  EXPECT_FALSE(has(run, "never"));
   std::remove(path.c_str());
 }
 

@@ -38,13 +38,6 @@ def test_base_types_at_their_limits(type_, path, good, bad):
         assert bytes(rec) == before, f"a refused {value!r} changed the record"
 
 
-def test_nan_and_char_from_text():
-    rec = ostrel.Record("Alarm", {"text[0]": "A"})
-    assert rec["text[0]"] == ord("A")
-    rec = ostrel.Record("AnalogPoint", value=math.nan)
-    assert math.isnan(rec["value"])
-
-
 def test_exact_byte_layout_and_from_bytes():
     rec = ostrel.Record("AnalogPoint", value=1.5, quality=7, stamp=-1, unit="m3/h")
     assert bytes(rec) == struct.pack("<dIi16s", 1.5, 7, -1, b"m3/h")
@@ -52,6 +45,7 @@ def test_exact_byte_layout_and_from_bytes():
     assert bytes(alarm)[80:86] == "𝄞".encode("utf-16-le") + b"\0\0"
     copy = ostrel.Record.from_bytes("AnalogPoint", bytes(rec))
     assert copy == rec and copy.type == "AnalogPoint"
+    assert math.isnan(ostrel.Record("AnalogPoint", value=math.nan)["value"])
     with pytest.raises(ValueError):
         ostrel.Record.from_bytes("AnalogPoint", bytes(rec)[:-1])
 
@@ -65,6 +59,8 @@ def test_nested_dicts_and_lists():
     assert len(d["pumps"]) == 4 and d["levels"][:3] == [1.0, 2.0, 0.0]
     assert d["pumps"][2]["speed"] == {"value": 3.5, "quality": 0, "stamp": 0, "unit": "rpm"}
     assert d["pumps"][2]["running"] == 1 and d["pumps"][3]["pressure"]["value"] == 9.0
+    station["name[0]"] = "S"  # one char of a text takes a letter too
+    assert station["name[0]"] == ord("S") and station["name"] == "Sorth"
     assert station["pumps[2].speed.unit"] == "rpm"
     # a dict writes only what it names
     station["pumps[2].speed"] = {"quality": 3}
