@@ -123,6 +123,23 @@ void BM_MemcpyWrite(benchmark::State& state) {
   }
 }
 
+// The write with a length the compiler cannot see, as BM_MemcpyCallRead.
+void BM_MemcpyCallWrite(benchmark::State& state) {
+  registerTypes();
+  const PathCase& c = kPaths[state.range(0)];
+  BrennicData record(c.type, 0);
+  char* raw = record.GetRawValue();
+  double v = 2.5;
+  std::size_t n = sizeof(double);
+  AllocationScope count(state);
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(v);
+    benchmark::DoNotOptimize(n);
+    std::memcpy(raw + c.offset, &v, n);
+    benchmark::ClobberMemory();
+  }
+}
+
 void BM_PathWrite(benchmark::State& state) {
   registerTypes();
   const PathCase& c = kPaths[state.range(0)];
@@ -139,7 +156,11 @@ BENCHMARK(BM_MemcpyRead)->DenseRange(0, 2)->ArgName("segments-1");
 BENCHMARK(BM_MemcpyCallRead)->DenseRange(0, 2)->ArgName("segments-1");
 BENCHMARK(BM_PathRead)->DenseRange(0, 2)->ArgName("segments-1");
 BENCHMARK(BM_MemcpyWrite)->DenseRange(0, 2)->ArgName("segments-1");
+BENCHMARK(BM_MemcpyCallWrite)->DenseRange(0, 2)->ArgName("segments-1");
 BENCHMARK(BM_PathWrite)->DenseRange(0, 2)->ArgName("segments-1");
+// Two threads at once, each with a record of its own over the one shared type.
+BENCHMARK(BM_MemcpyCallRead)->DenseRange(0, 2)->ArgName("segments-1")->Threads(2);
+BENCHMARK(BM_PathRead)->DenseRange(0, 2)->ArgName("segments-1")->Threads(2);
 
 void BM_StreamRoundTrip1K(benchmark::State& state) {
   registerTypes();
