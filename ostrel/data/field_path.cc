@@ -175,9 +175,8 @@ std::uint64_t PathCache::hash(std::string_view path) {
 }
 
 std::unique_ptr<PathCache::Table, PathCache::Free> PathCache::makeTable(std::size_t count) {
-  std::unique_ptr<Table, Free> table(static_cast<Table*>(
-      ::operator new(sizeof(Table) + count * sizeof(std::atomic<const Entry*>))));
-  table->mask = count - 1;
+  void* block = ::operator new(sizeof(Table) + count * sizeof(std::atomic<const Entry*>));
+  std::unique_ptr<Table, Free> table(new (block) Table{count - 1});
   for (std::size_t i = 0; i < count; ++i) new (&table->slots()[i]) std::atomic<const Entry*>(nullptr);
   return table;
 }
@@ -215,10 +214,8 @@ void PathCache::add(std::string_view path, std::uint64_t hash, const FieldLocati
   if (table != nullptr && probe(*table, path, hash) != nullptr) return;
   if (entries_.size() >= kMaxEntries) return;
   try {
-    std::unique_ptr<Entry, Free> entry(static_cast<Entry*>(::operator new(sizeof(Entry) + path.size())));
-    entry->hash = hash;
-    entry->where = where;
-    entry->length = path.size();
+    void* block = ::operator new(sizeof(Entry) + path.size());
+    std::unique_ptr<Entry, Free> entry(new (block) Entry{hash, where, path.size()});
     if (!path.empty()) std::memcpy(reinterpret_cast<char*>(entry.get() + 1), path.data(), path.size());
     if (table == nullptr || (entries_.size() + 1) * 2 > table->mask + 1) {
       // The new table is filled before it is published; readers of the old one may go on
