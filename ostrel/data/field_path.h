@@ -18,8 +18,8 @@
 // Threads: locateField and walkField may be called from any thread, also while the type manager
 // adds types or elements to types other than the one walked. A cache hit takes no lock and
 // writes no shared memory; a miss that resolves takes the cache's writer mutex once to add the
-// path. Neither allocates on a hit; a miss allocates to remember the path (and walkField throws
-// only for a bad index).
+// path. A hit does not allocate; a miss that resolves allocates once to remember the path. Both
+// functions throw only for a bad index.
 #pragma once
 
 #include <atomic>
