@@ -1,10 +1,27 @@
 #include "ostrel/data/data_type.h"
 
+#include <memory>
+
+#include "ostrel/data/field_path.h"
+
 TarnDataType::TarnDataType(const char* name, unsigned short size)
     : name_(name != nullptr ? name : ""), size_(size) {}
 
 TarnDataType::~TarnDataType() {
   for (auto& entry : elements_) delete entry.second;
+  delete paths_.load(std::memory_order_acquire);
+}
+
+ostrel::data::PathCache& TarnDataType::pathCache() const {
+  ostrel::data::PathCache* cache = paths_.load(std::memory_order_acquire);
+  if (cache != nullptr) return *cache;
+  auto fresh = std::make_unique<ostrel::data::PathCache>();
+  // Two threads may both get here: one cache is kept, the other thread uses it and drops its own.
+  if (paths_.compare_exchange_strong(cache, fresh.get(), std::memory_order_acq_rel,
+                                     std::memory_order_acquire)) {
+    return *fresh.release();
+  }
+  return *cache;
 }
 
 DataVariable* TarnDataType::GetElement(const char* name) {

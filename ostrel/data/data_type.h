@@ -9,8 +9,14 @@
 // tables only while it builds, under its lock; afterwards they are only read, from any thread.
 // A type takes no lock of its own; the cache (getCache/setCache) is unguarded and callers that
 // share it across threads serialise those calls. Names are compared byte for byte.
+//
+// Apart from that cache, a type keeps the field paths the library has resolved on it
+// (pathCache, see ostrel/data/field_path.h): created on the first resolved path, safe from any
+// thread, deleted with the type. A DataVariable must not change once it is pushed, or paths
+// resolved through it would keep its old offset, count or type.
 #pragma once
 
+#include <atomic>
 #include <map>
 #include <string>
 #include <string_view>
@@ -20,6 +26,12 @@
 #include "ostrel/api/export.h"
 
 class TarnDataType;
+
+namespace ostrel {
+namespace data {
+class PathCache;
+}
+}  // namespace ostrel
 
 // Byte-wise name order (unsigned bytes, a prefix first). Transparent, so that lookups by
 // std::string_view need no temporary string; compares inline, as names are short.
@@ -49,7 +61,7 @@ class OSTREL_EXPORT TarnDataType {
   using ElementList = std::vector<std::pair<std::string, DataVariable*>>;
 
   TarnDataType(const char* name, unsigned short size);
-  // Deletes every element.
+  // Deletes every element and the resolved paths.
   virtual ~TarnDataType();
   TarnDataType(const TarnDataType&) = delete;
   TarnDataType& operator=(const TarnDataType&) = delete;
@@ -72,6 +84,11 @@ class OSTREL_EXPORT TarnDataType {
   bool getCache(const char* key, int& first, int& second);
   void setCache(const char* key, int first, int second);
 
+  // The library's resolved paths: null until a path has resolved on this type.
+  const ostrel::data::PathCache* cachedPaths() const { return paths_.load(std::memory_order_acquire); }
+  // The same, created on first use (by whichever thread gets there first).
+  ostrel::data::PathCache& pathCache() const;
+
   // Set by the type manager during a full build for a type whose elements are not to be
   // fetched again; never cleared.
   int loaded = 0;
@@ -82,4 +99,5 @@ class OSTREL_EXPORT TarnDataType {
   std::map<std::string, DataVariable*, TarnNameLess> elements_;  // owns the elements
   ElementList elementOrder_;                                     // same pointers, not owning
   std::map<std::string, std::pair<int, int>, TarnNameLess> cache_;
+  mutable std::atomic<ostrel::data::PathCache*> paths_{nullptr};  // owned
 };

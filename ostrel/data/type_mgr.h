@@ -10,7 +10,8 @@
 // recursive lock for their whole run and may be called from any thread. typeList,
 // getTarnTypeImpl, loadFromStream and the create* helpers take no lock; inside the library they
 // run only within a build. Types are never removed while the manager lives, so a TarnDataType*
-// handed out stays valid until the manager is destroyed (at process exit).
+// handed out stays valid until the manager is destroyed (at process exit). A build only adds
+// types and elements, so a field path resolved on a type (field_path.h) keeps its answer.
 //
 // Failures are never reported: builds return nothing, lookups return null. A remote exception
 // while types are fetched stops the build and leaves `built` false with the types found so far.
@@ -96,7 +97,8 @@ class OSTREL_EXPORT TarnTypeMgr {
   // Lookup without the lock and without building.
   TarnDataType* getTarnTypeImpl(const char* name);
   // Creates a type and registers it under `name`. A name already registered is rebound to
-  // the new type; the old one stays alive (pointers to it remain valid) until destruction.
+  // the new type; the old one stays alive (pointers to it remain valid) until destruction,
+  // with the field paths resolved on it, while the new one starts with none.
   TarnDataType* createDataTypeFromStream(const std::string& name, int size);
   // Attaches elements to `type`, walking `infos` from the last entry to the first. Always 0.
   int createFromStream(TarnDataType* type, const std::vector<StreamDT_INFO>& infos);
