@@ -1,7 +1,6 @@
 // Event boxes and events: boxes and their codes through the flat client API, batches and box
 // deletion through the remote port service, with the realm resolved once per operation.
 #include <cstring>
-#include <memory>
 #include <vector>
 
 #include "ostrel/api/middleware/Scribe80.h"
@@ -12,6 +11,7 @@
 #include "ostrel/data/data_type.h"
 #include "ostrel/data/record.h"
 #include "ostrel/data/type_mgr.h"
+#include "ostrel/datapoints/point_lists.h"
 #include "ostrel/messaging/channels.h"
 
 namespace {
@@ -100,25 +100,30 @@ int receiveMany(unsigned int handle, BrennicDataList& list, Form form, const cha
     const int rc = ports->receive_events(handle, values.out(), maxCount, timeout);
     if (rc != OstrelCode::kOk) return rc;
     const CORBA::ULong count = values->length();
-    std::vector<std::unique_ptr<BrennicData>> made;
-    made.reserve(count);
-    for (CORBA::ULong i = 0; i < count; ++i) {
-      char* bytes = reinterpret_cast<char*>(values[i].get_buffer());
-      const int length = static_cast<int>(values[i].length());
-      if (form == Form::kTyped && type->GetTypeSize() != values[i].length()) {
+    for (CORBA::ULong i = 0; form == Form::kTyped && i < count; ++i) {
+      if (type->GetTypeSize() != values[i].length()) {
         list.count = 0;
         list.items = nullptr;
         return OstrelCode::kEventSizeMismatch;
       }
-      made.emplace_back(form == Form::kTyped ? new BrennicData(typeName, 0) : new BrennicData());
-      if (form == Form::kStream)
-        made.back()->fromStream(bytes, length);
-      else
-        made.back()->SetRawValue(bytes, length);
     }
-    list.items = new BrennicData*[count];
-    list.count = static_cast<int>(count);
-    for (CORBA::ULong i = 0; i < count; ++i) list.items[i] = made[i].release();
+    BrennicDataList made;
+    made.items = new BrennicData*[count]();
+    made.count = static_cast<int>(count);
+    BrennicData::makeBatch(count, made.items);
+    try {
+      for (CORBA::ULong i = 0; i < count; ++i) {
+        if (form == Form::kStream)
+          made.items[i]->fromStream(reinterpret_cast<char*>(values[i].get_buffer()), static_cast<int>(values[i].length()));
+        else
+          ostrel::fillRecord(*made.items[i], type, values[i]);
+      }
+    } catch (...) {
+      ostrel::releaseList(made.count, made.items);
+      throw;
+    }
+    list.items = made.items;
+    list.count = made.count;
     return OstrelCode::kOk;
   };
   return ostrel::callService<Ports, OstrelCode::kRemoteCallFailed>(
