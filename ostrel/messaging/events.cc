@@ -81,6 +81,12 @@ struct ValueRecords {
 
 enum class Form { kRaw, kTyped, kStream };
 
+// A list being filled: released on the way out unless it was handed over.
+struct PendingList {
+  BrennicDataList list;
+  ~PendingList() { ostrel::releaseList(list.count, list.items); }
+};
+
 // Receives up to maxCount events of receive connection `handle` into `list`. The list is filled
 // only when every event became a record; a typed event of the wrong size leaves it empty
 // (kEventSizeMismatch) with no record left behind.
@@ -107,23 +113,21 @@ int receiveMany(unsigned int handle, BrennicDataList& list, Form form, const cha
         return OstrelCode::kEventSizeMismatch;
       }
     }
-    BrennicDataList made;
-    made.items = new BrennicData*[count]();
-    made.count = static_cast<int>(count);
-    BrennicData::makeBatch(count, made.items);
-    try {
-      for (CORBA::ULong i = 0; i < count; ++i) {
-        if (form == Form::kStream)
-          made.items[i]->fromStream(reinterpret_cast<char*>(values[i].get_buffer()), static_cast<int>(values[i].length()));
-        else
-          ostrel::fillRecord(*made.items[i], type, values[i]);
-      }
-    } catch (...) {
-      ostrel::releaseList(made.count, made.items);
-      throw;
+    PendingList made;
+    made.list.items = new BrennicData*[count]();
+    made.list.count = static_cast<int>(count);
+    BrennicData::makeBatch(count, made.list.items);
+    for (CORBA::ULong i = 0; i < count; ++i) {
+      BrennicData& record = *made.list.items[i];
+      if (form == Form::kStream)
+        record.fromStream(reinterpret_cast<char*>(values[i].get_buffer()), static_cast<int>(values[i].length()));
+      else
+        ostrel::fillRecord(record, type, values[i]);
     }
-    list.items = made.items;
-    list.count = made.count;
+    list.items = made.list.items;
+    list.count = made.list.count;
+    made.list.items = nullptr;
+    made.list.count = 0;
     return OstrelCode::kOk;
   };
   return ostrel::callService<Ports, OstrelCode::kRemoteCallFailed>(
