@@ -67,7 +67,8 @@ class OSTREL_EXPORT ValueConvetor {
     std::string ascii;       // the number parsers' working copy of the text
   };
   // The texts put() works in. A caller putting many items passes one workspace to every put,
-  // so that its buffers are allocated once rather than once per item.
+  // so that its buffers are allocated once rather than once per item. One thread at a time
+  // uses a workspace.
   struct Workspace {
     std::string path;
     std::wstring current;  // what the element shows now
