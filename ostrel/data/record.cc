@@ -1,7 +1,10 @@
 #include "ostrel/data/record.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cstddef>
 #include <cstdint>
+#include <new>
 #include <cstring>
 #include <string>
 
@@ -35,9 +38,56 @@ std::uint32_t getU32(const char* p) {
          (static_cast<std::uint32_t>(b[2]) << 16) | (static_cast<std::uint32_t>(b[3]) << 24);
 }
 
+// The header in front of every record made with new: the batch it belongs to, or null for a
+// record with a block of its own. A batch is one block: its live count, then a header and a
+// record per slot. Headers and slots keep the alignment ::operator new gives.
+struct RecordBatch {
+  std::atomic<std::size_t> live;
+};
+struct alignas(alignof(std::max_align_t)) RecordHeader {
+  RecordBatch* batch;
+};
+constexpr std::size_t kAlign = alignof(std::max_align_t);
+constexpr std::size_t kBatchHead = (sizeof(RecordBatch) + kAlign - 1) / kAlign * kAlign;
+constexpr std::size_t kSlot = (sizeof(RecordHeader) + sizeof(BrennicData) + kAlign - 1) / kAlign * kAlign;
+
 }  // namespace
 
+void* BrennicData::operator new(std::size_t size) {
+  RecordHeader* header = static_cast<RecordHeader*>(::operator new(sizeof(RecordHeader) + size));
+  header->batch = nullptr;
+  return header + 1;
+}
+
+void BrennicData::operator delete(void* p) noexcept {
+  if (p == nullptr) return;
+  RecordHeader* header = static_cast<RecordHeader*>(p) - 1;
+  RecordBatch* batch = header->batch;
+  if (batch == nullptr) {
+    ::operator delete(header);
+  } else if (batch->live.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+    batch->~RecordBatch();
+    ::operator delete(batch);
+  }
+}
+
+void BrennicData::makeBatch(std::size_t count, BrennicData** out) {
+  if (count == 0) return;
+  const std::size_t slots = count * kSlot;
+  char* block = static_cast<char*>(::operator new(kBatchHead + slots));
+  RecordBatch* batch = ::new (block) RecordBatch{{count}};
+  char* slot = block + kBatchHead;
+  // One clearing pass over the whole block costs less than a short one per record's name.
+  std::memset(slot, 0, slots);
+  for (std::size_t i = 0; i < count; ++i, slot += kSlot) {
+    ::new (slot) RecordHeader{batch};
+    out[i] = ::new (slot + sizeof(RecordHeader)) BrennicData(ZeroedMemory{});
+  }
+}
+
 BrennicData::BrennicData() : type(nullptr) { std::memset(name, 0, sizeof(name)); }
+
+BrennicData::BrennicData(ZeroedMemory) : type(nullptr) {}
 
 BrennicData::BrennicData(const char* typeOrPointName, int isPointName) : type(nullptr) {
   std::memset(name, 0, sizeof(name));
@@ -96,6 +146,11 @@ char* BrennicData::fieldBytes(const char* path, unsigned int& size, int& code) {
     return nullptr;
   }
   return store.get() + offset;
+}
+
+char* BrennicData::heldField(const char* path, unsigned int& size) {
+  int code = OstrelCode::kOk;
+  return fieldBytes(path, size, code);
 }
 
 void BrennicData::readField(const char* path, void* out, std::size_t width) {
@@ -274,6 +329,16 @@ void BrennicData::SwellSetRawValue(char* raw, int len) {
   store.swell_buffer(raw, len > 0 ? static_cast<unsigned int>(len) : 0);
 }
 
+void BrennicData::takeValue(TarnDataType* valueType, unsigned char* bytes, unsigned int size, bool owned) {
+  type = valueType;
+  if (owned) {
+    store.adopt_array(bytes, size);
+    return;
+  }
+  if (type != nullptr) store.allocate_size(type->GetTypeSize());
+  SetRawValue(reinterpret_cast<char*>(bytes), static_cast<int>(size));
+}
+
 int BrennicData::DeepCopy(BrennicData& other) {
   if (this == &other) return OstrelCode::kOk;
   unsigned int need = other.GetBufferSize();
@@ -287,8 +352,7 @@ int BrennicData::DeepCopy(BrennicData& other) {
 
 void* BrennicData::GetValue(const char* path) {
   unsigned int size = 0;
-  int code = OstrelCode::kOk;
-  return fieldBytes(path, size, code);
+  return heldField(path, size);
 }
 
 char BrennicData::GetCharValue(const char* path) { return readAs<char>(path); }

@@ -17,6 +17,12 @@
 // failure throws std::bad_alloc. Looking up a type name that is not registered (constructors,
 // CastType, SetTarnType, SwellSetTarnType, fromStream) makes the type manager run a full build.
 //
+// Records made with new carry a hidden header saying how their memory goes back: alone, or as
+// one of a batch (makeBatch: the records of one middleware answer, in one block that the last of
+// them to be deleted frees). Such a record may also hold the answer's own buffer as its block
+// (BrennicStore::adopt_array). Either way it behaves as any other record: it may outlive its
+// list and the other records of its answer, and be deleted from any thread.
+//
 // A record carries no lock: one thread uses it at a time. Copies are deep; there is no move.
 #pragma once
 
@@ -49,6 +55,11 @@ class OSTREL_EXPORT BrennicData {
   // is empty.
   BrennicData(const BrennicData& other);
   virtual ~BrennicData();
+  static void* operator new(std::size_t size);
+  static void operator delete(void* p) noexcept;
+  // Internal, for the operations that return many records: fills out[0..count) with new empty
+  // records sharing one block. Each is deleted as a record made with new is.
+  static void makeBatch(std::size_t count, BrennicData** out);
   // Takes other's type; with a type also its value and name (without, the block and name stay).
   const BrennicData& operator=(const BrennicData& other);
 
@@ -174,12 +185,26 @@ class OSTREL_EXPORT BrennicData {
   // bytes the block holds), never more than the block.
   int heldValue(char*& bytes, unsigned int& length) const;
 
+  // Internal, for the operations that turn a middleware answer into records, with the type
+  // already looked up (null for a type this process does not know). owned: the record takes
+  // `bytes` (from new unsigned char[], `size` bytes) over as its block, without a copy. Otherwise
+  // the same as BrennicData(type name, 0) followed by SetRawValue(bytes, size).
+  void takeValue(TarnDataType* valueType, unsigned char* bytes, unsigned int size, bool owned);
+
+  // Internal: the field's bytes when it lies wholly inside the block, otherwise null; `size` is
+  // the field's size whenever the path was located. May throw boost::bad_lexical_cast.
+  char* heldField(const char* path, unsigned int& size);
+
   // Internal: where a path's field lies. 0 with offset and size, or a result code.
   // May throw boost::bad_lexical_cast. The field need not lie inside the block.
   int LocateField(const char* path, unsigned int& offset, unsigned int& size,
                   DataVariable** element = nullptr) const;
 
  protected:
+  // An empty record in memory that is all zero already (makeBatch): the name is not cleared again.
+  struct ZeroedMemory {};
+  explicit BrennicData(ZeroedMemory);
+
   // The field's bytes when it lies wholly inside the block; null otherwise, with `code` set.
   char* fieldBytes(const char* path, unsigned int& size, int& code);
   // Reads `width` bytes at the field, zero-extended past the block's end.

@@ -1,5 +1,6 @@
 // BrennicData's meta data operations: elements as text items, through the value converter.
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 #include "ostrel/api/ostrel.h"
@@ -14,16 +15,17 @@
 namespace {
 
 // The type name an item shows: "char*" or "wchar*" for a text (more than one item).
-std::string itemTypeName(const DataVariable& element, bool severalItems) {
-  if (element.type == nullptr) return std::string();
-  std::string name = element.type->GetTypeName();
-  if ((name == "char" || name == "wchar") && severalItems) name += '*';
+const char* itemTypeName(const DataVariable& element, bool severalItems) {
+  if (element.type == nullptr) return "";
+  const char* name = element.type->GetTypeName();
+  if (severalItems && std::strcmp(name, "char") == 0) return "char*";
+  if (severalItems && std::strcmp(name, "wchar") == 0) return "wchar*";
   return name;
 }
 
 // Converts into the fixed field directly, cut to fit at a character boundary.
-void setText(const std::string& narrow, wchar_t* out, std::size_t capacity) {
-  const std::size_t n = ostrel::platform::ansiToWide(narrow.c_str(), out, capacity);
+void setText(const char* narrow, wchar_t* out, std::size_t capacity) {
+  const std::size_t n = ostrel::platform::ansiToWide(narrow, out, capacity);
   // Where wchar_t is 16 bits the cut may fall inside a surrogate pair: drop its first half.
   if (sizeof(wchar_t) == 2 && n > 0 && n == capacity - 1 && out[n - 1] >= 0xD800 && out[n - 1] <= 0xDBFF) {
     out[n - 1] = L'\0';
@@ -49,10 +51,10 @@ int BrennicData::GetMetaData(const char* path, BrennicMetaData& meta) {
     return OstrelCode::kOk;
   }
   // A text is shown whole when the path takes the whole array; one item of it is one char.
-  const std::string typeName = itemTypeName(*element, size > element->type->GetTypeSize());
+  const char* typeName = itemTypeName(*element, size > element->type->GetTypeSize());
   if (static_cast<std::uint64_t>(offset) + size > store.bytesHeld()) return OstrelCode::kOk;
   std::wstring text;
-  if (!ValueConvetor::shared().render(typeName.c_str(), store.get() + offset, size, text)) {
+  if (!ValueConvetor::shared().render(typeName, store.get() + offset, size, text)) {
     return OstrelCode::kOk;
   }
   setText(typeName, meta.typeName, BrennicMetaData::kTypeNameCapacity);
@@ -76,17 +78,18 @@ int BrennicData::GetMetaDataList(BrennicMetaList& list) {
   list.count = n;
   const ValueConvetor& convertor = ValueConvetor::shared();
   std::wstring text;
+  text.reserve(BrennicMetaData::kValueCapacity);
   for (int i = 0; i < n; ++i) {
     const DataVariable& element = *elements[i].second;
     BrennicMetaData* item = new BrennicMetaData();
     list.items[i] = item;
-    const std::string typeName = itemTypeName(element, element.count > 1);
+    const char* typeName = itemTypeName(element, element.count > 1);
     setText(typeName, item->typeName, BrennicMetaData::kTypeNameCapacity);
-    setText(element.name, item->name, BrennicMetaData::kNameCapacity);
+    setText(element.name.c_str(), item->name, BrennicMetaData::kNameCapacity);
     if (element.type == nullptr) continue;
     const std::uint64_t size = static_cast<std::uint64_t>(element.count) * element.type->GetTypeSize();
     if (element.offset + size > store.bytesHeld()) continue;
-    if (convertor.render(typeName.c_str(), store.get() + element.offset, size, text)) {
+    if (convertor.render(typeName, store.get() + element.offset, size, text)) {
       ostrel::data::copyWideCut(text, item->value, BrennicMetaData::kValueCapacity);
     }
   }
@@ -100,8 +103,9 @@ int BrennicData::PutMetaData(BrennicMetaData& meta) {
 
 int BrennicData::PutMetaDataList(BrennicMetaList& list) {
   const ValueConvetor& convertor = ValueConvetor::shared();
+  ValueConvetor::Workspace work;
   for (int i = 0; i < list.count; ++i) {
-    if (list.items != nullptr && list.items[i] != nullptr) convertor.put(*this, *list.items[i]);
+    if (list.items != nullptr && list.items[i] != nullptr) convertor.put(*this, *list.items[i], work);
   }
   return OstrelCode::kOk;
 }

@@ -22,21 +22,25 @@ char* allocateCopy(unsigned int n, const char* src, unsigned int available) {
 
 }  // namespace
 
-BrennicStore::BrennicStore() : buffer_(nullptr), size_(0) {}
+BrennicStore::BrennicStore() : buffer_(nullptr), size_(0), arrayBlock_(false) {}
 
-BrennicStore::BrennicStore(unsigned int n) : buffer_(allocateZeroed(n)), size_(n) {}
+BrennicStore::BrennicStore(unsigned int n) : buffer_(allocateZeroed(n)), size_(n), arrayBlock_(false) {}
 
 BrennicStore::BrennicStore(unsigned int n, const char* src)
-    : buffer_(allocateCopy(n, src, src != nullptr ? n : 0)), size_(n) {}
+    : buffer_(allocateCopy(n, src, src != nullptr ? n : 0)), size_(n), arrayBlock_(false) {}
 
 BrennicStore::BrennicStore(const BrennicStore& other)
-    : buffer_(allocateCopy(other.size_, other.buffer_, other.bytesHeld())), size_(other.size_) {}
+    : buffer_(allocateCopy(other.size_, other.buffer_, other.bytesHeld())), size_(other.size_), arrayBlock_(false) {}
 
 BrennicStore::~BrennicStore() { release(); }
 
 void BrennicStore::release() {
-  ::operator delete(buffer_);
+  if (arrayBlock_)
+    delete[] reinterpret_cast<unsigned char*>(buffer_);
+  else
+    ::operator delete(buffer_);
   buffer_ = nullptr;
+  arrayBlock_ = false;
 }
 
 const BrennicStore& BrennicStore::operator=(const BrennicStore& other) {
@@ -78,6 +82,14 @@ void BrennicStore::swell_buffer(char* p, unsigned int n) {
   release();
   buffer_ = p;
   size_ = n;
+}
+
+void BrennicStore::adopt_array(unsigned char* p, unsigned int n) {
+  char* block = reinterpret_cast<char*>(p);
+  if (block != buffer_) release();
+  buffer_ = block;
+  size_ = n;
+  arrayBlock_ = block != nullptr;
 }
 
 void BrennicStore::put_buffer(const char* src, unsigned int n) {

@@ -1,9 +1,12 @@
 // BrennicStore: the byte buffer under every record.
 //
 // A store owns one heap block or none. Every block it allocates comes from the global
-// ::operator new and is zero-filled unless it is filled by a copy in the same step; every block
-// it releases goes back through ::operator delete. swell_buffer adopts a caller's block, which
-// must come from the same allocator (the middleware's out buffers do), and frees it the same way.
+// ::operator new and is zero-filled unless it is filled by a copy in the same step; such blocks
+// go back through ::operator delete. swell_buffer adopts a caller's block, which must come from
+// the same allocator (the middleware's out buffers do), and frees it the same way. adopt_array
+// takes a block from new unsigned char[] (an ORB sequence's buffer, orphaned): the store
+// remembers that and frees it with delete[], whoever releases it (destructor, destory,
+// allocate_size, swell_buffer, assignment of another size).
 //
 // `size` is the number of bytes the store counts as its content. It equals the block's length
 // whenever the store allocated the block itself; after destory() the block is gone but the size
@@ -45,6 +48,9 @@ class OSTREL_EXPORT BrennicStore {
   void destory();
   // Releases the old block and takes p (from ::operator new) as the block, without copying.
   void swell_buffer(char* p, unsigned int n);
+  // Releases the old block and takes p, from new unsigned char[] (at least n bytes), as the
+  // block with size n, without copying.
+  void adopt_array(unsigned char* p, unsigned int n);
   // Without a block: allocates n bytes and copies them from src. With a block: copies the
   // smaller of size and n bytes into it; the block and size stay.
   void put_buffer(const char* src, unsigned int n);
@@ -72,4 +78,5 @@ class OSTREL_EXPORT BrennicStore {
 
   char* buffer_;
   unsigned int size_;
+  bool arrayBlock_;  // buffer_ came from new[] (adopt_array), not from ::operator new
 };

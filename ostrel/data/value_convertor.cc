@@ -1,5 +1,6 @@
 #include "ostrel/data/value_convertor.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -47,7 +48,12 @@ std::uint64_t asBits(T value) {
   return bits;
 }
 
-std::wstring widenAscii(const char* begin, const char* end) { return std::wstring(begin, end); }
+// Renderings replace `out` in place, keeping its capacity: a caller rendering many elements
+// into one string allocates only when a text outgrows it.
+void assignAscii(const char* begin, const char* end, std::wstring& out) {
+  out.resize(static_cast<std::size_t>(end - begin));
+  std::copy(begin, end, out.begin());
+}
 
 // --- rendering ----------------------------------------------------------------------------------
 
@@ -55,7 +61,7 @@ template <typename T>
 void renderInteger(const char* bytes, std::size_t size, std::wstring& out) {
   char text[24];
   auto done = std::to_chars(text, text + sizeof(text), readAs<T>(bytes, size));
-  out = widenAscii(text, done.ptr);
+  assignAscii(text, done.ptr, out);
 }
 
 // Infinities and NaNs as words; "-" for a set sign bit.
@@ -78,7 +84,7 @@ void renderFloat(const char* bytes, std::size_t size, std::wstring& out) {
   char text[48];
   // Nine significant digits name every float exactly.
   auto done = std::to_chars(text, text + sizeof(text), value, std::chars_format::general, 9);
-  out = widenAscii(text, done.ptr);
+  assignAscii(text, done.ptr, out);
 }
 
 void renderDouble(const char* bytes, std::size_t size, std::wstring& out) {
@@ -87,7 +93,7 @@ void renderDouble(const char* bytes, std::size_t size, std::wstring& out) {
   char text[48];
   // The shortest text that reads back as the same 8 bytes (never more than 17 digits).
   auto done = std::to_chars(text, text + sizeof(text), value);
-  out = widenAscii(text, done.ptr);
+  assignAscii(text, done.ptr, out);
 }
 
 void renderCharacter(const char* bytes, std::size_t size, std::wstring& out) {
@@ -113,11 +119,11 @@ void renderKxTime(const char* bytes, std::size_t size, std::wstring& out) {
 }
 
 void renderAnsiText(const char* bytes, std::size_t size, std::wstring& out) {
-  out = ostrel::platform::ansiToWide(std::string(bytes, strnlen(bytes, size)));
+  ostrel::platform::ansiToWide(bytes, strnlen(bytes, size), out);
 }
 
 void renderUtf16Text(const char* bytes, std::size_t size, std::wstring& out) {
-  out = ostrel::platform::utf16LeToWide(bytes, size / 2);
+  ostrel::platform::utf16LeToWide(bytes, size / 2, out);
 }
 
 // --- parsing ------------------------------------------------------------------------------------
@@ -135,8 +141,7 @@ bool asciiOf(std::wstring_view text, std::string& out) {
 
 // An optional sign followed by at least one decimal digit and nothing else. `magnitude` is
 // the digits' value; false when it exceeds 64 bits.
-bool parseDecimal(std::wstring_view text, bool& negative, std::uint64_t& magnitude) {
-  std::string ascii;
+bool parseDecimal(std::wstring_view text, std::string& ascii, bool& negative, std::uint64_t& magnitude) {
   if (!asciiOf(text, ascii) || ascii.empty()) return false;
   const char* p = ascii.data();
   const char* end = p + ascii.size();
@@ -152,7 +157,7 @@ template <typename T>
 bool parseWrapping(std::wstring_view text, Parsed& out) {
   bool negative = false;
   std::uint64_t magnitude = 0;
-  if (!parseDecimal(text, negative, magnitude)) return false;
+  if (!parseDecimal(text, out.ascii, negative, magnitude)) return false;
   if (magnitude > std::numeric_limits<T>::max()) return false;
   out.bits = static_cast<T>(negative ? static_cast<T>(0u - magnitude) : magnitude);
   return true;
@@ -163,7 +168,7 @@ template <typename T>
 bool parseSigned(std::wstring_view text, Parsed& out) {
   bool negative = false;
   std::uint64_t magnitude = 0;
-  if (!parseDecimal(text, negative, magnitude)) return false;
+  if (!parseDecimal(text, out.ascii, negative, magnitude)) return false;
   const std::uint64_t limit = static_cast<std::uint64_t>(std::numeric_limits<T>::max()) + (negative ? 1 : 0);
   if (magnitude > limit) return false;
   std::int64_t value = negative ? static_cast<std::int64_t>(0u - magnitude) : static_cast<std::int64_t>(magnitude);
@@ -175,7 +180,7 @@ bool parseSigned(std::wstring_view text, Parsed& out) {
 // Out of the type's range (either way) is refused.
 template <typename T>
 bool parseFloating(std::wstring_view text, Parsed& out) {
-  std::string ascii;
+  std::string& ascii = out.ascii;
   if (!asciiOf(text, ascii) || ascii.empty()) return false;
   const char* p = ascii.data();
   const char* end = p + ascii.size();
@@ -266,13 +271,8 @@ std::wstring_view fieldText(const wchar_t* field, std::size_t capacity) {
 }
 
 // A path in the ANSI code page; names are nearly always ASCII, which needs no conversion.
-std::string narrowPath(std::wstring_view name) {
-  std::string out;
-  for (wchar_t c : name) {
-    if (c <= 0 || c > 0x7F) return ostrel::platform::wideToAnsi(std::wstring(name));
-    out += static_cast<char>(c);
-  }
-  return out;
+void narrowPath(std::wstring_view name, std::string& out) {
+  if (!asciiOf(name, out)) out = ostrel::platform::wideToAnsi(std::wstring(name));
 }
 
 // True when the record's type has an element whose name is longer than `name` and begins with it.
@@ -365,17 +365,22 @@ ValueConvetor::Outcome ValueConvetor::check(const BrennicMetaData& meta) const {
 }
 
 ValueConvetor::Outcome ValueConvetor::put(BrennicData& record, const BrennicMetaData& meta) const {
+  Workspace work;
+  return put(record, meta, work);
+}
+
+ValueConvetor::Outcome ValueConvetor::put(BrennicData& record, const BrennicMetaData& meta, Workspace& work) const {
   const FromText* entry = findFromText(meta);
   if (entry == nullptr) return Outcome::kNoRoutine;
   if (entry->put == nullptr) return Outcome::kNotSettable;
   const std::wstring_view text = fieldText(meta.value, BrennicMetaData::kValueCapacity);
   const std::wstring_view wideName = fieldText(meta.name, BrennicMetaData::kNameCapacity);
-  const std::string path = narrowPath(wideName);
-  unsigned int offset = 0;
+  std::string& path = work.path;
+  narrowPath(wideName, path);
   unsigned int size = 0;
   const char* now = nullptr;
   try {
-    if (record.LocateField(path.c_str(), offset, size) == 0) now = static_cast<const char*>(record.GetValue(path.c_str()));
+    now = record.heldField(path.c_str(), size);
   } catch (const boost::bad_lexical_cast&) {
     // A bad index: the write below lists the path and throws again.
   }
@@ -391,7 +396,7 @@ ValueConvetor::Outcome ValueConvetor::put(BrennicData& record, const BrennicMeta
       // value that fills the value field and begins the element's longer text is that text cut
       // to fit. A record of a derived class (a partial record lists the path) gets the write all
       // the same, of the field's own bytes; on a plain record that write would change nothing.
-      std::wstring current;
+      std::wstring& current = work.current;
       entry->render(now, size, current);
       const bool cut = text.size() == BrennicMetaData::kValueCapacity - 1 && current.size() > text.size() &&
                        current.compare(0, text.size(), text) == 0;
@@ -404,7 +409,7 @@ ValueConvetor::Outcome ValueConvetor::put(BrennicData& record, const BrennicMeta
         return Outcome::kUnchanged;
       }
     }
-    Parsed parsed;
+    Parsed& parsed = work.parsed;
     if (!entry->parse(text, parsed)) return Outcome::kUnparsed;
     // A path not located is written all the same: the write fails with its own code, as a
     // PutValue call of the caller's would, and a partial record lists it.

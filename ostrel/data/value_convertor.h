@@ -64,6 +64,15 @@ class OSTREL_EXPORT ValueConvetor {
     std::uint64_t bits = 0;  // integers, and the bytes of a float or double
     std::string narrow;      // char*: the text in the ANSI code page
     std::wstring wide;       // wchar*
+    std::string ascii;       // the number parsers' working copy of the text
+  };
+  // The texts put() works in. A caller putting many items passes one workspace to every put,
+  // so that its buffers are allocated once rather than once per item. One thread at a time
+  // uses a workspace.
+  struct Workspace {
+    std::string path;
+    std::wstring current;  // what the element shows now
+    Parsed parsed;
   };
   // Renders `size` bytes at `bytes` (REQUIRES: they are readable); reads at most `size` bytes.
   using Render = void (*)(const char* bytes, std::size_t size, std::wstring& out);
@@ -99,6 +108,7 @@ class OSTREL_EXPORT ValueConvetor {
   // the record's PutValue (kUnchanged: the field's current bytes are written back).
   // Never throws except std::bad_alloc: a bad index in the path gives kNotWritten.
   Outcome put(BrennicData& record, const BrennicMetaData& meta) const;
+  Outcome put(BrennicData& record, const BrennicMetaData& meta, Workspace& work) const;
 
  private:
   const FromText* findFromText(const BrennicMetaData& meta) const;

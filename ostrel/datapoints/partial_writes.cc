@@ -120,7 +120,7 @@ int OstrelOrigin::QueryDataPoint(const BrennicPartialData& filter, char* typeNam
         ostrel::fillFields(filter, names, values);
         kxTarn::DATA_BUFFER_SEQ_var found;
         const int rc = points->query_points(typeName ? typeName : "", values, names, found.out());
-        ostrel::fillList(list, found.in(), typeName, nullptr, nullptr);
+        ostrel::fillList(list, found.inout(), typeName, nullptr, nullptr);
         return rc;
       });
 }

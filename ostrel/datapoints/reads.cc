@@ -12,20 +12,51 @@
 
 namespace ostrel {
 
-void fillList(BrennicDataList& list, const kxTarn::DATA_BUFFER_SEQ& values, const char* typeName,
+namespace {
+
+// The local type of each value, looked up once per run of equal type names: an answer mostly
+// holds long runs of one type, and a lookup takes the type manager's lock.
+class TypeRun {
+ public:
+  TarnDataType* of(const char* typeName) {
+    if (typeName == nullptr) return nullptr;
+    if (looked_ && std::strcmp(typeName, name_) == 0) return type_;
+    TarnTypeMgr* types = TarnTypeMgr::GetInstance();
+    type_ = types != nullptr ? types->GetDataType(typeName) : nullptr;
+    name_ = typeName;
+    looked_ = true;
+    return type_;
+  }
+
+ private:
+  bool looked_ = false;
+  const char* name_ = nullptr;
+  TarnDataType* type_ = nullptr;
+};
+
+}  // namespace
+
+void fillRecord(BrennicData& record, TarnDataType* type, kxTarn::DATA_BUFFER& value) {
+  const CORBA::ULong length = value.length();
+  if (length > 0 && (type == nullptr || type->GetTypeSize() == length)) {
+    if (CORBA::Octet* block = value.get_buffer(true)) {
+      record.takeValue(type, block, length, true);
+      return;
+    }
+  }
+  record.takeValue(type, value.get_buffer(), length, false);
+}
+
+void fillList(BrennicDataList& list, kxTarn::DATA_BUFFER_SEQ& values, const char* typeName,
               const kxTarn::STRING_LIST* names, const kxTarn::STRING_LIST* typeNames) {
   list.count = static_cast<int>(values.length());
   if (values.length() == 0) return;
   list.items = new BrennicData*[values.length()]();
+  BrennicData::makeBatch(values.length(), list.items);
+  TypeRun types;
   for (CORBA::ULong i = 0; i < values.length(); ++i) {
-    const char* type = typeNames ? (*typeNames)[i].in() : typeName;
-    BrennicData* record = new BrennicData(type, 0);
-    list.items[i] = record;
-    if (names) record->SetFullName((*names)[i].in());
-    // The bytes are copied: into the typed record's own block (at most its size), or into a
-    // block of the value's size for a type this process does not know.
-    record->SetRawValue(reinterpret_cast<char*>(const_cast<CORBA::Octet*>(values[i].get_buffer())),
-                        static_cast<int>(values[i].length()));
+    fillRecord(*list.items[i], types.of(typeNames ? (*typeNames)[i].in() : typeName), values[i]);
+    if (names) list.items[i]->SetFullName((*names)[i].in());
   }
 }
 
@@ -79,7 +110,7 @@ int readPoints(const std::vector<const char*>& names, BrennicDataList& list, con
         const int rc = points->get_points(wanted, found.out(), typeNames.out(), values.out());
         if (found->length() != values->length() || typeNames->length() != values->length())
           throw CORBA::MARSHAL(0, CORBA::COMPLETED_YES);  // lists that do not line up are unusable
-        ostrel::fillList(list, values.in(), nullptr, &found.in(), &typeNames.in());
+        ostrel::fillList(list, values.inout(), nullptr, &found.in(), &typeNames.in());
         return rc;
       },
       ostrel::kLongCallTimeOut);
@@ -110,7 +141,7 @@ int OstrelOrigin::GetDataPointByTypeName(const char* typeName, BrennicDataList& 
       target.server.c_str(), target.realm.c_str(), [&](kxTarn::DT_Point_Factory_ptr points) {
         kxTarn::DATA_BUFFER_SEQ_var values;
         points->get_points_by_type(typeName ? typeName : "", values.out());
-        ostrel::fillList(list, values.in(), typeName, nullptr, nullptr);
+        ostrel::fillList(list, values.inout(), typeName, nullptr, nullptr);
         return OstrelCode::kOk;
       });
 }

@@ -1,7 +1,6 @@
 // Event boxes and events: boxes and their codes through the flat client API, batches and box
 // deletion through the remote port service, with the realm resolved once per operation.
 #include <cstring>
-#include <memory>
 #include <vector>
 
 #include "ostrel/api/middleware/Scribe80.h"
@@ -12,6 +11,7 @@
 #include "ostrel/data/data_type.h"
 #include "ostrel/data/record.h"
 #include "ostrel/data/type_mgr.h"
+#include "ostrel/datapoints/point_lists.h"
 #include "ostrel/messaging/channels.h"
 
 namespace {
@@ -81,6 +81,12 @@ struct ValueRecords {
 
 enum class Form { kRaw, kTyped, kStream };
 
+// A list being filled: released on the way out unless it was handed over.
+struct PendingList {
+  BrennicDataList list;
+  ~PendingList() { ostrel::releaseList(list.count, list.items); }
+};
+
 // Receives up to maxCount events of receive connection `handle` into `list`. The list is filled
 // only when every event became a record; a typed event of the wrong size leaves it empty
 // (kEventSizeMismatch) with no record left behind.
@@ -100,25 +106,28 @@ int receiveMany(unsigned int handle, BrennicDataList& list, Form form, const cha
     const int rc = ports->receive_events(handle, values.out(), maxCount, timeout);
     if (rc != OstrelCode::kOk) return rc;
     const CORBA::ULong count = values->length();
-    std::vector<std::unique_ptr<BrennicData>> made;
-    made.reserve(count);
-    for (CORBA::ULong i = 0; i < count; ++i) {
-      char* bytes = reinterpret_cast<char*>(values[i].get_buffer());
-      const int length = static_cast<int>(values[i].length());
-      if (form == Form::kTyped && type->GetTypeSize() != values[i].length()) {
+    for (CORBA::ULong i = 0; form == Form::kTyped && i < count; ++i) {
+      if (type->GetTypeSize() != values[i].length()) {
         list.count = 0;
         list.items = nullptr;
         return OstrelCode::kEventSizeMismatch;
       }
-      made.emplace_back(form == Form::kTyped ? new BrennicData(typeName, 0) : new BrennicData());
-      if (form == Form::kStream)
-        made.back()->fromStream(bytes, length);
-      else
-        made.back()->SetRawValue(bytes, length);
     }
-    list.items = new BrennicData*[count];
-    list.count = static_cast<int>(count);
-    for (CORBA::ULong i = 0; i < count; ++i) list.items[i] = made[i].release();
+    PendingList made;
+    made.list.items = new BrennicData*[count]();
+    made.list.count = static_cast<int>(count);
+    BrennicData::makeBatch(count, made.list.items);
+    for (CORBA::ULong i = 0; i < count; ++i) {
+      BrennicData& record = *made.list.items[i];
+      if (form == Form::kStream)
+        record.fromStream(reinterpret_cast<char*>(values[i].get_buffer()), static_cast<int>(values[i].length()));
+      else
+        ostrel::fillRecord(record, type, values[i]);
+    }
+    list.items = made.list.items;
+    list.count = made.list.count;
+    made.list.items = nullptr;
+    made.list.count = 0;
     return OstrelCode::kOk;
   };
   return ostrel::callService<Ports, OstrelCode::kRemoteCallFailed>(

@@ -111,6 +111,12 @@ std::size_t utf16Length(const wchar_t* text) {
 
 std::wstring utf16LeToWide(const char* bytes, std::size_t count) {
   std::wstring out;
+  utf16LeToWide(bytes, count, out);
+  return out;
+}
+
+void utf16LeToWide(const char* bytes, std::size_t count, std::wstring& out) {
+  out.clear();
   const unsigned char* b = reinterpret_cast<const unsigned char*>(bytes);
   for (std::size_t i = 0; i < count; ++i) {
     char16_t unit = static_cast<char16_t>(b[2 * i] | (b[2 * i + 1] << 8));
@@ -133,7 +139,6 @@ std::wstring utf16LeToWide(const char* bytes, std::size_t count) {
     out += static_cast<wchar_t>(c);
 #endif
   }
-  return out;
 }
 
 std::size_t copyTextCut(const char* text, char* out, std::size_t capacity) {
@@ -150,20 +155,22 @@ std::size_t copyTextCut(const char* text, char* out, std::size_t capacity) {
 }
 
 std::wstring ansiToWide(const std::string& text) {
-#if defined(_WIN32)
-  if (text.empty()) return std::wstring();
-  int n = MultiByteToWideChar(GetACP(), 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring out(static_cast<std::size_t>(n > 0 ? n : 0), L'\0');
-  if (n > 0) {
-    MultiByteToWideChar(GetACP(), 0, text.data(), static_cast<int>(text.size()), &out[0], n);
-  }
-  return out;
-#else
   std::wstring out;
-  const unsigned char* p = reinterpret_cast<const unsigned char*>(text.data());
-  const unsigned char* end = p + text.size();
-  while (p < end) out += static_cast<wchar_t>(decodeUtf8(p, end));
+  ansiToWide(text.data(), text.size(), out);
   return out;
+}
+
+void ansiToWide(const char* text, std::size_t length, std::wstring& out) {
+  out.clear();
+  if (length == 0) return;
+#if defined(_WIN32)
+  int n = MultiByteToWideChar(GetACP(), 0, text, static_cast<int>(length), nullptr, 0);
+  out.resize(static_cast<std::size_t>(n > 0 ? n : 0));
+  if (n > 0) MultiByteToWideChar(GetACP(), 0, text, static_cast<int>(length), &out[0], n);
+#else
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
+  const unsigned char* end = p + length;
+  while (p < end) out += static_cast<wchar_t>(decodeUtf8(p, end));
 #endif
 }
 

@@ -41,5 +41,11 @@ std::size_t copyTextCut(const char* text, char* out, std::size_t capacity);
 std::wstring ansiToWide(const std::string& text);
 std::string wideToAnsi(const std::wstring& text);
 
+// The two conversions to wide text, into `out`: its content is replaced and its capacity kept,
+// so that converting into one string over and over allocates only when a text outgrows it.
+// ansiToWide reads `length` bytes of `text` (NULs included).
+void utf16LeToWide(const char* bytes, std::size_t count, std::wstring& out);
+void ansiToWide(const char* text, std::size_t length, std::wstring& out);
+
 }  // namespace platform
 }  // namespace ostrel
