@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
-# Runs every benchmark of a build folder, one after the other, and prints their tables.
+# Runs every benchmark of a build folder, one after the other, and prints their tables: the
+# median of REPETITIONS runs (3 unless set) of each case, so that one noisy run does not decide.
 set -euo pipefail
 build=${1:-build}
+repetitions=${REPETITIONS:-3}
 for bench in "$build"/bench/*_bench; do
   [ -x "$bench" ] || continue
   echo "== $(basename "$bench")"
-  "$bench" --benchmark_min_time=0.2 2>/dev/null
+  "$bench" --benchmark_min_time=0.2 --benchmark_repetitions="$repetitions" \
+    --benchmark_report_aggregates_only=true 2>/dev/null | grep -v -E '_(stddev|cv) '
 done
 echo "== tool_process"
 bash "$(dirname "$0")/../bench/tool_process.sh" "$build"
