@@ -2,7 +2,6 @@
 // updateServerSetting stores, list capacities and releases.
 #include <cstring>
 #include <fstream>
-#include <sstream>
 
 #include <gtest/gtest.h>
 

@@ -250,7 +250,7 @@ TEST_F(RecordTest, CopyAssignAndTypeSetting) {
   swollen.SwellSetTarnType("NoSuchType", adopted, 8);
   EXPECT_FALSE(swollen.IsGood()) << "not adopted: still the caller's";
   swollen.SwellSetTarnType("T_Inner", adopted, 8);
-  EXPECT_EQ(swollen.GetRawValue(), adopted);
+  EXPECT_EQ(swollen.GetRawValue(), adopted) << "adopted, not copied; released once (the sanitizer checks)";
 }
 
 }  // namespace

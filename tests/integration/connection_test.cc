@@ -1,7 +1,4 @@
-// The connector, listeners and settings against real tarnd processes on loopback: servers that
-// die and come back, a redundant pair that fails over, master switching, the
-// reference call frame under planned faults, and settings files written by a process that is
-// killed mid-write.
+// The connector, listeners and settings against real tarnd processes on loopback.
 #include <chrono>
 #include <thread>
 
@@ -158,8 +155,7 @@ TEST_F(ConnectionTest, CallFrameTurnsExceptionsIntoTheOperationsCodeAndAppliesTi
   testing_support::clearFaults("plant");
 }
 
-// `ostrel settings own` rewrites the file over and over and is killed (SIGKILL) at a later moment
-// each round: the file is always the one it was or one whole record written by the tool.
+// The writer is killed a little later each round: the file is the old one or one whole record.
 TEST_F(ConnectionTest, SettingsFileStaysWellFormedWhenTheWriterIsKilled) {
   ScopedSettings settings({{"plant", "own", {"127.0.0.1:7001"}}, {"spare", "others", {"127.0.0.1:7003"}}});
   std::string script;

@@ -1,6 +1,4 @@
-// Messaging through a tarnd process under load and failure: 100,000 numbered events arrive once
-// and in order; 32 threads blocked in receives leave room for a 33rd thread's call; blocked
-// receives end when the server dies; idle connections are reclaimed.
+// Messaging through a tarnd process under load and failure.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>

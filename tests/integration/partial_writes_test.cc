@@ -1,8 +1,4 @@
-// Field-level writes and queries end to end: only the written fields change on the server,
-// many-point writes go out in chunks (the first record alone, then up to 1000), a failing chunk
-// stops the write with the chunks before it written, and the publish flag arrives.
-#include <cstring>
-#include <memory>
+// Field-level writes and queries end to end, on the embedded server and on tarnd.
 #include <string>
 #include <vector>
 
@@ -162,8 +158,7 @@ TEST_P(PartialWrites, AFailingChunkStopsTheWriteWithTheEarlierChunksWritten) {
   EXPECT_EQ(0, list.count);
 }
 
-// A query matches every written field of its filter. Fields put through meta data are listed
-// like any write: a value equal to what the record shows is sent all the same, and filters.
+// A field put through meta data is listed even when its text equals what the record shows.
 TEST_P(PartialWrites, QueryMatchesTheWrittenFieldValues) {
   createPoints(6);
   std::vector<BrennicPartialData> all = updates(6, 0.0);

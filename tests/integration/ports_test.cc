@@ -1,14 +1,10 @@
-// Packet ports end to end, on the embedded server and on tarnd: request and reply between two
-// threads, receives by name and by handle, the order of the queue, refused handles and the
-// connection listing; realms and channel listings.
+// Packet ports end to end, on the embedded server and on tarnd.
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 #include <future>
 #include <string>
-#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -29,10 +25,6 @@ BrennicData analog(double value, const char* unit) {
 
 class Ports : public OnEachServer {
  protected:
-  std::string unique(const char* base) {
-    return std::string(base) + "." + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "." +
-           std::to_string(++counter_);
-  }
   // A new port holding one AnalogPoint packet of `value`, sent through the connection `handle`.
   std::string portWithPacket(const char* base, double value, unsigned int& handle) {
     const std::string port = unique(base);
@@ -50,9 +42,6 @@ class Ports : public OnEachServer {
     Ostrel::DestoryConnectSeq(&connections);
     return found;
   }
-
- private:
-  int counter_ = 0;
 };
 
 TEST_P(Ports, RequestAndReplyBetweenTwoThreads) {

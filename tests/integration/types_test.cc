@@ -1,9 +1,6 @@
-// The type manager against real type services: in-process servers placed at positions of our
-// choosing (stream and type by type, several type service instances, planned failures), and a
-// tarnd at "parent" reached through the naming client and the settings file.
+// The type manager against real type services: in-process servers at chosen positions, and tarnd.
 #include <unistd.h>
 
-#include <cstring>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -140,8 +137,6 @@ TEST(TypesTest, ARemoteFailureStopsTheBuildAndKeepsWhatWasFound) {
   own->faults().clear();
 }
 
-// Read from the stream a type lists its elements in reverse; type by type (after the stream
-// failed) in the service's order. Nested types point at their type either way.
 TEST(TypesTest, AFailedStreamFallsBackToTypeByType) {
   const std::string file = writeFile("sf", kPlantTypes);
   auto streaming = makeHost("typesStream", {{"", file}});

@@ -1,6 +1,4 @@
-// The data point journal on its own: what is synced comes back in order, a torn or corrupt tail
-// is dropped and cut off, compaction keeps the state and shrinks the file, and concurrent
-// writers all get their records kept.
+// The data point journal on its own.
 #include <sys/stat.h>
 #include <unistd.h>
 
