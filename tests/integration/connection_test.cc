@@ -62,44 +62,36 @@ TEST_F(ConnectionTest, KilledServerIsReportedDownAndItsReturnUpWithinOneScan) {
       << "an outage over several attempts is one down and one up";
 }
 
+// The library's listener and the tool's status watch, in a process of its own, see one failover.
 TEST_F(ConnectionTest, RedundantPairFailsOverToTheSecondAddressAndListenersHear) {
   TarndProcess first("pair", freePort()), second("pair", freePort());
   ASSERT_TRUE(first.start());
   ASSERT_TRUE(second.start());
   ScopedSettings settings({{"pair", "own", {first.address(), second.address()}}});
-
   ASSERT_EQ(Ostrel::ConnectTarn("pair"), 0);
   EXPECT_STREQ(Ostrel::activeServer("pair"), first.address().c_str());
   RecordingListener listener;
   ScopedListener installed(listener);
 
-  first.kill();
+  std::thread killer = first.killAfter(2s);
+  const testing_support::ToolRun run =
+      testing_support::runTool("status --watch", "", "TARN_SETTINGS=" + settings.path() + " timeout -s INT 16");
+  killer.join();
   ASSERT_TRUE(listener.waitFor("pair", true, kOneScan)) << "the change of active server went unheard";
   EXPECT_STREQ(Ostrel::activeServer("pair"), second.address().c_str());
   EXPECT_EQ(Ostrel::IsConnect("pair"), 0) << "the pair as a whole stays connected";
   for (const StatusEvent& event : listener.events())
     EXPECT_TRUE(event.connected) << "a failover is not a disconnection: " << event;
-  second.kill();
-  EXPECT_EQ(Ostrel::ConnectTarn("pair"), 2002) << "neither address answers";
-  EXPECT_STREQ(Ostrel::activeServer("pair"), "");
-}
-
-TEST_F(ConnectionTest, StatusWatchShowsAFailoverAsOneSwitchLine) {
-  TarndProcess first("pair", freePort()), second("pair", freePort());
-  ASSERT_TRUE(first.start());
-  ASSERT_TRUE(second.start());
-  ScopedSettings settings({{"pair", "own", {first.address(), second.address()}}});
-  std::thread killer = first.killAfter(2s);
-  const testing_support::ToolRun run =
-      testing_support::runTool("status --watch", "", "TARN_SETTINGS=" + settings.path() + " timeout -s INT 16");
-  killer.join();
   EXPECT_TRUE(testing_support::has(run, "switched " + first.address() + " -> " + second.address())) << run.output;
   EXPECT_EQ(run.output.find("switched"), run.output.rfind("switched")) << "one line per change: " << run.output;
   EXPECT_FALSE(testing_support::has(run, "down")) << "a failover is no outage: " << run.output;
-
   const testing_support::ToolRun addresses =
       testing_support::runTool("addresses", "", "TARN_SETTINGS=" + settings.path());
   EXPECT_TRUE(testing_support::has(addresses, second.address() + "  (active)")) << addresses.output;
+
+  second.kill();
+  EXPECT_EQ(Ostrel::ConnectTarn("pair"), 2002) << "neither address answers";
+  EXPECT_STREQ(Ostrel::activeServer("pair"), "");
 }
 
 TEST_F(ConnectionTest, MasterSwitchReachesTheServerAndFailuresHaveTheirCodes) {

@@ -33,20 +33,12 @@ class DataPoints : public OnEachServer {
   }
 };
 
-BrennicData analog(double value, unsigned quality, const char* unit) {
-  BrennicData record("AnalogPoint", 0);
-  record.PutValue("value", value);
-  record.PutValue("quality", quality);
-  record.PutValue("unit", unit);
-  return record;
-}
-
 TEST_P(DataPoints, CreateWriteReadBackByteForByte) {
   const std::string name = unique("flow");
-  BrennicData value = analog(12.5, 192, "m3/h");
+  BrennicData value = analog(12.5, "m3/h", 192);
   ASSERT_EQ(0, Ostrel::CreateDataPoint(name.c_str(), value, server, nullptr));
   EXPECT_EQ(2005, Ostrel::CreateDataPoint(name.c_str(), value, server, nullptr)) << "an existing name is refused";
-  BrennicData written = analog(-3.25, 0, "bar");
+  BrennicData written = analog(-3.25, "bar");
   ASSERT_EQ(0, Ostrel::PutDataPoint(name.c_str(), written, server, nullptr));
   BrennicData untyped;
   ASSERT_EQ(0, Ostrel::GetDataPoint(name.c_str(), untyped, server, nullptr));
@@ -62,8 +54,8 @@ TEST_P(DataPoints, RefusedWritesChangeNothing) {
   ASSERT_EQ(0, Ostrel::CreateDataPoint(name.c_str(), "AnalogPoint", server, nullptr));
   BrennicData wrongType("DigitalPoint", 0);
   EXPECT_EQ(2006, Ostrel::PutDataPoint(name.c_str(), wrongType, server, nullptr)) << "size mismatch refused";
-  EXPECT_EQ(2003, Ostrel::PutDataPoint("no.such.point", analog(1, 1, ""), server, nullptr));
-  EXPECT_EQ(2010, Ostrel::PutDataPoint(nullptr, analog(1, 1, ""), server, nullptr)) << "a null name is refused";
+  EXPECT_EQ(2003, Ostrel::PutDataPoint("no.such.point", analog(1, "", 1), server, nullptr));
+  EXPECT_EQ(2010, Ostrel::PutDataPoint(nullptr, analog(1, "", 1), server, nullptr)) << "a null name is refused";
   BrennicData typed("AnalogPoint", 0);
   EXPECT_EQ(2010, Ostrel::GetDataPoint(nullptr, typed, server, nullptr));
 
@@ -97,12 +89,12 @@ TEST_P(DataPoints, ADivertedRealmIsTheRealmOfEveryOperation) {
     ~Undivert() { Ostrel::DivertReleam(server, ""); }
   } undivert{server};
   const std::string name = unique("level");
-  BrennicData value = analog(1, 1, "kW");
+  BrennicData value = analog(1, "kW", 1);
   ASSERT_EQ(0, Ostrel::CreateDataPoint(name.c_str(), value, server, ""));
   ASSERT_EQ(0, Ostrel::DivertReleam(server, "diverted"));
 
   ASSERT_EQ(0, Ostrel::CreateDataPoint(name.c_str(), "AnalogPoint", server, nullptr));
-  std::vector<BrennicData> more = {analog(2, 2, "kW")};
+  std::vector<BrennicData> more = {analog(2, "kW", 2)};
   more[0].SetFullName(unique("more").c_str());
   ASSERT_EQ(0, Ostrel::CreateDataPoints(more, server, nullptr));
   const std::string spare = unique("spare");
@@ -144,7 +136,7 @@ TEST_P(DataPoints, ADivertedRealmIsTheRealmOfEveryOperation) {
 TEST_P(DataPoints, ReadsManyByNameAndByType) {
   std::vector<BrennicData> batch;
   for (int i = 0; i < 5; ++i) {
-    batch.push_back(analog(i * 1.5, static_cast<unsigned>(i), "kW"));
+    batch.push_back(analog(i * 1.5, "kW", static_cast<unsigned>(i)));
     batch.back().SetFullName(unique("feeder").c_str());
   }
   ASSERT_EQ(0, Ostrel::CreateDataPoints(batch, server, nullptr));
@@ -212,7 +204,7 @@ TEST_P(DataPoints, GuardAndRemoteFailuresDropTheCachedReference) {
   planFault(server, "get_points_by_type", 0, 1, "TRANSIENT");
   EXPECT_EQ(104, Ostrel::GetDataPointByTypeName("AnalogPoint", list, server, nullptr));
   planFault(server, "create_points", 0, 1, "NO_RESOURCES");
-  std::vector<BrennicData> one = {analog(1, 1, "")};
+  std::vector<BrennicData> one = {analog(1, "", 1)};
   one[0].SetFullName(unique("late").c_str());
   EXPECT_EQ(142, Ostrel::CreateDataPoints(one, server, nullptr));
   EXPECT_EQ(0, Ostrel::CreateDataPoints(one, server, nullptr)) << "the failed batch created nothing";

@@ -36,12 +36,6 @@ class Events : public OnEachServer {
   }
 };
 
-BrennicData analog(double value) {
-  BrennicData record("AnalogPoint", 0);
-  record.PutValue("value", value);
-  return record;
-}
-
 TEST_P(Events, SelfDescribingBatchKeepsEachType) {
   const std::string box = unique("alarms");
   ASSERT_EQ(0, Ostrel::CreateEventBox(box.c_str(), 71, 100, server, nullptr));

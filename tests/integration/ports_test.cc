@@ -16,13 +16,6 @@ namespace {
 
 using namespace testing_support;
 
-BrennicData analog(double value, const char* unit) {
-  BrennicData record("AnalogPoint", 0);
-  record.PutValue("value", value);
-  record.PutValue("unit", unit);
-  return record;
-}
-
 class Ports : public OnEachServer {
  protected:
   // A new port holding one AnalogPoint packet of `value`, sent through the connection `handle`.

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "ostrel/data/record.h"
 #include "tests/support/tarn_fixture.h"
 
 namespace testing_support {
@@ -28,6 +29,15 @@ class OnEachServer : public ::testing::TestWithParam<bool> {
  private:
   static inline int counter_ = 0;
 };
+
+// An AnalogPoint record of these values.
+inline BrennicData analog(double value, const char* unit = "", unsigned quality = 0) {
+  BrennicData record("AnalogPoint", 0);
+  record.PutValue("value", value);
+  record.PutValue("quality", quality);
+  record.PutValue("unit", unit);
+  return record;
+}
 
 // Names the two runs "embedded" and "tarnd".
 std::string serverName(const ::testing::TestParamInfo<bool>& info);

@@ -31,10 +31,7 @@ class ChannelJournalTest : public ::testing::Test {
     dir_ = mkdtemp(pattern);
     open();
   }
-  void TearDown() override {
-    journal_.reset();
-    std::filesystem::remove_all(dir_);
-  }
+  void TearDown() override { journal_.reset(); std::filesystem::remove_all(dir_); }
   // A new journal and realm on the folder, as a restarted server makes them.
   void open() {
     realm_.reset();

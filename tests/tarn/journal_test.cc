@@ -1,8 +1,5 @@
 // The data point journal on its own.
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <thread>
@@ -22,10 +19,7 @@ class JournalTest : public ::testing::Test {
     char pattern[] = "/tmp/journal_test.XXXXXX";
     dir_ = mkdtemp(pattern);
   }
-  void TearDown() override {
-    std::remove((dir_ + "/points.journal").c_str());
-    ::rmdir(dir_.c_str());
-  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
   std::string file() const { return dir_ + "/points.journal"; }
   std::string bytes() const {
     std::ifstream in(file(), std::ios::binary);
