@@ -130,6 +130,7 @@ TEST_P(DataPoints, ADivertedRealmIsTheRealmOfEveryOperation) {
   EXPECT_EQ(std::vector<std::string>{spare}, takeNames(Ostrel::CheckNullData(&names, server, nullptr), names));
   for (const std::string& point : {name, std::string(more[0].GetDataName()), spare})
     EXPECT_EQ(0, Ostrel::DeleteDataPoint(point.c_str(), server, nullptr));
+  EXPECT_EQ(2003, Ostrel::DeleteDataPoint(spare.c_str(), server, nullptr)) << "deleted already";
   EXPECT_EQ(0, Ostrel::GetDataPoint(name.c_str(), original, server, "")) << "and still there";
 }
 
@@ -161,8 +162,6 @@ TEST_P(DataPoints, ReadsManyByNameAndByType) {
   ASSERT_EQ(0, Ostrel::GetDataPointByTypeName("Alarm", list, server, nullptr));
   EXPECT_EQ(0, list.count);
   EXPECT_EQ(nullptr, list.items) << "an empty answer allocates no array";
-
-  EXPECT_EQ(5u, pointsOf("AnalogPoint").size());
   ObjectNames types;
   EXPECT_GE(takeNames(Ostrel::GetTarnTypes(&types, server, nullptr), types).size(), 4u);
 }
@@ -180,14 +179,6 @@ TEST_P(DataPoints, BatchCreationEdgesAndNullData) {
   EXPECT_EQ(3015, Ostrel::GetDataPointN(static_cast<char**>(nullptr), -1, none, server, nullptr));
   std::vector<BrennicData*> withNull = {nullptr};
   EXPECT_EQ(3014, Ostrel::CreateDataPoints(withNull, server, nullptr)) << "a null record is refused, not read";
-
-  const std::string fresh = unique("spare");
-  ASSERT_EQ(0, Ostrel::CreateDataPoint(fresh.c_str(), "DigitalPoint", server, nullptr));
-  ObjectNames nullData;
-  EXPECT_EQ(std::vector<std::string>{fresh}, takeNames(Ostrel::CheckNullData(&nullData, server, nullptr), nullData));
-
-  EXPECT_EQ(0, Ostrel::DeleteDataPoint(fresh.c_str(), server, nullptr));
-  EXPECT_EQ(2003, Ostrel::DeleteDataPoint(fresh.c_str(), server, nullptr));
 }
 
 TEST_P(DataPoints, GuardAndRemoteFailuresDropTheCachedReference) {
