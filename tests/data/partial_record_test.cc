@@ -47,9 +47,7 @@ TEST_F(PartialRecordTest, EveryWriteIsListedFailedAndRepeatedOnesToo) {
   EXPECT_EQ(OstrelCode::kIndexOutOfRange, r.PutValue("arr[5]", 1));
   EXPECT_THROW(r.PutValue("arr[x]", 1), boost::bad_lexical_cast);
   EXPECT_EQ(OstrelCode::kElementNotFound, r.PutValue(nullptr, 1)) << "a null path is not listed";
-  // PutMetaData lists its path as a PutValue call would: also when the text equals what the
-  // element shows (its bytes stay) and when the path cannot be located; not when the text does
-  // not parse or the type takes no text.
+  // PutMetaData lists as PutValue does, unchanged and unplaced paths too; not unparsed texts.
   BrennicMetaData meta;
   r.GetMetaData("u", meta);
   for (const auto& [path, value] : {std::pair<const wchar_t*, const wchar_t*>{L"u", L"9"}, {L"u", L"9"},

@@ -102,8 +102,7 @@ TEST_F(RecordTest, PathsReachNestedFieldsAndArrayItems) {
 TEST_F(RecordTest, PathErrors) {
   BrennicData r("T_Rec", 0);
   BrennicVariable info;
-  // "inner]" has no '.' or '[': it is looked up whole; in "nope[x]" the name is looked up before
-  // the index.
+  // "inner]" is looked up whole; in "nope[x]" the name fails before the index is read.
   const std::pair<int, std::vector<const char*>> cases[] = {
       {OstrelCode::kElementNotFound, {"nope", "I", "inner.nope", "inner]", "", "..", "nope[x]"}},
       {OstrelCode::kIndexOutOfRange, {"arr[5]", "arr[-1]", "arr[1][2]", "inners[2].x", "i[1]"}},

@@ -52,8 +52,7 @@ TEST_F(ConnectionTest, KilledServerIsReportedDownAndItsReturnUpWithinOneScan) {
   EXPECT_NE(ostrel::guardConnection("plant"), 0);
   EXPECT_NE(Ostrel::ConnectTarn("plant"), 0) << "a second attempt while down, as the next scan makes";
 
-  // Started again at once: the naming client records the return before the next scan runs, and
-  // listeners must still hear of it.
+  // Started again at once: the return, recorded before the next scan, must still be heard.
   ASSERT_TRUE(plant.start());
   ASSERT_TRUE(listener.waitFor("plant", true, kOneScan)) << "no onConnected after the restart";
   EXPECT_EQ(Ostrel::IsConnect("plant"), 0);

@@ -144,8 +144,7 @@ TEST_P(PartialWrites, AFailingChunkStopsTheWriteWithTheEarlierChunksWritten) {
   EXPECT_EQ(3014, Ostrel::PutPartialDataPoints(withNull, server, realm.c_str()));
   EXPECT_EQ(sent, batchSizes()) << "a null record anywhere refuses the batch before its first chunk";
 
-  // A path with a non-numeric index is listed although its write threw: the operations answer
-  // with their own exception codes.
+  // A path whose write threw is listed all the same: the operations answer with their codes.
   BrennicPartialData badIndex("AnalogPoint", 0);
   badIndex.SetFullName("p.0");
   EXPECT_THROW(badIndex.PutValue("unit[x]", 'k'), boost::bad_lexical_cast);

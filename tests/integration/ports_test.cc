@@ -91,8 +91,7 @@ TEST_P(Ports, ReceivesByNameKeepOrderSizeAndConnection) {
   ASSERT_EQ(0, Ostrel::SendPacket(handle, second, 0, server, nullptr));
   ASSERT_EQ(0, Ostrel::SendPacketFront(port.c_str(), urgent, handle, 0, server, nullptr));
 
-  // Urgent went to the head. Into a smaller record without a reply handle: the record keeps its
-  // size and takes the leading bytes; with a reply handle it takes the packet's full length.
+  // Urgent went to the head; a smaller record keeps its size unless a reply handle is asked for.
   BrennicData small("DigitalPoint", 0);
   ASSERT_EQ(0, Ostrel::ReceivePacket(port.c_str(), small, 1000, server, nullptr));
   EXPECT_EQ(16u, small.GetBufferSize());
@@ -189,8 +188,7 @@ TEST_P(Ports, RealmsChannelsAndConnectionsAreListed) {
   EXPECT_EQ((std::vector<std::string>{port, port + ".box"}), takeNames(Ostrel::GetCommChennelSeq(&channels, server, nullptr), channels));
   Ostrel::DivertReleam(server, nullptr);
 
-  // Without a position the connection listing takes the realm of the default server (the null
-  // name), whichever server it lists.
+  // Without a position the connection listing takes the null server's realm, whatever it lists.
   ASSERT_EQ(0, Ostrel::DivertReleam(nullptr, "west"));
   ConnectionSequence connections;
   ASSERT_EQ(0, Ostrel::GetConnectSeq(&connections, server, nullptr));

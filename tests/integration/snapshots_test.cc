@@ -62,8 +62,7 @@ class Snapshots : public OnEachServer {
     if (GetParam()) tarndArgs = {"--types", typesFile(), "--data", folder = makeFolder()};
   }
 
-  // Starts the killed or stopped tarnd again. The first call on a reference cached before the
-  // restart fails and drops it (the documented behaviour); that call is made here.
+  // Starts tarnd again and makes the first call, which fails on the stale reference and drops it.
   void restart() {
     ASSERT_TRUE(tarnd->start());
     ASSERT_EQ(0, Ostrel::ConnectTarn(server));

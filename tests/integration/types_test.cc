@@ -108,8 +108,7 @@ TEST(TypesTest, TypesKnownFromOwnAreMarkedLoadedAtLaterPositions) {
   ASSERT_NE(types.CheckDataType("Meter"), nullptr) << "every type service instance is read";
   EXPECT_EQ(types.CheckDataType("Meter")->GetAllElement().size(), 1u);
 
-  // The build from one position ignores the mark and fetches every type there; the elements
-  // already present stay as they were.
+  // A build from one position fetches every type there; elements already present stay.
   types.BuildTarnDataType("parent");
   EXPECT_EQ(elementNames(valve), (std::vector<std::string>{"open", "position", "travel", "other"}));
 }
