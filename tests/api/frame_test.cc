@@ -22,8 +22,6 @@ std::string writeScript(const std::string& name, const std::string& text) {
   return path;
 }
 
-// Every façade reaches the slot that carries its name in the operation table, with its arguments
-// unchanged; an empty slot throws from its own façade only; loadDefault binds the defaults again.
 TEST(Frame, EveryFacadeCallsItsOwnSlot) {
 #define OSTREL_OP(R, Name, Slot, Params, Args) \
   EXPECT_TRUE(static_cast<bool>(OstrelFunc::Slot)) << #Slot " is bound after load";
@@ -49,10 +47,8 @@ TEST(Frame, EveryFacadeCallsItsOwnSlot) {
 }
 
 TEST(Frame, ErrorStringsCoverMiddlewareAndLibraryCodes) {
-  for (int code : {0, -1, 99, 123, 142, 2004, 2012, 2015, 3000, 3014, 3015, 3016, 4000, 4001, 4002, 4003, 4004}) {
-    const std::wstring text = Ostrel::GetErrorString(code);
-    EXPECT_EQ(std::wstring::npos, text.find(L"unknown result code")) << code;
-  }
+  for (int code : {0, -1, 123, 2015, 3016, 4004})
+    EXPECT_EQ(std::wstring::npos, std::wstring(Ostrel::GetErrorString(code)).find(L"unknown result")) << code;
   EXPECT_EQ(std::wstring(L"unknown result code 123456"), Ostrel::GetErrorString(123456));
   EXPECT_EQ(Ostrel::GetErrorString(-77), Ostrel::GetErrorString(-77)) << "the same text stays put";
 }

@@ -1,6 +1,4 @@
-// The shared first steps of server-taking operations: server name resolution and default
-// positions. The frame's answer when there is no reference is checked through the master switch
-// (server_settings_test.cc), which calls through it.
+// Server name resolution and default positions, the shared first steps of every operation.
 #include <gtest/gtest.h>
 
 #include "ostrel/api/ostrel.h"

@@ -73,8 +73,7 @@ TEST_F(ConnectorTest, ConnectResultsAreRecordedAndAnnouncedOnlyOnChange) {
 
 TEST_F(ConnectorTest, ScanBegunBeforeADisconnectDoesNotConnectAgain) {
   ASSERT_EQ(Ostrel::ConnectTarn("local"), 0) << "the embedded server answers";
-  // Hold the monitor's scan after it has copied the names and asked the middleware, before it
-  // records what it found.
+  // Holds the monitor's scan after it asked the middleware and before it records the answer.
   std::mutex mutex;
   std::condition_variable wake;
   bool held = false, released = false;
@@ -125,8 +124,7 @@ TEST_F(ConnectorTest, ListenerListKeepsDuplicatesAndRemovesOneEntryAtATime) {
   Ostrel::DisConnectTarn("x");
   EXPECT_EQ(twice.events().size(), 1u) << "removed for good";
 
-  // Removing oneself during a pass neither blocks (the lock is recursive) nor makes the pass skip
-  // the next listener.
+  // Removing oneself mid-pass neither blocks (the lock is recursive) nor skips the next listener.
   SelfRemovingListener leaving;
   RecordingListener staying;
   Ostrel::InstallListener(leaving);

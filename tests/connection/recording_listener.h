@@ -28,8 +28,7 @@ inline std::ostream& operator<<(std::ostream& out, const StatusEvent& event) {
 
 class RecordingListener : public BrennicStatusListenerBase {
  public:
-  // `log`, when given, receives "<tag><+|-><server>" for every event, to check the order of
-  // calls across listeners.
+  // `log`, when given, gets "<tag><+|-><server>" per event, for the order across listeners.
   explicit RecordingListener(std::vector<std::string>* log = nullptr, std::string tag = "")
       : log_(log), tag_(std::move(tag)) {}
 

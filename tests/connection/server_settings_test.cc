@@ -2,7 +2,6 @@
 // updateServerSetting stores, list capacities and releases.
 #include <cstring>
 #include <fstream>
-#include <sstream>
 
 #include <gtest/gtest.h>
 
@@ -77,8 +76,7 @@ TEST(ServerSettingsTest, RecordStoresAddressesByRuleAndCutsLongTexts) {
 TEST(ServerSettingsTest, UpdateWithoutOwnServerStoresPlaceholderNameAndDropsStates) {
   ScopedSettings settings({{"spare", "others", {deadAddress()}}});
   Ostrel::ConnectTarn("spare");
-  // No scan in between: one that runs while the settings are read again finds "spare" unknown
-  // for a moment, and a changed failure code is news of its own.
+  // No scan in between: one during the reload would find "spare" unknown and make news of it.
   TarnConnector::instance()->stop();
   RecordingListener listener;
   ScopedListener installed(listener);

@@ -1,6 +1,4 @@
-// Partial records: which paths are listed (failed and repeated writes too), copies with their
-// own lists, and the field bytes handed to the data point writes and queries, which must stay
-// inside the record's block whatever path they are given.
+// Partial records: the list of written paths, and field bytes that stay inside the block.
 #include "ostrel/data/partial_record.h"
 
 #include <cstring>
@@ -32,8 +30,6 @@ class PartialRecordTest : public ::testing::Test {
   }
 };
 
-// Every overload lists its path, in call order, whatever the write returned; through a
-// BrennicData reference too, and through PutMetaData.
 TEST_F(PartialRecordTest, EveryWriteIsListedFailedAndRepeatedOnesToo) {
   BrennicPartialData r("T_Rec", 0);
   BrennicData& base = r;
@@ -51,9 +47,7 @@ TEST_F(PartialRecordTest, EveryWriteIsListedFailedAndRepeatedOnesToo) {
   EXPECT_EQ(OstrelCode::kIndexOutOfRange, r.PutValue("arr[5]", 1));
   EXPECT_THROW(r.PutValue("arr[x]", 1), boost::bad_lexical_cast);
   EXPECT_EQ(OstrelCode::kElementNotFound, r.PutValue(nullptr, 1)) << "a null path is not listed";
-  // PutMetaData lists its path as a PutValue call would: also when the text equals what the
-  // element shows (its bytes stay) and when the path cannot be located; not when the text does
-  // not parse or the type takes no text.
+  // PutMetaData lists as PutValue does, unchanged and unplaced paths too; not unparsed texts.
   BrennicMetaData meta;
   r.GetMetaData("u", meta);
   for (const auto& [path, value] : {std::pair<const wchar_t*, const wchar_t*>{L"u", L"9"}, {L"u", L"9"},
@@ -97,8 +91,6 @@ TEST_F(PartialRecordTest, IsUpdatedMatchesTheExactText) {
     EXPECT_EQ(want, r.isUpdated(path)) << (path ? path : "null");
 }
 
-// A copy carries the list and then keeps its own; assignment from a record without a type
-// leaves the list alone.
 TEST_F(PartialRecordTest, CopiesKeepTheirOwnList) {
   BrennicPartialData r("T_Rec", 0);
   r.PutValue("i", 1);
@@ -147,8 +139,6 @@ TEST_F(PartialRecordTest, StoreValueIsACopyOfTheField) {
   EXPECT_EQ(4, length);
 }
 
-// Paths that cannot be located — at the first step or later — and fields beyond a short block:
-// nothing outside the block.
 TEST_F(PartialRecordTest, StoreValueOfAPathNotLocatedStaysInsideTheBlock) {
   BrennicPartialData r("T_Rec", 0);
   for (const char* path : {"nosuch", "inner.nosuch", "inners[2].x", "inners[1].x[0][1]", "arr[-1]",

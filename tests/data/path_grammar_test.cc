@@ -2,7 +2,6 @@
 // must accept the same paths and place them at the same bytes, or a partial write or query of a
 // path the record took would be refused (or land elsewhere) on the server.
 #include <optional>
-#include <string>
 #include <utility>
 #include <vector>
 

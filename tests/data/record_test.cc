@@ -102,8 +102,7 @@ TEST_F(RecordTest, PathsReachNestedFieldsAndArrayItems) {
 TEST_F(RecordTest, PathErrors) {
   BrennicData r("T_Rec", 0);
   BrennicVariable info;
-  // "inner]" has no '.' or '[': it is looked up whole; in "nope[x]" the name is looked up before
-  // the index.
+  // "inner]" is looked up whole; in "nope[x]" the name fails before the index is read.
   const std::pair<int, std::vector<const char*>> cases[] = {
       {OstrelCode::kElementNotFound, {"nope", "I", "inner.nope", "inner]", "", "..", "nope[x]"}},
       {OstrelCode::kIndexOutOfRange, {"arr[5]", "arr[-1]", "arr[1][2]", "inners[2].x", "i[1]"}},
@@ -250,7 +249,7 @@ TEST_F(RecordTest, CopyAssignAndTypeSetting) {
   swollen.SwellSetTarnType("NoSuchType", adopted, 8);
   EXPECT_FALSE(swollen.IsGood()) << "not adopted: still the caller's";
   swollen.SwellSetTarnType("T_Inner", adopted, 8);
-  EXPECT_EQ(swollen.GetRawValue(), adopted);
+  EXPECT_EQ(swollen.GetRawValue(), adopted) << "adopted, not copied; released once (the sanitizer checks)";
 }
 
 }  // namespace

@@ -52,18 +52,6 @@ TEST(StoreTest, DestoryKeepsTheSizeAndCopiesStayInsideTheBlocksThatExist) {
   EXPECT_EQ(s.get(), nullptr);
 }
 
-TEST(StoreTest, SwellAdoptsTheCallersBlock) {
-  char* p = static_cast<char*>(::operator new(4));
-  std::memcpy(p, "wxyz", 4);
-  {
-    BrennicStore s(10);
-    s.swell_buffer(p, 4);
-    EXPECT_EQ(s.get(), p) << "the block is adopted, not copied";
-    EXPECT_EQ(s.buffer_size(), 4u);
-    EXPECT_EQ(bytes(s), "wxyz");
-  }  // the store releases p; a leak or double free shows under the sanitizer build
-}
-
 TEST(StoreTest, CopyBufferCutsSlicesWithinTheContent) {
   BrennicStore s(6, "abcdef");
   BrennicStore dst;

@@ -2,12 +2,10 @@
 // character boundaries, and the meta data operations of records.
 #include "ostrel/data/value_convertor.h"
 
-#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <limits>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -20,13 +18,7 @@
 
 namespace {
 
-// T_Meta (112 bytes): one element of every base type, two texts, a nested and an array element.
-//   u unsigned_int@0, i signed_int@4, c char@8, b byte@9, sw signed_word@10, w word@12,
-//   wc wchar@14, t kx_time@16, t2 kx_time2@24, f float@32, d double@40, text char[16]@48,
-//   wtext wchar[8]@64, inner T_Inner@80, levels float[3]@88, small char[5]@100,
-//   wsmall wchar[3]@106
-// T_Long (1264): a 300-byte text, a 300-unit wide text, an element with a 60-character name
-// and one whose name is that name's first 51 characters, and a nested type with a long name.
+// T_Meta: one element of every base type; T_Long: long texts and names, one the other's prefix.
 const std::string kLongName(60, 'n');
 const std::string kPrefixName(51, 'n');
 
@@ -116,7 +108,6 @@ struct RoundTrip {
   const wchar_t* text;   // the rendering
 };
 
-// Render, then parse into a zeroed record: the same bytes. NaNs are the canonical ones.
 TEST_F(ValueConvetorTest, EveryBaseTypeRoundTripsAtItsBoundaries) {
   using F = std::numeric_limits<float>;
   using D = std::numeric_limits<double>;
@@ -125,15 +116,12 @@ TEST_F(ValueConvetorTest, EveryBaseTypeRoundTripsAtItsBoundaries) {
       {"u", "unsigned_int", bytesOf<std::uint32_t>(4294967295u), L"4294967295"},
       {"i", "signed_int", bytesOf<std::int32_t>(INT32_MIN), L"-2147483648"},
       {"i", "signed_int", bytesOf<std::int32_t>(INT32_MAX), L"2147483647"},
-      {"i", "signed_int", bytesOf<std::int32_t>(-1), L"-1"},
       {"sw", "signed_word", bytesOf<std::int16_t>(INT16_MIN), L"-32768"},
       {"sw", "signed_word", bytesOf<std::int16_t>(INT16_MAX), L"32767"},
       {"w", "word", bytesOf<std::uint16_t>(65535), L"65535"}, {"w", "word", bytesOf<std::uint16_t>(0), L"0"},
       {"wc", "wchar", bytesOf<std::uint16_t>(65535), L"65535"},
-      {"f", "float", bytesOf(F::lowest()), L"-3.40282347e+38"},
-      {"f", "float", bytesOf(F::max()), L"3.40282347e+38"},
-      {"f", "float", bytesOf(F::denorm_min()), L"1.40129846e-45"},
-      {"f", "float", bytesOf(F::min()), L"1.17549435e-38"}, {"f", "float", bytesOf(-0.0f), L"-0"},
+      {"f", "float", bytesOf(F::lowest()), L"-3.40282347e+38"}, {"f", "float", bytesOf(F::max()), L"3.40282347e+38"},
+      {"f", "float", bytesOf(F::denorm_min()), L"1.40129846e-45"}, {"f", "float", bytesOf(-0.0f), L"-0"},
       {"f", "float", bytesOf(0.1f), L"0.100000001"}, {"f", "float", bytesOf(F::infinity()), L"infinity"},
       {"f", "float", bytesOf(-F::infinity()), L"-infinity"}, {"f", "float", bytesOf(F::quiet_NaN()), L"nan"},
       {"f", "float", bytesOf(-F::quiet_NaN()), L"-nan"},
@@ -141,15 +129,13 @@ TEST_F(ValueConvetorTest, EveryBaseTypeRoundTripsAtItsBoundaries) {
       {"d", "double", bytesOf(D::max()), L"1.7976931348623157e+308"},
       {"d", "double", bytesOf(D::denorm_min()), L"5e-324"}, {"d", "double", bytesOf(-0.0), L"-0"},
       {"d", "double", bytesOf(0.1), L"0.1"}, {"d", "double", bytesOf(1.0 / 3), L"0.3333333333333333"},
-      {"d", "double", bytesOf(1480.5), L"1480.5"},
       {"d", "double", bytesOf(16777217.0), L"16777217"},  // not a float: needs all 8 bytes
-      {"d", "double", bytesOf(D::infinity()), L"infinity"},
-      {"d", "double", bytesOf(-D::infinity()), L"-infinity"}, {"d", "double", bytesOf(D::quiet_NaN()), L"nan"},
+      {"d", "double", bytesOf(D::infinity()), L"infinity"}, {"d", "double", bytesOf(D::quiet_NaN()), L"nan"},
       {"d", "double", bytesOf(-D::quiet_NaN()), L"-nan"},
       {"text", "char*", std::string("pump 1\0\0\0\0\0\0\0\0\0\0", 16), L"pump 1"},
       {"text", "char*", std::string("Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC\0\0\0\0\0\0", 16), L"Grüße €"},
       {"text", "char*", "exactly16bytes!!", L"exactly16bytes!!"},  // no NUL in the field
-      {"text", "char*", std::string(16, '\0'), L""},
+      {"text", "char*", std::string(16, '\0'), L""}, {"b", "byte", std::string(1, '\0'), L""},
       {"wtext", "wchar*", std::string("a\0\xE9\0\x3D\xD8\x00\xDE\0\0\0\0\0\0\0\0", 16), L"a\u00E9\U0001F600"},
       {"wtext", "wchar*", std::string("a\0b\0c\0d\0e\0f\0g\0h\0", 16), L"abcdefgh"},  // no NUL
   };
@@ -175,35 +161,12 @@ TEST_F(ValueConvetorTest, EveryBaseTypeRoundTripsAtItsBoundaries) {
   }
 }
 
-// A char or byte shows as its character and takes a number: 65 shows "A", "65" stores it, "A"
-// is refused, and a zero byte shows nothing.
-TEST_F(ValueConvetorTest, CharAndByteShowACharacterAndTakeANumber) {
-  for (const char* path : {"c", "b"}) {
-    for (int v : {0, 65, 127, 200, 255}) {
-      SCOPED_TRACE(std::string(path) + " " + std::to_string(v));
-      BrennicData r("T_Meta", 0);
-      r.PutValue(path, static_cast<unsigned char>(v));
-      BrennicMetaData meta;
-      r.GetMetaData(path, meta);
-      EXPECT_EQ(v == 0 ? 0u : 1u, std::wcslen(meta.value));
-      if (v < 128) {
-        EXPECT_EQ(static_cast<wchar_t>(v), meta.value[0]);
-      }
-      putText(r, path, L"A");
-      EXPECT_EQ(v, r.GetUnSignedCharValue(path)) << "a letter is not a number";
-      putText(r, path, std::to_wstring(255 - v));
-      EXPECT_EQ(255 - v, r.GetUnSignedCharValue(path));
-    }
-  }
-}
-
 struct ParseCase {
   const char* path;
   const wchar_t* text;
   std::string expected;  // the field's bytes afterwards; empty: left as it was (0xAA bytes)
 };
 
-// Texts at and past each type's limits; a refused text leaves the element as it was.
 TEST_F(ValueConvetorTest, ParseRulesAtTheLimits) {
   const std::vector<ParseCase> cases = {
       {"u", L"4294967295", bytesOf<std::uint32_t>(4294967295u)}, {"u", L"4294967296", ""},
@@ -215,7 +178,8 @@ TEST_F(ValueConvetorTest, ParseRulesAtTheLimits) {
       {"wc", L"-65535", bytesOf<std::uint16_t>(1)},
       {"t2", L"5", ""},  // time stamps are not set from text
       {"c", L"256", std::string(1, '\0')}, {"c", L"-1", std::string(1, '\xFF')}, {"c", L"2147483648", ""},
-      {"b", L"321", std::string(1, 'A')}, {"f", L"3.5e38", ""}, {"f", L"1e-50", ""},
+      {"b", L"321", std::string(1, 'A')}, {"b", L"A", ""},  // shows its character, takes a number
+      {"f", L"3.5e38", ""}, {"f", L"1e-50", ""},
       {"f", L"INFINITY", bytesOf(std::numeric_limits<float>::infinity())},
       {"f", L"-Infinity", bytesOf(-std::numeric_limits<float>::infinity())},
       {"f", L"NaN", bytesOf(std::numeric_limits<float>::quiet_NaN())}, {"f", L"+1.5", bytesOf(1.5f)},
@@ -257,7 +221,6 @@ TEST_F(ValueConvetorTest, TimeStampsShowAndAreNotSettable) {
   EXPECT_EQ(5, r.GetSignedIntValue("t"));
 }
 
-// A text longer than its field is cut after its last whole character, in both encodings.
 TEST_F(ValueConvetorTest, TextsAreCutAtCharacterBoundaries) {
   BrennicData r("T_Meta", 0);
   std::memset(r.GetRawValue(), 0xAA, r.GetBufferSize());
@@ -305,8 +268,7 @@ TEST_F(ValueConvetorTest, GetMetaDataOfFieldsAndPaths) {
   EXPECT_EQ(OstrelCode::kRecordWithoutType, untyped.GetMetaData("u", meta));
 }
 
-// What GetMetaDataList shows, put back with PutMetaDataList, changes no byte, even where the
-// text shown is shorter or coarser than the value; an edited item changes its element only.
+// Shown texts may be shorter or coarser than the value; putting them back changes no byte.
 TEST_F(ValueConvetorTest, PuttingBackWhatWasReadChangesNothing) {
   BrennicData r("T_Long", 0);
   const std::string longText(280, 'x');

@@ -1,6 +1,4 @@
-// RemoteFileImpl against a FileHandle that answers as the stand-in never does: replies longer
-// than the block asked for, and failures. The stand-in's own reader is tested end to end in
-// tests/integration/snapshots_test.cc.
+// RemoteFileImpl against a FileHandle that answers as the stand-in never does (too long, failing).
 #include <string>
 #include <vector>
 

@@ -1,6 +1,4 @@
-// Configuration mistakes as a person makes them: a settings file that cannot be used leaves the
-// middleware with no server (never the embedded one) and the tool says which file, which line and
-// why; `ostrel settings own` refuses what it cannot store.
+// Configuration mistakes as a person makes them, and what the tool says about them.
 #include <unistd.h>
 
 #include <cstdio>

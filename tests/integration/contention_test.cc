@@ -1,7 +1,4 @@
-// Heartbeat contention end to end, against the embedded server and a tarnd process: which calls
-// start tasks, what the listing copies (names cut whole, records, hosts without programs), the
-// hand-over on a leave, the five-name leave followed by a fresh registration, and a listing
-// whose remote call raises.
+// Heartbeat contention end to end, on the embedded server and on tarnd.
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -33,9 +30,6 @@ class Contention : public OnEachServer {
     DispatcherContender::instance()->leaveAll();
     OnEachServer::TearDown();
   }
-  // Names differ between the two runs, so a task of the first run cannot meet the second.
-  std::string unique(const char* base) { return std::string(base) + (GetParam() ? ".t" : ".e"); }
-
   bool listed(const std::string& host, const std::string& name) {
     return contenderRole(server, host, name) != "absent";
   }
@@ -78,7 +72,6 @@ TEST_P(Contention, WhichCallsStartTasks) {
   EXPECT_FALSE(listed(me, byName)) << "the leave reached the service";
 }
 
-// Many threads joining one name in the record form at once still start a single task.
 TEST_P(Contention, RecordFormJoinsOnceUnderConcurrentCalls) {
   const std::string name = unique("crowd");
   BrennicData record("AnalogPoint", 0);

@@ -1,9 +1,6 @@
-// Data point operations end to end, against the embedded server and against a tarnd process:
-// create, write, read back one and many, by type, list names, delete; the guard, the codes of
-// remote failures with the cached reference dropped, and nothing lost or half-written.
+// Data point operations end to end, on the embedded server and on tarnd.
 #include <chrono>
 #include <cstring>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -26,7 +23,6 @@ class DataPoints : public OnEachServer {
     for (const std::string& name : allPoints()) Ostrel::DeleteDataPoint(name.c_str(), server, nullptr);
     OnEachServer::TearDown();
   }
-  std::string unique(const char* base) { return std::string(base) + "." + std::to_string(++counter); }
   std::vector<std::string> allPoints() {
     ObjectNames n;
     return takeNames(Ostrel::GetAllPointName(&n, server, nullptr), n);
@@ -35,24 +31,14 @@ class DataPoints : public OnEachServer {
     ObjectNames n;
     return takeNames(Ostrel::GetAllPointNameByType(&n, type, server, nullptr), n);
   }
-
-  int counter = 0;
 };
-
-BrennicData analog(double value, unsigned quality, const char* unit) {
-  BrennicData record("AnalogPoint", 0);
-  record.PutValue("value", value);
-  record.PutValue("quality", quality);
-  record.PutValue("unit", unit);
-  return record;
-}
 
 TEST_P(DataPoints, CreateWriteReadBackByteForByte) {
   const std::string name = unique("flow");
-  BrennicData value = analog(12.5, 192, "m3/h");
+  BrennicData value = analog(12.5, "m3/h", 192);
   ASSERT_EQ(0, Ostrel::CreateDataPoint(name.c_str(), value, server, nullptr));
   EXPECT_EQ(2005, Ostrel::CreateDataPoint(name.c_str(), value, server, nullptr)) << "an existing name is refused";
-  BrennicData written = analog(-3.25, 0, "bar");
+  BrennicData written = analog(-3.25, "bar");
   ASSERT_EQ(0, Ostrel::PutDataPoint(name.c_str(), written, server, nullptr));
   BrennicData untyped;
   ASSERT_EQ(0, Ostrel::GetDataPoint(name.c_str(), untyped, server, nullptr));
@@ -62,16 +48,14 @@ TEST_P(DataPoints, CreateWriteReadBackByteForByte) {
   EXPECT_EQ(0, std::memcmp(written.GetRawValue(), untyped.GetRawValue(), written.GetBufferSize()));
 }
 
-// Refused writes change nothing. A record without a block, or whose block is shorter than its
-// type, is refused by every whole-value operation: nothing is read or written past the block
-// (the sanitizer build sees any overrun).
+// A record without a block, or with one shorter than its type, is never read or written past it.
 TEST_P(DataPoints, RefusedWritesChangeNothing) {
   const std::string name = unique("level");
   ASSERT_EQ(0, Ostrel::CreateDataPoint(name.c_str(), "AnalogPoint", server, nullptr));
   BrennicData wrongType("DigitalPoint", 0);
   EXPECT_EQ(2006, Ostrel::PutDataPoint(name.c_str(), wrongType, server, nullptr)) << "size mismatch refused";
-  EXPECT_EQ(2003, Ostrel::PutDataPoint("no.such.point", analog(1, 1, ""), server, nullptr));
-  EXPECT_EQ(2010, Ostrel::PutDataPoint(nullptr, analog(1, 1, ""), server, nullptr)) << "a null name is refused";
+  EXPECT_EQ(2003, Ostrel::PutDataPoint("no.such.point", analog(1, "", 1), server, nullptr));
+  EXPECT_EQ(2010, Ostrel::PutDataPoint(nullptr, analog(1, "", 1), server, nullptr)) << "a null name is refused";
   BrennicData typed("AnalogPoint", 0);
   EXPECT_EQ(2010, Ostrel::GetDataPoint(nullptr, typed, server, nullptr));
 
@@ -99,20 +83,18 @@ TEST_P(DataPoints, RefusedWritesChangeNothing) {
   EXPECT_EQ(1u, allPoints().size()) << "nothing was created";
 }
 
-// After DivertReleam every operation, through the flat client API or a service reference, works
-// on the diverted realm, and a point of the same name in the default realm is never touched.
 TEST_P(DataPoints, ADivertedRealmIsTheRealmOfEveryOperation) {
   struct Undivert {
     const char* server;
     ~Undivert() { Ostrel::DivertReleam(server, ""); }
   } undivert{server};
   const std::string name = unique("level");
-  BrennicData value = analog(1, 1, "kW");
+  BrennicData value = analog(1, "kW", 1);
   ASSERT_EQ(0, Ostrel::CreateDataPoint(name.c_str(), value, server, ""));
   ASSERT_EQ(0, Ostrel::DivertReleam(server, "diverted"));
 
   ASSERT_EQ(0, Ostrel::CreateDataPoint(name.c_str(), "AnalogPoint", server, nullptr));
-  std::vector<BrennicData> more = {analog(2, 2, "kW")};
+  std::vector<BrennicData> more = {analog(2, "kW", 2)};
   more[0].SetFullName(unique("more").c_str());
   ASSERT_EQ(0, Ostrel::CreateDataPoints(more, server, nullptr));
   const std::string spare = unique("spare");
@@ -148,13 +130,14 @@ TEST_P(DataPoints, ADivertedRealmIsTheRealmOfEveryOperation) {
   EXPECT_EQ(std::vector<std::string>{spare}, takeNames(Ostrel::CheckNullData(&names, server, nullptr), names));
   for (const std::string& point : {name, std::string(more[0].GetDataName()), spare})
     EXPECT_EQ(0, Ostrel::DeleteDataPoint(point.c_str(), server, nullptr));
+  EXPECT_EQ(2003, Ostrel::DeleteDataPoint(spare.c_str(), server, nullptr)) << "deleted already";
   EXPECT_EQ(0, Ostrel::GetDataPoint(name.c_str(), original, server, "")) << "and still there";
 }
 
 TEST_P(DataPoints, ReadsManyByNameAndByType) {
   std::vector<BrennicData> batch;
   for (int i = 0; i < 5; ++i) {
-    batch.push_back(analog(i * 1.5, static_cast<unsigned>(i), "kW"));
+    batch.push_back(analog(i * 1.5, "kW", static_cast<unsigned>(i)));
     batch.back().SetFullName(unique("feeder").c_str());
   }
   ASSERT_EQ(0, Ostrel::CreateDataPoints(batch, server, nullptr));
@@ -179,8 +162,6 @@ TEST_P(DataPoints, ReadsManyByNameAndByType) {
   ASSERT_EQ(0, Ostrel::GetDataPointByTypeName("Alarm", list, server, nullptr));
   EXPECT_EQ(0, list.count);
   EXPECT_EQ(nullptr, list.items) << "an empty answer allocates no array";
-
-  EXPECT_EQ(5u, pointsOf("AnalogPoint").size());
   ObjectNames types;
   EXPECT_GE(takeNames(Ostrel::GetTarnTypes(&types, server, nullptr), types).size(), 4u);
 }
@@ -198,14 +179,6 @@ TEST_P(DataPoints, BatchCreationEdgesAndNullData) {
   EXPECT_EQ(3015, Ostrel::GetDataPointN(static_cast<char**>(nullptr), -1, none, server, nullptr));
   std::vector<BrennicData*> withNull = {nullptr};
   EXPECT_EQ(3014, Ostrel::CreateDataPoints(withNull, server, nullptr)) << "a null record is refused, not read";
-
-  const std::string fresh = unique("spare");
-  ASSERT_EQ(0, Ostrel::CreateDataPoint(fresh.c_str(), "DigitalPoint", server, nullptr));
-  ObjectNames nullData;
-  EXPECT_EQ(std::vector<std::string>{fresh}, takeNames(Ostrel::CheckNullData(&nullData, server, nullptr), nullData));
-
-  EXPECT_EQ(0, Ostrel::DeleteDataPoint(fresh.c_str(), server, nullptr));
-  EXPECT_EQ(2003, Ostrel::DeleteDataPoint(fresh.c_str(), server, nullptr));
 }
 
 TEST_P(DataPoints, GuardAndRemoteFailuresDropTheCachedReference) {
@@ -222,15 +195,13 @@ TEST_P(DataPoints, GuardAndRemoteFailuresDropTheCachedReference) {
   planFault(server, "get_points_by_type", 0, 1, "TRANSIENT");
   EXPECT_EQ(104, Ostrel::GetDataPointByTypeName("AnalogPoint", list, server, nullptr));
   planFault(server, "create_points", 0, 1, "NO_RESOURCES");
-  std::vector<BrennicData> one = {analog(1, 1, "")};
+  std::vector<BrennicData> one = {analog(1, "", 1)};
   one[0].SetFullName(unique("late").c_str());
   EXPECT_EQ(142, Ostrel::CreateDataPoints(one, server, nullptr));
   EXPECT_EQ(0, Ostrel::CreateDataPoints(one, server, nullptr)) << "the failed batch created nothing";
   clearFaults(server);
 }
 
-// Reads of many points run under the longer call time-out: a server that stalls past it ends the
-// read with the operation's exception code instead of hanging the caller.
 TEST(DataPointsTimeOut, AStalledManyPointReadEndsAfterTheLongerTimeOut) {
   TarndProcess server("slow", freePort());
   ASSERT_TRUE(server.start());

@@ -1,6 +1,4 @@
-// Event boxes end to end, on the embedded server and on tarnd: typed and self-describing
-// batches, declares by code, full boxes, batch sizes, refused input, realms after a divert, and
-// remote failures with their log lines and a fresh reference afterwards.
+// Event boxes end to end, on the embedded server and on tarnd.
 #include <unistd.h>
 
 #include <cstdio>
@@ -25,9 +23,6 @@ using namespace testing_support;
 
 class Events : public OnEachServer {
  protected:
-  std::string unique(const char* base) {
-    return std::string(base) + "." + std::to_string(++counter_);
-  }
   unsigned count(const std::string& box, const char* position = nullptr) {
     unsigned int n = 0;
     EXPECT_EQ(0, Ostrel::EventCount(box.c_str(), n, server, position));
@@ -39,16 +34,7 @@ class Events : public OnEachServer {
     EXPECT_EQ(0, Ostrel::ConnectPortForRecv(box.c_str(), handle, server, nullptr));
     return handle;
   }
-
- private:
-  int counter_ = 0;
 };
-
-BrennicData analog(double value) {
-  BrennicData record("AnalogPoint", 0);
-  record.PutValue("value", value);
-  return record;
-}
 
 TEST_P(Events, SelfDescribingBatchKeepsEachType) {
   const std::string box = unique("alarms");

@@ -1,6 +1,4 @@
-// Messaging through a tarnd process under load and failure: 100,000 numbered events arrive once
-// and in order; 32 threads blocked in receives leave room for a 33rd thread's call; blocked
-// receives end when the server dies; idle connections are reclaimed.
+// Messaging through a tarnd process under load and failure.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -115,8 +113,7 @@ TEST_F(MessagingLoad, AStalledReceiveEndsAfterItsWaitAndAMargin) {
   ASSERT_EQ(0, Ostrel::CreateEventBox("stalled", 3, 10, "plant", nullptr));
   unsigned int handle = 0;
   ASSERT_EQ(0, Ostrel::ConnectPortForRecv("stalled", handle, "plant", nullptr));
-  // The server stalls far longer than a 100 ms wait and its margin: the call ends, with the
-  // library's code for a remote failure and the middleware's for the flat receive.
+  // Stalled far past a 100 ms wait and its margin: both calls end, with their failure codes.
   planFault("plant", "receive_events", 2, 1, "", 0, 30000);
   planFault("plant", "receive_packet", 2, 1, "", 0, 30000);
   auto many = std::async(std::launch::async, [&] {

@@ -1,11 +1,6 @@
-// The messaging commands of the ostrel tool, run as a person would: boxes, declares and listings
-// in one shell session on the embedded server; request and reply, and a live monitor, between
-// separate tool processes through a tarnd named in the settings.
-#include <unistd.h>
-
+// The messaging commands of the ostrel tool, in one shell and across tool processes.
 #include <future>
 #include <regex>
-#include <string>
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,4 @@
-// Field-level writes and queries end to end: only the written fields change on the server,
-// many-point writes go out in chunks (the first record alone, then up to 1000), a failing chunk
-// stops the write with the chunks before it written, and the publish flag arrives.
-#include <cstring>
-#include <memory>
+// Field-level writes and queries end to end, on the embedded server and on tarnd.
 #include <string>
 #include <vector>
 
@@ -148,8 +144,7 @@ TEST_P(PartialWrites, AFailingChunkStopsTheWriteWithTheEarlierChunksWritten) {
   EXPECT_EQ(3014, Ostrel::PutPartialDataPoints(withNull, server, realm.c_str()));
   EXPECT_EQ(sent, batchSizes()) << "a null record anywhere refuses the batch before its first chunk";
 
-  // A path with a non-numeric index is listed although its write threw: the operations answer
-  // with their own exception codes.
+  // A path whose write threw is listed all the same: the operations answer with their codes.
   BrennicPartialData badIndex("AnalogPoint", 0);
   badIndex.SetFullName("p.0");
   EXPECT_THROW(badIndex.PutValue("unit[x]", 'k'), boost::bad_lexical_cast);
@@ -162,8 +157,7 @@ TEST_P(PartialWrites, AFailingChunkStopsTheWriteWithTheEarlierChunksWritten) {
   EXPECT_EQ(0, list.count);
 }
 
-// A query matches every written field of its filter. Fields put through meta data are listed
-// like any write: a value equal to what the record shows is sent all the same, and filters.
+// A field put through meta data is listed even when its text equals what the record shows.
 TEST_P(PartialWrites, QueryMatchesTheWrittenFieldValues) {
   createPoints(6);
   std::vector<BrennicPartialData> all = updates(6, 0.0);

@@ -1,8 +1,7 @@
-// Ports and event boxes marked persistent on tarnd --data keep their queues through a SIGKILL
-// and a restart; channels without the mark, or that lost it, do not come back, and neither do
-// connections.
+// Channels marked persistent on tarnd --data keep their queues through a SIGKILL and a restart.
 #include <stdlib.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -28,17 +27,15 @@ class PersistentChannels : public ::testing::Test {
  protected:
   void SetUp() override {
     char pattern[] = "/tmp/persistent_channels.XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    folder_ = pattern;
+    folder_ = ::mkdtemp(pattern);
     tarnd_.reset(new TarndProcess("plant", freePort(), {"--data", folder_, "--journal-sync", "os"}));
     ASSERT_TRUE(tarnd_->start());
   }
   void TearDown() override {
     tarnd_.reset();
-    std::system(("rm -rf " + folder_).c_str());
+    std::filesystem::remove_all(folder_);
   }
-  // The first calls after a restart may meet connections of the killed server and fail; a
-  // reconnecting client sees the same.
+  // The first calls after a restart may meet connections of the killed server and fail.
   void killAndRestart() {
     tarnd_->kill();
     ASSERT_TRUE(tarnd_->start());

@@ -1,6 +1,5 @@
 // The data point commands of the ostrel tool, run as a person would: in one shell session on
 // the embedded server, and against a tarnd named in the settings.
-#include <string>
 
 #include <gtest/gtest.h>
 

@@ -1,14 +1,10 @@
-// Packet ports end to end, on the embedded server and on tarnd: request and reply between two
-// threads, receives by name and by handle, the order of the queue, refused handles and the
-// connection listing; realms and channel listings.
+// Packet ports end to end, on the embedded server and on tarnd.
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 #include <future>
 #include <string>
-#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -20,19 +16,8 @@ namespace {
 
 using namespace testing_support;
 
-BrennicData analog(double value, const char* unit) {
-  BrennicData record("AnalogPoint", 0);
-  record.PutValue("value", value);
-  record.PutValue("unit", unit);
-  return record;
-}
-
 class Ports : public OnEachServer {
  protected:
-  std::string unique(const char* base) {
-    return std::string(base) + "." + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "." +
-           std::to_string(++counter_);
-  }
   // A new port holding one AnalogPoint packet of `value`, sent through the connection `handle`.
   std::string portWithPacket(const char* base, double value, unsigned int& handle) {
     const std::string port = unique(base);
@@ -50,9 +35,6 @@ class Ports : public OnEachServer {
     Ostrel::DestoryConnectSeq(&connections);
     return found;
   }
-
- private:
-  int counter_ = 0;
 };
 
 TEST_P(Ports, RequestAndReplyBetweenTwoThreads) {
@@ -109,8 +91,7 @@ TEST_P(Ports, ReceivesByNameKeepOrderSizeAndConnection) {
   ASSERT_EQ(0, Ostrel::SendPacket(handle, second, 0, server, nullptr));
   ASSERT_EQ(0, Ostrel::SendPacketFront(port.c_str(), urgent, handle, 0, server, nullptr));
 
-  // Urgent went to the head. Into a smaller record without a reply handle: the record keeps its
-  // size and takes the leading bytes; with a reply handle it takes the packet's full length.
+  // Urgent went to the head; a smaller record keeps its size unless a reply handle is asked for.
   BrennicData small("DigitalPoint", 0);
   ASSERT_EQ(0, Ostrel::ReceivePacket(port.c_str(), small, 1000, server, nullptr));
   EXPECT_EQ(16u, small.GetBufferSize());
@@ -207,8 +188,7 @@ TEST_P(Ports, RealmsChannelsAndConnectionsAreListed) {
   EXPECT_EQ((std::vector<std::string>{port, port + ".box"}), takeNames(Ostrel::GetCommChennelSeq(&channels, server, nullptr), channels));
   Ostrel::DivertReleam(server, nullptr);
 
-  // Without a position the connection listing takes the realm of the default server (the null
-  // name), whichever server it lists.
+  // Without a position the connection listing takes the null server's realm, whatever it lists.
   ASSERT_EQ(0, Ostrel::DivertReleam(nullptr, "west"));
   ConnectionSequence connections;
   ASSERT_EQ(0, Ostrel::GetConnectSeq(&connections, server, nullptr));

@@ -1,9 +1,6 @@
-// Records as text in the ostrel tool: `ostrel record` on the embedded server's plant types as a
-// person runs it, and the shared path=value parser, which writes nothing when one assignment
-// is refused.
+// Records as text in the ostrel tool, and its path=value parser.
 #include <string>
 #include <utility>
-#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -42,7 +39,6 @@ TEST(RecordsTool, ExpandsArraysAndNestedTypesByPath) {
        {"record", 2, {}}});  // the type is required
 }
 
-// A refused assignment is a usage error (2) naming the field, and no record is shown.
 TEST(RecordsTool, RefusesWhatDoesNotParseNamingTheField) {
   const std::pair<const char*, const char*> cases[] = {
       {"mode=5 'running=A'", "'A' is not a value for 'running' (byte"},
@@ -62,7 +58,6 @@ TEST(RecordsTool, RefusesWhatDoesNotParseNamingTheField) {
   }
 }
 
-// The parser checks every assignment before it writes any.
 TEST(RecordsTool, ParserWritesNothingWhenOneAssignmentIsRefused) {
   Ostrel::BuildOstrel();
   BrennicData pump("PumpState", 0);

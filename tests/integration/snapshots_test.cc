@@ -1,6 +1,4 @@
-// Snapshots end to end, on the embedded server and on tarnd: named snapshots and snapshot files
-// put a realm back byte for byte, survive a restart and a kill in the middle of a write, refuse
-// damaged files and names outside the data folder; remote snapshot files read in any block size.
+// Snapshots end to end, on the embedded server and on tarnd.
 #include <unistd.h>
 
 #include <cstdlib>
@@ -9,7 +7,6 @@
 #include <fstream>
 #include <iterator>
 #include <map>
-#include <memory>
 #include <random>
 #include <string>
 #include <thread>
@@ -19,6 +16,7 @@
 
 #include "ostrel/api/middleware/kxTarn_API.h"
 #include "ostrel/api/ostrel.h"
+#include "tests/support/each_server.h"
 #include "tests/support/tarn_fixture.h"
 #include "tests/support/tool_runner.h"
 
@@ -58,27 +56,13 @@ std::string readFile(const std::string& path) {
 }
 void writeFile(const std::string& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
 
-class Snapshots : public ::testing::TestWithParam<bool> {
+class Snapshots : public OnEachServer {
  protected:
-  void SetUp() override {
-    folder = kEmbeddedFolder;
-    if (GetParam()) start(makeFolder());
-    ASSERT_EQ(0, Ostrel::ConnectTarn(server));
-  }
-  void TearDown() override {
-    clearFaults(server);
-    Ostrel::DisConnectTarn(server);
-  }
-  void start(const std::string& data) {
-    folder = data;
-    tarnd.reset(new TarndProcess("plant", freePort(), {"--types", typesFile(), "--data", folder}));
-    ASSERT_TRUE(tarnd->start());
-    settings.reset(new ScopedSettings({{"plant", "own", {tarnd->address()}}}));
-    server = "plant";
+  Snapshots() {
+    if (GetParam()) tarndArgs = {"--types", typesFile(), "--data", folder = makeFolder()};
   }
 
-  // Starts the killed or stopped tarnd again. The first call on a reference cached before the
-  // restart fails and drops it (the documented behaviour); that call is made here.
+  // Starts tarnd again and makes the first call, which fails on the stale reference and drops it.
   void restart() {
     ASSERT_TRUE(tarnd->start());
     ASSERT_EQ(0, Ostrel::ConnectTarn(server));
@@ -124,13 +108,9 @@ class Snapshots : public ::testing::TestWithParam<bool> {
     return bytes;
   }
 
-  const char* server = "local";
   // Each test works in a realm of its own, so tests on the one embedded server do not meet.
-  const std::string realm = "snap" + std::to_string(::getpid()) + "-" + std::to_string(++counter);
-  std::string folder;
-  std::unique_ptr<TarndProcess> tarnd;
-  std::unique_ptr<ScopedSettings> settings;
-  static inline int counter = 0;
+  const std::string realm = unique("snap");
+  std::string folder = kEmbeddedFolder;
 };
 
 TEST_P(Snapshots, LoadPutsTheRealmBackByteForByte) {
@@ -210,8 +190,6 @@ TEST_P(Snapshots, RemoteFileReadsInAnyBlockSizeAndKeepsItsVersion) {
   }
 }
 
-// Port snapshots put queued events back; a type snapshot loads the types it holds and refuses a
-// data point file.
 TEST_P(Snapshots, PortAndTypeSnapshots) {
   ASSERT_EQ(0, Ostrel::CreateEventBox("box", 7, 10, server, realm.c_str()));
   ASSERT_EQ(0, kx_send_event("box", "abcd", 4, server, realm.c_str()));
@@ -265,8 +243,7 @@ TEST_P(Snapshots, RemoteFailuresGiveTheirCodes) {
   EXPECT_EQ(nullptr, OstrelExt::openDTPSnapShot(server, realm.c_str())) << "not connected";
 }
 
-INSTANTIATE_TEST_SUITE_P(Servers, Snapshots, ::testing::Values(false, true),
-                         [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "tarnd" : "embedded"; });
+OSTREL_ON_EACH_SERVER(Snapshots);
 
 class SnapshotsOnTarnd : public Snapshots {};
 
@@ -339,8 +316,7 @@ TEST_P(SnapshotsOnTarnd, A64MegabyteDownloadKeepsTheClientsMemoryBounded) {
 INSTANTIATE_TEST_SUITE_P(Servers, SnapshotsOnTarnd, ::testing::Values(true),
                          [](const ::testing::TestParamInfo<bool>&) { return "tarnd"; });
 
-// The tool in one shell on the embedded server: named snapshots, a file made and restored, a
-// download (not on a terminal: plain progress lines) equal to the file; usage errors exit 2.
+// Not on a terminal, a download prints plain progress lines.
 TEST(SnapshotsTool, CommandsInOneShell) {
   const std::string folder = makeFolder();
   const ToolRun run = runTool("shell",

@@ -1,7 +1,5 @@
-// The middleware stand-in, embedded and as a tarnd process: realms are separate, a killed server
-// gives a CORBA system exception and the same reference works after a restart, and a stalled call
-// under changeTimeOut or the default call bound ends with a time-out instead of hanging; the
-// naming client resolves type service keys per position.
+// tarnd under the raw ORB: a reference outlives a restart, stalled calls end at their bound, and
+// the naming client resolves type service keys per position.
 #include <chrono>
 
 #include <gtest/gtest.h>
@@ -17,17 +15,6 @@ using namespace testing_support;
 
 kxTarn::DT_Point_Factory_ptr points(const char* server) {
   return kxReferenceContainer::instance()->GetDptReferenceWithServerName(server, nullptr);
-}
-
-TEST(EmbeddedServer, RealmsAreSeparate) {
-  kxTarn::DT_Point_Factory_var plain = points(nullptr);
-  kxTarn::DT_Point_Factory_var other = kxReferenceContainer::instance()->GetDptReferenceWithServerName(nullptr, "east");
-  kxTarn::DATA_BUFFER none;
-  ASSERT_EQ(0, other->create_point("realm.only", "unsigned_int", false, none));
-  kxTarn::STRING_LIST_var names;
-  plain->get_all_point_names(names.out());
-  for (CORBA::ULong i = 0; i < names->length(); ++i) EXPECT_STRNE("realm.only", names[i].in());
-  EXPECT_EQ(0, other->remove_point("realm.only"));
 }
 
 class TarndTest : public ::testing::Test {

@@ -1,6 +1,4 @@
-// A write command run as a process of its own against the embedded server says that what it
-// writes ends with it; reads, the shell and a configured server say nothing; a failed put names
-// itself.
+// Only a write command run on the embedded server says that what it writes ends with it.
 #include <gtest/gtest.h>
 
 #include "tests/support/tool_runner.h"

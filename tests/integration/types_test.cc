@@ -1,9 +1,6 @@
-// The type manager against real type services: in-process servers placed at positions of our
-// choosing (stream and type by type, several type service instances, planned failures), and a
-// tarnd at "parent" reached through the naming client and the settings file.
+// The type manager against real type services: in-process servers at chosen positions, and tarnd.
 #include <unistd.h>
 
-#include <cstring>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -111,8 +108,7 @@ TEST(TypesTest, TypesKnownFromOwnAreMarkedLoadedAtLaterPositions) {
   ASSERT_NE(types.CheckDataType("Meter"), nullptr) << "every type service instance is read";
   EXPECT_EQ(types.CheckDataType("Meter")->GetAllElement().size(), 1u);
 
-  // The build from one position ignores the mark and fetches every type there; the elements
-  // already present stay as they were.
+  // A build from one position fetches every type there; elements already present stay.
   types.BuildTarnDataType("parent");
   EXPECT_EQ(elementNames(valve), (std::vector<std::string>{"open", "position", "travel", "other"}));
 }
@@ -140,8 +136,6 @@ TEST(TypesTest, ARemoteFailureStopsTheBuildAndKeepsWhatWasFound) {
   own->faults().clear();
 }
 
-// Read from the stream a type lists its elements in reverse; type by type (after the stream
-// failed) in the service's order. Nested types point at their type either way.
 TEST(TypesTest, AFailedStreamFallsBackToTypeByType) {
   const std::string file = writeFile("sf", kPlantTypes);
   auto streaming = makeHost("typesStream", {{"", file}});

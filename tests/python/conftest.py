@@ -1,8 +1,5 @@
-"""Test setup: a tarnd started for the session, known as "plant", beside the embedded "local".
-
-The settings must be in place before the library first reads them, so this runs before
-ostrel is imported. TARND_PATH names the server program (CTest sets it).
-"""
+"""A tarnd (TARND_PATH) for the session as "plant" beside the embedded "local"; the settings
+are written before ostrel is imported, which reads them once."""
 import os
 import shutil
 import signal

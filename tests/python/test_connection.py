@@ -39,9 +39,7 @@ def test_listener_called_on_the_connecting_thread_then_removed(tarnd):
 
 
 def test_blocked_call_releases_the_gil_and_the_monitor_reports(tarnd, unique):
-    """tarnd is frozen: a call to it waits for its time-out in one thread while this thread keeps
-    running Python; a listener hears the server go down and, once it runs again, hears from the
-    library's monitor thread (nobody here connects it) that it came back."""
+    """With tarnd frozen, this thread runs Python while another waits; the monitor reports the return."""
     name = unique()
     ostrel.create(name, "AnalogPoint", server="plant")
     events, waited = [], []

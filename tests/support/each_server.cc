@@ -6,7 +6,7 @@ namespace testing_support {
 
 void OnEachServer::SetUp() {
   if (GetParam()) {
-    tarnd.reset(new TarndProcess("plant", freePort()));
+    tarnd.reset(new TarndProcess("plant", freePort(), tarndArgs));
     ASSERT_TRUE(tarnd->start()) << "tarnd did not come up";
     settings.reset(new ScopedSettings({{"plant", "own", {tarnd->address()}}}));
     server = "plant";

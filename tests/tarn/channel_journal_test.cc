@@ -1,16 +1,13 @@
-// Persistent channels in the journal, without a server: a fresh table replayed from the journal
-// holds what the kept channels held (shape, codes, queue in order), also after concurrent
-// senders and takers, and nothing of a channel without the mark; a torn channel record is cut;
-// compaction keeps the queues; a take that cannot be written hands the messages back.
+// Persistent channels in the journal, without a server: what a fresh table replays from it.
 #include <signal.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -34,11 +31,7 @@ class ChannelJournalTest : public ::testing::Test {
     dir_ = mkdtemp(pattern);
     open();
   }
-  void TearDown() override {
-    journal_.reset();
-    std::remove((dir_ + "/points.journal").c_str());
-    ::rmdir(dir_.c_str());
-  }
+  void TearDown() override { journal_.reset(); std::filesystem::remove_all(dir_); }
   // A new journal and realm on the folder, as a restarted server makes them.
   void open() {
     realm_.reset();
@@ -53,10 +46,7 @@ class ChannelJournalTest : public ::testing::Test {
     realm_->ports.keepIn(journal_.get(), "r");
   }
   tarn::PortTable& ports() { return realm_->ports; }
-  static long fileSize(const std::string& path) {
-    struct stat info {};
-    return ::stat(path.c_str(), &info) == 0 ? static_cast<long>(info.st_size) : -1;
-  }
+  static long fileSize(const std::string& path) { return static_cast<long>(std::filesystem::file_size(path)); }
   // Every message of `channel` in order, taken through a receive connection.
   std::vector<std::string> drain(const std::string& channel) {
     unsigned handle = 0;

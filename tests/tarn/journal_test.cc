@@ -1,10 +1,5 @@
-// The data point journal on its own: what is synced comes back in order, a torn or corrupt tail
-// is dropped and cut off, compaction keeps the state and shrinks the file, and concurrent
-// writers all get their records kept.
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cstdio>
+// The data point journal on its own.
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <thread>
@@ -24,10 +19,7 @@ class JournalTest : public ::testing::Test {
     char pattern[] = "/tmp/journal_test.XXXXXX";
     dir_ = mkdtemp(pattern);
   }
-  void TearDown() override {
-    std::remove((dir_ + "/points.journal").c_str());
-    ::rmdir(dir_.c_str());
-  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
   std::string file() const { return dir_ + "/points.journal"; }
   std::string bytes() const {
     std::ifstream in(file(), std::ios::binary);
@@ -78,9 +70,7 @@ TEST_F(JournalTest, SyncedRecordsComeBackInOrderAndATornTailIsCutOff) {
   EXPECT_EQ(replayed(), whole);
   const std::string good = bytes();
 
-  // Whatever a crash leaves after the last whole record is dropped, and the file is cut back to
-  // it so that the next append follows a whole record: half a frame, half a payload, a record
-  // whose checksum fails.
+  // A crash's torn tail (half a frame, half a payload, a bad checksum) is dropped and cut off.
   std::string corrupt = tarn::encodeJournalRecord(point("", "c", "3"));
   corrupt.back() ^= 0x01;
   const std::string tails[] = {std::string("\x05\x00", 2), tarn::encodeJournalRecord(point("", "c", "3")).substr(0, 12),
@@ -109,8 +99,7 @@ TEST_F(JournalTest, CompactionKeepsTheStateAndShrinksTheFile) {
     Journal journal(dir_);
     journal.replay([](const JournalRecord&) {});
     journal.attach(realm);
-    // Rewrite two points until the file passes the compaction size, as the data point service
-    // does: change the table, then append under its mutex.
+    // Two points rewritten past the compaction size as the service does: table, then append.
     const std::string big(4096, 'x');
     std::uint64_t ticket = 0;
     for (std::size_t i = 0; i * big.size() < Journal::kCompactBytes + big.size(); ++i) {
