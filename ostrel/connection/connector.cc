@@ -110,6 +110,15 @@ int TarnConnector::connectIn(const char* server, std::uint64_t generation) {
       if (it != announced_.end()) heard = it->second;
     }
     changed = heard != result;
+    // Recorded before anyone hears of it, so that a listener (or a caller woken by one) that asks
+    // IsConnect gets the news rather than the state before it. listenerLock then stateLock is
+    // the nesting disconnect uses too; no listener runs with stateLock held.
+    {
+      WriteGuard stateGuard(stateLock_);
+      if (!stateGuard.locked()) return OstrelCode::kNoState;
+      connectStates_[name] = result;
+      publishStates();
+    }
     if (changed) notifyAll(name, result == OstrelCode::kOk);
     announced_[name] = result;
     if (active != nullptr) {
@@ -118,14 +127,6 @@ int TarnConnector::connectIn(const char* server, std::uint64_t generation) {
     }
   }
 
-  {
-    WriteGuard guard(stateLock_);
-    if (!guard.locked()) return OstrelCode::kNoState;
-    if (generation == generation_.load()) {
-      connectStates_[name] = result;
-      publishStates();
-    }
-  }
   return result;
 }
 

@@ -54,10 +54,21 @@ TEST_F(ConnectorTest, GuardFollowsRecordedStateAndResolvesTheOwnServer) {
   EXPECT_EQ(Ostrel::IsConnect(""), 0) << "a disconnect that names no server drops nothing";
 }
 
+// Asks for the state it is told about, from inside the notification.
+struct StateAsker : RecordingListener {
+  using RecordingListener::RecordingListener;
+  void onDisconnected(const char* server) override {
+    seen = Ostrel::IsConnect(server);
+    RecordingListener::onDisconnected(server);
+  }
+  int seen = 0;
+};
+
 TEST_F(ConnectorTest, ConnectResultsAreRecordedAndAnnouncedOnlyOnChange) {
   ScopedSettings settings({{"plant", "own", {deadAddress()}}});
   std::vector<std::string> log;
-  RecordingListener first(&log, "a"), second(&log, "b");
+  RecordingListener first(&log, "a");
+  StateAsker second(&log, "b");
   ScopedListener installFirst(first), installSecond(second);
 
   connector().onServerConnection("plant", true);  // the naming client saw it answer once
@@ -66,6 +77,7 @@ TEST_F(ConnectorTest, ConnectResultsAreRecordedAndAnnouncedOnlyOnChange) {
   ASSERT_NE(rc, OstrelCode::kNoServerName) << "the own server's name was used";
   EXPECT_EQ(Ostrel::IsConnect("plant"), rc) << "the middleware's code is recorded as it is";
   EXPECT_EQ(log, (std::vector<std::string>{"a-plant", "b-plant"})) << "each listener once, in order";
+  EXPECT_EQ(second.seen, rc) << "the state is recorded before anyone is told";
 
   EXPECT_EQ(Ostrel::ConnectTarn("plant"), rc);
   EXPECT_EQ(log.size(), 2u) << "same result, same active address: nobody is told";
