@@ -95,7 +95,6 @@ int TarnConnector::connectIn(const char* server, std::uint64_t generation) {
     publishStates();
   }
 
-  bool changed = false;
   {
     ListenerGuard guard(listenerLock_);
     if (!guard.locked()) return OstrelCode::kOk;
@@ -109,7 +108,7 @@ int TarnConnector::connectIn(const char* server, std::uint64_t generation) {
       auto it = announced_.find(name);
       if (it != announced_.end()) heard = it->second;
     }
-    changed = heard != result;
+    const bool changed = heard != result;
     // Recorded before anyone hears of it, so that a listener (or a caller woken by one) that asks
     // IsConnect gets the news rather than the state before it. listenerLock then stateLock is
     // the nesting disconnect uses too; no listener runs with stateLock held.
@@ -126,7 +125,6 @@ int TarnConnector::connectIn(const char* server, std::uint64_t generation) {
       activeServers_[name] = active;
     }
   }
-
   return result;
 }
 
