@@ -7,6 +7,7 @@
 #include "ostrel/api/middleware/kxNaming_Client.h"
 #include "ostrel/api/middleware/kxTarn_API.h"
 #include "ostrel/api/ostrel.h"
+#include "ostrel/connection/call_frame.h"
 #include "ostrel/connection/connector.h"
 #include "ostrel/data/type_mgr.h"
 #include "ostrel/redundancy/dispatcher_contender.h"
@@ -21,6 +22,7 @@ void OstrelOrigin::BuildOstrel() {
 
 void OstrelOrigin::ExitOstrel() {
   if (exited.exchange(true)) return;
+  ostrel::markLibraryEnded();  // first: waits in flight give up while the rest winds down
   TarnConnector::instance()->stop();
   DispatcherContender::instance()->leaveAll();
   kxNaming_Client::ExitInstance();

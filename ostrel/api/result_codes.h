@@ -19,6 +19,10 @@ constexpr int kEventSizeMismatch = 2012;
 // From the middleware: a receive connection refused for a passing reason; the receive-by-name
 // operations try once more.
 constexpr int kReceiveRefused = 2004;
+// From the middleware: the client has ended (ExitOstrel ran); waits in flight end with it.
+constexpr int kLibraryEnded = 2023;
+// From the middleware: a wait ended with nothing to receive.
+constexpr int kNothingReceived = 2008;
 constexpr int kNotConnected = 2015;
 constexpr int kNoServerName = 3000;
 constexpr int kIndexOutOfRange = 3007;

@@ -1,11 +1,19 @@
 #include "ostrel/connection/call_frame.h"
 
+#include <atomic>
 #include <utility>
 
 #include "ostrel/api/middleware/kxTarn_API.h"
 #include "ostrel/connection/connector.h"
 
 namespace ostrel {
+
+namespace {
+std::atomic<bool> ended{false};
+}  // namespace
+
+void markLibraryEnded() { ended = true; }
+bool libraryEnded() { return ended; }
 
 std::optional<std::string> ownServerName() {
   const kxServerName own = kx_get_servername("own");

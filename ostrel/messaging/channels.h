@@ -8,6 +8,8 @@
 
 #include "ostrel/connection/call_frame.h"
 
+class BrennicData;
+
 namespace ostrel {
 
 constexpr int kPortKind = 30005;          // kx_create_port: a packet port
@@ -21,5 +23,19 @@ constexpr int kPortSize = 1;              // kx_create_port: the size a packet p
 // tried once more when the middleware answers 2004, a refusal for a passing reason.
 // 0 with `handle` set, or the result code of the last attempt.
 int connectForReceive(const char* name, unsigned int& handle, const char* server, const char* position);
+
+// The bytes a message carries from `data`, never more than its block holds: none for a record
+// that holds and claims nothing (an empty record sends an empty message), otherwise the value
+// BrennicData::heldValue gives. kInvalidRecord for a record that claims bytes it does not hold
+// (a type without a block, a block shorter than the type, a released block).
+int messageValue(BrennicData& data, char*& bytes, unsigned int& length);
+
+// The fewest bytes a receive may hand to `data`: a typed record's type size, so that its block
+// never ends short of its type; 0 for a record without a type.
+unsigned int leastFor(BrennicData& data);
+
+// A receive's result for the caller: the middleware's refusal of a value of another size is the
+// library's kEventSizeMismatch; any other code passes unchanged.
+int sizeRefusal(int rc);
 
 }  // namespace ostrel

@@ -1,5 +1,6 @@
 // Event boxes and events: boxes and their codes through the flat client API, batches and box
 // deletion through the remote port service, with the realm resolved once per operation.
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -54,20 +55,23 @@ Target batchTarget(const char* server, const char* position) {
 }
 
 // The records' raw values as a batch; the buffers borrow the records' bytes for the call.
+// A null record, or one that claims bytes it does not hold, refuses the batch before anything
+// is sent.
 template <typename Records>
 int sendRaw(int eventCode, const Records& records, std::size_t count, const char* logFormat, const char* server,
             const char* position) {
-  for (std::size_t i = 0; i < count; ++i)
-    if (records[i] == nullptr) return OstrelCode::kInvalidRecord;  // refused before anything is sent
+  std::vector<std::pair<char*, unsigned int>> held(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    if (records[i] == nullptr) return OstrelCode::kInvalidRecord;
+    if (int rc = ostrel::messageValue(*records[i], held[i].first, held[i].second)) return rc;
+  }
   const Target target = batchTarget(server, position);
   if (target.rc) return target.rc;
   kxTarn::DATA_BUFFER_SEQ values(static_cast<CORBA::ULong>(count));
   values.length(static_cast<CORBA::ULong>(count));
   for (std::size_t i = 0; i < count; ++i) {
-    BrennicData& record = *records[i];
-    const CORBA::ULong size = record.GetBufferSize();
-    values[static_cast<CORBA::ULong>(i)].replace(size, size, reinterpret_cast<CORBA::Octet*>(record.GetRawValue()),
-                                                 false);
+    const CORBA::ULong size = held[i].second;
+    values[static_cast<CORBA::ULong>(i)].replace(size, size, reinterpret_cast<CORBA::Octet*>(held[i].first), false);
   }
   return ostrel::callService<Ports, OstrelCode::kRemoteCallFailed>(
       target.server.c_str(), target.realm.c_str(),
@@ -81,6 +85,21 @@ struct ValueRecords {
 
 enum class Form { kRaw, kTyped, kStream };
 
+// Whether `value` is exactly one stream form (BrennicData::toStream): three lengths that, with
+// their words, add up to the whole value. Anything else is not taken for a record's stream.
+bool isWholeStream(const kxTarn::DATA_BUFFER& value) {
+  const unsigned char* bytes = value.get_buffer();
+  const std::uint64_t length = value.length();
+  std::uint64_t at = 0;
+  for (int word = 0; word < 3; ++word) {
+    if (at + 4 > length) return false;
+    std::uint32_t n = 0;
+    std::memcpy(&n, bytes + at, 4);  // little-endian, as the stream form is written
+    at += 4ull + n;
+  }
+  return at == length;
+}
+
 // A list being filled: released on the way out unless it was handed over.
 struct PendingList {
   BrennicDataList list;
@@ -88,8 +107,10 @@ struct PendingList {
 };
 
 // Receives up to maxCount events of receive connection `handle` into `list`. The list is filled
-// only when every event became a record; a typed event of the wrong size leaves it empty
-// (kEventSizeMismatch) with no record left behind.
+// only when every event became a record. A typed receive asks the server for events of the
+// type's size only: one of another size among those it would take refuses the whole receive
+// (kEventSizeMismatch, list empty) and leaves every event in the box. A stream event that does
+// not parse comes back as a raw record of its own bytes rather than as nothing.
 int receiveMany(unsigned int handle, BrennicDataList& list, Form form, const char* typeName, int maxCount,
                 int timeout, const char* server, const char* position) {
   const Target target = batchTarget(server, position);
@@ -101,9 +122,16 @@ int receiveMany(unsigned int handle, BrennicDataList& list, Form form, const cha
     type = TarnTypeMgr::GetInstance()->GetDataType(typeName);
     if (type == nullptr) return OstrelCode::kRecordWithoutType;  // nothing taken from the box
   }
+  int slice = 0;
   auto receive = [&](PortsPtr ports) {
     kxTarn::DATA_BUFFER_SEQ_var values;
-    const int rc = ports->receive_events(handle, values.out(), maxCount, timeout);
+    const CORBA::ULong least = type ? type->GetTypeSize() : 0;
+    const CORBA::ULong most = type ? type->GetTypeSize() : ~CORBA::ULong(0);
+    const int rc = ostrel::sizeRefusal(ports->receive_events_sized(handle, least, most, values.out(), maxCount, slice));
+    if (rc == OstrelCode::kEventSizeMismatch) {
+      list.count = 0;
+      list.items = nullptr;
+    }
     if (rc != OstrelCode::kOk) return rc;
     const CORBA::ULong count = values->length();
     for (CORBA::ULong i = 0; form == Form::kTyped && i < count; ++i) {
@@ -119,10 +147,9 @@ int receiveMany(unsigned int handle, BrennicDataList& list, Form form, const cha
     BrennicData::makeBatch(count, made.list.items);
     for (CORBA::ULong i = 0; i < count; ++i) {
       BrennicData& record = *made.list.items[i];
-      if (form == Form::kStream)
-        record.fromStream(reinterpret_cast<char*>(values[i].get_buffer()), static_cast<int>(values[i].length()));
-      else
-        ostrel::fillRecord(record, type, values[i]);
+      const bool parsed = form == Form::kStream && isWholeStream(values[i]) &&
+                          record.tryFromStream(reinterpret_cast<char*>(values[i].get_buffer()), values[i].length());
+      if (!parsed) ostrel::fillRecord(record, type, values[i]);
     }
     list.items = made.list.items;
     list.count = made.list.count;
@@ -130,8 +157,11 @@ int receiveMany(unsigned int handle, BrennicDataList& list, Form form, const cha
     made.list.count = 0;
     return OstrelCode::kOk;
   };
-  return ostrel::callService<Ports, OstrelCode::kRemoteCallFailed>(
-      target.server.c_str(), target.realm.c_str(), logged(logFormat, receive), ostrel::waitCallTimeOut(timeout));
+  return ostrel::waitInSlices(timeout, [&](int sliceMs) {
+    slice = sliceMs;
+    return ostrel::callService<Ports, OstrelCode::kRemoteCallFailed>(
+        target.server.c_str(), target.realm.c_str(), logged(logFormat, receive), ostrel::waitCallTimeOut(sliceMs));
+  });
 }
 
 }  // namespace
@@ -174,13 +204,19 @@ int OstrelOrigin::EventCount(const char* boxName, unsigned int& count, const cha
 int OstrelOrigin::SendEvent(int eventCode, BrennicData& data, const char* server, const char* position) {
   return ostrel::guardedInRealm(server, position, [&](const char* realm) {
     if (!data.IsGood()) return OstrelCode::kInvalidRecord;
-    return kx_declare_event(eventCode, data.GetRawValue(), data.GetBufferSize(), server, realm);
+    char* bytes = nullptr;
+    unsigned int length = 0;
+    if (int rc = ostrel::messageValue(data, bytes, length)) return rc;
+    return kx_declare_event(eventCode, bytes, length, server, realm);
   });
 }
 
 int OstrelOrigin::SendEvent(const char* boxName, BrennicData& data, int, const char* server, const char* position) {
   return ostrel::guardedInRealm(server, position, [&](const char* realm) {
-    return kx_send_event(boxName, data.GetRawValue(), data.GetBufferSize(), server, realm);
+    char* bytes = nullptr;
+    unsigned int length = 0;
+    if (int rc = ostrel::messageValue(data, bytes, length)) return rc;
+    return kx_send_event(boxName, bytes, length, server, realm);
   });
 }
 
@@ -229,8 +265,12 @@ int OstrelOrigin::SendUndefinedEventEventN(int eventCode, const std::vector<Bren
 int OstrelOrigin::ReceiveEvent(int handle, BrennicData& data, int timeout, const char* server, const char* position) {
   return ostrel::guardedInRealm(server, position, [&](const char* realm) {
     unsigned int sender = 0;
-    return kx_receive_packet(static_cast<unsigned int>(handle), &sender, data.GetRawValue(), data.GetBufferSize(),
-                             timeout, server, realm);
+    char* bytes = nullptr;
+    unsigned int length = 0;
+    if (int rc = ostrel::messageValue(data, bytes, length)) return rc;
+    // Only an event of exactly the record's size lands in its block; another stays queued.
+    return ostrel::sizeRefusal(
+        kx_receive_packet(static_cast<unsigned int>(handle), &sender, bytes, length, timeout, server, realm));
   });
 }
 

@@ -15,11 +15,33 @@ int connectForReceive(const char* name, unsigned int& handle, const char* server
   return rc;
 }
 
+int messageValue(BrennicData& data, char*& bytes, unsigned int& length) {
+  bytes = nullptr;
+  length = 0;
+  if (data.GetRawValue() == nullptr && data.GetBufferSize() == 0) return OstrelCode::kOk;
+  return data.heldValue(bytes, length);
+}
+
+unsigned int leastFor(BrennicData& data) { return data.GetTypeName() != nullptr ? data.GetBufferSize() : 0; }
+
+int sizeRefusal(int rc) { return rc == KX_SIZE_MISMATCH ? OstrelCode::kEventSizeMismatch : rc; }
+
 }  // namespace ostrel
 
 namespace {
 
 enum class Take { kAdopt, kCopy };
+
+// One packet into `data` from receive connection `handle`: a typed record takes only a packet
+// of at least its type's size (a shorter one stays queued, kEventSizeMismatch), so its block
+// never ends short of its type.
+int receiveInto(unsigned int handle, unsigned int& replyHandle, BrennicData& data, int timeout, char*& bytes,
+                unsigned int& length, const char* server, const char* realm) {
+  const unsigned int least = ostrel::leastFor(data);
+  const int rc = least ? kx_receive_packet_least(handle, &replyHandle, &bytes, &length, least, timeout, server, realm)
+                       : kx_receive_packetv(handle, &replyHandle, &bytes, &length, timeout, server, realm);
+  return ostrel::sizeRefusal(rc);
+}
 
 // Receives one packet by port name into `data`. On success the record adopts the buffer or
 // copies it (keeping its own size), and the receive connection is closed; on failure the record
@@ -31,7 +53,7 @@ int receiveByName(const char* portName, unsigned int& replyHandle, BrennicData& 
     if (int rc = ostrel::connectForReceive(portName, handle, server, realm)) return rc;
     char* bytes = nullptr;
     unsigned int length = 0;
-    if (int rc = kx_receive_packetv(handle, &replyHandle, &bytes, &length, timeout, server, realm)) return rc;
+    if (int rc = receiveInto(handle, replyHandle, data, timeout, bytes, length, server, realm)) return rc;
     if (take == Take::kAdopt) {
       data.SwellSetRawValue(bytes, static_cast<int>(length));
     } else {
@@ -48,7 +70,7 @@ int receiveByHandle(unsigned int handle, unsigned int& replyHandle, BrennicData&
   return ostrel::guardedInRealm(server, position, [&](const char* realm) {
     char* bytes = nullptr;
     unsigned int length = 0;
-    if (int rc = kx_receive_packetv(handle, &replyHandle, &bytes, &length, timeout, server, realm)) return rc;
+    if (int rc = receiveInto(handle, replyHandle, data, timeout, bytes, length, server, realm)) return rc;
     data.SwellSetRawValue(bytes, static_cast<int>(length));
     return OstrelCode::kOk;
   });
@@ -59,9 +81,12 @@ int receiveByHandle(unsigned int handle, unsigned int& replyHandle, BrennicData&
 int sendByName(const char* portName, BrennicData& data, unsigned int& handle, int option, bool front,
                const char* server, const char* position) {
   return ostrel::guardedInRealm(server, position, [&](const char* realm) {
+    char* bytes = nullptr;
+    unsigned int length = 0;
+    if (int rc = ostrel::messageValue(data, bytes, length)) return rc;
     if (int rc = OstrelOrigin::ConnectPortForSend(portName, handle, server, realm)) return rc;
     auto send = front ? kx_send_packet_to_front : kx_send_packet;
-    return send(handle, data.GetRawValue(), data.GetBufferSize(), option, server, realm);
+    return send(handle, bytes, length, option, server, realm);
   });
 }
 
@@ -124,14 +149,20 @@ int OstrelOrigin::ReceivePacket(const char* portName, BrennicData& data, int tim
 int OstrelOrigin::ReplyPacket(unsigned int replyHandle, BrennicData& data, int option, const char* server,
                               const char* position) {
   return ostrel::guardedInRealm(server, position, [&](const char* realm) {
-    return kx_reply_packet(replyHandle, data.GetRawValue(), data.GetBufferSize(), option, server, realm);
+    char* bytes = nullptr;
+    unsigned int length = 0;
+    if (int rc = ostrel::messageValue(data, bytes, length)) return rc;
+    return kx_reply_packet(replyHandle, bytes, length, option, server, realm);
   });
 }
 
 int OstrelOrigin::SendPacket(unsigned int handle, BrennicData& data, int option, const char* server,
                              const char* position) {
   return ostrel::guardedInRealm(server, position, [&](const char* realm) {
-    return kx_send_packet(handle, data.GetRawValue(), data.GetBufferSize(), option, server, realm);
+    char* bytes = nullptr;
+    unsigned int length = 0;
+    if (int rc = ostrel::messageValue(data, bytes, length)) return rc;
+    return kx_send_packet(handle, bytes, length, option, server, realm);
   });
 }
 
@@ -149,7 +180,10 @@ int OstrelOrigin::SendPacketFront(const char* portName, BrennicData& data, unsig
 int OstrelOrigin::WaitReply(unsigned int handle, BrennicData& data, int timeout, const char* server,
                             const char* position) {
   return ostrel::guardedInRealm(server, position, [&](const char* realm) {
-    return kx_receive_reply(handle, data.GetRawValue(), data.GetBufferSize(), timeout, server, realm);
+    char* bytes = nullptr;
+    unsigned int length = 0;
+    if (int rc = ostrel::messageValue(data, bytes, length)) return rc;
+    return ostrel::sizeRefusal(kx_receive_reply(handle, bytes, length, timeout, server, realm));
   });
 }
 
@@ -158,9 +192,12 @@ int OstrelOrigin::WaitUndefinedReply(unsigned int handle, BrennicData& data, int
   return ostrel::guardedInRealm(server, position, [&](const char* realm) {
     char* bytes = nullptr;
     unsigned int length = 0;
-    if (int rc = kx_receive_reply2(handle, &bytes, &length, timeout, server, realm)) return rc;
-    data.SetRawValue(bytes, static_cast<int>(length));
-    kx_free_buffer(bytes);
+    const unsigned int least = ostrel::leastFor(data);
+    const int rc = least ? kx_receive_reply_least(handle, &bytes, &length, least, timeout, server, realm)
+                         : kx_receive_reply2(handle, &bytes, &length, timeout, server, realm);
+    if (rc != OstrelCode::kOk) return ostrel::sizeRefusal(rc);
+    // The whole reply, never a cut one: the record takes the buffer, whatever its length.
+    data.SwellSetRawValue(bytes, static_cast<int>(length));
     return OstrelCode::kOk;
   });
 }

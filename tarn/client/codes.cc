@@ -44,6 +44,8 @@ const std::map<int, const wchar_t*>& texts() {
       {2019, L"the event box or port is full"},
       {2020, L"no server was named and none holds position \"own\""},
       {2021, L"no such field in the data type"},
+      {2022, L"no received packet of that connection awaits a reply"},
+      {2023, L"the middleware client has ended"},
       {2030, L"this server does not offer the operation"},
       {2035, L"the server could not keep the change on disk; it may be lost in a restart"},
       {2040, L"the script interpreter was given nothing to run"},

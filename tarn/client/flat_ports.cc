@@ -169,58 +169,81 @@ int kx_reply_packet(unsigned int replyHandle, const char* buffer, unsigned int l
   });
 }
 
+namespace {
+
+// One packet of `least` to `most` bytes, waiting up to `timeout` in slices.
+int receivePacket(unsigned int handle, unsigned int least, unsigned int most, int timeout, CORBA::ULong& from,
+                  kxTarn::DATA_BUFFER_var& value, const char* server, const char* position) {
+  return waitInSlices(timeout, [&](int slice) {
+    return callPorts(server, position, [&](kxTarn::Port_Factory_ptr ports) {
+      return ports->receive_packet_sized(handle, least, most, from, value.out(), slice);
+    }, waitCallTimeOut(slice));
+  });
+}
+
+int receiveReply(unsigned int handle, unsigned int least, unsigned int most, int timeout,
+                 kxTarn::DATA_BUFFER_var& value, const char* server, const char* position) {
+  return waitInSlices(timeout, [&](int slice) {
+    return callPorts(server, position, [&](kxTarn::Port_Factory_ptr ports) {
+      return ports->receive_reply_sized(handle, least, most, value.out(), slice);
+    }, waitCallTimeOut(slice));
+  });
+}
+
+constexpr unsigned int kAnyLength = ~0u;
+
+}  // namespace
+
 int kx_receive_packet(unsigned int handle, unsigned int* sender, char* buffer, unsigned int capacity, int timeout,
                       const char* server, const char* position) {
   if (!buffer && capacity) return kBadArgument;
-  return callPorts(server, position, [&](kxTarn::Port_Factory_ptr ports) {
-    CORBA::ULong from = 0;
-    kxTarn::DATA_BUFFER_var value;
-    const int rc = ports->receive_packet_within(handle, capacity, from, value.out(), timeout);
-    if (rc != kOk) return rc;
-    if (value->length() > capacity) return kBufferTooSmall;
-    if (value->length()) std::memcpy(buffer, value->get_buffer(), value->length());
-    if (sender) *sender = from;
-    return kOk;
-  }, waitCallTimeOut(timeout));
+  CORBA::ULong from = 0;
+  kxTarn::DATA_BUFFER_var value;
+  if (int rc = receivePacket(handle, capacity, capacity, timeout, from, value, server, position)) return rc;
+  if (value->length() != capacity) return kSizeMismatch;  // never copy a value of another size
+  if (capacity) std::memcpy(buffer, value->get_buffer(), capacity);
+  if (sender) *sender = from;
+  return kOk;
+}
+
+int kx_receive_packet_least(unsigned int handle, unsigned int* sender, char** buffer, unsigned int* length,
+                            unsigned int least, int timeout, const char* server, const char* position) {
+  if (!buffer || !length) return kBadArgument;
+  CORBA::ULong from = 0;
+  kxTarn::DATA_BUFFER_var value;
+  if (int rc = receivePacket(handle, least, kAnyLength, timeout, from, value, server, position)) return rc;
+  *buffer = handOver(value.in());
+  *length = value->length();
+  if (sender) *sender = from;
+  return kOk;
 }
 
 int kx_receive_packetv(unsigned int handle, unsigned int* sender, char** buffer, unsigned int* length, int timeout,
                        const char* server, const char* position) {
-  if (!buffer || !length) return kBadArgument;
-  return callPorts(server, position, [&](kxTarn::Port_Factory_ptr ports) {
-    CORBA::ULong from = 0;
-    kxTarn::DATA_BUFFER_var value;
-    const int rc = ports->receive_packet(handle, from, value.out(), timeout);
-    if (rc != kOk) return rc;
-    *buffer = handOver(value.in());
-    *length = value->length();
-    if (sender) *sender = from;
-    return kOk;
-  }, waitCallTimeOut(timeout));
+  return kx_receive_packet_least(handle, sender, buffer, length, 0, timeout, server, position);
 }
 
 int kx_receive_reply(unsigned int handle, char* buffer, unsigned int capacity, int timeout, const char* server,
                      const char* position) {
   if (!buffer && capacity) return kBadArgument;
-  return callPorts(server, position, [&](kxTarn::Port_Factory_ptr ports) {
-    kxTarn::DATA_BUFFER_var value;
-    const int rc = ports->receive_reply_within(handle, capacity, value.out(), timeout);
-    if (rc != kOk) return rc;
-    if (value->length() > capacity) return kBufferTooSmall;
-    if (value->length()) std::memcpy(buffer, value->get_buffer(), value->length());
-    return kOk;
-  }, waitCallTimeOut(timeout));
+  kxTarn::DATA_BUFFER_var value;
+  if (int rc = receiveReply(handle, capacity, capacity, timeout, value, server, position)) return rc;
+  if (value->length() != capacity) return kSizeMismatch;
+  if (capacity) std::memcpy(buffer, value->get_buffer(), capacity);
+  return kOk;
+}
+
+int kx_receive_reply_least(unsigned int handle, char** buffer, unsigned int* length, unsigned int least, int timeout,
+                           const char* server, const char* position) {
+  if (!buffer || !length) return kBadArgument;
+  kxTarn::DATA_BUFFER_var value;
+  if (int rc = receiveReply(handle, least, kAnyLength, timeout, value, server, position)) return rc;
+  *buffer = handOver(value.in());
+  *length = value->length();
+  return kOk;
 }
 
 int kx_receive_reply2(unsigned int handle, char** buffer, unsigned int* length, int timeout, const char* server,
                       const char* position) {
-  if (!buffer || !length) return kBadArgument;
-  return callPorts(server, position, [&](kxTarn::Port_Factory_ptr ports) {
-    kxTarn::DATA_BUFFER_var value;
-    const int rc = ports->receive_reply(handle, value.out(), timeout);
-    if (rc != kOk) return rc;
-    *buffer = handOver(value.in());
-    *length = value->length();
-    return kOk;
-  }, waitCallTimeOut(timeout));
+  return kx_receive_reply_least(handle, buffer, length, 0, timeout, server, position);
 }

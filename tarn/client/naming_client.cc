@@ -15,6 +15,7 @@
 #include "ostrel/api/middleware/Scribe80.h"
 #include "tarn/client/directory.h"
 #include "tarn/client/orb.h"
+#include "tarn/client/remote_call.h"
 
 namespace {
 
@@ -72,6 +73,7 @@ std::mutex instanceMutex;
 kxNaming_Client* instance = nullptr;   // GUARDED_BY(instanceMutex)
 Watcher* watcher = nullptr;            // GUARDED_BY(instanceMutex)
 bool exited = false;                   // GUARDED_BY(instanceMutex)
+std::atomic<bool> ended{false};        // ExitInstance began: waits in flight give up
 
 // The ping thread must not outlive the process's static objects (the ORB's among them): it is
 // stopped by an exit handler, which runs before the statics made earlier are destroyed.
@@ -86,6 +88,10 @@ void stopWatcherAtExit() {
 }
 
 }  // namespace
+
+namespace tarn {
+bool clientEnded() { return ended; }
+}  // namespace tarn
 
 kxNaming_Client::kxNaming_Client() = default;
 kxNaming_Client::~kxNaming_Client() = default;
@@ -104,6 +110,7 @@ kxNaming_Client* kxNaming_Client::GetInstance() {
 }
 
 void kxNaming_Client::ExitInstance() {
+  ended = true;
   Watcher* stopping = nullptr;
   {
     std::lock_guard<std::mutex> hold(instanceMutex);

@@ -3,6 +3,9 @@
 // reference dropped, so the next call builds a fresh one.
 #pragma once
 
+#include <algorithm>
+#include <chrono>
+
 #include "ostrel/api/middleware/kxReferenceContainer.h"
 #include "tarn/client/codes.h"
 
@@ -51,6 +54,32 @@ inline int waitCallTimeOut(int waitMs) {
   if (waitMs == 0) return 0;
   if (waitMs < 0) return -1;
   return waitMs > 0x7fffffff - kWaitMarginMs ? 0x7fffffff : waitMs + kWaitMarginMs;
+}
+
+// True once the middleware client was ended (kxNaming_Client::ExitInstance).
+bool clientEnded();
+
+// The longest one remote wait lasts: a longer wait, or one without limit, is a series of such
+// waits, so that ending the client ends every wait in flight within one slice.
+constexpr int kWaitSliceMs = 1000;
+
+// Runs `wait(sliceMs)`, one bounded remote wait that returns a code, until it answers anything
+// but kNothingReceived, `timeoutMs` has passed (negative: never) or the client ends
+// (kClientEnded).
+template <typename Wait>
+int waitInSlices(int timeoutMs, Wait wait) {
+  if (timeoutMs >= 0 && timeoutMs <= kWaitSliceMs) return wait(timeoutMs);
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs > 0 ? timeoutMs : 0);
+  for (;;) {
+    if (clientEnded()) return kClientEnded;
+    long long slice = kWaitSliceMs;
+    if (timeoutMs >= 0)
+      slice = std::min<long long>(
+          slice, std::max<long long>(0, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count()));
+    const int rc = wait(static_cast<int>(slice));
+    if (rc != kNothingReceived || (timeoutMs >= 0 && Clock::now() >= deadline)) return rc;
+  }
 }
 
 // A reference to the same object as `reference` whose calls end after callTimeOutMs (-1: no

@@ -290,7 +290,47 @@ int PortTable::waitFor(Lock& lock, unsigned handle, int direction, int timeoutMs
   }
 }
 
-int PortTable::receive(unsigned handle, std::size_t maxCount, std::size_t capacity, int timeoutMs,
+namespace {
+
+// How a single message fits: kOk, kBufferTooSmall or kSizeMismatch.
+int fits(const Bytes& bytes, const Fit& fit) {
+  if (bytes.size() > fit.most) return kBufferTooSmall;
+  return bytes.size() < fit.least ? kSizeMismatch : kOk;
+}
+
+// How many of the first `maxCount` messages of `queue` one answer takes, or a refusal code.
+int countToTake(const std::deque<Message>& queue, std::size_t maxCount, const Fit& fit, std::size_t& take) {
+  constexpr std::size_t kPerMessage = 8;  // a value's length word and its alignment in the answer
+  if (maxCount == 1) {
+    take = 1;
+    return fits(*queue.front().bytes, fit);
+  }
+  std::size_t bytes = 0;
+  take = 0;
+  for (const Message& message : queue) {
+    if (take == maxCount) break;
+    const std::size_t size = message.bytes->size();
+    if (take > 0 && bytes + size + kPerMessage > fit.answerBytes) break;
+    if (size < fit.least || size > fit.most) return kSizeMismatch;
+    bytes += size + kPerMessage;
+    ++take;
+  }
+  return kOk;
+}
+
+}  // namespace
+
+void PortTable::awaitRepliesLocked(const std::vector<Message>& messages, std::size_t from, int delta) {
+  for (std::size_t i = from; i < messages.size(); ++i) {
+    if (messages[i].sender == 0) continue;
+    auto it = connections_.find(messages[i].sender);
+    if (it == connections_.end()) continue;
+    std::size_t& awaited = it->second.awaited;
+    awaited = delta > 0 ? awaited + 1 : (awaited ? awaited - 1 : 0);
+  }
+}
+
+int PortTable::receive(unsigned handle, std::size_t maxCount, const Fit& fit, int timeoutMs,
                        std::vector<Message>& out) {
   if (maxCount == 0) return kBadArgument;
   Lock lock(mutex_);
@@ -300,10 +340,11 @@ int PortTable::receive(unsigned handle, std::size_t maxCount, std::size_t capaci
   const int rc = waitFor(lock, handle, kReceiveDirection, timeoutMs, [&](Connection& connection) {
     std::deque<Message>& queue = connection.channel->queue;
     if (queue.empty()) return kNothingReceived;
-    if (maxCount == 1 && queue.front().bytes->size() > capacity) return kBufferTooSmall;
-    const std::size_t take = std::min(maxCount, queue.size());
+    std::size_t take = 0;
+    if (int refused = countToTake(queue, maxCount, fit, take)) return refused;
     out.insert(out.end(), std::make_move_iterator(queue.begin()), std::make_move_iterator(queue.begin() + take));
     queue.erase(queue.begin(), queue.begin() + take);
+    awaitRepliesLocked(out, before, +1);
     if (connection.channel->persistent) {
       from = connection.channel;
       JournalRecord taken = channelRecord(JournalRecord::kTaken, connection.channelName);
@@ -316,6 +357,7 @@ int PortTable::receive(unsigned handle, std::size_t maxCount, std::size_t capaci
   if (kept(kOk, ticket) == kOk) return rc;
   // The take is not on disk: hand the messages back rather than lose them.
   lock.lock();
+  awaitRepliesLocked(out, before, -1);
   from->queue.insert(from->queue.begin(), std::make_move_iterator(out.begin() + before),
                      std::make_move_iterator(out.end()));
   out.resize(before);
@@ -328,17 +370,19 @@ int PortTable::reply(unsigned replyHandle, SharedBytes reply) {
   int rc = kOk;
   Connection* sender = connectionLocked(replyHandle, kSendDirection, rc);
   if (!sender) return rc;
+  if (sender->awaited == 0) return kNoRequest;
   if (sender->replies.size() >= kPortCapacity) return kBoxFull;
+  --sender->awaited;
   sender->replies.push_back(std::move(reply));
   changed_.notify_all();
   return kOk;
 }
 
-int PortTable::waitReply(unsigned handle, std::size_t capacity, int timeoutMs, SharedBytes& out) {
+int PortTable::waitReply(unsigned handle, const Fit& fit, int timeoutMs, SharedBytes& out) {
   Lock lock(mutex_);
   return waitFor(lock, handle, kSendDirection, timeoutMs, [&](Connection& connection) {
     if (connection.replies.empty()) return kNothingReceived;
-    if (connection.replies.front()->size() > capacity) return kBufferTooSmall;
+    if (int refused = fits(*connection.replies.front(), fit)) return refused;
     out = std::move(connection.replies.front());
     connection.replies.pop_front();
     return kOk;

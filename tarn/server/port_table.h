@@ -31,6 +31,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <cstddef>
 #include <deque>
 #include <map>
 #include <memory>
@@ -69,6 +70,17 @@ struct Message {
   unsigned sender = 0;  // the send connection of a packet; 0 for an event
 };
 
+// Which messages a receive or a reply wait takes. One message (maxCount 1, or a reply) longer
+// than `most` is refused with kBufferTooSmall, shorter than `least` with kSizeMismatch; a batch
+// with any message outside [least, most] is refused with kSizeMismatch. What is refused stays
+// queued. A batch stops before its bytes would pass `answerBytes`, so that the answer fits one
+// message of the ORB; it always takes at least one.
+struct Fit {
+  std::size_t least = 0;
+  std::size_t most = SIZE_MAX;
+  std::size_t answerBytes = SIZE_MAX;
+};
+
 struct ConnectionRow {
   unsigned handle;
   std::string channel;
@@ -101,13 +113,13 @@ class PortTable {
   // Every event of `events` to every box that takes `code` (all or none, see above).
   int declare(int code, const std::vector<SharedBytes>& events);
   int sendPacket(unsigned handle, SharedBytes packet, bool front);
-  // Up to maxCount messages from the channel of receive connection `handle`, waiting up to
-  // timeoutMs for the first. With maxCount 1 a message longer than `capacity` is refused
-  // (kBufferTooSmall) and stays queued.
-  int receive(unsigned handle, std::size_t maxCount, std::size_t capacity, int timeoutMs,
-              std::vector<Message>& out);
+  // Up to maxCount messages that `fit` takes from the channel of receive connection `handle`,
+  // waiting up to timeoutMs for the first.
+  int receive(unsigned handle, std::size_t maxCount, const Fit& fit, int timeoutMs, std::vector<Message>& out);
+  // A reply to send connection `replyHandle`; accepted only while a packet of that connection
+  // was received and not yet answered (kNoRequest otherwise), one reply per packet.
   int reply(unsigned replyHandle, SharedBytes reply);
-  int waitReply(unsigned handle, std::size_t capacity, int timeoutMs, SharedBytes& out);
+  int waitReply(unsigned handle, const Fit& fit, int timeoutMs, SharedBytes& out);
 
   // The channels as a snapshot body: per channel its name, kind, capacity, persistence, event
   // codes and queued messages (a packet's sender is not kept: replies to it have nobody to go
@@ -148,6 +160,7 @@ class PortTable {
     std::chrono::steady_clock::time_point lastUse;
     int waiters = 0;
     std::deque<SharedBytes> replies;  // send connections: answers to its packets
+    std::size_t awaited = 0;          // send connections: its packets received and not yet answered
   };
   using Clock = std::chrono::steady_clock;
   using Lock = std::unique_lock<std::mutex>;
@@ -159,6 +172,8 @@ class PortTable {
   template <typename Ready>
   int waitFor(Lock& lock, unsigned handle, int direction, int timeoutMs, Ready ready);
   void reclaimIdleLocked();
+  // Adds `delta` to the awaited replies of the senders of `messages`. REQUIRES: mutex_ held.
+  void awaitRepliesLocked(const std::vector<Message>& messages, std::size_t from, int delta);
   // Appends `record` (of channel `channel`) when the channel is persistent and the table has a
   // journal; returns the ticket to wait for (0: nothing appended). REQUIRES: mutex_ held.
   std::uint64_t journalLocked(const Channel& channel, JournalRecord& record);

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "tarn/client/codes.h"
+#include "tarn/client/orb.h"
 #include "tarn/server/host.h"
 #include "tarn/server/snapshot_file.h"
 
@@ -29,6 +30,16 @@ std::string text(const char* value) { return value ? value : ""; }
 // A packet or reply of any length.
 constexpr CORBA::ULong kAnyLength = ~CORBA::ULong(0);
 
+// What a receive takes; a batch answer stays a margin below the ORB's message limit, for the
+// reply's header and the sequence's own words.
+Fit fit(CORBA::ULong least, CORBA::ULong most) {
+  Fit fit;
+  fit.least = least;
+  fit.most = most;
+  fit.answerBytes = kMaxMessageBytes - 64 * 1024;
+  return fit;
+}
+
 }  // namespace
 
 CORBA::Long PortService::set_persistent(const char* name, CORBA::Boolean persistent) {
@@ -51,11 +62,17 @@ CORBA::Long PortService::send_events(CORBA::Long eventCode, const kxTarn::DATA_B
 
 CORBA::Long PortService::receive_events(CORBA::ULong handle, kxTarn::DATA_BUFFER_SEQ_out values, CORBA::Long maxCount,
                                         CORBA::Long timeout) {
+  return receive_events_sized(handle, 0, kAnyLength, values, maxCount, timeout);
+}
+
+CORBA::Long PortService::receive_events_sized(CORBA::ULong handle, CORBA::ULong least, CORBA::ULong most,
+                                              kxTarn::DATA_BUFFER_SEQ_out values, CORBA::Long maxCount,
+                                              CORBA::Long timeout) {
   values = new kxTarn::DATA_BUFFER_SEQ;
   TARN_FAULT_POINT(host_.faults(), "receive_events");
   if (maxCount <= 0) return kBadArgument;
   std::vector<Message> taken;
-  const int rc = ports().receive(handle, static_cast<std::size_t>(maxCount), kAnyLength, timeout, taken);
+  const int rc = ports().receive(handle, static_cast<std::size_t>(maxCount), fit(least, most), timeout, taken);
   if (rc != kOk) return rc;
   values->length(static_cast<CORBA::ULong>(taken.size()));
   for (CORBA::ULong i = 0; i < values->length(); ++i) {
@@ -145,16 +162,17 @@ CORBA::Long PortService::send_packet(CORBA::ULong handle, const kxTarn::DATA_BUF
 
 CORBA::Long PortService::receive_packet(CORBA::ULong handle, CORBA::ULong_out sender, kxTarn::DATA_BUFFER_out value,
                                         CORBA::Long timeout) {
-  return receive_packet_within(handle, kAnyLength, sender, value, timeout);
+  return receive_packet_sized(handle, 0, kAnyLength, sender, value, timeout);
 }
 
-CORBA::Long PortService::receive_packet_within(CORBA::ULong handle, CORBA::ULong capacity, CORBA::ULong_out sender,
-                                               kxTarn::DATA_BUFFER_out value, CORBA::Long timeout) {
+CORBA::Long PortService::receive_packet_sized(CORBA::ULong handle, CORBA::ULong least, CORBA::ULong most,
+                                              CORBA::ULong_out sender, kxTarn::DATA_BUFFER_out value,
+                                              CORBA::Long timeout) {
   sender = 0;
   value = new kxTarn::DATA_BUFFER;
   TARN_FAULT_POINT(host_.faults(), "receive_packet");
   std::vector<Message> taken;
-  const int rc = ports().receive(handle, 1, capacity, timeout, taken);
+  const int rc = ports().receive(handle, 1, fit(least, most), timeout, taken);
   if (rc != kOk) return rc;
   sender = taken.front().sender;
   delete value.ptr();
@@ -168,15 +186,15 @@ CORBA::Long PortService::reply_packet(CORBA::ULong replyHandle, const kxTarn::DA
 }
 
 CORBA::Long PortService::receive_reply(CORBA::ULong handle, kxTarn::DATA_BUFFER_out value, CORBA::Long timeout) {
-  return receive_reply_within(handle, kAnyLength, value, timeout);
+  return receive_reply_sized(handle, 0, kAnyLength, value, timeout);
 }
 
-CORBA::Long PortService::receive_reply_within(CORBA::ULong handle, CORBA::ULong capacity,
-                                              kxTarn::DATA_BUFFER_out value, CORBA::Long timeout) {
+CORBA::Long PortService::receive_reply_sized(CORBA::ULong handle, CORBA::ULong least, CORBA::ULong most,
+                                             kxTarn::DATA_BUFFER_out value, CORBA::Long timeout) {
   value = new kxTarn::DATA_BUFFER;
   TARN_FAULT_POINT(host_.faults(), "receive_reply");
   SharedBytes reply;
-  const int rc = ports().waitReply(handle, capacity, timeout, reply);
+  const int rc = ports().waitReply(handle, fit(least, most), timeout, reply);
   if (rc != kOk) return rc;
   delete value.ptr();
   value = toBuffer(*reply);

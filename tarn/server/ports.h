@@ -1,6 +1,6 @@
 // The port service of one realm: packet ports, event boxes and the persistence flag, over the
 // realm's PortTable (port_table.h says what the queues, handles and waits do). Every operation
-// starts with the server's fault plan under its own name; the "_within" and "_from" forms share
+// starts with the server's fault plan under its own name; the "_sized" and "_from" forms share
 // the plan of the operation they extend. Snapshot files of ports hold the realm's channels and
 // their queues (PortTable::image), written safely (snapshot_file.h). On a server with a journal
 // the queues of persistent channels are kept across a restart (port_table.h says how).
@@ -48,9 +48,13 @@ class PortService : public POA_kxTarn::Port_Factory {
   CORBA::Long load_snapshot_file(const char* file, const char* option) override;
   CORBA::Long connect_port_from(const char* name, CORBA::Long direction, CORBA::Long mode, const char* process,
                                 CORBA::ULong& handle, CORBA::ULong_out extra) override;
-  CORBA::Long receive_packet_within(CORBA::ULong handle, CORBA::ULong capacity, CORBA::ULong_out sender,
-                                    kxTarn::DATA_BUFFER_out value, CORBA::Long timeout) override;
-  CORBA::Long receive_reply_within(CORBA::ULong handle, CORBA::ULong capacity, kxTarn::DATA_BUFFER_out value,
+  CORBA::Long receive_packet_sized(CORBA::ULong handle, CORBA::ULong least, CORBA::ULong most,
+                                   CORBA::ULong_out sender, kxTarn::DATA_BUFFER_out value,
+                                   CORBA::Long timeout) override;
+  CORBA::Long receive_reply_sized(CORBA::ULong handle, CORBA::ULong least, CORBA::ULong most,
+                                  kxTarn::DATA_BUFFER_out value, CORBA::Long timeout) override;
+  CORBA::Long receive_events_sized(CORBA::ULong handle, CORBA::ULong least, CORBA::ULong most,
+                                   kxTarn::DATA_BUFFER_SEQ_out values, CORBA::Long maxCount,
                                    CORBA::Long timeout) override;
 
  private:

@@ -66,8 +66,8 @@ TEST_P(Events, TypedBatchOfAWrongSizeLeavesNothingBehind) {
   EXPECT_EQ(2012, Ostrel::ReceiveEventN(box.c_str(), list, "AnalogPoint", 10, 1000, server, nullptr));
   EXPECT_EQ(0, list.count);
   EXPECT_EQ(nullptr, list.items) << "no record made before the odd one is left (LeakSanitizer checks)";
+  EXPECT_EQ(5u, count(box)) << "a refused typed receive takes nothing from the box";
 
-  ASSERT_EQ(0, Ostrel::SendEventN(72, batch, server, nullptr));
   EXPECT_EQ(4000, Ostrel::ReceiveEventN(box.c_str(), list, "NoSuchType", 10, 0, server, nullptr));
   EXPECT_EQ(0, list.count);
   EXPECT_EQ(5u, count(box)) << "an unknown type takes nothing from the box";
@@ -165,6 +165,45 @@ TEST_P(Events, RefusedInputSendsNothing) {
   };
   for (const Case& c : cases) EXPECT_EQ(c.expected, c.rc) << c.what;
   EXPECT_EQ(0u, count(box));
+}
+
+TEST_P(Events, RefusedRecordsTakeAndSendNothing) {
+  const std::string box = unique("kept");
+  ASSERT_EQ(0, Ostrel::CreateEventBox(box.c_str(), 78, 100, server, nullptr));
+  BrennicData digital("DigitalPoint", 0), empty;
+  ASSERT_EQ(0, Ostrel::SendEvent(box.c_str(), digital, 0, server, nullptr));
+  ASSERT_EQ(0, Ostrel::SendEvent(box.c_str(), empty, 0, server, nullptr)) << "an empty record is an empty event";
+  const unsigned int handle = receiver(box);
+
+  // A typed record takes only an event of its type's size; a shorter one stays in the box.
+  BrennicData typed = analog(5);
+  EXPECT_EQ(2012, Ostrel::ReceiveEvent(static_cast<int>(handle), typed, 0, server, nullptr));
+  EXPECT_EQ(2012, Ostrel::ReceiveEvent(box.c_str(), typed, 0, server, nullptr));
+  EXPECT_EQ(5.0, typed.GetDoubleValue("value")) << "no old and new bytes mixed";
+
+  // A record that claims bytes it does not hold refuses every send before anything goes out.
+  BrennicData cast, destroyed = analog(1);
+  cast.CastType("AnalogPoint");
+  destroyed.Destory();
+  std::vector<BrennicData> values(2);
+  values[1].CastType("AnalogPoint");
+  for (BrennicData* odd : {&cast, &destroyed}) {
+    BrennicData* pointers[] = {&typed, odd};
+    EXPECT_EQ(3014, Ostrel::SendEventN(78, pointers, 2, 0, server, nullptr));
+    EXPECT_EQ(3014, Ostrel::SendEvent(box.c_str(), *odd, 0, server, nullptr));
+    EXPECT_EQ(3014, Ostrel::SendEvent(78, *odd, server, nullptr));
+  }
+  EXPECT_EQ(3014, Ostrel::SendEventN(78, values, server, nullptr));
+  EXPECT_EQ(2u, count(box));
+
+  // Events that are not one whole stream form come back as raw records of their own bytes.
+  BrennicDataList list;
+  ASSERT_EQ(0, Ostrel::ReceiveUndefinedEventN(handle, list, 10, 0, server, nullptr));
+  ASSERT_EQ(2, list.count);
+  EXPECT_EQ(nullptr, list.items[0]->GetTypeName());
+  EXPECT_EQ(16u, list.items[0]->GetBufferSize());
+  EXPECT_EQ(0u, list.items[1]->GetBufferSize());
+  Ostrel::DestoryBrennicDataList(&list);
 }
 
 TEST_P(Events, NullPositionFollowsTheDivertedRealm) {

@@ -153,6 +153,82 @@ TEST_P(Ports, RefusalsAreCodesAndChangeNothing) {
   for (const Case& c : cases) EXPECT_EQ(c.expected, c.rc) << c.what;
 }
 
+// A record with a block of `size` bytes from ::operator new under a type of `typeName`.
+BrennicData shortBlock(const char* typeName, unsigned size) {
+  BrennicData record(typeName, 0);
+  char* block = static_cast<char*>(::operator new(size));
+  std::memset(block, 0x5a, size);
+  record.SwellSetRawValue(block, static_cast<int>(size));
+  return record;
+}
+
+TEST_P(Ports, NoRecordIsReadOrWrittenPastItsBlock) {
+  const std::string port = unique("short");
+  ASSERT_EQ(0, Ostrel::CreatePort(port.c_str(), server, nullptr));
+  unsigned int handle = 0;
+  BrennicData digital("DigitalPoint", 0);  // 16 bytes, where an AnalogPoint has 32
+  ASSERT_EQ(0, Ostrel::SendPacket(port.c_str(), digital, handle, 0, server, nullptr));
+  unsigned int receiving = 0;
+  ASSERT_EQ(0, Ostrel::ConnectPortForRecv(port.c_str(), receiving, server, nullptr));
+
+  // A typed record takes no packet shorter than its type, by any receive; the packet stays.
+  unsigned int replyHandle = 0;
+  BrennicData typed = analog(5);
+  const int shortReceives[] = {
+      Ostrel::ReceivePacket(port.c_str(), replyHandle, typed, 0, server, nullptr),
+      Ostrel::ReceivePacket(port.c_str(), typed, 0, server, nullptr),
+      Ostrel::ReceivePacket(receiving, replyHandle, typed, 0, server, nullptr),
+      Ostrel::ReceivePacket(receiving, typed, 0, server, nullptr),
+  };
+  for (int rc : shortReceives) EXPECT_EQ(2012, rc);
+  char* held = nullptr;
+  unsigned int length = 0;
+  EXPECT_EQ(0, typed.heldValue(held, length)) << "the record still holds its whole type";
+  EXPECT_EQ(5.0, typed.GetDoubleValue("value"));
+  BrennicData raw;
+  ASSERT_EQ(0, Ostrel::ReceivePacket(receiving, replyHandle, raw, 0, server, nullptr)) << "the packet was kept";
+  EXPECT_EQ(16u, raw.GetBufferSize());
+
+  // A record that claims more than it holds is refused before anything is sent or written.
+  BrennicData cast, destroyed = analog(1), cut = shortBlock("AnalogPoint", 16);
+  cast.CastType("AnalogPoint");
+  destroyed.Destory();
+  for (BrennicData* odd : {&cast, &destroyed, &cut}) {
+    unsigned int send = handle;
+    const int refusals[] = {
+        Ostrel::SendPacket(handle, *odd, 0, server, nullptr),
+        Ostrel::SendPacket(port.c_str(), *odd, send, 0, server, nullptr),
+        Ostrel::SendPacketFront(port.c_str(), *odd, handle, 0, server, nullptr),
+        Ostrel::ReplyPacket(replyHandle, *odd, 0, server, nullptr),
+        Ostrel::WaitReply(handle, *odd, 0, server, nullptr),
+    };
+    for (int rc : refusals) EXPECT_EQ(3014, rc);
+  }
+  EXPECT_EQ(2008, Ostrel::ReceivePacket(receiving, raw, 0, server, nullptr)) << "nothing was sent";
+
+  // One reply per received packet; a stray reply is refused and never answers a later request.
+  BrennicData reply = analog(9, "ok");
+  EXPECT_EQ(0, Ostrel::ReplyPacket(replyHandle, reply, 0, server, nullptr));
+  EXPECT_EQ(2022, Ostrel::ReplyPacket(replyHandle, reply, 0, server, nullptr)) << "the packet is answered";
+  unsigned int idle = 0;
+  ASSERT_EQ(0, Ostrel::ConnectPortForSend(port.c_str(), idle, server, nullptr));
+  EXPECT_EQ(2022, Ostrel::ReplyPacket(idle, reply, 0, server, nullptr)) << "nothing was received from it";
+
+  // A reply is never cut: a record of another size refuses it and it stays queued; a reply of
+  // unknown length comes back whole, whatever the record held before.
+  BrennicData smaller("DigitalPoint", 0);
+  EXPECT_EQ(2017, Ostrel::WaitReply(handle, smaller, 0, server, nullptr));
+  BrennicData larger("Alarm", 0);
+  EXPECT_EQ(2012, Ostrel::WaitReply(handle, larger, 0, server, nullptr)) << "a shorter reply is not mixed in";
+  BrennicData four;
+  four.SetRawValue(const_cast<char*>("abcd"), 4);
+  ASSERT_EQ(0, Ostrel::WaitUndefinedReply(handle, four, 0, server, nullptr));
+  ASSERT_EQ(32u, four.GetBufferSize());
+  double value = 0;
+  std::memcpy(&value, four.GetRawValue(), sizeof value);
+  EXPECT_EQ(9.0, value);
+}
+
 TEST_P(Ports, ReceiveByNameTriesARefusedConnectionOnceMore) {
   unsigned int handle = 0;
   const std::string port = portWithPacket("flaky", 8, handle);

@@ -53,7 +53,7 @@ class ChannelJournalTest : public ::testing::Test {
     std::vector<tarn::Message> taken;
     std::vector<std::string> seen;
     if (ports().connect(channel, tarn::kReceiveDirection, "", handle) != tarn::kOk) return {"<none>"};
-    ports().receive(handle, 1000000, ~0u, 0, taken);
+    ports().receive(handle, 1000000, tarn::Fit(), 0, taken);
     for (const tarn::Message& message : taken) seen.push_back(text(message));
     ports().disconnect(handle);
     return seen;
@@ -82,7 +82,7 @@ TEST_F(ChannelJournalTest, AReplayedTableHoldsWhatThePersistentChannelsHeld) {
   unsigned taker = 0, sender = 0;
   std::vector<tarn::Message> taken;
   ports().connect("box", tarn::kReceiveDirection, "", taker);
-  ASSERT_EQ(ports().receive(taker, 2, ~0u, 0, taken), tarn::kOk);
+  ASSERT_EQ(ports().receive(taker, 2, tarn::Fit(), 0, taken), tarn::kOk);
   ports().connect("port", tarn::kSendDirection, "", sender);
   for (const char* packet : {"p1", "p2"}) ports().sendPacket(sender, bytes(packet), false);
   ports().sendPacket(sender, bytes("p0"), true);
@@ -130,7 +130,7 @@ TEST_F(ChannelJournalTest, ConcurrentSendersAndTakersReplayToTheSameQueue) {
       for (int i = 0; i < 500; ++i) {
         std::vector<tarn::Message> taken;
         ports().sendEvent("box", bytes(std::to_string(t) + "." + std::to_string(i)));
-        if (i % 3 == 0) ports().receive(handle, 2, ~0u, 0, taken);
+        if (i % 3 == 0) ports().receive(handle, 2, tarn::Fit(), 0, taken);
       }
     });
   for (std::thread& thread : threads) thread.join();
@@ -158,7 +158,7 @@ TEST_F(ChannelJournalTest, ATornChannelRecordIsCutAndCompactionKeepsTheQueue) {
   for (std::size_t i = 0; i * big.size() < Journal::kCompactBytes + 4 * big.size(); ++i) {
     ASSERT_EQ(ports().sendEvent("box", bytes(big + std::to_string(i))), tarn::kOk);
     std::vector<tarn::Message> taken;
-    ASSERT_EQ(ports().receive(handle, 1, ~0u, 0, taken), tarn::kOk);
+    ASSERT_EQ(ports().receive(handle, 1, tarn::Fit(), 0, taken), tarn::kOk);
   }
   ports().sendEvent("box", bytes("last"));
   open();
@@ -181,7 +181,7 @@ TEST_F(ChannelJournalTest, ATakeThatCannotBeKeptLeavesTheMessagesQueued) {
   small.rlim_cur = 1;
   ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
   std::vector<tarn::Message> taken;
-  EXPECT_EQ(ports().receive(handle, 1, ~0u, 0, taken), tarn::kNotKept);
+  EXPECT_EQ(ports().receive(handle, 1, tarn::Fit(), 0, taken), tarn::kNotKept);
   EXPECT_EQ(ports().sendEvent("box", bytes("c")), tarn::kNotKept);
   ::setrlimit(RLIMIT_FSIZE, &saved);
   EXPECT_TRUE(taken.empty());

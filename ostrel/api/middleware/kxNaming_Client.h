@@ -25,7 +25,8 @@ class KXTARN_API kxNaming_Client {
   using ConnectionSlot = boost::function<void(std::string server, bool isConnected)>;
 
   static kxNaming_Client* GetInstance();
-  // Stops the ping thread and the ORB. Safe to call twice; nothing works afterwards.
+  // Ends every receive and reply wait in flight (KX_CLIENT_ENDED within about a second), then
+  // stops the ping thread and the ORB. Safe to call twice; nothing works afterwards.
   static void ExitInstance();
 
   // `slot` is called from the naming client's thread whenever a known server starts answering

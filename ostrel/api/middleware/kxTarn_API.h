@@ -31,6 +31,10 @@ static_assert(sizeof(kxServerName) == 168, "kxServerName is a 168-byte record");
 // The code of kx_tarn_connect when TARN_SETTINGS names a file that cannot be used (the middleware
 // then knows no server); get_error_string(KX_SETTINGS_UNUSABLE) names the file, line and cause.
 #define KX_SETTINGS_UNUSABLE 2036
+// A value whose size is not the one the receiver asked for.
+#define KX_SIZE_MISMATCH 2006
+// A wait ended because the middleware client was ended.
+#define KX_CLIENT_ENDED 2023
 
 // Connection and naming.
 KXTARN_API int kx_tarn_connect(const char* server);
@@ -96,16 +100,28 @@ KXTARN_API int kx_send_packet_to_front(unsigned int handle, const char* buffer, 
                                        int option, const char* server, const char* position);
 KXTARN_API int kx_reply_packet(unsigned int replyHandle, const char* buffer, unsigned int length,
                                int option, const char* server, const char* position);
+// Receives and reply waits. A negative timeout waits without limit; every wait ends early,
+// with KX_CLIENT_ENDED, once the middleware client is ended (kxNaming_Client::ExitInstance).
+// The fixed-buffer forms take only a value of exactly `capacity` bytes: a longer one is refused
+// with 2017, a shorter one with KX_SIZE_MISMATCH; what is refused stays queued.
 KXTARN_API int kx_receive_packet(unsigned int handle, unsigned int* sender, char* buffer,
                                  unsigned int capacity, int timeout, const char* server,
                                  const char* position);
 KXTARN_API int kx_receive_packetv(unsigned int handle, unsigned int* sender, char** buffer,
                                   unsigned int* length, int timeout, const char* server,
                                   const char* position);
+// As kx_receive_packetv, refusing (KX_SIZE_MISMATCH, left queued) a packet shorter than `least`.
+KXTARN_API int kx_receive_packet_least(unsigned int handle, unsigned int* sender, char** buffer,
+                                       unsigned int* length, unsigned int least, int timeout,
+                                       const char* server, const char* position);
 KXTARN_API int kx_receive_reply(unsigned int handle, char* buffer, unsigned int capacity,
                                 int timeout, const char* server, const char* position);
 KXTARN_API int kx_receive_reply2(unsigned int handle, char** buffer, unsigned int* length,
                                  int timeout, const char* server, const char* position);
+// As kx_receive_reply2, refusing (KX_SIZE_MISMATCH, left queued) a reply shorter than `least`.
+KXTARN_API int kx_receive_reply_least(unsigned int handle, char** buffer, unsigned int* length,
+                                      unsigned int least, int timeout, const char* server,
+                                      const char* position);
 
 // Heartbeat contention.
 KXTARN_API int kx_regist_contender(const char* hostName, const char* contenderName,
