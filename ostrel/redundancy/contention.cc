@@ -55,7 +55,7 @@ void copyReport(const kxTarn::HEART_RESULT_SEQ& report, ContenderInHostSequence&
 // single-element release), then freed; the array freed; the sequence left empty.
 template <typename Entry, typename Release>
 void releaseSequence(int& count, Entry**& items, Release releaseEntry) {
-  for (int i = 0; i < count; ++i) {
+  for (int i = 0; items != nullptr && i < count; ++i) {
     if (items[i] == nullptr) continue;
     releaseEntry(items[i]);
     delete items[i];
@@ -70,14 +70,21 @@ void releaseSequence(int& count, Entry**& items, Release releaseEntry) {
 
 void* OstrelOrigin::ContendHeartBit(const char* contenderName, const char* moduleName, int period, const char* server,
                                     const char* position) {
+  if (ostrel::libraryEnded()) return nullptr;  // no task thread once the library has ended
   const std::string realm = ostrel::positionOrDefault(server, position);
   return DispatcherContender::instance()->contend(contenderName, moduleName, period, server, realm.c_str());
 }
 
 int OstrelOrigin::ContendHeartBit(const char* contenderName, const BrennicData& data, const char* server,
                                   const char* position) {
-  if (const_cast<BrennicData&>(data).GetTypeName() == nullptr && !data.IsCGood()) return OstrelCode::kInvalidRecord;
+  BrennicData& record = const_cast<BrennicData&>(data);
+  if (record.GetTypeName() == nullptr && !data.IsCGood()) return OstrelCode::kInvalidRecord;
+  char* bytes = nullptr;
+  unsigned int length = 0;
+  // Every beat sends the record's value: it must hold the bytes its type claims.
+  if (data.heldValue(bytes, length) != OstrelCode::kOk) return OstrelCode::kInvalidRecord;
   if (contenderName == nullptr) return OstrelCode::kNullContenderName;
+  if (ostrel::libraryEnded()) return OstrelCode::kLibraryEnded;
   const std::string realm = ostrel::positionOrDefault(server, position);
   DispatcherContender::instance()->contendWithData(contenderName, data, server, realm.c_str());
   return OstrelCode::kOk;

@@ -62,7 +62,9 @@ void DispatcherContender::leave(void* handle) {
 void DispatcherContender::leaveAll() {
   Guard guard(mutex_);
   if (!guard.locked()) return;
-  for (TaskContender* task : tasks_) task->requestStop();
+  // Every task leaves from its own thread at once: the whole exit costs one beat and one leave,
+  // however many tasks there are and whatever the server does.
+  for (TaskContender* task : tasks_) task->requestLeave();
   for (TaskContender* task : tasks_) task->stop();
   for (TaskContender* task : tasks_) delete task;
   tasks_.clear();

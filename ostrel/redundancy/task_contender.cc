@@ -35,13 +35,23 @@ int TaskContender::start() {
   return activate(THR_NEW_LWP | THR_JOINABLE, 1);
 }
 
-void TaskContender::requestStop() { stopRequested_ = true; }
+void TaskContender::requestLeave() {
+  leaveRequested_ = true;
+  stopRequested_ = true;
+}
+
+void TaskContender::sendLeave() {
+  kx_out_contend(hostName_.c_str(), contenderName_.c_str(), moduleName_.c_str(), server_.c_str(), position_.c_str());
+  left_ = true;
+}
 
 void TaskContender::stop() {
-  requestStop();
+  requestLeave();
   wait();
-  kx_out_contend(hostName_.c_str(), contenderName_.c_str(), moduleName_.c_str(), server_.c_str(), position_.c_str());
+  if (!left_) sendLeave();
+  leaveRequested_ = false;
   stopRequested_ = false;
+  left_ = false;
 }
 
 int TaskContender::svc() {
@@ -60,5 +70,6 @@ int TaskContender::svc() {
     }
     ostrel::platform::sleepMilliseconds(kPollMilliseconds);
   }
+  if (leaveRequested_) sendLeave();
   return 0;
 }

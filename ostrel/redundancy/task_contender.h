@@ -5,11 +5,14 @@
 // reads the clock in whole seconds and, once it is more than `period` past the last attempt,
 // sends an update (kx_update_contender) while registered, or a registration while not; a failed
 // update clears `registered`, so the next due pass registers afresh. Results are not reported.
-// stop() ends the thread and sends the leave (kx_out_contend).
+// stop() ends the thread and sends the leave (kx_out_contend). The leave goes out from the task's
+// own thread on its way out, so that several tasks asked to leave at once (requestLeave) send
+// their leaves side by side rather than one after another.
 //
 // Threads: the creating thread sets every field before start(); afterwards the task's thread
-// alone touches registered_ and lastBeat_. stopRequested_ is the one field both sides use: the
-// stopping thread writes it, the loop reads it every poll (an atomic, so the write is seen).
+// alone touches registered_ and lastBeat_. stopRequested_, leaveRequested_ and left_ are the
+// fields both sides use: the stopping thread writes the requests, the loop reads them every poll
+// and sets left_ once it sent the leave (atomics, so the writes are seen).
 // The owner (DispatcherContender) serialises start, stop and delete under its own mutex.
 // Not copyable or movable: the thread runs on this object.
 #pragma once
@@ -40,9 +43,11 @@ class TaskContender : public ACE_Task_Base {
   void setData(const BrennicData& data);
   // Registers once and starts the thread; the activation's result (0 started).
   int start();
-  // Asks the loop to end, without waiting (so several tasks can wind down at once).
-  void requestStop();
-  // requestStop(), waits for the thread to end, sends the leave, clears the request.
+  // Asks the loop to end and send the leave on its way out, without waiting (so several tasks
+  // can leave at once).
+  void requestLeave();
+  // requestLeave(), waits for the thread to end (sending the leave here when the thread did
+  // not), clears the requests.
   void stop();
 
   const std::string& contenderName() const { return contenderName_; }
@@ -51,7 +56,11 @@ class TaskContender : public ACE_Task_Base {
  private:
   int registerContender();
 
+  void sendLeave();
+
   std::atomic<bool> stopRequested_{false};
+  std::atomic<bool> leaveRequested_{false};
+  std::atomic<bool> left_{false};
   bool registered_ = false;     // task thread only after start()
   std::int64_t lastBeat_ = 0;   // task thread only after start()
   std::string server_;
