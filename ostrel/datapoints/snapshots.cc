@@ -75,9 +75,11 @@ int RemoteFileImpl::read(char* buffer, unsigned int size, bool* end) {
     try {
       CORBA::Long endFlag = 0;
       kxTarn::DATA_BUFFER* reply = nullptr;
-      handle_->read(size, endFlag, reply);
-      if (reply == nullptr) return 0;
+      const CORBA::Long rc = handle_->read(size, endFlag, reply);
       kxTarn::DATA_BUFFER_var data = reply;
+      // A refused read, or no bytes and no end, means the server cannot give what it promised
+      // (the file shrank or went away): a reader looping until the end would never get there.
+      if (rc != 0 || reply == nullptr || (data->length() == 0 && size > 0 && endFlag == 0)) return -1;
       const char* bytes = reinterpret_cast<const char*>(data->get_buffer());
       if (data->length() <= size) {  // the usual case: straight into the caller's block
         if (data->length()) std::memcpy(buffer, bytes, data->length());

@@ -136,13 +136,13 @@ int loadSnapshotFile(ServerHost& host, RealmState& realm, const char* file, cons
 kxTarn::FileHandle_ptr openSnapshotFile(ServerHost& host, RealmState& realm, std::string& current,
                                         const char* stem, const SnapshotStep& save) {
   std::lock_guard<std::mutex> hold(realm.snapshotMutex);
-  if (current.empty()) {
-    std::string path;
-    const std::string name = std::string(stem) + "." + hexName(realm.name) + ".snapshot";
-    if (snapshotPath(host.snapshotFolder(), name.c_str(), path) || save(path)) return kxTarn::FileHandle::_nil();
-    current = path;
-  }
-  return host.files().open(current);
+  if (!current.empty()) return host.files().open(current);
+  // Nothing made since the start: a file of the realm as it is now, written anew at every such
+  // open and never taken for a made one, so that the next open sees the realm as it is then.
+  std::string path;
+  const std::string name = std::string(stem) + "." + hexName(realm.name) + ".snapshot";
+  if (snapshotPath(host.snapshotFolder(), name.c_str(), path) || save(path)) return kxTarn::FileHandle::_nil();
+  return host.files().open(path);
 }
 
 std::size_t removeStaleAsideFiles(const std::string& folder) {

@@ -61,7 +61,7 @@ int makeSnapshotFile(ServerHost& host, RealmState& realm, std::string& current, 
                      const SnapshotStep& save);
 int loadSnapshotFile(ServerHost& host, RealmState& realm, const char* file, const SnapshotStep& restore);
 // A reader over `current`; when nothing was made since the server started, over a snapshot of
-// the state now, written to STEM.REALM.snapshot. Nil when no file can be opened or written.
+// the state now, written anew to STEM.REALM.snapshot at every such open. Nil when no file can be opened or written.
 kxTarn::FileHandle_ptr openSnapshotFile(ServerHost& host, RealmState& realm, std::string& current,
                                         const char* stem, const SnapshotStep& save);
 
