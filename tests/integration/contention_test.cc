@@ -143,6 +143,15 @@ TEST_P(Contention, ListingCopiesWhatTheServiceReports) {
   EXPECT_EQ(0, list.count);
   EXPECT_EQ(nullptr, list.items);
   Ostrel::DestoryContenderInHostSequence(&list);  // a second release does nothing
+  ContenderInHostSequence nullHosts;
+  nullHosts.count = 3;  // a count without an array is released without a look at the array
+  nullHosts.items = nullptr;
+  Ostrel::DestoryContenderInHostSequence(&nullHosts);
+  ProgramStatusSequence nullPrograms;
+  nullPrograms.count = 2;
+  nullPrograms.items = nullptr;
+  Ostrel::DestoryProgramStatusSequence(&nullPrograms);
+  EXPECT_EQ(0, nullHosts.count + nullPrograms.count);
   for (const Row& row : rows) kx_out_contend(row.host.c_str(), row.name.c_str(), "", server, nullptr);
 }
 

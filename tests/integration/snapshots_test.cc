@@ -172,6 +172,17 @@ TEST_P(Snapshots, DamagedFilesAndNamesOutsideTheFolderAreRefusedAndChangeNothing
 }
 
 TEST_P(Snapshots, RemoteFileReadsInAnyBlockSizeAndKeepsItsVersion) {
+  // Before a file is made in the realm, each open reads the realm as it is then.
+  std::size_t sizes[2] = {0, 0};
+  for (std::size_t& size : sizes) {
+    ASSERT_EQ(0, put("p" + std::to_string(&size - sizes), 'x'));
+    BrennicRemoteFile* remote = OstrelExt::openDTPSnapShot(server, realm.c_str());
+    ASSERT_NE(nullptr, remote);
+    size = drain(*remote, 4096).size();
+    OstrelExt::closeRemoteFile(&remote);
+  }
+  EXPECT_LT(sizes[0], sizes[1]) << "the second open sees the second point";
+
   for (int i = 0; i < 40; ++i) ASSERT_EQ(0, put("p" + std::to_string(i), static_cast<char>(i)));
   ASSERT_EQ(0, Ostrel::MakeDataPointSnapShot("blocks.snapshot", realm.c_str()));
   const std::string file = readFile(folder + "/blocks.snapshot");
@@ -234,6 +245,18 @@ TEST_P(Snapshots, RemoteFailuresGiveTheirCodes) {
   planFault(server, "file_close", 0, 1, "TRANSIENT");
   EXPECT_EQ(-1, remote->close());
   OstrelExt::closeRemoteFile(&remote);
+
+  // A file cut short under an open reader ends the reader with -1; a loop to the end stops.
+  ASSERT_EQ(0, put("p", 'x'));
+  ASSERT_EQ(0, Ostrel::MakeDataPointSnapShot("shrinking.snapshot", realm.c_str()));
+  BrennicRemoteFile* shrinking = OstrelExt::openDTPSnapShot(server, realm.c_str());
+  ASSERT_NE(nullptr, shrinking);
+  ASSERT_EQ(0, ::truncate((folder + "/shrinking.snapshot").c_str(), 4));
+  int n = 0, reads = 0;
+  for (end = false; !end && reads < 100; ++reads)
+    if ((n = shrinking->read(buffer, sizeof buffer, &end)) < 0) break;
+  EXPECT_EQ(-1, n) << "after " << reads << " reads";
+  OstrelExt::closeRemoteFile(&shrinking);
   BrennicRemoteFile* none = nullptr;
   OstrelExt::closeRemoteFile(&none);
   OstrelExt::closeRemoteFile(nullptr);

@@ -166,6 +166,32 @@ TEST_F(ChannelJournalTest, ATornChannelRecordIsCutAndCompactionKeepsTheQueue) {
   EXPECT_EQ(drain("box"), std::vector<std::string>{"last"});
 }
 
+TEST_F(ChannelJournalTest, ABatchTakesOnlyWhatItsAnswerHoldsAndTheRestStays) {
+  ASSERT_EQ(ports().create("box", tarn::kBoxKind, 10), tarn::kOk);
+  ASSERT_EQ(ports().setPersistent("box", true), tarn::kOk);
+  for (const char* event : {"aaaa", "bbbb", "cccc", "dd", "eeee"}) ports().sendEvent("box", bytes(event));
+  unsigned handle = 0;
+  ASSERT_EQ(ports().connect("box", tarn::kReceiveDirection, "", handle), tarn::kOk);
+  tarn::Fit fit;
+  fit.answerBytes = 30;  // two 4-byte events with their 8 bytes of framing fit, a third does not
+  std::vector<tarn::Message> taken;
+  ASSERT_EQ(ports().receive(handle, 10, fit, 0, taken), tarn::kOk);
+  EXPECT_EQ(taken.size(), 2u);
+  fit.answerBytes = 1;
+  ASSERT_EQ(ports().receive(handle, 10, fit, 0, taken), tarn::kOk);
+  EXPECT_EQ(taken.size(), 3u) << "one message always goes, whatever its size";
+  fit = tarn::Fit();
+  fit.least = fit.most = 4;
+  EXPECT_EQ(ports().receive(handle, 10, fit, 0, taken), tarn::kSizeMismatch) << "dd is not of the asked size";
+  EXPECT_EQ(ports().receive(handle, 1, fit, 0, taken), tarn::kSizeMismatch);
+  fit.most = 1;
+  EXPECT_EQ(ports().receive(handle, 1, fit, 0, taken), tarn::kBufferTooSmall);
+  EXPECT_EQ(taken.size(), 3u);
+  ports().disconnect(handle);
+  open();
+  EXPECT_EQ(drain("box"), (std::vector<std::string>{"dd", "eeee"})) << "what was refused stays, across a restart";
+}
+
 TEST_F(ChannelJournalTest, ATakeThatCannotBeKeptLeavesTheMessagesQueued) {
   ports().create("box", tarn::kBoxKind, 10);
   ports().setPersistent("box", true);
