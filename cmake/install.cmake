@@ -36,6 +36,7 @@ set(OSTREL_PUBLIC_HEADERS
   ostrel/api/middleware/kxServerInfoXmlImpl.h
   ostrel/api/middleware/kxTarn.h
   ostrel/api/middleware/kxTarn_API.h
+  ostrel/api/middleware/kxWaits.h
   ostrel/api/middleware/Scribe80.h
   ostrel/api/middleware/Scriptel.h
 )

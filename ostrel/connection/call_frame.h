@@ -28,8 +28,6 @@
 // Every function may be called from any thread; none holds a lock when it returns.
 #pragma once
 
-#include <algorithm>
-#include <chrono>
 #include <new>
 #include <optional>
 #include <string>
@@ -38,6 +36,7 @@
 #include "ostrel/api/middleware/kxReferenceContainer.h"
 #include "ostrel/api/middleware/kxTarn.h"
 #include "ostrel/api/middleware/kxTarn_API.h"
+#include "ostrel/api/middleware/kxWaits.h"
 #include "ostrel/api/result_codes.h"
 
 namespace ostrel {
@@ -86,42 +85,19 @@ constexpr int kDefaultCallTimeOut = 0;
 constexpr int kLongCallTimeOut = 20000;
 // A call that may wait on the server without limit (a receive asked to wait without limit).
 constexpr int kNoCallTimeOut = -1;
-constexpr int kWaitMarginMs = 2000;
-
-// The call time-out of a remote call that waits up to `waitMs` on the server (0: no wait,
-// negative: no limit): the reference's own, none, or the wait plus a margin.
-inline int waitCallTimeOut(int waitMs) {
-  if (waitMs == 0) return kDefaultCallTimeOut;
-  if (waitMs < 0) return kNoCallTimeOut;
-  return waitMs > 0x7fffffff - kWaitMarginMs ? 0x7fffffff : waitMs + kWaitMarginMs;
-}
+// The call time-out of a remote call that waits up to `waitMs` on the server (0: no wait, the
+// reference's own; negative: no limit; otherwise the wait plus a margin).
+inline int waitCallTimeOut(int waitMs) { return kxWaits::callTimeOut(waitMs); }
 
 // Set when ExitOstrel begins; true from then on.
 void markLibraryEnded();
 bool libraryEnded();
 
-// The longest one remote wait of the library lasts: a longer wait, or one without limit, is a
-// series of such waits, so that ExitOstrel ends every wait in flight within about one slice.
-constexpr int kWaitSliceMs = 1000;
-
-// Runs `wait(sliceMs)`, one bounded remote wait returning a code, until it answers anything but
-// kNothingReceived, `timeoutMs` has passed (negative: never) or the library ends
-// (kLibraryEnded).
+// Runs `wait(sliceMs)`, one bounded remote wait returning a code, as kxWaits::inSlices does:
+// a long wait is a series of short ones, and ExitOstrel ends it (kLibraryEnded) within a slice.
 template <typename Wait>
 int waitInSlices(int timeoutMs, Wait wait) {
-  if (timeoutMs >= 0 && timeoutMs <= kWaitSliceMs) return wait(timeoutMs);
-  using Clock = std::chrono::steady_clock;
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs > 0 ? timeoutMs : 0);
-  for (;;) {
-    if (libraryEnded()) return OstrelCode::kLibraryEnded;
-    long long slice = kWaitSliceMs;
-    if (timeoutMs >= 0) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-      slice = std::min<long long>(slice, std::max<long long>(0, left));
-    }
-    const int rc = wait(static_cast<int>(slice));
-    if (rc != OstrelCode::kNothingReceived || (timeoutMs >= 0 && Clock::now() >= deadline)) return rc;
-  }
+  return kxWaits::inSlices(timeoutMs, libraryEnded, OstrelCode::kLibraryEnded, wait);
 }
 
 // How each service's reference is obtained from the reference container and how its cached copy

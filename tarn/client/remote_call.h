@@ -3,10 +3,9 @@
 // reference dropped, so the next call builds a fresh one.
 #pragma once
 
-#include <algorithm>
-#include <chrono>
 
 #include "ostrel/api/middleware/kxReferenceContainer.h"
+#include "ostrel/api/middleware/kxWaits.h"
 #include "tarn/client/codes.h"
 
 namespace tarn {
@@ -44,42 +43,16 @@ struct CachedService<kxTarn::contender_server> {
   }
 };
 
-// How much longer than its own wait a receive or reply wait may take on the wire.
-constexpr int kWaitMarginMs = 2000;
-
-// The call time-out of a remote call that waits up to `waitMs` on the server: 0 (the
-// reference's own) for no wait, -1 (no limit) for a wait without limit, else waitMs plus the
-// margin.
-inline int waitCallTimeOut(int waitMs) {
-  if (waitMs == 0) return 0;
-  if (waitMs < 0) return -1;
-  return waitMs > 0x7fffffff - kWaitMarginMs ? 0x7fffffff : waitMs + kWaitMarginMs;
-}
+// The call time-out of a remote call that waits up to `waitMs` on the server.
+inline int waitCallTimeOut(int waitMs) { return kxWaits::callTimeOut(waitMs); }
 
 // True once the middleware client was ended (kxNaming_Client::ExitInstance).
 bool clientEnded();
 
-// The longest one remote wait lasts: a longer wait, or one without limit, is a series of such
-// waits, so that ending the client ends every wait in flight within one slice.
-constexpr int kWaitSliceMs = 1000;
-
-// Runs `wait(sliceMs)`, one bounded remote wait that returns a code, until it answers anything
-// but kNothingReceived, `timeoutMs` has passed (negative: never) or the client ends
-// (kClientEnded).
+// Runs `wait(sliceMs)` as kxWaits::inSlices does, ending with kClientEnded once the client ends.
 template <typename Wait>
 int waitInSlices(int timeoutMs, Wait wait) {
-  if (timeoutMs >= 0 && timeoutMs <= kWaitSliceMs) return wait(timeoutMs);
-  using Clock = std::chrono::steady_clock;
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs > 0 ? timeoutMs : 0);
-  for (;;) {
-    if (clientEnded()) return kClientEnded;
-    long long slice = kWaitSliceMs;
-    if (timeoutMs >= 0)
-      slice = std::min<long long>(
-          slice, std::max<long long>(0, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count()));
-    const int rc = wait(static_cast<int>(slice));
-    if (rc != kNothingReceived || (timeoutMs >= 0 && Clock::now() >= deadline)) return rc;
-  }
+  return kxWaits::inSlices(timeoutMs, clientEnded, kClientEnded, wait);
 }
 
 // A reference to the same object as `reference` whose calls end after callTimeOutMs (-1: no
