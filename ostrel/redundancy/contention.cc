@@ -77,6 +77,8 @@ void* OstrelOrigin::ContendHeartBit(const char* contenderName, const char* modul
 
 int OstrelOrigin::ContendHeartBit(const char* contenderName, const BrennicData& data, const char* server,
                                   const char* position) {
+  // First: once the library has ended, the types a record points to are gone with it.
+  if (ostrel::libraryEnded()) return OstrelCode::kLibraryEnded;
   BrennicData& record = const_cast<BrennicData&>(data);
   if (record.GetTypeName() == nullptr && !data.IsCGood()) return OstrelCode::kInvalidRecord;
   char* bytes = nullptr;
@@ -84,7 +86,6 @@ int OstrelOrigin::ContendHeartBit(const char* contenderName, const BrennicData& 
   // Every beat sends the record's value: it must hold the bytes its type claims.
   if (data.heldValue(bytes, length) != OstrelCode::kOk) return OstrelCode::kInvalidRecord;
   if (contenderName == nullptr) return OstrelCode::kNullContenderName;
-  if (ostrel::libraryEnded()) return OstrelCode::kLibraryEnded;
   const std::string realm = ostrel::positionOrDefault(server, position);
   DispatcherContender::instance()->contendWithData(contenderName, data, server, realm.c_str());
   return OstrelCode::kOk;

@@ -168,7 +168,7 @@ class Arguments {
   BrennicDataList list_;
   BrennicMetaList meta_;
   BrennicServerList servers_;
-  ObjectNames objectNames_{};
+  ObjectNames objectNames_{0, nullptr, true};  // GetServerAddress leaves `release` to its caller
   ConnectionSequence connections_{};
   ContenderInHostSequence contenders_{};
   ContenderInHost host_{};
