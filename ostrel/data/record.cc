@@ -77,17 +77,17 @@ void BrennicData::makeBatch(std::size_t count, BrennicData** out) {
   char* block = static_cast<char*>(::operator new(kBatchHead + slots));
   RecordBatch* batch = ::new (block) RecordBatch{{count}};
   char* slot = block + kBatchHead;
-  // One clearing pass over the whole block costs less than a short one per record's name.
-  std::memset(slot, 0, slots);
+  // Only each name's first byte is cleared: a name is never read past its NUL, and clearing the
+  // whole block (3 MB for 10,000 records) cost more than the rest of the batch together.
   for (std::size_t i = 0; i < count; ++i, slot += kSlot) {
     ::new (slot) RecordHeader{batch};
-    out[i] = ::new (slot + sizeof(RecordHeader)) BrennicData(ZeroedMemory{});
+    out[i] = ::new (slot + sizeof(RecordHeader)) BrennicData(BatchSlot{});
   }
 }
 
 BrennicData::BrennicData() : type(nullptr) { std::memset(name, 0, sizeof(name)); }
 
-BrennicData::BrennicData(ZeroedMemory) : type(nullptr) {}
+BrennicData::BrennicData(BatchSlot) : type(nullptr) { name[0] = '\0'; }
 
 BrennicData::BrennicData(const char* typeOrPointName, int isPointName) : type(nullptr) {
   std::memset(name, 0, sizeof(name));

@@ -201,9 +201,9 @@ class OSTREL_EXPORT BrennicData {
                   DataVariable** element = nullptr) const;
 
  protected:
-  // An empty record in memory that is all zero already (makeBatch): the name is not cleared again.
-  struct ZeroedMemory {};
-  explicit BrennicData(ZeroedMemory);
+  // An empty record in a batch's block (makeBatch): only the name's first byte is cleared.
+  struct BatchSlot {};
+  explicit BrennicData(BatchSlot);
 
   // The field's bytes when it lies wholly inside the block; null otherwise, with `code` set.
   char* fieldBytes(const char* path, unsigned int& size, int& code);
