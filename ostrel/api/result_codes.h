@@ -20,7 +20,7 @@ constexpr int kEventSizeMismatch = 2012;
 // operations try once more.
 constexpr int kReceiveRefused = 2004;
 // From the middleware: the client has ended (ExitOstrel ran); waits in flight end with it.
-constexpr int kLibraryEnded = 2023;
+constexpr int kLibraryEnded = 2025;
 // From the middleware: a wait ended with nothing to receive.
 constexpr int kNothingReceived = 2008;
 constexpr int kNotConnected = 2015;

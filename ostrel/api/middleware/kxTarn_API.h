@@ -34,7 +34,7 @@ static_assert(sizeof(kxServerName) == 168, "kxServerName is a 168-byte record");
 // A value whose size is not the one the receiver asked for.
 #define KX_SIZE_MISMATCH 2006
 // A wait ended because the middleware client was ended.
-#define KX_CLIENT_ENDED 2023
+#define KX_CLIENT_ENDED 2025
 
 // Connection and naming.
 KXTARN_API int kx_tarn_connect(const char* server);
