@@ -166,7 +166,9 @@ TEST_F(ChannelJournalTest, ATornChannelRecordIsCutAndCompactionKeepsTheQueue) {
   EXPECT_EQ(drain("box"), std::vector<std::string>{"last"});
 }
 
-TEST_F(ChannelJournalTest, ATakeThatCannotBeKeptLeavesTheMessagesQueued) {
+// A take answered kNotKept takes nothing; a send answered kNotKept is in effect. Once the file may
+// grow again the journal catches up whole: the next change is kept, and so is everything before.
+TEST_F(ChannelJournalTest, ATakeThatCannotBeKeptLeavesTheMessagesQueuedAndTheJournalRecovers) {
   ports().create("box", tarn::kBoxKind, 10);
   ports().setPersistent("box", true);
   ports().sendEvent("box", bytes("a"));
@@ -191,6 +193,12 @@ TEST_F(ChannelJournalTest, ATakeThatCannotBeKeptLeavesTheMessagesQueued) {
   const std::string image = ports().image();
   const std::size_t a = image.find(std::string("\1\0\0\0a", 5)), c = image.find(std::string("\1\0\0\0c", 5));
   EXPECT_TRUE(a != std::string::npos && c != std::string::npos && a < c) << "a back at the front";
+
+  std::this_thread::sleep_for(std::chrono::milliseconds(250));  // past the pause between repairs
+  EXPECT_EQ(ports().sendEvent("box", bytes("d")), tarn::kOk) << "writes are kept again once the file may grow";
+  ports().disconnect(handle);
+  open();
+  EXPECT_EQ(drain("box"), (std::vector<std::string>{"a", "b", "c", "d"})) << "c, answered kNotKept, is kept after all";
 }
 
 }  // namespace
