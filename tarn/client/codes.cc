@@ -45,7 +45,7 @@ const std::map<int, const wchar_t*>& texts() {
       {2020, L"no server was named and none holds position \"own\""},
       {2021, L"no such field in the data type"},
       {2030, L"this server does not offer the operation"},
-      {2035, L"the server could not keep the change on disk; it may be lost in a restart"},
+      {2035, L"the change is in effect but not on the server's disk yet: it is lost if the server stops before its disk takes writes again"},
       {2040, L"the script interpreter was given nothing to run"},
       {2041, L"the script has a line that cannot be read"},
       {2042, L"no script is running"},

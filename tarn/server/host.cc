@@ -5,7 +5,9 @@
 #include <stdexcept>
 
 #include "tarn/client/orb.h"
+#include "tarn/server/callers.h"
 #include "tarn/server/contention.h"
+#include "tarn/server/data_folder.h"
 #include "tarn/server/data_points.h"
 #include "tarn/server/file_handles.h"
 #include "tarn/server/ports.h"
@@ -17,13 +19,18 @@
 namespace tarn {
 
 ServerHost::ServerHost(const HostOptions& options)
-    : options_(options), files_(std::make_unique<FileHandles>(faults_)) {
+    : options_(options),
+      budget_(options.budgets),
+      files_(std::make_unique<FileHandles>(faults_, options.budgets.fileReaders, options.budgets.fileReadersPerClient)) {
+  watchCallers();
   if (options_.typeFiles.empty()) options_.typeFiles = {{"", ""}};
   for (const auto& source : options_.typeFiles) {
     types_[source.first] = source.second.empty() ? TypeBook::fromXml(defaultTypesXml())
                                                  : TypeBook::fromFile(source.second);
   }
   if (!types_.count("")) types_[""] = types_.begin()->second;
+  // Two servers on one folder would compact the journal under each other: the second refuses.
+  if (!options_.dataDir.empty()) lock_ = std::make_unique<DataFolderLock>(options_.dataDir);
   // A server killed while writing a snapshot file left its aside file behind.
   for (const std::string* folder : {&options_.dataDir, &options_.snapshotDir})
     if (!folder->empty()) removeStaleAsideFiles(*folder);
@@ -42,7 +49,7 @@ ServerHost::ServerHost(const HostOptions& options)
       } else {
         points.clear();
       }
-    });
+    }, options_.salvage);
   }
   PortableServer::ServantBase_var manager = new ServiceManager(*this);
   CORBA::Object_var object = activate(manager.in(), options_.managerKey);

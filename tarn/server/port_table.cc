@@ -1,24 +1,14 @@
 #include "tarn/server/port_table.h"
 
-#include <atomic>
 #include <cstdlib>
-#include <ctime>
 
 #include "tarn/client/codes.h"
 #include "tarn/server/file_io.h"
+#include "tarn/server/handles.h"
 #include "tarn/server/journal.h"
 
 namespace tarn {
 namespace {
-
-// Handles are unique in the process. The start moves with the clock so that a handle kept
-// across a restart of tarnd is unlikely to name somebody else's new connection.
-unsigned nextHandle() {
-  static std::atomic<unsigned> next{1u + static_cast<unsigned>(std::time(nullptr) % 100000) * 1000u};
-  unsigned handle = next++;
-  if (handle == 0) handle = next++;
-  return handle;
-}
 
 unsigned idleLimitFromEnvironment() {
   const char* text = std::getenv("TARN_IDLE_CONNECTION_S");
@@ -154,7 +144,8 @@ int PortTable::connect(const std::string& name, int direction, const std::string
   connection.direction = direction;
   connection.process = process;
   connection.lastUse = Clock::now();
-  handle = nextHandle();
+  do handle = mintHandle();
+  while (connections_.count(handle));
   connections_.emplace(handle, std::move(connection));
   return kOk;
 }

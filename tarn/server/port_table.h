@@ -2,8 +2,9 @@
 //
 // A channel is a port (kind kPortKind) or an event box (kind kBoxKind); both hold a queue of
 // messages in arrival order. A program opens a send or receive connection to a channel and gets
-// a handle that this table issues; handles are unique in the process, so a handle of another
-// realm is simply not found here (kBadHandle). A packet remembers the handle of the send
+// a handle that this table issues (handles.h: it names the server's run, so a handle from an
+// earlier run is not found here); a handle of another realm is simply not found here either
+// (kBadHandle). A packet remembers the handle of the send
 // connection it came through, so that a reply reaches that sender's reply queue.
 //
 // Limits: a box holds at most its box size of events, a port at most kPortCapacity packets; a
