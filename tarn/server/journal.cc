@@ -63,6 +63,12 @@ bool decode(const char* payload, std::size_t size, JournalRecord& record) {
     case JournalRecord::kTaken:
       if (!in.text(record.name) || !in.u32(record.channel.taken)) return false;
       break;
+    case JournalRecord::kCodeAdded: {
+      std::uint32_t code = 0;
+      if (!in.text(record.name) || !in.u32(code)) return false;
+      record.channel.codes.push_back(static_cast<int>(code));
+      break;
+    }
     case JournalRecord::kChannelForgotten:
     case JournalRecord::kCleared:
       if (!in.text(record.name)) return false;
@@ -89,6 +95,8 @@ void encodeChannel(const JournalRecord& record, std::string& payload) {
     for (const SharedBytes& message : change.messages) putBytes(payload, message->data(), message->size());
   } else if (record.kind == JournalRecord::kTaken) {
     putU32(payload, change.taken);
+  } else if (record.kind == JournalRecord::kCodeAdded) {
+    putU32(payload, change.codes.empty() ? 0u : static_cast<std::uint32_t>(change.codes.front()));
   }
 }
 

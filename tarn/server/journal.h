@@ -14,7 +14,8 @@
 //   kind 5, a channel no longer kept:       realm, name;
 //   kind 6, messages queued:                realm, name, front (1 byte), count, messages;
 //   kind 7, messages taken from the front:  realm, name, count;
-//   kind 8, a channel's queue emptied:      realm, name.
+//   kind 8, a channel's queue emptied:      realm, name;
+//   kind 9, an event code added to a box:   realm, name, code.
 // A shape record makes the channel, or changes a kept one without touching its queue.
 // Replay applies the records in order. Damage (a record that is short, fails its checksum or
 // cannot be read) with no whole record after it is the torn tail of a write that was never
@@ -69,12 +70,13 @@ struct JournalRecord {
     kQueued = 6,
     kTaken = 7,
     kCleared = 8,
+    kCodeAdded = 9,
   };
   Kind kind = kPoint;
   std::string realm;
   std::string name;
   Point point;            // kPoint only
-  ChannelChange channel;  // kChannel, kQueued, kTaken
+  ChannelChange channel;  // kChannel, kQueued, kTaken, kCodeAdded (its one code)
   bool forChannel() const { return kind >= kChannel; }
 };
 

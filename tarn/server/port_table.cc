@@ -98,8 +98,12 @@ int PortTable::addCode(const std::string& box, int code) {
     Channel* channel = boxLocked(box);
     if (!channel) return kNoSuchObject;
     if (!channel->codes.insert(code).second) return kOk;
-    JournalRecord shape = shapeRecord(box, *channel);  // a kept queue stays as it is
-    ticket = journalLocked(*channel, shape);
+    // The record carries the one code, so adding a code costs the same however many the box has.
+    if (channel->persistent) {
+      JournalRecord added = channelRecord(JournalRecord::kCodeAdded, box);
+      added.channel.codes.push_back(code);
+      ticket = journalLocked(*channel, added);
+    }
   }
   return kept(kOk, ticket);
 }
@@ -487,6 +491,8 @@ void PortTable::replay(const JournalRecord& record) {
     queue.erase(queue.begin(), queue.begin() + std::min<std::size_t>(record.channel.taken, queue.size()));
   } else if (record.kind == JournalRecord::kCleared) {
     queue.clear();
+  } else if (record.kind == JournalRecord::kCodeAdded) {
+    channel->codes.insert(record.channel.codes.begin(), record.channel.codes.end());
   }
 }
 

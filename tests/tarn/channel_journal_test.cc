@@ -166,6 +166,24 @@ TEST_F(ChannelJournalTest, ATornChannelRecordIsCutAndCompactionKeepsTheQueue) {
   EXPECT_EQ(drain("box"), std::vector<std::string>{"last"});
 }
 
+TEST_F(ChannelJournalTest, AddingACodeJournalsThatCodeAlone) {
+  ASSERT_EQ(ports().create("box", tarn::kBoxKind, 4), tarn::kOk);
+  ASSERT_EQ(ports().setPersistent("box", true), tarn::kOk);
+  const std::string file = dir_ + "/points.journal";
+  auto growth = [&](int code) {
+    const long before = fileSize(file);
+    EXPECT_EQ(ports().addCode("box", code), tarn::kOk);
+    return fileSize(file) - before;
+  };
+  const long first = growth(1);
+  for (int code = 2; code < 5000; ++code) ports().addCode("box", code);
+  EXPECT_EQ(growth(5000), first) << "a record that grows with the codes the box holds";
+  open();
+  EXPECT_EQ(ports().declare(1, {bytes("a")}), tarn::kOk);
+  EXPECT_EQ(ports().declare(5000, {bytes("b")}), tarn::kOk);
+  EXPECT_EQ(drain("box"), (std::vector<std::string>{"a", "b"})) << "the added codes came back";
+}
+
 // A take answered kNotKept takes nothing; a send answered kNotKept is in effect. Once the file may
 // grow again the journal catches up whole: the next change is kept, and so is everything before.
 TEST_F(ChannelJournalTest, ATakeThatCannotBeKeptLeavesTheMessagesQueuedAndTheJournalRecovers) {
