@@ -44,6 +44,8 @@ const std::map<int, const wchar_t*>& texts() {
       {2019, L"the event box or port is full"},
       {2020, L"no server was named and none holds position \"own\""},
       {2021, L"no such field in the data type"},
+      {2022, L"the server holds as many of these as its budget allows (see tarnd --help)"},
+      {2023, L"the realm still holds data points, ports or event boxes"},
       {2030, L"this server does not offer the operation"},
       {2035, L"the change is in effect but not on the server's disk yet: it is lost if the server stops before its disk takes writes again"},
       {2040, L"the script interpreter was given nothing to run"},

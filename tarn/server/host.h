@@ -2,7 +2,8 @@
 //
 // The host owns one service manager, one type service per type definition instance, and per
 // realm one data point service, one port service and one contention service. Realms come into
-// being when a client first asks for one. Servants run on the ORB's threads; each guards its own
+// being when a client first asks for one, up to the realm budget (budgets.h: past it the
+// service asked for is nil), and an empty one can be deleted. Servants run on the ORB's threads; each guards its own
 // state. The host outlives every servant it activated (it deactivates them in its destructor).
 #pragma once
 
@@ -87,6 +88,8 @@ class ServerHost {
   CORBA::Object_ptr service(const std::string& kind, const std::string& realm);
   std::vector<std::string> typeInstances() const;
   std::vector<std::string> realmNames();
+  // Removes an empty realm and its services (kxTarnServiceManager::delete_realm).
+  int deleteRealm(const std::string& realm);
 
   // The type definitions of the default type instance (for the data point service).
   const TypeBook& types() const { return *types_.begin()->second; }

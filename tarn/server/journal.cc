@@ -260,6 +260,15 @@ void Journal::attach(const std::shared_ptr<RealmState>& realm) {
   realms_.push_back(realm);
 }
 
+void Journal::detach(const std::shared_ptr<RealmState>& realm) {
+  std::lock_guard<std::mutex> hold(realmsMutex_);
+  for (auto it = realms_.begin(); it != realms_.end(); ++it) {
+    if (*it != realm) continue;
+    realms_.erase(it);
+    return;
+  }
+}
+
 std::uint64_t Journal::append(const JournalRecord& record) {
   std::lock_guard<std::mutex> hold(mutex_);
   // While the file is behind the tables, a record adds nothing: the repair writes the state whole.

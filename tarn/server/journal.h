@@ -101,6 +101,8 @@ class Journal {
 
   // Makes `realm`'s points and persistent channels part of every compaction. The state outlives the journal's use of it.
   void attach(const std::shared_ptr<RealmState>& realm);
+  // Leaves `realm` out of compactions from now on (a deleted, empty realm).
+  void detach(const std::shared_ptr<RealmState>& realm);
 
   // Adds a record; returns its ticket for sync(). REQUIRES: the mutex of the table it changes.
   std::uint64_t append(const JournalRecord& record);

@@ -54,4 +54,9 @@ void ServiceManager::clear_faults() {
   host_.faults().clear();
 }
 
+CORBA::Long ServiceManager::delete_realm(const char* realm) {
+  TARN_FAULT_POINT(host_.faults(), "delete_realm");
+  return host_.deleteRealm(realm ? realm : "");
+}
+
 }  // namespace tarn
