@@ -50,7 +50,8 @@ const char* const kEnvironment =
     "environment:\n"
     "  TARN_IDLE_CONNECTION_S  seconds before an unused port or box connection is closed (600)\n"
     "  TARN_IDLE_FILE_S        seconds before an unused snapshot file reader is closed (600)\n"
-    "  TARN_LOG                a file for log lines instead of standard error\n";
+    "  TMPDIR                  where snapshot files go without --data (a folder of its own, made there; /tmp)\n"
+    "The clients' variables (TARN_SETTINGS, TARN_CALL_TIMEOUT_MS, ...) do not change tarnd.\n";
 
 void printHelp(const std::vector<Option>& options) {
   std::printf("usage: tarnd --port PORT [options]\n\noptions:\n");
@@ -58,8 +59,10 @@ void printHelp(const std::vector<Option>& options) {
     const std::string head = std::string(option.flag) + (option.value ? std::string(" ") + option.value : "");
     std::printf("  %-28s %s\n", head.c_str(), option.help.c_str());
   }
-  std::printf("\nBudgets: 0 means no limit. Past a count budget a call answers 2022, past the queued bytes\n"
-              "2019; nothing changes and other clients are served as before.\n\n%s", kEnvironment);
+  std::printf("\nBudgets: 0 means no limit. Past a count budget a call answers 2022 (a realm past its count:\n"
+              "no service), past the queued bytes 2019; nothing changes and other clients are served as before.\n"
+              "A second tarnd on a locked data folder exits with status 1; a journal damaged before its last\n"
+              "record is refused at start (status 1) unless --salvage is given.\n\n%s", kEnvironment);
 }
 
 int usage(const std::string& why) {
@@ -104,7 +107,7 @@ int main(int argc, char** argv) {
        [&](const char*) { options.salvage = true; return std::string(); }},
       {"--no-type-stream", nullptr, "refuse the packed type stream (as an older server does)",
        [&](const char*) { options.refuseTypeStream = true; return std::string(); }},
-      {"--contender-expiry", "SECONDS", "drop a contender silent for this long, or for three of its beats if longer (15)",
+      {"--contender-expiry", "SECONDS", "drop a contender silent this long, or twice its beat interval if longer (15)",
        [&](const char* v) {
          unsigned seconds = 0;
          std::string error = number("--contender-expiry", v, 1, 86400, seconds);
@@ -113,7 +116,9 @@ int main(int argc, char** argv) {
        }},
       {"--allow-fault-plans", nullptr, "accept fault plans from clients (for tests only; refused otherwise)",
        [&](const char*) { options.allowFaultPlans = true; return std::string(); }},
-      {"--max-queued-bytes", "BYTES", "bytes queued in all ports and boxes (" + fmt(defaults.queuedBytes) + ")",
+      {"--max-queued-bytes", "BYTES",
+       "bytes queued in all ports and boxes, 64 more per queued message (" + fmt(defaults.queuedBytes) + " = " +
+           fmt(defaults.queuedBytes >> 20) + " MiB)",
        [&](const char* v) { return number("--max-queued-bytes", v, 0, kMany, budgets.queuedBytes); }},
       {"--max-ports", "N", "packet ports (" + fmt(defaults.ports) + ")",
        [&](const char* v) { return number("--max-ports", v, 0, kMany, budgets.ports); }},
@@ -126,10 +131,10 @@ int main(int argc, char** argv) {
       {"--max-box-size", "EVENTS", "the size a box may be created with (" + fmt(defaults.boxSize) + ")",
        [&](const char* v) { return number("--max-box-size", v, 0, kMany, budgets.boxSize); }},
       {"--max-file-readers", "N", "open snapshot file readers in all (" + fmt(defaults.fileReaders) + ")",
-       [&](const char* v) { return number("--max-file-readers", v, 1, kMany, budgets.fileReaders); }},
+       [&](const char* v) { return number("--max-file-readers", v, 0, kMany, budgets.fileReaders); }},
       {"--max-client-readers", "N",
        "open snapshot file readers per client connection (" + fmt(defaults.fileReadersPerClient) + ")",
-       [&](const char* v) { return number("--max-client-readers", v, 1, kMany, budgets.fileReadersPerClient); }},
+       [&](const char* v) { return number("--max-client-readers", v, 0, kMany, budgets.fileReadersPerClient); }},
       {"--version", nullptr, "print the version and stop", nullptr},
       {"--help", nullptr, "print this help and stop (also -h)", nullptr},
   };
