@@ -59,8 +59,8 @@ void printHelp(const std::vector<Option>& options) {
     const std::string head = std::string(option.flag) + (option.value ? std::string(" ") + option.value : "");
     std::printf("  %-28s %s\n", head.c_str(), option.help.c_str());
   }
-  std::printf("\nBudgets: 0 means no limit. Past a count budget a call answers 2022 (a realm past its count:\n"
-              "no service), past the queued bytes 2019; nothing changes and other clients are served as before.\n"
+  std::printf("\nBudgets: 0 means no limit. Past a count budget a call answers 2022 (a new realm past its count\n"
+              "has no service), past the queued bytes 2019; nothing changes and other clients are served as before.\n"
               "A second tarnd on a locked data folder exits with status 1; a journal damaged before its last\n"
               "record is refused at start (status 1) unless --salvage is given.\n\n%s", kEnvironment);
 }

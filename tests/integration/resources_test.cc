@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "ostrel/api/middleware/kxTarn_API.h"
 #include "tarn/client/codes.h"
 #include "tarn/server/port_table.h"
 #include "tests/support/tarn_fixture.h"
@@ -119,6 +120,12 @@ TEST(Resources, EachExhaustionPatternMeetsItsBudgetWhileAnotherClientIsServed) {
     const auto until = Clock::now() + std::chrono::milliseconds(400);
     while (Clock::now() < until) ASSERT_EQ(pattern.step(attempts++), pattern.code) << "and again";
     if (pattern.after) pattern.after();
+  }
+  {
+    testing_support::ScopedSettings settings({{"plant", "own", {tarnd.address()}}});
+    ObjectNames names;
+    EXPECT_EQ(tarn::kOverBudget, kx_com_chennal_seq(&names, "plant", "one.realm.more"))
+        << "the flat API tells a realm past the budget from a server that does not answer";
   }
   const long peakKiB = residentKiB(tarnd.pid(), "VmHWM:");
   done = true;
