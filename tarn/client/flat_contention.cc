@@ -1,6 +1,13 @@
 // The flat client API: heartbeat contention. Each function is one call on the contention
 // service of (server, realm); the host and contender names must not be null (kBadArgument),
-// a null module or type name travels as the empty text.
+// a null module or type name travels as the empty text. Every call names this process (its id
+// and a random number drawn once), so that the service keeps two processes that contend under
+// one name on one host apart: the second is refused while the first lives (contention.h).
+#include <unistd.h>
+
+#include <random>
+#include <string>
+
 #include "ostrel/api/middleware/kxTarn_API.h"
 #include "tarn/client/remote_call.h"
 
@@ -15,13 +22,22 @@ int callContenders(const char* server, const char* position, Call call) {
 
 const char* orEmpty(const char* text) { return text ? text : ""; }
 
+const char* thisProcess() {
+  static const std::string instance = [] {
+    std::random_device device;
+    return std::to_string(::getpid()) + "-" + std::to_string(device()) + std::to_string(device());
+  }();
+  return instance.c_str();
+}
+
 }  // namespace
 
 int kx_regist_contender(const char* hostName, const char* contenderName, const char* buffer, unsigned int length,
                         const char* typeName, int startTime, const char* server, const char* position) {
   if (!hostName || !contenderName || (!buffer && length)) return kBadArgument;
   return callContenders(server, position, [&](kxTarn::contender_server_ptr service) {
-    return service->regist_contender(hostName, contenderName, wrap(buffer, length), orEmpty(typeName), startTime);
+    return service->regist_contender_from(hostName, contenderName, wrap(buffer, length), orEmpty(typeName), startTime,
+                                          thisProcess());
   });
 }
 
@@ -29,7 +45,7 @@ int kx_update_contender(const char* hostName, const char* contenderName, const c
                         const char* server, const char* position) {
   if (!hostName || !contenderName) return kBadArgument;
   return callContenders(server, position, [&](kxTarn::contender_server_ptr service) {
-    return service->update_contender(hostName, contenderName, orEmpty(moduleName));
+    return service->update_contender_from(hostName, contenderName, orEmpty(moduleName), thisProcess());
   });
 }
 
@@ -37,6 +53,6 @@ int kx_out_contend(const char* hostName, const char* contenderName, const char* 
                    const char* position) {
   if (!hostName || !contenderName) return kBadArgument;
   return callContenders(server, position, [&](kxTarn::contender_server_ptr service) {
-    return service->out_contend(hostName, contenderName, orEmpty(moduleName));
+    return service->out_contend_from(hostName, contenderName, orEmpty(moduleName), thisProcess());
   });
 }

@@ -19,6 +19,16 @@ int kx_releam_seq(ObjectNames* names, const char* server) {
   }
 }
 
+int kx_delete_releam(const char* server, const char* realm) {
+  if (!realm || !*realm) return kBadArgument;
+  kxTarn::kxTarnServiceManager_var manager = kxReferenceContainer::instance()->GetServiceRefrence(server);
+  if (CORBA::is_nil(manager)) return server && *server ? kServerNotAnswering : kNoServerNamed;
+  try {
+    return manager->delete_realm(realm);
+  } catch (...) {
+    return kRemoteFailure;
+  }
+}
 
 int kx_com_chennal_seq(ObjectNames* names, const char* server, const char* position) {
   if (!names) return kBadArgument;

@@ -7,6 +7,7 @@
 #include <tuple>
 
 #include "tarn/client/directory.h"
+#include "tarn/client/remote_call.h"
 
 namespace {
 
@@ -16,12 +17,17 @@ std::mutex cacheMutex;
 std::map<Key, CORBA::Object_var> cache;          // GUARDED_BY(cacheMutex)
 std::deque<ACE_String_Base<char>> serverNames;   // GUARDED_BY(cacheMutex); never shrinks
 
+// Whether the last lookup on this thread reached the server's service manager and was told
+// there is no such service (a realm past the server's budget), rather than reaching nothing.
+thread_local bool refusedByServer = false;
+
 std::string resolve(const char* server) {
   if (server && *server) return server;
   return tarn::Directory::get().serverAt("own");
 }
 
 CORBA::Object_ptr lookup(const char* server, const char* position, const char* kind) {
+  refusedByServer = false;
   const Key key(resolve(server), position ? position : "", kind);
   {
     std::lock_guard<std::mutex> hold(cacheMutex);
@@ -36,11 +42,20 @@ CORBA::Object_ptr lookup(const char* server, const char* position, const char* k
   } catch (const CORBA::Exception&) {
     return CORBA::Object::_nil();
   }
-  if (CORBA::is_nil(object)) return CORBA::Object::_nil();
+  if (CORBA::is_nil(object)) {
+    refusedByServer = true;
+    return CORBA::Object::_nil();
+  }
   std::lock_guard<std::mutex> hold(cacheMutex);
   cache[key] = CORBA::Object::_duplicate(object);
   return object._retn();
 }
+
+}  // namespace
+
+bool tarn::serviceRefusedByServer() { return refusedByServer; }
+
+namespace {
 
 void drop(const char* server, const char* position, const char* kind) {
   const Key key(resolve(server), position ? position : "", kind);

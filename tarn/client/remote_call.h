@@ -43,6 +43,10 @@ struct CachedService<kxTarn::contender_server> {
   }
 };
 
+// Whether the last service lookup on this thread reached the server, which handed out no service
+// (a realm past its budget): such a call answers kOverBudget, not kServerNotAnswering.
+bool serviceRefusedByServer();
+
 // The call time-out of a remote call that waits up to `waitMs` on the server.
 inline int waitCallTimeOut(int waitMs) { return kxWaits::callTimeOut(waitMs); }
 
@@ -67,7 +71,8 @@ void forgetPatient(CORBA::Object_ptr reference);
 template <typename Service, typename Call>
 int callRemote(const char* server, const char* position, Call call, int callTimeOutMs = 0) {
   typename Service::_var_type service = CachedService<Service>::get(server, position);
-  if (CORBA::is_nil(service.in())) return server && *server ? kServerNotAnswering : kNoServerNamed;
+  if (CORBA::is_nil(service.in()))
+    return serviceRefusedByServer() ? kOverBudget : server && *server ? kServerNotAnswering : kNoServerNamed;
   try {
     if (callTimeOutMs == 0) return call(service.in());
     CORBA::Object_var patient = patientReference(service.in(), callTimeOutMs);

@@ -1,5 +1,6 @@
 #include "tarn/server/contention.h"
 
+#include <algorithm>
 #include <cstring>
 #include <iterator>
 #include <ctime>
@@ -15,14 +16,26 @@ void ContentionService::beat(Registration& entry, Clock::time_point now) {
   entry.lastBeat = static_cast<long long>(std::time(nullptr));
 }
 
+ContentionService::Clock::duration ContentionService::allowance(const Registration& entry) const {
+  return std::max<Clock::duration>(expiry_, 2 * entry.interval);
+}
+
 void ContentionService::refresh(Clock::time_point now) {
   for (auto it = registrations_.begin(); it != registrations_.end();) {
-    if (now - it->second.beatAt > expiry_) {
+    if (now - it->second.beatAt > allowance(it->second)) {
       hosts_[it->first.first] = it->second.beatAt;
+      it->second.active = false;
+      departed_[it->first] = std::move(it->second);
       it = registrations_.erase(it);
     } else {
       ++it;
     }
+  }
+  for (auto it = departed_.begin(); it != departed_.end();) {
+    if (now - it->second.beatAt > 10 * expiry_)
+      it = departed_.erase(it);
+    else
+      ++it;
   }
   std::set<std::string> busyHosts, served;
   std::map<std::string, Registration*> earliest;  // by contender name
@@ -79,45 +92,84 @@ CORBA::Long ContentionService::get_contenders(kxTarn::HEART_RESULT_SEQ_out repor
 CORBA::Long ContentionService::regist_contender(const char* hostName, const char* contenderName,
                                                 const kxTarn::DATA_BUFFER& data, const char* typeName,
                                                 CORBA::Long startTime) {
+  return regist_contender_from(hostName, contenderName, data, typeName, startTime, "");
+}
+
+CORBA::Long ContentionService::update_contender(const char* hostName, const char* contenderName,
+                                                const char* moduleName) {
+  return update_contender_from(hostName, contenderName, moduleName, "");
+}
+
+CORBA::Long ContentionService::out_contend(const char* hostName, const char* contenderName, const char* moduleName) {
+  return out_contend_from(hostName, contenderName, moduleName, "");
+}
+
+CORBA::Long ContentionService::regist_contender_from(const char* hostName, const char* contenderName,
+                                                     const kxTarn::DATA_BUFFER& data, const char* typeName,
+                                                     CORBA::Long startTime, const char* instance) {
   TARN_FAULT_POINT(host_.faults(), "regist_contender");
   if (!hostName || !contenderName || !*contenderName) return kBadArgument;
+  const std::string self = instance ? instance : "";
   const Clock::time_point now = Clock::now();
   std::lock_guard<std::mutex> hold(mutex_);
+  refresh(now);
+  const Key key{hostName, contenderName};
+  auto held = registrations_.find(key);
+  if (held != registrations_.end() && !sameProcess(held->second.instance, self)) return kAlreadyExists;
+  departed_.erase(key);
   // A registration that is still held keeps its module and its role: a contender that
   // registers again after a lost update is the same contender.
-  Registration& entry = registrations_[{hostName, contenderName}];
+  Registration& entry = registrations_[key];
+  if (held != registrations_.end()) entry.interval = now - entry.beatAt;
   entry.startTime = startTime;
   entry.typeName = typeName ? typeName : "";
   entry.data.assign(data.get_buffer(), data.get_buffer() + data.length());
+  if (!self.empty()) entry.instance = self;
   beat(entry, now);
   hosts_[hostName] = now;
   refresh(now);
   return kOk;
 }
 
-CORBA::Long ContentionService::update_contender(const char* hostName, const char* contenderName,
-                                                const char* moduleName) {
+CORBA::Long ContentionService::update_contender_from(const char* hostName, const char* contenderName,
+                                                     const char* moduleName, const char* instance) {
   TARN_FAULT_POINT(host_.faults(), "update_contender");
   if (!hostName || !contenderName) return kBadArgument;
+  const std::string self = instance ? instance : "";
   const Clock::time_point now = Clock::now();
   std::lock_guard<std::mutex> hold(mutex_);
   refresh(now);
-  auto it = registrations_.find({hostName, contenderName});
-  if (it == registrations_.end()) return kNoSuchObject;
+  const Key key{hostName, contenderName};
+  auto it = registrations_.find(key);
+  if (it == registrations_.end()) {
+    // A contender that beats more slowly than the expiry: take it back and learn its interval.
+    auto gone = departed_.find(key);
+    if (gone == departed_.end() || !sameProcess(gone->second.instance, self)) return kNoSuchObject;
+    it = registrations_.emplace(key, std::move(gone->second)).first;
+    departed_.erase(gone);
+  } else if (!sameProcess(it->second.instance, self)) {
+    return kNoSuchObject;
+  }
+  it->second.interval = now - it->second.beatAt;
   it->second.module = moduleName ? moduleName : "";
   beat(it->second, now);
   hosts_[hostName] = now;
+  refresh(now);
   return kOk;
 }
 
-CORBA::Long ContentionService::out_contend(const char* hostName, const char* contenderName, const char*) {
+CORBA::Long ContentionService::out_contend_from(const char* hostName, const char* contenderName, const char*,
+                                                const char* instance) {
   TARN_FAULT_POINT(host_.faults(), "out_contend");
   if (!hostName || !contenderName) return kBadArgument;
+  const std::string self = instance ? instance : "";
   const Clock::time_point now = Clock::now();
   std::lock_guard<std::mutex> hold(mutex_);
-  auto it = registrations_.find({hostName, contenderName});
-  if (it == registrations_.end()) return kNoSuchObject;
+  const Key key{hostName, contenderName};
+  auto it = registrations_.find(key);
+  if (it == registrations_.end() || !sameProcess(it->second.instance, self)) return kNoSuchObject;
   registrations_.erase(it);
+  departed_.erase(key);
   hosts_[hostName] = now;
   refresh(now);
   return kOk;

@@ -7,10 +7,12 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
+#include <random>
 #include <vector>
 
 #include "tarn/client/codes.h"
 #include "tarn/client/orb.h"
+#include "tarn/server/callers.h"
 #include "tarn/server/faults.h"
 
 namespace tarn {
@@ -93,9 +95,22 @@ void deactivate(const std::string& id) {
   }
 }
 
+// An object id nobody can guess: 128 bits from the system's random source.
+std::string unguessableId() {
+  std::random_device device;
+  static const char kDigits[] = "0123456789abcdef";
+  std::string id = "file/";
+  for (int i = 0; i < 4; ++i) {
+    const std::uint32_t bits = device();
+    for (int k = 0; k < 8; ++k) id.push_back(kDigits[(bits >> (4 * k)) & 15]);
+  }
+  return id;
+}
+
 }  // namespace
 
-FileHandles::FileHandles(FaultBook& faults) : faults_(faults), idle_(idleTime()) {}
+FileHandles::FileHandles(FaultBook& faults, std::size_t total, std::size_t perClient)
+    : faults_(faults), idle_(idleTime()), total_(total), perClient_(perClient) {}
 
 FileHandles::~FileHandles() {
   std::lock_guard<std::mutex> hold(mutex_);
@@ -103,39 +118,50 @@ FileHandles::~FileHandles() {
 }
 
 kxTarn::FileHandle_ptr FileHandles::open(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const std::string client = currentCaller();
+  std::lock_guard<std::mutex> hold(mutex_);
+  reclaimIdleLocked();
+  if ((total_ && open_.size() >= total_) || (perClient_ && byClient_[client] >= perClient_))
+    return kxTarn::FileHandle::_nil();
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
   struct stat info;
   if (fd < 0) return kxTarn::FileHandle::_nil();
   if (::fstat(fd, &info) != 0) {
     ::close(fd);
     return kxTarn::FileHandle::_nil();
   }
-  std::lock_guard<std::mutex> hold(mutex_);
-  reclaimIdleLocked();
-  const std::string id = "file/" + std::to_string(::getpid()) + "-" + std::to_string(++serial_);
+  std::string id = unguessableId();
+  while (open_.count(id)) id = unguessableId();
   auto* reader = new FileReader(*this, faults_, id, fd, static_cast<std::uint64_t>(info.st_size));
   PortableServer::ServantBase_var owned = reader;  // the POA keeps the reader alive while active
   PortableServer::ObjectId_var oid = PortableServer::string_to_ObjectId(id.c_str());
   insPoa()->activate_object_with_id(oid.in(), reader);
-  open_[id] = reader;
+  open_[id] = {reader, client};
+  ++byClient_[client];
   CORBA::Object_var object = insPoa()->id_to_reference(oid.in());
   return kxTarn::FileHandle::_narrow(object.in());
 }
 
+std::map<std::string, FileHandles::Open>::iterator FileHandles::dropLocked(std::map<std::string, Open>::iterator it) {
+  auto count = byClient_.find(it->second.client);
+  if (count != byClient_.end() && --count->second == 0) byClient_.erase(count);
+  deactivate(it->first);
+  return open_.erase(it);
+}
+
 void FileHandles::retire(const std::string& id) {
   std::lock_guard<std::mutex> hold(mutex_);
-  if (open_.erase(id)) deactivate(id);
+  auto it = open_.find(id);
+  if (it != open_.end()) dropLocked(it);
 }
 
 void FileHandles::reclaimIdleLocked() {
   const Clock::time_point since = Clock::now() - idle_;
   for (auto it = open_.begin(); it != open_.end();) {
-    if (it->second->idleSince(since)) {
-      deactivate(it->first);
-      it = open_.erase(it);
-    } else {
+    if (it->second.reader->idleSince(since))
+      it = dropLocked(it);
+    else
       ++it;
-    }
   }
 }
 

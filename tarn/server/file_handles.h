@@ -6,7 +6,12 @@
 // limit); the end flag is set with the reply that carries the last byte, and on every read
 // after it. close() deactivates the reader and closes the file. A reader that nobody used for
 // the idle time (TARN_IDLE_FILE_S seconds, 600 when unset) is reclaimed when the next file is
-// opened; a call on it then raises OBJECT_NOT_EXIST.
+// opened, before anything else; a call on it then raises OBJECT_NOT_EXIST.
+//
+// Budgets: at most `total` readers are open, and at most `perClient` opened over one client
+// connection (callers.h); past either, open() answers nil and opens nothing, so readers that are
+// never closed cannot take the server's file descriptors. A reader's object key carries 128
+// random bits, so no client can guess and read another client's open reader.
 //
 // Thread-safe: one mutex guards the set; each reader has its own for its file position.
 #pragma once
@@ -28,12 +33,13 @@ class FileHandles {
  public:
   static constexpr unsigned kMaxReadBytes = 1u << 20;
 
-  explicit FileHandles(FaultBook& faults);
+  FileHandles(FaultBook& faults, std::size_t total, std::size_t perClient);
   ~FileHandles();  // deactivates every reader still open
   FileHandles(const FileHandles&) = delete;
   FileHandles& operator=(const FileHandles&) = delete;
 
-  // A reader over the file at `path`; nil when it cannot be opened. The caller releases it.
+  // A reader over the file at `path`; nil when it cannot be opened or a budget is used up. The
+  // caller releases it.
   kxTarn::FileHandle_ptr open(const std::string& path);
   // Deactivates the reader with object id `id` (once; later calls do nothing).
   void retire(const std::string& id);
@@ -41,11 +47,19 @@ class FileHandles {
  private:
   void reclaimIdleLocked();
 
+  struct Open {
+    FileReader* reader;
+    std::string client;
+  };
+  // Forgets the reader `it` and deactivates it. REQUIRES: mutex_ held.
+  std::map<std::string, Open>::iterator dropLocked(std::map<std::string, Open>::iterator it);
+
   FaultBook& faults_;
   const std::chrono::seconds idle_;
+  const std::size_t total_, perClient_;
   std::mutex mutex_;
-  unsigned long serial_ = 0;                               // GUARDED_BY(mutex_)
-  std::map<std::string, FileReader*> open_;                // GUARDED_BY(mutex_), by object id
+  std::map<std::string, Open> open_;                       // GUARDED_BY(mutex_), by object id
+  std::map<std::string, std::size_t> byClient_;            // GUARDED_BY(mutex_): open readers
 };
 
 }  // namespace tarn

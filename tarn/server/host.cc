@@ -5,7 +5,10 @@
 #include <stdexcept>
 
 #include "tarn/client/orb.h"
+#include "tarn/client/codes.h"
+#include "tarn/server/callers.h"
 #include "tarn/server/contention.h"
+#include "tarn/server/data_folder.h"
 #include "tarn/server/data_points.h"
 #include "tarn/server/file_handles.h"
 #include "tarn/server/ports.h"
@@ -17,13 +20,18 @@
 namespace tarn {
 
 ServerHost::ServerHost(const HostOptions& options)
-    : options_(options), files_(std::make_unique<FileHandles>(faults_)) {
+    : options_(options),
+      budget_(options.budgets),
+      files_(std::make_unique<FileHandles>(faults_, options.budgets.fileReaders, options.budgets.fileReadersPerClient)) {
+  watchCallers();
   if (options_.typeFiles.empty()) options_.typeFiles = {{"", ""}};
   for (const auto& source : options_.typeFiles) {
     types_[source.first] = source.second.empty() ? TypeBook::fromXml(defaultTypesXml())
                                                  : TypeBook::fromFile(source.second);
   }
   if (!types_.count("")) types_[""] = types_.begin()->second;
+  // Two servers on one folder would compact the journal under each other: the second refuses.
+  if (!options_.dataDir.empty()) lock_ = std::make_unique<DataFolderLock>(options_.dataDir);
   // A server killed while writing a snapshot file left its aside file behind.
   for (const std::string* folder : {&options_.dataDir, &options_.snapshotDir})
     if (!folder->empty()) removeStaleAsideFiles(*folder);
@@ -42,7 +50,7 @@ ServerHost::ServerHost(const HostOptions& options)
       } else {
         points.clear();
       }
-    });
+    }, options_.salvage);
   }
   PortableServer::ServantBase_var manager = new ServiceManager(*this);
   CORBA::Object_var object = activate(manager.in(), options_.managerKey);
@@ -106,6 +114,8 @@ CORBA::Object_ptr ServerHost::service(const std::string& kind, const std::string
   std::lock_guard<std::mutex> hold(mutex_);
   auto known = services_.find(key);
   if (known != services_.end()) return CORBA::Object::_duplicate(known->second);
+  if (budget_.limits.realms && !realms_.count(realm) && realms_.size() >= budget_.limits.realms)
+    return CORBA::Object::_nil();
 
   PortableServer::ServantBase_var servant;
   if (kind == "dt" || kind.compare(0, 3, "dt/") == 0) {
@@ -137,6 +147,7 @@ std::shared_ptr<RealmState>& ServerHost::realmState(const std::string& realm) {
   if (!state) {
     state = std::make_shared<RealmState>();
     state->name = realm;
+    state->ports.useBudget(budget_);
     if (journal_) {
       journal_->attach(state);
       state->ports.keepIn(journal_.get(), realm);
@@ -156,6 +167,42 @@ std::vector<std::string> ServerHost::realmNames() {
   std::vector<std::string> names;
   for (const auto& realm : realms_) names.push_back(realm.first);
   return names;
+}
+
+int ServerHost::deleteRealm(const std::string& realm) {
+  if (realm.empty()) return kBadArgument;
+  std::shared_ptr<RealmState> state;
+  {
+    std::lock_guard<std::mutex> hold(mutex_);
+    auto it = realms_.find(realm);
+    if (it == realms_.end()) return kNoSuchObject;
+    state = it->second;
+    {
+      std::lock_guard<std::mutex> points(state->points.mutex);
+      if (!state->points.points.empty()) return kRealmNotEmpty;
+    }
+    if (!state->ports.channelNames().empty()) return kRealmNotEmpty;
+    const std::string prefix = options_.managerKey.substr(0, options_.managerKey.size() - std::string("ServiceManager").size());
+    for (const char* kind : {"dtp", "port", "contender"}) {
+      const std::string key = prefix + kind + "/" + realm;
+      if (!services_.erase(key)) continue;
+      PortableServer::ObjectId_var id = PortableServer::string_to_ObjectId(key.c_str());
+      for (auto held = activated_.begin(); held != activated_.end(); ++held) {
+        CORBA::String_var name = PortableServer::ObjectId_to_string(held->in());
+        if (key != name.in()) continue;
+        activated_.erase(held);
+        break;
+      }
+      try {
+        if (!orbStopped()) insPoa()->deactivate_object(id.in());
+      } catch (const CORBA::Exception&) {
+      }
+    }
+    realms_.erase(it);
+  }
+  if (journal_) journal_->detach(state);
+  state->ports.shutDown();  // a receiver still waiting in the realm returns
+  return kOk;
 }
 
 bool ServerHost::master() const {

@@ -2,7 +2,8 @@
 //
 // The host owns one service manager, one type service per type definition instance, and per
 // realm one data point service, one port service and one contention service. Realms come into
-// being when a client first asks for one. Servants run on the ORB's threads; each guards its own
+// being when a client first asks for one, up to the realm budget (budgets.h: past it the
+// service asked for is nil), and an empty one can be deleted. Servants run on the ORB's threads; each guards its own
 // state. The host outlives every servant it activated (it deactivates them in its destructor).
 #pragma once
 
@@ -15,11 +16,13 @@
 #include <vector>
 
 #include "ostrel/api/middleware/kxTarn.h"
+#include "tarn/server/budgets.h"
 #include "tarn/server/faults.h"
 #include "tarn/server/journal.h"
 
 namespace tarn {
 
+class DataFolderLock;
 class FileHandles;
 class TypeBook;
 struct RealmState;
@@ -42,7 +45,15 @@ struct HostOptions {
   // Whether a journaled change is flushed to the disk before it is acknowledged (true), or only
   // handed to the operating system (false: kept across a crash of the server, not of the host).
   bool journalToDisk = true;
+  // Whether a journal damaged in the middle is salvaged (journal.h) instead of refused.
+  bool salvage = false;
   bool refuseTypeStream = false;
+  // Whether clients may set fault plans through the service manager. In-process tests plan
+  // faults on the embedded server directly; tarnd accepts plans only when started to
+  // (--allow-fault-plans), so that no ordinary client can make the server fail for everyone.
+  bool allowFaultPlans = true;
+  // What clients may make the server hold (budgets.h).
+  Budgets budgets;
   // How long the contention service keeps a contender whose beats stopped: three beats of the
   // default 5 s period.
   std::chrono::milliseconds contenderExpiry{15000};
@@ -60,8 +71,13 @@ class ServerHost {
 
   const HostOptions& options() const { return options_; }
   FaultBook& faults() { return faults_; }
+  // The counters of what clients made the server hold, against HostOptions::budgets.
+  BudgetBook& budget() { return budget_; }
   // The journal of data point and persistent channel changes; null without a data folder.
   Journal* journal() { return journal_.get(); }
+  // What the start did to the journal beyond replaying it (a torn tail cut, a salvage), for the
+  // server's log; empty when there was nothing to say.
+  std::string startNote() const { return journal_ ? journal_->replayNote() : std::string(); }
   // The folder of snapshot files (see HostOptions::snapshotDir); empty when none can be made.
   std::string snapshotFolder();
   // The readers of snapshot files opened by clients.
@@ -72,6 +88,8 @@ class ServerHost {
   CORBA::Object_ptr service(const std::string& kind, const std::string& realm);
   std::vector<std::string> typeInstances() const;
   std::vector<std::string> realmNames();
+  // Removes an empty realm and its services (kxTarnServiceManager::delete_realm).
+  int deleteRealm(const std::string& realm);
 
   // The type definitions of the default type instance (for the data point service).
   const TypeBook& types() const { return *types_.begin()->second; }
@@ -86,6 +104,8 @@ class ServerHost {
 
   HostOptions options_;
   FaultBook faults_;
+  BudgetBook budget_;
+  std::unique_ptr<DataFolderLock> lock_;  // held for the host's life when it has a data folder
   std::map<std::string, std::shared_ptr<const TypeBook>> types_;   // by instance name
   mutable std::mutex mutex_;
   bool master_ = false;                                             // GUARDED_BY(mutex_)

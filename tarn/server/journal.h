@@ -14,10 +14,26 @@
 //   kind 5, a channel no longer kept:       realm, name;
 //   kind 6, messages queued:                realm, name, front (1 byte), count, messages;
 //   kind 7, messages taken from the front:  realm, name, count;
-//   kind 8, a channel's queue emptied:      realm, name.
+//   kind 8, a channel's queue emptied:      realm, name;
+//   kind 9, an event code added to a box:   realm, name, code.
 // A shape record makes the channel, or changes a kept one without touching its queue.
-// Replay applies the records in order. A record that is short or fails its checksum ends the
-// replay: it is the torn tail of a write that was never acknowledged, and the file is cut there.
+// Replay applies the records in order. Damage (a record that is short, fails its checksum or
+// cannot be read) with no whole record after it is the torn tail of a write that was never
+// acknowledged: the file is cut there. Damage with whole records after it is refused: replay
+// throws, naming the file, the offset and how many whole records follow, and leaves the file as
+// it is. A salvage instead keeps every whole record (it steps over damage to the next whole
+// record), writes the damaged file aside as points.journal.damaged-TIME and rewrites the journal
+// with the whole records only.
+//
+// A write that fails (a full disk, a file size limit, an I/O error) answers false to every
+// waiter of its batch (kNotKept to the client), and the file is cut back to its last whole
+// record. The tables already hold those changes, and later ones too: they are in effect and
+// visible, only not on disk. From then on every sync first tries to write the whole state as a
+// new journal (as a compaction does, at most once per kRepairPause); once that succeeds, every
+// change answered kNotKept so far is kept after all and writes are acknowledged again. Until
+// then each journaled change answers kNotKept; a clean stop makes one last try. So kNotKept
+// means "in effect, not yet on disk: lost if the server stops before the disk takes writes
+// again" (a take answered kNotKept hands its messages back, so it takes nothing).
 //
 // Group commit: appenders add records to a pending buffer under the journal's mutex and wait for
 // them with sync(); whichever waiter finds no flush running writes and syncs everything pending
@@ -31,6 +47,7 @@
 // realm's point table and port table mutexes, then the journal's mutex. Thread-safe.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -53,12 +70,13 @@ struct JournalRecord {
     kQueued = 6,
     kTaken = 7,
     kCleared = 8,
+    kCodeAdded = 9,
   };
   Kind kind = kPoint;
   std::string realm;
   std::string name;
   Point point;            // kPoint only
-  ChannelChange channel;  // kChannel, kQueued, kTaken
+  ChannelChange channel;  // kChannel, kQueued, kTaken, kCodeAdded (its one code)
   bool forChannel() const { return kind >= kChannel; }
 };
 
@@ -71,12 +89,20 @@ class Journal {
   Journal(const Journal&) = delete;
   Journal& operator=(const Journal&) = delete;
 
-  // Calls `apply` for every whole record in order and cuts a torn tail off the file. Call once,
-  // before anything is appended. Returns the number of records applied.
-  std::size_t replay(const std::function<void(const JournalRecord&)>& apply);
+  // Calls `apply` for every whole record in order and cuts a torn tail off the file; with
+  // `salvage`, damage in the middle is stepped over as above. Call once, before anything is
+  // appended. Returns the number of records applied. Throws std::runtime_error for damage with
+  // whole records after it (without `salvage`), a file that is not a journal (without
+  // `salvage`) or a file that cannot be read or rewritten.
+  std::size_t replay(const std::function<void(const JournalRecord&)>& apply, bool salvage = false);
+  // What replay did beyond applying records (a cut tail, a salvage), for the server's log;
+  // empty when the file was whole.
+  const std::string& replayNote() const { return note_; }
 
   // Makes `realm`'s points and persistent channels part of every compaction. The state outlives the journal's use of it.
   void attach(const std::shared_ptr<RealmState>& realm);
+  // Leaves `realm` out of compactions from now on (a deleted, empty realm).
+  void detach(const std::shared_ptr<RealmState>& realm);
 
   // Adds a record; returns its ticket for sync(). REQUIRES: the mutex of the table it changes.
   std::uint64_t append(const JournalRecord& record);
@@ -88,12 +114,18 @@ class Journal {
   static constexpr std::size_t kCompactBytes = 8u << 20;
 
  private:
+  using Clock = std::chrono::steady_clock;
+  static constexpr std::chrono::milliseconds kRepairPause{100};
+
   bool flush(std::unique_lock<std::mutex>& hold);  // REQUIRES: hold owns mutex_, flushing_ set
-  void compact();
+  // Writes the state of every attached realm as the new journal. False when it cannot, with the
+  // old file left in place. REQUIRES: mutex_ not held, flushing_ set (or no other user).
+  bool compact();
   void reopen();
 
   std::string path_;
   bool syncToDisk_;
+  std::string note_;
   int fd_ = -1;                                  // GUARDED_BY(mutex_) while flushing_ is clear
 
   std::mutex realmsMutex_;
@@ -105,7 +137,8 @@ class Journal {
   std::uint64_t appended_ = 0;                   // GUARDED_BY(mutex_)
   std::uint64_t durable_ = 0;                    // GUARDED_BY(mutex_)
   bool flushing_ = false;                        // GUARDED_BY(mutex_)
-  bool failed_ = false;                          // GUARDED_BY(mutex_)
+  bool broken_ = false;                          // GUARDED_BY(mutex_): the file lacks changes
+  Clock::time_point nextRepair_;                 // GUARDED_BY(mutex_)
   std::size_t fileBytes_ = 0;                    // GUARDED_BY(mutex_)
   std::size_t compactedBytes_ = 0;               // GUARDED_BY(mutex_)
 };

@@ -1,24 +1,14 @@
 #include "tarn/server/port_table.h"
 
-#include <atomic>
 #include <cstdlib>
-#include <ctime>
 
 #include "tarn/client/codes.h"
 #include "tarn/server/file_io.h"
+#include "tarn/server/handles.h"
 #include "tarn/server/journal.h"
 
 namespace tarn {
 namespace {
-
-// Handles are unique in the process. The start moves with the clock so that a handle kept
-// across a restart of tarnd is unlikely to name somebody else's new connection.
-unsigned nextHandle() {
-  static std::atomic<unsigned> next{1u + static_cast<unsigned>(std::time(nullptr) % 100000) * 1000u};
-  unsigned handle = next++;
-  if (handle == 0) handle = next++;
-  return handle;
-}
 
 unsigned idleLimitFromEnvironment() {
   const char* text = std::getenv("TARN_IDLE_CONNECTION_S");
@@ -40,15 +30,43 @@ JournalRecord queuedRecord(const std::string& name, std::vector<SharedBytes> mes
   return record;
 }
 
+// What a queued message costs the queued-bytes budget: its bytes and its place in the queue.
+std::uint64_t cost(const SharedBytes& bytes) { return bytes->size() + kMessageOverhead; }
+
+std::uint64_t cost(const std::deque<Message>& queue, std::size_t count) {
+  std::uint64_t total = 0;
+  for (std::size_t i = 0; i < count && i < queue.size(); ++i) total += cost(queue[i].bytes);
+  return total;
+}
+
+BudgetBook& unlimited() {
+  static BudgetBook book(Budgets{0, 0, 0, 0, 0, 0, 0, 0});
+  return book;
+}
+
 }  // namespace
 
-PortTable::PortTable() : idleSeconds_(idleLimitFromEnvironment()) {}
+PortTable::PortTable() : idleSeconds_(idleLimitFromEnvironment()), budget_(&unlimited()) {}
+
+void PortTable::useBudget(BudgetBook& budget) { budget_ = &budget; }
+
+BudgetCounter& PortTable::kindCounter(int kind) { return kind == kPortKind ? budget_->ports : budget_->boxes; }
+
+std::map<unsigned, PortTable::Connection>::iterator PortTable::dropConnectionLocked(
+    std::map<unsigned, Connection>::iterator it) {
+  budget_->connections.give();
+  for (const SharedBytes& reply : it->second.replies) budget_->queuedBytes.give(cost(reply));
+  return connections_.erase(it);
+}
 
 int PortTable::create(const std::string& name, int kind, int size) {
   if (name.empty() || (kind != kPortKind && kind != kBoxKind)) return kBadArgument;
   if (kind == kBoxKind && size <= 0) return kBadArgument;
+  if (kind == kBoxKind && budget_->limits.boxSize && static_cast<std::size_t>(size) > budget_->limits.boxSize)
+    return kOverBudget;
   std::lock_guard<std::mutex> hold(mutex_);
   if (channels_.count(name)) return kAlreadyExists;
+  if (!kindCounter(kind).take()) return kOverBudget;
   auto channel = std::make_shared<Channel>();
   channel->kind = kind;
   channel->capacity = kind == kBoxKind ? static_cast<std::size_t>(size) : kPortCapacity;
@@ -88,13 +106,15 @@ int PortTable::deleteBox(const std::string& name) {
   JournalRecord forgotten = channelRecord(JournalRecord::kChannelForgotten, name);
   const std::uint64_t ticket = journalLocked(*box, forgotten);
   box->deleted = true;
+  budget_->queuedBytes.give(cost(box->queue, box->queue.size()));
   box->queue.clear();
   for (auto it = connections_.begin(); it != connections_.end();) {
     if (it->second.channel.get() == box && it->second.waiters == 0)
-      it = connections_.erase(it);
+      it = dropConnectionLocked(it);
     else
       ++it;
   }
+  budget_->boxes.give();
   channels_.erase(name);
   changed_.notify_all();
   hold.unlock();
@@ -108,8 +128,12 @@ int PortTable::addCode(const std::string& box, int code) {
     Channel* channel = boxLocked(box);
     if (!channel) return kNoSuchObject;
     if (!channel->codes.insert(code).second) return kOk;
-    JournalRecord shape = shapeRecord(box, *channel);  // a kept queue stays as it is
-    ticket = journalLocked(*channel, shape);
+    // The record carries the one code, so adding a code costs the same however many the box has.
+    if (channel->persistent) {
+      JournalRecord added = channelRecord(JournalRecord::kCodeAdded, box);
+      added.channel.codes.push_back(code);
+      ticket = journalLocked(*channel, added);
+    }
   }
   return kept(kOk, ticket);
 }
@@ -120,6 +144,7 @@ int PortTable::clear(const std::string& box) {
     std::lock_guard<std::mutex> hold(mutex_);
     Channel* channel = boxLocked(box);
     if (!channel) return kNoSuchObject;
+    budget_->queuedBytes.give(cost(channel->queue, channel->queue.size()));
     channel->queue.clear();
     JournalRecord cleared = channelRecord(JournalRecord::kCleared, box);
     ticket = journalLocked(*channel, cleared);
@@ -148,20 +173,24 @@ int PortTable::connect(const std::string& name, int direction, const std::string
   reclaimIdleLocked();
   auto it = channels_.find(name);
   if (it == channels_.end()) return kNoSuchObject;
+  if (!budget_->connections.take()) return kOverBudget;
   Connection connection;
   connection.channel = it->second;
   connection.channelName = name;
   connection.direction = direction;
   connection.process = process;
   connection.lastUse = Clock::now();
-  handle = nextHandle();
+  do handle = mintHandle();
+  while (connections_.count(handle));
   connections_.emplace(handle, std::move(connection));
   return kOk;
 }
 
 int PortTable::disconnect(unsigned handle) {
   std::lock_guard<std::mutex> hold(mutex_);
-  if (connections_.erase(handle) == 0) return kBadHandle;
+  auto it = connections_.find(handle);
+  if (it == connections_.end()) return kBadHandle;
+  dropConnectionLocked(it);
   changed_.notify_all();
   return kOk;
 }
@@ -170,7 +199,7 @@ void PortTable::reclaimIdleLocked() {
   const auto limit = Clock::now() - std::chrono::seconds(idleSeconds_);
   for (auto it = connections_.begin(); it != connections_.end();) {
     if (it->second.waiters == 0 && it->second.lastUse < limit)
-      it = connections_.erase(it);
+      it = dropConnectionLocked(it);
     else
       ++it;
   }
@@ -196,7 +225,7 @@ int PortTable::sendEvent(const std::string& box, SharedBytes event) {
     std::lock_guard<std::mutex> hold(mutex_);
     Channel* channel = boxLocked(box);
     if (!channel) return kNoSuchObject;
-    if (channel->queue.size() >= channel->capacity) return kBoxFull;
+    if (channel->queue.size() >= channel->capacity || !budget_->queuedBytes.take(cost(event))) return kBoxFull;
     channel->queue.push_back({event, 0});
     if (channel->persistent) {
       JournalRecord queued = queuedRecord(box, {std::move(event)}, false);
@@ -218,6 +247,9 @@ int PortTable::declare(int code, const std::vector<SharedBytes>& events) {
       if (channel->capacity - channel->queue.size() < events.size()) return kBoxFull;
       targets.emplace_back(&entry.first, channel);
     }
+    std::uint64_t total = 0;
+    for (const SharedBytes& event : events) total += cost(event);
+    if (!budget_->queuedBytes.take(total * targets.size())) return kBoxFull;
     for (const auto& target : targets) {
       for (const SharedBytes& event : events) target.second->queue.push_back({event, 0});
       if (target.second->persistent && !events.empty()) {
@@ -253,7 +285,7 @@ int PortTable::sendPacket(unsigned handle, SharedBytes packet, bool front) {
     Connection* connection = connectionLocked(handle, kSendDirection, rc);
     if (!connection) return rc;
     Channel& channel = *connection->channel;
-    if (channel.queue.size() >= channel.capacity) return kBoxFull;
+    if (channel.queue.size() >= channel.capacity || !budget_->queuedBytes.take(cost(packet))) return kBoxFull;
     Message message{packet, channel.kind == kPortKind ? handle : 0u};
     if (front)
       channel.queue.push_front(std::move(message));
@@ -354,8 +386,12 @@ int PortTable::receive(unsigned handle, std::size_t maxCount, const Fit& fit, in
     return kOk;
   });
   lock.unlock();
+  std::uint64_t taken = 0;
+  for (std::size_t i = before; i < out.size(); ++i) taken += cost(out[i].bytes);
+  budget_->queuedBytes.give(taken);
   if (kept(kOk, ticket) == kOk) return rc;
   // The take is not on disk: hand the messages back rather than lose them.
+  budget_->queuedBytes.force(taken);
   lock.lock();
   awaitRepliesLocked(out, before, -1);
   from->queue.insert(from->queue.begin(), std::make_move_iterator(out.begin() + before),
@@ -371,7 +407,7 @@ int PortTable::reply(unsigned replyHandle, SharedBytes reply) {
   Connection* sender = connectionLocked(replyHandle, kSendDirection, rc);
   if (!sender) return rc;
   if (sender->awaited == 0) return kNoRequest;
-  if (sender->replies.size() >= kPortCapacity) return kBoxFull;
+  if (sender->replies.size() >= kPortCapacity || !budget_->queuedBytes.take(cost(reply))) return kBoxFull;
   --sender->awaited;
   sender->replies.push_back(std::move(reply));
   changed_.notify_all();
@@ -385,6 +421,7 @@ int PortTable::waitReply(unsigned handle, const Fit& fit, int timeoutMs, SharedB
     if (int refused = fits(*connection.replies.front(), fit)) return refused;
     out = std::move(connection.replies.front());
     connection.replies.pop_front();
+    budget_->queuedBytes.give(cost(out));
     return kOk;
   });
 }
@@ -442,9 +479,15 @@ int PortTable::restore(const std::string& image) {
     std::lock_guard<std::mutex> hold(mutex_);
     for (auto& entry : loaded) {
       std::shared_ptr<Channel>& held = channels_[entry.first];
+      // A loaded file was within some server's budget once: it is taken whole, never cut.
+      budget_->queuedBytes.force(cost(entry.second->queue, entry.second->queue.size()));
       if (!held) {
+        kindCounter(entry.second->kind).force(1);
         held = std::move(entry.second);
       } else {
+        budget_->queuedBytes.give(cost(held->queue, held->queue.size()));
+        kindCounter(held->kind).give();
+        kindCounter(entry.second->kind).force(1);
         if (held->persistent && !entry.second->persistent) {
           JournalRecord forgotten = channelRecord(JournalRecord::kChannelForgotten, entry.first);
           ticket = journalLocked(*held, forgotten);
@@ -520,7 +563,12 @@ void PortTable::replay(const JournalRecord& record) {
   std::lock_guard<std::mutex> hold(mutex_);
   std::shared_ptr<Channel>& channel = channels_[record.name];
   if (record.kind == JournalRecord::kChannel) {
-    if (!channel) channel = std::make_shared<Channel>();
+    if (!channel) {
+      channel = std::make_shared<Channel>();
+    } else {
+      kindCounter(channel->kind).give();
+    }
+    kindCounter(record.channel.kind).force(1);
     channel->kind = record.channel.kind;
     channel->capacity = record.channel.capacity;
     channel->persistent = true;
@@ -528,18 +576,29 @@ void PortTable::replay(const JournalRecord& record) {
     return;
   }
   if (!channel || record.kind == JournalRecord::kChannelForgotten) {
+    if (channel) {
+      kindCounter(channel->kind).give();
+      budget_->queuedBytes.give(cost(channel->queue, channel->queue.size()));
+    }
     channels_.erase(record.name);  // a record of a channel the journal no longer keeps
     return;
   }
   std::deque<Message>& queue = channel->queue;
   if (record.kind == JournalRecord::kQueued) {
     std::vector<Message> messages;
-    for (const SharedBytes& bytes : record.channel.messages) messages.push_back({bytes, 0});
+    for (const SharedBytes& bytes : record.channel.messages) {
+      messages.push_back({bytes, 0});
+      budget_->queuedBytes.force(cost(bytes));
+    }
     queue.insert(record.channel.front ? queue.begin() : queue.end(), messages.begin(), messages.end());
   } else if (record.kind == JournalRecord::kTaken) {
+    budget_->queuedBytes.give(cost(queue, record.channel.taken));
     queue.erase(queue.begin(), queue.begin() + std::min<std::size_t>(record.channel.taken, queue.size()));
   } else if (record.kind == JournalRecord::kCleared) {
+    budget_->queuedBytes.give(cost(queue, queue.size()));
     queue.clear();
+  } else if (record.kind == JournalRecord::kCodeAdded) {
+    channel->codes.insert(record.channel.codes.begin(), record.channel.codes.end());
   }
 }
 

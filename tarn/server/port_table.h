@@ -2,12 +2,17 @@
 //
 // A channel is a port (kind kPortKind) or an event box (kind kBoxKind); both hold a queue of
 // messages in arrival order. A program opens a send or receive connection to a channel and gets
-// a handle that this table issues; handles are unique in the process, so a handle of another
-// realm is simply not found here (kBadHandle). A packet remembers the handle of the send
+// a handle that this table issues (handles.h: it names the server's run, so a handle from an
+// earlier run is not found here); a handle of another realm is simply not found here either
+// (kBadHandle). A packet remembers the handle of the send
 // connection it came through, so that a reply reaches that sender's reply queue.
 //
 // Limits: a box holds at most its box size of events, a port at most kPortCapacity packets; a
-// full channel refuses (kBoxFull) and keeps what it holds. A declare or a batch send reaches
+// full channel refuses (kBoxFull) and keeps what it holds. Budgets (budgets.h, shared by every
+// realm of the server): a message or reply that would pass the queued bytes (its bytes and
+// kMessageOverhead, once per box it reaches) is refused with kBoxFull; a port, box or connection
+// past its count, or a box larger than the largest box size, with kOverBudget. Nothing changes
+// on a refusal. A declare or a batch send reaches
 // every box of the realm that takes the event code, or none: when one of those boxes lacks room
 // for the whole batch nothing is delivered and the answer is kBoxFull, so a retry never
 // duplicates an event.
@@ -40,6 +45,8 @@
 #include <string>
 #include <vector>
 
+#include "tarn/server/budgets.h"
+
 namespace tarn {
 
 constexpr int kPortKind = 30005;
@@ -48,6 +55,9 @@ constexpr int kSendDirection = 30003;
 constexpr int kReceiveDirection = 30004;
 constexpr std::size_t kPortCapacity = 100000;
 constexpr unsigned kDefaultIdleSeconds = 600;
+// What a queued message costs beyond its bytes (its queue entry and shared block), for the
+// queued-bytes budget.
+constexpr std::size_t kMessageOverhead = 64;
 
 using Bytes = std::vector<unsigned char>;
 using SharedBytes = std::shared_ptr<const Bytes>;
@@ -92,7 +102,11 @@ struct ConnectionRow {
 
 class PortTable {
  public:
-  PortTable();
+  PortTable();  // without budgets until useBudget()
+
+  // Counts channels, connections and queued bytes against `budget` from now on. Call before the
+  // table is shared with other threads; the budget outlives the table.
+  void useBudget(BudgetBook& budget);
 
   int create(const std::string& name, int kind, int size);
   // A box or a port of that name.
@@ -174,6 +188,9 @@ class PortTable {
   void reclaimIdleLocked();
   // Adds `delta` to the awaited replies of the senders of `messages`. REQUIRES: mutex_ held.
   void awaitRepliesLocked(const std::vector<Message>& messages, std::size_t from, int delta);
+  // Closes connection `it`, returning its budget. REQUIRES: mutex_ held.
+  std::map<unsigned, Connection>::iterator dropConnectionLocked(std::map<unsigned, Connection>::iterator it);
+  BudgetCounter& kindCounter(int kind);
   // Appends `record` (of channel `channel`) when the channel is persistent and the table has a
   // journal; returns the ticket to wait for (0: nothing appended). REQUIRES: mutex_ held.
   std::uint64_t journalLocked(const Channel& channel, JournalRecord& record);
@@ -194,6 +211,7 @@ class PortTable {
   bool closing_ = false;                                      // GUARDED_BY(mutex_)
   const unsigned idleSeconds_;
   Journal* journal_ = nullptr;  // set by keepIn before the table is shared
+  BudgetBook* budget_;          // set by useBudget before the table is shared
   std::string realm_;
 };
 

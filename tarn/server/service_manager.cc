@@ -42,8 +42,21 @@ CORBA::Object_ptr ServiceManager::get_service(const char* kind, const char* real
 
 kxTarn::STRING_LIST* ServiceManager::realm_names() { return toList(host_.realmNames()); }
 
-void ServiceManager::inject_fault(const kxTarn::FaultPlan& plan) { host_.faults().plan(plan); }
+// A server that was not started to take fault plans refuses them, and the clearing of them, with
+// NO_PERMISSION: the operations return nothing that could carry a code.
+void ServiceManager::inject_fault(const kxTarn::FaultPlan& plan) {
+  if (!host_.options().allowFaultPlans) throw CORBA::NO_PERMISSION();
+  host_.faults().plan(plan);
+}
 
-void ServiceManager::clear_faults() { host_.faults().clear(); }
+void ServiceManager::clear_faults() {
+  if (!host_.options().allowFaultPlans) throw CORBA::NO_PERMISSION();
+  host_.faults().clear();
+}
+
+CORBA::Long ServiceManager::delete_realm(const char* realm) {
+  TARN_FAULT_POINT(host_.faults(), "delete_realm");
+  return host_.deleteRealm(realm ? realm : "");
+}
 
 }  // namespace tarn

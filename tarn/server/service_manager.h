@@ -21,6 +21,7 @@ class ServiceManager : public POA_kxTarn::kxTarnServiceManager {
   kxTarn::STRING_LIST* realm_names() override;
   void inject_fault(const kxTarn::FaultPlan& plan) override;
   void clear_faults() override;
+  CORBA::Long delete_realm(const char* realm) override;
 
  private:
   ServerHost& host_;

@@ -9,9 +9,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
-#include <regex>
 
 #include "tarn/client/codes.h"
+#include "tarn/server/data_folder.h"
 #include "tarn/server/file_handles.h"
 #include "tarn/server/file_io.h"
 #include "tarn/server/host.h"
@@ -26,15 +26,22 @@ constexpr char kTag[4] = {'T', 'S', 'N', 'P'};
 int snapshotPath(const std::string& folder, const char* file, std::string& path) {
   if (!file || !*file || *file == '/') return kBadFileName;
   const std::string name = file;
+  if (serverOwnsName(name)) return kBadFileName;
+  if (folder.empty()) return kFileError;
+  std::string walked = folder;
   std::size_t start = 0;
   while (start <= name.size()) {
     std::size_t end = name.find('/', start);
     if (end == std::string::npos) end = name.size();
     const std::string part = name.substr(start, end - start);
     if (part.empty() || part == "." || part == "..") return kBadFileName;
+    // A link inside the folder may lead anywhere: no part of a client's name may be one.
+    walked += "/" + part;
+    struct stat info;
+    if (::lstat(walked.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) return kBadFileName;
     start = end + 1;
   }
-  path = folder + "/" + name;
+  path = walked;
   return kOk;
 }
 
@@ -47,7 +54,7 @@ int writeSnapshotFile(const std::string& path, SnapshotKind kind, const std::str
   putU32(header, crc32(body.data(), body.size()));
   putU64(header, body.size());
   const std::string aside = path + ".part-" + std::to_string(::getpid()) + "-" + std::to_string(++serial);
-  const int fd = ::open(aside.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  const int fd = ::open(aside.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
   if (fd < 0) return kFileError;
   const std::size_t half = body.size() / 2;
   bool ok = writeAll(fd, header) && writeAll(fd, body.data(), half);
@@ -64,8 +71,8 @@ int writeSnapshotFile(const std::string& path, SnapshotKind kind, const std::str
 }
 
 int readSnapshotFile(const std::string& path, SnapshotKind kind, std::string& body) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return errno == ENOENT ? kNoSuchSnapshot : kFileError;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return errno == ENOENT ? kNoSuchSnapshot : errno == ELOOP ? kBadFileName : kFileError;
   std::string bytes;
   char block[65536];
   ssize_t n = 0;
@@ -147,14 +154,11 @@ kxTarn::FileHandle_ptr openSnapshotFile(ServerHost& host, RealmState& realm, std
 
 std::size_t removeStaleAsideFiles(const std::string& folder) {
   namespace fs = std::filesystem;
-  static const std::regex kAside(R"(.+\.part-([0-9]{1,9})-[0-9]+)");
   std::size_t removed = 0;
   std::error_code error;
   for (fs::recursive_directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-    std::smatch match;
-    const std::string name = it->path().filename().string();
-    if (!it->is_regular_file(error) || !std::regex_match(name, match, kAside)) continue;
-    const pid_t pid = static_cast<pid_t>(std::stol(match[1].str()));
+    pid_t pid = 0;
+    if (!it->is_regular_file(error) || !isAsideFile(it->path().filename().string(), pid)) continue;
     if (pid > 0 && ::kill(pid, 0) != 0 && errno == ESRCH && fs::remove(it->path(), error)) ++removed;
   }
   return removed;

@@ -34,7 +34,9 @@ constexpr std::uint32_t kSnapshotFormat = 1;
 constexpr std::size_t kSnapshotHeaderBytes = 24;
 
 // `folder`/`file` in `path` when `file` is a relative name that stays inside `folder` (no
-// empty, "." or ".." part, not absolute); kBadFileName otherwise (null and empty included).
+// empty, "." or ".." part, not absolute, no part that is a symbolic link) and names none of the
+// server's own files (data_folder.h); kBadFileName otherwise (null and empty included).
+// kFileError when there is no folder.
 int snapshotPath(const std::string& folder, const char* file, std::string& path);
 
 // Writes `body` as a snapshot file of `kind` at `path`; `halfway` (when set) runs after half of

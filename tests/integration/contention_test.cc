@@ -184,6 +184,25 @@ TEST_P(Contention, FiveNameLeaveTellsTheServiceOnlyAndTheTaskRegistersAgain) {
   Ostrel::OutContendHeartBit(handle, server, nullptr);
 }
 
+// Two processes of one host under one name: the second is refused while the first lives, can
+// neither beat for it nor end it, and takes over once it leaves.
+TEST_P(Contention, TwoProcessesUnderOneNameOnOneHostNeverShareARegistration) {
+  const std::string name = unique("twin");
+  const char* host = "h.twins";
+  kxTarn::contender_server_var service = kxReferenceContainer::instance()->GetContenerReferenceWithServerName(server, "");
+  kxTarn::DATA_BUFFER none;
+  ASSERT_EQ(0, service->regist_contender_from(host, name.c_str(), none, "", 10, "111-a"));
+  EXPECT_EQ(2005, service->regist_contender_from(host, name.c_str(), none, "", 11, "222-b")) << "a second process";
+  EXPECT_EQ(2003, service->update_contender_from(host, name.c_str(), "", "222-b"));
+  EXPECT_EQ(2003, service->out_contend_from(host, name.c_str(), "", "222-b")) << "nor may it end the first's";
+  EXPECT_TRUE(active(host, name));
+  EXPECT_EQ(0, service->update_contender_from(host, name.c_str(), "", "111-a"));
+  ASSERT_EQ(0, service->out_contend_from(host, name.c_str(), "", "111-a"));
+  EXPECT_EQ(0, service->regist_contender_from(host, name.c_str(), none, "", 11, "222-b")) << "once the first left";
+  EXPECT_TRUE(active(host, name));
+  EXPECT_EQ(0, service->out_contend_from(host, name.c_str(), "", "222-b"));
+}
+
 TEST_P(Contention, ListingFailuresLeaveTheListEmpty) {
   ContenderInHostSequence list;
   EXPECT_EQ(2015, Ostrel::GetContenderList(list, "never.connected", nullptr));
@@ -212,5 +231,33 @@ TEST_P(Contention, ListingFailuresLeaveTheListEmpty) {
 }
 
 OSTREL_ON_EACH_SERVER(Contention);
+
+// A contender that beats more slowly than the expiry: the service learns its interval from the
+// first late beat and from then on lists it at every moment between beats.
+TEST(SlowContender, IsLearnedFromItsFirstLateBeatAndThenNeverDropped) {
+  TarndProcess tarnd("plant", freePort(), {"--contender-expiry", "1"});
+  ASSERT_TRUE(tarnd.start());
+  kxTarn::kxTarnServiceManager_var manager = tarnd.manager();
+  CORBA::Object_var object = manager->get_service("contender", "");
+  kxTarn::contender_server_var service = kxTarn::contender_server::_narrow(object);
+  auto listed = [&] {
+    kxTarn::HEART_RESULT_SEQ_var report;
+    service->get_contenders(report.out());
+    for (CORBA::ULong h = 0; h < report->length(); ++h)
+      if (std::strcmp(report[h].hostName, "h.slow") == 0) return report[h].programs.length() == 1;
+    return false;
+  };
+  kxTarn::DATA_BUFFER none;
+  ASSERT_EQ(0, service->regist_contender_from("h.slow", "slow", none, "", 1, "7-slow"));
+  for (int beat = 0; beat < 3; ++beat) {
+    for (int poll = 0; poll < 15; ++poll) {  // a beat every 1.5 s against an expiry of 1 s
+      std::this_thread::sleep_for(100ms);
+      if (beat > 0) {
+        EXPECT_TRUE(listed()) << "dropped between beats " << beat << " and " << beat + 1;
+      }
+    }
+    EXPECT_EQ(0, service->update_contender_from("h.slow", "slow", "", "7-slow")) << "beat " << beat + 1;
+  }
+}
 
 }  // namespace

@@ -118,4 +118,20 @@ TEST_F(PersistentChannels, QueuesOfMarkedChannelsSurviveAKillInOrder) {
   EXPECT_EQ(take(ports(), "orders"), Names{"<rc 2003>"});
 }
 
+// A handle names its server's run: one kept across a quick restart finds no connection of the
+// new run, even when the new run has opened as many connections as the old one had.
+TEST_F(PersistentChannels, AHandleFromAnEarlierRunAnswersBadHandle) {
+  CORBA::ULong old = 0, fresh = 0, extra = 0;
+  ASSERT_EQ(ports()->create_port("orders", tarn::kPortKind, 0), tarn::kOk);
+  ASSERT_EQ(ports()->connect_port("orders", tarn::kSendDirection, 0, old, extra), tarn::kOk);
+  killAndRestart();
+  kxTarn::Port_Factory_var home = ports();
+  ASSERT_EQ(home->create_port("orders", tarn::kPortKind, 0), tarn::kOk);
+  ASSERT_EQ(home->connect_port("orders", tarn::kSendDirection, 0, fresh, extra), tarn::kOk);
+  EXPECT_NE(old, fresh);
+  EXPECT_EQ(home->send_packet(old, buffer("stale"), 0, false), tarn::kBadHandle);
+  EXPECT_EQ(home->send_packet(fresh, buffer("new"), 0, false), tarn::kOk);
+  EXPECT_EQ(take(home, "orders"), Names{"new"});
+}
+
 }  // namespace

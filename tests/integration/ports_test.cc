@@ -251,12 +251,18 @@ TEST_P(Ports, RealmsChannelsAndConnectionsAreListed) {
   unsigned int handle = 0;
   ASSERT_EQ(0, Ostrel::ConnectPortForRecv(port.c_str(), handle, server, "west"));
   EXPECT_EQ(0, Ostrel::CreateReleam(server, "anything"));
-  EXPECT_EQ(0, Ostrel::DeleteReleam(server, "west"));
+  EXPECT_EQ(2023, Ostrel::DeleteReleam(server, "west")) << "a realm that holds channels stays";
+  const std::string empty = unique("empty.realm");
+  ObjectNames none;
+  EXPECT_EQ(std::vector<std::string>{}, takeNames(Ostrel::GetCommChennelSeq(&none, server, empty.c_str()), none));
+  EXPECT_EQ(0, Ostrel::DeleteReleam(server, empty.c_str())) << "an empty realm goes";
+  EXPECT_EQ(2003, Ostrel::DeleteReleam(server, empty.c_str()));
+  EXPECT_EQ(2010, Ostrel::DeleteReleam(server, nullptr)) << "the default realm stays";
 
   ObjectNames realms;
   const std::vector<std::string> listed = takeNames(Ostrel::GetReleamNames(&realms, server), realms);
-  EXPECT_NE(listed.end(), std::find(listed.begin(), listed.end(), "west"))
-      << "a realm in use is listed, and deleting it changed nothing";
+  EXPECT_NE(listed.end(), std::find(listed.begin(), listed.end(), "west")) << "a realm in use is listed";
+  EXPECT_EQ(listed.end(), std::find(listed.begin(), listed.end(), empty)) << "a deleted realm is not";
 
   // After a divert, a null position lists the diverted realm.
   ASSERT_EQ(0, Ostrel::DivertReleam(server, "west"));

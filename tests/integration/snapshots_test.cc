@@ -18,6 +18,7 @@
 #include "ostrel/api/ostrel.h"
 #include "tests/support/each_server.h"
 #include "tests/support/tarn_fixture.h"
+#include "tarn/client/orb.h"
 #include "tests/support/tool_runner.h"
 
 namespace {
@@ -168,6 +169,27 @@ TEST_P(Snapshots, DamagedFilesAndNamesOutsideTheFolderAreRefusedAndChangeNothing
   for (const char* name : {"../escape.snapshot", "/tmp/abs.snapshot", "", "a/../../b", "./x"})
     EXPECT_EQ(2050, Ostrel::MakeDataPointSnapShot(name, realm.c_str())) << name;
   EXPECT_EQ(2050, Ostrel::LoadDataPointSnapShot(nullptr, realm.c_str()));
+
+  // The server's own files (the journal, its compaction, the lock, aside files that the start-up
+  // sweep removes) are no client's to name, in any of the three forms.
+  for (const char* name : {"points.journal", "points.journal.compact", "sub/points.journal.damaged-1", "tarnd.lock",
+                           "keep.part-999999-1", "sub/x.snapshot.part-12-3"}) {
+    EXPECT_EQ(2050, Ostrel::MakeDataPointSnapShot(name, realm.c_str())) << name;
+    EXPECT_EQ(2050, Ostrel::MakePortSnapShot(name, realm.c_str())) << name;
+    EXPECT_EQ(2050, Ostrel::MakeDataTypeSnapShot(name, nullptr)) << name;
+    EXPECT_EQ(2050, Ostrel::LoadDataPointSnapShot(name, realm.c_str())) << name;
+  }
+  // A link inside the folder leads out of it: neither followed to write nor to read.
+  const std::string outside = makeFolder();
+  writeFile(outside + "/target.snapshot", good);
+  const std::string link = realm + ".link", fileLink = realm + ".snapshot.link";
+  ASSERT_EQ(0, ::symlink(outside.c_str(), (folder + "/" + link).c_str()));
+  ASSERT_EQ(0, ::symlink((outside + "/target.snapshot").c_str(), (folder + "/" + fileLink).c_str()));
+  EXPECT_EQ(2050, Ostrel::MakeDataPointSnapShot((link + "/x.snapshot").c_str(), realm.c_str()));
+  EXPECT_EQ(2050, Ostrel::MakeDataPointSnapShot(fileLink.c_str(), realm.c_str()));
+  EXPECT_EQ(2050, Ostrel::LoadDataPointSnapShot(fileLink.c_str(), realm.c_str()));
+  EXPECT_FALSE(std::ifstream(outside + "/x.snapshot").good()) << "written outside the folder";
+  EXPECT_EQ(good, readFile(outside + "/target.snapshot"));
   EXPECT_EQ(now, image());
 }
 
@@ -338,6 +360,37 @@ TEST_P(SnapshotsOnTarnd, A64MegabyteDownloadKeepsTheClientsMemoryBounded) {
 
 INSTANTIATE_TEST_SUITE_P(Servers, SnapshotsOnTarnd, ::testing::Values(true),
                          [](const ::testing::TestParamInfo<bool>&) { return "tarnd"; });
+
+// Readers that are never closed meet the per-client budget, so the server keeps descriptors for
+// everyone else; and no client can reach another's reader by guessing its key.
+TEST(SnapshotReaders, NeverClosedReadersMeetTheirBudgetAndOtherClientsAreServed) {
+  TarndProcess server{"plant", freePort(), {"--max-client-readers", "3", "--max-file-readers", "4"}};
+  ASSERT_TRUE(server.start());
+  ScopedSettings settings({{"plant", "own", {server.address()}}});
+  ASSERT_EQ(0, Ostrel::ConnectTarn("plant"));
+  std::vector<BrennicRemoteFile*> readers;
+  for (int i = 0; i < 10; ++i)
+    if (BrennicRemoteFile* reader = OstrelExt::openDTPSnapShot("plant", nullptr)) readers.push_back(reader);
+  EXPECT_EQ(readers.size(), 3u) << "this client's budget";
+
+  const std::string folder = makeFolder();
+  const ToolRun other = runTool("snapshot download points " + folder + "/copy", "", "TARN_SETTINGS=" + settings.path());
+  EXPECT_EQ(0, other.status) << "another client is served: " << other.output;
+
+  CORBA::Object_var guess = tarn::orb()->string_to_object(
+      ("corbaloc::" + server.address() + "/file%2F" + std::to_string(server.pid()) + "-1").c_str());
+  kxTarn::FileHandle_var guessed = kxTarn::FileHandle::_unchecked_narrow(guess);
+  CORBA::ULong length = 0;
+  EXPECT_THROW(guessed->get_length(length), CORBA::OBJECT_NOT_EXIST) << "a reader key that a client can guess";
+
+  OstrelExt::closeRemoteFile(&readers.back());
+  readers.pop_back();
+  BrennicRemoteFile* again = OstrelExt::openDTPSnapShot("plant", nullptr);
+  EXPECT_NE(nullptr, again) << "a closed reader gives its place back";
+  readers.push_back(again);
+  for (BrennicRemoteFile*& reader : readers) OstrelExt::closeRemoteFile(&reader);
+  Ostrel::DisConnectTarn("plant");
+}
 
 // Not on a terminal, a download prints plain progress lines.
 TEST(SnapshotsTool, CommandsInOneShell) {

@@ -84,6 +84,29 @@ TEST_F(TarndTest, DefaultCallBoundEndsAStalledCallAndANoLimitReferenceOutlivesIt
 
 TEST_F(TarndTest, StopsCleanlyOnSigterm) { EXPECT_EQ(0, server.stop()); }
 
+// A fault plan makes the server fail for every client: tarnd takes one only when started to.
+TEST(TarndFaultPlans, AreRefusedUnlessTheServerWasStartedToTakeThem) {
+  TarndProcess server{"plant", freePort()};
+  server.faultPlans = false;
+  ASSERT_TRUE(server.start());
+  kxTarn::kxTarnServiceManager_var manager = server.manager();
+  kxTarn::FaultPlan plan;
+  plan.operation = "set_point";
+  plan.mode = 1;
+  plan.skip = 0;
+  plan.count = 5;
+  plan.code = 2006;
+  plan.stallMs = 0;
+  EXPECT_THROW(manager->inject_fault(plan), CORBA::NO_PERMISSION);
+  EXPECT_THROW(manager->clear_faults(), CORBA::NO_PERMISSION);
+  CORBA::Object_var object = manager->get_service("dtp", "");
+  kxTarn::DT_Point_Factory_var service = kxTarn::DT_Point_Factory::_narrow(object);
+  kxTarn::DATA_BUFFER value(32);
+  value.length(32);
+  ASSERT_EQ(0, service->create_point("p", "AnalogPoint", true, value));
+  EXPECT_EQ(0, service->set_point("p", value)) << "no plan was taken";
+}
+
 TEST(Settings, TypeServiceKeysResolvePerPosition) {
   EXPECT_EQ(2001, kx_tarn_connect("nowhere")) << "a server the settings do not name";
   CORBA::Object_var manager = kxNaming_Client::GetInstance()->GetReferenceWithPosition("own", KX_SERVICE_MANAGER_KEY);

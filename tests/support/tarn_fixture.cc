@@ -55,6 +55,7 @@ kxTarn::kxTarnServiceManager_ptr TarndProcess::manager() const {
 bool TarndProcess::start() {
   std::vector<std::string> args = {TARND_PATH, "--port", std::to_string(port_), "--name", name_};
   args.insert(args.end(), extraArgs_.begin(), extraArgs_.end());
+  if (faultPlans) args.push_back("--allow-fault-plans");
   std::vector<char*> argv;
   for (std::string& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);

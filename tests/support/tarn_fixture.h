@@ -45,6 +45,8 @@ class TarndProcess {
   // SIGTERM, then waits: the clean stop. Returns the exit status.
   int stop();
   bool running() const { return pid_ > 0; }
+  // Whether the server takes fault plans (--allow-fault-plans); set before start().
+  bool faultPlans = true;
   pid_t pid() const { return pid_; }
   int port() const { return port_; }
   std::string address() const { return "127.0.0.1:" + std::to_string(port_); }

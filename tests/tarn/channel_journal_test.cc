@@ -192,7 +192,27 @@ TEST_F(ChannelJournalTest, ABatchTakesOnlyWhatItsAnswerHoldsAndTheRestStays) {
   EXPECT_EQ(drain("box"), (std::vector<std::string>{"dd", "eeee"})) << "what was refused stays, across a restart";
 }
 
-TEST_F(ChannelJournalTest, ATakeThatCannotBeKeptLeavesTheMessagesQueued) {
+TEST_F(ChannelJournalTest, AddingACodeJournalsThatCodeAlone) {
+  ASSERT_EQ(ports().create("box", tarn::kBoxKind, 4), tarn::kOk);
+  ASSERT_EQ(ports().setPersistent("box", true), tarn::kOk);
+  const std::string file = dir_ + "/points.journal";
+  auto growth = [&](int code) {
+    const long before = fileSize(file);
+    EXPECT_EQ(ports().addCode("box", code), tarn::kOk);
+    return fileSize(file) - before;
+  };
+  const long first = growth(1);
+  for (int code = 2; code < 5000; ++code) ports().addCode("box", code);
+  EXPECT_EQ(growth(5000), first) << "a record that grows with the codes the box holds";
+  open();
+  EXPECT_EQ(ports().declare(1, {bytes("a")}), tarn::kOk);
+  EXPECT_EQ(ports().declare(5000, {bytes("b")}), tarn::kOk);
+  EXPECT_EQ(drain("box"), (std::vector<std::string>{"a", "b"})) << "the added codes came back";
+}
+
+// A take answered kNotKept takes nothing; a send answered kNotKept is in effect. Once the file may
+// grow again the journal catches up whole: the next change is kept, and so is everything before.
+TEST_F(ChannelJournalTest, ATakeThatCannotBeKeptLeavesTheMessagesQueuedAndTheJournalRecovers) {
   ports().create("box", tarn::kBoxKind, 10);
   ports().setPersistent("box", true);
   ports().sendEvent("box", bytes("a"));
@@ -217,6 +237,12 @@ TEST_F(ChannelJournalTest, ATakeThatCannotBeKeptLeavesTheMessagesQueued) {
   const std::string image = ports().image();
   const std::size_t a = image.find(std::string("\1\0\0\0a", 5)), c = image.find(std::string("\1\0\0\0c", 5));
   EXPECT_TRUE(a != std::string::npos && c != std::string::npos && a < c) << "a back at the front";
+
+  std::this_thread::sleep_for(std::chrono::milliseconds(250));  // past the pause between repairs
+  EXPECT_EQ(ports().sendEvent("box", bytes("d")), tarn::kOk) << "writes are kept again once the file may grow";
+  ports().disconnect(handle);
+  open();
+  EXPECT_EQ(drain("box"), (std::vector<std::string>{"a", "b", "c", "d"})) << "c, answered kNotKept, is kept after all";
 }
 
 }  // namespace

@@ -92,6 +92,81 @@ TEST_F(JournalTest, SyncedRecordsComeBackInOrderAndATornTailIsCutOff) {
   EXPECT_THROW(foreign.replay([](const JournalRecord&) {}), std::runtime_error) << "never overwritten";
 }
 
+// One flipped byte in any record but the last is damage, not a torn tail: refused and left as it
+// is, or salvaged on request keeping every other record. In the last record it is a torn tail.
+TEST_F(JournalTest, DamageBeforeWholeRecordsIsRefusedOrSalvagedNeverCut) {
+  constexpr int kRecords = 6;
+  std::vector<std::size_t> starts;
+  {
+    Journal journal(dir_);
+    journal.replay([](const JournalRecord&) {});
+    std::uint64_t ticket = 0;
+    for (int i = 0; i < kRecords; ++i) {
+      starts.push_back(bytes().size());
+      ticket = journal.append(point("", "p" + std::to_string(i), std::string(20, static_cast<char>('a' + i))));
+      ASSERT_TRUE(journal.sync(ticket));
+    }
+  }
+  const std::string good = bytes();
+  struct Flip {
+    const char* what;
+    int record;
+    std::size_t offset;  // within the record: 0-3 length, 4-7 checksum, 8.. payload
+  };
+  for (const Flip& flip : std::vector<Flip>{{"first record's length", 0, 1},
+                                            {"a middle record's checksum", 2, 5},
+                                            {"a middle record's payload", 3, 20},
+                                            {"the last but one record's length", kRecords - 2, 0}}) {
+    SCOPED_TRACE(flip.what);
+    std::string damaged = good;
+    const std::size_t at = starts[flip.record] + flip.offset;
+    damaged[at] ^= 0x40;
+    std::ofstream(file(), std::ios::binary | std::ios::trunc) << damaged;
+    const std::size_t after = kRecords - flip.record - 1;
+    try {
+      Journal journal(dir_);
+      journal.replay([](const JournalRecord&) {});
+      ADD_FAILURE() << "a damaged journal was taken";
+    } catch (const std::runtime_error& e) {
+      const std::string message = e.what();
+      EXPECT_NE(message.find(file()), std::string::npos) << message;
+      EXPECT_NE(message.find("offset " + std::to_string(starts[flip.record])), std::string::npos) << message;
+      EXPECT_NE(message.find(std::to_string(after) + " whole record"), std::string::npos) << message;
+    }
+    EXPECT_EQ(bytes(), damaged) << "the refused file is left as it is";
+
+    std::vector<std::string> salvaged;
+    {
+      Journal journal(dir_);
+      journal.replay([&](const JournalRecord& r) { salvaged.push_back(r.name); }, true);
+      EXPECT_NE(journal.replayNote().find("dropped"), std::string::npos) << journal.replayNote();
+    }
+    std::vector<std::string> expected;
+    for (int i = 0; i < kRecords; ++i)
+      if (i != flip.record) expected.push_back("p" + std::to_string(i));
+    EXPECT_EQ(salvaged, expected) << "every record but the damaged one";
+    EXPECT_EQ(replayed().size(), expected.size()) << "the salvaged journal starts clean";
+    int aside = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir_)) {
+      if (entry.path().filename().string().rfind("points.journal.damaged-", 0) != 0) continue;
+      std::ifstream in(entry.path(), std::ios::binary);
+      EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), damaged) << "the damaged file kept whole";
+      std::filesystem::remove(entry.path());
+      ++aside;
+    }
+    EXPECT_EQ(aside, 1);
+  }
+
+  // The same flip in the last record: nothing whole follows, so it is a torn tail and is cut.
+  std::string torn = good;
+  torn[starts.back() + 12] ^= 0x40;
+  std::ofstream(file(), std::ios::binary | std::ios::trunc) << torn;
+  Journal journal(dir_);
+  EXPECT_EQ(journal.replay([](const JournalRecord&) {}), static_cast<std::size_t>(kRecords - 1));
+  EXPECT_NE(journal.replayNote().find("torn"), std::string::npos);
+  EXPECT_EQ(bytes(), good.substr(0, starts.back()));
+}
+
 TEST_F(JournalTest, CompactionKeepsTheStateAndShrinksTheFile) {
   auto realm = std::make_shared<tarn::RealmState>();
   realm->name = "west";

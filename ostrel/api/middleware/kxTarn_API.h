@@ -65,6 +65,9 @@ KXTARN_API int kx_get_query_data_type(ObjectNames* names, const char* server, co
 
 // Realms, channels, connections.
 KXTARN_API int kx_releam_seq(ObjectNames* names, const char* server);
+// Removes an empty realm of `server`: 0; 2023 when it holds points or channels, 2003 when there
+// is no such realm, 2010 for the default realm (null or empty).
+KXTARN_API int kx_delete_releam(const char* server, const char* realm);
 KXTARN_API int kx_com_chennal_seq(ObjectNames* names, const char* server, const char* position);
 KXTARN_API int kx_get_connection_info(ConnectionSequence* connections, const char* server,
                                       const char* position);

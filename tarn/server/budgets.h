@@ -1,0 +1,66 @@
+// What one tarnd lets its clients make it hold, and the counters that keep it there.
+//
+// Every resource a client can make the server hold has a budget: the bytes queued in all ports
+// and boxes (messages and replies), the number of ports, of boxes, of realms and of port
+// connections, the size of the largest box (events), and the open snapshot file readers (in all
+// and per client connection). Past a count budget a call answers kOverBudget, past the queued
+// bytes kBoxFull; either way nothing changed and every other client is served as before.
+// Zero in a budget means no limit. The defaults keep a server under attack within a few hundred
+// MiB; tarnd's flags change them (tarnd --help).
+//
+// BudgetCounter is one shared count with its limit: take() reserves before the resource is made,
+// give() returns it when the resource goes. Lock-free; any thread may call them.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+namespace tarn {
+
+struct Budgets {
+  std::uint64_t queuedBytes = 256ull << 20;  // bytes queued in all ports and boxes
+  std::size_t ports = 10000;
+  std::size_t boxes = 10000;
+  std::size_t realms = 1000;                 // the default realm included
+  std::size_t connections = 10000;           // port and box connections
+  std::size_t boxSize = 100000;              // events one box may be made to hold
+  std::size_t fileReaders = 256;             // open snapshot file readers in all
+  std::size_t fileReadersPerClient = 16;     // ... opened over one client connection
+};
+
+class BudgetCounter {
+ public:
+  explicit BudgetCounter(std::uint64_t limit = 0) : limit_(limit) {}
+  BudgetCounter(const BudgetCounter&) = delete;
+  BudgetCounter& operator=(const BudgetCounter&) = delete;
+
+  void setLimit(std::uint64_t limit) { limit_ = limit; }
+  // Reserves `amount`; false (and nothing reserved) when that would pass the limit.
+  bool take(std::uint64_t amount = 1) {
+    std::uint64_t now = used_.load(std::memory_order_relaxed);
+    do {
+      if (limit_ != 0 && (amount > limit_ || now > limit_ - amount)) return false;
+    } while (!used_.compare_exchange_weak(now, now + amount, std::memory_order_relaxed));
+    return true;
+  }
+  // Always succeeds: for what arrives from the journal or a snapshot, which was within budget once.
+  void force(std::uint64_t amount) { used_.fetch_add(amount, std::memory_order_relaxed); }
+  void give(std::uint64_t amount = 1) { used_.fetch_sub(amount, std::memory_order_relaxed); }
+  std::uint64_t used() const { return used_.load(std::memory_order_relaxed); }
+
+ private:
+  std::uint64_t limit_;
+  std::atomic<std::uint64_t> used_{0};
+};
+
+// The counters of one server host, shared by all its realms.
+struct BudgetBook {
+  explicit BudgetBook(const Budgets& budgets)
+      : limits(budgets), queuedBytes(budgets.queuedBytes), ports(budgets.ports), boxes(budgets.boxes),
+        realms(budgets.realms), connections(budgets.connections) {}
+  const Budgets limits;
+  BudgetCounter queuedBytes, ports, boxes, realms, connections;
+};
+
+}  // namespace tarn
