@@ -16,7 +16,13 @@
 #include <string>
 #include <thread>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <semaphore.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include "tarn/client/orb.h"
 #include "tarn/server/host.h"
@@ -34,6 +40,21 @@ int usage(const char* why) {
   return 2;
 }
 
+// True when another process listens on 127.0.0.1:PORT: the ORB would only say INITIALIZE.
+bool portInUse(int port) {
+  const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
+  if (probe < 0) return false;
+  const int on = 1;
+  ::setsockopt(probe, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);  // as the ORB binds
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const bool inUse = ::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 && errno == EADDRINUSE;
+  ::close(probe);
+  return inUse;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -41,6 +62,7 @@ int main(int argc, char** argv) {
   options.name = "tarnd";
   options.typeFiles.clear();
   int port = 0;
+  bool journalSyncGiven = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     auto value = [&](const char* what) -> const char* {
@@ -68,9 +90,12 @@ int main(int argc, char** argv) {
     } else if (arg == "--journal-sync" && (v = value("journal-sync"))) {
       if (std::strcmp(v, "disk") != 0 && std::strcmp(v, "os") != 0) return usage("--journal-sync takes disk or os");
       options.journalToDisk = std::strcmp(v, "disk") == 0;
+      journalSyncGiven = true;
     } else if (arg == "--contender-expiry" && (v = value("contender-expiry"))) {
-      const int seconds = std::atoi(v);
-      if (seconds <= 0) return usage("--contender-expiry takes a number of seconds above 0");
+      char* end = nullptr;
+      const long seconds = std::strtol(v, &end, 10);
+      if (*v == '\0' || *end != '\0' || seconds <= 0 || seconds > 86400)
+        return usage((std::string("--contender-expiry takes whole seconds from 1 to 86400, not '") + v + "'").c_str());
       options.contenderExpiry = std::chrono::seconds(seconds);
     } else if (arg == "--no-type-stream") {
       options.refuseTypeStream = true;
@@ -85,6 +110,12 @@ int main(int argc, char** argv) {
     }
   }
   if (port == 0) return usage("--port PORT (1-65535) is required");
+  if (journalSyncGiven && options.dataDir.empty())
+    return usage("--journal-sync needs --data DIR: without it nothing is journaled");
+  if (portInUse(port)) {
+    std::fprintf(stderr, "tarnd: port %d is in use\n", port);
+    return 1;
+  }
 
   sem_init(&stopSignal, 0, 0);
   std::signal(SIGINT, onSignal);
