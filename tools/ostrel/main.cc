@@ -4,19 +4,26 @@
 // middleware's settings file (TARN_SETTINGS) it talks to the servers named there.
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 #include <sstream>
 
 #include "ostrel/api/middleware/kxTarn_API.h"
 #include "ostrel/api/ostrel.h"
+#include "ostrel/data/record.h"
+#include "ostrel/data/type_mgr.h"
 #include "tools/ostrel/line_editor.h"
 #include "tools/ostrel/records.h"
 #include "tools/ostrel/tool.h"
 
 namespace tool {
 namespace {
+
+constexpr int kServerNotAnswering = 2002;  // the middleware's: no address of the server answers
 
 std::vector<Adder>& adders() {
   static std::vector<Adder> list;
@@ -51,21 +58,22 @@ bool splitLine(const std::string& line, std::vector<std::string>& words, std::st
   return true;
 }
 
-// Completion in the shell: command names first, then point names of the own server for the
-// commands that take them.
-std::vector<std::string> completions(std::size_t word, const std::vector<std::string>& words) {
+// The names of the data types the servers define.
+std::vector<std::string> typeNames() {
+  Ostrel::BuildOstrel();
+  return TarnTypeMgr::GetInstance()->typeList();
+}
+
+// "path=" for every field of type `type` that takes a value.
+std::vector<std::string> fieldsOf(const std::string& type) {
   std::vector<std::string> names;
-  if (word == 0) {
-    std::ostringstream quiet;
-    Tool silent{quiet, quiet};
-    CLI::App app;
-    for (const Adder& adder : adders()) adder(app, silent);
-    for (const CLI::App* command : app.get_subcommands({})) names.push_back(command->get_name());
-    names.push_back("exit");
-    return names;
-  }
-  const std::string& command = words[0];
-  if (command != "get" && command != "put" && command != "delete") return names;
+  BrennicData record(type.c_str(), 0);
+  for (const FieldText& field : fieldTexts(record)) names.push_back(field.path + "=");
+  return names;
+}
+
+std::vector<std::string> pointNames() {
+  std::vector<std::string> names;
   ObjectNames points;
   points.release = true;
   if (Ostrel::IsConnect(nullptr) != 0) Ostrel::ConnectTarn(nullptr);
@@ -75,9 +83,89 @@ std::vector<std::string> completions(std::size_t word, const std::vector<std::st
   return names;
 }
 
+// The type of point `name` on the own server, "" when it cannot be read.
+std::string typeOfPoint(const std::string& name) {
+  if (Ostrel::IsConnect(nullptr) != 0) Ostrel::ConnectTarn(nullptr);
+  BrennicData record;
+  if (Ostrel::GetDataPoint(name.c_str(), record, nullptr, nullptr) != 0 || record.GetTypeName() == nullptr) return "";
+  return record.GetTypeName();
+}
+
+}  // namespace
+
+std::vector<std::string> completions(std::size_t word, const std::vector<std::string>& before) {
+  std::ostringstream quiet;
+  Tool silent{quiet, quiet};
+  CLI::App app;
+  for (const Adder& adder : adders()) adder(app, silent);
+  app.add_subcommand("shell");
+  std::vector<std::string> names;
+  auto commandsOf = [&names](const CLI::App* parent) {
+    for (const CLI::App* command : parent->get_subcommands({})) names.push_back(command->get_name());
+  };
+  if (word == 0) {
+    commandsOf(&app);
+    names.push_back("exit");
+    return names;
+  }
+  const CLI::App* command = nullptr;
+  try {
+    command = app.get_subcommand(before[0]);
+  } catch (const CLI::OptionNotFound&) {
+    return names;
+  }
+  // The words that are not options, after the command (and its subcommand).
+  std::vector<std::string> args;
+  std::size_t first = 1;
+  if (!command->get_subcommands({}).empty()) {
+    if (word == 1) {
+      commandsOf(command);
+      return names;
+    }
+    try {
+      command = command->get_subcommand(before[1]);
+    } catch (const CLI::OptionNotFound&) {
+      return names;
+    }
+    first = 2;
+  }
+  for (std::size_t i = first; i < before.size(); ++i)
+    if (before[i][0] != '-' && (i == first || before[i - 1][0] != '-')) args.push_back(before[i]);
+  for (const CLI::Option* option : command->get_options())
+    for (const std::string& name : option->get_lnames()) names.push_back("--" + name);
+  const std::string& c = before[0];
+  const std::string previous = before.back();
+  auto add = [&names](const std::vector<std::string>& more) { names.insert(names.end(), more.begin(), more.end()); };
+  if (previous == "--type" || previous == "-t") {
+    add(typeNames());
+  } else if (previous == "--field" || previous == "-f") {
+    if (!args.empty())
+      for (std::string field : fieldsOf(typeOfPoint(args[0]))) add({field.substr(0, field.size() - 1)});
+  } else if (c == "help") {
+    commandsOf(&app);
+  } else if (c == "get" || c == "delete" || c == "watch" || c == "info") {
+    add(pointNames());
+  } else if (c == "put") {
+    if (args.empty()) add(pointNames()); else add(fieldsOf(typeOfPoint(args[0])));
+  } else if (c == "create") {
+    if (args.size() == 1) add(typeNames());
+    if (args.size() >= 2) add(fieldsOf(args[1]));
+  } else if (c == "query" || c == "record" || c == "type") {
+    if (args.empty()) add(typeNames()); else if (c != "type") add(fieldsOf(args[0]));
+  } else if (c == "points") {
+    if (args.empty()) add(typeNames());
+  }
+  return names;
+}
+
+namespace {
+
 // The status of a shell run: the first failure's (a usage error counts), or what `exit N` gives.
 int runShell(Tool& tool) {
   const bool interactive = isatty(STDIN_FILENO);
+  // Ctrl-C cancels the line or the command in progress; only Ctrl-D or exit leave, so what
+  // this process holds (a diverted realm, the embedded server's points) stays.
+  InterruptCatcher catcher;
   LineEditor editor(interactive, completions);
   std::string line;
   int first = 0;
@@ -113,6 +201,7 @@ int runShell(Tool& tool) {
     Tool inner{tool.out, tool.err};
     inner.inShell = true;
     note(run(words, inner));
+    takeInterrupt();  // a Ctrl-C that came after the command ended cancels nothing
   }
   if (interactive) tool.out << "\n";
   return first;
@@ -131,16 +220,32 @@ int run(const std::vector<std::string>& args, Tool& tool) {
   CLI::App* shell = app.add_subcommand("shell", "Read commands line by line in one process (exit or Ctrl-D ends)");
   shell->callback([&] { tool.rc = runShell(tool); });
 
-  if (!args.empty() && !args[0].empty() && args[0][0] != '-') {
+  auto isCommand = [&app](const std::string& word) {
     try {
-      app.get_subcommand(args[0]);
+      app.get_subcommand(word);
+      return true;
     } catch (const CLI::OptionNotFound&) {
-      tool.err << "ostrel: unknown command '" << args[0] << "'\n";
-      tool.err << "Run 'ostrel help' for the list of commands.\n";
-      return 2;
+      return false;
+    }
+  };
+  std::vector<std::string> given = args;
+  // Options written before the command (`--server plant get p1`) belong to it: move them after
+  // its name. The command is the first known command name that is not an option's value.
+  if (!given.empty() && !given[0].empty() && given[0][0] == '-' && given[0] != "--help" && given[0] != "-h" &&
+      given[0] != "--version") {
+    for (std::size_t i = 1; i < given.size(); ++i) {
+      const std::string& before = given[i - 1];
+      const bool takesValue = before[0] == '-' && before.find('=') == std::string::npos && before != "--json";
+      if (takesValue || !isCommand(given[i])) continue;
+      std::rotate(given.begin(), given.begin() + static_cast<long>(i), given.begin() + static_cast<long>(i) + 1);
+      break;
     }
   }
-  std::vector<std::string> given = args;
+  if (!given.empty() && !given[0].empty() && given[0][0] != '-' && !isCommand(given[0])) {
+    tool.err << "ostrel: unknown command '" << shortened(given[0]) << "'\n";
+    tool.err << "Run 'ostrel help' for the list of commands.\n";
+    return 2;
+  }
   // Codes such as -1 are arguments of `error`, not options.
   if (given.size() > 1 && given[0] == "error" && given[1] != "--help" && given[1] != "-h")
     given.insert(given.begin() + 1, "--");
@@ -157,7 +262,19 @@ int run(const std::vector<std::string>& args, Tool& tool) {
       return 0;
     }
     tool.err << "ostrel: " << e.what() << "\n";
-    tool.err << "Run 'ostrel help' for the list of commands.\n";
+    // Point at the help of the innermost command named, when one was.
+    std::string named;
+    for (CLI::App* command = &app; command != nullptr;) {
+      std::vector<CLI::App*> chosen = command->get_subcommands();
+      command = chosen.empty() ? nullptr : chosen.front();
+      if (command != nullptr) named += " " + command->get_name();
+    }
+    if (named.empty() && !given.empty() && isCommand(given[0])) named = " " + given[0];
+    if (named.empty()) {
+      tool.err << "Run 'ostrel help' for the list of commands.\n";
+    } else {
+      tool.err << "Run 'ostrel help" << named << "' for its usage.\n";
+    }
     return 2;
   }
   return tool.rc;
@@ -185,6 +302,7 @@ void addServerOptions(CLI::App* command, ServerTarget& target) {
 }
 
 bool connectServer(Tool& tool, const ServerTarget& target, bool writes) {
+  tool.server = target.server;
   if (!check(tool, "connect " + (target.server.empty() ? std::string("the own server") : target.server),
              Ostrel::ConnectTarn(target.serverOrNull())))
     return false;
@@ -199,15 +317,105 @@ bool connectServer(Tool& tool, const ServerTarget& target, bool writes) {
 
 bool check(Tool& tool, const std::string& what, int code) {
   if (code == 0) return true;
+  if (code == kInterrupted) {
+    tool.err << "ostrel: " << shortened(what) << ": interrupted\n";
+    tool.rc = 130;
+    return false;
+  }
   // "No server name" most often means that the settings file could not be used: the middleware
   // says why (the file, the line, the cause).
   if (code == OstrelCode::kNoServerName) {
     const int why = kx_tarn_connect(nullptr);
     if (why == KX_SETTINGS_UNUSABLE) code = why;
   }
-  tool.err << "ostrel: " << shortened(what) << ": " << code << " " << codeText(code) << "\n";
+  tool.err << "ostrel: " << shortened(what) << ": " << code << " " << codeText(code);
+  if (code == kServerNotAnswering) {
+    // Say where it was asked: a wrong port in the settings is the usual cause.
+    ObjectNames list;
+    list.release = true;
+    Ostrel::GetServerAddress(tool.server.empty() ? nullptr : tool.server.c_str(), list);
+    std::string tried;
+    for (int i = 0; i < list.count; ++i) tried += (i ? " and " : "") + std::string(list.names[i]);
+    Ostrel::DeatoryNameSeq(&list);
+    if (!tried.empty()) tool.err << " (tried " << tried << ")";
+  }
+  tool.err << "\n";
   tool.rc = 1;
   return false;
+}
+
+int takeProgramOptions(std::vector<std::string>& args, std::string& address) {
+  const char* fromEnvironment = std::getenv("TARN_ADDRESS");
+  bool explicitAddress = false;
+  if (fromEnvironment != nullptr) address = fromEnvironment;
+  while (!args.empty()) {
+    std::string option = args[0];
+    std::string value;
+    const std::size_t equals = option.find('=');
+    if (equals != std::string::npos) {
+      value = option.substr(equals + 1);
+      option.resize(equals);
+    }
+    if (option != "--address" && option != "--timeout") break;
+    if (equals == std::string::npos) {
+      if (args.size() < 2) {
+        std::cerr << "ostrel: " << option << " needs a value\nRun 'ostrel help' for the program's options.\n";
+        return 2;
+      }
+      value = args[1];
+      args.erase(args.begin());
+    }
+    args.erase(args.begin());
+    if (option == "--address") {
+      address = value;
+      explicitAddress = true;
+      continue;
+    }
+    char* end = nullptr;
+    const long ms = std::strtol(value.c_str(), &end, 10);
+    if (value.empty() || *end != '\0' || ms < 1 || ms > 3600000) {
+      std::cerr << "ostrel: --timeout takes whole milliseconds from 1 to 3600000, not '" << shortened(value) << "'\n";
+      return 2;
+    }
+    setenv("TARN_CALL_TIMEOUT_MS", std::to_string(ms).c_str(), 1);  // read when the ORB starts
+  }
+  if (address.empty()) return 0;
+  const std::size_t colon = address.rfind(':');
+  const std::string port = colon == std::string::npos ? "" : address.substr(colon + 1);
+  if (colon == 0 || port.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos ||
+      std::stoi(port) < 1 || std::stoi(port) > 65535) {
+    std::cerr << "ostrel: " << (explicitAddress ? "--address" : "TARN_ADDRESS") << ": '" << shortened(address)
+              << "' is not host:port with a port from 1 to 65535\n";
+    return 2;
+  }
+  const char* settings = std::getenv("TARN_SETTINGS");
+  if (!explicitAddress && settings != nullptr && *settings != '\0') {
+    // Two configurations and no way to tell which one was meant.
+    std::cerr << "ostrel: TARN_ADDRESS and TARN_SETTINGS are both set; unset one (--address overrides both)\n";
+    return 2;
+  }
+  return 0;
+}
+
+std::string settingsForAddress(const std::string& address) {
+  char path[] = "/tmp/ostrel-address-XXXXXX";
+  const int fd = mkstemp(path);
+  if (fd < 0) {
+    std::cerr << "ostrel: cannot write a settings file for " << address << " in /tmp: " << std::strerror(errno) << "\n";
+    return "";
+  }
+  // The server is named by its address (when that fits a settings name), at position "own".
+  const std::string name = address.size() <= 31 ? address : "address";
+  const std::string text = "<tarn><server name=\"" + name + "\" position=\"own\" first=\"" + address + "\"/></tarn>\n";
+  const bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  ::close(fd);
+  if (!written) {
+    std::cerr << "ostrel: cannot write a settings file for " << address << " in /tmp\n";
+    std::remove(path);
+    return "";
+  }
+  setenv("TARN_SETTINGS", path, 1);
+  return path;
 }
 
 }  // namespace tool
@@ -215,9 +423,32 @@ bool check(Tool& tool, const std::string& what, int code) {
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   if (args.empty()) args.push_back("--help");
+  if (args[0] == "__complete") {
+    // For the bash completion script: `ostrel __complete WORD...` (the words before the one
+    // being completed) prints the candidates, one a line.
+    const std::vector<std::string> before(args.begin() + 1, args.end());
+    for (const std::string& candidate : tool::completions(before.size(), before)) std::cout << candidate << "\n";
+    std::cout.flush();
+    Ostrel::ExitOstrel();
+    return 0;
+  }
+  std::string address;
+  const int usage = tool::takeProgramOptions(args, address);
+  if (usage != 0) return usage;
+  if (args.empty()) args.push_back("--help");
+  // The demo writes and deletes points of its own: it runs on the embedded server, never on a
+  // server of the settings. Unset before anything reads the settings.
+  std::string settingsFile;
+  if (args[0] == "demo") {
+    unsetenv("TARN_SETTINGS");
+  } else if (!address.empty()) {
+    settingsFile = tool::settingsForAddress(address);
+    if (settingsFile.empty()) return 1;
+  }
   tool::Tool tool{std::cout, std::cerr};
   const int rc = tool::run(args, tool);
   std::cout.flush();
   Ostrel::ExitOstrel();
+  if (!settingsFile.empty()) std::remove(settingsFile.c_str());
   return rc;
 }
