@@ -36,6 +36,8 @@ TEST(Tool, StatusAndMessages) {
       {"--timeout 0 ping", 2, {"--timeout takes whole milliseconds"}},
       {"--address nowhere ping", 2, {"'nowhere' is not host:port"}},
       {"--timeout 800 ping", 0, {"answers"}},  // program options go before the command
+      {"get nothere --timeout 800", 1, {"get nothere: 2003"}},  // ... or, for --timeout, after it
+      {"get nothere --timeout", 2, {"--timeout needs a value"}},
       {"divert east", 0, {"in this process only"}},  // a one-shot diversion says it ends at once
       {"__complete", 0, {"watch\n", "info\n"}},    // bash completion: commands
       {"__complete port", 0, {"send\n", "recv\n"}},  // ... subcommands

@@ -216,6 +216,10 @@ int run(const std::vector<std::string>& args, Tool& tool) {
   app.require_subcommand(1);
   app.fallthrough(false);
   app.set_version_flag("--version", "ostrel " OSTREL_VERSION);
+  app.footer(
+      "Before the command: --address HOST:PORT (or TARN_ADDRESS) talks to that one tarnd without a settings\n"
+      "file; --timeout MS bounds every remote call of the command. Commands that print data take --json.\n"
+      "'ostrel help COMMAND [SUBCOMMAND]' tells more of one command.");
   for (const Adder& adder : adders()) adder(app, tool);
   CLI::App* shell = app.add_subcommand("shell", "Read commands line by line in one process (exit or Ctrl-D ends)");
   shell->callback([&] { tool.rc = runShell(tool); });
@@ -378,6 +382,23 @@ int takeProgramOptions(std::vector<std::string>& args, std::string& address) {
       return 2;
     }
     setenv("TARN_CALL_TIMEOUT_MS", std::to_string(ms).c_str(), 1);  // read when the ORB starts
+  }
+  // --timeout after the command is the program's too, but for the receives that have a
+  // --timeout of their own (how long to wait).
+  const bool ownTimeout = args.size() > 1 && (args[0] == "port" || args[0] == "box") && args[1] == "recv";
+  for (std::size_t i = 1; i < args.size() && !ownTimeout; ++i) {
+    if (args[i] != "--timeout" && args[i].rfind("--timeout=", 0) != 0) continue;
+    std::vector<std::string> front{args[i]};
+    if (args[i] == "--timeout" && i + 1 < args.size()) front.push_back(args[i + 1]);
+    args.erase(args.begin() + static_cast<long>(i), args.begin() + static_cast<long>(i + front.size()));
+    std::string ignored;
+    const int usage = takeProgramOptions(front, ignored);
+    if (usage != 0) return usage;
+    if (!front.empty()) {  // "--timeout" at the end, without its value
+      std::cerr << "ostrel: --timeout needs a value\n";
+      return 2;
+    }
+    break;
   }
   if (address.empty()) return 0;
   const std::size_t colon = address.rfind(':');
