@@ -115,6 +115,19 @@ TEST(Tool, ShellOnATerminalCompletesCommandsAndPointNames) {
   std::system(("rm -rf " + std::string(state)).c_str());
 }
 
+TEST(Tool, BashCompletionAsksTheTool) {
+  const std::string script = std::string(OSTREL_SOURCE_DIR) + "/tools/ostrel/ostrel.bash";
+  auto complete = [&](const std::string& words, int current) {
+    return testing_support::runTool("", "",
+                                    "TARN_SETTINGS= bash -c 'source " + script + "; COMP_WORDS=(" + OSTREL_TOOL_PATH +
+                                        " " + words + "); COMP_CWORD=" + std::to_string(current) +
+                                        "; _ostrel; echo \"${COMPREPLY[*]}\"' #");
+  };
+  EXPECT_EQ("create\n", complete("cre", 1).output);
+  EXPECT_EQ("create send recv reply\n", complete("port ''", 2).output);
+  EXPECT_EQ("speed.value=\n", complete("record PumpState speed.v", 3).output);
+}
+
 TEST(Tool, CtrlCCancelsTheCommandNotTheShell) {
   // A receive without limit, cancelled by Ctrl-C (ETX on the terminal); the diverted realm of
   // the same shell is still there afterwards.

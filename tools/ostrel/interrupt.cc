@@ -14,8 +14,8 @@ namespace {
 volatile std::sig_atomic_t interrupted = 0;
 extern "C" void onInterrupt(int) { interrupted = 1; }
 
-// Installs onInterrupt for SIGINT (and SIGTERM when `term`) without SA_RESTART, so that a
-// blocking read returns; the previous handlers go to the olds.
+// Installs onInterrupt for SIGINT (and SIGTERM when oldTerm is given) without SA_RESTART, so a
+// blocking read returns; the previous handlers are stored in oldInt and oldTerm.
 void install(struct sigaction& oldInt, struct sigaction* oldTerm) {
   struct sigaction action {};
   action.sa_handler = onInterrupt;
