@@ -57,7 +57,8 @@ TEST(PointsTool, WorksAgainstATarndOfTheSettings) {
               {"points PumpState", 0, {"pump.1\n"}},  // a type name still lists its points
               {"query AnalogPoint value=2 --json", 0, {"[{\"name\": \"tank.b\""}},
               {"info tank.a", 0, {"type     AnalogPoint (32 bytes, 4 elements)", "written  yes", "\"m3\""}},
-              {"demo", 0, {"demo finished"}}});
+              {"demo", 0, {"demo finished"}},
+              {"shell", 1, {"the demo runs on the embedded server only"}, "demo\n"}});
   // The demo never writes to a server of the settings: its listing of points shows none of these.
   EXPECT_FALSE(testing_support::has(testing_support::runTool("demo"), "tank.a"));
 
@@ -80,6 +81,10 @@ TEST(PointsTool, WorksAgainstATarndOfTheSettings) {
   expectRuns({{"--address " + server.address() + " points 'tank.?'", 0, {"tank.a\ntank.b\n"}},
               {"points 'tank.?'", 0, {"tank.a\ntank.b\n"}}},
              "env -u TARN_SETTINGS TARN_ADDRESS=" + server.address());
+  // Two configurations at once are refused rather than one of them guessed.
+  expectRuns({{"points", 2, {"TARN_ADDRESS and TARN_SETTINGS are both set"}},
+              {"--address " + server.address() + " points 'tank.?'", 0, {"tank.a\n"}}},  // the option decides
+             "TARN_ADDRESS=" + server.address());
 }
 
 }  // namespace
