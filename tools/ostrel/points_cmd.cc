@@ -329,6 +329,7 @@ void addWatchCommands(CLI::App& app, Tool& tool) {
   struct Options {
     ServerTarget target;
     std::vector<std::string> names;
+    std::string name;  // info's point
     std::string field;
     int period = 500;
     int count = 0;
@@ -396,22 +397,22 @@ void addWatchCommands(CLI::App& app, Tool& tool) {
 
   auto i = std::make_shared<Options>();
   auto* info = app.add_subcommand("info", "A one-screen summary of a data point: type, size, server, realm, values");
-  info->add_option("NAME", i->field, "point name")->required();
+  info->add_option("NAME", i->name, "point name")->required();
   addServerOptions(info, i->target);
   info->callback([&tool, i] {
     if (!connectServer(tool, i->target)) return;
     BrennicData record;
-    if (!readPoint(tool, "info " + i->field, i->field, i->target, record)) return;
+    if (!readPoint(tool, "info " + i->name, i->name, i->target, record)) return;
     const TarnDataType* type = TarnTypeMgr::GetInstance()->CheckDataType(record.GetTypeName());
     ObjectNames nulls;
     bool written = true;
     if (Ostrel::CheckNullData(&nulls, i->target.serverOrNull(), i->target.realmOrNull()) == 0) {
       for (int k = 0; k < nulls.count; ++k)
-        if (i->field == nulls.names[k]) written = false;
+        if (i->name == nulls.names[k]) written = false;
       Ostrel::DeatoryNameSeq(&nulls);
     }
     const char* active = Ostrel::activeServer(i->target.serverOrNull());
-    tool.out << i->field << "\n"
+    tool.out << i->name << "\n"
              << "  type     " << record.GetTypeName() << " (" << (type ? type->GetTypeSize() : record.GetBufferSize())
              << " bytes, " << (type ? type->GetAllElement().size() : 0) << " elements)\n"
              << "  server   " << (i->target.server.empty() ? std::string("the own server") : i->target.server)

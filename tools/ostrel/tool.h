@@ -58,6 +58,9 @@ void addServerOptions(CLI::App* command, ServerTarget& target);
 // once on standard error that what it writes ends with it.
 bool connectServer(Tool& tool, const ServerTarget& target, bool writes = false);
 
+// Puts every registered command on `app`, writing to `tool`.
+void addCommands(CLI::App& app, Tool& tool);
+
 // Candidates for word number `word` of a command line (0: the command) after the words
 // `before`: commands, subcommands, options, point names, type names and field paths ("path=").
 // Used by the shell's completion and by the bash completion script.
