@@ -31,6 +31,7 @@ TEST(Tool, StatusAndMessages) {
       {"get", 2, {"NAME is required", "Run 'ostrel help get' for its usage."}},
       {"port send onlyname", 2, {"Run 'ostrel help port send' for its usage."}},
       {"error 2015 3000 abc", 2, {"'abc' is not a result code"}},
+      {"ping x y z", 2, {"arguments were not expected: y z"}},  // quoted as given
       {"error 12x", 2, {"'12x' is not a result code"}},
       {"servers bogus", 2, {"bogus not in"}},
       {"--timeout 0 ping", 2, {"--timeout takes whole milliseconds"}},

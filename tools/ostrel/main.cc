@@ -165,7 +165,15 @@ int run(const std::vector<std::string>& args, Tool& tool) {
       tool.out << app.help();
       return 0;
     }
-    tool.err << "ostrel: " << e.what() << "\n";
+    if (dynamic_cast<const CLI::ExtrasError*>(&e) != nullptr) {
+      // CLI11 quotes the words of a reversed argument list backwards: name them as given.
+      std::string extras;
+      for (const std::string& word : app.remaining(true)) extras += (extras.empty() ? "" : " ") + word;
+      tool.err << "ostrel: " << (app.remaining_size(true) > 1 ? "arguments were" : "argument was")
+               << " not expected: " << shortened(extras) << "\n";
+    } else {
+      tool.err << "ostrel: " << e.what() << "\n";
+    }
     // Point at the help of the innermost command named, when one was.
     std::string named;
     for (CLI::App* command = &app; command != nullptr;) {
