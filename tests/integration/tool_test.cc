@@ -51,8 +51,8 @@ TEST(Tool, StatusAndMessages) {
       {"error", 2, {}}, {"error notanumber", 2, {}}, {"ping -n 0", 2, {}}, {"help frobnicate", 2, {}},
       {"ping nowhere", 1, {"2001"}},
       {"get " + x300, 1, {std::string(70, 'x') + "\u2026: 2003"}},
-      {"script /nonexistent", 1, {}},
-      {"script /tmp", 1, {"not a readable file"}},
+      {"script /nonexistent", 1, {"/nonexistent: not a readable file: No such file or directory"}},
+      {"script /tmp", 1, {"not a readable file: not a regular file"}},
       // the shell answers with its first failure (the usage error), not the last command's
       {"shell", 2, {"3000  no server name", "unknown command 'bogus'", "3 pings"},
        "ping\n\n# a comment\nerror 3000\nbogus\nping -n 3\nping nowhere\nexit\nerror 1\n"},
