@@ -99,6 +99,10 @@ TEST(Tool, FailuresNameTheirCause) {
   EXPECT_FALSE(has(taken, "INITIALIZE")) << taken.output;
   // A call bound that is refused is said, not dropped.
   expectRuns({{"ping", 0, {"TARN_CALL_TIMEOUT_MS: '0' is not a whole number"}}}, "TARN_SETTINGS= TARN_CALL_TIMEOUT_MS=0");
+  const std::string file = "/tmp/ostrel-tool-bounds-" + std::to_string(::getpid()) + ".xml";
+  std::ofstream(file) << "<tarn call-timeout-ms=\"abc\"><server name=\"local\" position=\"own\" embedded=\"true\"/></tarn>\n";
+  expectRuns({{"ping", 0, {"call-timeout-ms in the settings file: 'abc' is not"}}}, "TARN_SETTINGS=" + file);
+  std::remove(file.c_str());
 }
 
 TEST(Tool, ShellOnATerminalCompletesCommandsAndPointNames) {
