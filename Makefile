@@ -1,4 +1,5 @@
 # Two commands on a fresh machine: `make demo` and `make test`. Both install what is missing first.
+MAKEFLAGS += --no-print-directory
 BUILD ?= build
 PREFIX ?= $(CURDIR)/install
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)

@@ -14,6 +14,7 @@ install(TARGETS tarnd ostrel_tool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 # The public headers, listed one by one: what an application may include.
 set(OSTREL_PUBLIC_HEADERS
+  ostrel/ostrel.h
   ostrel/api/export.h
   ostrel/api/name_lists.h
   ostrel/api/ostrel.h

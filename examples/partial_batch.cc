@@ -15,7 +15,12 @@
 
 int main(int argc, char** argv) {
   const int count = argc > 1 ? std::atoi(argv[1]) : 100;
-  if (Ostrel::ConnectTarn(nullptr) != 0) return 1;
+  const int connected = Ostrel::ConnectTarn(nullptr);
+  if (connected != 0) {
+    std::fprintf(stderr, "connect: %d %ls\n", connected, Ostrel::GetErrorString(connected));
+    Ostrel::ExitOstrel();
+    return 1;
+  }
   Ostrel::BuildOstrel();
 
   std::vector<BrennicData> fresh;
@@ -39,6 +44,7 @@ int main(int argc, char** argv) {
   }
   BrennicData last("AnalogPoint", 0);
   rc = Ostrel::GetDataPoint(("example.pump." + std::to_string(count - 1)).c_str(), last, nullptr, nullptr);
+  if (rc != 0) std::fprintf(stderr, "read back: %d %ls\n", rc, Ostrel::GetErrorString(rc));
   std::printf("%d points written; the last has quality %u\n", count, last.GetUnSignedIntValue("quality"));
   Ostrel::ExitOstrel();
   return rc == 0 ? 0 : 1;

@@ -6,6 +6,19 @@
 
 #include "tarn/client/codes.h"
 #include "tarn/client/directory.h"
+#include "tarn/client/remote_call.h"
+
+namespace tarn {
+
+int unreachableCode(const char* server) {
+  Directory& directory = Directory::get();
+  const std::string name = server && *server ? server : directory.serverAt("own");
+  if (name.empty()) return directory.settingsError().empty() ? kNoServerNamed : kSettingsUnusable;
+  if (!directory.known(name)) return directory.settingsError().empty() ? kUnknownServer : kSettingsUnusable;
+  return kServerNotAnswering;
+}
+
+}  // namespace tarn
 
 int kx_tarn_connect(const char* server) {
   std::string name = server && *server ? server : tarn::Directory::get().serverAt("own");

@@ -9,7 +9,7 @@ using namespace tarn;
 int kx_releam_seq(ObjectNames* names, const char* server) {
   if (!names) return kBadArgument;
   kxTarn::kxTarnServiceManager_var manager = kxReferenceContainer::instance()->GetServiceRefrence(server);
-  if (CORBA::is_nil(manager)) return server && *server ? kServerNotAnswering : kNoServerNamed;
+  if (CORBA::is_nil(manager)) return unreachableCode(server);
   try {
     kxTarn::STRING_LIST_var realms = manager->realm_names();
     fillNames(names, realms.in());

@@ -18,7 +18,7 @@ int callTypes(const char* instance, Call call) {
   try {
     CORBA::Object_var object = kxNaming_Client::GetInstance()->GetReferenceWithPosition("own", key.c_str());
     kxTarn::DT_manager_var service = kxTarn::DT_manager::_narrow(object.in());
-    if (CORBA::is_nil(service.in())) return tarn::kNoServerNamed;
+    if (CORBA::is_nil(service.in())) return tarn::unreachableCode(nullptr);
     return call(service.in());
   } catch (...) {
     return tarn::kRemoteFailure;

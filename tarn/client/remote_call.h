@@ -50,6 +50,11 @@ bool serviceRefusedByServer();
 // The call time-out of a remote call that waits up to `waitMs` on the server.
 inline int waitCallTimeOut(int waitMs) { return kxWaits::callTimeOut(waitMs); }
 
+// Why no service reference of `server` (null or empty: the own server) could be had: no server
+// was named (or the settings file cannot be used), the name is not in the settings, or the
+// server does not answer. The same codes kx_tarn_connect gives.
+int unreachableCode(const char* server);
+
 // True once the middleware client was ended (kxNaming_Client::ExitInstance).
 bool clientEnded();
 
@@ -71,8 +76,7 @@ void forgetPatient(CORBA::Object_ptr reference);
 template <typename Service, typename Call>
 int callRemote(const char* server, const char* position, Call call, int callTimeOutMs = 0) {
   typename Service::_var_type service = CachedService<Service>::get(server, position);
-  if (CORBA::is_nil(service.in()))
-    return serviceRefusedByServer() ? kOverBudget : server && *server ? kServerNotAnswering : kNoServerNamed;
+  if (CORBA::is_nil(service.in())) return serviceRefusedByServer() ? kOverBudget : unreachableCode(server);
   try {
     if (callTimeOutMs == 0) return call(service.in());
     CORBA::Object_var patient = patientReference(service.in(), callTimeOutMs);

@@ -20,6 +20,7 @@
 #include <climits>
 #include <cstdlib>
 #include <condition_variable>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <mutex>
@@ -103,9 +104,15 @@ int execute(const std::vector<std::string>& words) {
 int runscript(const char* file, const char* args) {
   if (!file || !*file) return tarn::kScriptNothingToRun;
   struct stat info;
+  if (::stat(file, &info) != 0) {
+    std::cerr << file << ": not a readable file: " << std::strerror(errno) << std::endl;
+    return tarn::kFileError;
+  }
+  errno = 0;
   std::ifstream in(file);
-  if (::stat(file, &info) != 0 || !S_ISREG(info.st_mode) || !in) {
-    std::cerr << file << ": not a readable file" << std::endl;
+  if (!S_ISREG(info.st_mode) || !in) {
+    const char* why = !S_ISREG(info.st_mode) ? "not a regular file" : std::strerror(errno ? errno : EACCES);
+    std::cerr << file << ": not a readable file: " << why << std::endl;
     return tarn::kFileError;
   }
   const std::vector<std::string> arguments = split(args ? args : "");

@@ -11,9 +11,12 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <mutex>
+#include <set>
 
 #include <pugixml.hpp>
 
+#include "ostrel/api/middleware/Scribe80.h"
 #include "tarn/client/codes.h"
 
 namespace tarn {
@@ -27,12 +30,21 @@ std::vector<ServerSetting> embeddedDefault() {
   return {local};
 }
 
-// A bound from text: a whole number of milliseconds from 1 to kMaxBoundMs, or `fallback`.
-int boundFrom(const char* text, int fallback) {
+// A bound from text: a whole number of milliseconds from 1 to kMaxBoundMs, or `fallback`. A
+// text that is not one is logged (once per process and source `what`), never silently dropped.
+int boundFrom(const char* text, int fallback, const char* what) {
   if (!text || !*text) return fallback;
   char* end = nullptr;
   const long value = std::strtol(text, &end, 10);
-  if (*end != '\0' || value < 1 || value > kMaxBoundMs) return fallback;
+  if (*end != '\0' || value < 1 || value > kMaxBoundMs) {
+    static std::mutex mutex;
+    static std::set<std::string> told;  // GUARDED_BY(mutex)
+    std::lock_guard<std::mutex> hold(mutex);
+    if (told.insert(what).second)
+      CScribe::instance()->kx_log("%s: '%s' is not a whole number of milliseconds from 1 to %d; %d ms applies",
+                                  what, text, kMaxBoundMs, fallback);
+    return fallback;
+  }
   return static_cast<int>(value);
 }
 
@@ -71,11 +83,11 @@ CallBounds readCallBounds() {
   pugi::xml_document doc;
   if (loadDocument(path, doc)) {
     pugi::xml_node root = doc.child("tarn");
-    bounds.callMs = boundFrom(root.attribute("call-timeout-ms").value(), bounds.callMs);
-    bounds.connectMs = boundFrom(root.attribute("connect-timeout-ms").value(), bounds.connectMs);
+    bounds.callMs = boundFrom(root.attribute("call-timeout-ms").value(), bounds.callMs, "call-timeout-ms in the settings file");
+    bounds.connectMs = boundFrom(root.attribute("connect-timeout-ms").value(), bounds.connectMs, "connect-timeout-ms in the settings file");
   }
-  bounds.callMs = boundFrom(std::getenv("TARN_CALL_TIMEOUT_MS"), bounds.callMs);
-  bounds.connectMs = boundFrom(std::getenv("TARN_CONNECT_TIMEOUT_MS"), bounds.connectMs);
+  bounds.callMs = boundFrom(std::getenv("TARN_CALL_TIMEOUT_MS"), bounds.callMs, "TARN_CALL_TIMEOUT_MS");
+  bounds.connectMs = boundFrom(std::getenv("TARN_CONNECT_TIMEOUT_MS"), bounds.connectMs, "TARN_CONNECT_TIMEOUT_MS");
   return bounds;
 }
 

@@ -6,6 +6,7 @@
 // corbaloc::127.0.0.1:PORT/ServiceManager; every object key is persistent, so references survive
 // a restart on the same port. SIGINT and SIGTERM stop it. `tarnd --help` lists every option,
 // budget and environment variable; the table below is the one place they are described.
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -14,7 +15,11 @@
 #include <string>
 #include <vector>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <semaphore.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include "tarn/client/orb.h"
 #include "tarn/server/host.h"
@@ -70,6 +75,21 @@ int usage(const std::string& why) {
   return 2;
 }
 
+// True when another process listens on 127.0.0.1:PORT: the ORB would only say INITIALIZE.
+bool portInUse(int port) {
+  const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
+  if (probe < 0) return false;
+  const int on = 1;
+  ::setsockopt(probe, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);  // as the ORB binds
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const bool inUse = ::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 && errno == EADDRINUSE;
+  ::close(probe);
+  return inUse;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -78,6 +98,7 @@ int main(int argc, char** argv) {
   options.typeFiles.clear();
   options.allowFaultPlans = false;
   int port = 0;
+  bool journalSyncGiven = false;
   tarn::Budgets& budgets = options.budgets;
   const tarn::Budgets defaults;
   auto fmt = [](unsigned long long n) { return std::to_string(n); };
@@ -101,6 +122,7 @@ int main(int argc, char** argv) {
        [&](const char* v) {
          if (std::strcmp(v, "disk") != 0 && std::strcmp(v, "os") != 0) return std::string("--journal-sync takes disk or os");
          options.journalToDisk = std::strcmp(v, "disk") == 0;
+         journalSyncGiven = true;
          return std::string();
        }},
       {"--salvage", nullptr, "start from a journal damaged in the middle: keep every whole record, set the file aside",
@@ -156,6 +178,12 @@ int main(int argc, char** argv) {
     if (!error.empty()) return usage(error);
   }
   if (port == 0) return usage("--port PORT (1-65535) is required");
+  if (journalSyncGiven && options.dataDir.empty())
+    return usage("--journal-sync needs --data DIR: without it nothing is journaled");
+  if (portInUse(port)) {
+    std::fprintf(stderr, "tarnd: port %d is in use\n", port);
+    return 1;
+  }
 
   sem_init(&stopSignal, 0, 0);
   std::signal(SIGINT, onSignal);

@@ -11,6 +11,10 @@ TEST(ContentionTool, StatusAndMessages) {
                                {"contend pump --period -1", 2, {"--period"}},
                                {"contend pump --record NoSuchType", 2, {"unknown data type 'NoSuchType'"}},
                                {"contend pump --record AnalogPoint nosuchfield=1", 2, {"nosuchfield"}},
+                               // the record form takes neither: refused, not silently dropped
+                               {"contend pump --period 1 --record AnalogPoint", 2, {"--period and --module cannot"}},
+                               {"contend pump --module m --record AnalogPoint", 2, {"--period and --module cannot"}},
+                               {"contenders --json", 0, {"[]\n"}},
                                {"contenders --server nowhere", 1, {"2001"}},
                                {"contenders", 0, {"(no contenders)"}},
                                {"contenders --help", 0, {"--watch"}}},

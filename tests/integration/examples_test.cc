@@ -30,6 +30,10 @@ TEST(Examples, PointsAndPartialBatchWriteWhatTheyReadBack) {
     EXPECT_EQ(0, batch.status) << batch.output;
     EXPECT_TRUE(has(batch, "250 points written; the last has quality 349")) << batch.output;
   }
+  plant.kill();
+  ToolRun down = example("partial_batch", "10", settings.path());
+  EXPECT_EQ(1, down.status) << down.output;
+  EXPECT_TRUE(has(down, "connect: 2002")) << "a server that is down is named, not a silent failure: " << down.output;
 }
 
 TEST(Examples, ListenerLogsAFailover) {

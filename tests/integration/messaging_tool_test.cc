@@ -1,6 +1,8 @@
 // The messaging commands of the ostrel tool, in one shell and across tool processes.
+#include <chrono>
 #include <future>
 #include <regex>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -18,11 +20,17 @@ TEST(MessagingTool, StatusAndMessages) {
       {"shell", 1,  // the first failure: the full box
        {"created box alarms for code 7, 1 events", "declare 7: 2019",  // the full box refuses
         "== alarms  Alarm", "\"overheat\"", "state    byte          1", "cmds is persistent",
-        "persist nothing: 2003", "alarms\ncmds\n", "box count alarms: 2003"},
+        "persist nothing: 2003", "alarms\ncmds\n", "box count alarms: 2003",
+        // one rendering for monitor and box recv: a bare event as its bytes, a self-describing
+        // one decoded whoever receives it
+        "== feed  raw\n32 bytes:\n  00 00 00 00 00 00 f8 3f", "== feed  DigitalPoint\nELEMENT",
+        "== feed  raw\n32 bytes:\n  00 00 00 00 00 00 04 40", "== feed  Alarm\nELEMENT"},
        "box create alarms 7 --size 1\ndeclare 7 Alarm text=overheat\ndeclare 7 Alarm text=again\n"
        "box count alarms\nmonitor alarms -n 1\nbox send alarms DigitalPoint state=1\n"
        "box recv alarms -t DigitalPoint --timeout 0\nport create cmds\npersist cmds\npersist nothing\n"
-       "channels\nbox delete alarms\nbox count alarms\n"},
+       "channels\nbox delete alarms\nbox count alarms\n"
+       "box create feed 9\ndeclare 9 AnalogPoint value=1.5 --typed\ndeclare 9 DigitalPoint state=1\nmonitor feed -n 2\n"
+       "declare 9 AnalogPoint value=2.5 --typed\ndeclare 9 Alarm text=hot\nbox recv feed -n 5 --timeout 0\n"},
       {"box", 2, {}},
       {"port send onlyname", 2, {}},
       {"declare 7 AnalogPoint value=banana", 2, {}},
@@ -47,7 +55,7 @@ TEST(MessagingTool, RequestReplyAndMonitorAcrossProcesses) {
   testing_support::expectRuns({{"port reply " + handle[1].str() + " AnalogPoint value=6 unit=ok", 0, {}}});
   Output sent = sender.get();
   EXPECT_EQ(0, sent.status) << sent.output;
-  EXPECT_TRUE(has(sent, "reply:\nELEMENT")) << sent.output;
+  EXPECT_TRUE(has(sent, "== reply  AnalogPoint\nELEMENT")) << sent.output;
   EXPECT_TRUE(has(sent, "\"ok\"")) << sent.output;
 
   auto monitor = std::async(std::launch::async, [&] { return runTool("monitor feed -n 2"); });
@@ -58,6 +66,19 @@ TEST(MessagingTool, RequestReplyAndMonitorAcrossProcesses) {
   EXPECT_EQ(0, watched.status) << watched.output;
   EXPECT_TRUE(has(watched, "== feed  AnalogPoint") && has(watched, "== feed  DigitalPoint")) << watched.output;
   EXPECT_TRUE(has(runTool("connections"), "HANDLE"));
+
+  // One-shot commands close what they opened: a send, a receive that timed out, a box receive.
+  testing_support::expectRuns({{"port send cmds AnalogPoint value=1", 0, {}},
+                               {"port recv cmds --timeout 0", 0, {}},
+                               {"port recv cmds --timeout 0", 1, {"2008"}},
+                               {"box recv feed --timeout 0", 1, {"2008"}}});
+  testing_support::expectRuns({{"connections --json", 0, {"[]\n"}}});
+  auto json = std::async(std::launch::async, [&] { return runTool("monitor feed -n 1 --json"); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  testing_support::expectRuns({{"declare 9 AnalogPoint value=4.5", 0, {}}});
+  Output line = json.get();
+  EXPECT_TRUE(has(line, "{\"box\": \"feed\", \"name\": \"\", \"type\": \"AnalogPoint\", \"fields\": {\"value\": 4.5,"))
+      << line.output;
 }
 
 }  // namespace

@@ -2,11 +2,14 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <string>
 
 #include <gtest/gtest.h>
 
+#include "tests/support/tarn_fixture.h"
 #include "tests/support/tool_runner.h"
 
 namespace {
@@ -23,6 +26,24 @@ TEST(Tool, StatusAndMessages) {
       {"help", 0, {"error", "ping", "script", "shell", "demo"}},
       {"", 0, {"demo"}},  // no arguments shows the help
       {"help ping", 0, {"Usage: ping"}},
+      {"help port send", 0, {"Usage: send", "--wait"}},  // help reaches subcommands
+      {"help port nosuch", 2, {"unknown command 'port nosuch'"}},
+      {"get", 2, {"NAME is required", "Run 'ostrel help get' for its usage."}},
+      {"port send onlyname", 2, {"Run 'ostrel help port send' for its usage."}},
+      {"error 2015 3000 abc", 2, {"'abc' is not a result code"}},
+      {"ping x y z", 2, {"arguments were not expected: y z"}},  // quoted as given
+      {"error 12x", 2, {"'12x' is not a result code"}},
+      {"servers bogus", 2, {"bogus not in"}},
+      {"--timeout 0 ping", 2, {"--timeout takes whole milliseconds"}},
+      {"--address nowhere ping", 2, {"'nowhere' is not host:port"}},
+      {"--timeout 800 ping", 0, {"answers"}},  // program options go before the command
+      {"get nothere --timeout 800", 1, {"get nothere: 2003"}},  // ... or, for --timeout, after it
+      {"get nothere --timeout", 2, {"--timeout needs a value"}},
+      {"divert east", 0, {"in this process only"}},  // a one-shot diversion says it ends at once
+      {"__complete", 0, {"watch\n", "info\n"}},    // bash completion: commands
+      {"__complete port", 0, {"send\n", "recv\n"}},  // ... subcommands
+      {"__complete create p", 0, {"AnalogPoint\n"}},  // ... types
+      {"__complete record PumpState", 0, {"speed.value=\n", "--json\n"}},  // ... fields, options
       {"--version", 0, {"ostrel 0."}},
       {"error -1", 0, {}},  // a negative code is a code, not an option
       {"error 2015 424242", 0, {"2015  the server is not connected", "unknown result code 424242"}},
@@ -30,8 +51,8 @@ TEST(Tool, StatusAndMessages) {
       {"error", 2, {}}, {"error notanumber", 2, {}}, {"ping -n 0", 2, {}}, {"help frobnicate", 2, {}},
       {"ping nowhere", 1, {"2001"}},
       {"get " + x300, 1, {std::string(70, 'x') + "\u2026: 2003"}},
-      {"script /nonexistent", 1, {}},
-      {"script /tmp", 1, {"not a readable file"}},
+      {"script /nonexistent", 1, {"/nonexistent: not a readable file: No such file or directory"}},
+      {"script /tmp", 1, {"not a readable file: not a regular file"}},
       // the shell answers with its first failure (the usage error), not the last command's
       {"shell", 2, {"3000  no server name", "unknown command 'bogus'", "3 pings"},
        "ping\n\n# a comment\nerror 3000\nbogus\nping -n 3\nping nowhere\nexit\nerror 1\n"},
@@ -42,13 +63,89 @@ TEST(Tool, StatusAndMessages) {
   EXPECT_FALSE(has(runTool("shell", "error 3000\nexit\nerror 1\n"), "1  ")) << "nothing runs after exit";
   for (const char* port : {"0", "70000", "abc"})
     expectRuns({{"", 2, {std::string("not '") + port + "'"}}}, std::string(TARND_PATH) + " --port " + port + " 2>&1 #");
+  const std::string tarnd = std::string(TARND_PATH) + " --port " + std::to_string(testing_support::freePort());
+  expectRuns({{"", 2, {"not '5x'"}}}, tarnd + " --contender-expiry 5x 2>&1 #");
+  expectRuns({{"", 2, {"--journal-sync needs --data"}}}, tarnd + " --journal-sync os 2>&1 #");
+}
+
+// Every failure exits non-zero and names its cause: settings that cannot be used, a server name
+// that is not in the settings (2001), an own server that does not answer (2002, with the
+// address tried), and type listings that lack a silent server's types.
+TEST(Tool, FailuresNameTheirCause) {
+  expectRuns({{"status", 1, {"2036", "missing.xml"}},
+              {"servers", 1, {"2036", "missing.xml"}},
+              {"types", 1, {"2036"}}},
+             "TARN_SETTINGS=/tmp/ostrel-no-such-dir/missing.xml");
+  testing_support::TarndProcess server("plant", testing_support::freePort());
+  ASSERT_TRUE(server.start());
+  const std::string dead = testing_support::deadAddress();
+  testing_support::ScopedSettings settings(
+      {{"plant", "own", {server.address()}}, {"gone", "parent", {dead}}});
+  expectRuns({{"nulls --server nosuch", 1, {"2001 no such server"}},
+              {"channels --server nosuch", 1, {"2001"}},
+              {"nulls --server gone", 1, {"2002", "(tried " + dead + ")"}},
+              {"types", 1, {"types of gone (parent): 2002", "the list lacks"}},
+              {"type NoSuchType", 1, {"among the types of the servers that answer"}},
+              {"status", 1, {"plant  connected", "gone  failed: 2002"}},
+              {"status --json", 1, {"{\"server\": \"plant\", \"state\": 0"}}});
+  testing_support::ScopedSettings ownDown({{"plant", "own", {dead}}});
+  expectRuns({{"nulls", 1, {"2002 the server does not answer (tried " + dead + ")"}},
+              {"realms", 1, {"2002"}}});
+  // A port that is taken is named, not left to the ORB's own lines.
+  const testing_support::ToolRun taken =
+      testing_support::runTool("", "", std::string(TARND_PATH) + " --port " + std::to_string(server.port()) + " 2>&1 #");
+  EXPECT_EQ(1, taken.status) << taken.output;
+  EXPECT_TRUE(has(taken, "port " + std::to_string(server.port()) + " is in use")) << taken.output;
+  EXPECT_FALSE(has(taken, "INITIALIZE")) << taken.output;
+  // A call bound that is refused is said, not dropped.
+  expectRuns({{"ping", 0, {"TARN_CALL_TIMEOUT_MS: '0' is not a whole number"}}}, "TARN_SETTINGS= TARN_CALL_TIMEOUT_MS=0");
+  const std::string file = "/tmp/ostrel-tool-bounds-" + std::to_string(::getpid()) + ".xml";
+  std::ofstream(file) << "<tarn call-timeout-ms=\"abc\"><server name=\"local\" position=\"own\" embedded=\"true\"/></tarn>\n";
+  expectRuns({{"ping", 0, {"call-timeout-ms in the settings file: 'abc' is not"}}}, "TARN_SETTINGS=" + file);
+  std::remove(file.c_str());
 }
 
 TEST(Tool, ShellOnATerminalCompletesCommandsAndPointNames) {
-  // `script` gives the shell a terminal; a tab completes "cre" and "tan" as a person types them.
-  expectRuns({{"", 0, {"created tank.level", "tank.level  (AnalogPoint)"}}},
-             "(printf 'cre\\t tank.level AnalogPoint\\nget tan\\t\\nexit\\n'; sleep 1) | script -qec '" +
-                 std::string(OSTREL_TOOL_PATH) + " shell' /dev/null #");
+  // `script` gives the shell a terminal; a tab completes "cre", "Ana", "tan" and "val" as a
+  // person types them. The history is kept in the state folder.
+  char state[] = "/tmp/ostrel-tool-state.XXXXXX";
+  ASSERT_NE(mkdtemp(state), nullptr);
+  expectRuns({{"", 0, {"created tank.level", "value    double        4.5"}}},
+             "(printf 'cre\\t tank.level Ana\\t\\nput tan\\t val\\t4.5\\nget tank.level\\nexit\\n'; sleep 1) | "
+             "XDG_STATE_HOME=" + std::string(state) + " TARN_SETTINGS= script -qec '" + std::string(OSTREL_TOOL_PATH) +
+                 " shell' /dev/null #");
+  std::ifstream history(std::string(state) + "/ostrel/history");
+  std::string kept((std::istreambuf_iterator<char>(history)), std::istreambuf_iterator<char>());
+  EXPECT_NE(std::string::npos, kept.find("tank.level")) << kept;
+  std::system(("rm -rf " + std::string(state)).c_str());
+}
+
+TEST(Tool, BashCompletionAsksTheTool) {
+  const std::string script = std::string(OSTREL_SOURCE_DIR) + "/tools/ostrel/ostrel.bash";
+  auto complete = [&](const std::string& words, int current) {
+    return testing_support::runTool("", "",
+                                    "TARN_SETTINGS= bash -c 'source " + script + "; COMP_WORDS=(" + OSTREL_TOOL_PATH +
+                                        " " + words + "); COMP_CWORD=" + std::to_string(current) +
+                                        "; _ostrel; echo \"${COMPREPLY[*]}\"' #");
+  };
+  EXPECT_EQ("create\n", complete("cre", 1).output);
+  EXPECT_EQ("create send recv reply\n", complete("port ''", 2).output);
+  EXPECT_EQ("speed.value=\n", complete("record PumpState speed.v", 3).output);
+}
+
+TEST(Tool, CtrlCCancelsTheCommandNotTheShell) {
+  // A receive without limit, cancelled by Ctrl-C (ETX on the terminal); the diverted realm of
+  // the same shell is still there afterwards.
+  char state[] = "/tmp/ostrel-tool-state.XXXXXX";
+  ASSERT_NE(mkdtemp(state), nullptr);
+  const testing_support::ToolRun run = testing_support::runTool(
+      "", "",
+      "(printf 'divert east\\nbox create b 1\\nbox recv b\\n'; sleep 2; printf '\\003'; sleep 1; "
+      "printf 'realm'; sleep 1; printf '\\003'; sleep 1; printf 'realms\\nexit\\n'; sleep 1) | XDG_STATE_HOME=" +
+          std::string(state) + " TARN_SETTINGS= script -qec '" + std::string(OSTREL_TOOL_PATH) + " shell' /dev/null #");
+  EXPECT_TRUE(has(run, "box recv b: interrupted")) << run.output;
+  EXPECT_TRUE(has(run, "east\r\n")) << "the shell and its realm survived: " << run.output;
+  std::system(("rm -rf " + std::string(state)).c_str());
 }
 
 TEST(Tool, ScriptRunsThroughTheInterpreter) {

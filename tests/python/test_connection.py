@@ -90,3 +90,11 @@ def test_contention(server):
         assert _wait_for(lambda: any(c["name"] == "pytest-role" and c["active"]
                                      for c in ostrel.contenders(server=server)), 5)
     assert not role.running
+
+
+def test_a_misspelt_server_is_not_a_time_out():
+    # A name the settings do not know is 2001, not "does not answer" (which is TimedOut).
+    with pytest.raises(ostrel.Error) as caught:
+        ostrel.points(server="nosuch")
+    assert caught.value.code == 2001
+    assert not isinstance(caught.value, ostrel.TimedOut)

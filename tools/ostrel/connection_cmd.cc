@@ -12,6 +12,7 @@
 #include "ostrel/api/ostrel.h"
 #include "ostrel/connection/server_settings.h"
 #include "ostrel/connection/status_listener.h"
+#include "tools/ostrel/records.h"
 #include "tools/ostrel/tool.h"
 
 namespace tool {
@@ -67,6 +68,7 @@ class PrintingListener : public BrennicStatusListenerBase {
 };
 
 int connect(Tool& tool, const std::string& server) {
+  tool.server = server;
   const int rc = Ostrel::ConnectTarn(orNull(server));
   const std::string shown = server.empty() ? "the own server" : server;
   if (!check(tool, "connect " + shown, rc)) return 1;
@@ -77,24 +79,34 @@ int connect(Tool& tool, const std::string& server) {
 }
 
 // Every server of the settings: connect it, then show its state and active address.
-int status(Tool& tool, bool watch) {
+int status(Tool& tool, bool watch, bool json) {
   BrennicServerList servers;
   Ostrel::GetServerNames(nullptr, servers);
   if (servers.count == 0) {
-    tool.out << "no servers in the settings\n";
-    if (!watch) return 0;
+    // An empty list is the settings file's fault (unreadable, invalid, or naming no server);
+    // check() names the file and the cause.
+    check(tool, "status", OstrelCode::kNoServerName);
+    return 1;
   }
   for (int i = 0; i < servers.count; ++i) Ostrel::ConnectTarn(servers.names[i]);
   int failed = 0;
+  if (json) tool.out << "[";
   for (int i = 0; i < servers.count; ++i) {
     const char* name = servers.names[i];
     const int state = Ostrel::IsConnect(name);
     const char* active = Ostrel::activeServer(name);
+    if (state != 0) ++failed;
+    if (json) {
+      tool.out << (i ? ",\n " : "") << "{\"server\": " << jsonString(name) << ", \"state\": " << state
+               << ", \"text\": " << jsonString(stateText(state)) << ", \"active\": "
+               << (active && *active ? jsonString(active) : std::string("null")) << "}";
+      continue;
+    }
     tool.out << name << "  " << stateText(state);
     if (active && *active) tool.out << "  active address " << active;
     tool.out << "\n";
-    if (state != 0) ++failed;
   }
+  if (json) tool.out << "]\n";
   if (!watch) return failed ? 1 : 0;
 
   PrintingListener listener(tool.out);
@@ -110,6 +122,10 @@ int status(Tool& tool, bool watch) {
 int servers(Tool& tool, const std::string& position) {
   BrennicServerList list;
   Ostrel::GetServerNames(orNull(position), list);
+  if (list.count == 0 && position.empty()) {
+    check(tool, "servers", OstrelCode::kNoServerName);
+    return 1;
+  }
   for (int i = 0; i < list.count; ++i) tool.out << (list.names[i] ? list.names[i] : "") << "\n";
   if (list.count == BrennicServerList::kCapacity)
     tool.out << "(the list is full; more servers may hold this position)\n";
@@ -179,8 +195,9 @@ int settings(Tool& tool, const std::string& name, const std::string& first,
     return 1;
   }
   tool.out << "own server" << (name.empty() ? "" : " " + name) << " now at " << first
-           << (second.empty() ? "" : " and " + second) << " in " << file
-           << "; every connection was dropped, connect again to use it\n";
+           << (second.empty() ? "" : " and " + second) << " in " << file;
+  // Storing drops this process's connections; only a shell goes on to use them.
+  tool.out << (tool.inShell ? "; every connection was dropped, connect again to use it\n" : "\n");
   return 0;
 }
 
@@ -212,11 +229,14 @@ void addConnectionCommands(CLI::App& app, Tool& tool) {
       app.add_subcommand("status", "Connect every server of the settings and show its state");
   auto watch = std::make_shared<bool>(false);
   statusCommand->add_flag("-w,--watch", *watch, "keep printing servers that go down or come back, until Ctrl-C");
-  statusCommand->callback([&tool, watch] { tool.rc = status(tool, *watch); });
+  auto json = std::make_shared<bool>(false);
+  statusCommand->add_flag("--json", *json, "print one JSON array of {server, state, text, active}");
+  statusCommand->callback([&tool, watch, json] { tool.rc = status(tool, *watch, *json); });
 
   auto* serversCommand = app.add_subcommand("servers", "List the servers at a position (default: all)");
   auto position = std::make_shared<std::string>();
-  serversCommand->add_option("POSITION", *position, "own, parent, child or others");
+  serversCommand->add_option("POSITION", *position, "own, parent, child or others")
+      ->check(CLI::IsMember({"own", "parent", "child", "others"}));
   serversCommand->callback([&tool, position] { tool.rc = servers(tool, *position); });
 
   auto* addressesCommand = app.add_subcommand("addresses", "List a server's addresses; the active one is marked");

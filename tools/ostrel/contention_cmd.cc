@@ -27,6 +27,8 @@ struct ContendOptions {
   std::string server;
   std::string realm;
   bool watch = false;
+  bool periodGiven = false;
+  bool json = false;
   const char* serverOrNull() const { return server.empty() ? nullptr : server.c_str(); }
   const char* realmOrNull() const { return realm.empty() ? nullptr : realm.c_str(); }
 };
@@ -73,6 +75,13 @@ void contend(Tool& tool, const ContendOptions& o) {
     }
   } else {
     BrennicData record(o.record[0].c_str(), 0);
+    if (o.periodGiven || !o.module.empty()) {
+      // The record form of the operation takes neither: say so rather than drop them.
+      tool.err << "ostrel: contend --record: the record form beats every 5 s without a module; "
+                  "--period and --module cannot go with it\n";
+      tool.rc = 2;
+      return;
+    }
     if (record.GetTypeName() == nullptr) {
       tool.err << "ostrel: contend: unknown data type '" << o.record[0] << "'\n";
       tool.rc = 2;
@@ -131,16 +140,37 @@ std::string table(const ContenderInHostSequence& list) {
   return out.str();
 }
 
+std::string tableJson(const ContenderInHostSequence& list) {
+  std::ostringstream out;
+  out << "[";
+  bool first = true;
+  for (int i = 0; i < list.count; ++i) {
+    const ContenderInHost* host = list.items[i];
+    for (int j = 0; host && host->programs && j < host->programs->count; ++j) {
+      const ProgramStatus* program = host->programs->items[j];
+      if (!program) continue;
+      const char* type = program->data ? program->data->GetTypeName() : nullptr;
+      out << (first ? "" : ",\n ") << "{\"host\": " << jsonString(host->hostName) << ", \"name\": "
+          << jsonString(program->name) << ", \"started\": " << program->value1 << ", \"last_beat\": "
+          << program->value2 << ", \"active\": " << (program->value3 ? "true" : "false") << ", \"record\": "
+          << (type ? jsonString(type) : program->data ? std::string("\"(raw)\"") : std::string("null")) << "}";
+      first = false;
+    }
+  }
+  out << "]\n";
+  return out.str();
+}
+
 void contenders(Tool& tool, const ContendOptions& o) {
   if (!check(tool, "connect", Ostrel::ConnectTarn(o.serverOrNull()))) return;
   auto show = [&] {
     ContenderInHostSequence list;
     const int rc = Ostrel::GetContenderList(list, o.serverOrNull(), o.realmOrNull());
     if (!check(tool, "contenders", rc)) return;
-    const std::string text = table(list);
+    const std::string text = o.json ? tableJson(list) : table(list);
     Ostrel::DestoryContenderInHostSequence(&list);
-    if (o.watch && isatty(STDOUT_FILENO)) tool.out << "\033[H\033[2J";
-    if (o.watch) tool.out << clockText(std::time(nullptr)) << "\n";
+    if (o.watch && !o.json && isatty(STDOUT_FILENO)) tool.out << "\033[H\033[2J";
+    if (o.watch && !o.json) tool.out << clockText(std::time(nullptr)) << "\n";
     tool.out << text << std::flush;
   };
   if (!o.watch) return show();
@@ -164,10 +194,15 @@ void addContentionCommands(CLI::App& app, Tool& tool) {
       ->expected(1, -1);
   contendCommand->add_option("-s,--server", o->server, "server name (default: the own server)");
   contendCommand->add_option("-r,--realm", o->realm, "realm inside the server (default: its default realm)");
-  contendCommand->callback([&tool, o] { contend(tool, *o); });
+  contendCommand->callback([&tool, o, contendCommand] {
+    o->periodGiven = contendCommand->count("--period") > 0;
+    contend(tool, *o);
+  });
 
   auto* listCommand = app.add_subcommand("contenders", "Show the contenders host by host");
   listCommand->add_flag("-w,--watch", o->watch, "refresh every second until Ctrl-C");
+  listCommand->add_flag("--json", o->json, "print one JSON array of {host, name, started, last_beat, active, record}"
+                                           " (with --watch: one array per line and refresh)");
   listCommand->add_option("-s,--server", o->server, "server name (default: the own server)");
   listCommand->add_option("-r,--realm", o->realm, "realm inside the server (default: its default realm)");
   listCommand->callback([&tool, o] { contenders(tool, *o); });

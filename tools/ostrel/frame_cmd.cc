@@ -19,6 +19,7 @@ std::vector<DemoStep>& steps() {
 }
 
 int ping(Tool& tool, const std::string& server, int count) {
+  tool.server = server;
   const char* name = server.empty() ? nullptr : server.c_str();
   const std::string shown = server.empty() ? std::string("the own server") : server;
   const auto start = std::chrono::steady_clock::now();
@@ -37,26 +38,49 @@ int ping(Tool& tool, const std::string& server, int count) {
 
 void addFrameCommands(CLI::App& app, Tool& tool) {
   auto* help = app.add_subcommand("help", "List the commands, or tell more of one: help COMMAND");
-  auto topic = std::make_shared<std::string>();
-  help->add_option("COMMAND", *topic, "the command to tell more of");
+  auto topic = std::make_shared<std::vector<std::string>>();
+  help->add_option("COMMAND", *topic, "the command to tell more of, with its subcommand (help port send)");
   help->callback([&app, &tool, topic] {
     if (topic->empty()) {
       tool.out << overview(app);
       return;
     }
-    try {
-      tool.out << app.get_subcommand(*topic)->help();
-    } catch (const CLI::OptionNotFound&) {
-      tool.err << "ostrel: help: unknown command '" << *topic << "'\n";
-      tool.rc = 2;
+    CLI::App* command = &app;
+    std::string named;
+    for (const std::string& word : *topic) {
+      named += (named.empty() ? "" : " ") + word;
+      try {
+        command = command->get_subcommand(word);
+      } catch (const CLI::OptionNotFound&) {
+        tool.err << "ostrel: help: unknown command '" << shortened(named) << "'\n";
+        tool.rc = 2;
+        return;
+      }
     }
+    tool.out << command->help();
   });
 
   auto* error = app.add_subcommand("error", "Print the text of result codes");
-  auto codes = std::make_shared<std::vector<int>>();
+  auto codes = std::make_shared<std::vector<std::string>>();
   error->add_option("CODE", *codes, "result codes")->required();
   error->callback([&tool, codes] {
-    for (int code : *codes) tool.out << code << "  " << codeText(code) << "\n";
+    std::vector<int> numbers;
+    for (const std::string& code : *codes) {
+      std::size_t used = 0;
+      int number = 0;
+      try {
+        number = std::stoi(code, &used);
+      } catch (const std::exception&) {
+        used = 0;
+      }
+      if (used == 0 || used != code.size()) {
+        tool.err << "ostrel: error: '" << shortened(code) << "' is not a result code (a whole number)\n";
+        tool.rc = 2;
+        return;
+      }
+      numbers.push_back(number);
+    }
+    for (int code : numbers) tool.out << code << "  " << codeText(code) << "\n";
   });
 
   auto* pingCommand = app.add_subcommand("ping", "Check that a server answers, and how fast");
@@ -81,6 +105,14 @@ void addFrameCommands(CLI::App& app, Tool& tool) {
 
   auto* demo = app.add_subcommand("demo", "Start the embedded server and show what the library does");
   demo->callback([&tool] {
+    const char* settings = std::getenv("TARN_SETTINGS");
+    if (settings != nullptr && *settings != '\0') {
+      // Only a shell started with settings gets here: its servers are already in use.
+      tool.err << "ostrel: demo: this shell uses the servers of " << settings
+               << "; the demo runs on the embedded server only: run `ostrel demo` on its own\n";
+      tool.rc = 1;
+      return;
+    }
     std::vector<DemoStep> ordered = steps();
     std::stable_sort(ordered.begin(), ordered.end(),
                      [](const DemoStep& a, const DemoStep& b) { return a.order < b.order; });

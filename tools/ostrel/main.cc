@@ -4,8 +4,11 @@
 // middleware's settings file (TARN_SETTINGS) it talks to the servers named there.
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 #include <sstream>
 
@@ -17,6 +20,8 @@
 
 namespace tool {
 namespace {
+
+constexpr int kServerNotAnswering = 2002;  // the middleware's: no address of the server answers
 
 std::vector<Adder>& adders() {
   static std::vector<Adder> list;
@@ -51,33 +56,12 @@ bool splitLine(const std::string& line, std::vector<std::string>& words, std::st
   return true;
 }
 
-// Completion in the shell: command names first, then point names of the own server for the
-// commands that take them.
-std::vector<std::string> completions(std::size_t word, const std::vector<std::string>& words) {
-  std::vector<std::string> names;
-  if (word == 0) {
-    std::ostringstream quiet;
-    Tool silent{quiet, quiet};
-    CLI::App app;
-    for (const Adder& adder : adders()) adder(app, silent);
-    for (const CLI::App* command : app.get_subcommands({})) names.push_back(command->get_name());
-    names.push_back("exit");
-    return names;
-  }
-  const std::string& command = words[0];
-  if (command != "get" && command != "put" && command != "delete") return names;
-  ObjectNames points;
-  points.release = true;
-  if (Ostrel::IsConnect(nullptr) != 0) Ostrel::ConnectTarn(nullptr);
-  if (Ostrel::GetAllPointName(&points, nullptr, nullptr) == 0)
-    for (int i = 0; i < points.count; ++i) names.push_back(points.names[i]);
-  Ostrel::DeatoryNameSeq(&points);
-  return names;
-}
-
 // The status of a shell run: the first failure's (a usage error counts), or what `exit N` gives.
 int runShell(Tool& tool) {
   const bool interactive = isatty(STDIN_FILENO);
+  // Ctrl-C cancels the line or the command in progress; only Ctrl-D or exit leave, so what
+  // this process holds (a diverted realm, the embedded server's points) stays.
+  InterruptCatcher catcher;
   LineEditor editor(interactive, completions);
   std::string line;
   int first = 0;
@@ -113,6 +97,7 @@ int runShell(Tool& tool) {
     Tool inner{tool.out, tool.err};
     inner.inShell = true;
     note(run(words, inner));
+    takeInterrupt();  // a Ctrl-C that came after the command ended cancels nothing
   }
   if (interactive) tool.out << "\n";
   return first;
@@ -122,25 +107,49 @@ int runShell(Tool& tool) {
 
 Registration::Registration(Adder adder) { adders().push_back(std::move(adder)); }
 
+void addCommands(CLI::App& app, Tool& tool) {
+  for (const Adder& adder : adders()) adder(app, tool);
+}
+
 int run(const std::vector<std::string>& args, Tool& tool) {
   CLI::App app{"ostrel: try the Ostrel client library from a terminal", "ostrel"};
   app.require_subcommand(1);
   app.fallthrough(false);
   app.set_version_flag("--version", "ostrel " OSTREL_VERSION);
-  for (const Adder& adder : adders()) adder(app, tool);
+  app.footer(
+      "Before the command: --address HOST:PORT (or TARN_ADDRESS) talks to that one tarnd without a settings\n"
+      "file; --timeout MS bounds every remote call of the command. Commands that print data take --json.\n"
+      "'ostrel help COMMAND [SUBCOMMAND]' tells more of one command.");
+  addCommands(app, tool);
   CLI::App* shell = app.add_subcommand("shell", "Read commands line by line in one process (exit or Ctrl-D ends)");
   shell->callback([&] { tool.rc = runShell(tool); });
 
-  if (!args.empty() && !args[0].empty() && args[0][0] != '-') {
+  auto isCommand = [&app](const std::string& word) {
     try {
-      app.get_subcommand(args[0]);
+      app.get_subcommand(word);
+      return true;
     } catch (const CLI::OptionNotFound&) {
-      tool.err << "ostrel: unknown command '" << args[0] << "'\n";
-      tool.err << "Run 'ostrel help' for the list of commands.\n";
-      return 2;
+      return false;
+    }
+  };
+  std::vector<std::string> given = args;
+  // Options written before the command (`--server plant get p1`) belong to it: move them after
+  // its name. The command is the first known command name that is not an option's value.
+  if (!given.empty() && !given[0].empty() && given[0][0] == '-' && given[0] != "--help" && given[0] != "-h" &&
+      given[0] != "--version") {
+    for (std::size_t i = 1; i < given.size(); ++i) {
+      const std::string& before = given[i - 1];
+      const bool takesValue = before[0] == '-' && before.find('=') == std::string::npos && before != "--json";
+      if (takesValue || !isCommand(given[i])) continue;
+      std::rotate(given.begin(), given.begin() + static_cast<long>(i), given.begin() + static_cast<long>(i) + 1);
+      break;
     }
   }
-  std::vector<std::string> given = args;
+  if (!given.empty() && !given[0].empty() && given[0][0] != '-' && !isCommand(given[0])) {
+    tool.err << "ostrel: unknown command '" << shortened(given[0]) << "'\n";
+    tool.err << "Run 'ostrel help' for the list of commands.\n";
+    return 2;
+  }
   // Codes such as -1 are arguments of `error`, not options.
   if (given.size() > 1 && given[0] == "error" && given[1] != "--help" && given[1] != "-h")
     given.insert(given.begin() + 1, "--");
@@ -156,8 +165,28 @@ int run(const std::vector<std::string>& args, Tool& tool) {
       tool.out << app.help();
       return 0;
     }
-    tool.err << "ostrel: " << e.what() << "\n";
-    tool.err << "Run 'ostrel help' for the list of commands.\n";
+    if (dynamic_cast<const CLI::ExtrasError*>(&e) != nullptr) {
+      // CLI11 quotes the words of a reversed argument list backwards: name them as given.
+      std::string extras;
+      for (const std::string& word : app.remaining(true)) extras += (extras.empty() ? "" : " ") + word;
+      tool.err << "ostrel: " << (app.remaining_size(true) > 1 ? "arguments were" : "argument was")
+               << " not expected: " << shortened(extras) << "\n";
+    } else {
+      tool.err << "ostrel: " << e.what() << "\n";
+    }
+    // Point at the help of the innermost command named, when one was.
+    std::string named;
+    for (CLI::App* command = &app; command != nullptr;) {
+      std::vector<CLI::App*> chosen = command->get_subcommands();
+      command = chosen.empty() ? nullptr : chosen.front();
+      if (command != nullptr) named += " " + command->get_name();
+    }
+    if (named.empty() && !given.empty() && isCommand(given[0])) named = " " + given[0];
+    if (named.empty()) {
+      tool.err << "Run 'ostrel help' for the list of commands.\n";
+    } else {
+      tool.err << "Run 'ostrel help" << named << "' for its usage.\n";
+    }
     return 2;
   }
   return tool.rc;
@@ -185,6 +214,7 @@ void addServerOptions(CLI::App* command, ServerTarget& target) {
 }
 
 bool connectServer(Tool& tool, const ServerTarget& target, bool writes) {
+  tool.server = target.server;
   if (!check(tool, "connect " + (target.server.empty() ? std::string("the own server") : target.server),
              Ostrel::ConnectTarn(target.serverOrNull())))
     return false;
@@ -199,15 +229,122 @@ bool connectServer(Tool& tool, const ServerTarget& target, bool writes) {
 
 bool check(Tool& tool, const std::string& what, int code) {
   if (code == 0) return true;
+  if (code == kInterrupted) {
+    tool.err << "ostrel: " << shortened(what) << ": interrupted\n";
+    tool.rc = 130;
+    return false;
+  }
   // "No server name" most often means that the settings file could not be used: the middleware
   // says why (the file, the line, the cause).
   if (code == OstrelCode::kNoServerName) {
     const int why = kx_tarn_connect(nullptr);
     if (why == KX_SETTINGS_UNUSABLE) code = why;
   }
-  tool.err << "ostrel: " << shortened(what) << ": " << code << " " << codeText(code) << "\n";
+  tool.err << "ostrel: " << shortened(what) << ": " << code << " " << codeText(code);
+  if (code == kServerNotAnswering) {
+    // Say where it was asked: a wrong port in the settings is the usual cause.
+    ObjectNames list;
+    list.release = true;
+    Ostrel::GetServerAddress(tool.server.empty() ? nullptr : tool.server.c_str(), list);
+    std::string tried;
+    for (int i = 0; i < list.count; ++i) tried += (i ? " and " : "") + std::string(list.names[i]);
+    Ostrel::DeatoryNameSeq(&list);
+    if (!tried.empty()) tool.err << " (tried " << tried << ")";
+  }
+  tool.err << "\n";
   tool.rc = 1;
   return false;
+}
+
+int takeProgramOptions(std::vector<std::string>& args, std::string& address) {
+  const char* fromEnvironment = std::getenv("TARN_ADDRESS");
+  bool explicitAddress = false;
+  if (fromEnvironment != nullptr) address = fromEnvironment;
+  while (!args.empty()) {
+    std::string option = args[0];
+    std::string value;
+    const std::size_t equals = option.find('=');
+    if (equals != std::string::npos) {
+      value = option.substr(equals + 1);
+      option.resize(equals);
+    }
+    if (option != "--address" && option != "--timeout") break;
+    if (equals == std::string::npos) {
+      if (args.size() < 2) {
+        std::cerr << "ostrel: " << option << " needs a value\nRun 'ostrel help' for the program's options.\n";
+        return 2;
+      }
+      value = args[1];
+      args.erase(args.begin());
+    }
+    args.erase(args.begin());
+    if (option == "--address") {
+      address = value;
+      explicitAddress = true;
+      continue;
+    }
+    char* end = nullptr;
+    const long ms = std::strtol(value.c_str(), &end, 10);
+    if (value.empty() || *end != '\0' || ms < 1 || ms > 3600000) {
+      std::cerr << "ostrel: --timeout takes whole milliseconds from 1 to 3600000, not '" << shortened(value) << "'\n";
+      return 2;
+    }
+    setenv("TARN_CALL_TIMEOUT_MS", std::to_string(ms).c_str(), 1);  // read when the ORB starts
+  }
+  // --timeout after the command is the program's too, but for the receives that have a
+  // --timeout of their own (how long to wait).
+  const bool ownTimeout = args.size() > 1 && (args[0] == "port" || args[0] == "box") && args[1] == "recv";
+  for (std::size_t i = 1; i < args.size() && !ownTimeout; ++i) {
+    if (args[i] != "--timeout" && args[i].rfind("--timeout=", 0) != 0) continue;
+    std::vector<std::string> front{args[i]};
+    if (args[i] == "--timeout" && i + 1 < args.size()) front.push_back(args[i + 1]);
+    args.erase(args.begin() + static_cast<long>(i), args.begin() + static_cast<long>(i + front.size()));
+    std::string ignored;
+    const int usage = takeProgramOptions(front, ignored);
+    if (usage != 0) return usage;
+    if (!front.empty()) {  // "--timeout" at the end, without its value
+      std::cerr << "ostrel: --timeout needs a value\n";
+      return 2;
+    }
+    break;
+  }
+  if (address.empty()) return 0;
+  const std::size_t colon = address.rfind(':');
+  const std::string port = colon == std::string::npos ? "" : address.substr(colon + 1);
+  if (colon == 0 || port.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos ||
+      std::stoi(port) < 1 || std::stoi(port) > 65535) {
+    std::cerr << "ostrel: " << (explicitAddress ? "--address" : "TARN_ADDRESS") << ": '" << shortened(address)
+              << "' is not host:port with a port from 1 to 65535\n";
+    return 2;
+  }
+  const char* settings = std::getenv("TARN_SETTINGS");
+  if (!explicitAddress && settings != nullptr && *settings != '\0') {
+    // Two configurations and no way to tell which one was meant.
+    std::cerr << "ostrel: TARN_ADDRESS and TARN_SETTINGS are both set; unset one (--address overrides both)\n";
+    return 2;
+  }
+  return 0;
+}
+
+std::string settingsForAddress(const std::string& address) {
+  char path[] = "/tmp/ostrel-address-XXXXXX";
+  const int fd = mkstemp(path);
+  if (fd < 0) {
+    std::cerr << "ostrel: cannot write a settings file for " << address << " in /tmp: " << std::strerror(errno) << "\n";
+    return "";
+  }
+  // The server is named by its address (when that fits a settings name), at position "own".
+  const std::string name = address.size() <= 31 ? address : "address";
+  const std::string text = "<tarn><server name=\"" + name + "\" position=\"own\" first=\"" + address + "\"/></tarn>\n";
+  const bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  ::close(fd);
+  if (!written) {
+    std::cerr << "ostrel: cannot write a settings file for " << address << " in /tmp\n";
+    std::remove(path);
+    return "";
+  }
+  setenv("TARN_SETTINGS", path, 1);
+  return path;
 }
 
 }  // namespace tool
@@ -215,9 +352,32 @@ bool check(Tool& tool, const std::string& what, int code) {
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   if (args.empty()) args.push_back("--help");
+  if (args[0] == "__complete") {
+    // For the bash completion script: `ostrel __complete WORD...` (the words before the one
+    // being completed) prints the candidates, one a line.
+    const std::vector<std::string> before(args.begin() + 1, args.end());
+    for (const std::string& candidate : tool::completions(before.size(), before)) std::cout << candidate << "\n";
+    std::cout.flush();
+    Ostrel::ExitOstrel();
+    return 0;
+  }
+  std::string address;
+  const int usage = tool::takeProgramOptions(args, address);
+  if (usage != 0) return usage;
+  if (args.empty()) args.push_back("--help");
+  // The demo writes and deletes points of its own: it runs on the embedded server, never on a
+  // server of the settings. Unset before anything reads the settings.
+  std::string settingsFile;
+  if (args[0] == "demo") {
+    unsetenv("TARN_SETTINGS");
+  } else if (!address.empty()) {
+    settingsFile = tool::settingsForAddress(address);
+    if (settingsFile.empty()) return 1;
+  }
   tool::Tool tool{std::cout, std::cerr};
   const int rc = tool::run(args, tool);
   std::cout.flush();
   Ostrel::ExitOstrel();
+  if (!settingsFile.empty()) std::remove(settingsFile.c_str());
   return rc;
 }

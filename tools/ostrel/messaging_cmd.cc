@@ -11,6 +11,7 @@
 #include <iomanip>
 #include <iostream>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,7 @@ struct Args {
   int count = 0;
   unsigned int handle = 0;
   bool typed = false;
+  bool json = false;
 };
 
 // A record of `type` with the assignments applied; false (rc 2, or 1 for an unknown type) when
@@ -57,18 +59,68 @@ bool makeRecord(Tool& tool, const std::string& type, const std::vector<std::stri
   return true;
 }
 
-// A received value: as a table when it has a type, else as its size and bytes in hex.
-void show(Tool& tool, BrennicData& record) {
-  if (record.GetTypeName() != nullptr) {
-    printRecord(tool.out, record);
+// A received value, the same for every command that receives: a heading line ("== WHERE  TYPE
+// NAME"), then the value as a table when it has a type. A value without a type is decoded when
+// it is exactly one stream form (a self-describing event received without a type); any other is
+// shown as its size and bytes in hex.
+void show(Tool& tool, const std::string& where, BrennicData& record) {
+  BrennicData decoded;
+  BrennicData* shown = &record;
+  char* bytes = nullptr;
+  unsigned int length = 0;
+  if (record.GetTypeName() == nullptr && record.heldValue(bytes, length) == 0 && length > 0 &&
+      decoded.tryFromStream(bytes, length) && decoded.GetTypeName() != nullptr)
+    shown = &decoded;
+  const char* type = shown->GetTypeName();
+  const char* name = shown->GetDataName();
+  tool.out << "== " << where << "  " << (type ? type : "raw") << (name && *name ? std::string("  ") + name : std::string())
+           << "\n";
+  if (type != nullptr) {
+    printRecord(tool.out, *shown);
     return;
   }
-  tool.out << record.GetBufferSize() << " bytes:";
-  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(record.GetRawValue());
-  for (unsigned int i = 0; bytes && i < record.GetBufferSize(); ++i)
-    tool.out << (i % 16 ? " " : "\n  ") << std::hex << std::setw(2) << std::setfill('0') << int(bytes[i]) << std::dec;
-  tool.out << "\n";
+  if (bytes == nullptr) length = 0;
+  tool.out << length << " bytes:";
+  const unsigned char* raw = reinterpret_cast<const unsigned char*>(bytes);
+  for (unsigned int i = 0; i < length; ++i)
+    tool.out << (i % 16 ? " " : "\n  ") << std::hex << std::setw(2) << std::setfill('0') << int(raw[i]) << std::dec;
+  tool.out << std::setfill(' ') << "\n";
 }
+
+// A received value as one JSON line: {"box": WHERE, "name", "type", "fields"} as recordJson
+// gives them, a self-describing value decoded; a raw value's bytes as "hex".
+void showJson(Tool& tool, const std::string& where, BrennicData& record) {
+  BrennicData decoded;
+  BrennicData* shown = &record;
+  char* bytes = nullptr;
+  unsigned int length = 0;
+  if (record.GetTypeName() == nullptr && record.heldValue(bytes, length) == 0 && length > 0 &&
+      decoded.tryFromStream(bytes, length) && decoded.GetTypeName() != nullptr)
+    shown = &decoded;
+  std::string object = recordJson(*shown);
+  if (shown->GetTypeName() == nullptr) {
+    std::ostringstream hex;
+    for (unsigned int i = 0; bytes != nullptr && i < length; ++i)
+      hex << std::hex << std::setw(2) << std::setfill('0') << int(static_cast<unsigned char>(bytes[i]));
+    object.insert(object.size() - 1, ", \"hex\": \"" + hex.str() + "\"");
+  }
+  tool.out << "{\"box\": " << jsonString(where) << ", " << object.substr(1) << "\n";
+}
+
+// Opens a receive connection to port or box `name`; a refusal for a passing reason (2004) is
+// tried once more, as the receives by name do.
+int openReceiving(const std::string& name, unsigned int& handle, const ServerTarget& target) {
+  int rc = Ostrel::ConnectPortForRecv(name.c_str(), handle, target.serverOrNull(), target.realmOrNull());
+  if (rc == OstrelCode::kReceiveRefused) rc = Ostrel::ConnectPortForRecv(name.c_str(), handle, target.serverOrNull(), target.realmOrNull());
+  return rc;
+}
+
+// Closes a connection the command opened when the command ends, however it ends.
+struct Closing {
+  unsigned int handle;
+  const ServerTarget& target;
+  ~Closing() { Ostrel::DisConnect(static_cast<int>(handle), target.serverOrNull(), target.realmOrNull()); }
+};
 
 // A record typed as `type` (when given) to receive into.
 BrennicData receiving(const std::string& type) { return type.empty() ? BrennicData() : BrennicData(type.c_str(), 0); }
@@ -105,15 +157,18 @@ void addPortCommands(CLI::App& app, Tool& tool) {
                Ostrel::SendPacket(a->name.c_str(), packet, handle, 0, a->target.serverOrNull(), a->target.realmOrNull())))
       return;
     tool.out << "sent to " << a->name << " through handle " << handle << "\n";
+    // The send connection is the command's own: close it when done, or the server keeps it
+    // until its idle limit.
+    Closing closing{handle, a->target};
     if (a->wait == 0) return;
     BrennicData reply;
-    if (!check(tool, "wait for the reply",
-               Ostrel::WaitUndefinedReply(handle, reply, a->wait, a->target.serverOrNull(), a->target.realmOrNull())))
-      return;
+    const int waited = waitInterruptibly(a->wait, [&](int slice) {
+      return Ostrel::WaitUndefinedReply(handle, reply, slice, a->target.serverOrNull(), a->target.realmOrNull());
+    });
+    if (!check(tool, "wait for the reply", waited)) return;
     BrennicData typed(a->type.c_str(), 0);
     if (typed.GetBufferSize() == reply.GetBufferSize()) typed.SetRawValue(reply.GetRawValue(), reply.GetBufferSize());
-    tool.out << "reply:\n";
-    show(tool, typed.GetBufferSize() == reply.GetBufferSize() ? typed : reply);
+    show(tool, "reply", typed.GetBufferSize() == reply.GetBufferSize() ? typed : reply);
   });
 
   auto* recv = port->add_subcommand("recv", "Receive one packet and print it with its reply handle");
@@ -123,14 +178,19 @@ void addPortCommands(CLI::App& app, Tool& tool) {
   addServerOptions(recv, a->target);
   recv->callback([&tool, a] {
     if (!connectServer(tool, a->target)) return;
+    // Received through a connection of its own, closed whatever the outcome (a receive by name
+    // that times out leaves its connection open).
+    unsigned int handle = 0;
+    if (!check(tool, "port recv " + a->name, openReceiving(a->name, handle, a->target))) return;
+    Closing closing{handle, a->target};
     BrennicData packet = receiving(a->type);
     unsigned int replyHandle = 0;
-    if (!check(tool, "port recv " + a->name,
-               Ostrel::ReceivePacket(a->name.c_str(), replyHandle, packet, a->timeout, a->target.serverOrNull(),
-                                     a->target.realmOrNull())))
-      return;
+    const int received = waitInterruptibly(a->timeout, [&](int slice) {
+      return Ostrel::ReceivePacket(handle, replyHandle, packet, slice, a->target.serverOrNull(), a->target.realmOrNull());
+    });
+    if (!check(tool, "port recv " + a->name, received)) return;
     tool.out << "packet from " << a->name << ", reply handle " << replyHandle << "\n";
-    show(tool, packet);
+    show(tool, a->name, packet);
   });
 
   auto* reply = port->add_subcommand("reply", "Answer a packet: HANDLE TYPE path=value...");
@@ -200,13 +260,16 @@ void addBoxCommands(CLI::App& app, Tool& tool) {
   send->add_option("ASSIGNMENTS", a->assignments, "path=value ...");
 
   auto* recv = simple("recv", "Receive up to -n events of box NAME (typed by --type, else raw)", [&tool](Args& x) {
+    unsigned int handle = 0;
+    const int opened = openReceiving(x.name, handle, x.target);
+    if (opened != 0) return opened;
+    Closing closing{handle, x.target};
     BrennicDataList list;
-    const int rc = Ostrel::ReceiveEventN(x.name.c_str(), list, x.type.empty() ? nullptr : x.type.c_str(),
-                                         x.count > 0 ? x.count : 1, x.timeout, x.target.serverOrNull(), x.target.realmOrNull());
-    for (int i = 0; rc == 0 && i < list.count; ++i) {
-      tool.out << "-- event " << i + 1 << "\n";
-      show(tool, *list.items[i]);
-    }
+    const int rc = waitInterruptibly(x.timeout, [&](int slice) {
+      return Ostrel::ReceiveEventN(handle, list, x.type.empty() ? nullptr : x.type.c_str(), x.count > 0 ? x.count : 1,
+                                   slice, x.target.serverOrNull(), x.target.realmOrNull());
+    });
+    for (int i = 0; rc == 0 && i < list.count; ++i) show(tool, x.name, *list.items[i]);
     Ostrel::DestoryBrennicDataList(&list);
     return rc;
   });
@@ -250,6 +313,7 @@ void addEventCommands(CLI::App& app, Tool& tool) {
   monitor->add_option("BOX", a->names, "box names")->required();
   monitor->add_option("-t,--type", a->type, "the events' type (default: self-describing events)");
   monitor->add_option("-n", a->count, "stop after this many events");
+  monitor->add_flag("--json", a->json, "one JSON object per event and line: {box, name, type, fields}");
   addServerOptions(monitor, a->target);
   monitor->callback([&tool, a] {
     if (!connectServer(tool, a->target)) return;
@@ -263,7 +327,7 @@ void addEventCommands(CLI::App& app, Tool& tool) {
     }
     interrupted = false;
     auto previous = std::signal(SIGINT, onInterrupt);
-    if (handles.size() == a->names.size()) tool.out << "watching " << handles.size() << " box(es); Ctrl-C ends\n" << std::flush;
+    if (handles.size() == a->names.size() && !a->json) tool.out << "watching " << handles.size() << " box(es); Ctrl-C ends\n" << std::flush;
     // Each box in turn waits a short while, so that Ctrl-C and every box are served promptly.
     const int slice = 200 / static_cast<int>(handles.size() ? handles.size() : 1);
     int seen = 0;
@@ -276,10 +340,11 @@ void addEventCommands(CLI::App& app, Tool& tool) {
             : Ostrel::ReceiveEventN(handles[b], list, a->type.c_str(), want, slice, server, realm);
         if (rc != 0 && rc != 2008 && !check(tool, "monitor " + a->names[b], rc)) interrupted = true;
         for (int i = 0; i < list.count; ++i) {
-          const char* name = list.items[i]->GetDataName();
-          tool.out << "== " << a->names[b] << "  " << (list.items[i]->GetTypeName() ? list.items[i]->GetTypeName() : "raw")
-                   << (name && *name ? std::string("  ") + name : std::string()) << "\n";
-          show(tool, *list.items[i]);
+          if (a->json) {
+            showJson(tool, a->names[b], *list.items[i]);
+          } else {
+            show(tool, a->names[b], *list.items[i]);
+          }
         }
         tool.out << std::flush;
         seen += list.count;
@@ -294,14 +359,21 @@ void addEventCommands(CLI::App& app, Tool& tool) {
 
 void addListingCommands(CLI::App& app, Tool& tool) {
   auto a = std::make_shared<Args>();
-  auto printNames = [&tool](const std::string& what, int rc, ObjectNames& names) {
+  auto printNames = [&tool, a](const std::string& what, int rc, ObjectNames& names) {
     if (!check(tool, what, rc)) return;
-    for (int i = 0; i < names.count; ++i) tool.out << (*names.names[i] ? names.names[i] : "(default)") << "\n";
+    if (a->typed) {  // --json
+      tool.out << "[";
+      for (int i = 0; i < names.count; ++i) tool.out << (i ? ", " : "") << jsonString(names.names[i]);
+      tool.out << "]\n";
+    } else {
+      for (int i = 0; i < names.count; ++i) tool.out << (*names.names[i] ? names.names[i] : "(default)") << "\n";
+    }
     Ostrel::DeatoryNameSeq(&names);
   };
 
   auto* realms = app.add_subcommand("realms", "List the realms of a server");
   realms->add_option("-s,--server", a->target.server, "server name (default: the own server)");
+  realms->add_flag("--json", a->typed, "print one JSON array of names (\"\" is the default realm)");
   realms->callback([&tool, a, printNames] {
     ObjectNames names;
     if (connectServer(tool, a->target)) printNames("realms", Ostrel::GetReleamNames(&names, a->target.serverOrNull()), names);
@@ -309,6 +381,7 @@ void addListingCommands(CLI::App& app, Tool& tool) {
 
   auto* channels = app.add_subcommand("channels", "List the ports and event boxes of a realm");
   addServerOptions(channels, a->target);
+  channels->add_flag("--json", a->typed, "print one JSON array of names");
   channels->callback([&tool, a, printNames] {
     ObjectNames names;
     if (connectServer(tool, a->target))
@@ -317,10 +390,25 @@ void addListingCommands(CLI::App& app, Tool& tool) {
 
   auto* connections = app.add_subcommand("connections", "List the open connections to ports and boxes of a realm");
   addServerOptions(connections, a->target);
+  connections->add_flag("--json", a->typed,
+                        "print one JSON array of {handle, direction, channel, process, idle_s, limit_s}");
   connections->callback([&tool, a] {
     if (!connectServer(tool, a->target)) return;
     ConnectionSequence list;
     if (!check(tool, "connections", Ostrel::GetConnectSeq(&list, a->target.serverOrNull(), a->target.realmOrNull()))) return;
+    if (a->typed) {
+      tool.out << "[";
+      for (int i = 0; i < list.count; ++i) {
+        const ConnectionEntry& c = list.items[i];
+        tool.out << (i ? ",\n " : "") << "{\"handle\": " << c.handle << ", \"direction\": \""
+                 << (c.direction == 30003 ? "send" : "receive") << "\", \"channel\": " << jsonString(c.portName)
+                 << ", \"process\": " << jsonString(c.process) << ", \"idle_s\": " << c.idleSeconds
+                 << ", \"limit_s\": " << c.reclaimSeconds << "}";
+      }
+      tool.out << "]\n";
+      Ostrel::DestoryConnectSeq(&list);
+      return;
+    }
     tool.out << std::left << std::setw(12) << "HANDLE" << std::setw(11) << "DIRECTION" << std::setw(24) << "CHANNEL"
              << std::setw(24) << "PROCESS" << "IDLE\n";
     for (int i = 0; i < list.count; ++i) {

@@ -1,5 +1,10 @@
 // Data point commands: points, get, put, create, delete, query. Each takes --server and --realm
 // (default: the own server and its default realm) and connects the server first.
+#include <fnmatch.h>
+
+#include <algorithm>
+#include <cstring>
+#include <ctime>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -8,7 +13,10 @@
 #include "ostrel/api/ostrel.h"
 #include "ostrel/api/record_lists.h"
 #include "ostrel/data/partial_record.h"
+#include "ostrel/data/data_type.h"
+#include "ostrel/data/meta_data.h"
 #include "ostrel/data/record.h"
+#include "ostrel/data/type_mgr.h"
 #include "tools/ostrel/records.h"
 #include "tools/ostrel/tool.h"
 
@@ -25,18 +33,65 @@ bool partialFrom(Tool& tool, const std::vector<std::string>& args, BrennicPartia
   return false;
 }
 
-// The type name of point `name`, read from the server (empty when the read failed).
-// `what` names the command in messages ("put NAME").
-std::string pointType(Tool& tool, const std::string& what, const std::string& name, const ServerTarget& target) {
-  BrennicData probe;
-  if (!check(tool, what, Ostrel::GetDataPoint(name.c_str(), probe, target.serverOrNull(), target.realmOrNull())))
-    return std::string();
-  if (probe.GetTypeName() == nullptr) {
+// Reads point `name` into `record`; false (with a message, rc 1) when the read failed or the
+// point's type is not known here. `what` names the command in messages ("put NAME").
+bool readPoint(Tool& tool, const std::string& what, const std::string& name, const ServerTarget& target,
+               BrennicData& record) {
+  if (!check(tool, what, Ostrel::GetDataPoint(name.c_str(), record, target.serverOrNull(), target.realmOrNull())))
+    return false;
+  if (record.GetTypeName() == nullptr) {
     tool.err << "ostrel: " << what << ": its type is not known here\n";
     tool.rc = 1;
-    return std::string();
+    return false;
   }
-  return probe.GetTypeName();
+  return true;
+}
+
+// The names of the records a query answered. The answer carries values only, so each is
+// matched to a point of the type that holds the same bytes now (one listing and one read of
+// them all); a record that no point matches any more (it changed meanwhile) shows as "?".
+std::vector<std::string> matchNames(BrennicDataList& answer, const std::string& type, const ServerTarget& target) {
+  std::vector<std::string> names(static_cast<std::size_t>(answer.count), "?");
+  if (answer.count == 0) return names;
+  ObjectNames listed;
+  if (Ostrel::GetAllPointNameByType(&listed, type.c_str(), target.serverOrNull(), target.realmOrNull()) != 0)
+    return names;
+  std::vector<std::string> candidates(listed.names, listed.names + listed.count);
+  Ostrel::DeatoryNameSeq(&listed);
+  BrennicDataList points;
+  if (Ostrel::GetDataPointN(candidates, points, target.serverOrNull(), target.realmOrNull()) == 0) {
+    std::vector<bool> taken(static_cast<std::size_t>(points.count), false);
+    for (int i = 0; i < answer.count; ++i) {
+      BrennicData& wanted = *answer.items[i];
+      for (int j = 0; j < points.count; ++j) {
+        BrennicData* point = points.items[j];
+        if (taken[j] || point == nullptr || point->GetBufferSize() != wanted.GetBufferSize() ||
+            std::memcmp(point->GetRawValue(), wanted.GetRawValue(), wanted.GetBufferSize()) != 0)
+          continue;
+        taken[j] = true;
+        names[i] = point->GetDataName() ? point->GetDataName() : "?";
+        break;
+      }
+    }
+  }
+  Ostrel::DestoryBrennicDataList(&points);
+  return names;
+}
+
+// Prints "PATH  OLD -> NEW" for each assigned path whose text differs, "PATH  VALUE (unchanged)"
+// otherwise: what a put changed, as the server holds it before and after.
+void printChanges(Tool& tool, BrennicData& before, BrennicData& after, const std::vector<std::string>& args) {
+  std::vector<std::pair<std::string, std::string>> rows;
+  std::size_t width = 0;
+  for (const std::string& arg : args) {
+    const std::string path = arg.substr(0, arg.find('='));
+    std::string old, now, error;
+    fieldText(before, path, old, error);
+    fieldText(after, path, now, error);
+    width = std::max(width, path.size());
+    rows.emplace_back(path, old == now ? now + "  (unchanged)" : old + " -> " + now);
+  }
+  for (const auto& [path, change] : rows) tool.out << "  " << path << std::string(width - path.size() + 2, ' ') << change << "\n";
 }
 
 void addPointCommands(CLI::App& app, Tool& tool) {
@@ -46,23 +101,47 @@ void addPointCommands(CLI::App& app, Tool& tool) {
   auto args = std::make_shared<std::vector<std::string>>();
   auto point = std::make_shared<std::string>();
 
-  auto* points = app.add_subcommand("points", "List the data points (of one type)");
-  points->add_option("TYPE", *type, "only points of this type");
+  auto* points = app.add_subcommand("points", "List the data points: all, those matching a pattern, or of --type");
+  auto pattern = std::make_shared<std::string>();
+  auto json = std::make_shared<bool>(false);
+  points->add_option("PATTERN", *pattern, "names matching this pattern: * any text, ? one character, [...] a set "
+                                           "(quote it: 'tank.*'); a type name lists the points of that type");
+  points->add_option("-t,--type", *type, "only points of this type");
+  points->add_flag("--json", *json, "print one JSON array of names");
   addServerOptions(points, *target);
-  points->callback([&tool, target, type] {
+  points->callback([&tool, target, type, pattern, json] {
     if (!connectServer(tool, *target)) return;
+    // A word without pattern characters that names a type keeps its old meaning: that type's points.
+    std::string byType = *type;
+    std::string glob = *pattern;
+    if (byType.empty() && !glob.empty() && glob.find_first_of("*?[") == std::string::npos &&
+        TarnTypeMgr::GetInstance()->GetDataType(glob.c_str()) != nullptr) {
+      byType = glob;
+      glob.clear();
+    }
     ObjectNames list;
-    const int rc = type->empty()
+    const int rc = byType.empty()
         ? Ostrel::GetAllPointName(&list, target->serverOrNull(), target->realmOrNull())
-        : Ostrel::GetAllPointNameByType(&list, type->c_str(), target->serverOrNull(), target->realmOrNull());
+        : Ostrel::GetAllPointNameByType(&list, byType.c_str(), target->serverOrNull(), target->realmOrNull());
     if (!check(tool, "points", rc)) return;
-    for (int i = 0; i < list.count; ++i) tool.out << list.names[i] << "\n";
+    std::vector<std::string> shown;
+    for (int i = 0; i < list.count; ++i)
+      if (glob.empty() || fnmatch(glob.c_str(), list.names[i], 0) == 0) shown.push_back(list.names[i]);
     Ostrel::DeatoryNameSeq(&list);
+    std::sort(shown.begin(), shown.end());
+    if (*json) {
+      tool.out << "[";
+      for (std::size_t i = 0; i < shown.size(); ++i) tool.out << (i ? ", " : "") << jsonString(shown[i]);
+      tool.out << "]\n";
+      return;
+    }
+    for (const std::string& name : shown) tool.out << name << "\n";
   });
 
   auto* nulls = app.add_subcommand("nulls", "List the data points that were never written");
   addServerOptions(nulls, *target);
   nulls->callback([&tool, target] {
+    tool.server = target->server;
     ObjectNames list;  // the null-data check needs no connection
     if (!check(tool, "nulls", Ostrel::CheckNullData(&list, target->serverOrNull(), target->realmOrNull()))) return;
     for (int i = 0; i < list.count; ++i) tool.out << list.names[i] << "\n";
@@ -76,20 +155,46 @@ void addPointCommands(CLI::App& app, Tool& tool) {
   divert->callback([&tool, target, realmName] {
     Ostrel::DivertReleam(target->serverOrNull(), realmName->c_str());
     tool.out << "operations on " << (target->server.empty() ? std::string("the own server") : target->server)
-             << " without a realm now use '" << *realmName << "'\n";
+             << " without a realm now use '" << *realmName << "'";
+    // The diversion belongs to this process: as a command of its own it ends right here.
+    tool.out << (tool.inShell ? "\n" : " (in this process only: it ends with this command; use it in `ostrel shell`)\n");
   });
 
-  auto* get = app.add_subcommand("get", "Show data points as element, type and value");
+  auto* get = app.add_subcommand("get", "Show data points as element, type and value (--field: one value)");
+  auto field = std::make_shared<std::string>();
   get->add_option("NAME", *names, "point names")->required();
+  get->add_option("-f,--field", *field, "print only this field's value, one line per point (e.g. speed.value)");
+  get->add_flag("--json", *json, "print one JSON array of the points ({name, type, fields})");
   addServerOptions(get, *target);
-  get->callback([&tool, target, names] {
+  get->callback([&tool, target, names, field, json] {
     if (!connectServer(tool, *target)) return;
+    std::vector<std::string> objects;
     for (const std::string& name : *names) {
       BrennicData record;
       if (!check(tool, "get " + name, Ostrel::GetDataPoint(name.c_str(), record, target->serverOrNull(), target->realmOrNull())))
         continue;
+      if (record.GetDataName() == nullptr || *record.GetDataName() == '\0') record.SetFullName(name.c_str());
+      if (*json && field->empty()) {
+        objects.push_back(recordJson(record));
+        continue;
+      }
+      if (!field->empty()) {
+        std::string value, error;
+        if (fieldText(record, *field, value, error)) {
+          tool.out << (*json ? jsonString(value) : value) << "\n";
+        } else {
+          tool.err << "ostrel: get " << shortened(name) << ": " << error << "\n";
+          tool.rc = 1;
+        }
+        continue;
+      }
       tool.out << name << "  (" << (record.GetTypeName() ? record.GetTypeName() : "type unknown here") << ")\n";
       printRecord(tool.out, record);
+    }
+    if (*json && field->empty()) {
+      tool.out << "[";
+      for (std::size_t i = 0; i < objects.size(); ++i) tool.out << (i ? ",\n " : "") << objects[i];
+      tool.out << "]\n";
     }
   });
 
@@ -99,13 +204,17 @@ void addPointCommands(CLI::App& app, Tool& tool) {
   addServerOptions(put, *target);
   put->callback([&tool, target, point, args] {
     if (!connectServer(tool, *target, true)) return;
-    const std::string pointTypeName = pointType(tool, "put " + *point, *point, *target);
-    if (pointTypeName.empty()) return;
-    BrennicPartialData partial(pointTypeName.c_str(), 0);
+    BrennicData before;
+    const std::string what = "put " + *point;
+    if (!readPoint(tool, what, *point, *target, before)) return;
+    BrennicPartialData partial(before.GetTypeName(), 0);
     if (!partialFrom(tool, *args, partial)) return;
-    if (check(tool, "put " + *point,
-              Ostrel::PutPartialDataPoint(point->c_str(), partial, target->serverOrNull(), target->realmOrNull())))
-      tool.out << "put " << *point << ": " << args->size() << " field" << (args->size() == 1 ? "" : "s") << " written\n";
+    if (!check(tool, what, Ostrel::PutPartialDataPoint(point->c_str(), partial, target->serverOrNull(), target->realmOrNull())))
+      return;
+    tool.out << "put " << *point << ": " << args->size() << " field" << (args->size() == 1 ? "" : "s") << " written\n";
+    BrennicData after;
+    if (Ostrel::GetDataPoint(point->c_str(), after, target->serverOrNull(), target->realmOrNull()) == 0)
+      printChanges(tool, before, after, *args);
   });
 
   auto* create = app.add_subcommand("create", "Create a data point of a type, with optional path=value...");
@@ -146,8 +255,9 @@ void addPointCommands(CLI::App& app, Tool& tool) {
   auto* query = app.add_subcommand("query", "Show the points of a type whose fields equal path=value...");
   query->add_option("TYPE", *type, "type name")->required();
   query->add_option("ASSIGNMENTS", *args, "path=value ...")->required();
+  query->add_flag("--json", *json, "print one JSON array of the matching points ({name, type, fields})");
   addServerOptions(query, *target);
-  query->callback([&tool, target, type, args] {
+  query->callback([&tool, target, type, args, json] {
     if (!connectServer(tool, *target)) return;
     BrennicPartialData filter(type->c_str(), 0);
     if (filter.GetTypeName() == nullptr) {
@@ -161,9 +271,20 @@ void addPointCommands(CLI::App& app, Tool& tool) {
     typeText.push_back('\0');
     const int rc = Ostrel::QueryDataPoint(filter, typeText.data(), list, target->serverOrNull(), target->realmOrNull());
     if (check(tool, "query " + *type, rc)) {
-      tool.out << list.count << " point" << (list.count == 1 ? "" : "s") << " match\n";
+      const std::vector<std::string> found = matchNames(list, *type, *target);
+      if (*json) {
+        tool.out << "[";
+        for (int i = 0; i < list.count; ++i) {
+          list.items[i]->SetFullName(found[i].c_str());
+          tool.out << (i ? ",\n " : "") << recordJson(*list.items[i]);
+        }
+        tool.out << "]\n";
+        Ostrel::DestoryBrennicDataList(&list);
+        return;
+      }
+      tool.out << list.count << (list.count == 1 ? " point matches" : " points match") << "\n";
       for (int i = 0; i < list.count; ++i) {
-        tool.out << "-- " << i + 1 << "\n";
+        tool.out << "-- " << found[i] << "\n";
         printRecord(tool.out, *list.items[i]);
       }
     }
@@ -171,7 +292,139 @@ void addPointCommands(CLI::App& app, Tool& tool) {
   });
 }
 
+// What `watch` last showed of one point: its fields' texts, or that it could not be read.
+struct Seen {
+  bool present = false;
+  std::vector<FieldText> fields;
+};
+
+// One `watch` line for `name`: the fields that differ from `last` (all of them the first time),
+// or that the point is missing. Empty when nothing changed.
+std::string watchLine(const std::string& name, const Seen& last, const Seen& now, bool first, bool json) {
+  const std::string when = clockText(std::time(nullptr));
+  if (!now.present) {
+    if (!first && !last.present) return std::string();
+    return json ? "{\"time\": " + jsonString(when) + ", \"name\": " + jsonString(name) + ", \"missing\": true}"
+                : when + "  " + name + "  (no such point)";
+  }
+  std::string changes;
+  for (std::size_t i = 0; i < now.fields.size(); ++i) {
+    const FieldText& field = now.fields[i];
+    const bool same = last.present && i < last.fields.size() && last.fields[i].path == field.path &&
+                      last.fields[i].text == field.text;
+    if (!first && same) continue;
+    if (json) {
+      changes += (changes.empty() ? "" : ", ") + jsonString(field.path) + ": " + jsonValue(field);
+    } else {
+      const bool textual = field.type == "char*" || field.type == "wchar*";
+      changes += "  " + field.path + "=" + (textual ? jsonString(field.text) : field.text);
+    }
+  }
+  if (changes.empty()) return std::string();
+  return json ? "{\"time\": " + jsonString(when) + ", \"name\": " + jsonString(name) + ", \"fields\": {" + changes + "}}"
+              : when + "  " + name + changes;
+}
+
+void addWatchCommands(CLI::App& app, Tool& tool) {
+  struct Options {
+    ServerTarget target;
+    std::vector<std::string> names;
+    std::string name;  // info's point
+    std::string field;
+    int period = 500;
+    int count = 0;
+    bool json = false;
+  };
+  auto o = std::make_shared<Options>();
+  auto* watch = app.add_subcommand(
+      "watch", "Print a line whenever data points change, until Ctrl-C or -n changes (reads them all every period)");
+  watch->add_option("NAME", o->names, "point names")->required();
+  watch->add_option("-f,--field", o->field, "watch only this field (e.g. speed.value)");
+  watch->add_option("-p,--period", o->period, "ms between reads (default 500)")->check(CLI::Range(10, 3600000));
+  watch->add_option("-n", o->count, "stop after this many changes (the first values do not count)")
+      ->check(CLI::Range(1, 1 << 30));
+  watch->add_flag("--json", o->json, "one JSON object per line");
+  addServerOptions(watch, o->target);
+  watch->callback([&tool, o] {
+    if (!connectServer(tool, o->target)) return;
+    std::vector<Seen> seen(o->names.size());
+    bool first = true;
+    int changes = 0;
+    // Polling: one GetDataPointN for all the names per period. A change shorter than the period
+    // can go unseen; the server offers no change notification for data points.
+    untilInterruptedOr([&] {
+      BrennicDataList list;
+      const int rc = Ostrel::GetDataPointN(o->names, list, o->target.serverOrNull(), o->target.realmOrNull());
+      if (rc != 0) {
+        Ostrel::DestoryBrennicDataList(&list);
+        return check(tool, "watch", rc);
+      }
+      for (std::size_t i = 0; i < o->names.size(); ++i) {
+        Seen now;
+        for (int j = 0; j < list.count && !now.present; ++j) {
+          BrennicData* record = list.items[j];
+          if (record == nullptr || record->GetDataName() == nullptr || o->names[i] != record->GetDataName()) continue;
+          now.present = true;
+          if (o->field.empty()) {
+            now.fields = fieldTexts(*record);
+            continue;
+          }
+          FieldText one{o->field, "", ""};
+          std::string error;
+          if (!fieldText(*record, o->field, one.text, error)) {
+            tool.err << "ostrel: watch " << shortened(o->names[i]) << ": " << error << "\n";
+            tool.rc = 2;
+            Ostrel::DestoryBrennicDataList(&list);
+            return false;
+          }
+          BrennicMetaData meta;
+          record->GetMetaData(o->field.c_str(), meta);
+          one.type = toUtf8(meta.typeName);
+          now.fields.push_back(one);
+        }
+        const std::string line = watchLine(o->names[i], seen[i], now, first, o->json);
+        if (!line.empty()) {
+          tool.out << line << std::endl;
+          if (!first) ++changes;
+        }
+        seen[i] = now;
+      }
+      Ostrel::DestoryBrennicDataList(&list);
+      first = false;
+      return o->count <= 0 || changes < o->count;
+    }, o->period);
+  });
+
+  auto i = std::make_shared<Options>();
+  auto* info = app.add_subcommand("info", "A one-screen summary of a data point: type, size, server, realm, values");
+  info->add_option("NAME", i->name, "point name")->required();
+  addServerOptions(info, i->target);
+  info->callback([&tool, i] {
+    if (!connectServer(tool, i->target)) return;
+    BrennicData record;
+    if (!readPoint(tool, "info " + i->name, i->name, i->target, record)) return;
+    const TarnDataType* type = TarnTypeMgr::GetInstance()->CheckDataType(record.GetTypeName());
+    ObjectNames nulls;
+    bool written = true;
+    if (Ostrel::CheckNullData(&nulls, i->target.serverOrNull(), i->target.realmOrNull()) == 0) {
+      for (int k = 0; k < nulls.count; ++k)
+        if (i->name == nulls.names[k]) written = false;
+      Ostrel::DeatoryNameSeq(&nulls);
+    }
+    const char* active = Ostrel::activeServer(i->target.serverOrNull());
+    tool.out << i->name << "\n"
+             << "  type     " << record.GetTypeName() << " (" << (type ? type->GetTypeSize() : record.GetBufferSize())
+             << " bytes, " << (type ? type->GetAllElement().size() : 0) << " elements)\n"
+             << "  server   " << (i->target.server.empty() ? std::string("the own server") : i->target.server)
+             << (active && *active ? std::string(" at ") + active : std::string()) << "\n"
+             << "  realm    " << (i->target.realm.empty() ? std::string("the default realm") : "'" + i->target.realm + "'") << "\n"
+             << "  written  " << (written ? "yes" : "never (listed by `ostrel nulls`)") << "\n";
+    printRecord(tool.out, record);
+  });
+}
+
 OSTREL_TOOL_COMMANDS(addPointCommands);
+OSTREL_TOOL_COMMANDS(addWatchCommands);
 
 OSTREL_TOOL_DEMO(50, "data points: create, write fields, read back, query", [](Tool& tool) {
   const std::vector<std::vector<std::string>> steps = {
@@ -186,6 +439,7 @@ OSTREL_TOOL_DEMO(50, "data points: create, write fields, read back, query", [](T
     for (const std::string& word : step) tool.out << " " << word;
     tool.out << "\n";
     Tool inner{tool.out, tool.err};
+    inner.inShell = true;  // one process: the demo's own notes would only distract
     if (run(step, inner) != 0) return false;
   }
   return true;

@@ -287,6 +287,78 @@ void printRecord(std::ostream& out, BrennicData& record) {
   for (const Row& r : rows) print(r);
 }
 
+bool fieldText(BrennicData& record, const std::string& path, std::string& text, std::string& error) {
+  if (typeOf(record) == nullptr) {
+    error = "the record has no data type";
+    return false;
+  }
+  BrennicMetaData meta;
+  try {
+    record.GetMetaData(path.c_str(), meta);
+    error = refusePath(record, path, meta);
+  } catch (const boost::bad_lexical_cast&) {
+    error = "'" + path + "': an index must be a whole number";
+  }
+  if (!error.empty()) return false;
+  const std::string type = toUtf8(meta.typeName);
+  text = type == "char" || type == "byte" ? std::to_string(record.GetUnSignedCharValue(path.c_str())) : toUtf8(meta.value);
+  return true;
+}
+
+std::string jsonString(const std::string& text) {
+  std::string out = "\"";
+  for (unsigned char c : text) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20) {
+      static const char* digits = "0123456789abcdef";
+      out += "\\u00";
+      out += digits[c >> 4];
+      out += digits[c & 15];
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + "\"";
+}
+
+std::vector<FieldText> fieldTexts(BrennicData& record) {
+  std::vector<FieldText> fields;
+  const TarnDataType* type = typeOf(record);
+  if (type == nullptr) return fields;
+  BrennicMetaList list;
+  record.GetMetaDataList(list);
+  std::vector<Row> rows;
+  addRows(record, type, "", 0, &list, rows);
+  for (const Row& row : rows) {
+    std::string text, error;
+    if (row.type.empty() || row.type == "?" || !fieldText(record, row.element, text, error)) continue;
+    fields.push_back({row.element, row.type, text});
+  }
+  return fields;
+}
+
+std::string jsonValue(const FieldText& field) {
+  const bool textual = field.type == "char*" || field.type == "wchar*";
+  const bool number = !textual && !field.text.empty() &&
+                      field.text.find_first_not_of("0123456789.-+e") == std::string::npos;
+  return number ? field.text : jsonString(field.text);
+}
+
+std::string recordJson(BrennicData& record) {
+  const char* name = record.GetDataName();
+  std::string out = "{\"name\": " + jsonString(name ? name : "") + ", \"type\": ";
+  out += typeOf(record) ? jsonString(record.GetTypeName()) : std::string("null");
+  out += ", \"fields\": {";
+  bool first = true;
+  for (const FieldText& field : fieldTexts(record)) {
+    out += (first ? "" : ", ") + jsonString(field.path) + ": " + jsonValue(field);
+    first = false;
+  }
+  return out + "}}";
+}
+
 bool parseAssignments(BrennicData& record, const std::vector<std::string>& args, std::string& error) {
   if (typeOf(record) == nullptr && !args.empty()) {
     error = "the record has no data type; nothing can be assigned";

@@ -25,6 +25,31 @@ void printRecord(std::ostream& out, BrennicData& record);
 // does not, `error` names the field and says why, nothing is written and the result is false.
 bool parseAssignments(BrennicData& record, const std::vector<std::string>& args, std::string& error);
 
+// The value of the field at `path` as plain text, as an assignment takes it back: numbers in
+// digits (a char or byte as its number), texts unquoted, kx_time in seconds. False, with `error`
+// naming the path and why, when the path names no field with a text form.
+bool fieldText(BrennicData& record, const std::string& path, std::string& text, std::string& error);
+
+// Every field of `record` that has a text form, in layout order by path (as printRecord shows
+// them), with its type name and its value as fieldText gives it. Empty without a type.
+struct FieldText {
+  std::string path;
+  std::string type;
+  std::string text;
+};
+std::vector<FieldText> fieldTexts(BrennicData& record);
+// A field's value as JSON: a number as a JSON number (NaN and infinities as strings), anything
+// else as a string.
+std::string jsonValue(const FieldText& field);
+
+// `text` as a JSON string, quoted and escaped.
+std::string jsonString(const std::string& text);
+// `record` as one JSON object: {"name": ..., "type": ..., "fields": {"PATH": VALUE, ...}} with
+// the fields in layout order by path, as printRecord shows them; numbers as JSON numbers (a NaN
+// or infinity as a string), texts as strings. A record without a type: "type" null and
+// "fields" empty.
+std::string recordJson(BrennicData& record);
+
 // UTF-8 to the platform's wide text and back (malformed input becomes U+FFFD).
 std::wstring fromUtf8(const std::string& text);
 std::string toUtf8(const std::wstring& text);

@@ -12,7 +12,8 @@
 namespace tool {
 namespace {
 
-int showRecord(Tool& tool, const std::string& typeName, const std::vector<std::string>& assignments, bool hex) {
+int showRecord(Tool& tool, const std::string& typeName, const std::vector<std::string>& assignments, bool hex,
+               bool json) {
   BrennicData record(typeName.c_str(), 0);
   if (!record.IsGood()) {
     tool.err << "ostrel: no data type named '" << typeName << "' at any position\n";
@@ -22,6 +23,10 @@ int showRecord(Tool& tool, const std::string& typeName, const std::vector<std::s
   if (!parseAssignments(record, assignments, error)) {
     tool.err << "ostrel: " << error << "; nothing was assigned\n";
     return 2;
+  }
+  if (json) {
+    tool.out << recordJson(record) << "\n";
+    return 0;
   }
   tool.out << record.GetTypeName() << "  (" << record.GetBufferSize() << " bytes)\n";
   printRecord(tool.out, record);
@@ -51,9 +56,11 @@ void addRecordCommands(CLI::App& app, Tool& tool) {
   command->add_option("TYPE", *typeName, "data type name, e.g. PumpState")->required();
   command->add_option("ASSIGNMENTS", *assignments,
                       "path=value, e.g. speed.value=1480.5, pumps[2].mode=-1, text=\"two words\"");
+  auto json = std::make_shared<bool>(false);
   command->add_flag("--hex", *hex, "also show the raw value bytes");
-  command->callback([&tool, typeName, assignments, hex] {
-    tool.rc = showRecord(tool, *typeName, *assignments, *hex);
+  command->add_flag("--json", *json, "print the record as one JSON object {name, type, fields}");
+  command->callback([&tool, typeName, assignments, hex, json] {
+    tool.rc = showRecord(tool, *typeName, *assignments, *hex, *json);
   });
 }
 

@@ -7,8 +7,10 @@
 // error: a bar with bytes, rate and time left on a terminal, a plain line per tenth otherwise.
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iomanip>
 #include <map>
@@ -96,9 +98,10 @@ bool download(Tool& tool, BrennicRemoteFile& file, const std::string& path, unsi
     tool.err << "ostrel: the server does not give the file's length\n";
     return false;
   }
+  errno = 0;
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   if (!out) {
-    tool.err << "ostrel: cannot write " << shortened(path) << "\n";
+    tool.err << "ostrel: cannot write " << shortened(path) << ": " << std::strerror(errno ? errno : EIO) << "\n";
     return false;
   }
   std::vector<char> buffer(block);
@@ -121,8 +124,9 @@ bool download(Tool& tool, BrennicRemoteFile& file, const std::string& path, unsi
     done += static_cast<unsigned>(n);
     progress.update(done, end);
   }
+  errno = 0;
   if (!out.flush()) {
-    tool.err << "ostrel: cannot write " << shortened(path) << "\n";
+    tool.err << "ostrel: cannot write " << shortened(path) << ": " << std::strerror(errno ? errno : EIO) << "\n";
     return false;
   }
   return true;

@@ -11,15 +11,21 @@
 #include <string>
 #include <vector>
 
+#include <csignal>
+
 #include <CLI/CLI.hpp>
+
+#include "ostrel/api/result_codes.h"
 
 namespace tool {
 
 struct Tool {
+  Tool(std::ostream& output, std::ostream& errors) : out(output), err(errors) {}
   std::ostream& out;
   std::ostream& err;
   int rc = 0;
   bool inShell = false;
+  std::string server;  // the server the command talks to ("" the own one), for messages
 };
 
 using Adder = std::function<void(CLI::App&, Tool&)>;
@@ -52,6 +58,22 @@ void addServerOptions(CLI::App* command, ServerTarget& target);
 // once on standard error that what it writes ends with it.
 bool connectServer(Tool& tool, const ServerTarget& target, bool writes = false);
 
+// Puts every registered command on `app`, writing to `tool`.
+void addCommands(CLI::App& app, Tool& tool);
+
+// Candidates for word number `word` of a command line (0: the command) after the words
+// `before`: commands, subcommands, options, point names, type names and field paths ("path=").
+// Used by the shell's completion and by the bash completion script.
+std::vector<std::string> completions(std::size_t word, const std::vector<std::string>& before);
+
+// Takes the program's own options off the front of `args`: --address HOST:PORT (also from
+// TARN_ADDRESS) into `address`, --timeout MS into TARN_CALL_TIMEOUT_MS (the bound of every
+// remote call, read when the ORB starts). 0, or 2 after a message for a usage error.
+int takeProgramOptions(std::vector<std::string>& args, std::string& address);
+// Writes a settings file naming one server at `address` at position "own" and points
+// TARN_SETTINGS at it; its path (the caller removes it), or "" after a message.
+std::string settingsForAddress(const std::string& address);
+
 // Parses and runs one command line (without the program name); returns the exit status.
 int run(const std::vector<std::string>& args, Tool& tool);
 
@@ -69,6 +91,30 @@ std::string codeText(int code);
 // Calls `tick` at once and then every `periodMs` milliseconds until Ctrl-C (SIGINT) or SIGTERM
 // arrives; the previous signal handlers are put back afterwards. `tick` may be empty.
 void untilInterrupted(const std::function<void()>& tick, int periodMs);
+// The same, ending also when `tick` returns false.
+void untilInterruptedOr(const std::function<bool()>& tick, int periodMs);
+// While one lives (in `ostrel shell`), Ctrl-C no longer ends the process: it is noted for
+// takeInterrupt(), and a blocking read of the terminal returns. Not copyable.
+class InterruptCatcher {
+ public:
+  InterruptCatcher();
+  ~InterruptCatcher();
+  InterruptCatcher(const InterruptCatcher&) = delete;
+  InterruptCatcher& operator=(const InterruptCatcher&) = delete;
+
+ private:
+  struct sigaction oldInt_;
+};
+// True when Ctrl-C arrived since the last call.
+bool takeInterrupt();
+
+// The result of a wait that Ctrl-C ended (the tool's own; no operation answers it).
+constexpr int kInterrupted = -130;
+// Runs `attempt(sliceMs)`, a receive or wait of at most sliceMs, again while it answers
+// OstrelCode::kNothingReceived, until `timeoutMs` passed (negative: without limit; the last answer is
+// returned) or Ctrl-C arrived (kInterrupted). Each slice is at most 200 ms.
+int waitInterruptibly(int timeoutMs, const std::function<int(int sliceMs)>& attempt);
+
 // `seconds` since 1970 as local HH:MM:SS.
 std::string clockText(long long seconds);
 

@@ -6,10 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "ostrel/api/middleware/kxTarn_API.h"
 #include "ostrel/api/ostrel.h"
 #include "ostrel/data/data_type.h"
 #include "ostrel/data/record.h"
 #include "ostrel/data/type_mgr.h"
+#include "tools/ostrel/records.h"
 #include "tools/ostrel/tool.h"
 
 namespace tool {
@@ -95,7 +97,29 @@ void printTable(std::ostream& out, const std::vector<Row>& rows) {
   for (const Row& r : rows) print(r);
 }
 
-int listTypes(Tool& tool, const std::string& position) {
+// The type services a build reads are those of the first server at each position. Says on
+// standard error which of them (at `position`, or at every position) do not answer, or that the
+// settings cannot be used, and returns how many failed: their types are missing from the list.
+int silentTypeServers(Tool& tool, const std::string& position) {
+  const int settings = kx_tarn_connect(nullptr);
+  if (settings == KX_SETTINGS_UNUSABLE) {
+    tool.err << "ostrel: types: " << settings << " " << codeText(settings) << "\n";
+    return 1;
+  }
+  int failed = 0;
+  for (const char* at : {"own", "parent", "child", "others"}) {
+    if (!position.empty() && position != at) continue;
+    const kxServerName server = kx_get_servername(at);
+    if (!server.found) continue;
+    const int rc = kx_tarn_connect(server.name);
+    if (rc == 0) continue;
+    tool.err << "ostrel: types of " << server.name << " (" << at << "): " << rc << " " << codeText(rc) << "\n";
+    ++failed;
+  }
+  return failed;
+}
+
+int listTypes(Tool& tool, const std::string& position, bool json) {
   TarnTypeMgr* types = TarnTypeMgr::GetInstance();
   if (position.empty()) {
     Ostrel::BuildOstrel();
@@ -113,6 +137,13 @@ int listTypes(Tool& tool, const std::string& position) {
     if (type->GetAllElement().empty()) row.note = "base type";
     rows.push_back(row);
   }
+  if (json) {
+    tool.out << "[";
+    for (std::size_t i = 0; i < rows.size(); ++i)
+      tool.out << (i ? ",\n " : "") << "{\"name\": " << jsonString(rows[i].element) << ", \"size\": " << rows[i].size
+               << ", \"elements\": " << rows[i].items << "}";
+    tool.out << "]\n";
+  }
   std::size_t w0 = 4, w1 = 4;
   for (const Row& r : rows) {
     w0 = std::max(w0, r.element.size());
@@ -120,8 +151,9 @@ int listTypes(Tool& tool, const std::string& position) {
   }
   auto pad = [](const std::string& s, std::size_t n) { return s + std::string(n - s.size(), ' '); };
   auto padLeft = [](const std::string& s, std::size_t n) { return std::string(n - s.size(), ' ') + s; };
-  tool.out << pad("TYPE", w0) << "  " << padLeft("SIZE", w1) << "  ELEMENTS\n";
+  if (!json) tool.out << pad("TYPE", w0) << "  " << padLeft("SIZE", w1) << "  ELEMENTS\n";
   for (const Row& r : rows) {
+    if (json) break;
     std::string line = pad(r.element, w0) + "  " + padLeft(r.size, w1) + "  " + padLeft(r.items, 8);
     if (!r.note.empty()) line += "  " + r.note;
     tool.out << line << "\n";
@@ -130,14 +162,42 @@ int listTypes(Tool& tool, const std::string& position) {
     tool.err << "ostrel: a type service failed during the build; the list may be incomplete\n";
     return 1;
   }
+  if (silentTypeServers(tool, position) > 0) {
+    tool.err << "ostrel: types: the list lacks the types of the servers above\n";
+    return 1;
+  }
   return 0;
 }
 
-int showType(Tool& tool, const std::string& name) {
+// One type as JSON: name, size and its elements with nested types' elements inside.
+std::string typeJson(const TarnDataType* type, int depth) {
+  std::string out = "{\"name\": " + jsonString(type->GetTypeName()) + ", \"size\": " + std::to_string(type->GetTypeSize());
+  if (type->GetAllElement().empty() || depth >= kMaxDepth) return out + "}";
+  out += ", \"elements\": [";
+  bool first = true;
+  for (const DataVariable* e : layoutOrder(type)) {
+    out += std::string(first ? "" : ", ") + "{\"name\": " + jsonString(e->name) + ", \"offset\": " +
+           std::to_string(e->offset) + ", \"items\": " + std::to_string(e->count) + ", \"type\": " +
+           (e->type ? typeJson(e->type, depth + 1) : std::string("null")) + "}";
+    first = false;
+  }
+  return out + "]}";
+}
+
+int showType(Tool& tool, const std::string& name, bool json) {
   TarnDataType* type = TarnTypeMgr::GetInstance()->GetDataType(name.c_str());
   if (type == nullptr) {
-    tool.err << "ostrel: no data type named '" << name << "' at any position\n";
+    // A server that does not answer may be the one that defines it.
+    if (silentTypeServers(tool, "") > 0) {
+      tool.err << "ostrel: no data type named '" << name << "' among the types of the servers that answer\n";
+    } else {
+      tool.err << "ostrel: no data type named '" << name << "' at any position\n";
+    }
     return 1;
+  }
+  if (json) {
+    tool.out << typeJson(type, 0) << "\n";
+    return 0;
   }
   tool.out << type->GetTypeName() << "  (" << type->GetTypeSize() << " bytes";
   if (type->GetAllElement().empty()) tool.out << ", base type";
@@ -155,13 +215,16 @@ void addTypeCommands(CLI::App& app, Tool& tool) {
   auto position = std::make_shared<std::string>();
   typesCommand->add_option("POSITION", *position, "own, parent, child or others")
       ->check(CLI::IsMember({"own", "parent", "child", "others"}));
-  typesCommand->callback([&tool, position] { tool.rc = listTypes(tool, *position); });
+  auto json = std::make_shared<bool>(false);
+  typesCommand->add_flag("--json", *json, "print one JSON array of {name, size, elements}");
+  typesCommand->callback([&tool, position, json] { tool.rc = listTypes(tool, *position, *json); });
 
   auto* typeCommand =
       app.add_subcommand("type", "Show a data type's layout: elements, types, offsets, sizes, items");
   auto name = std::make_shared<std::string>();
   typeCommand->add_option("NAME", *name, "type name, e.g. PumpState")->required();
-  typeCommand->callback([&tool, name] { tool.rc = showType(tool, *name); });
+  typeCommand->add_flag("--json", *json, "print the layout as one JSON object, nested types inside");
+  typeCommand->callback([&tool, name, json] { tool.rc = showType(tool, *name, *json); });
 }
 
 OSTREL_TOOL_COMMANDS(addTypeCommands);

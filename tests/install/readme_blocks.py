@@ -1,0 +1,107 @@
+"""The README's programs as a reader would use them: installs the build into a scratch prefix,
+compiles every ```cpp block against it (pkg-config flags, nothing else) and runs each, then runs
+the ```python block, all against a tarnd named "plant" at position "own" that this script starts.
+Usage: readme_blocks.py SOURCE_DIR BUILD_DIR. Exit status 0 when every block compiled and ran."""
+import os
+import re
+import shutil
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+
+
+def blocks(readme, language):
+    """(line, text) of every ```language block."""
+    found, inside, start, lines = [], False, 0, []
+    with open(readme, encoding="utf-8") as f:
+        for number, line in enumerate(f, 1):
+            line = line.rstrip("\n")
+            if not inside and line == "```" + language:
+                inside, start, lines = True, number, []
+            elif inside and line == "```":
+                inside = False
+                found.append((start, "\n".join(lines) + "\n"))
+            elif inside:
+                lines.append(line)
+    return found
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def main(source, build):
+    prefix = os.path.join(build, "install-readme")
+    shutil.rmtree(prefix, ignore_errors=True)
+    subprocess.run(["cmake", "--install", build, "--prefix", prefix], check=True, stdout=subprocess.DEVNULL)
+    pcdirs = [os.path.join(root) for root, dirs, files in os.walk(prefix) if "ostrel.pc" in files]
+    env = dict(os.environ, PKG_CONFIG_PATH=":".join(pcdirs))
+    flags = subprocess.run(["pkg-config", "--cflags", "--libs", "ostrel"], env=env, check=True,
+                           capture_output=True, text=True).stdout.split()
+
+    work = tempfile.mkdtemp(prefix="ostrel-readme-blocks-")
+    port = free_port()
+    settings = os.path.join(work, "settings.xml")
+    with open(settings, "w") as f:
+        f.write(f'<tarn><server name="plant" position="own" first="127.0.0.1:{port}"/></tarn>\n')
+    run_env = dict(os.environ, TARN_SETTINGS=settings)
+    run_env.pop("LD_LIBRARY_PATH", None)  # the installed run path must find the libraries
+    failures = []
+    for start, text in blocks(os.path.join(source, "README.md"), "cpp"):
+        # Each program gets a server of its own: what one creates does not clash with the next.
+        server = subprocess.Popen([os.path.join(prefix, "bin", "tarnd"), "--port", str(port), "--name", "plant"],
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            for _ in range(200):
+                try:
+                    socket.create_connection(("127.0.0.1", port), timeout=0.2).close()
+                    break
+                except OSError:
+                    time.sleep(0.05)
+            program = os.path.join(work, f"block{start}")
+            with open(program + ".cc", "w") as f:
+                f.write(text)
+            built = subprocess.run(["c++", "-std=c++17", "-Wall", "-Werror", program + ".cc", *flags, "-o", program],
+                                   capture_output=True, text=True)
+            if built.returncode != 0:
+                failures.append(f"README line {start}: does not compile:\n{built.stderr}")
+                continue
+            ran = subprocess.run([program], cwd=work, env=run_env, capture_output=True, text=True, timeout=120)
+            if ran.returncode != 0:
+                failures.append(f"README line {start}: exits {ran.returncode}:\n{ran.stdout}{ran.stderr}")
+            else:
+                print(f"README line {start}: compiled and ran")
+        finally:
+            server.terminate()
+            server.wait(10)
+
+    site = [root for root, dirs, files in os.walk(prefix) if root.endswith(os.path.join("site-packages"))]
+    for start, text in blocks(os.path.join(source, "README.md"), "python"):
+        if not site:
+            print(f"README line {start}: the Python package is not built; skipped")
+            continue
+        server = subprocess.Popen([os.path.join(prefix, "bin", "tarnd"), "--port", str(port), "--name", "plant"],
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            time.sleep(0.5)
+            ran = subprocess.run([sys.executable, "-c", text], cwd=work, capture_output=True, text=True, timeout=120,
+                                 env=dict(run_env, PYTHONPATH=site[0]))
+            if ran.returncode != 0:
+                failures.append(f"README line {start}: the Python block fails:\n{ran.stdout}{ran.stderr}")
+            else:
+                print(f"README line {start}: ran")
+        finally:
+            server.terminate()
+            server.wait(10)
+    shutil.rmtree(work, ignore_errors=True)
+    for failure in failures:
+        print(failure, file=sys.stderr)
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1], sys.argv[2]))
