@@ -27,7 +27,7 @@
 #include "ostrel/data/partial_record.h"
 #include "ostrel/data/record.h"
 #include "ostrel/data/type_mgr.h"
-#include "python/src/binding.h"
+#include "binding.h"
 
 namespace pyostrel {
 namespace {
@@ -323,6 +323,16 @@ void assign(BrennicData& record, const py::handle& values) {
 
 py::object wrap(const BrennicData& record) {
   return py::cast(std::make_unique<BrennicData>(record));
+}
+
+py::object adopt(BrennicData* record) {
+  // The library's records are plain BrennicData: the registered type is looked up once, not
+  // per record through the record's dynamic type as py::cast would.
+  static const py::detail::type_info* const type = py::detail::get_type_info(typeid(BrennicData));
+  std::unique_ptr<BrennicData> holder(record);
+  py::handle made = py::detail::type_caster_generic::cast(record, py::return_value_policy::take_ownership,
+                                                          py::handle(), type, nullptr, nullptr, &holder);
+  return py::reinterpret_steal<py::object>(made);
 }
 
 void bindRecords(py::module_& m) {
