@@ -136,7 +136,10 @@ class ServerStatus(_NamedTuple):
 
 
 def status():
-    """Every server of the settings with its connection code and active address (None if none)."""
+    """Every server of the settings with its connection code and active address (None if none).
+
+    Raises nothing: a server that is down shows its code.
+    """
     return [ServerStatus(name, code, active or None) for name, code, active in _ostrel._status()]
 
 
@@ -145,12 +148,21 @@ def put_fields(name, fields=None, /, *, type=None, server=None, realm=None, **mo
 
     Fields are given as keywords (``value=1.5``) or, for paths, as a dict
     (``{"speed.value": 1.5}``). The point's type is read from the server unless ``type`` names it.
+
+    Raises ostrel.NotFound (2003) for no such point, or 4002 for no such field, TypeError,
+    OverflowError or ValueError for a value the field cannot hold (nothing is sent then), and
+    what any call to a server raises: ostrel.NotConnected, ostrel.TimedOut, ostrel.Error,
+    KeyboardInterrupt on Ctrl-C.
     """
     return _ostrel._put_fields(name, {**(fields or {}), **more}, type, server, realm)
 
 
 def query(type, fields=None, /, *, server=None, realm=None, **more):
-    """The data points of ``type`` whose given fields equal the given values, as Records."""
+    """The data points of ``type`` whose given fields equal the given values, as Records.
+
+    Raises ostrel.NotFound for an unknown type or field, TypeError, OverflowError or ValueError
+    for a value the field cannot hold, and what any call to a server raises.
+    """
     return _ostrel._query(type, {**(fields or {}), **more}, server, realm)
 
 

@@ -219,8 +219,9 @@ void bindConnection(py::module_& m) {
       "Makes `realm` the default realm of the server's operations (None for the server at 'own').\n\n"
       "Raises ostrel.Error for a nonzero code.");
   py::class_<Listener, std::shared_ptr<Listener>>(m, "StatusListener",
-                                                  "An installed status listener; remove() takes it out.")
-      .def("remove", &Listener::remove, "Takes the listener out; its callable is not called again.")
+                                                  "An installed status listener; remove() takes it out. Made by on_status(); calling the class\n"
+                                                  "itself raises TypeError.")
+      .def("remove", &Listener::remove, "Takes the listener out; its callable is not called again. Raises nothing.")
       .def("__enter__", [](py::object self) { return self; })
       .def("__exit__", [](Listener& l, py::args) { l.remove(); });
   m.def("on_status", [](py::function fn) {

@@ -83,8 +83,10 @@ py::list contenders(const Text& server, const Text& realm) {
 }  // namespace
 
 void bindContention(py::module_& m) {
-  py::class_<Contention>(m, "Contention", "A heartbeat kept going in the background until leave().")
-      .def("leave", &Contention::leave, "Stops the heartbeat and leaves the contention.")
+  py::class_<Contention>(m, "Contention",
+                         "A heartbeat kept going in the background until leave(). Made by contend(); calling the\n"
+                         "class itself raises TypeError.")
+      .def("leave", &Contention::leave, "Stops the heartbeat and leaves the contention. Raises nothing; leaving twice is harmless.")
       .def_property_readonly("running", &Contention::running)
       .def("__enter__", [](py::object self) { return self; })
       .def("__exit__", [](Contention& c, py::args) { c.leave(); });

@@ -75,7 +75,8 @@ void bindErrors(py::module_& m) {
       PyErr_SetString(PyExc_ValueError, "an index in the path is not a number");
     }
   });
-  m.def("error_text", &errorText, py::arg("code"), "The library's text for a result code.");
+  m.def("error_text", &errorText, py::arg("code"), "The library's text for a result code (\"unknown result code N\" for one it does not know).\n"
+        "Raises nothing.");
 }
 
 }  // namespace pyostrel

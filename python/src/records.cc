@@ -339,7 +339,9 @@ void bindRecords(py::module_& m) {
   py::class_<BrennicData>(m, "Record", "One value of a middleware data type, read and written by field path.")
       .def(py::init(&makeRecord), py::arg("type"), py::arg("values") = py::none(), py::pos_only(),
            "Record(type, values=None, /, **fields): a zero-filled record of the data type, then the\n"
-           "given fields written ({'speed.value': 1.5} or value=1.5). Unknown type: ostrel.NotFound.")
+           "given fields written ({'speed.value': 1.5} or value=1.5).\n\n"
+           "Raises ostrel.NotFound for an unknown type or field, TypeError, OverflowError or ValueError for\n"
+           "a value the field cannot hold.")
       .def_static(
           "from_bytes",
           [](const std::string& type, const py::bytes& data) {
@@ -351,7 +353,9 @@ void bindRecords(py::module_& m) {
             record->SetRawValue(raw.data(), static_cast<int>(raw.size()));
             return record;
           },
-          py::arg("type"), py::arg("data"), "A record of `type` holding exactly its size in bytes.")
+          py::arg("type"), py::arg("data"),
+          "A record of `type` holding exactly its size in bytes.\n\n"
+          "Raises ostrel.NotFound for an unknown type, ValueError for data of another size.")
       .def("__getitem__", &get, py::arg("path"), "The field's value, converted by its declared type.")
       .def("__setitem__", &set, py::arg("path"), py::arg("value"), "Writes the field; the record is unchanged on error.")
       .def("to_dict",
@@ -359,7 +363,8 @@ void bindRecords(py::module_& m) {
              if (record.GetTypeName() == nullptr) raise(OstrelCode::kRecordWithoutType, "to_dict");
              return decodeValue(TarnTypeOf(record), 1, record.GetRawValue(), record.GetBufferSize());
            },
-           "Every element by name: nested types as dicts, arrays as lists, texts as str.")
+           "Every element by name: nested types as dicts, arrays as lists, texts as str.\n\n"
+           "Raises ostrel.NotFound (4000) for a record without type.")
       .def_property_readonly("type", &typeOf, "The data type's name, or None for a record without type.")
       .def_property("name", [](BrennicData& r) { return std::string(r.GetDataName()); },
                     [](BrennicData& r, const std::string& name) {
