@@ -49,8 +49,9 @@ _SLICE = 0.2
 
 async def _receive_async(channel, timeout):
     """One receive of `channel` in slices on the loop's executor. A slice left running by a
-    cancelled await keeps its result on the channel for the next awaitable receive, so a message
-    is never taken and dropped."""
+    cancelled await stays on the channel for the next awaitable receive, so a message is never
+    taken and dropped; awaiters of one channel share its slice, and the first to resume takes
+    its result while the others wait on."""
     loop = _asyncio.get_running_loop()
     deadline = None if timeout is None else loop.time() + max(0.0, timeout)
     while True:
@@ -58,7 +59,21 @@ async def _receive_async(channel, timeout):
         if pending is None:
             left = _SLICE if deadline is None else max(0.0, min(_SLICE, deadline - loop.time()))
             pending = channel._pending = loop.run_in_executor(None, channel.receive, left)
-        got = await _asyncio.shield(pending)  # a cancellation leaves `pending` on the channel
+        try:
+            got = await _asyncio.shield(pending)
+        except _asyncio.CancelledError:
+            # Kept while it runs or when it holds a message; dropped when it holds nothing.
+            if channel._pending is pending and pending.done() and (
+                    pending.cancelled() or pending.exception() is not None or pending.result() is None):
+                channel._pending = None
+            raise
+        except BaseException:
+            if channel._pending is not pending:
+                continue  # another awaiter took this failure
+            channel._pending = None
+            raise
+        if channel._pending is not pending:
+            continue  # another awaiter took this result
         channel._pending = None
         if got is not None or (deadline is not None and loop.time() >= deadline):
             return got

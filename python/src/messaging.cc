@@ -59,14 +59,20 @@ class Channel {
   }
   Channel(const Channel&) = delete;
   Channel& operator=(const Channel&) = delete;
-  ~Channel() { close(); }
+  ~Channel() { close(false); }
 
-  // Closes the receive connection; the next receive opens a new one.
-  void close() {
+  // Closes the receive connection; the next receive opens a new one. Waits for the server's
+  // answer (Ctrl-C ends the wait) unless `wait` is false, as when the object goes.
+  void close(bool wait = true) {
     const unsigned int handle = handle_;
     handle_ = 0;
     if (handle == 0 || libraryEnded()) return;
-    release(handle);
+    if (!wait) return release(handle);
+    const Text server = server_, realm = realm_;
+    interruptible(server_, [=] {
+      Ostrel::DisConnect(static_cast<int>(handle), orNull(server), orNull(realm));
+      return 0;
+    });
   }
 
   const std::string& name() const { return name_; }
@@ -177,7 +183,7 @@ class EventBox : public Channel {
     run(server, "clear " + name, [=] { return Ostrel::ClearEventBox(name.c_str(), orNull(server), orNull(realm)); });
   }
   void remove() {
-    close();
+    close(false);
     const std::string name = this->name();
     const Text server = this->server(), realm = this->realm();
     run(server, "delete " + name, [=] { return Ostrel::DeleteEventBox(name.c_str(), orNull(server), orNull(realm)); });
@@ -280,13 +286,14 @@ void bindMessaging(py::module_& m) {
       .def("receive", &EventBox::receive, timeout,
            "The next event as a Record, or None when none came within `timeout` seconds (None: no limit).\n"
            "Ctrl-C ends the wait with KeyboardInterrupt and leaves the event queued.\n\n"
-           "Raises ostrel.Error 2012 when the payload does not fit the box's type (the event is taken); "
+           "Raises ostrel.Error 2012 when the next event does not fit the box's type (it stays queued: clear()\n"
+           "drops it); "
            OSTREL_RAISES_REMOTE)
       .def("count", &EventBox::count, "The number of events waiting in the box.\n\nRaises " OSTREL_RAISES_REMOTE)
       .def("clear", &EventBox::clear, "Drops every waiting event.\n\nRaises " OSTREL_RAISES_REMOTE)
       .def("delete", &EventBox::remove, "Deletes the box on the server.\n\nRaises ostrel.NotFound (2003) when it is gone; "
            OSTREL_RAISES_REMOTE)
-      .def("close", &EventBox::close, "Closes this object's receive connection. Raises nothing.")
+      .def("close", [](EventBox& box) { box.close(); }, "Closes this object's receive connection. Raises nothing but KeyboardInterrupt on Ctrl-C.")
       .def("__iter__", [](py::object self) { return self; })
       .def("__next__", [](EventBox& box) { return box.receive(std::nullopt); },
            "Waits for the next event (iteration never ends by itself; break out of it, or Ctrl-C).");
@@ -325,7 +332,7 @@ void bindMessaging(py::module_& m) {
            "Answers each packet with handler(record) until it returns None, `count` packets were\n"
            "answered, or no packet comes within `timeout` seconds; the number answered.\n\n"
            "Raises what handler raises, and what receive() and reply() raise; KeyboardInterrupt on Ctrl-C.")
-      .def("close", &Port::close, "Closes this object's receive connection. Raises nothing.");
+      .def("close", [](Port& port) { port.close(); }, "Closes this object's receive connection. Raises nothing but KeyboardInterrupt on Ctrl-C.");
 }
 
 }  // namespace pyostrel

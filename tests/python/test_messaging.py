@@ -144,3 +144,27 @@ def test_awaitable_waits_leave_the_loop_free(server, unique):
     got, reply, ticks = asyncio.run(main())
     assert got == [2.0, 3.0] and reply == 8.0
     assert ticks > 20, "the event loop stood still while the waits ran"
+
+
+def test_awaitable_receives_share_a_box_and_errors_do_not_stick(unique):
+    import asyncio
+
+    box = ostrel.EventBox(unique("box"), type="PumpState")
+
+    async def main():
+        both = [asyncio.create_task(box.receive_async(timeout=2)) for _ in range(2)]
+        await asyncio.sleep(0.05)
+        for mode in (1, 2):
+            box.send(ostrel.Record("PumpState", mode=mode))
+        modes = sorted(r["mode"] for r in await asyncio.gather(*both))  # each event once
+        box.send(ostrel.Record("AnalogPoint"))  # another type's size
+        with pytest.raises(ostrel.Error) as caught:
+            await box.receive_async(timeout=1)
+        assert box.count() == 1  # the misfit stays queued, and the next receive sees it again
+        with pytest.raises(ostrel.Error):
+            await box.receive_async(timeout=1)
+        box.clear()
+        box.send(ostrel.Record("PumpState", mode=3))
+        return modes, caught.value.code, (await box.receive_async(timeout=1))["mode"]
+
+    assert asyncio.run(main()) == ([1, 2], 2012, 3)
