@@ -326,13 +326,21 @@ py::object wrap(const BrennicData& record) {
 }
 
 py::object adopt(BrennicData* record) {
-  // The library's records are plain BrennicData: the registered type is looked up once, not
-  // per record through the record's dynamic type as py::cast would.
+  // pybind11's cast with take_ownership, step by step (pybind11 2.10's instance layout), less
+  // its two lookups of the registered type by name per record: get_many makes thousands.
   static const py::detail::type_info* const type = py::detail::get_type_info(typeid(BrennicData));
   std::unique_ptr<BrennicData> holder(record);
-  py::handle made = py::detail::type_caster_generic::cast(record, py::return_value_policy::take_ownership,
-                                                          py::handle(), type, nullptr, nullptr, &holder);
-  return py::reinterpret_steal<py::object>(made);
+  auto made = py::reinterpret_steal<py::object>(py::detail::make_new_instance(type->type));
+  if (!made) throw py::error_already_set();
+  auto* instance = reinterpret_cast<py::detail::instance*>(made.ptr());
+  py::detail::value_and_holder slot = instance->get_value_and_holder(type);
+  slot.value_ptr() = record;
+  instance->owned = true;
+  py::detail::register_instance(instance, record, type);
+  slot.set_instance_registered();
+  new (std::addressof(slot.holder<std::unique_ptr<BrennicData>>())) std::unique_ptr<BrennicData>(std::move(holder));
+  slot.set_holder_constructed();
+  return made;
 }
 
 void bindRecords(py::module_& m) {
