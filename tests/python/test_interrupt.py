@@ -91,9 +91,9 @@ def test_events_survive_interrupts(server, unique):
                 time.sleep(0.01)
             time.sleep(1.5)  # the parent's signals have ended
             sender.send(ostrel.Record("AnalogPoint", value=-1.0))
-        print("ready", flush=True)
-        threading.Thread(target=send).start()
         got, interrupts, done = [], 0, False
+        threading.Thread(target=send).start()
+        print("ready", flush=True)  # signals come from now on
         while not done:
             try:
                 for event in box:
