@@ -102,6 +102,8 @@ class Channel {
     }
     return handle_;
   }
+  // A receive slice abandoned on Ctrl-C, collected by the next receive.
+  Parked& parked() { return parked_; }
   const std::string& receiveType() const {
     if (!type_) throw py::value_error(name_ + ": give type= to receive (the data type of the payloads)");
     return *type_;
@@ -119,6 +121,7 @@ class Channel {
   std::string name_;
   Text type_, server_, realm_;
   unsigned int handle_ = 0;
+  Parked parked_;
 };
 
 // Creates the box or port `name`; one that exists already is used as it is.
@@ -156,14 +159,20 @@ class EventBox : public Channel {
   // the events are self-describing (declared with their type) and come back typed as sent.
   py::object receive(const std::optional<double>& timeout) {
     const unsigned int handle = receiver();
-    DataList list;
-    const char* type = this->type() ? this->type()->c_str() : nullptr;
-    const int rc = waitInSlices(millis(timeout), [&](int ms) {
-      return type ? Ostrel::ReceiveEventN(handle, list, type, 1, ms, s(), r())
-                  : Ostrel::ReceiveUndefinedEventN(handle, list, 1, ms, s(), r());
-    });
+    const bool typed = this->type().has_value();
+    const std::string type = this->type().value_or(std::string());
+    const Text server = this->server(), realm = this->realm();
+    std::shared_ptr<void> state;
+    const int rc = waitInSlicesKept(server, millis(timeout), parked(), [&](int ms) {
+      auto list = std::make_shared<DataList>();
+      return Slice{list, [=] {
+        return typed ? Ostrel::ReceiveEventN(handle, *list, type.c_str(), 1, ms, orNull(server), orNull(realm))
+                     : Ostrel::ReceiveUndefinedEventN(handle, *list, 1, ms, orNull(server), orNull(realm));
+      }};
+    }, state);
     if (rc == code::kNothingReceived) return py::none();
     check(rc, ("receive from " + name()).c_str());
+    DataList& list = *std::static_pointer_cast<DataList>(state);
     if (list.count == 0 || list.items[0] == nullptr) return py::none();
     BrennicData* event = list.items[0];
     list.items[0] = nullptr;
@@ -229,14 +238,22 @@ class Port : public Channel {
   py::object receive(const std::optional<double>& timeout) {
     const std::string& type = receiveType();
     const unsigned int handle = receiver();
-    unsigned int replyHandle = 0;
-    BrennicData packet;
-    const int rc = waitInSlices(millis(timeout), [&](int ms) {
-      return Ostrel::ReceivePacket(handle, replyHandle, packet, ms, s(), r());
-    });
+    const Text server = this->server(), realm = this->realm();
+    struct Packet {
+      BrennicData packet;
+      unsigned int replyHandle = 0;
+    };
+    std::shared_ptr<void> state;
+    const int rc = waitInSlicesKept(server, millis(timeout), parked(), [&](int ms) {
+      auto got = std::make_shared<Packet>();
+      return Slice{got, [=] {
+        return Ostrel::ReceivePacket(handle, got->replyHandle, got->packet, ms, orNull(server), orNull(realm));
+      }};
+    }, state);
     if (rc == code::kNothingReceived) return py::none();
     check(rc, ("receive from " + name()).c_str());
-    return py::make_tuple(py::cast(typed(packet, type)), replyHandle);
+    Packet& got = *std::static_pointer_cast<Packet>(state);
+    return py::make_tuple(py::cast(typed(got.packet, type)), got.replyHandle);
   }
 
   void reply(unsigned int replyHandle, BrennicData& record) {

@@ -20,6 +20,7 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -69,6 +70,31 @@ int waitInSlices(int timeoutMs, Wait wait) {
     checkSignals();
   }
 }
+
+struct Job;
+
+// A receive slice that Ctrl-C abandoned while it ran on a helper, kept by the receiving object
+// with the state it fills, so that the next receive of that object collects what it took.
+struct Parked {
+  std::shared_ptr<Job> job;
+  std::shared_ptr<void> state;
+  explicit operator bool() const { return static_cast<bool>(job); }
+};
+
+// One slice of a kept receive: the state it fills (the caller's, held until it is read) and the
+// call that fills it, which owns what it touches.
+struct Slice {
+  std::shared_ptr<void> state;
+  std::function<int()> call;
+};
+
+// Like waitInSlices, for receives that take messages: each slice is makeSlice(ms), run like
+// interruptible (so a frozen server does not hide Ctrl-C either). A slice that is still running
+// when Ctrl-C comes is kept in `parked` rather than dropped, and the next call with the same
+// `parked` first waits for it again. Returns the code of the slice whose state is left in
+// `state` (the last one).
+int waitInSlicesKept(const std::optional<std::string>& server, int timeoutMs, Parked& parked,
+                     const std::function<Slice(int)>& makeSlice, std::shared_ptr<void>& state);
 
 // Waits (GIL released) for the calls still running on helper
 // threads, at most `ms`; true when none is left. For the library's end.

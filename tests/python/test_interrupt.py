@@ -25,6 +25,8 @@ CALLS = [
      'port.request(ostrel.Record("AnalogPoint"))'),
     ("box.receive_async", None, 'import asyncio; box = ostrel.EventBox(NAME, type="AnalogPoint", server=SERVER)',
      "asyncio.run(box.receive_async())"),
+    ("box.receive-frozen-server", "plant", 'box = ostrel.EventBox(NAME, type="AnalogPoint", server=SERVER)',
+     "box.receive()"),
     ("get-frozen-server", "plant", 'ostrel.create(NAME, "AnalogPoint", server=SERVER)', "ostrel.get(NAME, server=SERVER)"),
 ]
 
@@ -41,6 +43,10 @@ try:
     print("returned", flush=True)
 except KeyboardInterrupt:
     print("interrupted", time.monotonic(), flush=True)
+if "box" in dir():  # what a slice left running took is the next receive's
+    sys.stdin.readline()
+    ostrel.EventBox(NAME, server=SERVER).send(ostrel.Record("AnalogPoint", value=7.0))
+    print("after", box.receive(timeout=5)["value"], flush=True)
 """
 
 
@@ -67,6 +73,13 @@ def test_sigint_ends_a_blocked_call(tarnd, unique, name, server, setup, call):
         line = child.stdout.readline().split()
         assert line[:1] == ["interrupted"], line
         assert float(line[1]) - sent < 0.6, f"KeyboardInterrupt came {float(line[1]) - sent:.2f} s after SIGINT"
+        if frozen:
+            tarnd.resume()
+            frozen = False
+        if "box" in setup:
+            child.stdin.write("on\n")
+            child.stdin.flush()
+            assert child.stdout.readline().split() == ["after", "7.0"]
         child.wait(30)
     finally:
         if frozen:
