@@ -83,16 +83,22 @@ py::object decodeValue(const TarnDataType* type, int count, const char* bytes, s
 void encodeValue(const TarnDataType* type, int count, const py::handle& value, char* bytes, std::size_t size);
 // Writes every item of `values` (a mapping of path to value) into `record`.
 void assign(BrennicData& record, const py::handle& values);
-// A new zero-filled record of the data type `type`; ostrel.NotFound when there is none. The
-// type lookup may run the type manager's remote build, so it runs with the GIL released.
+// Runs `make`, which builds a record of the data type `type`, with the GIL released. A type
+// name not met before may start the type manager's build, which asks every server of the
+// settings, a frozen one too: that first lookup runs like a call to a remote server
+// (interruptible); later ones run inline.
+// `make` answers whether the type was found.
+void lookingUpType(const std::string& type, std::function<bool()> make);
+// A new zero-filled record of the data type `type`; ostrel.NotFound when there is none.
 template <typename Record>
 std::unique_ptr<Record> newRecord(const std::string& type) {
-  std::unique_ptr<Record> record;
-  const char* type_ = cstr(type);
-  {
-    Unlocked unlocked;
-    record = std::make_unique<Record>(type_, 0);
-  }
+  cstr(type);
+  auto made = std::make_shared<std::unique_ptr<Record>>();
+  lookingUpType(type, [=] {
+    *made = std::make_unique<Record>(type.c_str(), 0);
+    return (*made)->GetTypeName() != nullptr;
+  });
+  std::unique_ptr<Record> record = std::move(*made);
   if (record->GetTypeName() == nullptr) raise(OstrelCode::kRecordWithoutType, "no data type " + type);
   return record;
 }

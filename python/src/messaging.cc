@@ -221,16 +221,25 @@ class Port : public Channel {
       return rc;
     });
     check(sent, ("request on " + name).c_str());
-    BrennicData reply;
+    const unsigned int waitHandle = *handle;
+    Parked parked;  // a reply slice Ctrl-C abandoned: the connection closes once it has ended
+    std::shared_ptr<void> state;
     int rc;
     try {
-      rc = waitInSlices(millis(timeout), [&](int ms) { return Ostrel::WaitUndefinedReply(*handle, reply, ms, s(), r()); });
+      rc = waitInSlicesKept(server, millis(timeout), parked, [&](int ms) {
+        auto reply = std::make_shared<BrennicData>();
+        return Slice{reply, [=] { return Ostrel::WaitUndefinedReply(waitHandle, *reply, ms, orNull(server), orNull(realm)); }};
+      }, state);
     } catch (...) {
-      release(*handle);
+      releaseAfter(server, std::move(parked), [=] {
+        Ostrel::DisConnect(static_cast<int>(waitHandle), orNull(server), orNull(realm));
+        return 0;
+      });
       throw;
     }
-    release(*handle);
+    release(waitHandle);
     check(rc, ("request on " + name).c_str());
+    BrennicData& reply = *std::static_pointer_cast<BrennicData>(state);
     return typed(reply, type);
   }
 

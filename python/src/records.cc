@@ -19,6 +19,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -319,6 +320,16 @@ void assign(BrennicData& record, const py::handle& values) {
   auto* partial = dynamic_cast<BrennicPartialData*>(&record);
   for (const auto& [path, value] : py::reinterpret_borrow<py::dict>(values))
     assignPath(record, partial, py::str(path), value);
+}
+
+void lookingUpType(const std::string& type, std::function<bool()> make) {
+  static std::set<std::string>* found = new std::set<std::string>;  // guarded by the GIL; kept to the end
+  if (found->count(type) != 0) {
+    Unlocked unlocked;
+    make();
+    return;
+  }
+  if (interruptibleAnywhere([make] { return make() ? 1 : 0; }) == 1) found->insert(type);
 }
 
 py::object wrap(const BrennicData& record) {

@@ -141,8 +141,9 @@ void checkSignals() {
 namespace {
 
 // The job posted to a helper, or null when `call` ran inline.
-std::shared_ptr<Job> dispatch(const std::optional<std::string>& server, std::function<int()>& call, int& rc) {
-  if (!onMainThread() || embedded(server)) {
+std::shared_ptr<Job> dispatch(const std::optional<std::string>& server, std::function<int()>& call, int& rc,
+                              bool anywhere = false) {
+  if (!onMainThread() || (!anywhere && embedded(server))) {
     py::gil_scoped_release unlocked;
     rc = call();
     return nullptr;
@@ -191,6 +192,13 @@ int interruptible(const std::optional<std::string>& server, std::function<int()>
   return waitFor(job);
 }
 
+int interruptibleAnywhere(std::function<int()> call) {
+  int rc = 0;
+  std::shared_ptr<Job> job = dispatch(std::nullopt, call, rc, true);
+  if (!job) return rc;
+  return waitFor(job);
+}
+
 int waitInSlicesKept(const std::optional<std::string>& server, int timeoutMs, Parked& parked,
                      const std::function<Slice(int)>& makeSlice, std::shared_ptr<void>& state) {
   if (parked) {  // a slice an earlier Ctrl-C left running: what it took comes first
@@ -223,6 +231,18 @@ int waitInSlicesKept(const std::optional<std::string>& server, int timeoutMs, Pa
     if (rc != code::kNothingReceived || (timeoutMs >= 0 && Clock::now() >= deadline)) return rc;
     checkSignals();
   }
+}
+
+void releaseAfter(const std::optional<std::string>& server, Parked parked, std::function<int()> call) {
+  if (!parked) return releaseLater(server, std::move(call));
+  auto job = std::make_shared<Job>();
+  job->call = [slice = std::move(parked.job), call = std::move(call)] {
+    std::unique_lock<std::mutex> hold(slice->mutex);
+    slice->finished.wait(hold, [&] { return slice->done; });
+    hold.unlock();
+    return call();
+  };
+  helpers().post(job);
 }
 
 bool drainHelpers(int ms) {

@@ -4,16 +4,18 @@
 // thread holds the GIL, so a call that sits in the library for seconds hides Ctrl-C until it
 // returns. Two ways out, both with the GIL released while waiting:
 //
-// * Receives and reply waits run as a series of short waits (waitInSlices): each slice is a
-//   library wait of at most kSliceMs; between slices that returned nothing the signals are
-//   checked. A slice that got a message returns it, so a message is either handed to Python or
-//   still queued on the server, never taken and dropped.
-// * Other calls to a server in another process (one that may be frozen) made from the main
-//   thread run on a helper thread (interruptible) while the main thread waits in slices; on
-//   Ctrl-C the caller gets KeyboardInterrupt at once and the helper finishes the abandoned call
-//   (bounded by the middleware's call time-out) and drops its result. Such a call therefore owns
-//   everything it touches: it captures copies and shared pointers, never references to the
-//   caller's frame. Calls to the embedded server and calls from other threads run inline.
+// * Receives and reply waits run as a series of short waits (waitInSlices, waitInSlicesKept):
+//   each slice is a library wait of at most kSliceMs; between slices that returned nothing the
+//   signals are checked. A slice that got a message returns it, so a message is either handed
+//   to Python or still queued on the server, never taken and dropped.
+// * Calls to a server in another process (one that may be frozen) made from the main thread run
+//   on a helper thread (interruptible) while the main thread waits in slices; on Ctrl-C the
+//   caller gets KeyboardInterrupt at once and the helper finishes the abandoned call (bounded by
+//   the middleware's call time-out) and drops its result, except for a receive slice, which its
+//   object keeps (Parked) so that its next receive returns what the slice took. Such a call
+//   therefore owns everything it touches: it captures copies and shared pointers, never
+//   references to the caller's frame. Calls to the embedded server and calls from other threads
+//   run inline.
 //
 // Every function here needs the GIL unless it says otherwise.
 #pragma once
@@ -42,6 +44,9 @@ void checkSignals();
 // this thread waits in slices when it is the main thread and `server` is not the embedded one,
 // else inline. Returns the call's code; raises when a signal handler raises meanwhile.
 int interruptible(const std::optional<std::string>& server, std::function<int()> call);
+
+// Runs `call` like interruptible for a server in another process, whatever server it reaches.
+int interruptibleAnywhere(std::function<int()> call);
 
 // Runs `call` like interruptible, but does not wait for it where interruptible would hand it to a
 // helper: for closing connections, whose answer nobody needs.
@@ -95,6 +100,10 @@ struct Slice {
 // `state` (the last one).
 int waitInSlicesKept(const std::optional<std::string>& server, int timeoutMs, Parked& parked,
                      const std::function<Slice(int)>& makeSlice, std::shared_ptr<void>& state);
+
+// Runs `call` like releaseLater once the slice kept in `parked` (if any) has ended: for closing
+// a connection whose wait Ctrl-C abandoned.
+void releaseAfter(const std::optional<std::string>& server, Parked parked, std::function<int()> call);
 
 // Waits (GIL released) for the calls still running on helper
 // threads, at most `ms`; true when none is left. For the library's end.

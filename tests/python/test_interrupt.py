@@ -27,6 +27,8 @@ CALLS = [
      "asyncio.run(box.receive_async())"),
     ("box.receive-frozen-server", "plant", 'box = ostrel.EventBox(NAME, type="AnalogPoint", server=SERVER)',
      "box.receive()"),
+    ("port.request-frozen-server", "plant", "port = ostrel.Port(NAME, server=SERVER)",
+     'port.request(ostrel.Record("AnalogPoint"))'),
     ("get-frozen-server", "plant", 'ostrel.create(NAME, "AnalogPoint", server=SERVER)', "ostrel.get(NAME, server=SERVER)"),
 ]
 
