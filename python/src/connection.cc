@@ -141,6 +141,7 @@ void setOwnServer(const std::string& first, const std::string& second, const Tex
     Unlocked unlocked;
     Ostrel::updateServerSetting(orNull(name), first.c_str(), second.c_str());
   }
+  settingsChanged();
   py::list wanted;
   wanted.append(first);
   if (!second.empty()) wanted.append(second);
@@ -193,7 +194,8 @@ void bindConnection(py::module_& m) {
         "Names of the servers the settings place at `position` ('own', 'parent', 'child', 'others';\n"
         "None: every server). Raises nothing.");
   m.def("addresses", &addresses, py::arg("server") = py::none(),
-        "The server's addresses (host:port) as the settings give them (None: the own server). Raises nothing.");
+        "The server's addresses (host:port; 'embedded' for the embedded server) as the settings give them\n"
+        "(None: the own server). Raises nothing.");
   m.def("own_server", &ownServer, "The name of the server at position 'own', or None. Raises nothing.");
   m.def("set_own_server", &setOwnServer, py::arg("first"), py::arg("second") = "", py::kw_only(),
         py::arg("name") = py::none(),

@@ -116,8 +116,13 @@ bool onMainThread() {
 
 // Whether `server` is the embedded one, as the settings say; remembered once known. Guarded by
 // the GIL.
+std::map<std::string, bool>& embeddedServers() {
+  static auto* known = new std::map<std::string, bool>;  // kept to the end, like the helpers
+  return *known;
+}
+
 bool embedded(const std::optional<std::string>& server) {
-  static std::map<std::string, bool> known;
+  std::map<std::string, bool>& known = embeddedServers();
   const std::string key = server.value_or(std::string());
   auto it = known.find(key);
   if (it != known.end()) return it->second;
@@ -133,6 +138,8 @@ bool embedded(const std::optional<std::string>& server) {
 }
 
 }  // namespace
+
+void settingsChanged() { embeddedServers().clear(); }
 
 void checkSignals() {
   if (PyErr_CheckSignals() != 0) throw py::error_already_set();

@@ -37,6 +37,9 @@ namespace py = pybind11;
 // The longest the binding waits with the GIL released before it looks at the signals.
 constexpr int kSliceMs = 200;
 
+// Forgets which servers are the embedded one, after the settings changed.
+void settingsChanged();
+
 // Raises KeyboardInterrupt (or whatever a signal handler raised) when a signal is pending.
 void checkSignals();
 
