@@ -7,6 +7,7 @@
 
 namespace pyostrel::code {
 
+constexpr int kOk = OstrelCode::kOk;
 constexpr int kServerNotAnswering = 2002;  // the server did not answer in time
 constexpr int kNoSuchObject = 2003;        // no data point, port or event box of that name
 constexpr int kReceiveRefused = OstrelCode::kReceiveRefused;  // refused for a passing reason: retry

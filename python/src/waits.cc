@@ -212,7 +212,8 @@ int waitInSlicesKept(const std::optional<std::string>& server, int timeoutMs, Pa
     const int rc = waitFor(parked.job);  // a Ctrl-C here leaves it parked
     state = std::move(parked.state);
     parked = Parked();
-    if (rc != code::kNothingReceived) return rc;
+    // Its failure belongs to the abandoned wait (the connection may have been closed since).
+    if (rc == code::kOk) return rc;
   }
   using Clock = std::chrono::steady_clock;
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs > 0 ? timeoutMs : 0);
