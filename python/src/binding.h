@@ -6,7 +6,8 @@
 //
 // Threads and the GIL: every call into the library that may block (a remote call, a connection
 // change, anything that takes the connector's locks) runs with the GIL released (`Unlocked`), so
-// other Python threads run meanwhile. Library threads that call back into Python (status
+// other Python threads run meanwhile; calls that may wait long do so in a way Ctrl-C can end
+// (waits.h), which is why the calls handed to `run` own their state. Library threads that call back into Python (status
 // listeners) take the GIL first. Because no thread ever waits for a library lock while holding
 // the GIL, a callback waiting for the GIL cannot deadlock against the thread that holds it.
 //
@@ -23,7 +24,8 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
-#include "ostrel/api/result_codes.h"
+#include "codes.h"
+#include "waits.h"
 
 class BrennicData;
 class TarnDataType;
@@ -32,6 +34,12 @@ namespace pyostrel {
 
 namespace py = pybind11;
 using Unlocked = py::gil_scoped_release;
+using Text = std::optional<std::string>;
+
+// The end of every docstring of a call to a server: what it raises besides its own errors.
+#define OSTREL_RAISES_REMOTE                                                                          \
+  "ostrel.NotConnected (2015) when the server is not connected, ostrel.TimedOut when it does not " \
+  "answer in time, ostrel.Error for any other nonzero code, KeyboardInterrupt on Ctrl-C."
 
 // Raises the Python error for `code` unless it is 0. `what` names the operation in the message.
 void check(int code, const char* what);
@@ -40,9 +48,16 @@ std::string errorText(int code);
 // Raises the Python error for `code` unconditionally.
 [[noreturn]] void raise(int code, const std::string& what);
 
-// Runs `call` (returning a result code) with the GIL released, then raises for its code.
+// Runs `call` (returning a result code) on `server` with the GIL released, so that Ctrl-C ends
+// the wait (interruptible), then raises for its code. `call` may outlive this frame: it
+// captures by value (copies, shared pointers), never references.
 template <typename Call>
-void run(const std::string& what, Call call) {
+void run(const Text& server, const std::string& what, Call call) {
+  check(interruptible(server, std::function<int()>(std::move(call))), what.c_str());
+}
+// Runs `call` inline with the GIL released, for calls that touch no server or cannot stall.
+template <typename Call>
+void runHere(const std::string& what, Call call) {
   int rc;
   {
     Unlocked unlocked;
@@ -68,21 +83,29 @@ py::object decodeValue(const TarnDataType* type, int count, const char* bytes, s
 void encodeValue(const TarnDataType* type, int count, const py::handle& value, char* bytes, std::size_t size);
 // Writes every item of `values` (a mapping of path to value) into `record`.
 void assign(BrennicData& record, const py::handle& values);
-// A new zero-filled record of the data type `type`; ostrel.NotFound when there is none. The
-// type lookup may run the type manager's remote build, so it runs with the GIL released.
+// Runs `make`, which builds a record of the data type `type`, with the GIL released. A type
+// name not met before may start the type manager's build, which asks every server of the
+// settings, a frozen one too: that first lookup runs like a call to a remote server
+// (interruptible); later ones run inline.
+// `make` answers whether the type was found.
+void lookingUpType(const std::string& type, std::function<bool()> make);
+// A new zero-filled record of the data type `type`; ostrel.NotFound when there is none.
 template <typename Record>
 std::unique_ptr<Record> newRecord(const std::string& type) {
-  std::unique_ptr<Record> record;
-  const char* type_ = cstr(type);
-  {
-    Unlocked unlocked;
-    record = std::make_unique<Record>(type_, 0);
-  }
+  cstr(type);
+  auto made = std::make_shared<std::unique_ptr<Record>>();
+  lookingUpType(type, [=] {
+    *made = std::make_unique<Record>(type.c_str(), 0);
+    return (*made)->GetTypeName() != nullptr;
+  });
+  std::unique_ptr<Record> record = std::move(*made);
   if (record->GetTypeName() == nullptr) raise(OstrelCode::kRecordWithoutType, "no data type " + type);
   return record;
 }
 // A new Python Record that owns a deep copy of `record`.
 py::object wrap(const BrennicData& record);
+// A new Python Record that takes over `record` (new'd, by the library or here).
+py::object adopt(BrennicData* record);
 
 // True once the library has been ended (ostrel._end, at exit): nothing may call it any more.
 bool libraryEnded();
@@ -93,5 +116,7 @@ void bindConnection(py::module_& m);
 void bindPoints(py::module_& m);
 void bindContention(py::module_& m);
 void bindMessaging(py::module_& m);
+void bindListings(py::module_& m);
+void bindSnapshots(py::module_& m);
 
 }  // namespace pyostrel

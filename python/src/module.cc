@@ -4,8 +4,7 @@
 #include <boost/lexical_cast.hpp>
 
 #include "ostrel/api/ostrel.h"
-#include "python/src/binding.h"
-#include "tarn/client/codes.h"  // the middleware's codes (header only)
+#include "binding.h"
 
 namespace pyostrel {
 namespace {
@@ -18,12 +17,12 @@ PyObject* notFoundClass = nullptr;
 PyObject* classFor(int code) {
   switch (code) {
     case OstrelCode::kNotConnected: return notConnectedClass;
-    case tarn::kServerNotAnswering:
-    case tarn::kNothingReceived: return timedOutClass;
-    case tarn::kNoSuchObject:
-    case tarn::kUnknownType:
-    case tarn::kNoSuchSnapshot:
-    case tarn::kNoSuchField:
+    case code::kServerNotAnswering:
+    case code::kNothingReceived: return timedOutClass;
+    case code::kNoSuchObject:
+    case code::kUnknownType:
+    case code::kNoSuchSnapshot:
+    case code::kNoSuchField:
     case OstrelCode::kRecordWithoutType:
     case OstrelCode::kElementNotFound: return notFoundClass;
     default: return errorClass;
@@ -76,7 +75,8 @@ void bindErrors(py::module_& m) {
       PyErr_SetString(PyExc_ValueError, "an index in the path is not a number");
     }
   });
-  m.def("error_text", &errorText, py::arg("code"), "The library's text for a result code.");
+  m.def("error_text", &errorText, py::arg("code"), "The library's text for a result code (\"unknown result code N\" for one it does not know).\n"
+        "Raises nothing.");
 }
 
 }  // namespace pyostrel
@@ -89,4 +89,6 @@ PYBIND11_MODULE(_ostrel, m) {
   pyostrel::bindPoints(m);
   pyostrel::bindContention(m);
   pyostrel::bindMessaging(m);
+  pyostrel::bindListings(m);
+  pyostrel::bindSnapshots(m);
 }

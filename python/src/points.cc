@@ -12,14 +12,12 @@
 #include "ostrel/api/ostrel.h"
 #include "ostrel/api/record_lists.h"
 #include "ostrel/data/partial_record.h"
-#include "python/src/binding.h"
+#include "binding.h"
 
 namespace pyostrel {
 namespace {
 
-using Text = std::optional<std::string>;
-
-// Owns a filled list until the end of the scope.
+// Owns a filled list until it goes.
 struct DataList : BrennicDataList {
   DataList() = default;
   DataList(const DataList&) = delete;
@@ -34,10 +32,15 @@ struct NameList : ObjectNames {
   ~NameList() { Ostrel::DeatoryNameSeq(this); }
 };
 
-py::list records(const BrennicDataList& list) {
+// The records of a filled list as Python Records. Each record changes hands rather than being
+// copied: its entry is cleared, so the list's release skips it and Python deletes it.
+py::list records(BrennicDataList& list) {
   py::list out;
-  for (int i = 0; i < list.count; ++i)
-    if (list.items[i] != nullptr) out.append(wrap(*list.items[i]));
+  for (int i = 0; i < list.count; ++i) {
+    BrennicData* record = list.items[i];
+    list.items[i] = nullptr;
+    if (record != nullptr) out.append(adopt(record));
+  }
   return out;
 }
 
@@ -48,62 +51,116 @@ py::list names(const ObjectNames& list) {
 }
 
 void create(const std::string& name, const py::object& value, const Text& server, const Text& realm) {
+  cstr(name);
   if (py::isinstance<py::str>(value)) {
     const std::string type = value.cast<std::string>();
-    return run("create", [&] { return Ostrel::CreateDataPoint(cstr(name), cstr(type), orNull(server), orNull(realm)); });
+    cstr(type);
+    return run(server, "create " + name, [=] {
+      return Ostrel::CreateDataPoint(name.c_str(), type.c_str(), orNull(server), orNull(realm));
+    });
   }
-  BrennicData& record = value.cast<BrennicData&>();
-  run("create", [&] { return Ostrel::CreateDataPoint(cstr(name), record, orNull(server), orNull(realm)); });
+  auto record = std::make_shared<BrennicData>(value.cast<BrennicData&>());
+  run(server, "create " + name, [=] { return Ostrel::CreateDataPoint(name.c_str(), *record, orNull(server), orNull(realm)); });
 }
 
 std::unique_ptr<BrennicData> get(const std::string& name, const Text& server, const Text& realm) {
-  auto record = std::make_unique<BrennicData>();
-  run("get " + name, [&] { return Ostrel::GetDataPoint(cstr(name), *record, orNull(server), orNull(realm)); });
-  return record;
+  cstr(name);
+  auto record = std::make_shared<std::unique_ptr<BrennicData>>(std::make_unique<BrennicData>());
+  run(server, "get " + name, [=] { return Ostrel::GetDataPoint(name.c_str(), **record, orNull(server), orNull(realm)); });
+  return std::move(*record);
 }
 
-py::dict getMany(const std::vector<std::string>& wanted, const Text& server, const Text& realm) {
-  for (const std::string& name : wanted) cstr(name);
-  DataList list;
-  run("get_many", [&] { return Ostrel::GetDataPointN(wanted, list, orNull(server), orNull(realm)); });
+using Names = std::shared_ptr<const std::vector<std::string>>;
+
+// The names of `keys` for the library. The last list converted is kept with the str objects it
+// came from, so that reading the same names again (a polling loop) skips the conversion: str
+// objects never change, so the same objects mean the same names. Guarded by the GIL; never
+// released (it may outlive the interpreter's teardown).
+Names convert(const py::tuple& keys) {
+  static PyObject* lastKeys = nullptr;
+  static Names* lastNames = new Names;
+  if (lastKeys != nullptr && PyTuple_GET_SIZE(lastKeys) == PyTuple_GET_SIZE(keys.ptr())) {
+    bool same = true;
+    for (Py_ssize_t i = 0; same && i < PyTuple_GET_SIZE(lastKeys); ++i)
+      same = PyTuple_GET_ITEM(lastKeys, i) == PyTuple_GET_ITEM(keys.ptr(), i);
+    if (same) return *lastNames;
+  }
+  auto names = std::make_shared<std::vector<std::string>>();
+  names->reserve(keys.size());
+  for (py::handle item : keys) {
+    if (!PyUnicode_Check(item.ptr())) throw py::type_error("names are str, not " + std::string(Py_TYPE(item.ptr())->tp_name));
+    Py_ssize_t size = 0;
+    const char* text = PyUnicode_AsUTF8AndSize(item.ptr(), &size);
+    if (text == nullptr) throw py::error_already_set();
+    names->emplace_back(text, static_cast<std::size_t>(size));
+    cstr(names->back());
+  }
+  Py_XDECREF(lastKeys);
+  lastKeys = keys.inc_ref().ptr();
+  *lastNames = names;
+  return names;
+}
+
+py::dict getMany(const py::iterable& wanted, const Text& server, const Text& realm) {
+  // The caller's own str objects become the keys where the answer comes back in their order.
+  const py::tuple keys = py::reinterpret_steal<py::tuple>(PySequence_Tuple(wanted.ptr()));
+  if (!keys) throw py::error_already_set();
+  auto list = std::make_shared<DataList>();
+  const Names request = convert(keys);
+  run(server, "get_many", [=] { return Ostrel::GetDataPointN(*request, *list, orNull(server), orNull(realm)); });
   py::dict out;
-  for (int i = 0; i < list.count; ++i)
-    if (list.items[i] != nullptr) out[py::str(list.items[i]->GetDataName())] = wrap(*list.items[i]);
+  const std::size_t asked = keys.size();
+  for (int i = 0; i < list->count; ++i) {
+    BrennicData* record = list->items[i];
+    if (record == nullptr) continue;
+    list->items[i] = nullptr;
+    py::object value = adopt(record);
+    const std::size_t at = static_cast<std::size_t>(i);
+    const char* name = record->GetDataName();
+    const int rc = at < asked && (*request)[at] == name
+                       ? PyDict_SetItem(out.ptr(), PyTuple_GET_ITEM(keys.ptr(), i), value.ptr())
+                       : PyDict_SetItem(out.ptr(), py::str(name).ptr(), value.ptr());
+    if (rc != 0) throw py::error_already_set();
+  }
   return out;
 }
 
 void putFields(const std::string& name, const py::dict& fields, const Text& type, const Text& server,
                const Text& realm) {
+  cstr(name);
   std::string typeName;
   if (type) {
     typeName = *type;
   } else {  // the point's own type, as the server has it
-    BrennicData point;
-    run("put_fields " + name, [&] { return Ostrel::GetDataPoint(cstr(name), point, orNull(server), orNull(realm)); });
-    if (point.GetTypeName() != nullptr) typeName = point.GetTypeName();
+    auto point = std::make_shared<BrennicData>();
+    run(server, "put_fields " + name, [=] { return Ostrel::GetDataPoint(name.c_str(), *point, orNull(server), orNull(realm)); });
+    if (point->GetTypeName() != nullptr) typeName = point->GetTypeName();
   }
-  auto record = newRecord<BrennicPartialData>(typeName);
+  std::shared_ptr<BrennicPartialData> record = newRecord<BrennicPartialData>(typeName);
   assign(*record, fields);
-  run("put_fields " + name, [&] { return Ostrel::PutPartialDataPoint(cstr(name), *record, orNull(server), orNull(realm)); });
+  run(server, "put_fields " + name, [=] { return Ostrel::PutPartialDataPoint(name.c_str(), *record, orNull(server), orNull(realm)); });
 }
 
 py::list query(const std::string& type, const py::dict& fields, const Text& server, const Text& realm) {
-  auto filter = newRecord<BrennicPartialData>(type);
+  std::shared_ptr<BrennicPartialData> filter = newRecord<BrennicPartialData>(type);
   assign(*filter, fields);
-  std::vector<char> typeName(type.begin(), type.end());
-  typeName.push_back('\0');
-  DataList list;
-  run("query", [&] { return Ostrel::QueryDataPoint(*filter, typeName.data(), list, orNull(server), orNull(realm)); });
-  return records(list);
+  auto list = std::make_shared<DataList>();
+  run(server, "query", [=] {
+    std::vector<char> typeName(type.begin(), type.end());
+    typeName.push_back('\0');
+    return Ostrel::QueryDataPoint(*filter, typeName.data(), *list, orNull(server), orNull(realm));
+  });
+  return records(*list);
 }
 
 py::list points(const Text& type, const Text& server, const Text& realm) {
-  NameList list;
-  run("points", [&] {
-    return type ? Ostrel::GetAllPointNameByType(&list, cstr(*type), orNull(server), orNull(realm))
-                : Ostrel::GetAllPointName(&list, orNull(server), orNull(realm));
+  if (type) cstr(*type);
+  auto list = std::make_shared<NameList>();
+  run(server, "points", [=] {
+    return type ? Ostrel::GetAllPointNameByType(list.get(), type->c_str(), orNull(server), orNull(realm))
+                : Ostrel::GetAllPointName(list.get(), orNull(server), orNull(realm));
   });
-  return names(list);
+  return names(*list);
 }
 
 }  // namespace
@@ -112,25 +169,42 @@ void bindPoints(py::module_& m) {
   const auto server = py::arg("server") = py::none();
   const auto realm = py::arg("realm") = py::none();
   m.def("create", &create, py::arg("name"), py::arg("value"), py::kw_only(), server, realm,
-        "Creates the data point `name` holding the Record `value`, or zero-filled of the type named by a str.");
-  m.def("get", &get, py::arg("name"), py::kw_only(), server, realm, "The data point's value as a new Record.");
+        "Creates the data point `name` holding the Record `value`, or zero-filled of the type named by a str.\n\n"
+        "Raises ostrel.Error 2005 when it exists, 2007 for an unknown type; " OSTREL_RAISES_REMOTE);
+  m.def("get", &get, py::arg("name"), py::kw_only(), server, realm,
+        "The data point's value as a new Record.\n\nRaises ostrel.NotFound (2003) when there is no such point; "
+        OSTREL_RAISES_REMOTE);
   m.def("get_many", &getMany, py::arg("names"), py::kw_only(), server, realm,
-        "The named data points as a dict of name to Record, in one remote call; any name missing raises NotFound.");
+        "The named data points as a dict of name to Record (in the order asked), in one remote call.\n\n"
+        "Raises ostrel.NotFound (2003) when any name is missing, TypeError for a name that is not a str, "
+        "ValueError for one with NUL; " OSTREL_RAISES_REMOTE);
   m.def("put", [](const std::string& name, BrennicData& record, const Text& s, const Text& r) {
-        run("put " + name, [&] { return Ostrel::PutDataPoint(cstr(name), record, orNull(s), orNull(r)); });
-      }, py::arg("name"), py::arg("record"), py::kw_only(), server, realm, "Writes the whole Record to the data point.");
+        cstr(name);
+        auto copy = std::make_shared<BrennicData>(record);
+        run(s, "put " + name, [=] { return Ostrel::PutDataPoint(name.c_str(), *copy, orNull(s), orNull(r)); });
+      }, py::arg("name"), py::arg("record"), py::kw_only(), server, realm,
+      "Writes the whole Record to the data point.\n\nRaises ostrel.NotFound (2003) when there is no such point; "
+      OSTREL_RAISES_REMOTE);
   m.def("_put_fields", &putFields, py::arg("name"), py::arg("fields"), py::arg("type"), server, realm);
   m.def("_query", &query, py::arg("type"), py::arg("fields"), server, realm);
   m.def("points", &points, py::arg("type") = py::none(), py::kw_only(), server, realm,
-        "Names of the data points (of one type when given).");
+        "Names of the data points (of one type when given).\n\nRaises " OSTREL_RAISES_REMOTE);
+  m.def("nulls", [](const Text& s, const Text& r) {
+        auto list = std::make_shared<NameList>();
+        run(s, "nulls", [=] { return Ostrel::CheckNullData(list.get(), orNull(s), orNull(r)); });
+        return names(*list);
+      }, py::kw_only(), server, realm,
+      "Names of the data points that were created but never written.\n\nRaises " OSTREL_RAISES_REMOTE);
   m.def("delete", [](const std::string& name, const Text& s, const Text& r) {
-        run("delete " + name, [&] { return Ostrel::DeleteDataPoint(cstr(name), orNull(s), orNull(r)); });
-      }, py::arg("name"), py::kw_only(), server, realm, "Deletes the data point.");
+        cstr(name);
+        run(s, "delete " + name, [=] { return Ostrel::DeleteDataPoint(name.c_str(), orNull(s), orNull(r)); });
+      }, py::arg("name"), py::kw_only(), server, realm,
+      "Deletes the data point.\n\nRaises ostrel.NotFound (2003) when there is no such point; " OSTREL_RAISES_REMOTE);
   m.def("types", [](const Text& s, const Text& r) {
-        NameList list;
-        run("types", [&] { return Ostrel::GetTarnTypes(&list, orNull(s), orNull(r)); });
-        return names(list);
-      }, py::kw_only(), server, realm, "Names of the data types the server knows.");
+        auto list = std::make_shared<NameList>();
+        run(s, "types", [=] { return Ostrel::GetTarnTypes(list.get(), orNull(s), orNull(r)); });
+        return names(*list);
+      }, py::kw_only(), server, realm, "Names of the data types the server knows.\n\nRaises " OSTREL_RAISES_REMOTE);
 }
 
 }  // namespace pyostrel

@@ -19,6 +19,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -27,7 +28,7 @@
 #include "ostrel/data/partial_record.h"
 #include "ostrel/data/record.h"
 #include "ostrel/data/type_mgr.h"
-#include "python/src/binding.h"
+#include "binding.h"
 
 namespace pyostrel {
 namespace {
@@ -321,15 +322,45 @@ void assign(BrennicData& record, const py::handle& values) {
     assignPath(record, partial, py::str(path), value);
 }
 
+void lookingUpType(const std::string& type, std::function<bool()> make) {
+  static std::set<std::string>* found = new std::set<std::string>;  // guarded by the GIL; kept to the end
+  if (found->count(type) != 0) {
+    Unlocked unlocked;
+    make();
+    return;
+  }
+  if (interruptibleAnywhere([make] { return make() ? 1 : 0; }) == 1) found->insert(type);
+}
+
 py::object wrap(const BrennicData& record) {
   return py::cast(std::make_unique<BrennicData>(record));
+}
+
+py::object adopt(BrennicData* record) {
+  // pybind11's cast with take_ownership, step by step (pybind11 2.10's instance layout), less
+  // its two lookups of the registered type by name per record: get_many makes thousands.
+  static const py::detail::type_info* const type = py::detail::get_type_info(typeid(BrennicData));
+  std::unique_ptr<BrennicData> holder(record);
+  auto made = py::reinterpret_steal<py::object>(py::detail::make_new_instance(type->type));
+  if (!made) throw py::error_already_set();
+  auto* instance = reinterpret_cast<py::detail::instance*>(made.ptr());
+  py::detail::value_and_holder slot = instance->get_value_and_holder(type);
+  slot.value_ptr() = record;
+  instance->owned = true;
+  py::detail::register_instance(instance, record, type);
+  slot.set_instance_registered();
+  new (std::addressof(slot.holder<std::unique_ptr<BrennicData>>())) std::unique_ptr<BrennicData>(std::move(holder));
+  slot.set_holder_constructed();
+  return made;
 }
 
 void bindRecords(py::module_& m) {
   py::class_<BrennicData>(m, "Record", "One value of a middleware data type, read and written by field path.")
       .def(py::init(&makeRecord), py::arg("type"), py::arg("values") = py::none(), py::pos_only(),
            "Record(type, values=None, /, **fields): a zero-filled record of the data type, then the\n"
-           "given fields written ({'speed.value': 1.5} or value=1.5). Unknown type: ostrel.NotFound.")
+           "given fields written ({'speed.value': 1.5} or value=1.5).\n\n"
+           "Raises ostrel.NotFound for an unknown type or field, TypeError, OverflowError or ValueError for\n"
+           "a value the field cannot hold.")
       .def_static(
           "from_bytes",
           [](const std::string& type, const py::bytes& data) {
@@ -341,7 +372,9 @@ void bindRecords(py::module_& m) {
             record->SetRawValue(raw.data(), static_cast<int>(raw.size()));
             return record;
           },
-          py::arg("type"), py::arg("data"), "A record of `type` holding exactly its size in bytes.")
+          py::arg("type"), py::arg("data"),
+          "A record of `type` holding exactly its size in bytes.\n\n"
+          "Raises ostrel.NotFound for an unknown type, ValueError for data of another size.")
       .def("__getitem__", &get, py::arg("path"), "The field's value, converted by its declared type.")
       .def("__setitem__", &set, py::arg("path"), py::arg("value"), "Writes the field; the record is unchanged on error.")
       .def("to_dict",
@@ -349,7 +382,8 @@ void bindRecords(py::module_& m) {
              if (record.GetTypeName() == nullptr) raise(OstrelCode::kRecordWithoutType, "to_dict");
              return decodeValue(TarnTypeOf(record), 1, record.GetRawValue(), record.GetBufferSize());
            },
-           "Every element by name: nested types as dicts, arrays as lists, texts as str.")
+           "Every element by name: nested types as dicts, arrays as lists, texts as str.\n\n"
+           "Raises ostrel.NotFound (4000) for a record without type.")
       .def_property_readonly("type", &typeOf, "The data type's name, or None for a record without type.")
       .def_property("name", [](BrennicData& r) { return std::string(r.GetDataName()); },
                     [](BrennicData& r, const std::string& name) {

@@ -32,6 +32,7 @@ import ostrel  # noqa: E402  (after the settings)
 
 class Tarnd:
     def __init__(self):
+        self.port = PORT
         self.proc = subprocess.Popen([os.environ["TARND_PATH"], "--port", str(PORT), "--name", "plant"],
                                      stderr=subprocess.DEVNULL)
         deadline = time.monotonic() + 10

@@ -1,5 +1,8 @@
 """Connection: status, listeners called from the library's threads, the GIL released while a
 call waits, contention."""
+import os
+import subprocess
+import sys
 import threading
 import time
 
@@ -98,3 +101,32 @@ def test_a_misspelt_server_is_not_a_time_out():
         ostrel.points(server="nosuch")
     assert caught.value.code == 2001
     assert not isinstance(caught.value, ostrel.TimedOut)
+
+
+def test_settings_and_ping(tarnd):
+    assert ostrel.servers() == ["local", "plant"] and ostrel.servers("others") == ["plant"]
+    assert ostrel.own_server() == "local" and ostrel.servers("child") == []
+    assert ostrel.addresses("plant") == [f"127.0.0.1:{tarnd.port}"] and ostrel.addresses() == ["embedded"]
+    assert 0 < ostrel.ping("plant", count=3) < 1.0
+    with pytest.raises(ostrel.Error) as caught:
+        ostrel.ping("nowhere")
+    assert caught.value.code == 2001
+    with pytest.raises(ValueError):
+        ostrel.ping(count=0)
+
+
+def test_set_own_server_rewrites_the_settings(tmp_path):
+    """In a child interpreter with a settings file of its own: the file changes, or an error says
+    it did not."""
+    settings = tmp_path / "settings.xml"
+    settings.write_text('<tarn><server name="main" position="own" first="127.0.0.1:1"/></tarn>')
+    script = ("import ostrel\n"
+              "ostrel.set_own_server('127.0.0.1:2', '127.0.0.1:3')\n"
+              "print(ostrel.addresses())\n")
+    env = dict(os.environ, TARN_SETTINGS=str(settings), PYTHONPATH=os.pathsep.join(sys.path))
+    out = subprocess.run([sys.executable, "-c", script], env=env, capture_output=True, text=True, timeout=60)
+    assert out.stdout.strip() == "['127.0.0.1:2', '127.0.0.1:3']", out.stderr
+    assert "127.0.0.1:3" in settings.read_text()
+    del env["TARN_SETTINGS"]  # the embedded server: no file to store anything in
+    out = subprocess.run([sys.executable, "-c", script], env=env, capture_output=True, text=True, timeout=60)
+    assert "ostrel.Error" in out.stderr and "(2009)" in out.stderr, out.stderr
