@@ -33,7 +33,7 @@ asan: deps
 	@cmake -S . -B build-asan -DOSTREL_SANITIZE=ON -DOSTREL_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug > /dev/null
 	@cmake --build build-asan -j $(JOBS)
 	@cd build-asan && ASAN_OPTIONS=detect_leaks=1 \
-	  LSAN_OPTIONS=fast_unwind_on_malloc=0:suppressions=$(CURDIR)/scripts/lsan.supp \
+	  LSAN_OPTIONS=fast_unwind_on_malloc=0:print_suppressions=0:suppressions=$(CURDIR)/scripts/lsan.supp \
 	  ctest --output-on-failure -j $(JOBS) -LE install
 
 clean:
