@@ -39,18 +39,20 @@ constexpr int kStreamEvents = 200000;
 constexpr int kCode = 4242;
 
 // The servers for the whole run: the embedded "local" at "own", tarnd "plant" at "others".
+// The stream's box may hold every event of the run, so that a slow consumer never stops the
+// producer: more than tarnd's default largest box, hence the flag.
 struct Servers {
-  TarndProcess tarnd{"plant", freePort()};
+  TarndProcess tarnd{"plant", freePort(), {"--max-box-size", std::to_string(4 * kStreamEvents)}};
   std::unique_ptr<ScopedSettings> settings;
   Servers() {
     tarnd.start();
     settings.reset(new ScopedSettings({{"local", "own", {}, true}, {"plant", "others", {tarnd.address()}}}));
     for (const char* server : {"local", "plant"}) {
       Ostrel::ConnectTarn(server);
-      Ostrel::CreateEventBox("bench", kCode, 4 * kStreamEvents, server, nullptr);
-      Ostrel::CreateEventBox("stream", kCode + 1, 4 * kStreamEvents, server, nullptr);
+      Ostrel::CreateEventBox("bench", kCode, 4 * kBatch, server, nullptr);
       Ostrel::CreatePort("echo", server, nullptr);
     }
+    Ostrel::CreateEventBox("stream", kCode + 1, 4 * kStreamEvents, "plant", nullptr);
   }
 };
 
