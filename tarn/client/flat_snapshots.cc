@@ -52,3 +52,15 @@ int kx_make_dt_snapshot(const char* file, const char* option) {
 int kx_load_dt_snapshot(const char* file, const char* option) {
   return callTypes(option, [&](kxTarn::DT_manager_ptr s) { return s->load_snapshot_file(file ? file : "", ""); });
 }
+
+int kx_list_snapshots(ObjectNames* named, ObjectNames* files, const char* server, const char* position) {
+  if (!named || !files) return kBadArgument;
+  return callPoints(server, position, [&](kxTarn::DT_Point_Factory_ptr s) {
+    kxTarn::STRING_LIST_var namedList, fileList;
+    const int rc = s->list_snapshots(namedList.out(), fileList.out());
+    if (rc != kOk) return rc;
+    fillNames(named, namedList.in());
+    fillNames(files, fileList.in());
+    return kOk;
+  });
+}

@@ -3,9 +3,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <set>
 
 #include "tarn/client/codes.h"
+#include "tarn/server/data_folder.h"
 #include "tarn/server/field_locator.h"
 #include "tarn/server/file_io.h"
 #include "tarn/server/host.h"
@@ -285,6 +287,63 @@ CORBA::Long DataPointService::delete_snapshot(const char* name) {
     syncFolder(folderOf(path));
     return kOk;
   });
+}
+
+namespace {
+
+// The text a hexName() stands for; false when `hex` is not one.
+bool fromHexName(const std::string& hex, std::string& text) {
+  text.clear();
+  if (hex == "-") return true;
+  if (hex.empty() || hex.size() % 2) return false;
+  for (std::size_t i = 0; i < hex.size(); i += 2) {
+    const std::string pair = hex.substr(i, 2);
+    if (pair.find_first_not_of("0123456789abcdef") != std::string::npos) return false;
+    text.push_back(static_cast<char>(std::stoi(pair, nullptr, 16)));
+  }
+  return true;
+}
+
+kxTarn::STRING_LIST* toList(const std::set<std::string>& names) {
+  kxTarn::STRING_LIST_var list = new kxTarn::STRING_LIST;
+  list->length(static_cast<CORBA::ULong>(names.size()));
+  CORBA::ULong i = 0;
+  for (const std::string& name : names) list[i++] = CORBA::string_dup(name.c_str());
+  return list._retn();
+}
+
+}  // namespace
+
+CORBA::Long DataPointService::list_snapshots(kxTarn::STRING_LIST_out named, kxTarn::STRING_LIST_out files) {
+  named = new kxTarn::STRING_LIST;
+  files = new kxTarn::STRING_LIST;
+  TARN_FAULT_POINT(host_.faults(), "list_snapshots");
+  const std::string folder = host_.snapshotFolder();
+  if (folder.empty()) return kFileError;
+  namespace fs = std::filesystem;
+  const std::string prefix = "named-" + hexName(realm_->name) + "-", suffix = ".snapshot";
+  std::set<std::string> names, others;
+  std::error_code error;
+  for (fs::recursive_directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+    if (!it->is_regular_file(error) || it->is_symlink(error)) continue;
+    const std::string relative = fs::relative(it->path(), folder, error).generic_string();
+    if (error || serverOwnsName(relative)) continue;
+    std::string name;
+    if (relative.rfind("named-", 0) == 0) {  // a named snapshot, of this realm or another
+      if (relative.rfind(prefix, 0) == 0 && relative.size() > prefix.size() + suffix.size() &&
+          relative.compare(relative.size() - suffix.size(), suffix.size(), suffix) == 0 &&
+          fromHexName(relative.substr(prefix.size(), relative.size() - prefix.size() - suffix.size()), name))
+        names.insert(name);
+      continue;
+    }
+    others.insert(relative);
+  }
+  if (error) return kFileError;
+  delete named.ptr();
+  named = toList(names);
+  delete files.ptr();
+  files = toList(others);
+  return kOk;
 }
 
 kxTarn::FileHandle_ptr DataPointService::open_snapshot_file() {

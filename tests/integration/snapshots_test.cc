@@ -398,10 +398,14 @@ TEST(SnapshotsTool, CommandsInOneShell) {
   const ToolRun run = runTool("shell",
                               "create cell.1 Cell\nsnapshot create first\nsnapshot load first\nsnapshot delete first\n"
                               "snapshot make points tool.snapshot\nsnapshot restore points tool.snapshot\n"
-                              "snapshot download points " + folder + "/copy --block 7\n",
+                              "snapshot download points " + folder + "/copy --block 7\n"
+                              "snapshot create second\nsnapshot create second --realm other\nsnapshot list\n"
+                              "snapshot list --json --realm other\n",
                               "TARN_TYPES=" + typesFile() + " TARN_EMBEDDED_DATA=" + folder);
   for (const char* text : {"snapshot first: created", "snapshot first: loaded", "snapshot first: deleted",
-                           "made points snapshot tool.snapshot", "restored points from tool.snapshot", "downloaded "})
+                           "made points snapshot tool.snapshot", "restored points from tool.snapshot", "downloaded ",
+                           "named  second\nfile   copy\n", "file   tool.snapshot\n",
+                           "{\"named\": [\"second\"], \"files\": [\"copy\", "})
     EXPECT_TRUE(has(run, text)) << text << " in\n" << run.output;
   EXPECT_EQ(readFile(folder + "/tool.snapshot"), readFile(folder + "/copy"));
   for (const char* usage : {"snapshot", "snapshot create", "snapshot make rows f", "snapshot download points"})

@@ -3,6 +3,7 @@
 //   ostrel snapshot make|restore points|types|ports FILE [OPTION]
 //                                                      snapshot files of the own server
 //   ostrel snapshot download points|ports FILE         the server's current snapshot file to FILE
+//   ostrel snapshot list [--json]                      named snapshots of the realm, snapshot files
 // A download reads the remote file in blocks (--block BYTES) and shows its progress on standard
 // error: a bar with bytes, rate and time left on a terminal, a plain line per tenth otherwise.
 #include <unistd.h>
@@ -20,7 +21,9 @@
 #include <string>
 #include <vector>
 
+#include "ostrel/api/middleware/kxTarn_API.h"
 #include "ostrel/api/ostrel.h"
+#include "tools/ostrel/records.h"
 #include "tools/ostrel/tool.h"
 
 namespace tool {
@@ -32,6 +35,7 @@ struct Args {
   std::string name;
   std::string option;
   unsigned int block = 1u << 20;
+  bool json = false;
 };
 
 std::string bytesText(double bytes) {
@@ -132,9 +136,41 @@ bool download(Tool& tool, BrennicRemoteFile& file, const std::string& path, unsi
   return true;
 }
 
+// The names of `list` as one JSON array, or as lines "KIND  NAME".
+void printSnapshotNames(Tool& tool, const char* kind, const ObjectNames& list, bool json) {
+  if (json) {
+    tool.out << "[";
+    for (int i = 0; i < list.count; ++i) tool.out << (i ? ", " : "") << jsonString(list.names[i]);
+    tool.out << "]";
+    return;
+  }
+  for (int i = 0; i < list.count; ++i) tool.out << kind << "  " << list.names[i] << "\n";
+}
+
+void addSnapshotListing(CLI::App* snapshot, Tool& tool) {
+  auto a = std::make_shared<Args>();
+  auto* list = snapshot->add_subcommand("list", "List the realm's named snapshots and the snapshot files on the server");
+  addServerOptions(list, a->target);
+  list->add_flag("--json", a->json, "print {\"named\": [...], \"files\": [...]}");
+  list->callback([&tool, a] {
+    if (!connectServer(tool, a->target)) return;
+    ObjectNames named, files;
+    if (!check(tool, "snapshot list", kx_list_snapshots(&named, &files, a->target.serverOrNull(), a->target.realmOrNull())))
+      return;
+    if (a->json) tool.out << "{\"named\": ";
+    printSnapshotNames(tool, "named", named, a->json);
+    if (a->json) tool.out << ", \"files\": ";
+    printSnapshotNames(tool, "file ", files, a->json);
+    if (a->json) tool.out << "}\n";
+    if (!a->json && named.count + files.count == 0) tool.out << "(no snapshots)\n";
+    Ostrel::DeatoryNameSeq(&named);
+    Ostrel::DeatoryNameSeq(&files);
+  });
+}
+
 void addSnapshotCommands(CLI::App& app, Tool& tool) {
   auto a = std::make_shared<Args>();
-  auto* snapshot = app.add_subcommand("snapshot", "Snapshots: create, load, delete, make, restore, download");
+  auto* snapshot = app.add_subcommand("snapshot", "Snapshots: create, load, delete, make, restore, download, list");
   snapshot->require_subcommand(1);
 
   using Named = int (*)(const char*, const char*, const char*);
@@ -197,6 +233,7 @@ void addSnapshotCommands(CLI::App& app, Tool& tool) {
     if (ok) tool.out << "wrote the " << a->kind << " snapshot to " << shortened(a->name) << "\n";
     if (!ok) tool.rc = 1;
   });
+  addSnapshotListing(snapshot, tool);
 }
 
 OSTREL_TOOL_COMMANDS(addSnapshotCommands);

@@ -80,6 +80,10 @@ KXTARN_API int kx_make_port_snapshot(const char* file, const char* option);
 KXTARN_API int kx_load_dtp_snapshot(const char* file, const char* option);
 KXTARN_API int kx_load_dt_snapshot(const char* file, const char* option);
 KXTARN_API int kx_load_port_snapshot(const char* file, const char* option);
+// The named data point snapshots of a realm and the snapshot files in the server's folder
+// (both sorted; release each with DeatoryNameSeq).
+KXTARN_API int kx_list_snapshots(ObjectNames* named, ObjectNames* files, const char* server,
+                                 const char* position);
 
 // Ports and event boxes. kind: 30005 packet port, 30006 event box. direction: 30003 send,
 // 30004 receive. Time-outs in milliseconds: 0 do not wait, negative wait without limit.
