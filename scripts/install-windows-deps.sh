@@ -20,7 +20,7 @@ target=x86_64-w64-mingw32
 cxx=$target-g++-posix
 cc=$target-gcc-posix
 
-packages=(g++-mingw-w64-x86-64 wine64 omniidl libboost-dev googletest cmake make perl python3)
+packages=(g++-mingw-w64-x86-64 wine64 omniidl libboost-dev libcli11-dev googletest cmake make perl python3)
 missing=()
 for p in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
@@ -148,10 +148,12 @@ cmake_cross "$pugi" "$work/pugixml-build"
 cmake_cross /usr/src/googletest "$work/googletest-build" -Dgtest_disable_pthreads=OFF
 echo "install-windows-deps: pugixml and googletest done after $((SECONDS - started)) s"
 
-# --- Boost (header-only parts) -------------------------------------------------------------------
-# Only boost/ is linked: the system's include folder itself must never be on the cross include path.
-mkdir -p "$sdk/boost-include"
-ln -sfn /usr/include/boost "$sdk/boost-include/boost"
+# --- header-only libraries: Boost's header-only parts, CLI11 (the tool) -----------------------------
+# Only their folders are linked: the system's include folder itself must never be on the cross
+# include path.
+mkdir -p "$sdk/header-only"
+ln -sfn /usr/include/boost "$sdk/header-only/boost"
+ln -sfn /usr/include/CLI "$sdk/header-only/CLI"
 
 echo "$recipe" > "$sdk/.stamp"
 echo "install-windows-deps: SDK ready in $((SECONDS - started)) s"

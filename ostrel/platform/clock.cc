@@ -18,6 +18,18 @@ std::int64_t nowSeconds() {
 #endif
 }
 
+std::int64_t systemSeconds() {
+#if defined(_WIN32)
+  FILETIME now;
+  ::GetSystemTimeAsFileTime(&now);
+  const std::uint64_t ticks = (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+  constexpr std::int64_t kSeconds1601To1970 = 11644473600;
+  return static_cast<std::int64_t>(ticks / 10000000u) - kSeconds1601To1970;
+#else
+  return nowSeconds();
+#endif
+}
+
 std::int32_t nowSeconds32() {
   // Keep the low 32 bits (two's complement), like a cast of the 64-bit clock would on the
   // original platform, without relying on implementation-defined narrowing.

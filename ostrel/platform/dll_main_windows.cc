@@ -2,9 +2,10 @@
 // default. The C run-time has constructed the slots by the time DllMain runs. Thread attach and
 // detach and process detach do nothing.
 #if defined(_WIN32)
-#include <windows.h>
-
+// ACE's configuration brings in winsock2.h, which must come before windows.h.
 #include <ace/Init_ACE.h>
+
+#include <windows.h>
 
 #include "ostrel/api/ostrel.h"
 

@@ -1,5 +1,4 @@
 // Snapshots end to end, on the embedded server and on tarnd.
-#include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +12,10 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#if defined(_WIN32)
+#  include <direct.h>
+#endif
 
 #include "ostrel/api/middleware/kxTarn_API.h"
 #include "ostrel/api/ostrel.h"
@@ -29,8 +32,16 @@ constexpr unsigned kCell = 64;
 constexpr unsigned kSlab = 65000;  // the largest type size is 65535
 
 std::string makeFolder() {
+#if defined(_WIN32)
+  static int counter = 0;
+  const std::string folder =
+      scratchPath("ostrel-snapshots-" + std::to_string(processId()) + "-" + std::to_string(++counter));
+  ::_mkdir(folder.c_str());
+  return folder;
+#else
   char pattern[] = "/tmp/ostrel-snapshots-XXXXXX";
   return ::mkdtemp(pattern);
+#endif
 }
 
 // The types of both servers, and the embedded server's snapshot folder, set before it starts.
@@ -45,8 +56,8 @@ const std::string& typesFile() {
 }
 const std::string kEmbeddedFolder = [] {
   const std::string folder = makeFolder();
-  ::setenv("TARN_TYPES", typesFile().c_str(), 1);
-  ::setenv("TARN_EMBEDDED_DATA", folder.c_str(), 1);
+  setEnvironment("TARN_TYPES", typesFile().c_str());
+  setEnvironment("TARN_EMBEDDED_DATA", folder.c_str());
   return folder;
 }();
 
@@ -267,7 +278,7 @@ TEST_P(SnapshotsOnTarnd, KilledWhileWritingLeavesTheOldFileOrTheNewOne) {
     ASSERT_EQ(0, put("p0", next));
     planFault(server, "snapshot_write", 2, 1, "", 0, 300);
     std::thread writer([&] { Ostrel::MakeDataPointSnapShot("k.snapshot", realm.c_str()); });
-    ::usleep(std::uniform_int_distribution<int>(0, 400)(random) * 1000);
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::uniform_int_distribution<int>(0, 400)(random)));
     tarnd->kill();
     writer.join();
     restart();
