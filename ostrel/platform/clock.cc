@@ -39,8 +39,12 @@ std::int32_t nowSeconds32() {
 bool localTime(std::int64_t seconds, std::tm* out) {
   if (out == nullptr) return false;
 #if defined(_WIN32)
+  // _localtime64_s fills its output with -1 when it refuses a time: split into a copy.
   __time64_t t = static_cast<__time64_t>(seconds);
-  return _localtime64_s(out, &t) == 0;
+  std::tm result{};
+  if (_localtime64_s(&result, &t) != 0) return false;
+  *out = result;
+  return true;
 #else
   time_t t = static_cast<time_t>(seconds);
   std::tm result{};

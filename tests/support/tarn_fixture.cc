@@ -76,40 +76,66 @@ kxTarn::kxTarnServiceManager_ptr TarndProcess::manager() const {
 }
 
 #if defined(_WIN32)
-// A Windows test program cannot start or stop the Linux tarnd it talks to: the test driver
-// (scripts/windows-tests.sh) starts one and names it in OSTREL_TARND_ADDRESS ("127.0.0.1:PORT").
-// start() takes that server under the name this object was given; extra arguments cannot be
-// honoured, and kill() and stop() fail the test.
+// A Windows test program cannot start a Linux program: it asks the launcher that the test driver
+// runs (scripts/tarnd_launcher.py, at OSTREL_TARND_LAUNCHER = "127.0.0.1:PORT") to start, kill or
+// stop tarnd, one tab-separated command line per request.
+namespace {
+std::string askLauncher(const std::string& command) {
+  const char* address = std::getenv("OSTREL_TARND_LAUNCHER");
+  const char* colon = address ? std::strrchr(address, ':') : nullptr;
+  if (colon == nullptr) return "error OSTREL_TARND_LAUNCHER is not set";
+  SOCKET fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in launcher{};
+  launcher.sin_family = AF_INET;
+  launcher.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  launcher.sin_port = htons(static_cast<u_short>(std::atoi(colon + 1)));
+  std::string reply;
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&launcher), sizeof launcher) == 0) {
+    const std::string line = command + "\n";
+    ::send(fd, line.data(), static_cast<int>(line.size()), 0);
+    char c;
+    while (::recv(fd, &c, 1, 0) == 1 && c != '\n') reply += c;
+  } else {
+    reply = "error the launcher does not answer";
+  }
+  ::closesocket(fd);
+  return reply;
+}
+}  // namespace
+
 bool TarndProcess::start() {
-  const char* address = std::getenv("OSTREL_TARND_ADDRESS");
-  if (address == nullptr || !extraArgs_.empty()) return false;
-  const char* colon = std::strrchr(address, ':');
-  if (colon == nullptr) return false;
-  port_ = std::atoi(colon + 1);
+  std::string command = "start\t--port\t" + std::to_string(port_) + "\t--name\t" + name_;
+  for (const std::string& arg : extraArgs_) command += "\t" + arg;
+  const std::string reply = askLauncher(command);
+  if (reply.compare(0, 4, "pid ") != 0) {
+    ADD_FAILURE() << "tarnd was not started: " << reply;
+    return false;
+  }
+  pid_ = std::atoi(reply.c_str() + 4);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   while (std::chrono::steady_clock::now() < deadline) {
     try {
       kxTarn::kxTarnServiceManager_var probe = manager();
-      if (probe->ping() == 0) {
-        pid_ = 1;
-        return true;
-      }
+      if (probe->ping() == 0) return true;
     } catch (const CORBA::Exception&) {
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
+  kill();
   return false;
 }
 
 void TarndProcess::kill() {
   if (pid_ <= 0) return;
+  askLauncher("kill\t" + std::to_string(pid_));
   pid_ = -1;
 }
 
 int TarndProcess::stop() {
-  ADD_FAILURE() << "a Windows test cannot stop the Linux tarnd";
+  if (pid_ <= 0) return -1;
+  const std::string reply = askLauncher("stop\t" + std::to_string(pid_));
   pid_ = -1;
-  return -1;
+  return reply.compare(0, 7, "status ") == 0 ? std::atoi(reply.c_str() + 7) : -1;
 }
 #else
 bool TarndProcess::start() {
