@@ -9,7 +9,8 @@
 # scripts/tarnd_launcher.py; the DLL client test talks to one tarnd that this script starts and
 # names as server "plant" in TARN_SETTINGS. Wine runs headless in its own prefix, made on first
 # use. Prints one line per program and "N passed, N failed" at the end; exits non-zero when a
-# program failed.
+# program failed. Each program's output is kept in WINDOWS_BUILD/windows-test-logs/;
+# OSTREL_WINDOWS_TESTS (a regular expression) picks programs by name.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -18,7 +19,7 @@ tarnd=$(realpath "${2:-build/tarn/tarnd}")
 bin=$build/bin
 wine=$(dpkg -L wine64 | grep -m1 '/wine64$')
 export WINEPREFIX=${OSTREL_WINEPREFIX:-$build/wineprefix}
-export WINEDEBUG=-all
+export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES="mscoree,mshtml="
 per_program=${OSTREL_WINDOWS_TEST_TIMEOUT:-600}
 
@@ -53,6 +54,9 @@ export TARN_SETTINGS="Z:${scratch//\//\\}\\settings.xml"
 mkdir -p "$scratch/temp"
 export TEMP="Z:${scratch//\//\\}\\temp" TMP="Z:${scratch//\//\\}\\temp"
 
+logs=$build/windows-test-logs
+rm -rf "$logs"
+mkdir -p "$logs"
 passed=0
 failed=0
 failures=()
@@ -62,9 +66,12 @@ while read -r label program filter; do
   [ -z "$program" ] && continue
   args=()
   [ -n "${filter:-}" ] && args+=("--gtest_filter=$filter")
-  log=$scratch/${program%.exe}.log
+  [ -n "${OSTREL_WINDOWS_TESTS:-}" ] && ! [[ $program =~ $OSTREL_WINDOWS_TESTS ]] && continue
+  log=$logs/${program%.exe}.log
   t0=$SECONDS
   if timeout "$per_program" "$wine" "$program" "${args[@]}" > "$log" 2>&1; then result=ok; else result=FAILED; fi
+  # A crash that wine's debugger reports may still end with status 0.
+  grep -q '^wine: Unhandled' "$log" && result=FAILED
   # Tests, not programs, are counted; a program that failed without a count (a crash) is one.
   good=$(grep -oE '^\[  PASSED  \] [0-9]+' "$log" | grep -oE '[0-9]+$' || true)
   bad=$(grep -oE '^ *[0-9]+ FAILED TESTS?' "$log" | grep -oE '[0-9]+' || true)

@@ -155,6 +155,14 @@ int TarnConnector::connectState(const char* server) {
   } else {
     name = server;
   }
+#if defined(__MINGW32__)
+  // mingw-w64 keeps thread_local objects in emulated storage that a thread's end can release
+  // before their destructors run: a thread_local shared_ptr there frees memory twice when its
+  // thread ends (a corrupted heap under the Windows tests). So each call takes its own reference.
+  const std::shared_ptr<const StateMap> states = std::atomic_load(&published_);
+  auto found = states->find(name);
+  return found != states->end() ? found->second : OstrelCode::kNoState;
+#else
   // Every guarded operation asks this: it reads a per-thread copy of the published states and
   // writes no shared memory unless a writer has published since this thread last looked.
   struct Seen {
@@ -171,6 +179,7 @@ int TarnConnector::connectState(const char* server) {
   }
   auto it = seen.states->find(name);
   return it != seen.states->end() ? it->second : OstrelCode::kNoState;
+#endif
 }
 
 const char* TarnConnector::defaultPosition(const char* server) {

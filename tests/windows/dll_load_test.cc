@@ -46,19 +46,21 @@ TEST(DllLoad, AttachBindsEverySlotAndDetachUnloads) {
   }
 }
 
-// Once the library has started its connector and the ORB, their threads hold the module: a
-// FreeLibrary after ExitOstrel leaves it loaded rather than pulling code from under a running
-// thread, and a second load finds the library working.
-TEST(DllLoad, AFreeAfterTheLibraryRanIsSafe) {
+// A library that ran (its connector's monitor thread and the ORB's threads are up) is ended with
+// ExitOstrel before FreeLibrary: its threads are gone when the loader unloads it, and the next
+// load starts it afresh. (A FreeLibrary while they still run blocks: the unload would wait for
+// threads that need the loader to end.)
+TEST(DllLoad, ExitOstrelBeforeFreeLibraryUnloadsALibraryThatRan) {
   const std::string path = besideThisProgram("ostrel.dll");
-  for (int round = 0; round < 3; ++round) {
+  for (int round = 0; round < 5; ++round) {
     HMODULE library = ::LoadLibraryA(path.c_str());
     ASSERT_NE(nullptr, library);
     EXPECT_EQ(-1, function<IsConnect>(library, "_ZN6Ostrel9IsConnectEPKc")("nowhere"))
         << "a server never connected has no state";
     EXPECT_EQ(std::wstring(L"success"), function<ErrorString>(library, "_ZN6Ostrel14GetErrorStringEi")(0));
-    if (round == 2) function<ExitOstrel>(library, "_ZN6Ostrel10ExitOstrelEv")();
+    function<ExitOstrel>(library, "_ZN6Ostrel10ExitOstrelEv")();
     ASSERT_TRUE(::FreeLibrary(library));
+    EXPECT_EQ(nullptr, ::GetModuleHandleA("ostrel.dll")) << "round " << round;
   }
 }
 

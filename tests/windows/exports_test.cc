@@ -165,6 +165,10 @@ TEST_F(ExportTable, NothingElseLeavesTheLibrary) {
   for (const char* name : kClassesWithCode) roots.push_back(std::string(name) + "::");
   for (const char* name : kHelperClasses) roots.push_back(std::string(name) + "::");
   for (const std::string& symbol : all) {
+    // GCC emits the type info of two ACE thread descriptors beside the connector's code and marks
+    // it for export; it names ACE's types only and carries no code of the library.
+    if (symbol == "typeinfo for ACE_OS_Thread_Descriptor" || symbol == "typeinfo for ACE_Thread_Descriptor_Base")
+      continue;
     std::string name = symbol;
     for (const char* prefix : {"typeinfo for ", "typeinfo name for ", "vtable for "})
       if (name.compare(0, std::strlen(prefix), prefix) == 0) name = name.substr(std::strlen(prefix)) + "::";

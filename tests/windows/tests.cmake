@@ -7,17 +7,22 @@
 # load ostrel.dll. The tests that hold the library's types against the server's own type book
 # (data/path_grammar, data/type_mgr) need the server's code and stay on Linux.
 # scripts/windows-tests.sh reads the list the build writes (windows-tests.txt).
+# An entry "name:filter" runs the program with --gtest_filter=filter: the few tests that need the
+# embedded server or drive the ostrel tool through a POSIX shell stay on Linux.
 set(OSTREL_WINDOWS_UNIT_TESTS
   api/frame api/overload_slots
-  connection/call_frame connection/concurrency connection/connector connection/server_settings
+  connection/call_frame connection/concurrency
+  "connection/connector:-ConnectorTest.ScanBegunBeforeADisconnectDoesNotConnectAgain"
+  connection/server_settings
   data/data_type data/meta_list data/partial_record data/path_cache
   data/record_stream data/record data/render_reuse data/store data/value_convertor
   datapoints/remote_file datapoints/taken_values
   platform/text platform/host platform/clock
   tarn/settings)
 set(OSTREL_WINDOWS_INTEGRATION_TESTS
-  integration/connection integration/datapoints integration/events integration/ports
-  integration/snapshots integration/contention)
+  "integration/connection:-ConnectionTest.RedundantPairFailsOverToTheSecondAddressAndListenersHear:ConnectionTest.SettingsFileStaysWellFormedWhenTheWriterIsKilled"
+  integration/datapoints integration/events integration/ports
+  "integration/snapshots:-SnapshotsTool.*" integration/contention)
 set(OSTREL_WINDOWS_DLL_TESTS windows/exports windows/dll_load)
 # An application of the DLL through its import library, against tarnd.
 set(OSTREL_WINDOWS_CLIENT_TESTS windows/dll_client)
@@ -33,7 +38,12 @@ target_compile_definitions(ostrel_test_support PUBLIC OSTREL_SOURCE_DIR="${PROJE
 
 set(list_file ${PROJECT_BINARY_DIR}/windows-tests.txt)
 file(WRITE ${list_file} "")
-function(ostrel_windows_test name label)
+function(ostrel_windows_test entry label)
+  string(REGEX REPLACE ":.*" "" name "${entry}")
+  set(filter "")
+  if(entry MATCHES ":(.*)$")
+    set(filter " ${CMAKE_MATCH_1}")
+  endif()
   string(REPLACE "/" "_" target "${name}_test")
   add_executable(${target} ${CMAKE_CURRENT_SOURCE_DIR}/${name}_test.cc)
   if(label STREQUAL "dll")
@@ -45,7 +55,7 @@ function(ostrel_windows_test name label)
   else()
     target_link_libraries(${target} PRIVATE ostrel_test_support GTest::gtest_main)
   endif()
-  file(APPEND ${list_file} "${label} ${target}.exe\n")
+  file(APPEND ${list_file} "${label} ${target}.exe${filter}\n")
 endfunction()
 
 foreach(name ${OSTREL_WINDOWS_UNIT_TESTS})
