@@ -87,6 +87,17 @@ while read -r label program filter; do
   fi
 done < "$build/windows-tests.txt"
 
+# ostrel.exe: one command against "plant", as a person types it (its own tests run on Linux).
+t0=$SECONDS
+if timeout "$per_program" "$wine" ostrel.exe record Alarm code=7 > "$logs/ostrel.log" 2>&1 &&
+   grep -qE '^code +signed_int +7' "$logs/ostrel.log"; then
+  result=ok; passed=$((passed + 1)); good=1; bad=0
+else
+  result=FAILED; failed=$((failed + 1)); failures+=(ostrel.exe); good=0; bad=1
+fi
+printf '%-12s %-42s %-7s %3s passed %3s failed %ss\n' tool "ostrel.exe record Alarm" "$result" "$good" "$bad" \
+  "$((SECONDS - t0))"
+
 echo "windows-tests: $((SECONDS - started)) s under wine"
 [ ${#failures[@]} -gt 0 ] && echo "windows-tests: failed: ${failures[*]}"
 echo "$passed passed, $failed failed"
