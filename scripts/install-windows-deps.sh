@@ -20,7 +20,7 @@ target=x86_64-w64-mingw32
 cxx=$target-g++-posix
 cc=$target-gcc-posix
 
-packages=(g++-mingw-w64-x86-64 wine64 omniidl libboost-dev libcli11-dev googletest cmake make perl python3)
+packages=(g++-mingw-w64-x86-64 wine64 omniidl libboost-dev libcli11-dev googletest dpkg-dev cmake make perl python3)
 missing=()
 for p in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
