@@ -156,9 +156,10 @@ int TarnConnector::connectState(const char* server) {
     name = server;
   }
 #if defined(__MINGW32__)
-  // mingw-w64 keeps thread_local objects in emulated storage that a thread's end can release
-  // before their destructors run: a thread_local shared_ptr there frees memory twice when its
-  // thread ends (a corrupted heap under the Windows tests). So each call takes its own reference.
+  // Under mingw-w64 a thread_local object with a destructor is not safe: its emulated storage can
+  // be released before the destructor runs, and the per-thread shared_ptr below corrupted the
+  // heap when its thread ended (the Windows tests, under wine). So each call takes its own
+  // reference to the published states there.
   const std::shared_ptr<const StateMap> states = std::atomic_load(&published_);
   auto found = states->find(name);
   return found != states->end() ? found->second : OstrelCode::kNoState;
