@@ -4,7 +4,10 @@ BUILD ?= build
 PREFIX ?= $(CURDIR)/install
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps configure build demo test bench install asan clean
+WINDOWS_BUILD ?= build-windows/build
+WINDOWS_SDK ?= $(CURDIR)/build-windows/sdk
+
+.PHONY: all deps configure build demo test bench install asan clean windows-deps windows windows-test
 
 all: build
 
@@ -36,5 +39,20 @@ asan: deps
 	  LSAN_OPTIONS=fast_unwind_on_malloc=0:print_suppressions=0:suppressions=$(CURDIR)/scripts/lsan.supp \
 	  ctest --output-on-failure -j $(JOBS) -LE install
 
+# Windows x64: ostrel.dll, ostrel.exe and the test programs, cross-built with mingw-w64 against the
+# SDK that scripts/install-windows-deps.sh builds once into $(WINDOWS_SDK); the tests run under
+# wine64 against Linux tarnd processes (scripts/windows-tests.sh).
+windows-deps:
+	@OSTREL_WINDOWS_SDK=$(WINDOWS_SDK) JOBS=$(JOBS) bash scripts/install-windows-deps.sh
+
+windows: deps windows-deps
+	@cmake -S . -B $(WINDOWS_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+	  -DOSTREL_WINDOWS_SDK=$(WINDOWS_SDK) -DOSTREL_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
+	@cmake --build $(WINDOWS_BUILD) -j $(JOBS)
+
+windows-test: windows configure
+	@cmake --build $(BUILD) -j $(JOBS) --target tarnd
+	@bash scripts/windows-tests.sh $(WINDOWS_BUILD) $(BUILD)/tarn/tarnd
+
 clean:
-	@rm -rf $(BUILD) build-asan build-fuzz install
+	@rm -rf $(BUILD) build-asan build-fuzz build-windows install

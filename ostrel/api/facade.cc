@@ -24,8 +24,9 @@ void OstrelFunc::loadDefault() {
 
 // Load-time start: ACE first, then every slot bound to its default. Defined after the slots in
 // this file, so the slots are constructed before it runs (one translation unit keeps its order).
-// On Windows DllMain does the same on process attach (ostrel/platform/dll_main_windows.cc).
-#if !defined(_WIN32)
+// On Windows DllMain does the same on process attach (ostrel/platform/dll_main_windows.cc);
+// a program that links the library statically there (OSTREL_STATIC) starts it here as well.
+#if !defined(_WIN32) || defined(OSTREL_STATIC)
 namespace {
 struct LibraryEntry {
   LibraryEntry() {

@@ -155,6 +155,15 @@ int TarnConnector::connectState(const char* server) {
   } else {
     name = server;
   }
+#if defined(__MINGW32__)
+  // Under mingw-w64 a thread_local object with a destructor is not safe: its emulated storage can
+  // be released before the destructor runs, and the per-thread shared_ptr below corrupted the
+  // heap when its thread ended (the Windows tests, under wine). So each call takes its own
+  // reference to the published states there.
+  const std::shared_ptr<const StateMap> states = std::atomic_load(&published_);
+  auto found = states->find(name);
+  return found != states->end() ? found->second : OstrelCode::kNoState;
+#else
   // Every guarded operation asks this: it reads a per-thread copy of the published states and
   // writes no shared memory unless a writer has published since this thread last looked.
   struct Seen {
@@ -171,6 +180,7 @@ int TarnConnector::connectState(const char* server) {
   }
   auto it = seen.states->find(name);
   return it != seen.states->end() ? it->second : OstrelCode::kNoState;
+#endif
 }
 
 const char* TarnConnector::defaultPosition(const char* server) {

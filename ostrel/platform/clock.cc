@@ -18,6 +18,18 @@ std::int64_t nowSeconds() {
 #endif
 }
 
+std::int64_t systemSeconds() {
+#if defined(_WIN32)
+  FILETIME now;
+  ::GetSystemTimeAsFileTime(&now);
+  const std::uint64_t ticks = (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+  constexpr std::int64_t kSeconds1601To1970 = 11644473600;
+  return static_cast<std::int64_t>(ticks / 10000000u) - kSeconds1601To1970;
+#else
+  return nowSeconds();
+#endif
+}
+
 std::int32_t nowSeconds32() {
   // Keep the low 32 bits (two's complement), like a cast of the 64-bit clock would on the
   // original platform, without relying on implementation-defined narrowing.
@@ -27,8 +39,12 @@ std::int32_t nowSeconds32() {
 bool localTime(std::int64_t seconds, std::tm* out) {
   if (out == nullptr) return false;
 #if defined(_WIN32)
+  // _localtime64_s fills its output with -1 when it refuses a time: split into a copy.
   __time64_t t = static_cast<__time64_t>(seconds);
-  return _localtime64_s(out, &t) == 0;
+  std::tm result{};
+  if (_localtime64_s(&result, &t) != 0) return false;
+  *out = result;
+  return true;
 #else
   time_t t = static_cast<time_t>(seconds);
   std::tm result{};

@@ -16,6 +16,10 @@ std::int64_t nowSeconds();
 // Wraps in 2038; compare two such values only as differences of nearby times.
 std::int32_t nowSeconds32();
 
+// The system clock in whole seconds since 1970 UTC, as the heartbeat tasks read it: on Windows
+// GetSystemTimeAsFileTime (100 ns units since 1601), elsewhere the clock of nowSeconds().
+std::int64_t systemSeconds();
+
 // Splits `seconds` since 1970 into local calendar time. Returns false when the time cannot be
 // represented (then `out` is unchanged).
 bool localTime(std::int64_t seconds, std::tm* out);

@@ -12,5 +12,11 @@ namespace platform {
 // Windows computer name is tried second), the text read so far, usually empty.
 std::string hostName();
 
+#if defined(_WIN32)
+// The Windows computer name (GetComputerNameA), which hostName() gives when gethostname cannot
+// answer (Winsock not started); empty when it cannot be read.
+std::string computerName();
+#endif
+
 }  // namespace platform
 }  // namespace ostrel

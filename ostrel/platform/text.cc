@@ -13,7 +13,7 @@ namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
 
-bool isSurrogate(char32_t c) { return c >= 0xD800 && c <= 0xDFFF; }
+[[maybe_unused]] bool isSurrogate(char32_t c) { return c >= 0xD800 && c <= 0xDFFF; }
 
 // Calls `emit(unit)` for each UTF-16 unit of `text` (without the NUL) until `emit` returns
 // false.

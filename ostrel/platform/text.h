@@ -3,8 +3,10 @@
 // wchar_t is 16-bit UTF-16 on Windows and 32-bit UTF-32 on POSIX; inside a record a `wchar` item
 // is always one UTF-16 unit, stored little-endian. The ANSI code page is the process's code
 // page on Windows (GetACP) and UTF-8 everywhere else. Malformed input (a lone surrogate, an
-// invalid UTF-8 sequence, a code point beyond U+10FFFF) becomes U+FFFD; nothing here throws
-// except std::bad_alloc from the std::string forms.
+// invalid UTF-8 sequence, a code point beyond U+10FFFF) becomes U+FFFD, except on Windows, where
+// wide text and UTF-16 units are the same thing and are copied as they are, and where a
+// character outside the code page becomes the system's replacement character. Nothing here
+// throws except std::bad_alloc from the std::string forms.
 //
 // All functions may be called from any thread; none keeps state. Functions that write into a
 // caller's buffer never write more than the capacity they are given.

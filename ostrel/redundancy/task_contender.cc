@@ -16,7 +16,7 @@ TaskContender::TaskContender(const char* contenderName, const char* moduleName, 
       contenderName_(textOrEmpty(contenderName)),
       moduleName_(textOrEmpty(moduleName)),
       period_(period),
-      startTime_(ostrel::platform::nowSeconds32()) {}
+      startTime_(static_cast<std::int32_t>(static_cast<std::uint32_t>(ostrel::platform::systemSeconds() & 0xffffffffu))) {}
 
 TaskContender::~TaskContender() {
   stopRequested_ = true;
@@ -58,7 +58,7 @@ int TaskContender::svc() {
   // A period below one second would beat on every poll.
   const int period = period_ < 1 ? 1 : period_;
   while (!stopRequested_) {
-    if (ostrel::platform::nowSeconds() > lastBeat_ + period) {
+    if (ostrel::platform::systemSeconds() > lastBeat_ + period) {
       if (registered_) {
         if (kx_update_contender(hostName_.c_str(), contenderName_.c_str(), moduleName_.c_str(), server_.c_str(),
                                 position_.c_str()) != 0)
@@ -66,7 +66,7 @@ int TaskContender::svc() {
       } else {
         registered_ = registerContender() == 0;
       }
-      lastBeat_ = ostrel::platform::nowSeconds();
+      lastBeat_ = ostrel::platform::systemSeconds();
     }
     ostrel::platform::sleepMilliseconds(kPollMilliseconds);
   }

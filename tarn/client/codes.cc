@@ -78,14 +78,22 @@ std::wstring widen(const std::string& text) {
   for (std::size_t i = 0; i < text.size();) {
     const unsigned char lead = static_cast<unsigned char>(text[i]);
     const int extra = lead < 0x80 ? 0 : (lead >> 5) == 6 ? 1 : (lead >> 4) == 14 ? 2 : (lead >> 3) == 30 ? 3 : -1;
-    wchar_t c = extra == 0 ? lead : extra == 1 ? (lead & 0x1F) : extra == 2 ? (lead & 0x0F) : (lead & 0x07);
+    // Decoded in 32 bits: a 16-bit wchar_t (Windows) cannot hold a code point past U+FFFF.
+    char32_t c = extra == 0 ? lead : extra == 1 ? (lead & 0x1F) : extra == 2 ? (lead & 0x0F) : (lead & 0x07);
     bool whole = extra >= 0 && i + extra < text.size();
     for (int k = 1; whole && k <= extra; ++k) {
       const unsigned char next = static_cast<unsigned char>(text[i + k]);
       whole = (next & 0xC0) == 0x80;
       c = (c << 6) | (next & 0x3F);
     }
-    wide.push_back(whole ? c : L'\uFFFD');
+    if (!whole || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+      wide.push_back(L'\uFFFD');
+    } else if (sizeof(wchar_t) == 2 && c > 0xFFFF) {
+      wide.push_back(static_cast<wchar_t>(0xD800 + ((c - 0x10000) >> 10)));
+      wide.push_back(static_cast<wchar_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
+    } else {
+      wide.push_back(static_cast<wchar_t>(c));
+    }
     i += whole ? extra + 1 : 1;
   }
   return wide;

@@ -26,7 +26,11 @@ void CScribe::kx_log(const char* format, ...) {
 
   std::time_t now = std::time(nullptr);
   std::tm local;
+#if defined(_WIN32)
+  localtime_s(&local, &now);
+#else
   localtime_r(&now, &local);
+#endif
   char stamp[32];
   std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
 

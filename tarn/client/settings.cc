@@ -3,6 +3,10 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#if defined(_WIN32)
+#  include <io.h>
+#  include <windows.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -191,10 +195,21 @@ int writeSettings(const std::string& path, const std::vector<ServerSetting>& ser
   // The rename is atomic only once the new bytes are on disk.
   int fd = ::open(temporary.c_str(), O_RDONLY);
   if (fd >= 0) {
+#if defined(_WIN32)
+    ::_commit(fd);
+#else
     ::fsync(fd);
+#endif
     ::close(fd);
   }
-  if (std::rename(temporary.c_str(), path.c_str()) != 0) {
+#if defined(_WIN32)
+  // rename() there refuses to replace an existing file.
+  const bool moved = ::MoveFileExA(temporary.c_str(), path.c_str(),
+                                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+#else
+  const bool moved = std::rename(temporary.c_str(), path.c_str()) == 0;
+#endif
+  if (!moved) {
     std::remove(temporary.c_str());
     return kSettingsNotWritable;
   }

@@ -17,7 +17,7 @@ namespace {
 using testing_support::SlotGuard;
 
 std::string writeScript(const std::string& name, const std::string& text) {
-  const std::string path = "/tmp/ostrel-" + std::to_string(::getpid()) + "-" + name;
+  const std::string path = testing_support::scratchPath("ostrel-" + std::to_string(testing_support::processId()) + "-" + name);
   std::ofstream(path) << text;
   return path;
 }

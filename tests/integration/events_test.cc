@@ -1,5 +1,4 @@
 // Event boxes end to end, on the embedded server and on tarnd.
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -238,9 +237,9 @@ TEST_P(Events, RemoteFailuresGiveCodesLogLinesAndAFreshReference) {
   const std::string box = unique("faulty");
   ASSERT_EQ(0, Ostrel::CreateEventBox(box.c_str(), 77, 100, server, nullptr));
   const unsigned int handle = receiver(box);
-  const std::string log = ::testing::TempDir() + "events_test_" + std::to_string(getpid()) + ".log";
+  const std::string log = ::testing::TempDir() + "events_test_" + std::to_string(processId()) + ".log";
   std::remove(log.c_str());
-  setenv("TARN_LOG", log.c_str(), 1);
+  setEnvironment("TARN_LOG", log.c_str());
 
   BrennicData one = analog(1);
   BrennicData* pointers[] = {&one};
@@ -278,7 +277,7 @@ TEST_P(Events, RemoteFailuresGiveCodesLogLinesAndAFreshReference) {
     EXPECT_TRUE(again == 0 || again == 2003 || again == 2008) << c.operation << " then " << again;
     Ostrel::DestoryBrennicDataList(&list);
   }
-  unsetenv("TARN_LOG");
+  unsetEnvironment("TARN_LOG");
   std::remove(log.c_str());
 }
 

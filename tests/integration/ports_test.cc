@@ -1,5 +1,4 @@
 // Packet ports end to end, on the embedded server and on tarnd.
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -280,7 +279,7 @@ TEST_P(Ports, RealmsChannelsAndConnectionsAreListed) {
   EXPECT_EQ(handle, entry.handle);
   EXPECT_EQ(30004, entry.direction);
   EXPECT_EQ(port, entry.portName);
-  EXPECT_NE(nullptr, std::strstr(entry.process, (":" + std::to_string(getpid())).c_str())) << entry.process;
+  EXPECT_NE(nullptr, std::strstr(entry.process, (":" + std::to_string(processId())).c_str())) << entry.process;
   EXPECT_GT(entry.reclaimSeconds, 0u);
   Ostrel::DestoryConnectSeq(&connections);
   EXPECT_EQ(0, connections.count);

@@ -1,8 +1,8 @@
 // Snapshots end to end, on the embedded server and on tarnd.
-#include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <fstream>
 #include <iterator>
@@ -13,6 +13,10 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#if defined(_WIN32)
+#  include <direct.h>
+#endif
 
 #include "ostrel/api/middleware/kxTarn_API.h"
 #include "ostrel/api/ostrel.h"
@@ -30,8 +34,16 @@ constexpr unsigned kCell = 64;
 constexpr unsigned kSlab = 65000;  // the largest type size is 65535
 
 std::string makeFolder() {
+#if defined(_WIN32)
+  static int counter = 0;
+  const std::string folder =
+      scratchPath("ostrel-snapshots-" + std::to_string(processId()) + "-" + std::to_string(++counter));
+  ::_mkdir(folder.c_str());
+  return folder;
+#else
   char pattern[] = "/tmp/ostrel-snapshots-XXXXXX";
   return ::mkdtemp(pattern);
+#endif
 }
 
 // The types of both servers, and the embedded server's snapshot folder, set before it starts.
@@ -46,8 +58,8 @@ const std::string& typesFile() {
 }
 const std::string kEmbeddedFolder = [] {
   const std::string folder = makeFolder();
-  ::setenv("TARN_TYPES", typesFile().c_str(), 1);
-  ::setenv("TARN_EMBEDDED_DATA", folder.c_str(), 1);
+  setEnvironment("TARN_TYPES", typesFile().c_str());
+  setEnvironment("TARN_EMBEDDED_DATA", folder.c_str());
   return folder;
 }();
 
@@ -183,8 +195,8 @@ TEST_P(Snapshots, DamagedFilesAndNamesOutsideTheFolderAreRefusedAndChangeNothing
   const std::string outside = makeFolder();
   writeFile(outside + "/target.snapshot", good);
   const std::string link = realm + ".link", fileLink = realm + ".snapshot.link";
-  ASSERT_EQ(0, ::symlink(outside.c_str(), (folder + "/" + link).c_str()));
-  ASSERT_EQ(0, ::symlink((outside + "/target.snapshot").c_str(), (folder + "/" + fileLink).c_str()));
+  std::filesystem::create_directory_symlink(outside, folder + "/" + link);
+  std::filesystem::create_symlink(outside + "/target.snapshot", folder + "/" + fileLink);
   EXPECT_EQ(2050, Ostrel::MakeDataPointSnapShot((link + "/x.snapshot").c_str(), realm.c_str()));
   EXPECT_EQ(2050, Ostrel::MakeDataPointSnapShot(fileLink.c_str(), realm.c_str()));
   EXPECT_EQ(2050, Ostrel::LoadDataPointSnapShot(fileLink.c_str(), realm.c_str()));
@@ -273,7 +285,7 @@ TEST_P(Snapshots, RemoteFailuresGiveTheirCodes) {
   ASSERT_EQ(0, Ostrel::MakeDataPointSnapShot("shrinking.snapshot", realm.c_str()));
   BrennicRemoteFile* shrinking = OstrelExt::openDTPSnapShot(server, realm.c_str());
   ASSERT_NE(nullptr, shrinking);
-  ASSERT_EQ(0, ::truncate((folder + "/shrinking.snapshot").c_str(), 4));
+  std::filesystem::resize_file(folder + "/shrinking.snapshot", 4);
   int n = 0, reads = 0;
   for (end = false; !end && reads < 100; ++reads)
     if ((n = shrinking->read(buffer, sizeof buffer, &end)) < 0) break;
@@ -312,7 +324,7 @@ TEST_P(SnapshotsOnTarnd, KilledWhileWritingLeavesTheOldFileOrTheNewOne) {
     ASSERT_EQ(0, put("p0", next));
     planFault(server, "snapshot_write", 2, 1, "", 0, 300);
     std::thread writer([&] { Ostrel::MakeDataPointSnapShot("k.snapshot", realm.c_str()); });
-    ::usleep(std::uniform_int_distribution<int>(0, 400)(random) * 1000);
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::uniform_int_distribution<int>(0, 400)(random)));
     tarnd->kill();
     writer.join();
     restart();

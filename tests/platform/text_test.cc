@@ -5,6 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#if defined(_WIN32)
+#  include <windows.h>
+#endif
+
 namespace {
 
 using ostrel::platform::ansiToWide;
@@ -31,10 +35,53 @@ TEST(TextTest, WideToUtf16IncludesTheNulAndStopsAtTheLimit) {
 
 TEST(TextTest, Utf16BackToWide) {
   const char units[] = "h\0\xe9\0\x3d\xd8\x00\xde" "\x00\xdc" "\0\0z\0";
+#if defined(_WIN32)
+  EXPECT_EQ(utf16LeToWide(units, 7), std::wstring(L"h\u00e9\U0001F600") + wchar_t(0xDC00))
+      << "UTF-16 units are the wide text itself, copied as they are; the NUL ends the text";
+#else
   EXPECT_EQ(utf16LeToWide(units, 7), std::wstring(L"h\u00e9\U0001F600\uFFFD"))
       << "a lone low surrogate becomes U+FFFD; the NUL ends the text";
+#endif
 }
 
+#if defined(_WIN32)
+std::string systemToAnsi(const std::wstring& text) {
+  const int n = ::WideCharToMultiByte(::GetACP(), 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                      nullptr, nullptr);
+  std::string out(static_cast<std::size_t>(n), '\0');
+  ::WideCharToMultiByte(::GetACP(), 0, text.data(), static_cast<int>(text.size()), &out[0], n, nullptr, nullptr);
+  return out;
+}
+
+std::wstring systemToWide(const std::string& text) {
+  const int n = ::MultiByteToWideChar(::GetACP(), 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring out(static_cast<std::size_t>(n), L'\0');
+  ::MultiByteToWideChar(::GetACP(), 0, text.data(), static_cast<int>(text.size()), &out[0], n);
+  return out;
+}
+
+TEST(TextTest, AnsiIsTheProcessCodePageOnWindows) {
+  EXPECT_EQ(2u, sizeof(wchar_t));
+  // U+03A9 and U+1F600 lie outside the Western code pages: they come back as the system's
+  // best fit or replacement, exactly as the system's own conversion gives them.
+  const std::wstring text = L"Gr\u00fc\u00dfe \u20ac \u03a9 \U0001F600";
+  const std::string ansi = wideToAnsi(text);
+  EXPECT_EQ(systemToAnsi(text), ansi) << "code page " << ::GetACP();
+  EXPECT_EQ(systemToWide(ansi), ansiToWide(ansi));
+  if (::GetACP() == 1252) {
+    EXPECT_EQ(std::string("Gr\xfc\xdf" "e \x80 "), ansi.substr(0, 8));
+    EXPECT_EQ(L"Gr\u00fc\u00dfe \u20ac ", ansiToWide(ansi).substr(0, 8));
+  }
+  EXPECT_EQ(std::wstring(L"a\0b", 3), ansiToWide(std::string("a\0b", 3))) << "NULs inside the length are text";
+  EXPECT_EQ("", wideToAnsi(L""));
+
+  wchar_t out[4];
+  EXPECT_EQ(ansiToWide("abcdef", out, 4), 3u);
+  EXPECT_EQ(std::wstring(out), L"abc") << "cut to the capacity with its NUL";
+  EXPECT_EQ(ansiToWide(nullptr, out, 4), 0u);
+  EXPECT_EQ(out[0], L'\0');
+}
+#else
 TEST(TextTest, AnsiIsUtf8OnThisPlatform) {
   EXPECT_EQ(ansiToWide(std::string("Gr\xc3\xbc\xc3\x9f" "e")), L"Gr\u00fc\u00dfe");
   EXPECT_EQ(wideToAnsi(L"Gr\u00fc\u00dfe"), "Gr\xc3\xbc\xc3\x9f" "e");
@@ -45,6 +92,7 @@ TEST(TextTest, AnsiIsUtf8OnThisPlatform) {
   EXPECT_EQ(ansiToWide("abcdef", out, 4), 3u);
   EXPECT_EQ(std::wstring(out), L"abc") << "cut to the capacity with its NUL";
 }
+#endif
 
 }  // namespace
 

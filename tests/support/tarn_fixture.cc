@@ -1,40 +1,63 @@
 #include "tests/support/tarn_fixture.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#if defined(_WIN32)
+#  include <winsock2.h>
+#else
+#  include <arpa/inet.h>
+#  include <fcntl.h>
+#  include <netinet/in.h>
+#  include <signal.h>
+#  include <spawn.h>
+#  include <sys/socket.h>
+#  include <sys/wait.h>
+#  include <unistd.h>
+#endif
 
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <thread>
 
+#include <gtest/gtest.h>
 #include <omniORB4/omniORB.h>
 
 #include "ostrel/api/middleware/kxNaming_Client.h"
 #include "ostrel/api/middleware/kxReferenceContainer.h"
 #include "ostrel/api/ostrel.h"
 #include "tarn/client/orb.h"
+#include "tests/support/environment.h"
 
+#if !defined(_WIN32)
 extern char** environ;
+#endif
 
 namespace testing_support {
 
+namespace {
+#if defined(_WIN32)
+using socket_t = SOCKET;
+int closeSocket(SOCKET fd) { return ::closesocket(fd); }
+#else
+using socket_t = int;
+int closeSocket(int fd) { return ::close(fd); }
+#endif
+}  // namespace
+
 int freePort() {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  socket_t fd = ::socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   address.sin_port = 0;
   ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+#if defined(_WIN32)
+  int length = sizeof address;
+#else
   socklen_t length = sizeof address;
+#endif
   ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(fd);
+  closeSocket(fd);
   return ntohs(address.sin_port);
 }
 
@@ -52,6 +75,70 @@ kxTarn::kxTarnServiceManager_ptr TarndProcess::manager() const {
   return kxTarn::kxTarnServiceManager::_unchecked_narrow(object);
 }
 
+#if defined(_WIN32)
+// A Windows test program cannot start a Linux program: it asks the launcher that the test driver
+// runs (scripts/tarnd_launcher.py, at OSTREL_TARND_LAUNCHER = "127.0.0.1:PORT") to start, kill or
+// stop tarnd, one tab-separated command line per request.
+namespace {
+std::string askLauncher(const std::string& command) {
+  const char* address = std::getenv("OSTREL_TARND_LAUNCHER");
+  const char* colon = address ? std::strrchr(address, ':') : nullptr;
+  if (colon == nullptr) return "error OSTREL_TARND_LAUNCHER is not set";
+  SOCKET fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in launcher{};
+  launcher.sin_family = AF_INET;
+  launcher.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  launcher.sin_port = htons(static_cast<u_short>(std::atoi(colon + 1)));
+  std::string reply;
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&launcher), sizeof launcher) == 0) {
+    const std::string line = command + "\n";
+    ::send(fd, line.data(), static_cast<int>(line.size()), 0);
+    char c;
+    while (::recv(fd, &c, 1, 0) == 1 && c != '\n') reply += c;
+  } else {
+    reply = "error the launcher does not answer";
+  }
+  ::closesocket(fd);
+  return reply;
+}
+}  // namespace
+
+bool TarndProcess::start() {
+  std::string command = "start\t--port\t" + std::to_string(port_) + "\t--name\t" + name_;
+  for (const std::string& arg : extraArgs_) command += "\t" + arg;
+  if (faultPlans) command += "\t--allow-fault-plans";
+  const std::string reply = askLauncher(command);
+  if (reply.compare(0, 4, "pid ") != 0) {
+    ADD_FAILURE() << "tarnd was not started: " << reply;
+    return false;
+  }
+  pid_ = std::atoi(reply.c_str() + 4);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (std::chrono::steady_clock::now() < deadline) {
+    try {
+      kxTarn::kxTarnServiceManager_var probe = manager();
+      if (probe->ping() == 0) return true;
+    } catch (const CORBA::Exception&) {
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  kill();
+  return false;
+}
+
+void TarndProcess::kill() {
+  if (pid_ <= 0) return;
+  askLauncher("kill\t" + std::to_string(pid_));
+  pid_ = -1;
+}
+
+int TarndProcess::stop() {
+  if (pid_ <= 0) return -1;
+  const std::string reply = askLauncher("stop\t" + std::to_string(pid_));
+  pid_ = -1;
+  return reply.compare(0, 7, "status ") == 0 ? std::atoi(reply.c_str() + 7) : -1;
+}
+#else
 bool TarndProcess::start() {
   std::vector<std::string> args = {TARND_PATH, "--port", std::to_string(port_), "--name", name_};
   args.insert(args.end(), extraArgs_.begin(), extraArgs_.end());
@@ -102,6 +189,8 @@ int TarndProcess::stop() {
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
+#endif
+
 namespace {
 int settingsCounter = 0;
 }
@@ -110,7 +199,7 @@ ScopedSettings::ScopedSettings(const std::vector<ServerEntry>& servers) {
   const char* previous = std::getenv("TARN_SETTINGS");
   hadPrevious_ = previous != nullptr;
   if (previous) previous_ = previous;
-  path_ = "/tmp/ostrel-settings-" + std::to_string(getpid()) + "-" + std::to_string(++settingsCounter) + ".xml";
+  path_ = scratchPath("ostrel-settings-" + std::to_string(processId()) + "-" + std::to_string(++settingsCounter) + ".xml");
   std::ofstream out(path_);
   out << "<tarn>\n";
   for (const ServerEntry& server : servers) {
@@ -122,15 +211,15 @@ ScopedSettings::ScopedSettings(const std::vector<ServerEntry>& servers) {
   }
   out << "</tarn>\n";
   out.close();
-  setenv("TARN_SETTINGS", path_.c_str(), 1);
+  setEnvironment("TARN_SETTINGS", path_.c_str());
   reloadSettings();
 }
 
 ScopedSettings::~ScopedSettings() {
   if (hadPrevious_)
-    setenv("TARN_SETTINGS", previous_.c_str(), 1);
+    setEnvironment("TARN_SETTINGS", previous_.c_str());
   else
-    unsetenv("TARN_SETTINGS");
+    unsetEnvironment("TARN_SETTINGS");
   std::remove(path_.c_str());
   reloadSettings();
 }

@@ -15,6 +15,7 @@
 
 #include "ostrel/api/middleware/kxTarn.h"
 #include "ostrel/api/name_lists.h"
+#include "tests/support/environment.h"
 
 namespace testing_support {
 

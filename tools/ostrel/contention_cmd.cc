@@ -1,5 +1,8 @@
 // Contention commands: contend (keep a heartbeat going and say when this program becomes the
 // active one, or stops being it) and contenders (the contention service's view, host by host).
+#if defined(_WIN32)
+#  include <winsock2.h>
+#endif
 #include <unistd.h>
 
 #include <cstring>

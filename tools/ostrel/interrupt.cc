@@ -15,13 +15,27 @@ volatile std::sig_atomic_t interrupted = 0;
 extern "C" void onInterrupt(int) { interrupted = 1; }
 
 // Installs onInterrupt for SIGINT (and SIGTERM when oldTerm is given) without SA_RESTART, so a
-// blocking read returns; the previous handlers are stored in oldInt and oldTerm.
-void install(struct sigaction& oldInt, struct sigaction* oldTerm) {
+// blocking read returns; the previous handlers are stored in oldInt and oldTerm. Windows has no
+// sigaction: the C run-time's signal() serves Ctrl-C there.
+void install(SavedHandler& oldInt, SavedHandler* oldTerm) {
+#if defined(_WIN32)
+  oldInt = std::signal(SIGINT, onInterrupt);
+  if (oldTerm) *oldTerm = std::signal(SIGTERM, onInterrupt);
+#else
   struct sigaction action {};
   action.sa_handler = onInterrupt;
   sigemptyset(&action.sa_mask);
   sigaction(SIGINT, &action, &oldInt);
   if (oldTerm) sigaction(SIGTERM, &action, oldTerm);
+#endif
+}
+
+void restore(int signal, const SavedHandler& old) {
+#if defined(_WIN32)
+  std::signal(signal, old);
+#else
+  sigaction(signal, &old, nullptr);
+#endif
 }
 
 }  // namespace
@@ -31,7 +45,7 @@ InterruptCatcher::InterruptCatcher() {
   install(oldInt_, nullptr);
 }
 
-InterruptCatcher::~InterruptCatcher() { sigaction(SIGINT, &oldInt_, nullptr); }
+InterruptCatcher::~InterruptCatcher() { restore(SIGINT, oldInt_); }
 
 bool takeInterrupt() {
   const bool was = interrupted != 0;
@@ -41,7 +55,7 @@ bool takeInterrupt() {
 
 int waitInterruptibly(int timeoutMs, const std::function<int(int sliceMs)>& attempt) {
   constexpr int kSliceMs = 200;
-  struct sigaction oldInt {};
+  SavedHandler oldInt{};
   install(oldInt, nullptr);
   interrupted = 0;
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
@@ -61,7 +75,7 @@ int waitInterruptibly(int timeoutMs, const std::function<int(int sliceMs)>& atte
     if (timeoutMs >= 0 && std::chrono::steady_clock::now() >= end) break;
   }
   interrupted = 0;
-  sigaction(SIGINT, &oldInt, nullptr);
+  restore(SIGINT, oldInt);
   return rc;
 }
 
@@ -74,7 +88,7 @@ void untilInterrupted(const std::function<void()>& tick, int periodMs) {
 
 void untilInterruptedOr(const std::function<bool()>& tick, int periodMs) {
   interrupted = 0;
-  struct sigaction oldInt {}, oldTerm {};
+  SavedHandler oldInt{}, oldTerm{};
   install(oldInt, &oldTerm);
   auto next = std::chrono::steady_clock::now();
   while (!interrupted) {
@@ -85,14 +99,18 @@ void untilInterruptedOr(const std::function<bool()>& tick, int periodMs) {
     std::this_thread::sleep_for(std::chrono::milliseconds(std::min(50, periodMs)));
   }
   interrupted = 0;
-  sigaction(SIGINT, &oldInt, nullptr);
-  sigaction(SIGTERM, &oldTerm, nullptr);
+  restore(SIGINT, oldInt);
+  restore(SIGTERM, oldTerm);
 }
 
 std::string clockText(long long seconds) {
   const std::time_t when = static_cast<std::time_t>(seconds);
   std::tm local{};
+#if defined(_WIN32)
+  localtime_s(&local, &when);
+#else
   localtime_r(&when, &local);
+#endif
   char text[16];
   std::strftime(text, sizeof text, "%H:%M:%S", &local);
   return text;

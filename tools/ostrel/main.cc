@@ -256,6 +256,24 @@ bool check(Tool& tool, const std::string& what, int code) {
   return false;
 }
 
+// The process environment, which the ORB and the middleware read when they start (Windows has
+// no setenv; an empty value removes a variable there).
+void setVariable(const char* name, const char* value) {
+#if defined(_WIN32)
+  ::_putenv_s(name, value);
+#else
+  ::setenv(name, value, 1);
+#endif
+}
+
+void unsetVariable(const char* name) {
+#if defined(_WIN32)
+  ::_putenv_s(name, "");
+#else
+  ::unsetenv(name);
+#endif
+}
+
 int takeProgramOptions(std::vector<std::string>& args, std::string& address) {
   const char* fromEnvironment = std::getenv("TARN_ADDRESS");
   bool explicitAddress = false;
@@ -289,7 +307,7 @@ int takeProgramOptions(std::vector<std::string>& args, std::string& address) {
       std::cerr << "ostrel: --timeout takes whole milliseconds from 1 to 3600000, not '" << shortened(value) << "'\n";
       return 2;
     }
-    setenv("TARN_CALL_TIMEOUT_MS", std::to_string(ms).c_str(), 1);  // read when the ORB starts
+    setVariable("TARN_CALL_TIMEOUT_MS", std::to_string(ms).c_str());  // read when the ORB starts
   }
   // --timeout after the command is the program's too, but for the receives that have a
   // --timeout of their own (how long to wait).
@@ -343,7 +361,7 @@ std::string settingsForAddress(const std::string& address) {
     std::remove(path);
     return "";
   }
-  setenv("TARN_SETTINGS", path, 1);
+  setVariable("TARN_SETTINGS", path);
   return path;
 }
 
@@ -369,7 +387,7 @@ int main(int argc, char** argv) {
   // server of the settings. Unset before anything reads the settings.
   std::string settingsFile;
   if (args[0] == "demo") {
-    unsetenv("TARN_SETTINGS");
+    tool::unsetVariable("TARN_SETTINGS");
   } else if (!address.empty()) {
     settingsFile = tool::settingsForAddress(address);
     if (settingsFile.empty()) return 1;

@@ -1,7 +1,5 @@
 // Data point commands: points, get, put, create, delete, query. Each takes --server and --realm
 // (default: the own server and its default realm) and connects the server first.
-#include <fnmatch.h>
-
 #include <algorithm>
 #include <cstring>
 #include <ctime>
@@ -22,6 +20,58 @@
 
 namespace tool {
 namespace {
+
+// Shell-style matching of a whole name: '*' any run of characters, '?' any one, '[...]' one of
+// a set ("[a-c]" ranges, "[!x]" or "[^x]" negated); anything else stands for itself. Iterative,
+// with one step back to the last '*', so a long name costs at most its length times the pattern's.
+bool globMatch(const char* pattern, const char* name) {
+  const char* starAt = nullptr;
+  const char* resumeAt = nullptr;
+  while (*name) {
+    bool matched = false;
+    const char* next = pattern + 1;
+    if (*pattern == '*') {
+      starAt = pattern++;
+      resumeAt = name;
+      continue;
+    }
+    if (*pattern == '?') {
+      matched = true;
+    } else if (*pattern == '[') {
+      const char* p = pattern + 1;
+      const bool negate = *p == '!' || *p == '^';
+      if (negate) ++p;
+      bool inSet = false;
+      for (bool first = true; *p && (first || *p != ']'); first = false, ++p) {
+        if (p[1] == '-' && p[2] && p[2] != ']') {
+          inSet |= *name >= p[0] && *name <= p[2];
+          p += 2;
+        } else {
+          inSet |= *name == *p;
+        }
+      }
+      if (*p == ']') {
+        matched = inSet != negate;
+        next = p + 1;
+      } else {
+        matched = *name == '[';  // no closing bracket: a plain '['
+      }
+    } else {
+      matched = *pattern != '\0' && *pattern == *name;
+    }
+    if (matched) {
+      pattern = next;
+      ++name;
+    } else if (starAt) {
+      pattern = starAt + 1;
+      name = ++resumeAt;
+    } else {
+      return false;
+    }
+  }
+  while (*pattern == '*') ++pattern;
+  return *pattern == '\0';
+}
 
 // Writes the `path=value` assignments of `args` into `partial`, which lists their paths: the
 // partial record then sends exactly those fields. A usage error exits 2.
@@ -126,7 +176,7 @@ void addPointCommands(CLI::App& app, Tool& tool) {
     if (!check(tool, "points", rc)) return;
     std::vector<std::string> shown;
     for (int i = 0; i < list.count; ++i)
-      if (glob.empty() || fnmatch(glob.c_str(), list.names[i], 0) == 0) shown.push_back(list.names[i]);
+      if (glob.empty() || globMatch(glob.c_str(), list.names[i])) shown.push_back(list.names[i]);
     Ostrel::DeatoryNameSeq(&list);
     std::sort(shown.begin(), shown.end());
     if (*json) {

@@ -95,6 +95,13 @@ void untilInterrupted(const std::function<void()>& tick, int periodMs);
 void untilInterruptedOr(const std::function<bool()>& tick, int periodMs);
 // While one lives (in `ostrel shell`), Ctrl-C no longer ends the process: it is noted for
 // takeInterrupt(), and a blocking read of the terminal returns. Not copyable.
+// A signal's handler as it was before the tool put its own.
+#if defined(_WIN32)
+using SavedHandler = void (*)(int);
+#else
+using SavedHandler = struct sigaction;
+#endif
+
 class InterruptCatcher {
  public:
   InterruptCatcher();
@@ -103,7 +110,7 @@ class InterruptCatcher {
   InterruptCatcher& operator=(const InterruptCatcher&) = delete;
 
  private:
-  struct sigaction oldInt_;
+  SavedHandler oldInt_;
 };
 // True when Ctrl-C arrived since the last call.
 bool takeInterrupt();

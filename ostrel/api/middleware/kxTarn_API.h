@@ -15,7 +15,11 @@
 #include "ostrel/api/name_lists.h"
 
 #if defined(_WIN32)
-#  define KXTARN_API __declspec(dllimport)
+#  if defined(KXTARN_STATIC)
+#    define KXTARN_API
+#  else
+#    define KXTARN_API __declspec(dllimport)
+#  endif
 #else
 #  define KXTARN_API __attribute__((visibility("default")))
 #endif
