@@ -89,8 +89,8 @@ IMPORT_CPPFLAGS += -D__x86__ -D__NT__ -D__OSVERSION__=4 -D_WINSTATIC
 EOF
 sed -i 's/^#platform = x86_win32_mingw$/platform = x86_64_w64_mingw/' "$omni/config/config.mk"
 # Two source fixes. A 64-bit Windows pointer does not fit the 32-bit long the GNU branch assumes
-# (stringtypes.h: "cast from char* loses precision"); and C++17 refuses the dynamic exception
-# specification of the registry reader.
+# (stringtypes.h: "cast from char* loses precision"); and C++17 refuses the dynamic
+# throw list of the registry reader.
 sed -i '0,/^#  define _CORBA_LONGLONG_CONST(x) (x##LL)$/s//&\n#  if defined(_WIN64)\n#    define SIZEOF_PTR 8\n#    include <stddef.h>\n#  endif/' \
   "$omni/include/omniORB4/CORBA_sysdep_trad.h"
 sed -i 's/^orbOptions::importFromRegistry() throw (/orbOptions::importFromRegistry() OMNI_THROW_SPEC (/' \
