@@ -433,6 +433,15 @@ void BrennicData::fromStream(const char* data, int len) {
   tryFromStream(data, static_cast<std::size_t>(len));
 }
 
+bool BrennicData::isWholeStream(const char* data, std::size_t len) {
+  std::uint64_t at = 0;
+  for (int word = 0; word < 3; ++word) {
+    if (data == nullptr || at + 4 > len) return false;
+    at += 4ull + getU32(data + at);
+  }
+  return at == len;
+}
+
 bool BrennicData::tryFromStream(const char* data, std::size_t len) {
   if (data == nullptr || len < 12) return false;
   std::uint32_t n = getU32(data);

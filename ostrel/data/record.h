@@ -178,6 +178,9 @@ class OSTREL_EXPORT BrennicData {
   void fromStream(const char* data, int len);
   // As fromStream; false (and the record unchanged) when the stream is short or malformed.
   bool tryFromStream(const char* data, std::size_t len);
+  // Internal: whether `len` bytes are exactly one stream form, their three lengths and words
+  // adding up to the whole (fromStream takes a longer text too and ignores the rest).
+  static bool isWholeStream(const char* data, std::size_t len);
 
   // Internal, for the operations that move a whole value: the bytes the record really holds.
   // kInvalidRecord without a block, or when the record has a type whose size the block does not

@@ -1,6 +1,5 @@
 // Event boxes and events: boxes and their codes through the flat client API, batches and box
 // deletion through the remote port service, with the realm resolved once per operation.
-#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -85,21 +84,6 @@ struct ValueRecords {
 
 enum class Form { kRaw, kTyped, kStream };
 
-// Whether `value` is exactly one stream form (BrennicData::toStream): three lengths that, with
-// their words, add up to the whole value. Anything else is not taken for a record's stream.
-bool isWholeStream(const kxTarn::DATA_BUFFER& value) {
-  const unsigned char* bytes = value.get_buffer();
-  const std::uint64_t length = value.length();
-  std::uint64_t at = 0;
-  for (int word = 0; word < 3; ++word) {
-    if (at + 4 > length) return false;
-    std::uint32_t n = 0;
-    std::memcpy(&n, bytes + at, 4);  // little-endian, as the stream form is written
-    at += 4ull + n;
-  }
-  return at == length;
-}
-
 // A list being filled: released on the way out unless it was handed over.
 struct PendingList {
   BrennicDataList list;
@@ -147,7 +131,8 @@ int receiveMany(unsigned int handle, BrennicDataList& list, Form form, const cha
     BrennicData::makeBatch(count, made.list.items);
     for (CORBA::ULong i = 0; i < count; ++i) {
       BrennicData& record = *made.list.items[i];
-      const bool parsed = form == Form::kStream && isWholeStream(values[i]) &&
+      const bool parsed = form == Form::kStream &&
+                          BrennicData::isWholeStream(reinterpret_cast<char*>(values[i].get_buffer()), values[i].length()) &&
                           record.tryFromStream(reinterpret_cast<char*>(values[i].get_buffer()), values[i].length());
       if (!parsed) ostrel::fillRecord(record, type, values[i]);
     }

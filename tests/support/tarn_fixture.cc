@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -60,6 +61,26 @@ int freePort() {
   closeSocket(fd);
   return ntohs(address.sin_port);
 }
+
+namespace {
+
+// Whether `tarnd`'s service manager answers a ping within 10 s; false at once when `gone()`
+// says the process ended.
+bool answersWithin(const TarndProcess& tarnd, const std::function<bool()>& gone) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (std::chrono::steady_clock::now() < deadline) {
+    try {
+      kxTarn::kxTarnServiceManager_var probe = tarnd.manager();
+      if (probe->ping() == 0) return true;
+    } catch (const CORBA::Exception&) {
+    }
+    if (gone()) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return false;
+}
+
+}  // namespace
 
 TarndProcess::TarndProcess(std::string name, int port, std::vector<std::string> extraArgs)
     : name_(std::move(name)), port_(port), extraArgs_(std::move(extraArgs)) {}
@@ -113,15 +134,7 @@ bool TarndProcess::start() {
     return false;
   }
   pid_ = std::atoi(reply.c_str() + 4);
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (std::chrono::steady_clock::now() < deadline) {
-    try {
-      kxTarn::kxTarnServiceManager_var probe = manager();
-      if (probe->ping() == 0) return true;
-    } catch (const CORBA::Exception&) {
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
+  if (answersWithin(*this, [] { return false; })) return true;
   kill();
   return false;
 }
@@ -155,21 +168,12 @@ bool TarndProcess::start() {
     pid_ = -1;
     return false;
   }
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (std::chrono::steady_clock::now() < deadline) {
-    try {
-      kxTarn::kxTarnServiceManager_var probe = manager();
-      if (probe->ping() == 0) return true;
-    } catch (const CORBA::Exception&) {
-    }
+  return answersWithin(*this, [this] {
     int status = 0;
-    if (waitpid(pid_, &status, WNOHANG) == pid_) {
-      pid_ = -1;
-      return false;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return false;
+    if (waitpid(pid_, &status, WNOHANG) != pid_) return false;
+    pid_ = -1;
+    return true;
+  });
 }
 
 void TarndProcess::kill() {

@@ -59,18 +59,24 @@ bool makeRecord(Tool& tool, const std::string& type, const std::vector<std::stri
   return true;
 }
 
+// What a received value shows: the record itself, or, for a value without a type that is one
+// stream form, `decoded` rebuilt from it. `bytes` and `length` are the value the record holds.
+BrennicData* decodedOrSelf(BrennicData& record, BrennicData& decoded, char*& bytes, unsigned int& length) {
+  if (record.GetTypeName() == nullptr && record.heldValue(bytes, length) == 0 && length > 0 &&
+      decoded.tryFromStream(bytes, length) && decoded.GetTypeName() != nullptr)
+    return &decoded;
+  return &record;
+}
+
 // A received value, the same for every command that receives: a heading line ("== WHERE  TYPE
 // NAME"), then the value as a table when it has a type. A value without a type is decoded when
 // it is exactly one stream form (a self-describing event received without a type); any other is
 // shown as its size and bytes in hex.
 void show(Tool& tool, const std::string& where, BrennicData& record) {
   BrennicData decoded;
-  BrennicData* shown = &record;
   char* bytes = nullptr;
   unsigned int length = 0;
-  if (record.GetTypeName() == nullptr && record.heldValue(bytes, length) == 0 && length > 0 &&
-      decoded.tryFromStream(bytes, length) && decoded.GetTypeName() != nullptr)
-    shown = &decoded;
+  BrennicData* shown = decodedOrSelf(record, decoded, bytes, length);
   const char* type = shown->GetTypeName();
   const char* name = shown->GetDataName();
   tool.out << "== " << where << "  " << (type ? type : "raw") << (name && *name ? std::string("  ") + name : std::string())
@@ -91,12 +97,9 @@ void show(Tool& tool, const std::string& where, BrennicData& record) {
 // gives them, a self-describing value decoded; a raw value's bytes as "hex".
 void showJson(Tool& tool, const std::string& where, BrennicData& record) {
   BrennicData decoded;
-  BrennicData* shown = &record;
   char* bytes = nullptr;
   unsigned int length = 0;
-  if (record.GetTypeName() == nullptr && record.heldValue(bytes, length) == 0 && length > 0 &&
-      decoded.tryFromStream(bytes, length) && decoded.GetTypeName() != nullptr)
-    shown = &decoded;
+  BrennicData* shown = decodedOrSelf(record, decoded, bytes, length);
   std::string object = recordJson(*shown);
   if (shown->GetTypeName() == nullptr) {
     std::ostringstream hex;
