@@ -7,7 +7,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 WINDOWS_BUILD ?= build-windows/build
 WINDOWS_SDK ?= $(CURDIR)/build-windows/sdk
 
-.PHONY: all deps configure build demo test bench install asan clean windows-deps windows windows-test
+.PHONY: all deps configure build demo test netns-test bench install asan clean windows-deps windows windows-test
 
 all: build
 
@@ -25,6 +25,11 @@ demo: build
 
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# Only the tests across hosts made of network namespaces (also part of `make test`); they need
+# root and say why they are skipped without it.
+netns-test: build
+	@cd $(BUILD) && ctest --output-on-failure -L netns
 
 bench: build
 	@bash scripts/run-benchmarks.sh $(BUILD)

@@ -66,6 +66,15 @@ TEST(Tool, StatusAndMessages) {
   const std::string tarnd = std::string(TARND_PATH) + " --port " + std::to_string(testing_support::freePort());
   expectRuns({{"", 2, {"not '5x'"}}}, tarnd + " --contender-expiry 5x 2>&1 #");
   expectRuns({{"", 2, {"--journal-sync needs --data"}}}, tarnd + " --journal-sync os 2>&1 #");
+  // --listen: a host and maybe a port; an address without a port needs --port; one that is not
+  // this host's stops tarnd before the ORB would.
+  const std::string listen = std::string(TARND_PATH) + " --listen ";
+  expectRuns({{"", 2, {"--listen takes a host name or IPv4 address"}}}, listen + "'a/b:7001' 2>&1 #");
+  expectRuns({{"", 2, {"--listen takes a host name or IPv4 address"}}}, listen + "-x:7001 2>&1 #");
+  expectRuns({{"", 2, {"not '0'"}}}, listen + "127.0.0.1:0 2>&1 #");
+  expectRuns({{"", 2, {"--port PORT (1-65535) is required for --listen 127.0.0.1"}}}, listen + "127.0.0.1 2>&1 #");
+  expectRuns({{"", 1, {"192.0.2.1 is not an address of this host"}}}, listen + "192.0.2.1:7001 2>&1 #");
+  expectRuns({{"", 1, {"does not resolve"}}}, listen + "no-such-host.invalid:7001 2>&1 #");
 }
 
 // Every failure exits non-zero and names its cause: settings that cannot be used, a server name

@@ -327,10 +327,7 @@ int takeProgramOptions(std::vector<std::string>& args, std::string& address) {
     break;
   }
   if (address.empty()) return 0;
-  const std::size_t colon = address.rfind(':');
-  const std::string port = colon == std::string::npos ? "" : address.substr(colon + 1);
-  if (colon == 0 || port.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos ||
-      std::stoi(port) < 1 || std::stoi(port) > 65535) {
+  if (!tool::isServerAddress(address)) {
     std::cerr << "ostrel: " << (explicitAddress ? "--address" : "TARN_ADDRESS") << ": '" << shortened(address)
               << "' is not host:port with a port from 1 to 65535\n";
     return 2;
