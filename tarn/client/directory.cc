@@ -3,6 +3,7 @@
 #include <omniORB4/omniORB.h>
 
 #include "ostrel/api/middleware/Scribe80.h"
+#include "ostrel/api/middleware/kxReferenceContainer.h"
 #include "tarn/client/codes.h"
 #include "tarn/client/orb.h"
 #include "tarn/server/embedded.h"
@@ -158,11 +159,18 @@ kxTarn::kxTarnServiceManager_ptr Directory::manager(const std::string& server) {
       kxTarn::kxTarnServiceManager_var pinger = kxTarn::kxTarnServiceManager::_unchecked_narrow(probe);
       omniORB::setClientCallTimeout(pinger, kPingTimeoutMs);  // on the narrowed proxy: it is the one called
       pinger->ping();
-      std::lock_guard<std::mutex> hold(mutex_);
-      if (Entry* entry = find(server)) {
-        entry->active = index;
-        entry->answering = true;
+      bool switched = false;
+      {
+        std::lock_guard<std::mutex> hold(mutex_);
+        if (Entry* entry = find(server)) {
+          switched = entry->active != index;
+          entry->active = index;
+          entry->answering = true;
+        }
       }
+      // The services cached for the other address would send the next calls there, and one that
+      // cannot be reached (a pulled cable) holds each call for its whole bound before failing.
+      if (switched) kxReferenceContainer::instance()->releaseAllReference(server.c_str());
       return manager._retn();
     } catch (const CORBA::Exception&) {
     }

@@ -15,6 +15,7 @@
 #include "ostrel/api/record_lists.h"
 #include "ostrel/data/record.h"
 #include "tests/connection/recording_listener.h"
+#include "tests/support/contenders.h"  // eventually()
 #include "tests/support/network_lab.h"
 #include "tests/support/tarn_fixture.h"
 
@@ -26,6 +27,8 @@ using Clock = std::chrono::steady_clock;
 
 // Short bounds, so a call into a pulled cable ends soon; set before the ORB starts.
 constexpr auto kCallBound = 1500ms;
+// The library's own bound of list reads (GetDataPointN), whatever the settings say.
+constexpr auto kListBound = 20s;
 // What a call may take beyond its bound: the library's own steps and a loaded machine.
 constexpr auto kSlack = 1500ms;
 // One monitor scan comes at most 6.5 s after the last, and a ping into a pulled cable waits 1 s.
@@ -80,7 +83,8 @@ TEST(NetnsFailover, PulledCableOfTheActiveServerSwitchesToTheOtherAndItsReturnIs
   ScopedSettings settings({{"pair", "own", {first.address(), second.address()}}});
   ASSERT_EQ(0, Ostrel::ConnectTarn("pair"));
   ASSERT_STREQ(first.address().c_str(), Ostrel::activeServer("pair"));
-  ASSERT_EQ(0, Ostrel::CreateDataPoint("before", analog(1), "pair", nullptr));
+  BrennicData one = analog(1), two = analog(2);
+  ASSERT_EQ(0, Ostrel::CreateDataPoint("before", one, "pair", nullptr));
   EXPECT_EQ(std::vector<std::string>{"before"}, pointsOn(first));
   EXPECT_TRUE(pointsOn(decoy).empty()) << "a reference led to the client's own loopback";
   RecordingListener listener;
@@ -100,13 +104,13 @@ TEST(NetnsFailover, PulledCableOfTheActiveServerSwitchesToTheOtherAndItsReturnIs
   const auto [rc, took] = read.get();
   EXPECT_NE(0, rc) << "the reply went into the pulled cable";
   EXPECT_LT(took, kCallBound + kSlack) << "the read outlived its bound by far";
-  measured("read in flight ended after", took);
+  measured("GetDataPoint in flight, code " + std::to_string(rc) + ", ended after", took);
 
   ASSERT_TRUE(listener.waitFor("pair", true, kOneScan)) << "the switch to the second server went unheard";
   measured("listener heard the switch after the cable was pulled", Clock::now() - pulled);
   EXPECT_STREQ(second.address().c_str(), Ostrel::activeServer("pair"));
   for (const StatusEvent& event : listener.events()) EXPECT_TRUE(event.connected) << "a failover is no outage";
-  EXPECT_EQ(0, Ostrel::CreateDataPoint("after", analog(2), "pair", nullptr)) << "writes go to the second server";
+  EXPECT_EQ(0, Ostrel::CreateDataPoint("after", two, "pair", nullptr)) << "writes go to the second server";
   EXPECT_EQ(std::vector<std::string>{"after"}, pointsOn(second));
 
   // The cable comes back, and the second server's goes: the first is found again.
@@ -156,6 +160,8 @@ class NetnsCutCalls : public ::testing::Test {
     EXPECT_TRUE(lab.unplug(0));
     auto result = running.get();
     EXPECT_TRUE(lab.plug(0));
+    // The failed call may have made the server count as lost: it is connected again first.
+    EXPECT_TRUE(eventually([] { return Ostrel::ConnectTarn("plant") == 0; }, kOneScan));
     return result;
   }
 
@@ -187,8 +193,8 @@ TEST_F(NetnsCutCalls, EachEndsWithItsCodeWithinItsBoundAndNothingAcknowledgedIsL
     return rc;
   });
   EXPECT_NE(0, readRc);
-  EXPECT_LT(readTook, kCallBound + kSlack);
-  measured("GetDataPointN of 10,000 points cut, ended after", readTook);
+  EXPECT_LT(readTook, kListBound + kSlack);
+  measured("GetDataPointN of 10,000 points cut, code " + std::to_string(readRc) + ", ended after", readTook);
 
   // A receive waiting on an empty box is cut; it waits 4 s, and ends within that and its margin.
   ASSERT_EQ(0, Ostrel::CreateEventBox("inbox", 41, 100, "plant", nullptr));
@@ -200,7 +206,7 @@ TEST_F(NetnsCutCalls, EachEndsWithItsCodeWithinItsBoundAndNothingAcknowledgedIsL
   });
   EXPECT_NE(0, receiveRc);
   EXPECT_LT(receiveTook, 4000ms + kCallBound + kSlack);
-  measured("ReceiveEventN (4 s) cut, ended after", receiveTook);
+  measured("ReceiveEventN (4 s) cut, code " + std::to_string(receiveRc) + ", ended after", receiveTook);
 
   // A snapshot download cut between two blocks: the read in flight ends with its code.
   BrennicRemoteFile* remote = OstrelExt::openDTPSnapShot("plant", nullptr);
@@ -212,7 +218,7 @@ TEST_F(NetnsCutCalls, EachEndsWithItsCodeWithinItsBoundAndNothingAcknowledgedIsL
   const auto [fileRc, fileTook] = cut(lab, 300ms, [&] { return remote->read(block.data(), block.size(), &end); });
   EXPECT_LT(fileRc, 0) << "a read into a pulled cable returns a code, not bytes";
   EXPECT_LT(fileTook, kCallBound + kSlack);
-  measured("snapshot block read cut, ended after", fileTook);
+  measured("snapshot block read cut, code " + std::to_string(fileRc) + ", ended after", fileTook);
   OstrelExt::closeRemoteFile(&remote);
 
   // A cable pulled for longer is heard as an outage, and its return as the server's return.
