@@ -4,7 +4,6 @@
 #include <signal.h>
 
 #include <chrono>
-#include <cstdio>
 #include <memory>
 #include <string>
 #include <thread>
@@ -32,10 +31,6 @@ bool becomes(const std::string& host, const std::string& role, std::chrono::mill
   return eventually([&] { return contenderRole("plant", host, "pump") == role; }, limit);
 }
 
-void measured(const std::string& what, Clock::duration took) {
-  std::printf("[ measured ] %s: %.2f s\n", what.c_str(), std::chrono::duration<double>(took).count());
-  std::fflush(stdout);
-}
 
 TEST(NetnsContention, KilledOrCutOffActiveIsReplacedWithinTheExpiryAndAReturningOneStaysStandby) {
   if (const std::string why = NetworkLab::unavailable(); !why.empty()) GTEST_SKIP() << why;
@@ -59,7 +54,7 @@ TEST(NetnsContention, KilledOrCutOffActiveIsReplacedWithinTheExpiryAndAReturning
   auto start = Clock::now();
   a->signal(SIGKILL);
   EXPECT_TRUE(becomes(kHostB, "active", kHandover)) << "no handover after a kill";
-  measured("role handed over after SIGKILL of the active contender", Clock::now() - start);
+  printMeasured("role handed over after SIGKILL of the active contender", Clock::now() - start);
 
   a = std::make_unique<Contender>(kHostA, lab.inside(1));
   ASSERT_TRUE(becomes(kHostA, "standby", 10s)) << "the first returns as a standby";
@@ -68,7 +63,7 @@ TEST(NetnsContention, KilledOrCutOffActiveIsReplacedWithinTheExpiryAndAReturning
   start = Clock::now();
   ASSERT_TRUE(lab.unplug(2));
   EXPECT_TRUE(becomes(kHostA, "active", kHandover)) << "no handover after the active one's cable was pulled";
-  measured("role handed over after the active contender's cable was pulled", Clock::now() - start);
+  printMeasured("role handed over after the active contender's cable was pulled", Clock::now() - start);
   EXPECT_EQ("absent", contenderRole("plant", kHostB, "pump")) << "the silent one was dropped";
 
   // Back on the network it beats again, as a standby, and stays one while the other beats.

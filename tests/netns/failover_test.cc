@@ -2,7 +2,6 @@
 // client on another: what the client sees when a server's cable is pulled while it works, and
 // when the cable comes back. Needs root; skipped with the reason otherwise.
 #include <chrono>
-#include <cstdio>
 #include <cstring>
 #include <future>
 #include <string>
@@ -39,13 +38,6 @@ void shortBounds() {
   setEnvironment("TARN_CONNECT_TIMEOUT_MS", "500");
 }
 
-double seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
-
-// A line the test log keeps, for the figures of a run.
-void measured(const std::string& what, Clock::duration took) {
-  std::printf("[ measured ] %s: %.2f s\n", what.c_str(), seconds(took));
-  std::fflush(stdout);
-}
 
 BrennicData analog(double value) {
   BrennicData data("AnalogPoint", 0);
@@ -104,10 +96,10 @@ TEST(NetnsFailover, PulledCableOfTheActiveServerSwitchesToTheOtherAndItsReturnIs
   const auto [rc, took] = read.get();
   EXPECT_NE(0, rc) << "the reply went into the pulled cable";
   EXPECT_LT(took, kCallBound + kSlack) << "the read outlived its bound by far";
-  measured("GetDataPoint in flight, code " + std::to_string(rc) + ", ended after", took);
+  printMeasured("GetDataPoint in flight, code " + std::to_string(rc) + ", ended after", took);
 
   ASSERT_TRUE(listener.waitFor("pair", true, kOneScan)) << "the switch to the second server went unheard";
-  measured("listener heard the switch after the cable was pulled", Clock::now() - pulled);
+  printMeasured("listener heard the switch after the cable was pulled", Clock::now() - pulled);
   EXPECT_STREQ(second.address().c_str(), Ostrel::activeServer("pair"));
   for (const StatusEvent& event : listener.events()) EXPECT_TRUE(event.connected) << "a failover is no outage";
   EXPECT_EQ(0, Ostrel::CreateDataPoint("after", two, "pair", nullptr)) << "writes go to the second server";
@@ -120,7 +112,7 @@ TEST(NetnsFailover, PulledCableOfTheActiveServerSwitchesToTheOtherAndItsReturnIs
   const auto secondPulled = Clock::now();
   ASSERT_TRUE(lab.unplug(1));
   ASSERT_TRUE(listener.waitFor("pair", true, kOneScan)) << "the first server's return went unheard";
-  measured("listener heard the switch back after the second cable was pulled", Clock::now() - secondPulled);
+  printMeasured("listener heard the switch back after the second cable was pulled", Clock::now() - secondPulled);
   EXPECT_STREQ(first.address().c_str(), Ostrel::activeServer("pair"));
   BrennicData value("AnalogPoint", 0);
   EXPECT_EQ(0, Ostrel::GetDataPoint("before", value, "pair", nullptr));
@@ -194,7 +186,7 @@ TEST_F(NetnsCutCalls, EachEndsWithItsCodeWithinItsBoundAndNothingAcknowledgedIsL
   });
   EXPECT_NE(0, readRc);
   EXPECT_LT(readTook, kListBound + kSlack);
-  measured("GetDataPointN of 10,000 points cut, code " + std::to_string(readRc) + ", ended after", readTook);
+  printMeasured("GetDataPointN of 10,000 points cut, code " + std::to_string(readRc) + ", ended after", readTook);
 
   // A receive waiting on an empty box is cut; it waits 4 s, and ends within that and its margin.
   ASSERT_EQ(0, Ostrel::CreateEventBox("inbox", 41, 100, "plant", nullptr));
@@ -206,7 +198,7 @@ TEST_F(NetnsCutCalls, EachEndsWithItsCodeWithinItsBoundAndNothingAcknowledgedIsL
   });
   EXPECT_NE(0, receiveRc);
   EXPECT_LT(receiveTook, 4000ms + kCallBound + kSlack);
-  measured("ReceiveEventN (4 s) cut, code " + std::to_string(receiveRc) + ", ended after", receiveTook);
+  printMeasured("ReceiveEventN (4 s) cut, code " + std::to_string(receiveRc) + ", ended after", receiveTook);
 
   // A snapshot download cut between two blocks: the read in flight ends with its code.
   BrennicRemoteFile* remote = OstrelExt::openDTPSnapShot("plant", nullptr);
@@ -218,7 +210,7 @@ TEST_F(NetnsCutCalls, EachEndsWithItsCodeWithinItsBoundAndNothingAcknowledgedIsL
   const auto [fileRc, fileTook] = cut(lab, 300ms, [&] { return remote->read(block.data(), block.size(), &end); });
   EXPECT_LT(fileRc, 0) << "a read into a pulled cable returns a code, not bytes";
   EXPECT_LT(fileTook, kCallBound + kSlack);
-  measured("snapshot block read cut, code " + std::to_string(fileRc) + ", ended after", fileTook);
+  printMeasured("snapshot block read cut, code " + std::to_string(fileRc) + ", ended after", fileTook);
   OstrelExt::closeRemoteFile(&remote);
 
   // A cable pulled for longer is heard as an outage, and its return as the server's return.
@@ -226,11 +218,11 @@ TEST_F(NetnsCutCalls, EachEndsWithItsCodeWithinItsBoundAndNothingAcknowledgedIsL
   ASSERT_TRUE(lab.unplug(0));
   const auto pulled = Clock::now();
   EXPECT_TRUE(listener.waitFor("plant", false, kOneScan)) << "the outage went unheard";
-  measured("listener heard the outage after the cable was pulled", Clock::now() - pulled);
+  printMeasured("listener heard the outage after the cable was pulled", Clock::now() - pulled);
   ASSERT_TRUE(lab.plug(0));
   const auto plugged = Clock::now();
   ASSERT_TRUE(listener.waitFor("plant", true, kOneScan)) << "the server's return went unheard";
-  measured("listener heard the return after the cable was plugged", Clock::now() - plugged);
+  printMeasured("listener heard the return after the cable was plugged", Clock::now() - plugged);
 
   // Everything the server acknowledged is there.
   std::vector<BrennicData> events(3, analog(7));

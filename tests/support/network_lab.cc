@@ -59,6 +59,11 @@ void removeAbandonedLabs() {
 
 }  // namespace
 
+void printMeasured(const std::string& what, std::chrono::steady_clock::duration took) {
+  std::printf("[ measured ] %s: %.2f s\n", what.c_str(), std::chrono::duration<double>(took).count());
+  std::fflush(stdout);
+}
+
 std::string NetworkLab::unavailable() {
   static const std::string why = [] {
     if (std::getenv(kLabVariable)) return std::string();

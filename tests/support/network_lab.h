@@ -16,10 +16,14 @@
 // Not thread-safe; one lab per test.
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <vector>
 
 namespace testing_support {
+
+// Prints "[ measured ] WHAT: N.NN s" to the test's output, for the figures of a run.
+void printMeasured(const std::string& what, std::chrono::steady_clock::duration took);
 
 class NetworkLab {
  public:
