@@ -4,9 +4,11 @@
 // With --data, every data point change, and every change of a port or event box marked
 // persistent, is journaled in DIR before it is acknowledged and comes back after a restart; one
 // tarnd holds a folder at a time (a lock). The service manager is reachable as
-// corbaloc::127.0.0.1:PORT/ServiceManager; every object key is persistent, so references survive
-// a restart on the same port (and as corbaloc::ADDR:PORT/ServiceManager on every --listen address). SIGINT and SIGTERM stop it. `tarnd --help` lists every option,
-// budget and environment variable; the table below is the one place they are described.
+// corbaloc::127.0.0.1:PORT/ServiceManager (corbaloc::ADDR:PORT/... with --listen); every object
+// key is persistent, so references survive a restart on the same port. SIGINT and SIGTERM stop it.
+// `tarnd --help` lists every option, budget and environment variable; the table below is the one
+// place they are described.
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -90,6 +92,7 @@ struct Listen {
   std::string endpoint() const { return "giop:tcp:" + text(); }
 };
 
+// Adds the address of one --listen value to `out`; an error text when it is not ADDR[:PORT].
 std::string parseListen(const char* text, std::vector<Listen>& out) {
   const std::string value = text;
   Listen listen;
@@ -231,6 +234,9 @@ int main(int argc, char** argv) {
   for (Listen& listen : listens) {
     if (listen.port == 0 && port == 0) return usage("--port PORT (1-65535) is required for --listen " + listen.host);
     if (listen.port == 0) listen.port = port;
+    if (&listen != &listens.front() &&
+        std::any_of(&listens.front(), &listen, [&](const Listen& other) { return other.text() == listen.text(); }))
+      return usage("--listen names " + listen.text() + " twice");
   }
   if (journalSyncGiven && options.dataDir.empty())
     return usage("--journal-sync needs --data DIR: without it nothing is journaled");

@@ -74,6 +74,7 @@ TEST(Tool, StatusAndMessages) {
   expectRuns({{"", 2, {"not '0'"}}}, listen + "127.0.0.1:0 2>&1 #");
   expectRuns({{"", 2, {"--port PORT (1-65535) is required for --listen 127.0.0.1"}}}, listen + "127.0.0.1 2>&1 #");
   expectRuns({{"", 1, {"192.0.2.1 is not an address of this host"}}}, listen + "192.0.2.1:7001 2>&1 #");
+  expectRuns({{"", 2, {"--listen names 127.0.0.1:7001 twice"}}}, listen + "127.0.0.1 --port 7001 --listen 127.0.0.1:7001 2>&1 #");
 }
 
 // Every failure exits non-zero and names its cause: settings that cannot be used, a server name
