@@ -1,5 +1,7 @@
 #include "tarn/client/directory.h"
 
+#include <atomic>
+
 #include <omniORB4/omniORB.h>
 
 #include "ostrel/api/middleware/Scribe80.h"
@@ -9,6 +11,12 @@
 #include "tarn/server/embedded.h"
 
 namespace tarn {
+
+namespace {
+std::atomic<bool> settingsErrorsLogged{true};
+}  // namespace
+
+void Directory::logSettingsErrors(bool on) { settingsErrorsLogged = on; }
 
 Directory& Directory::get() {
   static Directory* directory = new Directory();  // lives until exit; threads may still ask
@@ -22,7 +30,7 @@ void Directory::reload() {
   std::vector<ServerSetting> settings = readSettings(&error);
   applyCallBounds();
   std::lock_guard<std::mutex> hold(mutex_);
-  if (!error.empty() && error != settingsError_)
+  if (!error.empty() && error != settingsError_ && settingsErrorsLogged)
     CScribe::instance()->kx_log("settings file unusable: %s; no server is known", error.c_str());
   settingsError_ = error;
   std::vector<Entry> fresh;

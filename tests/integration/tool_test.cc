@@ -85,6 +85,8 @@ TEST(Tool, FailuresNameTheirCause) {
               {"servers", 1, {"2036", "missing.xml"}},
               {"types", 1, {"2036"}}},
              "TARN_SETTINGS=/tmp/ostrel-no-such-dir/missing.xml");
+  const std::string once = runTool("status", "", "TARN_SETTINGS=/tmp/ostrel-no-such-dir/missing.xml").output;
+  EXPECT_EQ(once.find("missing.xml"), once.rfind("missing.xml")) << "the cause is said once:\n" << once;
   testing_support::TarndProcess server("plant", testing_support::freePort());
   ASSERT_TRUE(server.start());
   const std::string dead = testing_support::deadAddress();

@@ -14,6 +14,7 @@
 
 #include "ostrel/api/middleware/kxTarn_API.h"
 #include "ostrel/api/ostrel.h"
+#include "tarn/client/directory.h"
 #include "tools/ostrel/line_editor.h"
 #include "tools/ostrel/records.h"
 #include "tools/ostrel/tool.h"
@@ -367,6 +368,9 @@ std::string settingsForAddress(const std::string& address) {
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   if (args.empty()) args.push_back("--help");
+  // Every failure is printed with the text of its code, which names what is wrong with the
+  // settings file; the middleware's log line would say it a second time.
+  tarn::Directory::logSettingsErrors(false);
   if (args[0] == "__complete") {
     // For the bash completion script: `ostrel __complete WORD...` (the words before the one
     // being completed) prints the candidates, one a line.
