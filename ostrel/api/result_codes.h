@@ -23,6 +23,9 @@ constexpr int kReceiveRefused = 2004;
 constexpr int kLibraryEnded = 2025;
 // From the middleware: a wait ended with nothing to receive.
 constexpr int kNothingReceived = 2008;
+// From the middleware: the server knows no connection of that handle (closed, or closed for
+// being idle).
+constexpr int kBadHandle = 2011;
 constexpr int kNotConnected = 2015;
 constexpr int kNoServerName = 3000;
 constexpr int kIndexOutOfRange = 3007;

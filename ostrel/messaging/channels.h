@@ -34,6 +34,12 @@ int messageValue(BrennicData& data, char*& bytes, unsigned int& length);
 // never ends short of its type; 0 for a record without a type.
 unsigned int leastFor(BrennicData& data);
 
+// A batch receive names the last batch of events its connection brought (events.cc keeps the
+// numbers per server and handle), so that a batch whose answer was lost on the way comes again:
+// the server keeps each answer until the connection's next receive. Forgets the number of
+// `handle` on `server` (null or empty: the "own" server) when the library closes it.
+void forgetDeliveries(const char* server, unsigned int handle);
+
 // A receive's result for the caller: the middleware's refusal of a value of another size is the
 // library's kEventSizeMismatch; any other code passes unchanged.
 int sizeRefusal(int rc);

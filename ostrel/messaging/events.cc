@@ -1,6 +1,9 @@
 // Event boxes and events: boxes and their codes through the flat client API, batches and box
 // deletion through the remote port service, with the realm resolved once per operation.
 #include <cstring>
+#include <map>
+#include <mutex>
+#include <tuple>
 #include <vector>
 
 #include "ostrel/api/middleware/Scribe80.h"
@@ -95,6 +98,65 @@ struct PendingList {
 // type's size only: one of another size among those it would take refuses the whole receive
 // (kEventSizeMismatch, list empty) and leaves every event in the box. A stream event that does
 // not parse comes back as a raw record of its own bytes rather than as nothing.
+// A batch receive by box name keeps its connection when the receive fails, for the next
+// receive by name of that box on that server and realm: should the failed receive's answer have
+// been lost on the way, the server still keeps that batch for the connection and gives it again.
+class ResumedReceives {
+ public:
+  // The kept connection of the box, 0 when none; the caller owns it from now on.
+  unsigned int take(const std::string& server, const std::string& realm, const std::string& box) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    auto it = kept_.find(std::tie(server, realm, box));
+    if (it == kept_.end()) return 0;
+    const unsigned int handle = it->second;
+    kept_.erase(it);
+    return handle;
+  }
+  // Keeps `handle` for the box; an older one left there is returned for the caller to close.
+  unsigned int keep(const std::string& server, const std::string& realm, const std::string& box, unsigned int handle) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    unsigned int& slot = kept_[std::make_tuple(server, realm, box)];
+    const unsigned int older = slot;
+    slot = handle;
+    return older;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::map<std::tuple<std::string, std::string, std::string>, unsigned int> kept_;  // GUARDED_BY(mutex_)
+};
+
+ResumedReceives& resumedReceives() {
+  static ResumedReceives* receives = new ResumedReceives();  // lives until exit; threads may still ask
+  return *receives;
+}
+
+class Deliveries {
+ public:
+  std::uint32_t last(const std::string& server, unsigned int handle) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    auto it = last_.find({server, handle});
+    return it == last_.end() ? 0 : it->second;
+  }
+  void note(const std::string& server, unsigned int handle, std::uint32_t batch) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    last_[{server, handle}] = batch;
+  }
+  void forget(const std::string& server, unsigned int handle) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    last_.erase({server, handle});
+  }
+
+ private:
+  std::mutex mutex_;
+  std::map<std::pair<std::string, unsigned int>, std::uint32_t> last_;  // GUARDED_BY(mutex_)
+};
+
+Deliveries& deliveries() {
+  static Deliveries* table = new Deliveries();  // lives until exit; threads may still ask
+  return *table;
+}
+
 int receiveMany(unsigned int handle, BrennicDataList& list, Form form, const char* typeName, int maxCount,
                 int timeout, const char* server, const char* position) {
   const Target target = batchTarget(server, position);
@@ -111,7 +173,10 @@ int receiveMany(unsigned int handle, BrennicDataList& list, Form form, const cha
     kxTarn::DATA_BUFFER_SEQ_var values;
     const CORBA::ULong least = type ? type->GetTypeSize() : 0;
     const CORBA::ULong most = type ? type->GetTypeSize() : ~CORBA::ULong(0);
-    const int rc = ostrel::sizeRefusal(ports->receive_events_sized(handle, least, most, values.out(), maxCount, slice));
+    CORBA::ULong batch = 0;
+    const int rc = ostrel::sizeRefusal(ports->receive_events_confirmed(
+        handle, least, most, deliveries().last(target.server, handle), batch, values.out(), maxCount, slice));
+    if (batch != 0) deliveries().note(target.server, handle, batch);
     if (rc == OstrelCode::kEventSizeMismatch) {
       list.count = 0;
       list.items = nullptr;
@@ -274,11 +339,23 @@ int OstrelOrigin::ReceiveEventN(unsigned int handle, BrennicDataList& list, cons
 int OstrelOrigin::ReceiveEventN(const char* boxName, BrennicDataList& list, const char* typeName, int maxCount,
                                 int timeout, const char* server, const char* position) {
   return ostrel::guardedInRealm(server, position, [&](const char* realm) {
-    unsigned int handle = 0;
-    if (int rc = ostrel::connectForReceive(boxName, handle, server, realm)) return rc;
-    const int rc = OstrelOrigin::ReceiveEventN(handle, list, typeName, maxCount, timeout, server, realm);
+    const auto named = ostrel::resolveServer(server);
+    const std::string serverName = named ? *named : std::string();
+    const std::string box = boxName ? boxName : "";
+    unsigned int handle = resumedReceives().take(serverName, realm, box);
+    int rc = OstrelCode::kBadHandle;
+    if (handle != 0) rc = OstrelOrigin::ReceiveEventN(handle, list, typeName, maxCount, timeout, server, realm);
+    if (rc == OstrelCode::kBadHandle) {  // none kept, or the server closed it as idle (its batch went back)
+      ostrel::forgetDeliveries(server, handle);
+      if ((rc = ostrel::connectForReceive(boxName, handle, server, realm))) return rc;
+      rc = OstrelOrigin::ReceiveEventN(handle, list, typeName, maxCount, timeout, server, realm);
+    }
     // Nobody else knows this handle: once the events are taken the connection is of no use.
-    if (rc == OstrelCode::kOk) kx_disconenct_port(handle, server, realm);
+    if (rc == OstrelCode::kOk) {
+      OstrelOrigin::DisConnect(static_cast<int>(handle), server, realm);
+    } else if (unsigned int older = resumedReceives().keep(serverName, realm, box, handle)) {
+      OstrelOrigin::DisConnect(static_cast<int>(older), server, realm);
+    }
     return rc;
   });
 }
@@ -287,3 +364,12 @@ int OstrelOrigin::ReceiveUndefinedEventN(unsigned int handle, BrennicDataList& l
                                          const char* server, const char* position) {
   return receiveMany(handle, list, Form::kStream, nullptr, maxCount, timeout, server, position);
 }
+
+namespace ostrel {
+
+void forgetDeliveries(const char* server, unsigned int handle) {
+  const auto name = resolveServer(server);
+  deliveries().forget(name ? *name : std::string(), handle);
+}
+
+}  // namespace ostrel

@@ -122,6 +122,7 @@ int OstrelOrigin::ConnectPortForSend(const char* portName, unsigned int& handle,
 void OstrelOrigin::DisConnect(int handle, const char* server, const char* position) {
   const std::string realm = ostrel::positionOrDefault(server, position);
   kx_disconenct_port(static_cast<unsigned int>(handle), server, realm.c_str());
+  ostrel::forgetDeliveries(server, static_cast<unsigned int>(handle));
 }
 
 int OstrelOrigin::ReceivePacket(unsigned int handle, unsigned int& replyHandle, BrennicData& data, int timeout,

@@ -53,10 +53,38 @@ void PortTable::useBudget(BudgetBook& budget) { budget_ = &budget; }
 BudgetCounter& PortTable::kindCounter(int kind) { return kind == kPortKind ? budget_->ports : budget_->boxes; }
 
 std::map<unsigned, PortTable::Connection>::iterator PortTable::dropConnectionLocked(
-    std::map<unsigned, Connection>::iterator it) {
+    std::map<unsigned, Connection>::iterator it, Held held) {
   budget_->connections.give();
   for (const SharedBytes& reply : it->second.replies) budget_->queuedBytes.give(cost(reply));
+  if (held == Held::kPutBack)
+    putBackLocked(it->second);  // on the disk with the next change that waits for it
+  else
+    dropHeldLocked(it->second);
   return connections_.erase(it);
+}
+
+void PortTable::dropHeldLocked(Connection& connection) {
+  for (const Message& message : connection.held) budget_->queuedBytes.give(cost(message.bytes));
+  connection.held.clear();
+}
+
+std::uint64_t PortTable::putBackLocked(Connection& connection) {
+  Channel& channel = *connection.channel;
+  if (connection.held.empty()) return 0;
+  if (channel.deleted) {
+    dropHeldLocked(connection);
+    return 0;
+  }
+  std::vector<Message> held;
+  held.swap(connection.held);
+  awaitRepliesLocked(held, 0, -1);
+  std::vector<SharedBytes> messages;
+  for (const Message& message : held) messages.push_back(message.bytes);
+  channel.queue.insert(channel.queue.begin(), std::make_move_iterator(held.begin()), std::make_move_iterator(held.end()));
+  changed_.notify_all();
+  if (!channel.persistent) return 0;
+  JournalRecord queued = queuedRecord(connection.channelName, std::move(messages), true);
+  return journalLocked(channel, queued);
 }
 
 int PortTable::create(const std::string& name, int kind, int size) {
@@ -110,7 +138,7 @@ int PortTable::deleteBox(const std::string& name) {
   box->queue.clear();
   for (auto it = connections_.begin(); it != connections_.end();) {
     if (it->second.channel.get() == box && it->second.waiters == 0)
-      it = dropConnectionLocked(it);
+      it = dropConnectionLocked(it, Held::kDrop);
     else
       ++it;
   }
@@ -190,7 +218,7 @@ int PortTable::disconnect(unsigned handle) {
   std::lock_guard<std::mutex> hold(mutex_);
   auto it = connections_.find(handle);
   if (it == connections_.end()) return kBadHandle;
-  dropConnectionLocked(it);
+  dropConnectionLocked(it, Held::kDrop);
   changed_.notify_all();
   return kOk;
 }
@@ -199,7 +227,7 @@ void PortTable::reclaimIdleLocked() {
   const auto limit = Clock::now() - std::chrono::seconds(idleSeconds_);
   for (auto it = connections_.begin(); it != connections_.end();) {
     if (it->second.waiters == 0 && it->second.lastUse < limit)
-      it = dropConnectionLocked(it);
+      it = dropConnectionLocked(it, Held::kPutBack);
     else
       ++it;
   }
@@ -363,12 +391,21 @@ void PortTable::awaitRepliesLocked(const std::vector<Message>& messages, std::si
 }
 
 int PortTable::receive(unsigned handle, std::size_t maxCount, const Fit& fit, int timeoutMs,
-                       std::vector<Message>& out) {
+                       std::vector<Message>& out, Confirmation* confirmation) {
   if (maxCount == 0) return kBadArgument;
   Lock lock(mutex_);
   std::shared_ptr<Channel> from;
   std::uint64_t ticket = 0;
   const std::size_t before = out.size();
+  if (confirmation) {
+    int found = kOk;
+    if (Connection* connection = connectionLocked(handle, kReceiveDirection, found)) {
+      if (connection->heldBatch == confirmation->delivered)
+        dropHeldLocked(*connection);
+      else
+        ticket = putBackLocked(*connection);
+    }
+  }
   const int rc = waitFor(lock, handle, kReceiveDirection, timeoutMs, [&](Connection& connection) {
     std::deque<Message>& queue = connection.channel->queue;
     if (queue.empty()) return kNothingReceived;
@@ -377,6 +414,12 @@ int PortTable::receive(unsigned handle, std::size_t maxCount, const Fit& fit, in
     out.insert(out.end(), std::make_move_iterator(queue.begin()), std::make_move_iterator(queue.begin() + take));
     queue.erase(queue.begin(), queue.begin() + take);
     awaitRepliesLocked(out, before, +1);
+    if (confirmation) {
+      connection.held.assign(out.begin() + before, out.end());
+      if (++connection.batches == 0) ++connection.batches;  // 0 names no batch
+      connection.heldBatch = connection.batches;
+      confirmation->batch = connection.heldBatch;
+    }
     if (connection.channel->persistent) {
       from = connection.channel;
       JournalRecord taken = channelRecord(JournalRecord::kTaken, connection.channelName);
@@ -388,11 +431,13 @@ int PortTable::receive(unsigned handle, std::size_t maxCount, const Fit& fit, in
   lock.unlock();
   std::uint64_t taken = 0;
   for (std::size_t i = before; i < out.size(); ++i) taken += cost(out[i].bytes);
-  budget_->queuedBytes.give(taken);
-  if (kept(kOk, ticket) == kOk) return rc;
+  if (!confirmation) budget_->queuedBytes.give(taken);  // a kept batch stays counted
+  if (kept(kOk, ticket) == kOk || !from) return rc;
   // The take is not on disk: hand the messages back rather than lose them.
-  budget_->queuedBytes.force(taken);
+  if (!confirmation) budget_->queuedBytes.force(taken);
   lock.lock();
+  auto it = connections_.find(handle);
+  if (confirmation && it != connections_.end()) it->second.held.clear();
   awaitRepliesLocked(out, before, -1);
   from->queue.insert(from->queue.begin(), std::make_move_iterator(out.begin() + before),
                      std::make_move_iterator(out.end()));

@@ -129,7 +129,20 @@ class PortTable {
   int sendPacket(unsigned handle, SharedBytes packet, bool front);
   // Up to maxCount messages that `fit` takes from the channel of receive connection `handle`,
   // waiting up to timeoutMs for the first.
-  int receive(unsigned handle, std::size_t maxCount, const Fit& fit, int timeoutMs, std::vector<Message>& out);
+  //
+  // With `confirmation`, for a receiver that confirms what reached it: `delivered` is the number
+  // of the last batch the caller received on this connection (0: none). The table keeps the batch
+  // it answered last until the connection's next receive names it; a receive that names another
+  // number (that answer was lost on the way) first puts the kept batch back at the front of the
+  // channel, where it is taken again. `batch` comes back as the number of this answer. A kept
+  // batch still counts against the queued-bytes budget and may hold a box past its size; a
+  // disconnect drops it (the caller had its answer), closing an idle connection puts it back.
+  struct Confirmation {
+    std::uint32_t delivered = 0;
+    std::uint32_t batch = 0;
+  };
+  int receive(unsigned handle, std::size_t maxCount, const Fit& fit, int timeoutMs, std::vector<Message>& out,
+              Confirmation* confirmation = nullptr);
   // A reply to send connection `replyHandle`; accepted only while a packet of that connection
   // was received and not yet answered (kNoRequest otherwise), one reply per packet.
   int reply(unsigned replyHandle, SharedBytes reply);
@@ -175,7 +188,11 @@ class PortTable {
     int waiters = 0;
     std::deque<SharedBytes> replies;  // send connections: answers to its packets
     std::size_t awaited = 0;          // send connections: its packets received and not yet answered
+    std::vector<Message> held;        // receive connections: the last confirmed-receive answer
+    std::uint32_t heldBatch = 0;      // its number
+    std::uint32_t batches = 0;        // the last number given
   };
+  enum class Held { kDrop, kPutBack };
   using Clock = std::chrono::steady_clock;
   using Lock = std::unique_lock<std::mutex>;
 
@@ -188,8 +205,14 @@ class PortTable {
   void reclaimIdleLocked();
   // Adds `delta` to the awaited replies of the senders of `messages`. REQUIRES: mutex_ held.
   void awaitRepliesLocked(const std::vector<Message>& messages, std::size_t from, int delta);
-  // Closes connection `it`, returning its budget. REQUIRES: mutex_ held.
-  std::map<unsigned, Connection>::iterator dropConnectionLocked(std::map<unsigned, Connection>::iterator it);
+  // Closes connection `it`, returning its budget; its kept batch is dropped or put back.
+  // REQUIRES: mutex_ held.
+  std::map<unsigned, Connection>::iterator dropConnectionLocked(std::map<unsigned, Connection>::iterator it,
+                                                                Held held);
+  // The kept batch of `connection` back at the front of its channel (dropped when the channel is
+  // gone); returns the journal ticket (0: nothing appended). REQUIRES: mutex_ held.
+  std::uint64_t putBackLocked(Connection& connection);
+  void dropHeldLocked(Connection& connection);
   BudgetCounter& kindCounter(int kind);
   // Appends `record` (of channel `channel`) when the channel is persistent and the table has a
   // journal; returns the ticket to wait for (0: nothing appended). REQUIRES: mutex_ held.

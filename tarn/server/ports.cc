@@ -68,11 +68,27 @@ CORBA::Long PortService::receive_events(CORBA::ULong handle, kxTarn::DATA_BUFFER
 CORBA::Long PortService::receive_events_sized(CORBA::ULong handle, CORBA::ULong least, CORBA::ULong most,
                                               kxTarn::DATA_BUFFER_SEQ_out values, CORBA::Long maxCount,
                                               CORBA::Long timeout) {
+  return receiveEvents(handle, fit(least, most), nullptr, values, maxCount, timeout);
+}
+
+CORBA::Long PortService::receive_events_confirmed(CORBA::ULong handle, CORBA::ULong least, CORBA::ULong most,
+                                                  CORBA::ULong delivered, CORBA::ULong& batch,
+                                                  kxTarn::DATA_BUFFER_SEQ_out values, CORBA::Long maxCount,
+                                                  CORBA::Long timeout) {
+  PortTable::Confirmation confirmation;
+  confirmation.delivered = delivered;
+  const int rc = receiveEvents(handle, fit(least, most), &confirmation, values, maxCount, timeout);
+  batch = confirmation.batch;
+  return rc;
+}
+
+int PortService::receiveEvents(CORBA::ULong handle, const Fit& fit, PortTable::Confirmation* confirmation,
+                               kxTarn::DATA_BUFFER_SEQ_out values, CORBA::Long maxCount, CORBA::Long timeout) {
   values = new kxTarn::DATA_BUFFER_SEQ;
   TARN_FAULT_POINT(host_.faults(), "receive_events");
   if (maxCount <= 0) return kBadArgument;
   std::vector<Message> taken;
-  const int rc = ports().receive(handle, static_cast<std::size_t>(maxCount), fit(least, most), timeout, taken);
+  const int rc = ports().receive(handle, static_cast<std::size_t>(maxCount), fit, timeout, taken, confirmation);
   if (rc != kOk) return rc;
   values->length(static_cast<CORBA::ULong>(taken.size()));
   for (CORBA::ULong i = 0; i < values->length(); ++i) {

@@ -56,9 +56,15 @@ class PortService : public POA_kxTarn::Port_Factory {
   CORBA::Long receive_events_sized(CORBA::ULong handle, CORBA::ULong least, CORBA::ULong most,
                                    kxTarn::DATA_BUFFER_SEQ_out values, CORBA::Long maxCount,
                                    CORBA::Long timeout) override;
+  CORBA::Long receive_events_confirmed(CORBA::ULong handle, CORBA::ULong least, CORBA::ULong most,
+                                       CORBA::ULong delivered, CORBA::ULong& batch, kxTarn::DATA_BUFFER_SEQ_out values,
+                                       CORBA::Long maxCount, CORBA::Long timeout) override;
 
  private:
   PortTable& ports() { return realm_->ports; }
+  // The batch receives, confirmed (see PortTable::receive) or not.
+  int receiveEvents(CORBA::ULong handle, const Fit& fit, PortTable::Confirmation* confirmation,
+                    kxTarn::DATA_BUFFER_SEQ_out values, CORBA::Long maxCount, CORBA::Long timeout);
   // Write and load a snapshot file of the realm's channels. REQUIRES: realm snapshotMutex held.
   int savePorts(const std::string& path);
   int restorePorts(const std::string& path);

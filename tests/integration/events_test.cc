@@ -6,6 +6,7 @@
 #include <functional>
 #include <future>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -279,6 +280,39 @@ TEST_P(Events, RemoteFailuresGiveCodesLogLinesAndAFreshReference) {
   }
   unsetEnvironment("TARN_LOG");
   std::remove(log.c_str());
+}
+
+// A receive whose answer is lost on the way (here: the server answers after the caller gave up)
+// loses nothing: the next receive on that connection, or the next by the box's name, gets the
+// same events.
+TEST_P(Events, EventsWhoseAnswerWasLostComeAgain) {
+  if (!GetParam()) GTEST_SKIP() << "calls into the process's own server have no time-out to miss";
+  const std::string box = unique("inbox");
+  ASSERT_EQ(0, Ostrel::CreateEventBox(box.c_str(), 78, 100, server, nullptr));
+  std::vector<BrennicData> sent = {analog(1), analog(2), analog(3)};
+  BrennicDataList list;
+  auto values = [&] {
+    std::vector<double> seen;
+    for (int i = 0; i < list.count; ++i) seen.push_back(list.items[i]->GetDoubleValue("value"));
+    Ostrel::DestoryBrennicDataList(&list);
+    return seen;
+  };
+  const unsigned int handle = receiver(box);
+  for (bool byName : {false, true}) {
+    ASSERT_EQ(0, Ostrel::SendEventN(78, sent, server, nullptr));
+    // A wait of 100 ms is given up 2 s after that: the server takes the events later.
+    planFault(server, "receive_events", 2, 1, "", 0, 2600);
+    const int lost = byName ? Ostrel::ReceiveEventN(box.c_str(), list, "AnalogPoint", 10, 100, server, nullptr)
+                            : Ostrel::ReceiveEventN(handle, list, "AnalogPoint", 10, 100, server, nullptr);
+    EXPECT_NE(0, lost);
+    std::this_thread::sleep_for(std::chrono::milliseconds(800));  // the late answer has gone out
+    EXPECT_EQ(0u, count(box)) << "the server took them";
+    const int again = byName ? Ostrel::ReceiveEventN(box.c_str(), list, "AnalogPoint", 10, 0, server, nullptr)
+                             : Ostrel::ReceiveEventN(handle, list, "AnalogPoint", 10, 0, server, nullptr);
+    ASSERT_EQ(0, again) << (byName ? "by name" : "by handle");
+    EXPECT_EQ(values(), (std::vector<double>{1, 2, 3})) << (byName ? "by name" : "by handle");
+    EXPECT_EQ(2008, Ostrel::ReceiveEventN(handle, list, "AnalogPoint", 10, 0, server, nullptr)) << "and only once";
+  }
 }
 
 OSTREL_ON_EACH_SERVER(Events);

@@ -192,6 +192,56 @@ TEST_F(ChannelJournalTest, ABatchTakesOnlyWhatItsAnswerHoldsAndTheRestStays) {
   EXPECT_EQ(drain("box"), (std::vector<std::string>{"dd", "eeee"})) << "what was refused stays, across a restart";
 }
 
+// A confirmed receive whose answer did not arrive is taken again: a receive that names an older
+// batch puts the kept one back at the front first (on the disk too), one that names it drops it;
+// a disconnect drops what was answered, closing an idle connection puts it back.
+TEST_F(ChannelJournalTest, AnAnswerThatDidNotArriveIsTakenAgain) {
+  ::setenv("TARN_IDLE_CONNECTION_S", "1", 1);  // for every table this test opens
+  open();
+  ASSERT_EQ(ports().create("box", tarn::kBoxKind, 10), tarn::kOk);
+  ASSERT_EQ(ports().setPersistent("box", true), tarn::kOk);
+  for (const char* event : {"a", "b", "c"}) ports().sendEvent("box", bytes(event));
+  unsigned handle = 0;
+  ASSERT_EQ(ports().connect("box", tarn::kReceiveDirection, "", handle), tarn::kOk);
+  auto receive = [&](std::uint32_t delivered, std::size_t most, tarn::Fit fit, std::uint32_t& batch) {
+    tarn::PortTable::Confirmation confirmation;
+    confirmation.delivered = delivered;
+    std::vector<tarn::Message> taken;
+    const int rc = ports().receive(handle, most, fit, 0, taken, &confirmation);
+    batch = confirmation.batch;
+    std::string seen;
+    for (const tarn::Message& message : taken) seen += text(message);
+    return rc == tarn::kOk ? seen : "code " + std::to_string(rc);
+  };
+  std::uint32_t first = 0, second = 0, none = 0;
+  EXPECT_EQ(receive(0, 2, tarn::Fit(), first), "ab");
+  EXPECT_NE(first, 0u);
+  EXPECT_EQ(receive(0, 10, tarn::Fit(), second), "abc") << "the first answer was not confirmed";
+  EXPECT_NE(second, first);
+  EXPECT_EQ(receive(second, 10, tarn::Fit(), none), "code " + std::to_string(tarn::kNothingReceived));
+  for (const char* event : {"d", "e"}) ports().sendEvent("box", bytes(event));
+  EXPECT_EQ(receive(second, 1, tarn::Fit(), first), "d");
+  tarn::Fit five;
+  five.least = 5;
+  EXPECT_EQ(receive(0, 10, five, none), "code " + std::to_string(tarn::kSizeMismatch));
+  ports().disconnect(handle);
+  open();
+  EXPECT_EQ(drain("box"), (std::vector<std::string>{"d", "e"})) << "put back on the disk too";
+
+  for (const char* event : {"f", "g"}) ports().sendEvent("box", bytes(event));
+  ASSERT_EQ(ports().connect("box", tarn::kReceiveDirection, "", handle), tarn::kOk);
+  EXPECT_EQ(receive(0, 1, tarn::Fit(), first), "f");
+  ports().disconnect(handle);
+  EXPECT_EQ(drain("box"), std::vector<std::string>{"g"}) << "a disconnect confirms";
+  ports().sendEvent("box", bytes("h"));
+  ASSERT_EQ(ports().connect("box", tarn::kReceiveDirection, "", handle), tarn::kOk);
+  EXPECT_EQ(receive(0, 1, tarn::Fit(), first), "h");
+  std::this_thread::sleep_for(std::chrono::milliseconds(2100));
+  ports().connections();  // closes the idle connection
+  EXPECT_EQ(drain("box"), std::vector<std::string>{"h"}) << "an abandoned answer goes back";
+  ::unsetenv("TARN_IDLE_CONNECTION_S");
+}
+
 TEST_F(ChannelJournalTest, AddingACodeJournalsThatCodeAlone) {
   ASSERT_EQ(ports().create("box", tarn::kBoxKind, 4), tarn::kOk);
   ASSERT_EQ(ports().setPersistent("box", true), tarn::kOk);
