@@ -7,7 +7,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 WINDOWS_BUILD ?= build-windows/build
 WINDOWS_SDK ?= $(CURDIR)/build-windows/sdk
 
-.PHONY: all deps configure build demo test bench install asan clean windows-deps windows windows-test
+.PHONY: all deps configure build demo test bench bench-scale install asan clean windows-deps windows windows-test
 
 all: build
 
@@ -28,6 +28,10 @@ test: build
 
 bench: build
 	@bash scripts/run-benchmarks.sh $(BUILD)
+
+# How each cost grows with the size of the work (about ten minutes; not part of `make test`).
+bench-scale: build
+	@bash scripts/bench-scale.sh $(BUILD)
 
 install: build
 	@cmake --install $(BUILD) --prefix $(PREFIX)

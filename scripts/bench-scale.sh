@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Runs the cost curves of a build folder (bench/scale_curves: each case at sizes spanning three
+# orders of magnitude, beside the raw call of the same size) and writes, in OUT (the build
+# folder's bench-scale/ unless set): scale.json (the benchmark's own output), scale.csv (every
+# point with its curve's log-log slope) and scale.svg (the plot), and prints the curves.
+# A run takes about ten minutes on two cores; FILTER narrows it to some benchmarks.
+set -euo pipefail
+build=${1:-build}
+out=${OUT:-$build/bench-scale}
+here=$(dirname "$0")
+mkdir -p "$out"
+# 256 client processes, each with its connection and its threads in tarnd.
+ulimit -n 65536 2>/dev/null || true
+"$build/bench/scale_curves" --benchmark_filter="${FILTER:-.}" --benchmark_min_time=0.3 \
+  --benchmark_out="$out/scale.json" --benchmark_out_format=json 2>/dev/null | grep -E '^(BM_|-|Benchmark)'
+python3 "$here/scale_plot.py" "$out/scale.json" "$out/scale.csv" "$out/scale.svg"
+echo "written: $out/scale.json $out/scale.csv $out/scale.svg"
