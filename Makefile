@@ -29,7 +29,7 @@ test: build
 bench: build
 	@bash scripts/run-benchmarks.sh $(BUILD)
 
-# How each cost grows with the size of the work (about ten minutes; not part of `make test`).
+# How each cost grows with the size of the work (about five minutes; not part of `make test`).
 bench-scale: build
 	@bash scripts/bench-scale.sh $(BUILD)
 

@@ -29,6 +29,7 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -173,6 +174,28 @@ Plant& plant() {
   return servers;
 }
 
+// CPU seconds the process has used so far (user and system), from /proc: the server's share of
+// a call, at the kernel's tick resolution.
+double cpuSeconds(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  std::istringstream fields(text.substr(text.rfind(')') + 2));
+  std::string field;
+  double ticks = 0;
+  for (int i = 3; i <= 15 && fields >> field; ++i)
+    if (i >= 14) ticks += std::atof(field.c_str());
+  return ticks / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
+// Reports the plant's CPU time per iteration of the loop that `run` makes.
+template <typename Run>
+void withServerCpu(benchmark::State& state, Run run) {
+  const double before = cpuSeconds(plant().tarnd.pid());
+  run();
+  state.counters["server_cpu_s"] = benchmark::Counter(cpuSeconds(plant().tarnd.pid()) - before,
+                                                      benchmark::Counter::kAvgIterations);
+}
+
 kxTarn::DT_Point_Factory_ptr plantPoints(const char* realm) {
   return kxReferenceContainer::instance()->GetDptReferenceWithServerName("plant", realm);
 }
@@ -258,21 +281,25 @@ void BM_GetDataPointN_RawOrb(benchmark::State& state) {
 void BM_AllNames_Library(benchmark::State& state) {
   const int count = static_cast<int>(state.range(0));
   const char* realm = plant().realm(count);
-  for (auto _ : state) {
-    ObjectNames names;
-    if (Ostrel::GetAllPointName(&names, "plant", realm) || names.count != count) state.SkipWithError("listing failed");
-    Ostrel::DeatoryNameSeq(&names);
-  }
+  withServerCpu(state, [&] {
+    for (auto _ : state) {
+      ObjectNames names;
+      if (Ostrel::GetAllPointName(&names, "plant", realm) || names.count != count) state.SkipWithError("listing failed");
+      Ostrel::DeatoryNameSeq(&names);
+    }
+  });
 }
 
 void BM_AllNames_RawOrb(benchmark::State& state) {
   const int count = static_cast<int>(state.range(0));
   kxTarn::DT_Point_Factory_var points = plantPoints(plant().realm(count));
-  for (auto _ : state) {
-    kxTarn::STRING_LIST_var names;
-    if (points->get_all_point_names(names.out()) || names->length() != static_cast<CORBA::ULong>(count))
-      state.SkipWithError("listing failed");
-  }
+  withServerCpu(state, [&] {
+    for (auto _ : state) {
+      kxTarn::STRING_LIST_var names;
+      if (points->get_all_point_names(names.out()) || names->length() != static_cast<CORBA::ULong>(count))
+        state.SkipWithError("listing failed");
+    }
+  });
 }
 
 // Each iteration creates the points in a realm of its own, removed afterwards (untimed) by
@@ -660,6 +687,7 @@ void clients(benchmark::State& state, const char* how) {
     int readyCount = 0;
     char c;
     while (readyCount < count && ::read(ready[0], &c, 1) == 1) ++readyCount;
+    const double serverBefore = cpuSeconds(plant().tarnd.pid());
     ::close(go[1]);  // everybody starts
     bool failed = readyCount < count;
     for (pid_t pid : pids) {
@@ -667,6 +695,7 @@ void clients(benchmark::State& state, const char* how) {
       ::waitpid(pid, &status, 0);
       failed = failed || !WIFEXITED(status) || WEXITSTATUS(status) != 0;
     }
+    const double serverCpu = cpuSeconds(plant().tarnd.pid()) - serverBefore;
     ::close(ready[0]);
     std::vector<std::uint32_t> all;
     for (const std::string& out : outs) {
@@ -688,6 +717,7 @@ void clients(benchmark::State& state, const char* how) {
     state.counters["calls_per_s"] = static_cast<double>(all.size()) / kClientSeconds;
     state.counters["p50_us"] = all[all.size() / 2];
     state.counters["p99_us"] = all[all.size() * 99 / 100];
+    state.counters["server_us_per_call"] = serverCpu * 1e6 / static_cast<double>(all.size());
   }
 }
 

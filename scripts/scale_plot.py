@@ -49,7 +49,8 @@ PANELS = [
     ("Client processes: latency", "client processes", "µs per call", 1, [
         ("99th percentile, library", "BM_Clients_Library", "p99_us"),
         ("99th percentile, raw", "BM_Clients_RawOrb", "p99_us"),
-        ("median, library", "BM_Clients_Library", "p50_us")]),
+        ("median, library", "BM_Clients_Library", "p50_us"),
+        ("tarnd CPU per call, library", "BM_Clients_Library", "server_us_per_call")]),
     ("Type build", "types of 10 elements", "ms per build", 1e3, [
         ("library", "BM_Types_Library", "time"),
         ("raw stream call", "BM_Types_RawOrb", "time")]),
