@@ -37,6 +37,9 @@
 
 #include <benchmark/benchmark.h>
 
+#include "bench/build_types.h"
+#include "bench/sample_data.h"
+
 #include "ostrel/api/middleware/kxNaming_Client.h"
 #include "ostrel/api/middleware/kxReferenceContainer.h"
 #include "ostrel/api/ostrel.h"
@@ -92,23 +95,9 @@ const std::string& typesFile() {
 std::string pointName(int i) { return "p." + std::to_string(i); }
 std::string realmOf(int points) { return "n" + std::to_string(points); }
 
-BrennicData analog(int i) {
-  BrennicData record("AnalogPoint", 0);
-  record.PutValue("value", i * 0.5);
-  record.PutValue("quality", static_cast<unsigned>(i));
-  record.PutValue("unit", "kW");
-  return record;
-}
+using bench::analog;
 
-std::vector<BrennicData> records(int count) {
-  std::vector<BrennicData> all;
-  all.reserve(count);
-  for (int i = 0; i < count; ++i) {
-    all.push_back(analog(i));
-    all.back().SetFullName(pointName(i).c_str());
-  }
-  return all;
-}
+std::vector<BrennicData> records(int count) { return bench::namedAnalogs(count, "p."); }
 
 // The same points as the remote sequence a raw caller builds.
 kxTarn::CreationParameterSeq rawPoints(int first, int count) {
@@ -728,28 +717,11 @@ void BM_Clients_RawOrb(benchmark::State& state) { clients(state, "raw"); }
 
 std::string typesOf(int count) {
   const std::string path = scratch() + "/types" + std::to_string(count) + ".xml";
-  std::ofstream xml(path);
-  xml << "<types>\n";
-  for (int t = 0; t < count; ++t) {
-    xml << "<type name=\"Gen" << t << "\" size=\"80\">";
-    for (int e = 0; e < 10; ++e) xml << "<element name=\"e" << e << "\" type=\"double\" offset=\"" << 8 * e << "\"/>";
-    xml << "</type>\n";
-  }
-  xml << "</types>\n";
+  std::ofstream(path) << bench::manyTypesXml(count);
   return path;
 }
 
-// A type manager of its own that finds the type service through one service manager at "own".
-class BuildTypes : public TarnTypeMgr {
- public:
-  explicit BuildTypes(kxTarn::kxTarnServiceManager_ptr manager) {
-    setReferenceResolver([manager](const char* position, const char* key) -> CORBA::Object* {
-      if (std::strcmp(position, "own") != 0) return CORBA::Object::_nil();
-      if (std::strcmp(key, KX_SERVICE_MANAGER_KEY) == 0) return CORBA::Object::_duplicate(manager);
-      return manager->get_service("dt", "");
-    });
-  }
-};
+using bench::BuildTypes;
 
 // A tarnd serving `count` types for the length of a benchmark.
 template <typename Build>
