@@ -7,7 +7,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 WINDOWS_BUILD ?= build-windows/build
 WINDOWS_SDK ?= $(CURDIR)/build-windows/sdk
 
-.PHONY: all deps configure build demo test netns-test bench install asan coverage clean windows-deps windows windows-test
+.PHONY: all deps configure build demo test netns-test bench bench-scale install asan coverage clean windows-deps windows windows-test
 
 all: build
 
@@ -33,6 +33,10 @@ netns-test: build
 
 bench: build
 	@bash scripts/run-benchmarks.sh $(BUILD)
+
+# How each cost grows with the size of the work (about five minutes; not part of `make test`).
+bench-scale: build
+	@bash scripts/bench-scale.sh $(BUILD)
 
 install: build
 	@cmake --install $(BUILD) --prefix $(PREFIX)

@@ -22,6 +22,8 @@
 #include <benchmark/benchmark.h>
 
 #include "bench/allocation_counter.h"
+#include "bench/build_types.h"
+#include "bench/sample_data.h"
 
 #include "ostrel/api/middleware/kxNaming_Client.h"
 #include "ostrel/data/record.h"
@@ -170,45 +172,16 @@ BENCHMARK(BM_StreamRoundTrip1K);
 
 // --- full type builds -----------------------------------------------------------------------
 
-// 1,000 types of 10 double elements each.
-std::string manyTypesXml() {
-  std::ostringstream xml;
-  xml << "<types>\n";
-  for (int t = 0; t < 1000; ++t) {
-    xml << "<type name=\"Gen" << t << "\" size=\"80\">";
-    for (int e = 0; e < 10; ++e) {
-      xml << "<element name=\"e" << e << "\" type=\"double\" offset=\"" << 8 * e << "\"/>";
-    }
-    xml << "</type>\n";
-  }
-  xml << "</types>\n";
-  return xml.str();
-}
-
 const std::string& manyTypesFile() {
   static const std::string path = [] {
     std::string p = "/tmp/ostrel_bench_types_" + std::to_string(::getpid()) + ".xml";
-    std::ofstream(p) << manyTypesXml();
+    std::ofstream(p) << bench::manyTypesXml(1000);  // 1,000 types of 10 doubles
     return p;
   }();
   return path;
 }
 
-// A manager of its own that finds the type services through one service manager at "own".
-class BuildTypes : public TarnTypeMgr {
- public:
-  explicit BuildTypes(kxTarn::kxTarnServiceManager_ptr manager) {
-    setReferenceResolver([manager](const char* position, const char* key) -> CORBA::Object* {
-      if (std::strcmp(position, "own") != 0) return CORBA::Object::_nil();
-      if (std::strcmp(key, KX_SERVICE_MANAGER_KEY) == 0) {
-        return CORBA::Object::_duplicate(manager);
-      }
-      std::string k = key;
-      std::string kind = k == KX_TYPE_SERVICE_KEY ? "dt" : "dt/" + k.substr(1, k.find('/', 1) - 1);
-      return manager->get_service(kind.c_str(), "");
-    });
-  }
-};
+using bench::BuildTypes;
 
 void runBuilds(benchmark::State& state, kxTarn::kxTarnServiceManager_ptr manager) {
   for (auto _ : state) {

@@ -8,6 +8,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "bench/sample_data.h"
+
 #include "ostrel/api/middleware/kxReferenceContainer.h"
 #include "ostrel/api/ostrel.h"
 #include "ostrel/api/record_lists.h"
@@ -36,23 +38,9 @@ const char* serverOf(const benchmark::State& state) {
   return state.range(0) ? "plant" : "local";
 }
 
-BrennicData analog(int i) {
-  BrennicData record("AnalogPoint", 0);
-  record.PutValue("value", i * 0.5);
-  record.PutValue("quality", static_cast<unsigned>(i));
-  record.PutValue("unit", "kW");
-  return record;
-}
+using bench::analog;
 
-std::vector<BrennicData> records(int count, const std::string& prefix) {
-  std::vector<BrennicData> all;
-  all.reserve(count);
-  for (int i = 0; i < count; ++i) {
-    all.push_back(analog(i));
-    all.back().SetFullName((prefix + std::to_string(i)).c_str());
-  }
-  return all;
-}
+std::vector<BrennicData> records(int count, const std::string& prefix) { return bench::namedAnalogs(count, prefix); }
 
 // 1,000 points read by name in one call.
 constexpr int kReadCount = 1000;

@@ -15,18 +15,20 @@ void FaultBook::plan(const kxTarn::FaultPlan& p) {
   planned.code = p.code;
   planned.stallMs = p.stallMs;
   if (planned.count <= 0) plans_.erase(std::string(p.operation));
+  planned_ = !plans_.empty();
 }
 
 void FaultBook::clear() {
   std::lock_guard<std::mutex> hold(mutex_);
   plans_.clear();
+  planned_ = false;
 }
 
 int FaultBook::enter(const char* operation) {
+  if (!planned_) return 0;
   Planned fault;
   {
     std::lock_guard<std::mutex> hold(mutex_);
-    if (plans_.empty()) return 0;
     auto it = plans_.find(operation);
     if (it == plans_.end()) return 0;
     if (it->second.skip > 0) {
@@ -35,6 +37,7 @@ int FaultBook::enter(const char* operation) {
     }
     fault = it->second;
     if (--it->second.count <= 0) plans_.erase(it);
+    planned_ = !plans_.empty();
   }
   switch (fault.mode) {
     case kRaise: raiseSystemException(fault.exception);
