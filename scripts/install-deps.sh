@@ -13,6 +13,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   pybind11-dev python3-dev python3-pytest
   python3-pip python3-venv
+  chromium chromium-driver python3-selenium
 )
 # clang with libFuzzer and the sanitizer runtimes, for the fuzz targets.
 if [ "${OSTREL_WITH_CLANG:-1}" = 1 ]; then
