@@ -247,7 +247,12 @@ class SocketStream : public Stream {
   SocketStream(tcp::socket& socket, std::atomic<long long>& deadline, const std::atomic<bool>& stopping)
       : socket_(socket), deadline_(deadline), stopping_(stopping) {}
 
-  bool send(const std::string& data) override { return write("data: " + data + "\n\n"); }
+  // Each line of `data` is a data line of the event (the client joins them with newlines).
+  bool send(const std::string& data) override {
+    std::string event = "data: ";
+    for (char c : data) event += c == '\n' ? std::string("\ndata: ") : std::string(1, c);
+    return write(event + "\n\n");
+  }
 
   bool pause(int ms) override {
     const long long until = nowMs() + ms;

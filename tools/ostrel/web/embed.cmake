@@ -1,5 +1,6 @@
 # Writes OUTPUT, a C++ file that holds the page's files (FILES, a ;-list of paths under DIR) as
 # byte arrays, and tool::web::pageFiles() that maps "/NAME" to each. Run with cmake -P.
+string(REPLACE "," ";" FILES "${FILES}")
 set(text "// Generated from tools/ostrel/web/ by embed.cmake: the page of `ostrel web`.\n")
 string(APPEND text "#include \"tools/ostrel/web_server.h\"\n\nnamespace tool::web {\nnamespace {\n")
 set(entries "")
