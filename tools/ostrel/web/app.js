@@ -151,7 +151,7 @@ function drawPlot() {
     g.beginPath(); g.moveTo(left, y(v)); g.lineTo(w - right, y(v)); g.stroke();
     g.fillText(Number(v.toPrecision(4)).toString(), 4, y(v) + 4);
   }
-  for (let m = 0; m <= 5; m++) g.fillText(`-${5 - m} min`, x(start + m * 60000) - 14, h - 6);
+  for (let m = 0; m <= 5; m++) g.fillText(m === 5 ? 'now' : `-${5 - m} min`, x(start + m * 60000) - (m === 5 ? 22 : 14), h - 6);
   paths.forEach((p, i) => {
     g.strokeStyle = colors[i % colors.length];
     g.lineWidth = 1.5;
