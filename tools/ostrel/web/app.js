@@ -6,7 +6,8 @@ const $ = (id) => document.getElementById(id);
 const info = { writes: false, realm: '', period_ms: 500 };
 // Figures the page keeps of its own work, read by the browser test: the last and the largest
 // time to apply one update, and the server's cost of making it.
-const stats = window.ostrelStats = { updates: 0, pageMs: 0, pageMaxMs: 0, pageTotalMs: 0, serverMs: 0 };
+const stats = window.ostrelStats = { updates: 0, pageMs: 0, pageMaxMs: 0, pageTotalMs: 0, serverMs: 0,
+                                     valueCosts: [], listCosts: [] };
 let stream = null;
 
 function realm() { return $('realm').value || ''; }
@@ -31,7 +32,12 @@ function follow(path, params, apply) {
     stats.pageMs = spent;
     stats.pageTotalMs += spent;
     stats.pageMaxMs = Math.max(stats.pageMaxMs, spent);
-    if (message.cost_ms !== undefined) stats.serverMs = message.cost_ms;
+    if (message.cost_ms !== undefined) {
+      stats.serverMs = message.cost_ms;
+      // The list's messages: those that also listed the names apart from those that only read values.
+      const costs = message.list_ms ? stats.listCosts : stats.valueCosts;
+      if (costs.length < 1000) costs.push(message.cost_ms);
+    }
     $('status').textContent = 'live, ' + new Date().toLocaleTimeString();
     $('cost').textContent = `last update: server ${stats.serverMs.toFixed(2)} ms, page ${spent.toFixed(2)} ms`;
   };
