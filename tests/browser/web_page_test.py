@@ -241,6 +241,7 @@ try:
               f"update {median(stats['valueCosts']):.2f} ms median ({len(stats['valueCosts'])} updates), "
               f"{median(stats['listCosts']):.2f} ms when it also listed the names ({len(stats['listCosts'])})")
     check("the list updated while values changed", stats["updates"] >= 5)
+    shot("points-list")
 except Exception as e:  # noqa: BLE001  (any failure of the run is the test's failure)
     failures.append(repr(e))
     print("FAIL  " + repr(e))
