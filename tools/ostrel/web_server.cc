@@ -37,10 +37,6 @@ std::string lower(std::string text) {
   return text;
 }
 
-bool isLoopback(const std::string& host) {
-  return host == "localhost" || host == "::1" || host.rfind("127.", 0) == 0;
-}
-
 int hexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -95,7 +91,19 @@ struct Server::Connection {
   std::atomic<long long> deadline{0};  // steady ms; 0 none
   std::atomic<bool> done{false};
   void expireIn(int ms) { deadline = ms ? nowMs() + ms : 0; }
-  void end() { ::shutdown(socket.native_handle(), SHUT_RDWR); }
+  // From another thread: wakes a read or write blocked on the socket.
+  void end() {
+    std::lock_guard<std::mutex> hold(mutex);
+    if (socket.is_open()) ::shutdown(socket.native_handle(), SHUT_RDWR);
+  }
+  // From the connection's own thread when it is done: the client sees the end at once.
+  void close() {
+    std::lock_guard<std::mutex> hold(mutex);
+    boost::system::error_code ec;
+    socket.shutdown(tcp::socket::shutdown_send, ec);
+    socket.close(ec);
+  }
+  std::mutex mutex;  // guards closing the socket against end()
 };
 
 struct Server::Impl {
@@ -160,7 +168,12 @@ void Server::acceptLoop() {
     }
     auto connection = std::make_shared<Connection>(std::move(socket));
     connection->thread = std::thread([this, connection] {
-      serve(connection);
+      try {
+        serve(connection);
+      } catch (const std::exception&) {
+        // A handler that failed unexpectedly ends its connection, never the process.
+      }
+      connection->close();
       connection->done = true;
     });
     connections_.push_back(std::move(connection));
@@ -377,7 +390,12 @@ void Server::serve(std::shared_ptr<Connection> connection) {
       route->stream(in.request, stream);
       return;
     }
-    const Response response = route->answer(in.request);
+    Response response;
+    try {
+      response = route->answer(in.request);
+    } catch (const std::exception& e) {
+      response = errorResponse(500, std::string("the request failed: ") + e.what());
+    }
     if (!answer(response.status, response.type, response.body, keepAlive, response.headers) || !keepAlive) return;
   }
 }
