@@ -92,23 +92,36 @@ def eventually(what, condition, seconds=10):
 
 os.makedirs(ARTIFACTS, exist_ok=True)
 folder = tempfile.mkdtemp(prefix="ostrel-web-")
-port = free_port()
-env = dict(os.environ, TARN_ADDRESS=f"127.0.0.1:{port}", TARN_CALL_TIMEOUT_MS="3000")
-env.pop("TARN_SETTINGS", None)
+os.makedirs(os.path.join(folder, "data"))
 driver = None
+
+
+def start_tarnd():
+    """A tarnd on a free port; another one if a test running beside this one took the port first."""
+    for _ in range(5):
+        port = free_port()
+        log = open(os.path.join(folder, "tarnd.log"), "w")
+        tarnd = subprocess.Popen([TARND, "--port", str(port), "--name", "plant", "--data", os.path.join(folder, "data"),
+                                  "--journal-sync", "os", "--contender-expiry", "3"], stdout=log, stderr=log)
+        processes.append(tarnd)
+        deadline = time.monotonic() + 10
+        while tarnd.poll() is None and time.monotonic() < deadline:
+            try:
+                socket.create_connection(("127.0.0.1", port), timeout=0.2).close()
+                time.sleep(0.1)
+                if tarnd.poll() is None:  # the answer came from this tarnd, not from a process that had the port
+                    return port
+            except OSError:
+                time.sleep(0.05)
+        tarnd.kill()
+        tarnd.wait()
+    raise RuntimeError("tarnd did not come up: " + open(os.path.join(folder, "tarnd.log")).read())
+
+
 try:
-    tarnd = start([TARND, "--port", str(port), "--name", "plant", "--data", os.path.join(folder, "data"),
-                   "--journal-sync", "os", "--contender-expiry", "3"])
-    os.makedirs(os.path.join(folder, "data"), exist_ok=True)
-    deadline = time.monotonic() + 10
-    while True:
-        try:
-            socket.create_connection(("127.0.0.1", port), timeout=0.2).close()
-            break
-        except OSError:
-            if time.monotonic() > deadline:
-                raise RuntimeError("tarnd did not come up")
-            time.sleep(0.05)
+    port = start_tarnd()
+    env = dict(os.environ, TARN_ADDRESS=f"127.0.0.1:{port}", TARN_CALL_TIMEOUT_MS="3000")
+    env.pop("TARN_SETTINGS", None)
     lines = [f"create plant.p{i:06d} AnalogPoint value={i} unit=m3/h" for i in range(POINTS)]
     lines += ["box create alarms 7", "port create commands"]
     started = time.monotonic()

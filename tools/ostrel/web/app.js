@@ -67,6 +67,7 @@ function fillRows(tbody, items, cells, decorate) {
 // ---- servers
 function showServers() {
   follow('/api/stream/servers', {}, (m) => {
+    $('servers-realm').textContent = 'realm: ' + (m.realm || '(default)');
     fillRows($('servers').tBodies[0], m.servers, (s) => [
       s.server, s.position, s.addresses.join(', '), s.active, s.state === 0 ? 'up' : 'down: ' + s.text,
       clock(s.since) + (s.heard ? ' (' + s.heard + ')' : ' (since the view started)')],
@@ -204,7 +205,7 @@ function showChannels() {
 function showMonitor(box) {
   $('monitor-box').textContent = box;
   $('events').replaceChildren();
-  follow('/api/stream/monitor', { box }, (m) => {
+  follow('/api/stream/monitor', { box, type: $('monitor-type').value.trim() }, (m) => {
     if (m.code !== undefined) {
       $('monitor-state').textContent = m.code ? `error ${m.code}: ${m.text}` : m.text + '; events are taken from the box as they arrive';
       return;
@@ -303,6 +304,7 @@ async function start() {
     const row = e.target.closest('tr');
     if (row && row.dataset.box) location.hash = '#monitor/' + encodeURIComponent(row.dataset.box);
   };
+  $('monitor-type').onchange = route;
   $('write').onsubmit = writeField;
   $('make').onsubmit = makeSnapshot;
   window.onhashchange = route;
