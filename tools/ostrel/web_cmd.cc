@@ -371,7 +371,7 @@ class Views {
                                                : OstrelExt::openPortSnapShot(t.serverOrNull(), t.realmOrNull());
     if (file == nullptr) return web::errorResponse(404, "the server gives no " + kind + " snapshot file");
     std::string bytes, error;
-    constexpr std::size_t kMost = 256u << 20;  // what one download may hold in this process
+    constexpr std::size_t kMost = 64u << 20;  // what one download may hold in this process
     const bool read = readRemoteFile(
         *file, 1u << 20,
         [&bytes](const char* data, unsigned n) {
@@ -380,6 +380,8 @@ class Views {
         },
         nullptr, error);
     OstrelExt::closeRemoteFile(&file);
+    if (!read && bytes.size() > kMost)
+      return web::errorResponse(507, "the file is larger than 64 MiB: use `ostrel snapshot download " + kind + " FILE`");
     if (!read) return web::errorResponse(502, error);
     return {200, "application/octet-stream", bytes,
             {{"Content-Disposition", "attachment; filename=\"" + kind + ".snapshot\""}}};
