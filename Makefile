@@ -7,7 +7,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 WINDOWS_BUILD ?= build-windows/build
 WINDOWS_SDK ?= $(CURDIR)/build-windows/sdk
 
-.PHONY: all deps configure build demo test bench install asan clean windows-deps windows windows-test
+.PHONY: all deps configure build demo test netns-test bench install asan coverage clean windows-deps windows windows-test
 
 all: build
 
@@ -26,6 +26,11 @@ demo: build
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
+# Only the tests across hosts made of network namespaces (also part of `make test`); they need
+# root and say why they are skipped without it.
+netns-test: build
+	@cd $(BUILD) && ctest --output-on-failure -L netns
+
 bench: build
 	@bash scripts/run-benchmarks.sh $(BUILD)
 
@@ -38,6 +43,10 @@ asan: deps
 	@cd build-asan && ASAN_OPTIONS=detect_leaks=1 \
 	  LSAN_OPTIONS=fast_unwind_on_malloc=0:print_suppressions=0:suppressions=$(CURDIR)/scripts/lsan.supp \
 	  ctest --output-on-failure -j $(JOBS) -LE install
+
+# Line and branch coverage of the tests per area (clang source-based), in build-coverage.
+coverage: deps
+	@JOBS=$(JOBS) bash scripts/coverage.sh
 
 # Windows x64: ostrel.dll, ostrel.exe and the test programs, cross-built with mingw-w64 against the
 # SDK that scripts/install-windows-deps.sh builds once into $(WINDOWS_SDK); the tests run under
@@ -55,4 +64,4 @@ windows-test: windows configure
 	@bash scripts/windows-tests.sh $(WINDOWS_BUILD) $(BUILD)/tarn/tarnd
 
 clean:
-	@rm -rf $(BUILD) build-asan build-fuzz build-windows install
+	@rm -rf $(BUILD) build-asan build-coverage build-fuzz build-windows install

@@ -1,13 +1,22 @@
 #include "tarn/client/directory.h"
 
+#include <atomic>
+
 #include <omniORB4/omniORB.h>
 
 #include "ostrel/api/middleware/Scribe80.h"
+#include "ostrel/api/middleware/kxReferenceContainer.h"
 #include "tarn/client/codes.h"
 #include "tarn/client/orb.h"
 #include "tarn/server/embedded.h"
 
 namespace tarn {
+
+namespace {
+std::atomic<bool> settingsErrorsLogged{true};
+}  // namespace
+
+void Directory::logSettingsErrors(bool on) { settingsErrorsLogged = on; }
 
 Directory& Directory::get() {
   static Directory* directory = new Directory();  // lives until exit; threads may still ask
@@ -21,7 +30,7 @@ void Directory::reload() {
   std::vector<ServerSetting> settings = readSettings(&error);
   applyCallBounds();
   std::lock_guard<std::mutex> hold(mutex_);
-  if (!error.empty() && error != settingsError_)
+  if (!error.empty() && error != settingsError_ && settingsErrorsLogged)
     CScribe::instance()->kx_log("settings file unusable: %s; no server is known", error.c_str());
   settingsError_ = error;
   std::vector<Entry> fresh;
@@ -158,11 +167,18 @@ kxTarn::kxTarnServiceManager_ptr Directory::manager(const std::string& server) {
       kxTarn::kxTarnServiceManager_var pinger = kxTarn::kxTarnServiceManager::_unchecked_narrow(probe);
       omniORB::setClientCallTimeout(pinger, kPingTimeoutMs);  // on the narrowed proxy: it is the one called
       pinger->ping();
-      std::lock_guard<std::mutex> hold(mutex_);
-      if (Entry* entry = find(server)) {
-        entry->active = index;
-        entry->answering = true;
+      bool switched = false;
+      {
+        std::lock_guard<std::mutex> hold(mutex_);
+        if (Entry* entry = find(server)) {
+          switched = entry->active != index;
+          entry->active = index;
+          entry->answering = true;
+        }
       }
+      // The services cached for the other address would send the next calls there, and one that
+      // cannot be reached (a pulled cable) holds each call for its whole bound before failing.
+      if (switched) kxReferenceContainer::instance()->releaseAllReference(server.c_str());
       return manager._retn();
     } catch (const CORBA::Exception&) {
     }

@@ -27,6 +27,10 @@ class Directory {
   // Why the settings file could not be used at the last reload ("PATH: line N: cause"); empty
   // when it was used, or when there is none.
   std::string settingsError();
+  // Whether an unusable settings file is written to the log (on by default). A program that
+  // shows the text of every result code it gets, as the ostrel tool does, turns it off so that
+  // the cause is said once. Safe to call before the first get().
+  static void logSettingsErrors(bool on);
 
   // The name of the server at `position`, or empty when none holds it.
   std::string serverAt(const std::string& position);

@@ -1,6 +1,8 @@
 #include "tarn/client/orb.h"
 
+#include <algorithm>
 #include <mutex>
+#include <utility>
 
 #include <omniORB4/omniORB.h>
 
@@ -16,26 +18,35 @@ bool stopped = false;                     // GUARDED_BY(orbMutex)
 
 }  // namespace
 
-CORBA::ORB_ptr startOrb(const std::string& endpoint) {
+CORBA::ORB_ptr startOrb(const std::vector<std::string>& endpoints, const std::vector<std::string>& publish) {
   std::lock_guard<std::mutex> hold(orbMutex);
   if (!CORBA::is_nil(theOrb)) return theOrb.in();
   if (stopped) throw CORBA::BAD_INV_ORDER(0, CORBA::COMPLETED_NO);
-  const std::string point = endpoint.empty() ? "giop:tcp:127.0.0.1:" : endpoint;
   const std::string maxMessage = std::to_string(kMaxMessageBytes);
   const CallBounds bounds = readCallBounds();
   const std::string callBound = std::to_string(bounds.callMs);
   const std::string connectBound = std::to_string(bounds.connectMs);
+  std::string published;
+  for (const std::string& point : publish) published += (published.empty() ? "" : ",") + point;
   // No call waits without a bound, and no first call on a reference asks the server whether the
   // object exists (that LocateRequest would wait on a frozen server with no deadline at all).
-  const char* options[][2] = {
-      {"endPoint", point.c_str()},
+  std::vector<std::pair<const char*, const char*>> settings = {
       {"giopMaxMsgSize", maxMessage.c_str()},
       {"maxGIOPConnectionPerServer", "64"},  // room for many threads blocked in receives
       {"clientCallTimeOutPeriod", callBound.c_str()},
       {"clientConnectTimeOutPeriod", connectBound.c_str()},
       {"verifyObjectExistsAndType", "0"},
-      {"supportBootstrapAgent", "0"},
-      {nullptr, nullptr}};
+      {"supportBootstrapAgent", "0"}};
+  static const std::string kLoopback = "giop:tcp:127.0.0.1:";
+  if (endpoints.empty()) settings.push_back({"endPoint", kLoopback.c_str()});
+  for (const std::string& point : endpoints) settings.push_back({"endPoint", point.c_str()});
+  if (!published.empty()) settings.push_back({"endPointPublish", published.c_str()});
+  const char* options[kMaxEndpoints + 8][2] = {};  // ends with a row of nulls
+  const std::size_t rows = std::min<std::size_t>(settings.size(), kMaxEndpoints + 7);
+  for (std::size_t i = 0; i < rows; ++i) {
+    options[i][0] = settings[i].first;
+    options[i][1] = settings[i].second;
+  }
   int argc = 0;
   char* argv[] = {nullptr};
   theOrb = CORBA::ORB_init(argc, argv, "omniORB4", options);

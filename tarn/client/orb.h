@@ -1,12 +1,13 @@
 // The process's ORB, started on first use and shared by the naming client, the reference
 // container, the embedded host and tarnd.
 //
-// The ORB listens only on loopback. Message size and connection limits are raised from the
+// A client's ORB listens only on loopback; tarnd's listens where it is told. Message size and connection limits are raised from the
 // ORB's defaults so that large batches fit one request. Every client call is bounded by the call
 // bounds of the settings (settings.h), and references are never checked by a LocateRequest
 // before their first call. Thread-safe.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -14,9 +15,12 @@
 
 namespace tarn {
 
-// Starts the ORB with `endpoint` ("giop:tcp:127.0.0.1:PORT"; empty: an ephemeral loopback
-// port). Only the first start has any effect; later ones return the running ORB.
-CORBA::ORB_ptr startOrb(const std::string& endpoint = std::string());
+// Starts the ORB listening on `endpoints` ("giop:tcp:HOST:PORT" each; none: an ephemeral
+// loopback port). References it makes name the `publish` endpoints (none: each listening one), the
+// first as their address and the others as alternatives that clients try in turn. Only the first
+// start has any effect; later ones return the running ORB.
+CORBA::ORB_ptr startOrb(const std::vector<std::string>& endpoints = {},
+                        const std::vector<std::string>& publish = {});
 // The running ORB, started with defaults when none runs. Not a duplicate: do not release.
 CORBA::ORB_ptr orb();
 // Makes the call bounds of the settings (readCallBounds) the ORB's defaults for every call from
@@ -27,6 +31,9 @@ PortableServer::POA_ptr insPoa();
 // Destroys the ORB. Nothing CORBA works afterwards in this process.
 void stopOrb();
 bool orbStopped();
+
+// The most endpoints an ORB listens on.
+constexpr std::size_t kMaxEndpoints = 16;
 
 // Message size limit of the ORB, in bytes.
 constexpr unsigned long kMaxMessageBytes = 512ul * 1024 * 1024;

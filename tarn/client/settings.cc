@@ -54,6 +54,11 @@ int boundFrom(const char* text, int fallback, const char* what) {
 
 }  // namespace
 
+bool validHost(const std::string& host) {
+  return !host.empty() && host.size() <= 253 && host[0] != '.' && host[0] != '-' &&
+         host.find_first_not_of(".-0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz") == std::string::npos;
+}
+
 std::string settingsPath() {
   const char* path = std::getenv("TARN_SETTINGS");
   return path ? std::string(path) : std::string();
@@ -108,7 +113,7 @@ int lineAt(const std::string& text, std::ptrdiff_t offset) {
 
 bool validAddress(const std::string& address) {
   const auto colon = address.rfind(':');
-  if (colon == std::string::npos || colon == 0 || colon + 1 == address.size()) return false;
+  if (colon == std::string::npos || !validHost(address.substr(0, colon)) || colon + 1 == address.size()) return false;
   const std::string port = address.substr(colon + 1);
   if (port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos) return false;
   const int number = std::stoi(port);

@@ -35,6 +35,10 @@ struct CallBounds {
 };
 constexpr int kMaxBoundMs = 3600 * 1000;
 
+// Whether `host` can name a server's host: a host name or an IPv4 address (letters, digits, dots
+// and hyphens, not starting with a dot or hyphen), so that nothing of it is read as a port or as
+// part of an object key.
+bool validHost(const std::string& host);
 // The path of the settings file, or empty when TARN_SETTINGS is not set.
 std::string settingsPath();
 // The call bounds that hold now (environment, then settings file, then defaults).
@@ -42,7 +46,7 @@ CallBounds readCallBounds();
 // Reads the settings: the embedded default when TARN_SETTINGS is not set. When it is set, the
 // file is the configuration: a file that is missing, unreadable, not XML, or holds a server
 // without a name or address, a duplicate name, a second "own" server, an unknown position or an
-// address that is not host:port (port 1-65535) gives no server at all, and `error` names the
+// address that is not HOST:PORT (a valid host, port 1-65535) gives no server at all, and `error` names the
 // file, the line and the cause.
 std::vector<ServerSetting> readSettings(std::string* error = nullptr);
 // Writes `servers` to `path` atomically. 0 on success, else a middleware code.

@@ -1,11 +1,14 @@
-// tarnd: one middleware server in a process of its own, listening on a loopback endpoint.
+// tarnd: one middleware server in a process of its own, listening on loopback or on the
+// addresses --listen names.
 //
 // With --data, every data point change, and every change of a port or event box marked
 // persistent, is journaled in DIR before it is acknowledged and comes back after a restart; one
 // tarnd holds a folder at a time (a lock). The service manager is reachable as
-// corbaloc::127.0.0.1:PORT/ServiceManager; every object key is persistent, so references survive
-// a restart on the same port. SIGINT and SIGTERM stop it. `tarnd --help` lists every option,
-// budget and environment variable; the table below is the one place they are described.
+// corbaloc::127.0.0.1:PORT/ServiceManager (corbaloc::ADDR:PORT/... with --listen); every object
+// key is persistent, so references survive a restart on the same port. SIGINT and SIGTERM stop it.
+// `tarnd --help` lists every option, budget and environment variable; the table below is the one
+// place they are described.
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -16,12 +19,14 @@
 #include <vector>
 
 #include <arpa/inet.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <semaphore.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include "tarn/client/orb.h"
+#include "tarn/client/settings.h"
 #include "tarn/server/host.h"
 
 namespace {
@@ -59,35 +64,79 @@ const char* const kEnvironment =
     "The clients' variables (TARN_SETTINGS, TARN_CALL_TIMEOUT_MS, ...) do not change tarnd.\n";
 
 void printHelp(const std::vector<Option>& options) {
-  std::printf("usage: tarnd --port PORT [options]\n\noptions:\n");
+  std::printf("usage: tarnd [--listen ADDR[:PORT]]... [--port PORT] [options]\n\noptions:\n");
   for (const Option& option : options) {
     const std::string head = std::string(option.flag) + (option.value ? std::string(" ") + option.value : "");
     std::printf("  %-28s %s\n", head.c_str(), option.help.c_str());
   }
-  std::printf("\nBudgets: 0 means no limit. Past a count budget a call answers 2022 (a new realm past its count\n"
+  std::printf("\nAddresses: without --listen tarnd listens on 127.0.0.1:PORT. Each --listen adds an address (a\n"
+              "second network, a host's own address for clients on other hosts); a port that is in use, or an\n"
+              "address that is not this host's, stops tarnd at start (status 1). The references tarnd hands out\n"
+              "name every address, the non-loopback ones first in the order given: a client tries them in turn.\n"
+              "\nBudgets: 0 means no limit. Past a count budget a call answers 2022 (a new realm past its count\n"
               "has no service), past the queued bytes 2019; nothing changes and other clients are served as before.\n"
               "A second tarnd on a locked data folder exits with status 1; a journal damaged before its last\n"
               "record is refused at start (status 1) unless --salvage is given.\n\n%s", kEnvironment);
 }
 
 int usage(const std::string& why) {
-  std::fprintf(stderr, "tarnd: %s\nusage: tarnd --port PORT [options]; tarnd --help lists them\n", why.c_str());
+  std::fprintf(stderr, "tarnd: %s\nusage: tarnd [--listen ADDR[:PORT]]... [--port PORT] [options]; tarnd --help lists them\n", why.c_str());
   return 2;
 }
 
-// True when another process listens on 127.0.0.1:PORT: the ORB would only say INITIALIZE.
-bool portInUse(int port) {
-  const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
-  if (probe < 0) return false;
-  const int on = 1;
-  ::setsockopt(probe, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);  // as the ORB binds
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  const bool inUse = ::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 && errno == EADDRINUSE;
-  ::close(probe);
-  return inUse;
+// One address to listen on: a host name or IPv4 address, and a port (0: the one --port gives).
+struct Listen {
+  std::string host;
+  int port = 0;
+  std::string text() const { return host + ":" + std::to_string(port); }
+  std::string endpoint() const { return "giop:tcp:" + text(); }
+};
+
+// Adds the address of one --listen value to `out`; an error text when it is not ADDR[:PORT].
+std::string parseListen(const char* text, std::vector<Listen>& out) {
+  const std::string value = text;
+  Listen listen;
+  const auto colon = value.find(':');
+  listen.host = value.substr(0, colon);
+  if (!tarn::validHost(listen.host))
+    return "--listen takes a host name or IPv4 address, with :PORT or without, not '" + value + "'";
+  if (colon != std::string::npos) {
+    const std::string error = number("--listen's port", value.c_str() + colon + 1, 1, 65535, listen.port);
+    if (!error.empty()) return error;
+  }
+  if (out.size() == tarn::kMaxEndpoints) return "--listen is given more than " + std::to_string(tarn::kMaxEndpoints) + " times";
+  out.push_back(listen);
+  return {};
+}
+
+bool loopback(const std::string& host) { return host == "localhost" || host.compare(0, 4, "127.") == 0; }
+
+// Why tarnd cannot listen on `listen`, or empty when it can: another process listens there (the
+// ORB would only say INITIALIZE), the host is not one of this machine's addresses, or its name
+// does not resolve. Each address the name resolves to is tried, as the ORB binds them.
+std::string cannotListen(const Listen& listen) {
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  if (::getaddrinfo(listen.host.c_str(), nullptr, &hints, &found) != 0 || !found)
+    return "the host name " + listen.host + " does not resolve to an IPv4 address";
+  std::string why;
+  for (addrinfo* entry = found; entry && why.empty(); entry = entry->ai_next) {
+    const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (probe < 0) break;
+    const int on = 1;
+    ::setsockopt(probe, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);  // as the ORB binds
+    sockaddr_in address = *reinterpret_cast<const sockaddr_in*>(entry->ai_addr);
+    address.sin_port = htons(static_cast<uint16_t>(listen.port));
+    if (::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+      if (errno == EADDRINUSE) why = "port " + std::to_string(listen.port) + " is in use on " + listen.host;
+      if (errno == EADDRNOTAVAIL) why = listen.host + " is not an address of this host";
+    }
+    ::close(probe);
+  }
+  ::freeaddrinfo(found);
+  return why;
 }
 
 }  // namespace
@@ -98,14 +147,18 @@ int main(int argc, char** argv) {
   options.typeFiles.clear();
   options.allowFaultPlans = false;
   int port = 0;
+  std::vector<Listen> listens;
   bool journalSyncGiven = false;
   tarn::Budgets& budgets = options.budgets;
   const tarn::Budgets defaults;
   auto fmt = [](unsigned long long n) { return std::to_string(n); };
   const unsigned long long kMany = 1ull << 40;
   const std::vector<Option> table = {
-      {"--port", "PORT", "listen on 127.0.0.1:PORT (required)",
+      {"--port", "PORT", "the port of every address without one (required unless each --listen names one)",
        [&](const char* v) { return number("--port", v, 1, 65535, port); }},
+      {"--listen", "ADDR[:PORT]",
+       "listen on ADDR, a host name or IPv4 address (repeatable; 127.0.0.1 without any)",
+       [&](const char* v) { return parseListen(v, listens); }},
       {"--name", "NAME", "the server's name (tarnd)", [&](const char* v) { options.name = v; return std::string(); }},
       {"--types", "FILE", "type definitions of the default type service (built-in plant types)",
        [&](const char* v) { options.typeFiles.emplace_back("", v); return std::string(); }},
@@ -177,13 +230,30 @@ int main(int argc, char** argv) {
     const std::string error = found->set(found->value ? argv[++i] : nullptr);
     if (!error.empty()) return usage(error);
   }
-  if (port == 0) return usage("--port PORT (1-65535) is required");
+  if (listens.empty()) listens.push_back({"127.0.0.1", 0});
+  for (Listen& listen : listens) {
+    if (listen.port == 0 && port == 0) return usage("--port PORT (1-65535) is required for --listen " + listen.host);
+    if (listen.port == 0) listen.port = port;
+    if (&listen != &listens.front() &&
+        std::any_of(&listens.front(), &listen, [&](const Listen& other) { return other.text() == listen.text(); }))
+      return usage("--listen names " + listen.text() + " twice");
+  }
   if (journalSyncGiven && options.dataDir.empty())
     return usage("--journal-sync needs --data DIR: without it nothing is journaled");
-  if (portInUse(port)) {
-    std::fprintf(stderr, "tarnd: port %d is in use\n", port);
-    return 1;
+  std::vector<std::string> endpoints, published, publishedLast;
+  std::string where;
+  for (const Listen& listen : listens) {
+    const std::string why = cannotListen(listen);
+    if (!why.empty()) {
+      std::fprintf(stderr, "tarnd: %s\n", why.c_str());
+      return 1;
+    }
+    endpoints.push_back(listen.endpoint());
+    // A client on another host that tried a loopback address first would reach its own host.
+    (loopback(listen.host) ? publishedLast : published).push_back(listen.endpoint());
+    where += (where.empty() ? "" : ", ") + listen.text();
   }
+  published.insert(published.end(), publishedLast.begin(), publishedLast.end());
 
   sem_init(&stopSignal, 0, 0);
   std::signal(SIGINT, onSignal);
@@ -192,18 +262,18 @@ int main(int argc, char** argv) {
   // A journal that reaches a file size limit answers kNotKept instead of ending the process.
   std::signal(SIGXFSZ, SIG_IGN);
   try {
-    tarn::startOrb("giop:tcp:127.0.0.1:" + std::to_string(port));
+    tarn::startOrb(endpoints, published);
     tarn::ServerHost* host = new tarn::ServerHost(options);
     const std::string note = host->startNote();
     if (!note.empty()) std::fprintf(stderr, "tarnd: %s\n", note.c_str());
-    std::printf("tarnd: server %s ready on 127.0.0.1:%d\n", options.name.c_str(), port);
+    std::printf("tarnd: server %s ready on %s\n", options.name.c_str(), where.c_str());
     std::fflush(stdout);
     while (sem_wait(&stopSignal) != 0) {
     }
     delete host;
     tarn::stopOrb();
   } catch (const CORBA::Exception& e) {
-    std::fprintf(stderr, "tarnd: cannot serve on port %d: %s\n", port, e._name());
+    std::fprintf(stderr, "tarnd: cannot serve on %s: %s\n", where.c_str(), e._name());
     return 1;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "tarnd: %s\n", e.what());

@@ -33,6 +33,7 @@ TEST(Configuration, AnUnusableSettingsFileIsRefusedNamingTheFileTheLineAndTheCau
       {"twice", "<tarn>\n<server name=\"a\" first=\"h:1\"/>\n<server name=\"a\" first=\"h:2\"/>\n</tarn>\n", "line 3: server \"a\" is named twice"},
       {"twoown", "<tarn>\n<server name=\"a\" position=\"own\" first=\"h:1\"/>\n<server name=\"b\" position=\"own\" first=\"h:2\"/>\n</tarn>\n", "a second server at \"own\""},
       {"port", "<tarn>\n<server name=\"a\" position=\"own\" first=\"h:70000\"/>\n</tarn>\n", "address \"h:70000\" is not host:port"},
+      {"host", "<tarn>\n<server name=\"a\" position=\"own\" first=\"h/x:7001\"/>\n</tarn>\n", "address \"h/x:7001\" is not host:port"},
       {"noaddress", "<tarn>\n<server name=\"a\" position=\"own\"/>\n</tarn>\n", "server \"a\" has no address"},
   };
   for (const Case& c : cases) {
@@ -55,7 +56,7 @@ TEST(Configuration, SettingsOwnRefusesWhatItCannotStore) {
   expectRuns({{"settings own 127.0.0.1:7001", 1, {"no settings file"}}}, "TARN_SETTINGS=");
   expectRuns({{"settings own 127.0.0.1:7001", 1, {"was not changed"}}}, "TARN_SETTINGS=" + broken);
   EXPECT_EQ(read(broken), "<tarn><server name=\"plant\"") << "an unusable file is never overwritten";
-  for (const char* address : {"127.0.0.1:0", "127.0.0.1:65536", "nohost", ":7001", "127.0.0.1:port"})
+  for (const char* address : {"127.0.0.1:0", "127.0.0.1:65536", "nohost", ":7001", "127.0.0.1:port", "plant/x:7001"})
     expectRuns({{std::string("settings own ") + address, 2, {"is not host:port"}}}, "TARN_SETTINGS=" + fresh);
   EXPECT_TRUE(read(fresh).empty()) << "nothing stored for a refused address";
   expectRuns({{"settings own 127.0.0.1:7001 127.0.0.1:7002 --name plant", 0, {"now at 127.0.0.1:7001 and 127.0.0.1:7002"}}},

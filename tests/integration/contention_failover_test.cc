@@ -2,15 +2,12 @@
 // is a UTS namespace of its own with its own host name (`unshare --uts`, which needs root);
 // where that is not possible the test is skipped and says why.
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <memory>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -19,8 +16,6 @@
 #include "tests/support/contenders.h"
 #include "tests/support/tarn_fixture.h"
 
-extern char** environ;
-
 namespace {
 
 using namespace testing_support;
@@ -28,32 +23,6 @@ using namespace std::chrono_literals;
 
 constexpr int kExpirySeconds = 3;
 const char* const kOtherHost = "failover-b";
-
-// One `ostrel contend pump --period 1` process, on `host` (empty: this host). SIGKILL on scope exit.
-class Contender {
- public:
-  explicit Contender(const std::string& host) {
-    std::string command = std::string("exec ") + OSTREL_TOOL_PATH + " contend pump --period 1 >/dev/null 2>&1";
-    if (!host.empty()) command = "hostname " + host + " && " + command;
-    std::vector<std::string> args = {"/bin/sh", "-c", command};
-    if (!host.empty()) args.insert(args.begin(), {"unshare", "--uts"});
-    std::vector<char*> argv;
-    for (std::string& arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    if (posix_spawnp(&pid_, argv[0], nullptr, nullptr, argv.data(), environ) != 0) pid_ = -1;
-  }
-  ~Contender() { signal(SIGKILL); }
-  // Sends `sig` and waits for the process to end.
-  void signal(int sig) {
-    if (pid_ <= 0) return;
-    ::kill(pid_, sig);
-    ::waitpid(pid_, nullptr, 0);
-    pid_ = -1;
-  }
-
- private:
-  pid_t pid_ = -1;
-};
 
 bool becomes(const std::string& host, const std::string& role, std::chrono::milliseconds limit) {
   return eventually([&] { return contenderRole("plant", host, "pump") == role; }, limit);

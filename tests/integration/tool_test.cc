@@ -66,6 +66,15 @@ TEST(Tool, StatusAndMessages) {
   const std::string tarnd = std::string(TARND_PATH) + " --port " + std::to_string(testing_support::freePort());
   expectRuns({{"", 2, {"not '5x'"}}}, tarnd + " --contender-expiry 5x 2>&1 #");
   expectRuns({{"", 2, {"--journal-sync needs --data"}}}, tarnd + " --journal-sync os 2>&1 #");
+  // --listen: a host and maybe a port; an address without a port needs --port; one that is not
+  // this host's stops tarnd before the ORB would.
+  const std::string listen = std::string(TARND_PATH) + " --listen ";
+  expectRuns({{"", 2, {"--listen takes a host name or IPv4 address"}}}, listen + "'a/b:7001' 2>&1 #");
+  expectRuns({{"", 2, {"--listen takes a host name or IPv4 address"}}}, listen + "-x:7001 2>&1 #");
+  expectRuns({{"", 2, {"not '0'"}}}, listen + "127.0.0.1:0 2>&1 #");
+  expectRuns({{"", 2, {"--port PORT (1-65535) is required for --listen 127.0.0.1"}}}, listen + "127.0.0.1 2>&1 #");
+  expectRuns({{"", 1, {"192.0.2.1 is not an address of this host"}}}, listen + "192.0.2.1:7001 2>&1 #");
+  expectRuns({{"", 2, {"--listen names 127.0.0.1:7001 twice"}}}, listen + "127.0.0.1 --port 7001 --listen 127.0.0.1:7001 2>&1 #");
 }
 
 // Every failure exits non-zero and names its cause: settings that cannot be used, a server name
@@ -76,6 +85,8 @@ TEST(Tool, FailuresNameTheirCause) {
               {"servers", 1, {"2036", "missing.xml"}},
               {"types", 1, {"2036"}}},
              "TARN_SETTINGS=/tmp/ostrel-no-such-dir/missing.xml");
+  const std::string once = runTool("status", "", "TARN_SETTINGS=/tmp/ostrel-no-such-dir/missing.xml").output;
+  EXPECT_EQ(once.find("missing.xml"), once.rfind("missing.xml")) << "the cause is said once:\n" << once;
   testing_support::TarndProcess server("plant", testing_support::freePort());
   ASSERT_TRUE(server.start());
   const std::string dead = testing_support::deadAddress();
@@ -97,6 +108,12 @@ TEST(Tool, FailuresNameTheirCause) {
   EXPECT_EQ(1, taken.status) << taken.output;
   EXPECT_TRUE(has(taken, "port " + std::to_string(server.port()) + " is in use")) << taken.output;
   EXPECT_FALSE(has(taken, "INITIALIZE")) << taken.output;
+  // Each --listen address is probed: a taken one after a free one is named as well.
+  const testing_support::ToolRun second = testing_support::runTool(
+      "", "", std::string(TARND_PATH) + " --port " + std::to_string(server.port()) + " --listen 127.0.0.2:" +
+                  std::to_string(testing_support::freePort()) + " --listen 127.0.0.1 2>&1 #");
+  EXPECT_EQ(1, second.status) << second.output;
+  EXPECT_TRUE(has(second, "port " + std::to_string(server.port()) + " is in use on 127.0.0.1")) << second.output;
   // A call bound that is refused is said, not dropped.
   expectRuns({{"ping", 0, {"TARN_CALL_TIMEOUT_MS: '0' is not a whole number"}}}, "TARN_SETTINGS= TARN_CALL_TIMEOUT_MS=0");
   const std::string file = "/tmp/ostrel-tool-bounds-" + std::to_string(::getpid()) + ".xml";

@@ -1,11 +1,43 @@
 #include "tests/support/contenders.h"
 
+#if !defined(_WIN32)
+#  include <signal.h>
+#  include <spawn.h>
+#  include <sys/wait.h>
+#endif
+
 #include <thread>
 
 #include "ostrel/api/ostrel.h"
 #include "ostrel/redundancy/contender_lists.h"
 
+#if !defined(_WIN32)
+extern char** environ;
+#endif
+
 namespace testing_support {
+
+#if !defined(_WIN32)
+Contender::Contender(const std::string& host, std::vector<std::string> launcher) {
+  std::string command = std::string("exec ") + OSTREL_TOOL_PATH + " contend pump --period 1 >/dev/null 2>&1";
+  if (!host.empty()) command = "hostname " + host + " && " + command;
+  std::vector<std::string> args = std::move(launcher);
+  if (!host.empty()) args.insert(args.end(), {"unshare", "--uts"});
+  args.insert(args.end(), {"/bin/sh", "-c", command});
+  std::vector<char*> argv;
+  for (std::string& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  pid_t pid = -1;
+  if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) == 0) pid_ = pid;
+}
+
+void Contender::signal(int sig) {
+  if (pid_ <= 0) return;
+  ::kill(static_cast<pid_t>(pid_), sig);
+  ::waitpid(static_cast<pid_t>(pid_), nullptr, 0);
+  pid_ = -1;
+}
+#endif
 
 namespace {
 

@@ -153,8 +153,10 @@ int TarndProcess::stop() {
 }
 #else
 bool TarndProcess::start() {
-  std::vector<std::string> args = {TARND_PATH, "--port", std::to_string(port_), "--name", name_};
+  std::vector<std::string> args = launcher;
+  args.insert(args.end(), {TARND_PATH, "--port", std::to_string(port_), "--name", name_});
   args.insert(args.end(), extraArgs_.begin(), extraArgs_.end());
+  if (host != "127.0.0.1") args.insert(args.end(), {"--listen", host});
   if (faultPlans) args.push_back("--allow-fault-plans");
   std::vector<char*> argv;
   for (std::string& arg : args) argv.push_back(arg.data());
@@ -162,7 +164,7 @@ bool TarndProcess::start() {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-  const int rc = posix_spawn(&pid_, TARND_PATH, &actions, nullptr, argv.data(), environ);
+  const int rc = posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   if (rc != 0) {
     pid_ = -1;

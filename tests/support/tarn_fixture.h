@@ -24,7 +24,7 @@ int freePort();
 // A loopback address that nothing answers at right now.
 inline std::string deadAddress() { return "127.0.0.1:" + std::to_string(freePort()); }
 
-// One tarnd process serving server `name` on 127.0.0.1:port.
+// One tarnd process serving server `name` on 127.0.0.1:port (or on `host`).
 class TarndProcess {
  public:
   TarndProcess(std::string name, int port, std::vector<std::string> extraArgs = {});
@@ -48,9 +48,13 @@ class TarndProcess {
   bool running() const { return pid_ > 0; }
   // Whether the server takes fault plans (--allow-fault-plans); set before start().
   bool faultPlans = true;
+  // The host address it listens on (--listen, besides any in the extra arguments), and the words
+  // that start it there (NetworkLab::inside; empty: this host); set before start(). Linux only.
+  std::string host = "127.0.0.1";
+  std::vector<std::string> launcher;
   pid_t pid() const { return pid_; }
   int port() const { return port_; }
-  std::string address() const { return "127.0.0.1:" + std::to_string(port_); }
+  std::string address() const { return host + ":" + std::to_string(port_); }
   // The service manager, reached straight over loopback (no naming client involved).
   kxTarn::kxTarnServiceManager_ptr manager() const;
 

@@ -14,6 +14,7 @@
 
 #include "ostrel/api/middleware/kxTarn_API.h"
 #include "ostrel/api/ostrel.h"
+#include "tarn/client/directory.h"
 #include "tools/ostrel/line_editor.h"
 #include "tools/ostrel/records.h"
 #include "tools/ostrel/tool.h"
@@ -327,10 +328,7 @@ int takeProgramOptions(std::vector<std::string>& args, std::string& address) {
     break;
   }
   if (address.empty()) return 0;
-  const std::size_t colon = address.rfind(':');
-  const std::string port = colon == std::string::npos ? "" : address.substr(colon + 1);
-  if (colon == 0 || port.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos ||
-      std::stoi(port) < 1 || std::stoi(port) > 65535) {
+  if (!tool::isServerAddress(address)) {
     std::cerr << "ostrel: " << (explicitAddress ? "--address" : "TARN_ADDRESS") << ": '" << shortened(address)
               << "' is not host:port with a port from 1 to 65535\n";
     return 2;
@@ -370,6 +368,9 @@ std::string settingsForAddress(const std::string& address) {
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   if (args.empty()) args.push_back("--help");
+  // Every failure is printed with the text of its code, which names what is wrong with the
+  // settings file; the middleware's log line would say it a second time.
+  tarn::Directory::logSettingsErrors(false);
   if (args[0] == "__complete") {
     // For the bash completion script: `ostrel __complete WORD...` (the words before the one
     // being completed) prints the candidates, one a line.
