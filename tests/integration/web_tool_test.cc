@@ -229,6 +229,27 @@ TEST(WebTool, ClientsThatLeaveMidStreamNeitherCrashNorStallIt) {
   close(streaming);
 }
 
+TEST(WebTool, StreamsSendTheirFirstEventAtOnceWithTheQueryDecoded) {
+  WebProcess web({});
+  ASSERT_GT(web.port, 0);
+  const int fd = connectTo(web.port);
+  ASSERT_GE(fd, 0);
+  const std::string request =
+      "GET /api/stream/point?name=no%2Bsuch+point%21&realm= HTTP/1.1\r\nHost: " + web.host() + "\r\n\r\n";
+  send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+  std::string answer;
+  char buffer[1024];
+  while (answer.find("\n\n", answer.find("\r\n\r\n") + 4) == std::string::npos) {
+    const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+    if (n <= 0) break;
+    answer.append(buffer, static_cast<std::size_t>(n));
+  }
+  close(fd);
+  EXPECT_NE(answer.find("Content-Type: text/event-stream"), std::string::npos) << answer;
+  EXPECT_NE(answer.find("data: {\"name\": \"no+such point!\""), std::string::npos) << answer;
+  EXPECT_EQ(answer.find("\"code\": 0,"), std::string::npos) << "no such point, so a code: " << answer;
+}
+
 TEST(WebTool, UsageErrors) {
   testing_support::expectRuns({{"web --listen nowhere", 2, {"--listen takes HOST:PORT"}},
                                {"web --listen 127.0.0.1:99999", 2, {"--listen takes HOST:PORT"}},
