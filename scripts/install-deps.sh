@@ -14,6 +14,7 @@ packages=(
   pybind11-dev python3-dev python3-pytest
   python3-pip python3-venv
   iproute2 util-linux  # ip netns and unshare, for the tests across network namespaces
+  chromium chromium-driver python3-selenium
 )
 # clang with libFuzzer and the sanitizer runtimes, for the fuzz targets.
 if [ "${OSTREL_WITH_CLANG:-1}" = 1 ]; then

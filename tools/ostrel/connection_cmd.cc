@@ -14,6 +14,7 @@
 #include "ostrel/connection/status_listener.h"
 #include "tools/ostrel/records.h"
 #include "tools/ostrel/tool.h"
+#include "tools/ostrel/views.h"
 
 namespace tool {
 namespace {
@@ -67,6 +68,41 @@ class PrintingListener : public BrennicStatusListenerBase {
   std::map<std::string, Seen> seen_;  // GUARDED_BY(mutex_)
 };
 
+}  // namespace
+
+std::vector<ServerState> serverStates(bool connect) {
+  BrennicServerList servers;
+  Ostrel::GetServerNames(nullptr, servers);
+  std::vector<ServerState> states;
+  for (int i = 0; i < servers.count; ++i) {
+    ServerState one;
+    one.name = servers.names[i] ? servers.names[i] : "";
+    states.push_back(one);
+  }
+  for (const char* position : {"own", "parent", "child", "others"}) {
+    BrennicServerList at;
+    Ostrel::GetServerNames(position, at);
+    for (int i = 0; i < at.count; ++i)
+      for (ServerState& one : states)
+        if (at.names[i] && one.name == at.names[i] && one.position.empty()) one.position = position;
+  }
+  for (ServerState& one : states) {
+    if (connect) Ostrel::ConnectTarn(one.name.c_str());
+    ObjectNames list;
+    list.release = true;
+    Ostrel::GetServerAddress(one.name.c_str(), list);
+    for (int i = 0; i < list.count; ++i) one.addresses.push_back(list.names[i]);
+    Ostrel::DeatoryNameSeq(&list);
+    one.state = Ostrel::IsConnect(one.name.c_str());
+    const char* active = Ostrel::activeServer(one.name.c_str());
+    one.active = active ? active : "";
+    one.text = stateText(one.state);
+  }
+  return states;
+}
+
+namespace {
+
 int connect(Tool& tool, const std::string& server) {
   tool.server = server;
   const int rc = Ostrel::ConnectTarn(orNull(server));
@@ -80,37 +116,33 @@ int connect(Tool& tool, const std::string& server) {
 
 // Every server of the settings: connect it, then show its state and active address.
 int status(Tool& tool, bool watch, bool json) {
-  BrennicServerList servers;
-  Ostrel::GetServerNames(nullptr, servers);
-  if (servers.count == 0) {
+  const std::vector<ServerState> states = serverStates(true);
+  if (states.empty()) {
     // An empty list is the settings file's fault (unreadable, invalid, or naming no server);
     // check() names the file and the cause.
     check(tool, "status", OstrelCode::kNoServerName);
     return 1;
   }
-  for (int i = 0; i < servers.count; ++i) Ostrel::ConnectTarn(servers.names[i]);
   int failed = 0;
   if (json) tool.out << "[";
-  for (int i = 0; i < servers.count; ++i) {
-    const char* name = servers.names[i];
-    const int state = Ostrel::IsConnect(name);
-    const char* active = Ostrel::activeServer(name);
-    if (state != 0) ++failed;
+  for (std::size_t i = 0; i < states.size(); ++i) {
+    const ServerState& one = states[i];
+    if (one.state != 0) ++failed;
     if (json) {
-      tool.out << (i ? ",\n " : "") << "{\"server\": " << jsonString(name) << ", \"state\": " << state
-               << ", \"text\": " << jsonString(stateText(state)) << ", \"active\": "
-               << (active && *active ? jsonString(active) : std::string("null")) << "}";
+      tool.out << (i ? ",\n " : "") << "{\"server\": " << jsonString(one.name) << ", \"state\": " << one.state
+               << ", \"text\": " << jsonString(one.text) << ", \"active\": "
+               << (one.active.empty() ? std::string("null") : jsonString(one.active)) << "}";
       continue;
     }
-    tool.out << name << "  " << stateText(state);
-    if (active && *active) tool.out << "  active address " << active;
+    tool.out << one.name << "  " << one.text;
+    if (!one.active.empty()) tool.out << "  active address " << one.active;
     tool.out << "\n";
   }
   if (json) tool.out << "]\n";
   if (!watch) return failed ? 1 : 0;
 
   PrintingListener listener(tool.out);
-  for (int i = 0; i < servers.count; ++i) listener.onConnected(servers.names[i]);  // what was shown
+  for (const ServerState& one : states) listener.onConnected(one.name.c_str());  // what was shown
   Ostrel::InstallListener(listener);
   tool.out << "watching; the connector checks every server about every 6 seconds. Ctrl-C ends."
            << std::endl;

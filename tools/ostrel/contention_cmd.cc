@@ -18,9 +18,33 @@
 #include "ostrel/redundancy/contender_lists.h"
 #include "tools/ostrel/records.h"
 #include "tools/ostrel/tool.h"
+#include "tools/ostrel/views.h"
 
 namespace tool {
+
+std::string contendersJson(const ContenderInHostSequence& list) {
+  std::ostringstream out;
+  out << "[";
+  bool first = true;
+  for (int i = 0; i < list.count; ++i) {
+    const ContenderInHost* host = list.items[i];
+    for (int j = 0; host && host->programs && j < host->programs->count; ++j) {
+      const ProgramStatus* program = host->programs->items[j];
+      if (!program) continue;
+      const char* type = program->data ? program->data->GetTypeName() : nullptr;
+      out << (first ? "" : ",\n ") << "{\"host\": " << jsonString(host->hostName) << ", \"name\": "
+          << jsonString(program->name) << ", \"started\": " << program->value1 << ", \"last_beat\": "
+          << program->value2 << ", \"active\": " << (program->value3 ? "true" : "false") << ", \"record\": "
+          << (type ? jsonString(type) : program->data ? std::string("\"(raw)\"") : std::string("null")) << "}";
+      first = false;
+    }
+  }
+  out << "]\n";
+  return out.str();
+}
+
 namespace {
+
 
 struct ContendOptions {
   std::string name;
@@ -143,34 +167,13 @@ std::string table(const ContenderInHostSequence& list) {
   return out.str();
 }
 
-std::string tableJson(const ContenderInHostSequence& list) {
-  std::ostringstream out;
-  out << "[";
-  bool first = true;
-  for (int i = 0; i < list.count; ++i) {
-    const ContenderInHost* host = list.items[i];
-    for (int j = 0; host && host->programs && j < host->programs->count; ++j) {
-      const ProgramStatus* program = host->programs->items[j];
-      if (!program) continue;
-      const char* type = program->data ? program->data->GetTypeName() : nullptr;
-      out << (first ? "" : ",\n ") << "{\"host\": " << jsonString(host->hostName) << ", \"name\": "
-          << jsonString(program->name) << ", \"started\": " << program->value1 << ", \"last_beat\": "
-          << program->value2 << ", \"active\": " << (program->value3 ? "true" : "false") << ", \"record\": "
-          << (type ? jsonString(type) : program->data ? std::string("\"(raw)\"") : std::string("null")) << "}";
-      first = false;
-    }
-  }
-  out << "]\n";
-  return out.str();
-}
-
 void contenders(Tool& tool, const ContendOptions& o) {
   if (!check(tool, "connect", Ostrel::ConnectTarn(o.serverOrNull()))) return;
   auto show = [&] {
     ContenderInHostSequence list;
     const int rc = Ostrel::GetContenderList(list, o.serverOrNull(), o.realmOrNull());
     if (!check(tool, "contenders", rc)) return;
-    const std::string text = o.json ? tableJson(list) : table(list);
+    const std::string text = o.json ? contendersJson(list) : table(list);
     Ostrel::DestoryContenderInHostSequence(&list);
     if (o.watch && !o.json && isatty(STDOUT_FILENO)) tool.out << "\033[H\033[2J";
     if (o.watch && !o.json) tool.out << clockText(std::time(nullptr)) << "\n";

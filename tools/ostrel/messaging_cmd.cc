@@ -20,8 +20,16 @@
 #include "ostrel/data/record.h"
 #include "tools/ostrel/records.h"
 #include "tools/ostrel/tool.h"
+#include "tools/ostrel/views.h"
 
 namespace tool {
+
+int openReceiving(const std::string& name, unsigned int& handle, const ServerTarget& target) {
+  int rc = Ostrel::ConnectPortForRecv(name.c_str(), handle, target.serverOrNull(), target.realmOrNull());
+  if (rc == OstrelCode::kReceiveRefused) rc = Ostrel::ConnectPortForRecv(name.c_str(), handle, target.serverOrNull(), target.realmOrNull());
+  return rc;
+}
+
 namespace {
 
 // Everything one command line may fill; made afresh for every line.
@@ -59,15 +67,6 @@ bool makeRecord(Tool& tool, const std::string& type, const std::vector<std::stri
   return true;
 }
 
-// What a received value shows: the record itself, or, for a value without a type that is one
-// stream form, `decoded` rebuilt from it. `bytes` and `length` are the value the record holds.
-BrennicData* decodedOrSelf(BrennicData& record, BrennicData& decoded, char*& bytes, unsigned int& length) {
-  if (record.GetTypeName() == nullptr && record.heldValue(bytes, length) == 0 && length > 0 &&
-      decoded.tryFromStream(bytes, length) && decoded.GetTypeName() != nullptr)
-    return &decoded;
-  return &record;
-}
-
 // A received value, the same for every command that receives: a heading line ("== WHERE  TYPE
 // NAME"), then the value as a table when it has a type. A value without a type is decoded when
 // it is exactly one stream form (a self-describing event received without a type); any other is
@@ -93,30 +92,8 @@ void show(Tool& tool, const std::string& where, BrennicData& record) {
   tool.out << std::setfill(' ') << "\n";
 }
 
-// A received value as one JSON line: {"box": WHERE, "name", "type", "fields"} as recordJson
-// gives them, a self-describing value decoded; a raw value's bytes as "hex".
-void showJson(Tool& tool, const std::string& where, BrennicData& record) {
-  BrennicData decoded;
-  char* bytes = nullptr;
-  unsigned int length = 0;
-  BrennicData* shown = decodedOrSelf(record, decoded, bytes, length);
-  std::string object = recordJson(*shown);
-  if (shown->GetTypeName() == nullptr) {
-    std::ostringstream hex;
-    for (unsigned int i = 0; bytes != nullptr && i < length; ++i)
-      hex << std::hex << std::setw(2) << std::setfill('0') << int(static_cast<unsigned char>(bytes[i]));
-    object.insert(object.size() - 1, ", \"hex\": \"" + hex.str() + "\"");
-  }
-  tool.out << "{\"box\": " << jsonString(where) << ", " << object.substr(1) << "\n";
-}
-
-// Opens a receive connection to port or box `name`; a refusal for a passing reason (2004) is
-// tried once more, as the receives by name do.
-int openReceiving(const std::string& name, unsigned int& handle, const ServerTarget& target) {
-  int rc = Ostrel::ConnectPortForRecv(name.c_str(), handle, target.serverOrNull(), target.realmOrNull());
-  if (rc == OstrelCode::kReceiveRefused) rc = Ostrel::ConnectPortForRecv(name.c_str(), handle, target.serverOrNull(), target.realmOrNull());
-  return rc;
-}
+// A received value as one JSON line.
+void showJson(Tool& tool, const std::string& where, BrennicData& record) { tool.out << receivedJson(where, record) << "\n"; }
 
 // Closes a connection the command opened when the command ends, however it ends.
 struct Closing {

@@ -17,13 +17,10 @@
 #include "ostrel/data/type_mgr.h"
 #include "tools/ostrel/records.h"
 #include "tools/ostrel/tool.h"
+#include "tools/ostrel/views.h"
 
 namespace tool {
-namespace {
 
-// Shell-style matching of a whole name: '*' any run of characters, '?' any one, '[...]' one of
-// a set ("[a-c]" ranges, "[!x]" or "[^x]" negated); anything else stands for itself. Iterative,
-// with one step back to the last '*', so a long name costs at most its length times the pattern's.
 bool globMatch(const char* pattern, const char* name) {
   const char* starAt = nullptr;
   const char* resumeAt = nullptr;
@@ -72,6 +69,25 @@ bool globMatch(const char* pattern, const char* name) {
   while (*pattern == '*') ++pattern;
   return *pattern == '\0';
 }
+
+int writeFields(const std::string& name, const std::vector<std::string>& assignments, const ServerTarget& target,
+                BrennicData& before, BrennicData& after, std::string& error) {
+  const int rc = Ostrel::GetDataPoint(name.c_str(), before, target.serverOrNull(), target.realmOrNull());
+  if (rc != 0) return rc;
+  if (before.GetTypeName() == nullptr) {
+    error = "its type is not known here";
+    return kTypeUnknownHere;
+  }
+  BrennicPartialData partial(before.GetTypeName(), 0);
+  if (!parseAssignments(partial, assignments, error)) return kBadAssignment;
+  const int written = Ostrel::PutPartialDataPoint(name.c_str(), partial, target.serverOrNull(), target.realmOrNull());
+  if (written != 0) return written;
+  Ostrel::GetDataPoint(name.c_str(), after, target.serverOrNull(), target.realmOrNull());
+  return 0;
+}
+
+namespace {
+
 
 // Writes the `path=value` assignments of `args` into `partial`, which lists their paths: the
 // partial record then sends exactly those fields. A usage error exits 2.
@@ -254,17 +270,18 @@ void addPointCommands(CLI::App& app, Tool& tool) {
   addServerOptions(put, *target);
   put->callback([&tool, target, point, args] {
     if (!connectServer(tool, *target, true)) return;
-    BrennicData before;
+    BrennicData before, after;
+    std::string error;
     const std::string what = "put " + *point;
-    if (!readPoint(tool, what, *point, *target, before)) return;
-    BrennicPartialData partial(before.GetTypeName(), 0);
-    if (!partialFrom(tool, *args, partial)) return;
-    if (!check(tool, what, Ostrel::PutPartialDataPoint(point->c_str(), partial, target->serverOrNull(), target->realmOrNull())))
+    const int rc = writeFields(*point, *args, *target, before, after, error);
+    if (rc == kTypeUnknownHere || rc == kBadAssignment) {
+      tool.err << "ostrel: " << (rc == kTypeUnknownHere ? what + ": " : std::string()) << error << "\n";
+      tool.rc = rc == kBadAssignment ? 2 : 1;
       return;
+    }
+    if (!check(tool, what, rc)) return;
     tool.out << "put " << *point << ": " << args->size() << " field" << (args->size() == 1 ? "" : "s") << " written\n";
-    BrennicData after;
-    if (Ostrel::GetDataPoint(point->c_str(), after, target->serverOrNull(), target->realmOrNull()) == 0)
-      printChanges(tool, before, after, *args);
+    if (after.GetTypeName() != nullptr) printChanges(tool, before, after, *args);
   });
 
   auto* create = app.add_subcommand("create", "Create a data point of a type, with optional path=value...");

@@ -437,4 +437,29 @@ bool parseAssignments(BrennicData& record, const std::vector<std::string>& args,
   return true;
 }
 
+BrennicData* decodedOrSelf(BrennicData& record, BrennicData& decoded, char*& bytes, unsigned int& length) {
+  if (record.GetTypeName() == nullptr && record.heldValue(bytes, length) == 0 && length > 0 &&
+      decoded.tryFromStream(bytes, length) && decoded.GetTypeName() != nullptr)
+    return &decoded;
+  return &record;
+}
+
+std::string receivedJson(const std::string& where, BrennicData& record) {
+  BrennicData decoded;
+  char* bytes = nullptr;
+  unsigned int length = 0;
+  BrennicData* shown = decodedOrSelf(record, decoded, bytes, length);
+  std::string object = recordJson(*shown);
+  if (shown->GetTypeName() == nullptr) {
+    static const char digits[] = "0123456789abcdef";
+    std::string hex;
+    for (unsigned int i = 0; bytes != nullptr && i < length; ++i) {
+      hex += digits[static_cast<unsigned char>(bytes[i]) >> 4];
+      hex += digits[static_cast<unsigned char>(bytes[i]) & 15];
+    }
+    object.insert(object.size() - 1, ", \"hex\": \"" + hex + "\"");
+  }
+  return "{\"box\": " + jsonString(where) + ", " + object.substr(1);
+}
+
 }  // namespace tool

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <iomanip>
 #include <map>
 #include <memory>
@@ -25,8 +26,53 @@
 #include "ostrel/api/ostrel.h"
 #include "tools/ostrel/records.h"
 #include "tools/ostrel/tool.h"
+#include "tools/ostrel/views.h"
 
 namespace tool {
+
+bool readRemoteFile(BrennicRemoteFile& file, unsigned int block, const std::function<bool(const char*, unsigned)>& sink,
+                    const std::function<void(unsigned long long, unsigned, bool)>& progress, std::string& error) {
+  unsigned int length = 0;
+  if (file.getLength(&length) != 0) {
+    error = "the server does not give the file's length";
+    return false;
+  }
+  std::vector<char> buffer(block);
+  unsigned long long done = 0;
+  bool end = false;
+  int empty = 0;
+  while (!end) {
+    const int n = file.read(buffer.data(), block, &end);
+    if (n < 0) {
+      error = "reading the remote file failed after " + std::to_string(done) + " bytes";
+      return false;
+    }
+    // A server that keeps answering nothing without the end flag would hold us here forever.
+    if (n == 0 && !end && ++empty > 3) {
+      error = "the server stopped sending after " + std::to_string(done) + " bytes";
+      return false;
+    }
+    if (n > 0 && !sink(buffer.data(), static_cast<unsigned>(n))) {
+      error = "the copy stopped after " + std::to_string(done) + " bytes";
+      return false;
+    }
+    done += static_cast<unsigned>(n);
+    if (progress) progress(done, length, end);
+  }
+  return true;
+}
+
+int snapshotLists(const ServerTarget& target, std::vector<std::string>& named, std::vector<std::string>& files) {
+  ObjectNames namedList, fileList;
+  const int rc = kx_list_snapshots(&namedList, &fileList, target.serverOrNull(), target.realmOrNull());
+  if (rc != 0) return rc;
+  named.assign(namedList.names, namedList.names + namedList.count);
+  files.assign(fileList.names, fileList.names + fileList.count);
+  Ostrel::DeatoryNameSeq(&namedList);
+  Ostrel::DeatoryNameSeq(&fileList);
+  return 0;
+}
+
 namespace {
 
 struct Args {
@@ -97,36 +143,28 @@ class Progress {
 
 // Reads `file` to the end into `path`; true when every byte arrived and was written.
 bool download(Tool& tool, BrennicRemoteFile& file, const std::string& path, unsigned int block) {
-  unsigned int length = 0;
-  if (file.getLength(&length) != 0) {
-    tool.err << "ostrel: the server does not give the file's length\n";
-    return false;
-  }
   errno = 0;
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   if (!out) {
     tool.err << "ostrel: cannot write " << shortened(path) << ": " << std::strerror(errno ? errno : EIO) << "\n";
     return false;
   }
-  std::vector<char> buffer(block);
-  Progress progress(tool.err, length);
-  unsigned long long done = 0;
-  bool end = false;
-  int empty = 0;
-  while (!end) {
-    const int n = file.read(buffer.data(), block, &end);
-    if (n < 0) {
-      tool.err << "\nostrel: reading the remote file failed after " << done << " bytes\n";
-      return false;
-    }
-    // A server that keeps answering nothing without the end flag would hold us here forever.
-    if (n == 0 && !end && ++empty > 3) {
-      tool.err << "\nostrel: the server stopped sending after " << done << " bytes\n";
-      return false;
-    }
-    out.write(buffer.data(), n);
-    done += static_cast<unsigned>(n);
-    progress.update(done, end);
+  std::unique_ptr<Progress> progress;
+  std::string error;
+  const bool read = readRemoteFile(
+      file, block,
+      [&out](const char* bytes, unsigned n) {
+        out.write(bytes, n);
+        return true;
+      },
+      [&](unsigned long long done, unsigned total, bool end) {
+        if (!progress) progress = std::make_unique<Progress>(tool.err, total);
+        progress->update(done, end);
+      },
+      error);
+  if (!read) {
+    tool.err << (progress ? "\n" : "") << "ostrel: " << error << "\n";
+    return false;
   }
   errno = 0;
   if (!out.flush()) {
@@ -137,14 +175,14 @@ bool download(Tool& tool, BrennicRemoteFile& file, const std::string& path, unsi
 }
 
 // The names of `list` as one JSON array, or as lines "KIND  NAME".
-void printSnapshotNames(Tool& tool, const char* kind, const ObjectNames& list, bool json) {
+void printSnapshotNames(Tool& tool, const char* kind, const std::vector<std::string>& list, bool json) {
   if (json) {
     tool.out << "[";
-    for (int i = 0; i < list.count; ++i) tool.out << (i ? ", " : "") << jsonString(list.names[i]);
+    for (std::size_t i = 0; i < list.size(); ++i) tool.out << (i ? ", " : "") << jsonString(list[i]);
     tool.out << "]";
     return;
   }
-  for (int i = 0; i < list.count; ++i) tool.out << kind << "  " << list.names[i] << "\n";
+  for (const std::string& name : list) tool.out << kind << "  " << name << "\n";
 }
 
 void addSnapshotListing(CLI::App* snapshot, Tool& tool) {
@@ -154,17 +192,14 @@ void addSnapshotListing(CLI::App* snapshot, Tool& tool) {
   list->add_flag("--json", a->json, "print {\"named\": [...], \"files\": [...]}");
   list->callback([&tool, a] {
     if (!connectServer(tool, a->target)) return;
-    ObjectNames named, files;
-    if (!check(tool, "snapshot list", kx_list_snapshots(&named, &files, a->target.serverOrNull(), a->target.realmOrNull())))
-      return;
+    std::vector<std::string> named, files;
+    if (!check(tool, "snapshot list", snapshotLists(a->target, named, files))) return;
     if (a->json) tool.out << "{\"named\": ";
     printSnapshotNames(tool, "named", named, a->json);
     if (a->json) tool.out << ", \"files\": ";
     printSnapshotNames(tool, "file ", files, a->json);
     if (a->json) tool.out << "}\n";
-    if (!a->json && named.count + files.count == 0) tool.out << "(no snapshots)\n";
-    Ostrel::DeatoryNameSeq(&named);
-    Ostrel::DeatoryNameSeq(&files);
+    if (!a->json && named.size() + files.size() == 0) tool.out << "(no snapshots)\n";
   });
 }
 

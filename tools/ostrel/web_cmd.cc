@@ -1,0 +1,491 @@
+// ostrel web: a live view of a plant in the browser, served from this process (web_server.h).
+//
+// Every view of the page is one server-sent event stream (/api/stream/VIEW) that sends the
+// view's JSON once per update period, and only when it changed (the point view and its plot:
+// every period). The data point list sends only the page of names the browser shows: the
+// names are listed and filtered every few seconds, their values read with one GetDataPointN
+// per period. Writes (a field, a named snapshot) are POSTs that the server refuses unless
+// --allow-writes was given. Each message carries "cost_ms", what making it cost this process.
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <ctime>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "ostrel/api/ostrel.h"
+#include "ostrel/api/record_lists.h"
+#include "ostrel/connection/status_listener.h"
+#include "ostrel/data/record.h"
+#include "ostrel/datapoints/remote_file.h"
+#include "ostrel/redundancy/contender_lists.h"
+#include "tools/ostrel/records.h"
+#include "tools/ostrel/tool.h"
+#include "tools/ostrel/views.h"
+#if !defined(_WIN32)
+#  include "tools/ostrel/web_server.h"
+#endif
+
+namespace tool {
+namespace {
+
+struct WebOptions {
+  ServerTarget target;
+  std::string listen = "127.0.0.1:8080";
+  bool allowWrites = false;
+  int period = 500;
+};
+
+#if defined(_WIN32)
+
+void serveWeb(Tool& tool, const WebOptions&) {
+  tool.err << "ostrel: web: not available in this build (the Windows build carries no web server; run "
+              "`ostrel web` on Linux against the same servers)\n";
+  tool.rc = 1;
+}
+
+#else
+
+using web::Request;
+using web::Response;
+using web::Stream;
+
+using Clock = std::chrono::steady_clock;
+
+double msSince(Clock::time_point start) {
+  return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+std::string costText(double ms) {
+  std::ostringstream text;
+  text.precision(3);
+  text << ms;
+  return text.str();
+}
+
+// Adds "cost_ms" to a JSON object.
+std::string withCost(const std::string& object, double ms) {
+  return object.substr(0, object.size() - 1) + ", \"cost_ms\": " + costText(ms) + "}";
+}
+
+std::string codeJson(int code, const std::string& text) {
+  return "{\"code\": " + std::to_string(code) + ", \"text\": " + jsonString(text) + "}";
+}
+
+// What the status listeners heard of each server: the last change and when.
+class ServerNews : public BrennicStatusListenerBase {
+ public:
+  void onConnected(const char* server) override { note(server, "up"); }
+  void onDisconnected(const char* server) override { note(server, "down"); }
+  void onNamingServerChanged(const char*, int) override {}
+  void onDataServerChanged(const char*, const char*, int) override {}
+  void onEventServerChanged(const char*, const char*, int) override {}
+  void onMasterChanged(const char*, bool) override {}
+
+  struct Heard {
+    std::string what;
+    long long at = 0;  // seconds since 1970
+  };
+  Heard heard(const std::string& server) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    auto found = heard_.find(server);
+    return found == heard_.end() ? Heard{} : found->second;
+  }
+
+ private:
+  void note(const char* server, const char* what) {
+    if (server == nullptr) return;
+    std::lock_guard<std::mutex> hold(mutex_);
+    Heard& last = heard_[server];
+    if (last.what == what) return;
+    last = Heard{what, static_cast<long long>(std::time(nullptr))};
+  }
+  std::mutex mutex_;
+  std::map<std::string, Heard> heard_;  // GUARDED_BY(mutex_)
+};
+
+// The page's views. One instance serves every connection thread; it holds no state of a view.
+class Views {
+ public:
+  Views(const WebOptions& options, ServerNews& news) : o_(options), news_(news), started_(std::time(nullptr)) {}
+
+  ServerTarget target(const Request& request) const {
+    ServerTarget t = o_.target;
+    auto realm = request.query.find("realm");
+    if (realm != request.query.end()) t.realm = realm->second;
+    return t;
+  }
+  std::string param(const Request& request, const char* name) const {
+    auto found = request.query.find(name);
+    return found == request.query.end() ? std::string() : found->second;
+  }
+  int number(const Request& request, const char* name, int fallback, int low, int high) const {
+    try {
+      const int value = std::stoi(param(request, name));
+      return value < low ? low : value > high ? high : value;
+    } catch (const std::exception&) {
+      return fallback;
+    }
+  }
+
+  Response info(const Request&) const {
+    return {200, "application/json",
+            "{\"writes\": " + std::string(o_.allowWrites ? "true" : "false") + ", \"server\": " +
+                jsonString(o_.target.server) + ", \"realm\": " + jsonString(o_.target.realm) +
+                ", \"period_ms\": " + std::to_string(o_.period) + ", \"version\": " + jsonString(OSTREL_VERSION) + "}\n",
+            {}};
+  }
+
+  Response realms(const Request&) const {
+    ObjectNames names;
+    const int rc = Ostrel::GetReleamNames(&names, o_.target.serverOrNull());
+    if (rc != 0) return web::errorResponse(502, "realms: " + std::to_string(rc) + " " + codeText(rc));
+    std::string body = "[";
+    for (int i = 0; i < names.count; ++i) body += (i ? ", " : "") + jsonString(names.names[i]);
+    Ostrel::DeatoryNameSeq(&names);
+    return {200, "application/json", body + "]\n", {}};
+  }
+
+  // Servers: position, addresses, the active one, state and the last change heard.
+  std::string servers(const Request& request) {
+    std::string rows;
+    for (const ServerState& one : serverStates(false)) {
+      const ServerNews::Heard heard = news_.heard(one.name);
+      std::string addresses;
+      for (const std::string& a : one.addresses) addresses += (addresses.empty() ? "" : ", ") + jsonString(a);
+      rows += std::string(rows.empty() ? "" : ", ") + "{\"server\": " + jsonString(one.name) +
+              ", \"position\": " + jsonString(one.position) + ", \"addresses\": [" + addresses + "]" +
+              ", \"active\": " + jsonString(one.active) + ", \"state\": " + std::to_string(one.state) +
+              ", \"text\": " + jsonString(one.text) + ", \"heard\": " + jsonString(heard.what) +
+              ", \"since\": " + std::to_string(heard.at ? heard.at : started_) + "}";
+    }
+    return "{\"servers\": [" + rows + "], \"realm\": " + jsonString(target(request).realm) + "}";
+  }
+
+  // One page of the points whose names match the pattern (a text without * ? [ matches names
+  // that hold it), with type and values.
+  void points(const Request& request, Stream& stream) {
+    const ServerTarget t = target(request);
+    std::string pattern = param(request, "pattern");
+    if (pattern.find_first_of("*?[") == std::string::npos) pattern = "*" + pattern + "*";
+    const int offset = number(request, "offset", 0, 0, 1 << 30);
+    const int count = number(request, "count", 50, 1, 500);
+    std::vector<std::string> matching;
+    Clock::time_point listed{};
+    int listRc = 0;
+    double listMs = 0;
+    std::string last;
+    for (;;) {
+      const Clock::time_point start = Clock::now();
+      // New and deleted points show within a few seconds; the values every period.
+      if (listed == Clock::time_point{} || start - listed > std::chrono::seconds(5)) {
+        ObjectNames names;
+        listRc = Ostrel::GetAllPointName(&names, t.serverOrNull(), t.realmOrNull());
+        matching.clear();
+        for (int i = 0; listRc == 0 && i < names.count; ++i)
+          if (globMatch(pattern.c_str(), names.names[i])) matching.push_back(names.names[i]);
+        Ostrel::DeatoryNameSeq(&names);
+        std::sort(matching.begin(), matching.end());
+        listed = start;
+        listMs = msSince(start);
+      }
+      const std::size_t from = std::min(matching.size(), static_cast<std::size_t>(offset));
+      const std::vector<std::string> visible(matching.begin() + static_cast<long>(from),
+                                             matching.begin() + static_cast<long>(std::min(matching.size(), from + count)));
+      BrennicDataList list;
+      const int rc = visible.empty() ? 0 : Ostrel::GetDataPointN(visible, list, t.serverOrNull(), t.realmOrNull());
+      std::map<std::string, BrennicData*> byName;
+      for (int j = 0; j < list.count; ++j)
+        if (list.items[j] && list.items[j]->GetDataName()) byName[list.items[j]->GetDataName()] = list.items[j];
+      std::string rows;
+      for (const std::string& name : visible) {
+        auto found = byName.find(name);
+        std::string type = "", value = "";
+        if (found != byName.end()) {
+          BrennicData& record = *found->second;
+          type = record.GetTypeName() ? record.GetTypeName() : "";
+          for (const FieldText& field : fieldTexts(record)) {
+            if (value.size() > 160) break;
+            value += (value.empty() ? "" : "  ") + field.path + "=" + field.text;
+          }
+        }
+        rows += std::string(rows.empty() ? "" : ", ") + "{\"name\": " + jsonString(name) + ", \"type\": " +
+                jsonString(type) + ", \"value\": " + jsonString(shortened(value, 200)) +
+                ", \"found\": " + (found != byName.end() ? "true" : "false") + "}";
+      }
+      Ostrel::DestoryBrennicDataList(&list);
+      const int code = listRc != 0 ? listRc : rc;
+      const std::string now = "{\"total\": " + std::to_string(matching.size()) + ", \"offset\": " +
+                              std::to_string(from) + ", \"code\": " + std::to_string(code) + ", \"text\": " +
+                              jsonString(code ? codeText(code) : "") + ", \"rows\": [" + rows + "]}";
+      if (now != last && !stream.send(withCost(now.substr(0, now.size() - 1) + ", \"list_ms\": " +
+                                                   costText(listMs) + "}", msSince(start))))
+        return;
+      last = now;
+      listMs = 0;
+      if (!stream.pause(o_.period)) return;
+    }
+  }
+
+  // One point, every field, every period (the page plots the numbers).
+  void point(const Request& request, Stream& stream) {
+    const ServerTarget t = target(request);
+    const std::string name = param(request, "name");
+    do {
+      const Clock::time_point start = Clock::now();
+      BrennicData record;
+      const int rc = Ostrel::GetDataPoint(name.c_str(), record, t.serverOrNull(), t.realmOrNull());
+      std::string fields;
+      if (rc == 0) {
+        for (const FieldText& field : fieldTexts(record))
+          fields += std::string(fields.empty() ? "" : ", ") + "{\"path\": " + jsonString(field.path) +
+                    ", \"type\": " + jsonString(field.type) + ", \"text\": " + jsonString(field.text) +
+                    ", \"value\": " + jsonValue(field) + "}";
+      }
+      const long long at = std::chrono::duration_cast<std::chrono::milliseconds>(
+                               std::chrono::system_clock::now().time_since_epoch()).count();
+      const std::string now = "{\"name\": " + jsonString(name) + ", \"type\": " +
+                              jsonString(rc == 0 && record.GetTypeName() ? record.GetTypeName() : "") +
+                              ", \"code\": " + std::to_string(rc) + ", \"text\": " + jsonString(rc ? codeText(rc) : "") +
+                              ", \"time_ms\": " + std::to_string(at) + ", \"fields\": [" + fields + "]}";
+      if (!stream.send(withCost(now, msSince(start)))) return;
+    } while (stream.pause(o_.period));
+  }
+
+  // Ports and boxes of the realm: a box with the events it holds.
+  std::string channels(const Request& request) {
+    const ServerTarget t = target(request);
+    ObjectNames names;
+    const int rc = Ostrel::GetCommChennelSeq(&names, t.serverOrNull(), t.realmOrNull());
+    std::string rows;
+    for (int i = 0; rc == 0 && i < names.count; ++i) {
+      unsigned int held = 0;
+      const bool box = Ostrel::EventCount(names.names[i], held, t.serverOrNull(), t.realmOrNull()) == 0;
+      rows += std::string(rows.empty() ? "" : ", ") + "{\"name\": " + jsonString(names.names[i]) + ", \"kind\": " +
+              (box ? "\"box\"" : "\"port\"") + ", \"count\": " + (box ? std::to_string(held) : "null") + "}";
+    }
+    Ostrel::DeatoryNameSeq(&names);
+    return "{\"code\": " + std::to_string(rc) + ", \"text\": " + jsonString(rc ? codeText(rc) : "") +
+           ", \"channels\": [" + rows + "]}";
+  }
+
+  // The events of one box as they arrive (taken from the box, as `ostrel monitor` does).
+  void monitor(const Request& request, Stream& stream) {
+    const ServerTarget t = target(request);
+    const std::string box = param(request, "box");
+    const std::string type = param(request, "type");
+    unsigned int handle = 0;
+    const int opened = openReceiving(box, handle, t);
+    if (!stream.send(codeJson(opened, opened ? codeText(opened) : "watching " + box)) || opened != 0) return;
+    while (stream.pause(0)) {
+      BrennicDataList list;
+      const int rc = type.empty()
+          ? Ostrel::ReceiveUndefinedEventN(handle, list, 100, 200, t.serverOrNull(), t.realmOrNull())
+          : Ostrel::ReceiveEventN(handle, list, type.c_str(), 100, 200, t.serverOrNull(), t.realmOrNull());
+      bool open = true;
+      for (int i = 0; open && i < list.count; ++i) {
+        const std::string event = receivedJson(box, *list.items[i]);
+        open = stream.send(event.substr(0, event.size() - 1) + ", \"at\": " +
+                           std::to_string(static_cast<long long>(std::time(nullptr))) + "}");
+      }
+      Ostrel::DestoryBrennicDataList(&list);
+      if (!open) break;
+      if (rc != 0 && rc != OstrelCode::kNothingReceived) {
+        stream.send(codeJson(rc, codeText(rc)));
+        if (!stream.pause(1000)) break;
+      }
+    }
+    Ostrel::DisConnect(static_cast<int>(handle), t.serverOrNull(), t.realmOrNull());
+  }
+
+  std::string contenders(const Request& request) {
+    const ServerTarget t = target(request);
+    ContenderInHostSequence list;
+    const int rc = Ostrel::GetContenderList(list, t.serverOrNull(), t.realmOrNull());
+    const std::string rows = rc == 0 ? contendersJson(list) : "[]\n";
+    Ostrel::DestoryContenderInHostSequence(&list);
+    return "{\"code\": " + std::to_string(rc) + ", \"text\": " + jsonString(rc ? codeText(rc) : "") +
+           ", \"contenders\": " + rows.substr(0, rows.size() - 1) + "}";
+  }
+
+  // A view that is one JSON object, sent when it changed.
+  void changes(const Request& request, Stream& stream, std::string (Views::*view)(const Request&)) {
+    std::string last;
+    do {
+      const Clock::time_point start = Clock::now();
+      const std::string now = (this->*view)(request);
+      if (now != last && !stream.send(withCost(now, msSince(start)))) return;
+      last = now;
+    } while (stream.pause(o_.period));
+  }
+
+  Response put(const Request& request) const {
+    const std::string name = param(request, "name");
+    const std::string path = param(request, "path");
+    if (name.empty() || path.empty()) return web::errorResponse(400, "name and path are needed");
+    BrennicData before, after;
+    std::string error;
+    const int rc = writeFields(name, {path + "=" + param(request, "value")}, target(request), before, after, error);
+    if (rc == kBadAssignment) return web::errorResponse(400, error);
+    std::string old, now, ignored;
+    if (before.GetTypeName()) fieldText(before, path, old, ignored);
+    if (after.GetTypeName()) fieldText(after, path, now, ignored);
+    const std::string text = rc == 0 ? "written" : rc == kTypeUnknownHere ? error : codeText(rc);
+    const std::string body = codeJson(rc, text);
+    return {200, "application/json",
+            body.substr(0, body.size() - 1) + ", \"old\": " + jsonString(old) + ", \"new\": " + jsonString(now) + "}\n",
+            {}};
+  }
+
+  Response snapshots(const Request& request) const {
+    std::vector<std::string> named, files;
+    const int rc = snapshotLists(target(request), named, files);
+    if (rc != 0) return web::errorResponse(502, "snapshot list: " + std::to_string(rc) + " " + codeText(rc));
+    auto array = [](const std::vector<std::string>& names) {
+      std::string text;
+      for (const std::string& n : names) text += (text.empty() ? "" : ", ") + jsonString(n);
+      return "[" + text + "]";
+    };
+    return {200, "application/json", "{\"named\": " + array(named) + ", \"files\": " + array(files) + "}\n", {}};
+  }
+
+  Response makeSnapshot(const Request& request) const {
+    const std::string name = param(request, "name");
+    if (name.empty()) return web::errorResponse(400, "a snapshot needs a name");
+    const ServerTarget t = target(request);
+    const int rc = Ostrel::CreateDTPSnapShut(name.c_str(), t.serverOrNull(), t.realmOrNull());
+    return {200, "application/json", codeJson(rc, rc ? codeText(rc) : "made " + name) + "\n", {}};
+  }
+
+  // The server's current points or ports snapshot file, as a download.
+  Response download(const Request& request) const {
+    const std::string kind = param(request, "kind");
+    if (kind != "points" && kind != "ports") return web::errorResponse(400, "kind is points or ports");
+    const ServerTarget t = target(request);
+    BrennicRemoteFile* file = kind == "points" ? OstrelExt::openDTPSnapShot(t.serverOrNull(), t.realmOrNull())
+                                               : OstrelExt::openPortSnapShot(t.serverOrNull(), t.realmOrNull());
+    if (file == nullptr) return web::errorResponse(404, "the server gives no " + kind + " snapshot file");
+    std::string bytes, error;
+    constexpr std::size_t kMost = 64u << 20;  // what one download may hold in this process
+    const bool read = readRemoteFile(
+        *file, 1u << 20,
+        [&bytes](const char* data, unsigned n) {
+          bytes.append(data, n);
+          return bytes.size() <= kMost;
+        },
+        nullptr, error);
+    OstrelExt::closeRemoteFile(&file);
+    if (!read && bytes.size() > kMost)
+      return web::errorResponse(507, "the file is larger than 64 MiB: use `ostrel snapshot download " + kind + " FILE`");
+    if (!read) return web::errorResponse(502, error);
+    return {200, "application/octet-stream", bytes,
+            {{"Content-Disposition", "attachment; filename=\"" + kind + ".snapshot\""}}};
+  }
+
+ private:
+  const WebOptions& o_;
+  ServerNews& news_;
+  const long long started_;
+};
+
+std::vector<web::Route> routes(Views& v) {
+  auto answer = [&v](Response (Views::*call)(const Request&) const) {
+    return [&v, call](const Request& r) { return (v.*call)(r); };
+  };
+  auto changes = [&v](std::string (Views::*view)(const Request&)) {
+    return [&v, view](const Request& r, Stream& s) { v.changes(r, s, view); };
+  };
+  auto stream = [&v](void (Views::*call)(const Request&, Stream&)) {
+    return [&v, call](const Request& r, Stream& s) { (v.*call)(r, s); };
+  };
+  return {
+      {"GET", "/api/info", false, answer(&Views::info), nullptr},
+      {"GET", "/api/realms", false, answer(&Views::realms), nullptr},
+      {"GET", "/api/snapshots", false, answer(&Views::snapshots), nullptr},
+      {"POST", "/api/snapshots", true, answer(&Views::makeSnapshot), nullptr},
+      {"GET", "/api/snapshot", false, answer(&Views::download), nullptr},
+      {"POST", "/api/put", true, answer(&Views::put), nullptr},
+      {"GET", "/api/stream/servers", false, nullptr, changes(&Views::servers)},
+      {"GET", "/api/stream/points", false, nullptr, stream(&Views::points)},
+      {"GET", "/api/stream/point", false, nullptr, stream(&Views::point)},
+      {"GET", "/api/stream/channels", false, nullptr, changes(&Views::channels)},
+      {"GET", "/api/stream/monitor", false, nullptr, stream(&Views::monitor)},
+      {"GET", "/api/stream/contenders", false, nullptr, changes(&Views::contenders)},
+  };
+}
+
+// HOST:PORT or [IPv6]:PORT into its parts; false when it is neither.
+bool splitListen(const std::string& listen, std::string& host, int& port) {
+  const std::size_t colon = listen.rfind(':');
+  if (colon == std::string::npos || colon == 0) return false;
+  host = listen.substr(0, colon);
+  if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+  const std::string digits = listen.substr(colon + 1);
+  if (digits.empty() || digits.size() > 5 || digits.find_first_not_of("0123456789") != std::string::npos) return false;
+  port = std::stoi(digits);
+  return port <= 65535;
+}
+
+void serveWeb(Tool& tool, const WebOptions& o) {
+  web::Options options;
+  if (!splitListen(o.listen, options.host, options.port)) {
+    tool.err << "ostrel: web: --listen takes HOST:PORT (a port from 0 to 65535; 0 picks a free one), not '"
+             << shortened(o.listen) << "'\n";
+    tool.rc = 2;
+    return;
+  }
+  options.allowWrites = o.allowWrites;
+  if (!connectServer(tool, o.target)) return;
+  serverStates(true);  // every server of the settings connected once, so the view starts with their states
+  ServerNews news;
+  Ostrel::InstallListener(news);
+  Views views(o, news);
+  web::Server server(options, routes(views), web::pageFiles());
+  std::string error;
+  // A client that leaves mid-write must not end the process (the sockets send with MSG_NOSIGNAL too).
+  void (*oldPipe)(int) = std::signal(SIGPIPE, SIG_IGN);
+  if (!server.start(error)) {
+    tool.err << "ostrel: web: " << error << "\n";
+    tool.rc = 1;
+  } else {
+    const bool loopback = options.host == "localhost" || options.host == "::1" || options.host.rfind("127.", 0) == 0;
+    const std::string shownHost = options.host.find(':') != std::string::npos ? "[" + options.host + "]" : options.host;
+    tool.out << "serving http://" << shownHost << ":" << server.boundPort() << "/ (writes "
+             << (o.allowWrites ? "allowed" : "off") << "); Ctrl-C ends" << std::endl;
+    if (!loopback)
+      tool.err << "ostrel: web: listening beyond this host: whoever reaches " << o.listen
+               << " sees the plant" << (o.allowWrites ? " and may change it" : "") << "\n";
+    untilInterrupted([&server] { server.reap(); }, 200);
+    server.stop();
+  }
+  std::signal(SIGPIPE, oldPipe);
+  Ostrel::RemoveListener(news);
+}
+
+#endif
+
+void addWebCommand(CLI::App& app, Tool& tool) {
+  auto o = std::make_shared<WebOptions>();
+  auto* web = app.add_subcommand("web", "Serve a live view of the plant to a browser, until Ctrl-C");
+  web->add_option("-l,--listen", o->listen, "HOST:PORT to serve on (default 127.0.0.1:8080; port 0 picks a free one)");
+  web->add_flag("--allow-writes", o->allowWrites, "let the page write fields and make snapshots (default: read only)");
+  web->add_option("-p,--period", o->period, "ms between updates of the page (default 500)")
+      ->check(CLI::Range(50, 60000));
+  addServerOptions(web, o->target);
+  web->footer(
+      "Views: servers, data points (filter, live values, a point's fields and their plot, writing one field),\n"
+      "ports and event boxes (counts, a live monitor of a box), contenders, snapshots (list, make, download).\n"
+      "The page only answers to its own address: requests from other sites' pages are refused.");
+  web->callback([&tool, o] { serveWeb(tool, *o); });
+}
+
+}  // namespace
+
+OSTREL_TOOL_COMMANDS(addWebCommand);
+
+}  // namespace tool
