@@ -7,7 +7,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 WINDOWS_BUILD ?= build-windows/build
 WINDOWS_SDK ?= $(CURDIR)/build-windows/sdk
 
-.PHONY: all deps configure build demo test netns-test bench bench-scale install asan coverage clean windows-deps windows windows-test
+.PHONY: all deps test-deps configure build demo test netns-test bench bench-scale install asan coverage clean windows-deps windows windows-test
 
 all: build
 
@@ -23,12 +23,15 @@ build: configure
 demo: build
 	@$(BUILD)/tools/ostrel/ostrel demo
 
-test: build
+test-deps:
+	@bash scripts/install-deps.sh --tests
+
+test: build test-deps
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 # Only the tests across hosts made of network namespaces (also part of `make test`); they need
 # root and say why they are skipped without it.
-netns-test: build
+netns-test: build test-deps
 	@cd $(BUILD) && ctest --output-on-failure -L netns
 
 bench: build
@@ -41,7 +44,7 @@ bench-scale: build
 install: build
 	@cmake --install $(BUILD) --prefix $(PREFIX)
 
-asan: deps
+asan: deps test-deps
 	@cmake -S . -B build-asan -DOSTREL_SANITIZE=ON -DOSTREL_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug > /dev/null
 	@cmake --build build-asan -j $(JOBS)
 	@cd build-asan && ASAN_OPTIONS=detect_leaks=1 \
@@ -49,7 +52,7 @@ asan: deps
 	  ctest --output-on-failure -j $(JOBS) -LE install
 
 # Line and branch coverage of the tests per area (clang source-based), in build-coverage.
-coverage: deps
+coverage: deps test-deps
 	@JOBS=$(JOBS) bash scripts/coverage.sh
 
 # Windows x64: ostrel.dll, ostrel.exe and the test programs, cross-built with mingw-w64 against the

@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build needs, only those that are missing.
+# Installs the Debian packages the build needs, only those that are missing; with --tests also
+# those that only the tests use (make test, make asan): the browser for the web view's test and
+# the network tools for the tests across hosts.
 # Safe to run any number of times: when everything is present it does nothing.
 set -euo pipefail
 
@@ -13,9 +15,11 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   pybind11-dev python3-dev python3-pytest
   python3-pip python3-venv
-  iproute2 util-linux  # ip netns and unshare, for the tests across network namespaces
-  chromium chromium-driver python3-selenium
 )
+if [ "${1:-}" = --tests ]; then
+  packages+=(iproute2 util-linux)  # ip netns and unshare, for the tests across network namespaces
+  packages+=(chromium chromium-driver python3-selenium)  # the web view's page in a headless browser
+fi
 # clang with libFuzzer and the sanitizer runtimes, for the fuzz targets.
 if [ "${OSTREL_WITH_CLANG:-1}" = 1 ]; then
   packages+=(clang libclang-rt-14-dev)
