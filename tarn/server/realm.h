@@ -17,12 +17,15 @@ struct Point {
   bool written = false;      // false until a value arrived: "null data"
 };
 
+// How many sizes of many-point partial writes a realm keeps for observers: the newest.
+constexpr std::size_t kKeptBatchSizes = 1024;
+
 struct PointTable {
   std::mutex mutex;
   std::map<std::string, Point> points;                            // GUARDED_BY(mutex)
   unsigned long published = 0;                                    // GUARDED_BY(mutex)
   unsigned long unpublished = 0;                                  // GUARDED_BY(mutex)
-  std::vector<unsigned long> batchSizes;                          // GUARDED_BY(mutex)
+  std::vector<unsigned long> batchSizes;                          // GUARDED_BY(mutex): the newest kKeptBatchSizes
 };
 
 struct RealmState {

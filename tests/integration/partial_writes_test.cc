@@ -121,6 +121,10 @@ TEST_P(PartialWrites, ManyPointsGoInChunksOfOneThenAThousand) {
 
   EXPECT_EQ(0, Ostrel::PutPartialDataPoints(std::vector<BrennicPartialData>(), "never.connected", nullptr))
       << "an empty write sends nothing and takes no guard";
+
+  // The server keeps the newest 1024 sizes, however long it runs.
+  for (int i = 0; i < 1030; ++i) ASSERT_EQ(0, Ostrel::PutPartialDataPoints(updates(1, 1.0), server, realm.c_str()));
+  EXPECT_EQ(1024u, batchSizes().size());
 }
 
 TEST_P(PartialWrites, AFailingChunkStopsTheWriteWithTheEarlierChunksWritten) {
