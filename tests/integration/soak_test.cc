@@ -123,7 +123,9 @@ TEST(Soak, NothingAcknowledgedIsLostAndNoCallOutlastsItsBound) {
       std::this_thread::sleep_for(downs[round < 3 ? round : round - 1]);
       ASSERT_TRUE(plant.start()) << "tarnd did not come back with its journal";
     }
-    if (Clock::now() - from > 6s) {
+    // The long kill and the freeze; a short kill stays short even when a loaded machine makes
+    // tarnd's restart slow.
+    if (round == 1 || round == 3) {
       longOutages.push_back({from, Clock::now()});
       std::this_thread::sleep_for(kOneScan);  // the return is heard before the next outage
     }
