@@ -75,12 +75,7 @@ void BM_GetDataPointN_RawOrb(benchmark::State& state) {
   const std::vector<std::string> names = readNames();
   kxTarn::DT_Point_Factory_var points = kxReferenceContainer::instance()->GetDptReferenceWithServerName(server, "reads");
   for (auto _ : state) {
-    kxTarn::STRING_LIST wanted;
-    wanted.length(kReadCount);
-    for (int i = 0; i < kReadCount; ++i) wanted[i] = names[i].c_str();
-    kxTarn::STRING_LIST_var found, types;
-    kxTarn::DATA_BUFFER_SEQ_var values;
-    if (points->get_points(wanted, found.out(), types.out(), values.out()) != 0) state.SkipWithError("read failed");
+    if (bench::rawGetPoints(points, names, kReadCount) != 0) state.SkipWithError("read failed");
   }
 }
 

@@ -5,9 +5,20 @@
 #include <string>
 #include <vector>
 
+#include "ostrel/api/middleware/kxTarn.h"
 #include "ostrel/data/record.h"
 
 namespace bench {
+
+// The raw ORB read of the first `count` names of `names` (GetDataPointN's baseline); its code.
+inline int rawGetPoints(kxTarn::DT_Point_Factory_ptr points, const std::vector<std::string>& names, int count) {
+  kxTarn::STRING_LIST wanted;
+  wanted.length(static_cast<CORBA::ULong>(count));
+  for (int i = 0; i < count; ++i) wanted[static_cast<CORBA::ULong>(i)] = names[static_cast<std::size_t>(i)].c_str();
+  kxTarn::STRING_LIST_var found, types;
+  kxTarn::DATA_BUFFER_SEQ_var values;
+  return points->get_points(wanted, found.out(), types.out(), values.out());
+}
 
 // An "AnalogPoint" record whose fields follow from `i`.
 inline BrennicData analog(int i) {

@@ -258,12 +258,7 @@ void BM_GetDataPointN_RawOrb(benchmark::State& state) {
   kxTarn::DT_Point_Factory_var points = plantPoints(plant().realm(count));
   const std::vector<std::string> names = spreadNames(count);
   for (auto _ : state) {
-    kxTarn::STRING_LIST wanted;
-    wanted.length(kReadCount);
-    for (int i = 0; i < kReadCount; ++i) wanted[i] = names[i].c_str();
-    kxTarn::STRING_LIST_var found, types;
-    kxTarn::DATA_BUFFER_SEQ_var values;
-    if (points->get_points(wanted, found.out(), types.out(), values.out())) state.SkipWithError("read failed");
+    if (bench::rawGetPoints(points, names, kReadCount) != 0) state.SkipWithError("read failed");
   }
 }
 
