@@ -112,13 +112,10 @@ class ResumedReceives {
     kept_.erase(it);
     return handle;
   }
-  // Keeps `handle` for the box; an older one left there is returned for the caller to close.
-  unsigned int keep(const std::string& server, const std::string& realm, const std::string& box, unsigned int handle) {
+  // Keeps `handle` for the box, in place of any kept before.
+  void keep(const std::string& server, const std::string& realm, const std::string& box, unsigned int handle) {
     std::lock_guard<std::mutex> hold(mutex_);
-    unsigned int& slot = kept_[std::make_tuple(server, realm, box)];
-    const unsigned int older = slot;
-    slot = handle;
-    return older;
+    kept_[std::make_tuple(server, realm, box)] = handle;
   }
 
  private:
@@ -131,6 +128,7 @@ ResumedReceives& resumedReceives() {
   return *receives;
 }
 
+// The number of the last batch each receive connection brought, by server and handle.
 class Deliveries {
  public:
   std::uint32_t last(const std::string& server, unsigned int handle) {
@@ -351,11 +349,12 @@ int OstrelOrigin::ReceiveEventN(const char* boxName, BrennicDataList& list, cons
       rc = OstrelOrigin::ReceiveEventN(handle, list, typeName, maxCount, timeout, server, realm);
     }
     // Nobody else knows this handle: once the events are taken the connection is of no use.
-    if (rc == OstrelCode::kOk) {
+    // A connection left over from another thread's failed receive is not closed: a close would
+    // drop a batch the server may still keep for it; the server puts that back once it is idle.
+    if (rc == OstrelCode::kOk)
       OstrelOrigin::DisConnect(static_cast<int>(handle), server, realm);
-    } else if (unsigned int older = resumedReceives().keep(serverName, realm, box, handle)) {
-      OstrelOrigin::DisConnect(static_cast<int>(older), server, realm);
-    }
+    else
+      resumedReceives().keep(serverName, realm, box, handle);
     return rc;
   });
 }
