@@ -393,6 +393,7 @@ void PortTable::awaitRepliesLocked(const std::vector<Message>& messages, std::si
 int PortTable::receive(unsigned handle, std::size_t maxCount, const Fit& fit, int timeoutMs,
                        std::vector<Message>& out, Confirmation* confirmation) {
   if (maxCount == 0) return kBadArgument;
+  std::vector<Message> confirmed;  // freed after the lock is released
   Lock lock(mutex_);
   std::shared_ptr<Channel> from;
   std::uint64_t ticket = 0;
@@ -400,10 +401,12 @@ int PortTable::receive(unsigned handle, std::size_t maxCount, const Fit& fit, in
   if (confirmation) {
     int found = kOk;
     if (Connection* connection = connectionLocked(handle, kReceiveDirection, found)) {
-      if (connection->heldBatch == confirmation->delivered)
-        dropHeldLocked(*connection);
-      else
+      if (connection->heldBatch != confirmation->delivered) {
         ticket = putBackLocked(*connection);
+      } else {
+        for (const Message& message : connection->held) budget_->queuedBytes.give(cost(message.bytes));
+        confirmed.swap(connection->held);
+      }
     }
   }
   const int rc = waitFor(lock, handle, kReceiveDirection, timeoutMs, [&](Connection& connection) {
@@ -415,7 +418,6 @@ int PortTable::receive(unsigned handle, std::size_t maxCount, const Fit& fit, in
     queue.erase(queue.begin(), queue.begin() + take);
     awaitRepliesLocked(out, before, +1);
     if (confirmation) {
-      connection.held.assign(out.begin() + before, out.end());
       if (++connection.batches == 0) ++connection.batches;  // 0 names no batch
       connection.heldBatch = connection.batches;
       confirmation->batch = connection.heldBatch;
@@ -431,19 +433,31 @@ int PortTable::receive(unsigned handle, std::size_t maxCount, const Fit& fit, in
   lock.unlock();
   std::uint64_t taken = 0;
   for (std::size_t i = before; i < out.size(); ++i) taken += cost(out[i].bytes);
-  if (!confirmation) budget_->queuedBytes.give(taken);  // a kept batch stays counted
+  if (!confirmation) budget_->queuedBytes.give(taken);  // a batch to be kept stays counted
   if (kept(kOk, ticket) == kOk || !from) return rc;
   // The take is not on disk: hand the messages back rather than lose them.
   if (!confirmation) budget_->queuedBytes.force(taken);
+  if (confirmation) confirmation->batch = 0;
   lock.lock();
-  auto it = connections_.find(handle);
-  if (confirmation && it != connections_.end()) it->second.held.clear();
   awaitRepliesLocked(out, before, -1);
   from->queue.insert(from->queue.begin(), std::make_move_iterator(out.begin() + before),
                      std::make_move_iterator(out.end()));
   out.resize(before);
   changed_.notify_all();
   return kNotKept;
+}
+
+void PortTable::keep(unsigned handle, std::uint32_t batch, std::vector<Message>&& messages) {
+  std::vector<Message> unkept;  // freed after the lock is released
+  std::lock_guard<std::mutex> hold(mutex_);
+  auto it = connections_.find(handle);
+  if (it != connections_.end() && it->second.heldBatch == batch && it->second.held.empty()) {
+    it->second.held = std::move(messages);
+    return;
+  }
+  // The connection was closed, or another receive on it came first: nobody can name this batch.
+  for (const Message& message : messages) budget_->queuedBytes.give(cost(message.bytes));
+  unkept = std::move(messages);
 }
 
 int PortTable::reply(unsigned replyHandle, SharedBytes reply) {

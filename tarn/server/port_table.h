@@ -134,15 +134,19 @@ class PortTable {
   // of the last batch the caller received on this connection (0: none). The table keeps the batch
   // it answered last until the connection's next receive names it; a receive that names another
   // number (that answer was lost on the way) first puts the kept batch back at the front of the
-  // channel, where it is taken again. `batch` comes back as the number of this answer. A kept
-  // batch still counts against the queued-bytes budget and may hold a box past its size; a
-  // disconnect drops it (the caller had its answer), closing an idle connection puts it back.
+  // channel, where it is taken again. `batch` comes back as the number of this answer (0: none),
+  // and the caller hands the messages to keep() once its answer is made. A kept batch still
+  // counts against the queued-bytes budget and may hold a box past its size; a disconnect drops
+  // it (the caller had its answer), closing an idle connection puts it back.
   struct Confirmation {
     std::uint32_t delivered = 0;
     std::uint32_t batch = 0;
   };
   int receive(unsigned handle, std::size_t maxCount, const Fit& fit, int timeoutMs, std::vector<Message>& out,
               Confirmation* confirmation = nullptr);
+  // Keeps `messages`, batch `batch` of receive connection `handle`, until it is confirmed; drops
+  // them when the connection is gone or received again in the meantime.
+  void keep(unsigned handle, std::uint32_t batch, std::vector<Message>&& messages);
   // A reply to send connection `replyHandle`; accepted only while a packet of that connection
   // was received and not yet answered (kNoRequest otherwise), one reply per packet.
   int reply(unsigned replyHandle, SharedBytes reply);
@@ -188,7 +192,7 @@ class PortTable {
     int waiters = 0;
     std::deque<SharedBytes> replies;  // send connections: answers to its packets
     std::size_t awaited = 0;          // send connections: its packets received and not yet answered
-    std::vector<Message> held;        // receive connections: the last confirmed-receive answer
+    std::vector<Message> held;        // receive connections: the last confirmed-receive answer, once kept
     std::uint32_t heldBatch = 0;      // its number
     std::uint32_t batches = 0;        // the last number given
   };

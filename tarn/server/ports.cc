@@ -97,6 +97,7 @@ int PortService::receiveEvents(CORBA::ULong handle, const Fit& fit, PortTable::C
     value.length(static_cast<CORBA::ULong>(bytes.size()));
     if (!bytes.empty()) std::memcpy(value.get_buffer(), bytes.data(), bytes.size());
   }
+  if (confirmation) ports().keep(handle, confirmation->batch, std::move(taken));
   return kOk;
 }
 
