@@ -93,11 +93,6 @@ struct PendingList {
   ~PendingList() { ostrel::releaseList(list.count, list.items); }
 };
 
-// Receives up to maxCount events of receive connection `handle` into `list`. The list is filled
-// only when every event became a record. A typed receive asks the server for events of the
-// type's size only: one of another size among those it would take refuses the whole receive
-// (kEventSizeMismatch, list empty) and leaves every event in the box. A stream event that does
-// not parse comes back as a raw record of its own bytes rather than as nothing.
 // A batch receive by box name keeps its connection when the receive fails, for the next
 // receive by name of that box on that server and realm: should the failed receive's answer have
 // been lost on the way, the server still keeps that batch for the connection and gives it again.
@@ -155,6 +150,13 @@ Deliveries& deliveries() {
   return *table;
 }
 
+// Receives up to maxCount events of receive connection `handle` into `list`. The list is filled
+// only when every event became a record. A typed receive asks the server for events of the
+// type's size only: one of another size among those it would take refuses the whole receive
+// (kEventSizeMismatch, list empty) and leaves every event in the box. A stream event that does
+// not parse comes back as a raw record of its own bytes rather than as nothing. Each remote
+// receive names the last batch the connection brought, so a batch whose answer was lost on the
+// way comes again.
 int receiveMany(unsigned int handle, BrennicDataList& list, Form form, const char* typeName, int maxCount,
                 int timeout, const char* server, const char* position) {
   const Target target = batchTarget(server, position);
