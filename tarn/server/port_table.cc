@@ -63,8 +63,9 @@ std::map<unsigned, PortTable::Connection>::iterator PortTable::dropConnectionLoc
   return connections_.erase(it);
 }
 
-void PortTable::dropHeldLocked(Connection& connection) {
+void PortTable::dropHeldLocked(Connection& connection, std::vector<Message>* freeLater) {
   for (const Message& message : connection.held) budget_->queuedBytes.give(cost(message.bytes));
+  if (freeLater) freeLater->swap(connection.held);
   connection.held.clear();
 }
 
@@ -404,8 +405,7 @@ int PortTable::receive(unsigned handle, std::size_t maxCount, const Fit& fit, in
       if (connection->heldBatch != confirmation->delivered) {
         ticket = putBackLocked(*connection);
       } else {
-        for (const Message& message : connection->held) budget_->queuedBytes.give(cost(message.bytes));
-        confirmed.swap(connection->held);
+        dropHeldLocked(*connection, &confirmed);
       }
     }
   }

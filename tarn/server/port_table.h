@@ -216,7 +216,9 @@ class PortTable {
   // The kept batch of `connection` back at the front of its channel (dropped when the channel is
   // gone); returns the journal ticket (0: nothing appended). REQUIRES: mutex_ held.
   std::uint64_t putBackLocked(Connection& connection);
-  void dropHeldLocked(Connection& connection);
+  // Drops the kept batch of `connection`, returning its budget; its messages go to `freeLater`
+  // when given, for the caller to free after releasing the mutex. REQUIRES: mutex_ held.
+  void dropHeldLocked(Connection& connection, std::vector<Message>* freeLater = nullptr);
   BudgetCounter& kindCounter(int kind);
   // Appends `record` (of channel `channel`) when the channel is persistent and the table has a
   // journal; returns the ticket to wait for (0: nothing appended). REQUIRES: mutex_ held.
