@@ -1,5 +1,6 @@
-"""A tarnd (TARND_PATH) for the session as "plant" beside the embedded "local"; the settings
-are written before ostrel is imported, which reads them once."""
+"""A tarnd (TARND_PATH) for the session as "plant" beside the embedded "local"; it is started and
+the settings are written before ostrel is imported, which reads them once."""
+import atexit
 import os
 import shutil
 import signal
@@ -19,7 +20,31 @@ def _free_port():
         return s.getsockname()[1]
 
 
-PORT = _free_port()
+def _start_tarnd():
+    """tarnd as "plant" on a free port: the process and its port. Another test may take the port
+    between the pick and tarnd's bind (ctest runs tests side by side); tarnd then exits and
+    another port is tried, so that the tests never talk to someone else's server."""
+    for _ in range(5):
+        port = _free_port()
+        proc = subprocess.Popen([os.environ["TARND_PATH"], "--port", str(port), "--name", "plant"],
+                                stderr=subprocess.DEVNULL)
+        deadline = time.monotonic() + 10
+        while time.monotonic() < deadline and proc.poll() is None:
+            try:
+                socket.create_connection(("127.0.0.1", port), timeout=0.2).close()
+            except OSError:
+                time.sleep(0.05)
+                continue
+            time.sleep(0.2)  # one that lost the port to another listener has exited by now
+            if proc.poll() is None:
+                return proc, port
+        proc.kill()
+        proc.wait()
+    raise RuntimeError("tarnd did not come up")
+
+
+_proc, PORT = _start_tarnd()
+atexit.register(lambda: _proc.poll() is None and (_proc.send_signal(signal.SIGCONT), _proc.kill()))
 with open(os.path.join(_dir, "settings.xml"), "w") as f:
     f.write(f'<tarn><server name="local" position="own" embedded="true"/>'
             f'<server name="plant" position="others" first="127.0.0.1:{PORT}"/></tarn>')
@@ -33,16 +58,7 @@ import ostrel  # noqa: E402  (after the settings)
 class Tarnd:
     def __init__(self):
         self.port = PORT
-        self.proc = subprocess.Popen([os.environ["TARND_PATH"], "--port", str(PORT), "--name", "plant"],
-                                     stderr=subprocess.DEVNULL)
-        deadline = time.monotonic() + 10
-        while time.monotonic() < deadline:
-            try:
-                socket.create_connection(("127.0.0.1", PORT), timeout=0.2).close()
-                return
-            except OSError:
-                time.sleep(0.05)
-        raise RuntimeError("tarnd did not come up")
+        self.proc = _proc
 
     def pause(self):
         self.proc.send_signal(signal.SIGSTOP)
