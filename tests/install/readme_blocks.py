@@ -34,6 +34,31 @@ def free_port():
         return s.getsockname()[1]
 
 
+def start_server(tarnd, settings):
+    """A fresh tarnd as "plant", named in `settings`. When a test running beside this one takes
+    the port first, tarnd exits and another port is tried: a program must never reach someone
+    else's server."""
+    for _ in range(5):
+        port = free_port()
+        with open(settings, "w") as f:
+            f.write(f'<tarn><server name="plant" position="own" first="127.0.0.1:{port}"/></tarn>\n')
+        server = subprocess.Popen([tarnd, "--port", str(port), "--name", "plant"],
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        deadline = time.monotonic() + 10
+        while time.monotonic() < deadline and server.poll() is None:
+            try:
+                socket.create_connection(("127.0.0.1", port), timeout=0.2).close()
+            except OSError:
+                time.sleep(0.05)
+                continue
+            time.sleep(0.2)  # one that lost the port to another listener has exited by now
+            if server.poll() is None:
+                return server
+        server.kill()
+        server.wait()
+    raise RuntimeError("tarnd did not come up")
+
+
 def main(source, build):
     prefix = os.path.join(build, "install-readme")
     shutil.rmtree(prefix, ignore_errors=True)
@@ -44,24 +69,15 @@ def main(source, build):
                            capture_output=True, text=True).stdout.split()
 
     work = tempfile.mkdtemp(prefix="ostrel-readme-blocks-")
-    port = free_port()
     settings = os.path.join(work, "settings.xml")
-    with open(settings, "w") as f:
-        f.write(f'<tarn><server name="plant" position="own" first="127.0.0.1:{port}"/></tarn>\n')
+    tarnd = os.path.join(prefix, "bin", "tarnd")
     run_env = dict(os.environ, TARN_SETTINGS=settings)
     run_env.pop("LD_LIBRARY_PATH", None)  # the installed run path must find the libraries
     failures = []
     for start, text in blocks(os.path.join(source, "README.md"), "cpp"):
         # Each program gets a server of its own: what one creates does not clash with the next.
-        server = subprocess.Popen([os.path.join(prefix, "bin", "tarnd"), "--port", str(port), "--name", "plant"],
-                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        server = start_server(tarnd, settings)
         try:
-            for _ in range(200):
-                try:
-                    socket.create_connection(("127.0.0.1", port), timeout=0.2).close()
-                    break
-                except OSError:
-                    time.sleep(0.05)
             program = os.path.join(work, f"block{start}")
             with open(program + ".cc", "w") as f:
                 f.write(text)
@@ -84,10 +100,8 @@ def main(source, build):
         if not site:
             print(f"README line {start}: the Python package is not built; skipped")
             continue
-        server = subprocess.Popen([os.path.join(prefix, "bin", "tarnd"), "--port", str(port), "--name", "plant"],
-                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        server = start_server(tarnd, settings)
         try:
-            time.sleep(0.5)
             ran = subprocess.run([sys.executable, "-c", text], cwd=work, capture_output=True, text=True, timeout=120,
                                  env=dict(run_env, PYTHONPATH=site[0]))
             if ran.returncode != 0:
