@@ -5,11 +5,12 @@ Usage: readme_blocks.py SOURCE_DIR BUILD_DIR. Exit status 0 when every block com
 import os
 import re
 import shutil
-import socket
 import subprocess
 import sys
 import tempfile
-import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from tarnd_start import start_tarnd  # noqa: E402
 
 
 def blocks(readme, language):
@@ -28,37 +29,6 @@ def blocks(readme, language):
     return found
 
 
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-def start_server(tarnd, settings):
-    """A fresh tarnd as "plant", named in `settings`. When a test running beside this one takes
-    the port first, tarnd exits and another port is tried: a program must never reach someone
-    else's server."""
-    for _ in range(5):
-        port = free_port()
-        with open(settings, "w") as f:
-            f.write(f'<tarn><server name="plant" position="own" first="127.0.0.1:{port}"/></tarn>\n')
-        server = subprocess.Popen([tarnd, "--port", str(port), "--name", "plant"],
-                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        deadline = time.monotonic() + 10
-        while time.monotonic() < deadline and server.poll() is None:
-            try:
-                socket.create_connection(("127.0.0.1", port), timeout=0.2).close()
-            except OSError:
-                time.sleep(0.05)
-                continue
-            time.sleep(0.2)  # one that lost the port to another listener has exited by now
-            if server.poll() is None:
-                return server
-        server.kill()
-        server.wait()
-    raise RuntimeError("tarnd did not come up")
-
-
 def main(source, build):
     prefix = os.path.join(build, "install-readme")
     shutil.rmtree(prefix, ignore_errors=True)
@@ -71,12 +41,16 @@ def main(source, build):
     work = tempfile.mkdtemp(prefix="ostrel-readme-blocks-")
     settings = os.path.join(work, "settings.xml")
     tarnd = os.path.join(prefix, "bin", "tarnd")
+
+    def name_port(port):
+        with open(settings, "w") as f:
+            f.write(f'<tarn><server name="plant" position="own" first="127.0.0.1:{port}"/></tarn>\n')
     run_env = dict(os.environ, TARN_SETTINGS=settings)
     run_env.pop("LD_LIBRARY_PATH", None)  # the installed run path must find the libraries
     failures = []
     for start, text in blocks(os.path.join(source, "README.md"), "cpp"):
         # Each program gets a server of its own: what one creates does not clash with the next.
-        server = start_server(tarnd, settings)
+        server, _ = start_tarnd(tarnd, name_port)
         try:
             program = os.path.join(work, f"block{start}")
             with open(program + ".cc", "w") as f:
@@ -100,7 +74,7 @@ def main(source, build):
         if not site:
             print(f"README line {start}: the Python package is not built; skipped")
             continue
-        server = start_server(tarnd, settings)
+        server, _ = start_tarnd(tarnd, name_port)
         try:
             ran = subprocess.run([sys.executable, "-c", text], cwd=work, capture_output=True, text=True, timeout=120,
                                  env=dict(run_env, PYTHONPATH=site[0]))

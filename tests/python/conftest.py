@@ -4,51 +4,29 @@ import atexit
 import os
 import shutil
 import signal
-import socket
-import subprocess
+import sys
 import tempfile
-import time
 
 import pytest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from tarnd_start import start_tarnd  # noqa: E402
 
 _dir = tempfile.mkdtemp(prefix="ostrel-py-")
 
 
-def _free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
+_settings = os.path.join(_dir, "settings.xml")
 
 
-def _start_tarnd():
-    """tarnd as "plant" on a free port: the process and its port. Another test may take the port
-    between the pick and tarnd's bind (ctest runs tests side by side); tarnd then exits and
-    another port is tried, so that the tests never talk to someone else's server."""
-    for _ in range(5):
-        port = _free_port()
-        proc = subprocess.Popen([os.environ["TARND_PATH"], "--port", str(port), "--name", "plant"],
-                                stderr=subprocess.DEVNULL)
-        deadline = time.monotonic() + 10
-        while time.monotonic() < deadline and proc.poll() is None:
-            try:
-                socket.create_connection(("127.0.0.1", port), timeout=0.2).close()
-            except OSError:
-                time.sleep(0.05)
-                continue
-            time.sleep(0.2)  # one that lost the port to another listener has exited by now
-            if proc.poll() is None:
-                return proc, port
-        proc.kill()
-        proc.wait()
-    raise RuntimeError("tarnd did not come up")
+def _name_port(port):
+    with open(_settings, "w") as f:
+        f.write(f'<tarn><server name="local" position="own" embedded="true"/>'
+                f'<server name="plant" position="others" first="127.0.0.1:{port}"/></tarn>')
 
 
-_proc, PORT = _start_tarnd()
+_proc, PORT = start_tarnd(os.environ["TARND_PATH"], _name_port)
 atexit.register(lambda: _proc.poll() is None and (_proc.send_signal(signal.SIGCONT), _proc.kill()))
-with open(os.path.join(_dir, "settings.xml"), "w") as f:
-    f.write(f'<tarn><server name="local" position="own" embedded="true"/>'
-            f'<server name="plant" position="others" first="127.0.0.1:{PORT}"/></tarn>')
-os.environ["TARN_SETTINGS"] = f.name
+os.environ["TARN_SETTINGS"] = _settings
 os.environ.setdefault("TARN_CALL_TIMEOUT_MS", "1500")
 os.environ.setdefault("TARN_PING_MS", "200")
 

@@ -55,15 +55,17 @@ std::vector<std::pair<const DataVariable*, int>> layoutOrder(const TarnDataType*
   return elements;
 }
 
-std::string quoted(const std::string& text) {
+// `text` in double quotes: '"' and the backslash escaped, every control character as
+// `hexEscape` and two hex digits, and DEL too when `escapeDelete`.
+std::string quotedWith(const std::string& text, const char* hexEscape, bool escapeDelete) {
+  static const char* digits = "0123456789abcdef";
   std::string out = "\"";
   for (unsigned char c : text) {
     if (c == '"' || c == '\\') {
       out += '\\';
       out += static_cast<char>(c);
-    } else if (c < 0x20 || c == 0x7F) {
-      static const char* digits = "0123456789abcdef";
-      out += "\\x";
+    } else if (c < 0x20 || (escapeDelete && c == 0x7F)) {
+      out += hexEscape;
       out += digits[c >> 4];
       out += digits[c & 15];
     } else {
@@ -72,6 +74,8 @@ std::string quoted(const std::string& text) {
   }
   return out + "\"";
 }
+
+std::string quoted(const std::string& text) { return quotedWith(text, "\\x", true); }
 
 // The VALUE column for a field whose meta data is `meta`.
 std::string shownValue(BrennicData& record, const std::string& path, const BrennicMetaData& meta) {
@@ -305,23 +309,7 @@ bool fieldText(BrennicData& record, const std::string& path, std::string& text, 
   return true;
 }
 
-std::string jsonString(const std::string& text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20) {
-      static const char* digits = "0123456789abcdef";
-      out += "\\u00";
-      out += digits[c >> 4];
-      out += digits[c & 15];
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out + "\"";
-}
+std::string jsonString(const std::string& text) { return quotedWith(text, "\\u00", false); }
 
 std::vector<FieldText> fieldTexts(BrennicData& record) {
   std::vector<FieldText> fields;
