@@ -29,7 +29,9 @@ if [ ! -d "$WINEPREFIX/drive_c" ]; then
 fi
 
 # One wine server for the whole run: one that ends after each program (its default) races the
-# next program's start, which then dies with "recvmsg: Connection reset by peer".
+# next program's start, which then dies with "recvmsg: Connection reset by peer". A server still
+# running (the one that made the prefix) refuses -p with status 2, so it is waited for first.
+"$(dirname "$wine")/wineserver" -w
 "$(dirname "$wine")/wineserver" -p
 
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/ostrel-wine.XXXXXX")
