@@ -138,7 +138,6 @@ int codeOf(int depth) {
 struct Plant {
   TarndProcess tarnd{"plant", freePort(), {"--types", typesFile(), "--max-box-size", "1000000"}};
   std::unique_ptr<ScopedSettings> settings;
-  std::map<int, bool> filled;
   Plant() {
     tarnd.start();
     settings.reset(new ScopedSettings({{"plant", "own", {tarnd.address()}}}));
@@ -523,6 +522,11 @@ std::string journaled(int count) {
   return folder;
 }
 
+double medianOf(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values.empty() ? 0 : values[values.size() / 2];
+}
+
 // Writes the blob until the journal is compacted (its file shrinks): the write that compacts
 // it is the pause, against the median of the writes before it. False when no compaction came.
 bool compactionPause(int port, const std::string& folder, double& pause, double& median) {
@@ -541,19 +545,13 @@ bool compactionPause(int port, const std::string& folder, double& pause, double&
     const std::uintmax_t now = std::filesystem::file_size(journal);
     if (now < before) {
       pause = took;
-      std::nth_element(times.begin(), times.begin() + times.size() / 2, times.end());
-      median = times.empty() ? 0 : times[times.size() / 2];
+      median = medianOf(times);
       return true;
     }
     times.push_back(took);
     before = now;
   }
   return false;
-}
-
-double medianOf(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values.empty() ? 0 : values[values.size() / 2];
 }
 
 // Manual time: the start-up with N points journaled, the median of three. Beside it, the

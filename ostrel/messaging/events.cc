@@ -346,7 +346,7 @@ int OstrelOrigin::ReceiveEventN(const char* boxName, BrennicDataList& list, cons
     int rc = OstrelCode::kBadHandle;
     if (handle != 0) rc = OstrelOrigin::ReceiveEventN(handle, list, typeName, maxCount, timeout, server, realm);
     if (rc == OstrelCode::kBadHandle) {  // none kept, or the server closed it as idle (its batch went back)
-      ostrel::forgetDeliveries(server, handle);
+      deliveries().forget(serverName, handle);
       if ((rc = ostrel::connectForReceive(boxName, handle, server, realm))) return rc;
       rc = OstrelOrigin::ReceiveEventN(handle, list, typeName, maxCount, timeout, server, realm);
     }

@@ -59,6 +59,15 @@ bool validHost(const std::string& host) {
          host.find_first_not_of(".-0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz") == std::string::npos;
 }
 
+bool validAddress(const std::string& address) {
+  const auto colon = address.rfind(':');
+  if (colon == std::string::npos || !validHost(address.substr(0, colon)) || colon + 1 == address.size()) return false;
+  const std::string port = address.substr(colon + 1);
+  if (port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos) return false;
+  const int number = std::stoi(port);
+  return number >= 1 && number <= 65535;
+}
+
 std::string settingsPath() {
   const char* path = std::getenv("TARN_SETTINGS");
   return path ? std::string(path) : std::string();
@@ -109,15 +118,6 @@ int lineAt(const std::string& text, std::ptrdiff_t offset) {
   for (std::ptrdiff_t i = 0; i < offset && i < static_cast<std::ptrdiff_t>(text.size()); ++i)
     if (text[static_cast<std::size_t>(i)] == '\n') ++line;
   return line;
-}
-
-bool validAddress(const std::string& address) {
-  const auto colon = address.rfind(':');
-  if (colon == std::string::npos || !validHost(address.substr(0, colon)) || colon + 1 == address.size()) return false;
-  const std::string port = address.substr(colon + 1);
-  if (port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos) return false;
-  const int number = std::stoi(port);
-  return number >= 1 && number <= 65535;
 }
 
 // Checks one <server> element; empty when it is valid, else why not.

@@ -39,6 +39,8 @@ constexpr int kMaxBoundMs = 3600 * 1000;
 // and hyphens, not starting with a dot or hyphen), so that nothing of it is read as a port or as
 // part of an object key.
 bool validHost(const std::string& host);
+// Whether `address` is HOST:PORT with a valid host and a port from 1 to 65535.
+bool validAddress(const std::string& address);
 // The path of the settings file, or empty when TARN_SETTINGS is not set.
 std::string settingsPath();
 // The call bounds that hold now (environment, then settings file, then defaults).

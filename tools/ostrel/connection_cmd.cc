@@ -12,6 +12,7 @@
 #include "ostrel/api/ostrel.h"
 #include "ostrel/connection/server_settings.h"
 #include "ostrel/connection/status_listener.h"
+#include "tarn/client/settings.h"
 #include "tools/ostrel/records.h"
 #include "tools/ostrel/tool.h"
 #include "tools/ostrel/views.h"
@@ -188,26 +189,10 @@ int addresses(Tool& tool, const std::string& server) {
   return 0;
 }
 
-}  // namespace
-
-bool isServerAddress(const std::string& address) {
-  const auto colon = address.rfind(':');
-  if (colon == std::string::npos || colon == 0 || colon + 1 == address.size() || address.size() - colon > 6) return false;
-  const std::string host = address.substr(0, colon), port = address.substr(colon + 1);
-  if (host[0] == '.' || host[0] == '-' ||
-      host.find_first_not_of(".-0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz") != std::string::npos)
-    return false;
-  if (port.find_first_not_of("0123456789") != std::string::npos) return false;
-  const int number = std::stoi(port);
-  return number >= 1 && number <= 65535;
-}
-
-namespace {
-
 int settings(Tool& tool, const std::string& name, const std::string& first,
              const std::string& second) {
   for (const std::string* address : {&first, &second}) {
-    if (address->empty() || isServerAddress(*address)) continue;
+    if (address->empty() || tarn::validAddress(*address)) continue;
     tool.err << "ostrel: settings: '" << *address << "' is not host:port with a port from 1 to 65535\n";
     return 2;
   }

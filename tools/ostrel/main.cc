@@ -15,6 +15,7 @@
 #include "ostrel/api/middleware/kxTarn_API.h"
 #include "ostrel/api/ostrel.h"
 #include "tarn/client/directory.h"
+#include "tarn/client/settings.h"
 #include "tools/ostrel/line_editor.h"
 #include "tools/ostrel/records.h"
 #include "tools/ostrel/tool.h"
@@ -328,7 +329,7 @@ int takeProgramOptions(std::vector<std::string>& args, std::string& address) {
     break;
   }
   if (address.empty()) return 0;
-  if (!tool::isServerAddress(address)) {
+  if (!tarn::validAddress(address)) {
     std::cerr << "ostrel: " << (explicitAddress ? "--address" : "TARN_ADDRESS") << ": '" << shortened(address)
               << "' is not host:port with a port from 1 to 65535\n";
     return 2;

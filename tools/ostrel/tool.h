@@ -44,10 +44,6 @@ struct DemoRegistration {
   explicit DemoRegistration(DemoStep step);
 };
 
-// Whether `address` is HOST:PORT as the settings file takes it: a host name or IPv4 address
-// (letters, digits, dots, hyphens) and a port from 1 to 65535.
-bool isServerAddress(const std::string& address);
-
 // Where a command works: --server and --realm, empty for the own server and its default realm
 // (a realm diverted earlier in the same shell included).
 struct ServerTarget {

@@ -68,14 +68,20 @@ std::string costText(double ms) {
   return text.str();
 }
 
-// Adds "cost_ms" to a JSON object.
-std::string withCost(const std::string& object, double ms) {
-  return object.substr(0, object.size() - 1) + ", \"cost_ms\": " + costText(ms) + "}";
+// `object` (one JSON object, nothing after its closing brace) with member `name` added; `value`
+// is JSON.
+std::string withMember(const std::string& object, const char* name, const std::string& value) {
+  return object.substr(0, object.size() - 1) + ", \"" + name + "\": " + value + "}";
 }
+
+std::string withCost(const std::string& object, double ms) { return withMember(object, "cost_ms", costText(ms)); }
 
 std::string codeJson(int code, const std::string& text) {
   return "{\"code\": " + std::to_string(code) + ", \"text\": " + jsonString(text) + "}";
 }
+
+// A result code, with its text unless it is 0.
+std::string codeJson(int code) { return codeJson(code, code ? codeText(code) : ""); }
 
 // What the status listeners heard of each server: the last change and when.
 class ServerNews : public BrennicStatusListenerBase {
@@ -223,8 +229,7 @@ class Views {
       const std::string now = "{\"total\": " + std::to_string(matching.size()) + ", \"offset\": " +
                               std::to_string(from) + ", \"code\": " + std::to_string(code) + ", \"text\": " +
                               jsonString(code ? codeText(code) : "") + ", \"rows\": [" + rows + "]}";
-      if (now != last && !stream.send(withCost(now.substr(0, now.size() - 1) + ", \"list_ms\": " +
-                                                   costText(listMs) + "}", msSince(start))))
+      if (now != last && !stream.send(withCost(withMember(now, "list_ms", costText(listMs)), msSince(start))))
         return;
       last = now;
       listMs = 0;
@@ -270,8 +275,7 @@ class Views {
               (box ? "\"box\"" : "\"port\"") + ", \"count\": " + (box ? std::to_string(held) : "null") + "}";
     }
     Ostrel::DeatoryNameSeq(&names);
-    return "{\"code\": " + std::to_string(rc) + ", \"text\": " + jsonString(rc ? codeText(rc) : "") +
-           ", \"channels\": [" + rows + "]}";
+    return withMember(codeJson(rc), "channels", "[" + rows + "]");
   }
 
   // The events of one box as they arrive (taken from the box, as `ostrel monitor` does).
@@ -290,8 +294,7 @@ class Views {
       bool open = true;
       for (int i = 0; open && i < list.count; ++i) {
         const std::string event = receivedJson(box, *list.items[i]);
-        open = stream.send(event.substr(0, event.size() - 1) + ", \"at\": " +
-                           std::to_string(static_cast<long long>(std::time(nullptr))) + "}");
+        open = stream.send(withMember(event, "at", std::to_string(static_cast<long long>(std::time(nullptr)))));
       }
       Ostrel::DestoryBrennicDataList(&list);
       if (!open) break;
@@ -309,8 +312,7 @@ class Views {
     const int rc = Ostrel::GetContenderList(list, t.serverOrNull(), t.realmOrNull());
     const std::string rows = rc == 0 ? contendersJson(list) : "[]\n";
     Ostrel::DestoryContenderInHostSequence(&list);
-    return "{\"code\": " + std::to_string(rc) + ", \"text\": " + jsonString(rc ? codeText(rc) : "") +
-           ", \"contenders\": " + rows.substr(0, rows.size() - 1) + "}";
+    return withMember(codeJson(rc), "contenders", rows.substr(0, rows.size() - 1));
   }
 
   // A view that is one JSON object, sent when it changed.
@@ -336,10 +338,8 @@ class Views {
     if (before.GetTypeName()) fieldText(before, path, old, ignored);
     if (after.GetTypeName()) fieldText(after, path, now, ignored);
     const std::string text = rc == 0 ? "written" : rc == kTypeUnknownHere ? error : codeText(rc);
-    const std::string body = codeJson(rc, text);
     return {200, "application/json",
-            body.substr(0, body.size() - 1) + ", \"old\": " + jsonString(old) + ", \"new\": " + jsonString(now) + "}\n",
-            {}};
+            withMember(withMember(codeJson(rc, text), "old", jsonString(old)), "new", jsonString(now)) + "\n", {}};
   }
 
   Response snapshots(const Request& request) const {

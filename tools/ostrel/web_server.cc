@@ -13,6 +13,8 @@
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/http.hpp>
 
+#include "tools/ostrel/records.h"
+
 namespace tool::web {
 
 namespace asio = boost::asio;
@@ -76,12 +78,7 @@ void parseForm(const std::string& text, std::map<std::string, std::string>& into
 }
 
 Response errorResponse(int status, const std::string& text) {
-  std::string quoted = "\"";
-  for (char c : text) {
-    if (c == '"' || c == '\\') quoted += '\\';
-    if (static_cast<unsigned char>(c) >= 0x20) quoted += c;
-  }
-  return Response{status, "application/json", "{\"error\": " + quoted + "\"}\n", {}};
+  return Response{status, "application/json", "{\"error\": " + jsonString(text) + "}\n", {}};
 }
 
 struct Server::Connection {
@@ -316,13 +313,12 @@ void addCommonHeaders(http::response<Body>& response) {
 void Server::serve(std::shared_ptr<Connection> connection) {
   tcp::socket& socket = connection->socket;
   boost::beast::flat_buffer buffer;
-  auto answer = [&](int status, const std::string& type, const std::string& body, bool keepAlive,
-                    const std::vector<std::pair<std::string, std::string>>& extra) {
-    http::response<http::string_body> response{static_cast<http::status>(status), 11};
+  auto answer = [&](const Response& answer, bool keepAlive) {
+    http::response<http::string_body> response{static_cast<http::status>(answer.status), 11};
     addCommonHeaders(response);
-    response.set(http::field::content_type, type);
-    for (const auto& [name, value] : extra) response.set(name, value);
-    response.body() = body;
+    response.set(http::field::content_type, answer.type);
+    for (const auto& [name, value] : answer.headers) response.set(name, value);
+    response.body() = answer.body;
     response.keep_alive(keepAlive);
     response.prepare_payload();
     boost::system::error_code ec;
@@ -344,8 +340,7 @@ void Server::serve(std::shared_ptr<Connection> connection) {
           ec == http::error::end_of_stream || ec == http::error::partial_message)
         return;  // the client left (or was ended): nobody to answer
       const int status = ec == http::error::header_limit ? 431 : ec == http::error::body_limit ? 413 : 400;
-      const Response refusal = errorResponse(status, "malformed request: " + ec.message());
-      answer(status, refusal.type, refusal.body, false, {});
+      answer(errorResponse(status, "malformed request: " + ec.message()), false);
       return;
     }
     const auto& message = parser.get();
@@ -353,8 +348,7 @@ void Server::serve(std::shared_ptr<Connection> connection) {
     in.request.method = std::string(message.method_string());
     const std::string target(message.target());
     if (target.empty() || target[0] != '/') {
-      const Response refusal = errorResponse(400, "the request target must be a path");
-      answer(400, refusal.type, refusal.body, false, {});
+      answer(errorResponse(400, "the request target must be a path"), false);
       return;
     }
     const std::size_t mark = target.find('?');
@@ -372,14 +366,12 @@ void Server::serve(std::shared_ptr<Connection> connection) {
     std::string why;
     const int refused = admit(in, route, file, why);
     if (refused != 0) {
-      const Response refusal = errorResponse(refused, why);
-      if (!answer(refused, refusal.type, refusal.body, keepAlive, {}) || !keepAlive) return;
+      if (!answer(errorResponse(refused, why), keepAlive) || !keepAlive) return;
       continue;
     }
     if (file != nullptr) {
-      if (!answer(200, file->type, std::string(reinterpret_cast<const char*>(file->bytes), file->size), keepAlive, {}) ||
-          !keepAlive)
-        return;
+      const Response page{200, file->type, std::string(reinterpret_cast<const char*>(file->bytes), file->size), {}};
+      if (!answer(page, keepAlive) || !keepAlive) return;
       continue;
     }
     if (route->stream) {
@@ -396,7 +388,7 @@ void Server::serve(std::shared_ptr<Connection> connection) {
     } catch (const std::exception& e) {
       response = errorResponse(500, std::string("the request failed: ") + e.what());
     }
-    if (!answer(response.status, response.type, response.body, keepAlive, response.headers) || !keepAlive) return;
+    if (!answer(response, keepAlive) || !keepAlive) return;
   }
 }
 
