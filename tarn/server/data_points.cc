@@ -216,7 +216,7 @@ CORBA::Long DataPointService::put_partial_points(const kxTarn::PartialParameterS
   std::uint64_t ticket = 0;
   {
     std::lock_guard<std::mutex> hold(table.mutex);
-    if (table.batchSizes.size() == kKeptBatchSizes) table.batchSizes.erase(table.batchSizes.begin());
+    if (table.batchSizes.size() == kKeptBatchSizes) table.batchSizes.pop_front();
     table.batchSizes.push_back(points.length());
     // The whole batch is checked before anything is written: a refused batch changes nothing.
     std::vector<PartialWrite> plans(points.length());

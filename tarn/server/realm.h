@@ -2,6 +2,7 @@
 // contention services keep). Each part has its own mutex; no call holds two of them.
 #pragma once
 
+#include <deque>
 #include <map>
 #include <mutex>
 #include <string>
@@ -25,7 +26,7 @@ struct PointTable {
   std::map<std::string, Point> points;                            // GUARDED_BY(mutex)
   unsigned long published = 0;                                    // GUARDED_BY(mutex)
   unsigned long unpublished = 0;                                  // GUARDED_BY(mutex)
-  std::vector<unsigned long> batchSizes;                          // GUARDED_BY(mutex): the newest kKeptBatchSizes
+  std::deque<unsigned long> batchSizes;                           // GUARDED_BY(mutex): the newest kKeptBatchSizes
 };
 
 struct RealmState {
