@@ -38,6 +38,7 @@ set(OSTREL_PUBLIC_HEADERS
   ostrel/api/middleware/kxTarn.h
   ostrel/api/middleware/kxTarn_API.h
   ostrel/api/middleware/kxWaits.h
+  ostrel/api/middleware/kxDeliveries.h
   ostrel/api/middleware/Scribe80.h
   ostrel/api/middleware/Scriptel.h
 )

@@ -15,6 +15,11 @@ std::atomic<bool> ended{false};
 void markLibraryEnded() { ended = true; }
 bool libraryEnded() { return ended; }
 
+bool& lastCallTimedOut() {
+  thread_local bool timedOut = false;
+  return timedOut;
+}
+
 std::optional<std::string> ownServerName() {
   const kxServerName own = kx_get_servername("own");
   if (own.found == 0 || own.name == nullptr) return std::nullopt;

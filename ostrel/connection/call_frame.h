@@ -32,6 +32,7 @@
 #include <optional>
 #include <string>
 
+#include "ostrel/api/middleware/kxDeliveries.h"
 #include "ostrel/api/middleware/kxNaming_Client.h"
 #include "ostrel/api/middleware/kxReferenceContainer.h"
 #include "ostrel/api/middleware/kxTarn.h"
@@ -89,15 +90,25 @@ constexpr int kNoCallTimeOut = -1;
 // reference's own; negative: no limit; otherwise the wait plus a margin).
 inline int waitCallTimeOut(int waitMs) { return kxWaits::callTimeOut(waitMs); }
 
+// Whether the last callService of this thread ended in a call time-out (kxDeliveries::callTimedOut).
+bool& lastCallTimedOut();
+
 // Set when ExitOstrel begins; true from then on.
 void markLibraryEnded();
 bool libraryEnded();
 
 // Runs `wait(sliceMs)`, one bounded remote wait returning a code, as kxWaits::inSlices does:
-// a long wait is a series of short ones, and ExitOstrel ends it (kLibraryEnded) within a slice.
+// a long wait is a series of short ones, ExitOstrel ends it (kLibraryEnded) within a slice, and
+// an attempt without an answer (an exception, no reference) is tried again within its limit.
 template <typename Wait>
 int waitInSlices(int timeoutMs, Wait wait) {
-  return kxWaits::inSlices(timeoutMs, libraryEnded, OstrelCode::kLibraryEnded, wait);
+  bool timedOut = false;
+  auto lost = [&timedOut](int rc) {
+    if (rc == OstrelCode::kRemoteCallFailed && lastCallTimedOut()) return timedOut = true;
+    return timedOut && (rc == OstrelCode::kRemoteCallFailed || rc == OstrelCode::kNoReference ||
+                        rc == OstrelCode::kNoTimeOutReference);
+  };
+  return kxWaits::inSlices(timeoutMs, libraryEnded, OstrelCode::kLibraryEnded, lost, wait);
 }
 
 // How each service's reference is obtained from the reference container and how its cached copy
@@ -158,6 +169,7 @@ template <class Service, int kExceptionCode, class Call>
 int callService(const char* server, const char* position, Call&& call,
                 int timeOutMs = kDefaultCallTimeOut) {
   using References = ServiceReferences<Service>;
+  lastCallTimedOut() = false;
   typename Service::_var_type reference = References::obtain(server, position);
   if (CORBA::is_nil(reference.in())) return OstrelCode::kNoReference;
   try {
@@ -171,6 +183,10 @@ int callService(const char* server, const char* position, Call&& call,
     return call(reference.in());
   } catch (const std::bad_alloc&) {
     throw;
+  } catch (const CORBA::Exception& e) {
+    lastCallTimedOut() = kxDeliveries::callTimedOut(e);
+    References::drop(server, position);
+    return kExceptionCode;
   } catch (...) {
     References::drop(server, position);
     return kExceptionCode;

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "ostrel/api/ostrel.h"
 #include "ostrel/connection/call_frame.h"
 
 class BrennicData;
@@ -34,11 +35,38 @@ int messageValue(BrennicData& data, char*& bytes, unsigned int& length);
 // never ends short of its type; 0 for a record without a type.
 unsigned int leastFor(BrennicData& data);
 
-// A batch receive names the last batch of events its connection brought (events.cc keeps the
-// numbers per server and handle), so that a batch whose answer was lost on the way comes again:
-// the server keeps each answer until the connection's next receive. Forgets the number of
-// `handle` on `server` (null or empty: the "own" server) when the library closes it.
-void forgetDeliveries(const char* server, unsigned int handle);
+// What a receive by name does with its connection after a receive that succeeded: a failed one
+// always keeps it for the next receive by that name.
+enum class AfterReceive { kClose, kKeep };
+
+// A receive by channel name: `receive(handle)` runs on a receive connection of this process to
+// `name`, one kept from an earlier receive by that name on (server, realm) when there is one
+// (tried once on a new connection should the kept one be gone), otherwise a new one through
+// connectForReceive. Afterwards the connection is closed (kClose after a success) or kept; a
+// handful are kept per name, any more are closed. So a process holds a few connections per
+// name however often its receives by name time out. The result of `receive`, or of the
+// connection when none could be had.
+template <typename Receive>
+int receiveByName(const char* name, const char* server, const char* realm, Receive receive, AfterReceive after);
+
+// The kept connections behind receiveByName.
+unsigned int takeKeptReceiver(const char* name, const char* server, const char* realm);
+void keepReceiver(const char* name, const char* server, const char* realm, unsigned int handle);
+
+template <typename Receive>
+int receiveByName(const char* name, const char* server, const char* realm, Receive receive, AfterReceive after) {
+  unsigned int handle = takeKeptReceiver(name, server, realm);
+  int rc = handle != 0 ? receive(handle) : OstrelCode::kBadHandle;
+  if (rc == OstrelCode::kBadHandle) {  // none kept, or the server closed it as idle
+    if ((rc = connectForReceive(name, handle, server, realm))) return rc;
+    rc = receive(handle);
+  }
+  if (rc == OstrelCode::kOk && after == AfterReceive::kClose)
+    OstrelOrigin::DisConnect(static_cast<int>(handle), server, realm);
+  else
+    keepReceiver(name, server, realm, handle);
+  return rc;
+}
 
 // A receive's result for the caller: the middleware's refusal of a value of another size is the
 // library's kEventSizeMismatch; any other code passes unchanged.

@@ -1,12 +1,10 @@
 // Event boxes and events: boxes and their codes through the flat client API, batches and box
 // deletion through the remote port service, with the realm resolved once per operation.
 #include <cstring>
-#include <map>
-#include <mutex>
-#include <tuple>
 #include <vector>
 
 #include "ostrel/api/middleware/Scribe80.h"
+#include "ostrel/api/middleware/kxDeliveries.h"
 #include "ostrel/api/middleware/kxTarn_API.h"
 #include "ostrel/api/ostrel.h"
 #include "ostrel/api/record_lists.h"
@@ -93,70 +91,13 @@ struct PendingList {
   ~PendingList() { ostrel::releaseList(list.count, list.items); }
 };
 
-// A batch receive by box name keeps its connection when the receive fails, for the next
-// receive by name of that box on that server and realm: should the failed receive's answer have
-// been lost on the way, the server still keeps that batch for the connection and gives it again.
-class ResumedReceives {
- public:
-  // The kept connection of the box, 0 when none; the caller owns it from now on.
-  unsigned int take(const std::string& server, const std::string& realm, const std::string& box) {
-    std::lock_guard<std::mutex> hold(mutex_);
-    auto it = kept_.find(std::tie(server, realm, box));
-    if (it == kept_.end()) return 0;
-    const unsigned int handle = it->second;
-    kept_.erase(it);
-    return handle;
-  }
-  // Keeps `handle` for the box, in place of any kept before.
-  void keep(const std::string& server, const std::string& realm, const std::string& box, unsigned int handle) {
-    std::lock_guard<std::mutex> hold(mutex_);
-    kept_[std::make_tuple(server, realm, box)] = handle;
-  }
-
- private:
-  std::mutex mutex_;
-  std::map<std::tuple<std::string, std::string, std::string>, unsigned int> kept_;  // GUARDED_BY(mutex_)
-};
-
-ResumedReceives& resumedReceives() {
-  static ResumedReceives* receives = new ResumedReceives();  // lives until exit; threads may still ask
-  return *receives;
-}
-
-// The number of the last batch each receive connection brought, by server and handle.
-class Deliveries {
- public:
-  std::uint32_t last(const std::string& server, unsigned int handle) {
-    std::lock_guard<std::mutex> hold(mutex_);
-    auto it = last_.find({server, handle});
-    return it == last_.end() ? 0 : it->second;
-  }
-  void note(const std::string& server, unsigned int handle, std::uint32_t batch) {
-    std::lock_guard<std::mutex> hold(mutex_);
-    last_[{server, handle}] = batch;
-  }
-  void forget(const std::string& server, unsigned int handle) {
-    std::lock_guard<std::mutex> hold(mutex_);
-    last_.erase({server, handle});
-  }
-
- private:
-  std::mutex mutex_;
-  std::map<std::pair<std::string, unsigned int>, std::uint32_t> last_;  // GUARDED_BY(mutex_)
-};
-
-Deliveries& deliveries() {
-  static Deliveries* table = new Deliveries();  // lives until exit; threads may still ask
-  return *table;
-}
-
-// Receives up to maxCount events of receive connection `handle` into `list`. The list is filled
+// Receives up to maxCount events of receive connection `handle` into `list`, as one tagged
+// receive (kxDeliveries.h): the server keeps what it took until the list is made, so an answer
+// lost on the way comes again on the next attempt and nothing is taken twice. The list is filled
 // only when every event became a record. A typed receive asks the server for events of the
 // type's size only: one of another size among those it would take refuses the whole receive
 // (kEventSizeMismatch, list empty) and leaves every event in the box. A stream event that does
-// not parse comes back as a raw record of its own bytes rather than as nothing. Each remote
-// receive names the last batch the connection brought, so a batch whose answer was lost on the
-// way comes again.
+// not parse comes back as a raw record of its own bytes rather than as nothing.
 int receiveMany(unsigned int handle, BrennicDataList& list, Form form, const char* typeName, int maxCount,
                 int timeout, const char* server, const char* position) {
   const Target target = batchTarget(server, position);
@@ -168,50 +109,55 @@ int receiveMany(unsigned int handle, BrennicDataList& list, Form form, const cha
     type = TarnTypeMgr::GetInstance()->GetDataType(typeName);
     if (type == nullptr) return OstrelCode::kRecordWithoutType;  // nothing taken from the box
   }
+  kxDelivery delivery(target.server.c_str(), target.realm.c_str(), handle);
+  kxTarn::DATA_BUFFER_SEQ_var values;
   int slice = 0;
   auto receive = [&](PortsPtr ports) {
-    kxTarn::DATA_BUFFER_SEQ_var values;
+    kxTarn::TAG_LIST acks, released;
+    delivery.carry(acks, released);
     const CORBA::ULong least = type ? type->GetTypeSize() : 0;
     const CORBA::ULong most = type ? type->GetTypeSize() : ~CORBA::ULong(0);
-    CORBA::ULong batch = 0;
-    const int rc = ostrel::sizeRefusal(ports->receive_events_confirmed(
-        handle, least, most, deliveries().last(target.server, handle), batch, values.out(), maxCount, slice));
-    if (batch != 0) deliveries().note(target.server, handle, batch);
-    if (rc == OstrelCode::kEventSizeMismatch) {
-      list.count = 0;
-      list.items = nullptr;
-    }
-    if (rc != OstrelCode::kOk) return rc;
-    const CORBA::ULong count = values->length();
-    for (CORBA::ULong i = 0; form == Form::kTyped && i < count; ++i) {
-      if (type->GetTypeSize() != values[i].length()) {
-        list.count = 0;
-        list.items = nullptr;
-        return OstrelCode::kEventSizeMismatch;
-      }
-    }
-    PendingList made;
-    made.list.items = new BrennicData*[count]();
-    made.list.count = static_cast<int>(count);
-    BrennicData::makeBatch(count, made.list.items);
-    for (CORBA::ULong i = 0; i < count; ++i) {
-      BrennicData& record = *made.list.items[i];
-      const bool parsed = form == Form::kStream &&
-                          BrennicData::isWholeStream(reinterpret_cast<char*>(values[i].get_buffer()), values[i].length()) &&
-                          record.tryFromStream(reinterpret_cast<char*>(values[i].get_buffer()), values[i].length());
-      if (!parsed) ostrel::fillRecord(record, type, values[i]);
-    }
-    list.items = made.list.items;
-    list.count = made.list.count;
-    made.list.items = nullptr;
-    made.list.count = 0;
-    return OstrelCode::kOk;
+    CORBA::ULong sender = 0;
+    const int rc = ports->receive_tagged(handle, delivery.tag(), acks, released, false, true, least, most, maxCount, slice,
+                                         sender, values.out());
+    delivery.carried(acks, released);
+    return ostrel::sizeRefusal(rc);
   };
-  return ostrel::waitInSlices(timeout, [&](int sliceMs) {
+  const int rc = ostrel::waitInSlices(timeout, [&](int sliceMs) {
     slice = sliceMs;
     return ostrel::callService<Ports, OstrelCode::kRemoteCallFailed>(
         target.server.c_str(), target.realm.c_str(), logged(logFormat, receive), ostrel::waitCallTimeOut(sliceMs));
   });
+  if (rc == OstrelCode::kEventSizeMismatch) {
+    list.count = 0;
+    list.items = nullptr;
+  }
+  if (rc != OstrelCode::kOk) return rc;
+  const CORBA::ULong count = values->length();
+  for (CORBA::ULong i = 0; form == Form::kTyped && i < count; ++i) {
+    if (type->GetTypeSize() != values[i].length()) {
+      list.count = 0;
+      list.items = nullptr;
+      return OstrelCode::kEventSizeMismatch;
+    }
+  }
+  PendingList made;
+  made.list.items = new BrennicData*[count]();
+  made.list.count = static_cast<int>(count);
+  BrennicData::makeBatch(count, made.list.items);
+  for (CORBA::ULong i = 0; i < count; ++i) {
+    BrennicData& record = *made.list.items[i];
+    const bool parsed = form == Form::kStream &&
+                        BrennicData::isWholeStream(reinterpret_cast<char*>(values[i].get_buffer()), values[i].length()) &&
+                        record.tryFromStream(reinterpret_cast<char*>(values[i].get_buffer()), values[i].length());
+    if (!parsed) ostrel::fillRecord(record, type, values[i]);
+  }
+  list.items = made.list.items;
+  list.count = made.list.count;
+  made.list.items = nullptr;
+  made.list.count = 0;
+  delivery.delivered();
+  return OstrelCode::kOk;
 }
 
 }  // namespace
@@ -339,25 +285,9 @@ int OstrelOrigin::ReceiveEventN(unsigned int handle, BrennicDataList& list, cons
 int OstrelOrigin::ReceiveEventN(const char* boxName, BrennicDataList& list, const char* typeName, int maxCount,
                                 int timeout, const char* server, const char* position) {
   return ostrel::guardedInRealm(server, position, [&](const char* realm) {
-    const auto named = ostrel::resolveServer(server);
-    const std::string serverName = named ? *named : std::string();
-    const std::string box = boxName ? boxName : "";
-    unsigned int handle = resumedReceives().take(serverName, realm, box);
-    int rc = OstrelCode::kBadHandle;
-    if (handle != 0) rc = OstrelOrigin::ReceiveEventN(handle, list, typeName, maxCount, timeout, server, realm);
-    if (rc == OstrelCode::kBadHandle) {  // none kept, or the server closed it as idle (its batch went back)
-      deliveries().forget(serverName, handle);
-      if ((rc = ostrel::connectForReceive(boxName, handle, server, realm))) return rc;
-      rc = OstrelOrigin::ReceiveEventN(handle, list, typeName, maxCount, timeout, server, realm);
-    }
-    // Nobody else knows this handle: once the events are taken the connection is of no use.
-    // A connection left over from another thread's failed receive is not closed: a close would
-    // drop a batch the server may still keep for it; the server puts that back once it is idle.
-    if (rc == OstrelCode::kOk)
-      OstrelOrigin::DisConnect(static_cast<int>(handle), server, realm);
-    else
-      resumedReceives().keep(serverName, realm, box, handle);
-    return rc;
+    return ostrel::receiveByName(boxName, server, realm, [&](unsigned int handle) {
+      return OstrelOrigin::ReceiveEventN(handle, list, typeName, maxCount, timeout, server, realm);
+    }, ostrel::AfterReceive::kKeep);
   });
 }
 
@@ -366,11 +296,3 @@ int OstrelOrigin::ReceiveUndefinedEventN(unsigned int handle, BrennicDataList& l
   return receiveMany(handle, list, Form::kStream, nullptr, maxCount, timeout, server, position);
 }
 
-namespace ostrel {
-
-void forgetDeliveries(const char* server, unsigned int handle) {
-  const auto name = resolveServer(server);
-  deliveries().forget(name ? *name : std::string(), handle);
-}
-
-}  // namespace ostrel

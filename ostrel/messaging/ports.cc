@@ -1,5 +1,10 @@
 // Ports and packets: create, connect, send, receive, reply and wait, all through the flat
 // client API with the realm resolved once per operation.
+#include <map>
+#include <mutex>
+#include <tuple>
+#include <vector>
+
 #include "ostrel/api/middleware/kxTarn_API.h"
 #include "ostrel/api/ostrel.h"
 #include "ostrel/connection/call_frame.h"
@@ -7,6 +12,9 @@
 #include "ostrel/messaging/channels.h"
 
 namespace ostrel {
+namespace {
+using Key = std::tuple<std::string, std::string, std::string>;  // server, realm, name
+}  // namespace
 
 int connectForReceive(const char* name, unsigned int& handle, const char* server, const char* position) {
   handle = 0;
@@ -25,6 +33,57 @@ int messageValue(BrennicData& data, char*& bytes, unsigned int& length) {
 unsigned int leastFor(BrennicData& data) { return data.GetTypeName() != nullptr ? data.GetBufferSize() : 0; }
 
 int sizeRefusal(int rc) { return rc == KX_SIZE_MISMATCH ? OstrelCode::kEventSizeMismatch : rc; }
+
+namespace {
+
+// Receive connections by name that this process keeps, per (server, realm, name).
+class KeptReceivers {
+ public:
+  static constexpr std::size_t kPerName = 4;
+
+  unsigned int take(const Key& key) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    auto it = kept_.find(key);
+    if (it == kept_.end()) return 0;
+    const unsigned int handle = it->second.back();
+    it->second.pop_back();
+    if (it->second.empty()) kept_.erase(it);
+    return handle;
+  }
+  // False when the name has its handful already: the caller closes the connection.
+  bool keep(const Key& key, unsigned int handle) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    std::vector<unsigned int>& handles = kept_[key];
+    if (handles.size() >= kPerName) return false;
+    handles.push_back(handle);
+    return true;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::map<Key, std::vector<unsigned int>> kept_;  // GUARDED_BY(mutex_)
+};
+
+KeptReceivers& keptReceivers() {
+  static KeptReceivers* kept = new KeptReceivers();  // lives until exit; threads may still receive
+  return *kept;
+}
+
+Key keyOf(const char* name, const char* server, const char* realm) {
+  const auto named = resolveServer(server);
+  return Key(named ? *named : std::string(), realm ? realm : "", name ? name : "");
+}
+
+}  // namespace
+
+unsigned int takeKeptReceiver(const char* name, const char* server, const char* realm) {
+  return keptReceivers().take(keyOf(name, server, realm));
+}
+
+void keepReceiver(const char* name, const char* server, const char* realm, unsigned int handle) {
+  if (!keptReceivers().keep(keyOf(name, server, realm), handle))
+    OstrelOrigin::DisConnect(static_cast<int>(handle), server, realm);
+}
 
 }  // namespace ostrel
 
@@ -45,22 +104,22 @@ int receiveInto(unsigned int handle, unsigned int& replyHandle, BrennicData& dat
 
 // Receives one packet by port name into `data`. On success the record adopts the buffer or
 // copies it (keeping its own size), and the receive connection is closed; on failure the record
-// is untouched and the connection stays open.
+// is untouched and the connection is kept for the next receive by that name.
 int receiveByName(const char* portName, unsigned int& replyHandle, BrennicData& data, int timeout, Take take,
                   const char* server, const char* position) {
   return ostrel::guardedInRealm(server, position, [&](const char* realm) {
-    unsigned int handle = 0;
-    if (int rc = ostrel::connectForReceive(portName, handle, server, realm)) return rc;
     char* bytes = nullptr;
     unsigned int length = 0;
-    if (int rc = receiveInto(handle, replyHandle, data, timeout, bytes, length, server, realm)) return rc;
+    const int rc = ostrel::receiveByName(portName, server, realm, [&](unsigned int handle) {
+      return receiveInto(handle, replyHandle, data, timeout, bytes, length, server, realm);
+    }, ostrel::AfterReceive::kClose);
+    if (rc != OstrelCode::kOk) return rc;
     if (take == Take::kAdopt) {
       data.SwellSetRawValue(bytes, static_cast<int>(length));
     } else {
       data.SetRawValue(bytes, static_cast<int>(length));
       kx_free_buffer(bytes);
     }
-    kx_disconenct_port(handle, server, realm);
     return OstrelCode::kOk;
   });
 }
@@ -122,7 +181,6 @@ int OstrelOrigin::ConnectPortForSend(const char* portName, unsigned int& handle,
 void OstrelOrigin::DisConnect(int handle, const char* server, const char* position) {
   const std::string realm = ostrel::positionOrDefault(server, position);
   kx_disconenct_port(static_cast<unsigned int>(handle), server, realm.c_str());
-  ostrel::forgetDeliveries(server, static_cast<unsigned int>(handle));
 }
 
 int OstrelOrigin::ReceivePacket(unsigned int handle, unsigned int& replyHandle, BrennicData& data, int timeout,

@@ -1,7 +1,8 @@
 // The flat client API: packet ports and event boxes.
 //
-// Receives and reply waits run with a call time-out of their own wait plus a margin (none when
-// they wait without limit), so that a default call time-out never cuts a legitimate wait short
+// Receives and reply waits are tagged receives (kxDeliveries.h) that run in slices with a call
+// time-out of their own slice plus a margin, retried with the same tag while the wait's limit
+// allows: a default call time-out never cuts a legitimate wait short, a stall only delays it,
 // and a dead server still ends every bounded wait.
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include <string>
 #include <utility>
 
+#include "ostrel/api/middleware/kxDeliveries.h"
 #include "ostrel/api/middleware/kxNaming_Client.h"
 #include "ostrel/api/middleware/kxTarn_API.h"
 #include "tarn/client/remote_call.h"
@@ -51,6 +53,11 @@ std::map<std::pair<CORBA::Object_ptr, int>, Patient> patients;  // GUARDED_BY(pa
 constexpr std::size_t kMaxPatients = 64;
 
 }  // namespace
+
+bool& lastCallTimedOut() {
+  thread_local bool timedOut = false;
+  return timedOut;
+}
 
 CORBA::Object_ptr patientReference(CORBA::Object_ptr reference, int callTimeOutMs) {
   const auto key = std::make_pair(reference, callTimeOutMs);
@@ -102,7 +109,11 @@ int kx_connect_port(const char* name, unsigned int* handle, int direction, int m
 }
 
 int kx_disconenct_port(unsigned int handle, const char* server, const char* position) {
-  return callPorts(server, position, [&](kxTarn::Port_Factory_ptr ports) { return ports->disconnect_port(handle); });
+  kxTarn::TAG_LIST acks, released;
+  kxDeliveries::closing(server, position, handle, acks, released);
+  return callPorts(server, position, [&](kxTarn::Port_Factory_ptr ports) {
+    return ports->disconnect_settled(handle, acks, released);
+  });
 }
 
 int kx_add_event(const char* boxName, int eventCode, const char* server, const char* position) {
@@ -171,51 +182,64 @@ int kx_reply_packet(unsigned int replyHandle, const char* buffer, unsigned int l
 
 namespace {
 
-// One packet of `least` to `most` bytes, waiting up to `timeout` in slices.
-int receivePacket(unsigned int handle, unsigned int least, unsigned int most, int timeout, CORBA::ULong& from,
-                  kxTarn::DATA_BUFFER_var& value, const char* server, const char* position) {
-  return waitInSlices(timeout, [&](int slice) {
-    return callPorts(server, position, [&](kxTarn::Port_Factory_ptr ports) {
-      return ports->receive_packet_sized(handle, least, most, from, value.out(), slice);
-    }, waitCallTimeOut(slice));
-  });
-}
-
-int receiveReply(unsigned int handle, unsigned int least, unsigned int most, int timeout,
-                 kxTarn::DATA_BUFFER_var& value, const char* server, const char* position) {
-  return waitInSlices(timeout, [&](int slice) {
-    return callPorts(server, position, [&](kxTarn::Port_Factory_ptr ports) {
-      return ports->receive_reply_sized(handle, least, most, value.out(), slice);
-    }, waitCallTimeOut(slice));
-  });
-}
-
 constexpr unsigned int kAnyLength = ~0u;
+
+// One packet (receive connections) or reply (send connections) of `least` to `most` bytes,
+// waiting up to `timeout` in slices as one tagged receive: `hand(value, sender)` gets the value
+// and answers whether it was taken into the caller's hands, which acknowledges the receive.
+template <typename Hand>
+int receiveOne(unsigned int handle, bool replies, unsigned int least, unsigned int most, int timeout, const char* server,
+               const char* position, Hand hand) {
+  kxDelivery delivery(server, position, handle);
+  CORBA::ULong from = 0;
+  kxTarn::DATA_BUFFER_SEQ_var values;
+  const int rc = waitInSlices(timeout, [&](int slice) {
+    kxTarn::TAG_LIST acks, released;
+    delivery.carry(acks, released);
+    const int answered = callPorts(server, position, [&](kxTarn::Port_Factory_ptr ports) {
+      return ports->receive_tagged(handle, delivery.tag(), acks, released, replies, false, least, most, 1, slice, from,
+                                   values.out());
+    }, waitCallTimeOut(slice));
+    if (answered != kRemoteFailure) delivery.carried(acks, released);
+    return answered;
+  });
+  if (rc != kOk) return rc;
+  if (values->length() != 1) return kRemoteFailure;
+  const int handed = hand(values[0], from);
+  if (handed == kOk) delivery.delivered();
+  return handed;
+}
+
+// The value into a caller's buffer of exactly `capacity` bytes.
+int copyInto(const kxTarn::DATA_BUFFER& value, char* buffer, unsigned int capacity) {
+  if (value.length() != capacity) return kSizeMismatch;  // never copy a value of another size
+  if (capacity) std::memcpy(buffer, value.get_buffer(), capacity);
+  return kOk;
+}
 
 }  // namespace
 
 int kx_receive_packet(unsigned int handle, unsigned int* sender, char* buffer, unsigned int capacity, int timeout,
                       const char* server, const char* position) {
   if (!buffer && capacity) return kBadArgument;
-  CORBA::ULong from = 0;
-  kxTarn::DATA_BUFFER_var value;
-  if (int rc = receivePacket(handle, capacity, capacity, timeout, from, value, server, position)) return rc;
-  if (value->length() != capacity) return kSizeMismatch;  // never copy a value of another size
-  if (capacity) std::memcpy(buffer, value->get_buffer(), capacity);
-  if (sender) *sender = from;
-  return kOk;
+  return receiveOne(handle, false, capacity, capacity, timeout, server, position,
+                    [&](const kxTarn::DATA_BUFFER& value, CORBA::ULong from) {
+                      const int rc = copyInto(value, buffer, capacity);
+                      if (rc == kOk && sender) *sender = from;
+                      return rc;
+                    });
 }
 
 int kx_receive_packet_least(unsigned int handle, unsigned int* sender, char** buffer, unsigned int* length,
                             unsigned int least, int timeout, const char* server, const char* position) {
   if (!buffer || !length) return kBadArgument;
-  CORBA::ULong from = 0;
-  kxTarn::DATA_BUFFER_var value;
-  if (int rc = receivePacket(handle, least, kAnyLength, timeout, from, value, server, position)) return rc;
-  *buffer = handOver(value.in());
-  *length = value->length();
-  if (sender) *sender = from;
-  return kOk;
+  return receiveOne(handle, false, least, kAnyLength, timeout, server, position,
+                    [&](const kxTarn::DATA_BUFFER& value, CORBA::ULong from) {
+                      *buffer = handOver(value);
+                      *length = value.length();
+                      if (sender) *sender = from;
+                      return kOk;
+                    });
 }
 
 int kx_receive_packetv(unsigned int handle, unsigned int* sender, char** buffer, unsigned int* length, int timeout,
@@ -226,21 +250,19 @@ int kx_receive_packetv(unsigned int handle, unsigned int* sender, char** buffer,
 int kx_receive_reply(unsigned int handle, char* buffer, unsigned int capacity, int timeout, const char* server,
                      const char* position) {
   if (!buffer && capacity) return kBadArgument;
-  kxTarn::DATA_BUFFER_var value;
-  if (int rc = receiveReply(handle, capacity, capacity, timeout, value, server, position)) return rc;
-  if (value->length() != capacity) return kSizeMismatch;
-  if (capacity) std::memcpy(buffer, value->get_buffer(), capacity);
-  return kOk;
+  return receiveOne(handle, true, capacity, capacity, timeout, server, position,
+                    [&](const kxTarn::DATA_BUFFER& value, CORBA::ULong) { return copyInto(value, buffer, capacity); });
 }
 
 int kx_receive_reply_least(unsigned int handle, char** buffer, unsigned int* length, unsigned int least, int timeout,
                            const char* server, const char* position) {
   if (!buffer || !length) return kBadArgument;
-  kxTarn::DATA_BUFFER_var value;
-  if (int rc = receiveReply(handle, least, kAnyLength, timeout, value, server, position)) return rc;
-  *buffer = handOver(value.in());
-  *length = value->length();
-  return kOk;
+  return receiveOne(handle, true, least, kAnyLength, timeout, server, position,
+                    [&](const kxTarn::DATA_BUFFER& value, CORBA::ULong) {
+                      *buffer = handOver(value);
+                      *length = value.length();
+                      return kOk;
+                    });
 }
 
 int kx_receive_reply2(unsigned int handle, char** buffer, unsigned int* length, int timeout, const char* server,

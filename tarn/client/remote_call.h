@@ -4,6 +4,7 @@
 #pragma once
 
 
+#include "ostrel/api/middleware/kxDeliveries.h"
 #include "ostrel/api/middleware/kxReferenceContainer.h"
 #include "ostrel/api/middleware/kxWaits.h"
 #include "tarn/client/codes.h"
@@ -58,10 +59,20 @@ int unreachableCode(const char* server);
 // True once the middleware client was ended (kxNaming_Client::ExitInstance).
 bool clientEnded();
 
-// Runs `wait(sliceMs)` as kxWaits::inSlices does, ending with kClientEnded once the client ends.
+// Whether the last remote call of this thread ended in a call time-out.
+bool& lastCallTimedOut();
+
+// Runs `wait(sliceMs)` as kxWaits::inSlices does, ending with kClientEnded once the client ends;
+// a call that timed out, and after one a server that does not answer, is tried again within the
+// wait's limit.
 template <typename Wait>
 int waitInSlices(int timeoutMs, Wait wait) {
-  return kxWaits::inSlices(timeoutMs, clientEnded, kClientEnded, wait);
+  bool timedOut = false;
+  auto lost = [&timedOut](int rc) {
+    if (rc == kRemoteFailure && lastCallTimedOut()) return timedOut = true;
+    return timedOut && (rc == kRemoteFailure || rc == kServerNotAnswering);
+  };
+  return kxWaits::inSlices(timeoutMs, clientEnded, kClientEnded, lost, wait);
 }
 
 // A reference to the same object as `reference` whose calls end after callTimeOutMs (-1: no
@@ -75,6 +86,7 @@ void forgetPatient(CORBA::Object_ptr reference);
 // call runs on a reference with that time-out (waitCallTimeOut).
 template <typename Service, typename Call>
 int callRemote(const char* server, const char* position, Call call, int callTimeOutMs = 0) {
+  lastCallTimedOut() = false;
   typename Service::_var_type service = CachedService<Service>::get(server, position);
   if (CORBA::is_nil(service.in())) return serviceRefusedByServer() ? kOverBudget : unreachableCode(server);
   try {
@@ -83,6 +95,11 @@ int callRemote(const char* server, const char* position, Call call, int callTime
     typename Service::_var_type patientService = Service::_unchecked_narrow(patient.in());
     if (CORBA::is_nil(patientService.in())) return kRemoteFailure;
     return call(patientService.in());
+  } catch (const CORBA::Exception& e) {
+    lastCallTimedOut() = kxDeliveries::callTimedOut(e);
+    forgetPatient(service.in());
+    CachedService<Service>::drop(server, position);
+    return kRemoteFailure;
   } catch (...) {
     forgetPatient(service.in());
     CachedService<Service>::drop(server, position);

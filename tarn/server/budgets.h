@@ -15,6 +15,9 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
 
 namespace tarn {
 
@@ -24,6 +27,7 @@ struct Budgets {
   std::size_t boxes = 10000;
   std::size_t realms = 1000;                 // the default realm included
   std::size_t connections = 10000;           // port and box connections
+  std::size_t connectionsPerClient = 1000;   // ... held by one client process
   std::size_t boxSize = 100000;              // events one box may be made to hold
   std::size_t fileReaders = 256;             // open snapshot file readers in all
   std::size_t fileReadersPerClient = 16;     // ... opened over one client connection
@@ -54,13 +58,38 @@ class BudgetCounter {
   std::atomic<std::uint64_t> used_{0};
 };
 
+// One count per client, each with the same limit: take() refuses past it. Thread-safe.
+class PerClientCounter {
+ public:
+  explicit PerClientCounter(std::uint64_t limit) : limit_(limit) {}
+  bool take(const std::string& client) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    std::uint64_t& used = used_[client];
+    if (limit_ != 0 && used >= limit_) return false;
+    ++used;
+    return true;
+  }
+  void give(const std::string& client) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    auto it = used_.find(client);
+    if (it != used_.end() && --it->second == 0) used_.erase(it);
+  }
+
+ private:
+  const std::uint64_t limit_;
+  std::mutex mutex_;
+  std::map<std::string, std::uint64_t> used_;  // GUARDED_BY(mutex_); clients holding none are not kept
+};
+
 // The counters of one server host, shared by all its realms.
 struct BudgetBook {
   explicit BudgetBook(const Budgets& budgets)
       : limits(budgets), queuedBytes(budgets.queuedBytes), ports(budgets.ports), boxes(budgets.boxes),
-        realms(budgets.realms), connections(budgets.connections) {}
+        realms(budgets.realms), connections(budgets.connections),
+        clientConnections(budgets.connectionsPerClient) {}
   const Budgets limits;
   BudgetCounter queuedBytes, ports, boxes, realms, connections;
+  PerClientCounter clientConnections;
 };
 
 }  // namespace tarn

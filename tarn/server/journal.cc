@@ -63,6 +63,15 @@ bool decode(const char* payload, std::size_t size, JournalRecord& record) {
     case JournalRecord::kTaken:
       if (!in.text(record.name) || !in.u32(record.channel.taken)) return false;
       break;
+    case JournalRecord::kAcknowledged: {
+      std::uint32_t count = 0, low = 0, high = 0;
+      if (!in.text(record.name) || !in.u32(count)) return false;
+      for (std::uint32_t i = 0; i < count; ++i) {
+        if (!in.u32(low) || !in.u32(high)) return false;
+        record.channel.numbers.push_back(std::uint64_t(high) << 32 | low);
+      }
+      break;
+    }
     case JournalRecord::kCodeAdded: {
       std::uint32_t code = 0;
       if (!in.text(record.name) || !in.u32(code)) return false;
@@ -95,6 +104,9 @@ void encodeChannel(const JournalRecord& record, std::string& payload) {
     for (const SharedBytes& message : change.messages) putBytes(payload, message->data(), message->size());
   } else if (record.kind == JournalRecord::kTaken) {
     putU32(payload, change.taken);
+  } else if (record.kind == JournalRecord::kAcknowledged) {
+    putU32(payload, static_cast<std::uint32_t>(change.numbers.size()));
+    for (std::uint64_t number : change.numbers) putU64(payload, number);
   } else if (record.kind == JournalRecord::kCodeAdded) {
     putU32(payload, change.codes.empty() ? 0u : static_cast<std::uint32_t>(change.codes.front()));
   }

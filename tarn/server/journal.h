@@ -71,12 +71,13 @@ struct JournalRecord {
     kTaken = 7,
     kCleared = 8,
     kCodeAdded = 9,
+    kAcknowledged = 10,
   };
   Kind kind = kPoint;
   std::string realm;
   std::string name;
   Point point;            // kPoint only
-  ChannelChange channel;  // kChannel, kQueued, kTaken, kCodeAdded (its one code)
+  ChannelChange channel;  // kChannel, kQueued, kTaken, kCodeAdded (its one code), kAcknowledged
   bool forChannel() const { return kind >= kChannel; }
 };
 

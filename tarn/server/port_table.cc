@@ -33,6 +33,19 @@ JournalRecord queuedRecord(const std::string& name, std::vector<SharedBytes> mes
 // What a queued message costs the queued-bytes budget: its bytes and its place in the queue.
 std::uint64_t cost(const SharedBytes& bytes) { return bytes->size() + kMessageOverhead; }
 
+std::uint64_t cost(const std::vector<Message>& messages) {
+  std::uint64_t total = 0;
+  for (const Message& message : messages) total += cost(message.bytes);
+  return total;
+}
+
+// How many settled tags a connection remembers, so that a late copy of a settled receive takes
+// nothing: far more than the receives one process has in flight on one connection.
+constexpr std::size_t kSettledKept = 1024;
+
+// What a wait answers for a receive whose tag was settled: nothing, at once.
+constexpr int kSettledTag = -1;
+
 std::uint64_t cost(const std::deque<Message>& queue, std::size_t count) {
   std::uint64_t total = 0;
   for (std::size_t i = 0; i < count && i < queue.size(); ++i) total += cost(queue[i].bytes);
@@ -40,7 +53,13 @@ std::uint64_t cost(const std::deque<Message>& queue, std::size_t count) {
 }
 
 BudgetBook& unlimited() {
-  static BudgetBook book(Budgets{0, 0, 0, 0, 0, 0, 0, 0});
+  static BudgetBook book([] {
+    Budgets none;
+    none.queuedBytes = 0;
+    none.ports = none.boxes = none.realms = none.connections = none.connectionsPerClient = 0;
+    none.boxSize = none.fileReaders = none.fileReadersPerClient = 0;
+    return none;
+  }());
   return book;
 }
 
@@ -53,39 +72,68 @@ void PortTable::useBudget(BudgetBook& budget) { budget_ = &budget; }
 BudgetCounter& PortTable::kindCounter(int kind) { return kind == kPortKind ? budget_->ports : budget_->boxes; }
 
 std::map<unsigned, PortTable::Connection>::iterator PortTable::dropConnectionLocked(
-    std::map<unsigned, Connection>::iterator it, Held held) {
+    std::map<unsigned, Connection>::iterator it) {
+  Connection& connection = it->second;
   budget_->connections.give();
-  for (const SharedBytes& reply : it->second.replies) budget_->queuedBytes.give(cost(reply));
-  if (held == Held::kPutBack)
-    putBackLocked(it->second);  // on the disk with the next change that waits for it
-  else
-    dropHeldLocked(it->second);
+  budget_->clientConnections.give(connection.process);
+  for (const Message& reply : connection.replies) budget_->queuedBytes.give(cost(reply.bytes));
+  for (auto& entry : connection.inFlight) putBackLocked(connection, entry.second);
   return connections_.erase(it);
 }
 
-void PortTable::dropHeldLocked(Connection& connection, std::vector<Message>* freeLater) {
-  for (const Message& message : connection.held) budget_->queuedBytes.give(cost(message.bytes));
-  if (freeLater) freeLater->swap(connection.held);
-  connection.held.clear();
+void PortTable::putBackLocked(Connection& connection, std::vector<Message>& messages) {
+  if (messages.empty()) return;
+  if (connection.direction == kSendDirection) {
+    connection.replies.insert(connection.replies.begin(), messages.begin(), messages.end());
+  } else if (connection.channel->deleted) {
+    budget_->queuedBytes.give(cost(messages));
+  } else {
+    awaitRepliesLocked(messages, 0, -1);
+    std::deque<Message>& queue = connection.channel->queue;
+    queue.insert(queue.begin(), messages.begin(), messages.end());
+  }
+  messages.clear();
+  changed_.notify_all();
 }
 
-std::uint64_t PortTable::putBackLocked(Connection& connection) {
+std::uint64_t PortTable::doneLocked(Connection& connection, const std::vector<Message>& messages) {
+  budget_->queuedBytes.give(cost(messages));
   Channel& channel = *connection.channel;
-  if (connection.held.empty()) return 0;
-  if (channel.deleted) {
-    dropHeldLocked(connection);
+  if (connection.direction != kReceiveDirection || !channel.persistent || channel.deleted || messages.empty())
     return 0;
+  JournalRecord acknowledged = channelRecord(JournalRecord::kAcknowledged, connection.channelName);
+  for (const Message& message : messages) acknowledged.channel.numbers.push_back(message.number);
+  return journalLocked(channel, acknowledged);
+}
+
+std::uint64_t PortTable::settleLocked(Connection& connection, const std::vector<Tag>& acks,
+                                      const std::vector<Tag>& released, std::vector<Message>& freeLater) {
+  std::uint64_t ticket = 0;
+  auto remember = [&connection](Tag tag) {
+    if (!connection.settled.insert(tag).second) return;
+    connection.settledOrder.push_back(tag);
+    if (connection.settledOrder.size() <= kSettledKept) return;
+    connection.settled.erase(connection.settledOrder.front());
+    connection.settledOrder.pop_front();
+  };
+  for (Tag tag : acks) {
+    auto it = connection.inFlight.find(tag);
+    if (it != connection.inFlight.end()) {
+      if (std::uint64_t t = doneLocked(connection, it->second)) ticket = t;
+      freeLater.insert(freeLater.end(), it->second.begin(), it->second.end());
+      connection.inFlight.erase(it);
+    }
+    remember(tag);
   }
-  std::vector<Message> held;
-  held.swap(connection.held);
-  awaitRepliesLocked(held, 0, -1);
-  std::vector<SharedBytes> messages;
-  for (const Message& message : held) messages.push_back(message.bytes);
-  channel.queue.insert(channel.queue.begin(), std::make_move_iterator(held.begin()), std::make_move_iterator(held.end()));
-  changed_.notify_all();
-  if (!channel.persistent) return 0;
-  JournalRecord queued = queuedRecord(connection.channelName, std::move(messages), true);
-  return journalLocked(channel, queued);
+  for (Tag tag : released) {
+    auto it = connection.inFlight.find(tag);
+    if (it != connection.inFlight.end()) {
+      putBackLocked(connection, it->second);
+      connection.inFlight.erase(it);
+    }
+    remember(tag);
+  }
+  return ticket;
 }
 
 int PortTable::create(const std::string& name, int kind, int size) {
@@ -139,7 +187,7 @@ int PortTable::deleteBox(const std::string& name) {
   box->queue.clear();
   for (auto it = connections_.begin(); it != connections_.end();) {
     if (it->second.channel.get() == box && it->second.waiters == 0)
-      it = dropConnectionLocked(it, Held::kDrop);
+      it = dropConnectionLocked(it);
     else
       ++it;
   }
@@ -202,7 +250,17 @@ int PortTable::connect(const std::string& name, int direction, const std::string
   reclaimIdleLocked();
   auto it = channels_.find(name);
   if (it == channels_.end()) return kNoSuchObject;
-  if (!budget_->connections.take()) return kOverBudget;
+  auto same = connections_.find(handle);
+  if (direction == kSendDirection && same != connections_.end() && same->second.direction == kSendDirection &&
+      same->second.channel == it->second && same->second.process == process) {
+    same->second.lastUse = Clock::now();
+    return kOk;  // the caller's own send connection to this port, asked for again
+  }
+  if (!budget_->clientConnections.take(process)) return kOverBudget;
+  if (!budget_->connections.take()) {
+    budget_->clientConnections.give(process);
+    return kOverBudget;
+  }
   Connection connection;
   connection.channel = it->second;
   connection.channelName = name;
@@ -219,7 +277,7 @@ int PortTable::disconnect(unsigned handle) {
   std::lock_guard<std::mutex> hold(mutex_);
   auto it = connections_.find(handle);
   if (it == connections_.end()) return kBadHandle;
-  dropConnectionLocked(it, Held::kDrop);
+  dropConnectionLocked(it);
   changed_.notify_all();
   return kOk;
 }
@@ -228,7 +286,7 @@ void PortTable::reclaimIdleLocked() {
   const auto limit = Clock::now() - std::chrono::seconds(idleSeconds_);
   for (auto it = connections_.begin(); it != connections_.end();) {
     if (it->second.waiters == 0 && it->second.lastUse < limit)
-      it = dropConnectionLocked(it, Held::kPutBack);
+      it = dropConnectionLocked(it);
     else
       ++it;
   }
@@ -255,7 +313,7 @@ int PortTable::sendEvent(const std::string& box, SharedBytes event) {
     Channel* channel = boxLocked(box);
     if (!channel) return kNoSuchObject;
     if (channel->queue.size() >= channel->capacity || !budget_->queuedBytes.take(cost(event))) return kBoxFull;
-    channel->queue.push_back({event, 0});
+    channel->queue.push_back({event, 0, channel->numbered++});
     if (channel->persistent) {
       JournalRecord queued = queuedRecord(box, {std::move(event)}, false);
       ticket = journalLocked(*channel, queued);
@@ -280,7 +338,7 @@ int PortTable::declare(int code, const std::vector<SharedBytes>& events) {
     for (const SharedBytes& event : events) total += cost(event);
     if (!budget_->queuedBytes.take(total * targets.size())) return kBoxFull;
     for (const auto& target : targets) {
-      for (const SharedBytes& event : events) target.second->queue.push_back({event, 0});
+      for (const SharedBytes& event : events) target.second->queue.push_back({event, 0, target.second->numbered++});
       if (target.second->persistent && !events.empty()) {
         JournalRecord queued = queuedRecord(*target.first, events, false);
         ticket = journalLocked(*target.second, queued);
@@ -293,7 +351,7 @@ int PortTable::declare(int code, const std::vector<SharedBytes>& events) {
 
 PortTable::Connection* PortTable::connectionLocked(unsigned handle, int direction, int& rc) {
   auto it = connections_.find(handle);
-  if (it == connections_.end() || it->second.direction != direction) {
+  if (it == connections_.end() || (direction != 0 && it->second.direction != direction)) {
     rc = kBadHandle;
     return nullptr;
   }
@@ -315,7 +373,7 @@ int PortTable::sendPacket(unsigned handle, SharedBytes packet, bool front) {
     if (!connection) return rc;
     Channel& channel = *connection->channel;
     if (channel.queue.size() >= channel.capacity || !budget_->queuedBytes.take(cost(packet))) return kBoxFull;
-    Message message{packet, channel.kind == kPortKind ? handle : 0u};
+    Message message{packet, channel.kind == kPortKind ? handle : 0u, channel.numbered++};
     if (front)
       channel.queue.push_front(std::move(message));
     else
@@ -360,9 +418,10 @@ int fits(const Bytes& bytes, const Fit& fit) {
 }
 
 // How many of the first `maxCount` messages of `queue` one answer takes, or a refusal code.
-int countToTake(const std::deque<Message>& queue, std::size_t maxCount, const Fit& fit, std::size_t& take) {
+int countToTake(const std::deque<Message>& queue, std::size_t maxCount, const Fit& fit, bool batch,
+                std::size_t& take) {
   constexpr std::size_t kPerMessage = 8;  // a value's length word and its alignment in the answer
-  if (maxCount == 1) {
+  if (!batch) {
     take = 1;
     return fits(*queue.front().bytes, fit);
   }
@@ -391,73 +450,66 @@ void PortTable::awaitRepliesLocked(const std::vector<Message>& messages, std::si
   }
 }
 
-int PortTable::receive(unsigned handle, std::size_t maxCount, const Fit& fit, int timeoutMs,
-                       std::vector<Message>& out, Confirmation* confirmation) {
+int PortTable::receive(unsigned handle, const Receipt& receipt, std::size_t maxCount, const Fit& fit, int timeoutMs,
+                       std::vector<Message>& out) {
   if (maxCount == 0) return kBadArgument;
-  std::vector<Message> confirmed;  // freed after the lock is released
-  Lock lock(mutex_);
-  std::shared_ptr<Channel> from;
+  std::vector<Message> freeLater;  // freed after the lock is released
   std::uint64_t ticket = 0;
   const std::size_t before = out.size();
-  if (confirmation) {
-    int found = kOk;
-    if (Connection* connection = connectionLocked(handle, kReceiveDirection, found)) {
-      if (connection->heldBatch != confirmation->delivered) {
-        ticket = putBackLocked(*connection);
-      } else {
-        dropHeldLocked(*connection, &confirmed);
+  Lock lock(mutex_);
+  int found = kOk;
+  const int direction = receipt.replies ? kSendDirection : kReceiveDirection;
+  if (Connection* connection = connectionLocked(handle, direction, found))
+    ticket = settleLocked(*connection, receipt.acks, receipt.released, freeLater);
+  int rc = waitFor(lock, handle, direction, timeoutMs, [&](Connection& connection) {
+    if (receipt.tag != 0) {
+      auto again = connection.inFlight.find(receipt.tag);
+      if (again != connection.inFlight.end()) {
+        out.insert(out.end(), again->second.begin(), again->second.end());  // its first answer was lost
+        return kOk;
       }
+      if (connection.settled.count(receipt.tag)) return kSettledTag;
     }
-  }
-  const int rc = waitFor(lock, handle, kReceiveDirection, timeoutMs, [&](Connection& connection) {
-    std::deque<Message>& queue = connection.channel->queue;
+    const bool replies = receipt.replies;
+    std::deque<Message>& queue = replies ? connection.replies : connection.channel->queue;
     if (queue.empty()) return kNothingReceived;
     std::size_t take = 0;
-    if (int refused = countToTake(queue, maxCount, fit, take)) return refused;
-    out.insert(out.end(), std::make_move_iterator(queue.begin()), std::make_move_iterator(queue.begin() + take));
+    if (int refused = countToTake(queue, maxCount, fit, receipt.batch && !replies, take)) return refused;
+    std::vector<Message> taken(std::make_move_iterator(queue.begin()), std::make_move_iterator(queue.begin() + take));
     queue.erase(queue.begin(), queue.begin() + take);
-    awaitRepliesLocked(out, before, +1);
-    if (confirmation) {
-      if (++connection.batches == 0) ++connection.batches;  // 0 names no batch
-      connection.heldBatch = connection.batches;
-      confirmation->batch = connection.heldBatch;
-    }
-    if (connection.channel->persistent) {
-      from = connection.channel;
-      JournalRecord taken = channelRecord(JournalRecord::kTaken, connection.channelName);
-      taken.channel.taken = static_cast<std::uint32_t>(take);
-      ticket = journalLocked(*from, taken);
-    }
+    if (!replies) awaitRepliesLocked(taken, 0, +1);
+    out.insert(out.end(), taken.begin(), taken.end());
+    if (receipt.tag != 0)
+      connection.inFlight[receipt.tag] = std::move(taken);
+    else if (std::uint64_t t = doneLocked(connection, taken))
+      ticket = t;
     return kOk;
   });
+  if (rc == kSettledTag) rc = kNothingReceived;
   lock.unlock();
-  std::uint64_t taken = 0;
-  for (std::size_t i = before; i < out.size(); ++i) taken += cost(out[i].bytes);
-  if (!confirmation) budget_->queuedBytes.give(taken);  // a batch to be kept stays counted
-  if (kept(kOk, ticket) == kOk || !from) return rc;
-  // The take is not on disk: hand the messages back rather than lose them.
-  if (!confirmation) budget_->queuedBytes.force(taken);
-  if (confirmation) confirmation->batch = 0;
+  if (kept(kOk, ticket) == kOk || receipt.tag != 0 || rc != kOk) return rc;
+  // A take for good that is not on disk: hand the messages back rather than lose them.
   lock.lock();
-  awaitRepliesLocked(out, before, -1);
-  from->queue.insert(from->queue.begin(), std::make_move_iterator(out.begin() + before),
-                     std::make_move_iterator(out.end()));
+  std::vector<Message> back(out.begin() + static_cast<std::ptrdiff_t>(before), out.end());
   out.resize(before);
-  changed_.notify_all();
+  Connection* connection = connectionLocked(handle, direction, found);
+  if (!connection) return kNotKept;
+  for (const Message& message : back) budget_->queuedBytes.force(cost(message.bytes));
+  putBackLocked(*connection, back);
   return kNotKept;
 }
 
-void PortTable::keep(unsigned handle, std::uint32_t batch, std::vector<Message>&& messages) {
-  std::vector<Message> unkept;  // freed after the lock is released
-  std::lock_guard<std::mutex> hold(mutex_);
-  auto it = connections_.find(handle);
-  if (it != connections_.end() && it->second.heldBatch == batch && it->second.held.empty()) {
-    it->second.held = std::move(messages);
-    return;
+int PortTable::settle(unsigned handle, const std::vector<Tag>& acks, const std::vector<Tag>& released) {
+  std::vector<Message> freeLater;  // freed after the lock is released
+  std::uint64_t ticket = 0;
+  {
+    std::lock_guard<std::mutex> hold(mutex_);
+    auto it = connections_.find(handle);
+    if (it == connections_.end()) return kBadHandle;
+    it->second.lastUse = Clock::now();
+    ticket = settleLocked(it->second, acks, released, freeLater);
   }
-  // The connection was closed, or another receive on it came first: nobody can name this batch.
-  for (const Message& message : messages) budget_->queuedBytes.give(cost(message.bytes));
-  unkept = std::move(messages);
+  return kept(kOk, ticket);
 }
 
 int PortTable::reply(unsigned replyHandle, SharedBytes reply) {
@@ -468,21 +520,9 @@ int PortTable::reply(unsigned replyHandle, SharedBytes reply) {
   if (sender->awaited == 0) return kNoRequest;
   if (sender->replies.size() >= kPortCapacity || !budget_->queuedBytes.take(cost(reply))) return kBoxFull;
   --sender->awaited;
-  sender->replies.push_back(std::move(reply));
+  sender->replies.push_back({std::move(reply), 0, 0});
   changed_.notify_all();
   return kOk;
-}
-
-int PortTable::waitReply(unsigned handle, const Fit& fit, int timeoutMs, SharedBytes& out) {
-  Lock lock(mutex_);
-  return waitFor(lock, handle, kSendDirection, timeoutMs, [&](Connection& connection) {
-    if (connection.replies.empty()) return kNothingReceived;
-    if (int refused = fits(*connection.replies.front(), fit)) return refused;
-    out = std::move(connection.replies.front());
-    connection.replies.pop_front();
-    budget_->queuedBytes.give(cost(out));
-    return kOk;
-  });
 }
 
 std::string PortTable::image() {
@@ -524,7 +564,8 @@ int PortTable::restore(const std::string& image) {
     for (std::uint32_t k = 0; k < messages; ++k) {
       std::string bytes;
       if (!in.text(bytes)) return kSnapshotDamaged;
-      channel->queue.push_back(Message{std::make_shared<const Bytes>(bytes.begin(), bytes.end()), 0});
+      channel->queue.push_back(
+          Message{std::make_shared<const Bytes>(bytes.begin(), bytes.end()), 0, channel->numbered++});
     }
     if (kind != kPortKind && kind != kBoxKind) return kSnapshotDamaged;
     channel->kind = static_cast<int>(kind);
@@ -557,6 +598,7 @@ int PortTable::restore(const std::string& image) {
         held->persistent = entry.second->persistent;
         held->codes = std::move(entry.second->codes);
         held->queue = std::move(entry.second->queue);
+        held->numbered = entry.second->numbered;
       }
       if (!held->persistent) continue;
       ticket = journalWholeLocked(entry.first, *held);
@@ -586,19 +628,38 @@ JournalRecord PortTable::shapeRecord(const std::string& name, const Channel& cha
   return shape;
 }
 
-void PortTable::wholeRecords(const std::string& name, const Channel& channel, std::vector<JournalRecord>& out) {
+std::vector<Message> PortTable::renumberLocked(Channel& channel) {
+  std::vector<Message> kept;
+  channel.numbered = 0;
+  for (auto& entry : connections_) {
+    if (entry.second.channel.get() != &channel || entry.second.direction != kReceiveDirection) continue;
+    for (auto& flight : entry.second.inFlight)
+      for (Message& message : flight.second) {
+        message.number = channel.numbered++;
+        kept.push_back(message);
+      }
+  }
+  for (Message& message : channel.queue) {
+    message.number = channel.numbered++;
+    kept.push_back(message);
+  }
+  return kept;
+}
+
+void PortTable::wholeRecordsLocked(const std::string& name, Channel& channel, std::vector<JournalRecord>& out) {
   out.push_back(shapeRecord(name, channel));
   out.push_back(channelRecord(JournalRecord::kCleared, name));
-  if (channel.queue.empty()) return;
+  const std::vector<Message> kept = renumberLocked(channel);
+  if (kept.empty()) return;
   std::vector<SharedBytes> messages;
-  messages.reserve(channel.queue.size());
-  for (const Message& message : channel.queue) messages.push_back(message.bytes);
+  messages.reserve(kept.size());
+  for (const Message& message : kept) messages.push_back(message.bytes);
   out.push_back(queuedRecord(name, std::move(messages), false));
 }
 
-std::uint64_t PortTable::journalWholeLocked(const std::string& name, const Channel& channel) {
+std::uint64_t PortTable::journalWholeLocked(const std::string& name, Channel& channel) {
   std::vector<JournalRecord> records;
-  wholeRecords(name, channel, records);
+  wholeRecordsLocked(name, channel, records);
   std::uint64_t ticket = 0;
   for (JournalRecord& record : records) ticket = journalLocked(channel, record);
   return ticket;
@@ -613,7 +674,7 @@ void PortTable::keptRecordsLocked(std::vector<JournalRecord>& out) {
   for (const auto& entry : channels_) {
     if (!entry.second->persistent) continue;
     const std::size_t from = out.size();
-    wholeRecords(entry.first, *entry.second, out);
+    wholeRecordsLocked(entry.first, *entry.second, out);
     for (std::size_t i = from; i < out.size(); ++i) out[i].realm = realm_;
   }
 }
@@ -632,6 +693,7 @@ void PortTable::replay(const JournalRecord& record) {
     channel->capacity = record.channel.capacity;
     channel->persistent = true;
     channel->codes = std::set<int>(record.channel.codes.begin(), record.channel.codes.end());
+    channel->numbered = 0;
     return;
   }
   if (!channel || record.kind == JournalRecord::kChannelForgotten) {
@@ -646,13 +708,25 @@ void PortTable::replay(const JournalRecord& record) {
   if (record.kind == JournalRecord::kQueued) {
     std::vector<Message> messages;
     for (const SharedBytes& bytes : record.channel.messages) {
-      messages.push_back({bytes, 0});
+      messages.push_back({bytes, 0, channel->numbered++});
       budget_->queuedBytes.force(cost(bytes));
     }
     queue.insert(record.channel.front ? queue.begin() : queue.end(), messages.begin(), messages.end());
   } else if (record.kind == JournalRecord::kTaken) {
     budget_->queuedBytes.give(cost(queue, record.channel.taken));
     queue.erase(queue.begin(), queue.begin() + std::min<std::size_t>(record.channel.taken, queue.size()));
+  } else if (record.kind == JournalRecord::kAcknowledged) {
+    const std::set<std::uint64_t> gone(record.channel.numbers.begin(), record.channel.numbers.end());
+    std::size_t left = gone.size();
+    for (auto it = queue.begin(); left > 0 && it != queue.end();) {
+      if (gone.count(it->number)) {
+        budget_->queuedBytes.give(cost(it->bytes));
+        it = queue.erase(it);
+        --left;
+      } else {
+        ++it;
+      }
+    }
   } else if (record.kind == JournalRecord::kCleared) {
     budget_->queuedBytes.give(cost(queue, queue.size()));
     queue.clear();

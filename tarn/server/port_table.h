@@ -17,18 +17,34 @@
 // for the whole batch nothing is delivered and the answer is kBoxFull, so a retry never
 // duplicates an event.
 //
+// Delivery: a receive names itself with a tag (a number of the receiving process). What it takes
+// stays in flight on its connection under the tag until the receiver settles the tag: an
+// acknowledged tag is gone for good, a released one goes back to the front of its queue (ahead
+// of anything newer), and so does everything still in flight when the connection is closed or
+// closed as idle. A receive that comes again with a tag still in flight gets the same messages
+// again (its first answer was lost on the way); one whose tag was settled takes nothing, so a
+// late copy of a receive the client gave up on cannot take a message into the void. Tag 0 takes
+// for good at once (the plain receive operations). Messages in flight still count against the
+// queued-bytes budget.
+//
 // Waits: 0 ms does not wait, a negative time waits without limit. A waiter wakes when its
 // channel gets a message, is deleted (kNoSuchObject), its connection is closed (kBadHandle) or
 // the table shuts down (kServerNotAnswering). A connection that nobody used for the idle time
 // (TARN_IDLE_CONNECTION_S seconds, kDefaultIdleSeconds when unset) and that nobody waits on is
-// closed when the next connection is opened or the connections are listed.
+// closed when the next connection is opened or the connections are listed. Connections count
+// against the budget in all and per client (the owning process as it said when it connected), so
+// one client at its share gets kOverBudget and the others keep theirs. A send connection asked
+// for again with its own handle by the same client is that connection again, not a new one.
 //
 // Keeping: on a server with a journal (keepIn), every change of a channel marked persistent is
 // appended to the journal under the table's mutex, so the records of one channel keep the order
 // of its changes, and the call waits for the disk only after releasing the mutex (kNotKept when
 // the journal cannot be written). Records are deltas (channel shape, queued, taken, cleared,
-// forgotten), so a long queue costs each send only its own bytes. A channel without the mark is
-// never journalled. Connections and replies are not kept.
+// forgotten, acknowledged), so a long queue costs each send only its own bytes. A receive in
+// flight is not journalled: its messages stay in the kept queue until they are acknowledged
+// (each message of a kept channel has a number for that), so a restart puts whatever was in
+// flight back in the queue. A channel without the mark is never journalled. Connections and
+// replies are not kept.
 //
 // Thread-safe: one mutex guards the whole table; waits release it.
 #pragma once
@@ -73,14 +89,27 @@ struct ChannelChange {
   std::vector<SharedBytes> messages;  // queued: in order
   bool front = false;                 // queued: put before what the queue holds
   std::uint32_t taken = 0;            // taken: how many left the front of the queue
+  std::vector<std::uint64_t> numbers; // acknowledged: the numbers of the messages that left
 };
 
 struct Message {
   SharedBytes bytes;
-  unsigned sender = 0;  // the send connection of a packet; 0 for an event
+  unsigned sender = 0;       // the send connection of a packet; 0 for an event
+  std::uint64_t number = 0;  // its number in its channel, as the journal knows it
 };
 
-// Which messages a receive or a reply wait takes. One message (maxCount 1, or a reply) longer
+using Tag = std::uint64_t;
+
+// One receive as the receiver names it, and the tags of the same connection it settles first.
+struct Receipt {
+  Tag tag = 0;  // 0: take for good at once
+  std::vector<Tag> acks;
+  std::vector<Tag> released;
+  bool batch = false;    // a batch: any value outside the range refuses with kSizeMismatch
+  bool replies = false;  // the replies of a send connection, not a receive connection's messages
+};
+
+// Which messages a receive or a reply wait takes. One message (not a batch) longer
 // than `most` is refused with kBufferTooSmall, shorter than `least` with kSizeMismatch; a batch
 // with any message outside [least, most] is refused with kSizeMismatch. What is refused stays
 // queued. A batch stops before its bytes would pass `answerBytes`, so that the answer fits one
@@ -127,30 +156,16 @@ class PortTable {
   // Every event of `events` to every box that takes `code` (all or none, see above).
   int declare(int code, const std::vector<SharedBytes>& events);
   int sendPacket(unsigned handle, SharedBytes packet, bool front);
-  // Up to maxCount messages that `fit` takes from the channel of receive connection `handle`,
-  // waiting up to timeoutMs for the first.
-  //
-  // With `confirmation`, for a receiver that confirms what reached it: `delivered` is the number
-  // of the last batch the caller received on this connection (0: none). The table keeps the batch
-  // it answered last until the connection's next receive names it; a receive that names another
-  // number (that answer was lost on the way) first puts the kept batch back at the front of the
-  // channel, where it is taken again. `batch` comes back as the number of this answer (0: none),
-  // and the caller hands the messages to keep() once its answer is made. A kept batch still
-  // counts against the queued-bytes budget and may hold a box past its size; a disconnect drops
-  // it (the caller had its answer), closing an idle connection puts it back.
-  struct Confirmation {
-    std::uint32_t delivered = 0;
-    std::uint32_t batch = 0;
-  };
-  int receive(unsigned handle, std::size_t maxCount, const Fit& fit, int timeoutMs, std::vector<Message>& out,
-              Confirmation* confirmation = nullptr);
-  // Keeps `messages`, batch `batch` of receive connection `handle`, until it is confirmed; drops
-  // them when the connection is gone or received again in the meantime.
-  void keep(unsigned handle, std::uint32_t batch, std::vector<Message>&& messages);
+  // Up to maxCount messages that `fit` takes, waiting up to timeoutMs for the first: from the
+  // channel of a receive connection, or replies of a send connection. The receipt's settlements
+  // are made first, then its tag is received as above.
+  int receive(unsigned handle, const Receipt& receipt, std::size_t maxCount, const Fit& fit, int timeoutMs,
+              std::vector<Message>& out);
+  // Settles tags of connection `handle` (kBadHandle when it is gone).
+  int settle(unsigned handle, const std::vector<Tag>& acks, const std::vector<Tag>& released);
   // A reply to send connection `replyHandle`; accepted only while a packet of that connection
   // was received and not yet answered (kNoRequest otherwise), one reply per packet.
   int reply(unsigned replyHandle, SharedBytes reply);
-  int waitReply(unsigned handle, const Fit& fit, int timeoutMs, SharedBytes& out);
 
   // The channels as a snapshot body: per channel its name, kind, capacity, persistence, event
   // codes and queued messages (a packet's sender is not kept: replies to it have nobody to go
@@ -182,6 +197,7 @@ class PortTable {
     bool deleted = false;
     std::set<int> codes;
     std::deque<Message> queue;
+    std::uint64_t numbered = 0;  // the next message's number
   };
   struct Connection {
     std::shared_ptr<Channel> channel;
@@ -190,17 +206,17 @@ class PortTable {
     std::string process;
     std::chrono::steady_clock::time_point lastUse;
     int waiters = 0;
-    std::deque<SharedBytes> replies;  // send connections: answers to its packets
-    std::size_t awaited = 0;          // send connections: its packets received and not yet answered
-    std::vector<Message> held;        // receive connections: the last confirmed-receive answer, once kept
-    std::uint32_t heldBatch = 0;      // its number
-    std::uint32_t batches = 0;        // the last number given
+    std::deque<Message> replies;  // send connections: answers to its packets
+    std::size_t awaited = 0;      // send connections: its packets received and not yet answered
+    std::map<Tag, std::vector<Message>> inFlight;  // taken and not yet settled
+    std::set<Tag> settled;        // the newest kSettledKept settled tags ...
+    std::deque<Tag> settledOrder; // ... oldest first
   };
-  enum class Held { kDrop, kPutBack };
   using Clock = std::chrono::steady_clock;
   using Lock = std::unique_lock<std::mutex>;
 
   Channel* boxLocked(const std::string& name);
+  // The connection of `handle` and `direction` (0: either) in use, or null with the reason in rc.
   Connection* connectionLocked(unsigned handle, int direction, int& rc);
   // Waits on `changed_` until `ready` says a wait is over (returns its code, 0 to take) or the
   // time runs out (kNothingReceived).
@@ -209,26 +225,34 @@ class PortTable {
   void reclaimIdleLocked();
   // Adds `delta` to the awaited replies of the senders of `messages`. REQUIRES: mutex_ held.
   void awaitRepliesLocked(const std::vector<Message>& messages, std::size_t from, int delta);
-  // Closes connection `it`, returning its budget; its kept batch is dropped or put back.
+  // Closes connection `it`, returning its budget; what it has in flight goes back.
   // REQUIRES: mutex_ held.
-  std::map<unsigned, Connection>::iterator dropConnectionLocked(std::map<unsigned, Connection>::iterator it,
-                                                                Held held);
-  // The kept batch of `connection` back at the front of its channel (dropped when the channel is
-  // gone); returns the journal ticket (0: nothing appended). REQUIRES: mutex_ held.
-  std::uint64_t putBackLocked(Connection& connection);
-  // Drops the kept batch of `connection`, returning its budget; its messages go to `freeLater`
-  // when given, for the caller to free after releasing the mutex. REQUIRES: mutex_ held.
-  void dropHeldLocked(Connection& connection, std::vector<Message>* freeLater = nullptr);
+  std::map<unsigned, Connection>::iterator dropConnectionLocked(std::map<unsigned, Connection>::iterator it);
+  // Settles tags of `connection`; returns the journal ticket (0: nothing appended). Settled
+  // messages go to `freeLater`, for the caller to free after releasing the mutex.
+  // REQUIRES: mutex_ held.
+  std::uint64_t settleLocked(Connection& connection, const std::vector<Tag>& acks, const std::vector<Tag>& released,
+                             std::vector<Message>& freeLater);
+  // `messages` back at the front of the queue they came from (none when its channel is gone).
+  // REQUIRES: mutex_ held.
+  void putBackLocked(Connection& connection, std::vector<Message>& messages);
+  // `messages`, taken from `connection`, gone for good: their budget returned, their numbers
+  // journalled; returns the journal ticket. REQUIRES: mutex_ held.
+  std::uint64_t doneLocked(Connection& connection, const std::vector<Message>& messages);
+  // Numbers every kept message of `channel` (in flight first, then queued) from 0 as a replay of
+  // its whole records will, and returns them in that order. REQUIRES: mutex_ held.
+  std::vector<Message> renumberLocked(Channel& channel);
   BudgetCounter& kindCounter(int kind);
   // Appends `record` (of channel `channel`) when the channel is persistent and the table has a
   // journal; returns the ticket to wait for (0: nothing appended). REQUIRES: mutex_ held.
   std::uint64_t journalLocked(const Channel& channel, JournalRecord& record);
   // The shape record of `channel`: kind, capacity, event codes.
   static JournalRecord shapeRecord(const std::string& name, const Channel& channel);
-  // The records that make `channel` whole: its shape, an emptied queue, its messages.
-  static void wholeRecords(const std::string& name, const Channel& channel, std::vector<JournalRecord>& out);
+  // The records that make `channel` whole: its shape, an emptied queue, its kept messages
+  // (renumbered). REQUIRES: mutex_ held.
+  void wholeRecordsLocked(const std::string& name, Channel& channel, std::vector<JournalRecord>& out);
   // Appends wholeRecords of `channel`; returns the last ticket. REQUIRES: mutex_ held.
-  std::uint64_t journalWholeLocked(const std::string& name, const Channel& channel);
+  std::uint64_t journalWholeLocked(const std::string& name, Channel& channel);
   // `rc` once the journal holds every record up to `ticket`; kNotKept when it cannot.
   // REQUIRES: mutex_ not held, so that concurrent changes share one disk flush.
   int kept(int rc, std::uint64_t ticket);

@@ -60,45 +60,75 @@ CORBA::Long PortService::send_events(CORBA::Long eventCode, const kxTarn::DATA_B
   return ports().declare(eventCode, events);
 }
 
-CORBA::Long PortService::receive_events(CORBA::ULong handle, kxTarn::DATA_BUFFER_SEQ_out values, CORBA::Long maxCount,
-                                        CORBA::Long timeout) {
-  return receive_events_sized(handle, 0, kAnyLength, values, maxCount, timeout);
-}
+namespace {
 
-CORBA::Long PortService::receive_events_sized(CORBA::ULong handle, CORBA::ULong least, CORBA::ULong most,
-                                              kxTarn::DATA_BUFFER_SEQ_out values, CORBA::Long maxCount,
-                                              CORBA::Long timeout) {
-  return receiveEvents(handle, fit(least, most), nullptr, values, maxCount, timeout);
-}
+std::vector<Tag> tags(const kxTarn::TAG_LIST& list) { return std::vector<Tag>(list.get_buffer(), list.get_buffer() + list.length()); }
 
-CORBA::Long PortService::receive_events_confirmed(CORBA::ULong handle, CORBA::ULong least, CORBA::ULong most,
-                                                  CORBA::ULong delivered, CORBA::ULong& batch,
-                                                  kxTarn::DATA_BUFFER_SEQ_out values, CORBA::Long maxCount,
-                                                  CORBA::Long timeout) {
-  PortTable::Confirmation confirmation;
-  confirmation.delivered = delivered;
-  const int rc = receiveEvents(handle, fit(least, most), &confirmation, values, maxCount, timeout);
-  batch = confirmation.batch;
-  return rc;
-}
-
-int PortService::receiveEvents(CORBA::ULong handle, const Fit& fit, PortTable::Confirmation* confirmation,
-                               kxTarn::DATA_BUFFER_SEQ_out values, CORBA::Long maxCount, CORBA::Long timeout) {
-  values = new kxTarn::DATA_BUFFER_SEQ;
-  TARN_FAULT_POINT(host_.faults(), "receive_events");
-  if (maxCount <= 0) return kBadArgument;
-  std::vector<Message> taken;
-  const int rc = ports().receive(handle, static_cast<std::size_t>(maxCount), fit, timeout, taken, confirmation);
-  if (rc != kOk) return rc;
+kxTarn::DATA_BUFFER_SEQ* toBuffers(const std::vector<Message>& taken) {
+  kxTarn::DATA_BUFFER_SEQ_var values = new kxTarn::DATA_BUFFER_SEQ(static_cast<CORBA::ULong>(taken.size()));
   values->length(static_cast<CORBA::ULong>(taken.size()));
   for (CORBA::ULong i = 0; i < values->length(); ++i) {
     const Bytes& bytes = *taken[i].bytes;
-    kxTarn::DATA_BUFFER& value = (*values)[i];
+    kxTarn::DATA_BUFFER& value = values[i];
     value.length(static_cast<CORBA::ULong>(bytes.size()));
     if (!bytes.empty()) std::memcpy(value.get_buffer(), bytes.data(), bytes.size());
   }
-  if (confirmation) ports().keep(handle, confirmation->batch, std::move(taken));
+  return values._retn();
+}
+
+}  // namespace
+
+int PortService::receive(CORBA::ULong handle, const Receipt& receipt, const Fit& fit, CORBA::Long maxCount,
+                         CORBA::Long timeout, std::vector<Message>& taken) {
+  if (maxCount <= 0) return kBadArgument;
+  return ports().receive(handle, receipt, static_cast<std::size_t>(maxCount), fit, timeout, taken);
+}
+
+CORBA::Long PortService::receive_events(CORBA::ULong handle, kxTarn::DATA_BUFFER_SEQ_out values, CORBA::Long maxCount,
+                                        CORBA::Long timeout) {
+  values = new kxTarn::DATA_BUFFER_SEQ;
+  TARN_FAULT_POINT(host_.faults(), "receive_events");
+  Receipt receipt;
+  receipt.batch = true;
+  std::vector<Message> taken;
+  if (int rc = receive(handle, receipt, fit(0, kAnyLength), maxCount, timeout, taken)) return rc;
+  delete values.ptr();
+  values = toBuffers(taken);
   return kOk;
+}
+
+CORBA::Long PortService::receive_tagged(CORBA::ULong handle, CORBA::ULongLong tag, const kxTarn::TAG_LIST& acks,
+                                        const kxTarn::TAG_LIST& released, CORBA::Boolean replies,
+                                        CORBA::Boolean batch, CORBA::ULong least,
+                                        CORBA::ULong most, CORBA::Long maxCount, CORBA::Long timeout,
+                                        CORBA::ULong_out sender, kxTarn::DATA_BUFFER_SEQ_out values) {
+  sender = 0;
+  values = new kxTarn::DATA_BUFFER_SEQ;
+  TARN_FAULT_POINT(host_.faults(), "receive_tagged");
+  Receipt receipt;
+  receipt.tag = tag;
+  receipt.acks = tags(acks);
+  receipt.released = tags(released);
+  receipt.batch = batch;
+  receipt.replies = replies;
+  std::vector<Message> taken;
+  if (int rc = receive(handle, receipt, fit(least, most), batch ? maxCount : 1, timeout, taken)) return rc;
+  sender = taken.front().sender;
+  delete values.ptr();
+  values = toBuffers(taken);
+  // A stall here (a fault plan) loses this answer after the take, as a cut cable would.
+  TARN_FAULT_POINT(host_.faults(), "receive_tagged_answer");
+  return kOk;
+}
+
+void PortService::settle(CORBA::ULong handle, const kxTarn::TAG_LIST& acks, const kxTarn::TAG_LIST& released) {
+  settle_now(handle, acks, released);
+}
+
+CORBA::Long PortService::settle_now(CORBA::ULong handle, const kxTarn::TAG_LIST& acks,
+                                    const kxTarn::TAG_LIST& released) {
+  TARN_FAULT_POINT(host_.faults(), "settle");
+  return ports().settle(handle, tags(acks), tags(released));
 }
 
 int PortService::savePorts(const std::string& path) {
@@ -135,6 +165,13 @@ CORBA::Long PortService::connect_port_from(const char* name, CORBA::Long directi
   const int rc = ports().connect(text(name), direction, text(process), issued);
   if (rc == kOk) handle = issued;
   return rc;
+}
+
+CORBA::Long PortService::disconnect_settled(CORBA::ULong handle, const kxTarn::TAG_LIST& acks,
+                                            const kxTarn::TAG_LIST& released) {
+  TARN_FAULT_POINT(host_.faults(), "disconnect_port");
+  ports().settle(handle, tags(acks), tags(released));
+  return ports().disconnect(handle);
 }
 
 CORBA::Long PortService::disconnect_port(CORBA::ULong handle) {
@@ -179,18 +216,11 @@ CORBA::Long PortService::send_packet(CORBA::ULong handle, const kxTarn::DATA_BUF
 
 CORBA::Long PortService::receive_packet(CORBA::ULong handle, CORBA::ULong_out sender, kxTarn::DATA_BUFFER_out value,
                                         CORBA::Long timeout) {
-  return receive_packet_sized(handle, 0, kAnyLength, sender, value, timeout);
-}
-
-CORBA::Long PortService::receive_packet_sized(CORBA::ULong handle, CORBA::ULong least, CORBA::ULong most,
-                                              CORBA::ULong_out sender, kxTarn::DATA_BUFFER_out value,
-                                              CORBA::Long timeout) {
   sender = 0;
   value = new kxTarn::DATA_BUFFER;
   TARN_FAULT_POINT(host_.faults(), "receive_packet");
   std::vector<Message> taken;
-  const int rc = ports().receive(handle, 1, fit(least, most), timeout, taken);
-  if (rc != kOk) return rc;
+  if (int rc = receive(handle, Receipt(), fit(0, kAnyLength), 1, timeout, taken)) return rc;
   sender = taken.front().sender;
   delete value.ptr();
   value = toBuffer(*taken.front().bytes);
@@ -203,18 +233,14 @@ CORBA::Long PortService::reply_packet(CORBA::ULong replyHandle, const kxTarn::DA
 }
 
 CORBA::Long PortService::receive_reply(CORBA::ULong handle, kxTarn::DATA_BUFFER_out value, CORBA::Long timeout) {
-  return receive_reply_sized(handle, 0, kAnyLength, value, timeout);
-}
-
-CORBA::Long PortService::receive_reply_sized(CORBA::ULong handle, CORBA::ULong least, CORBA::ULong most,
-                                             kxTarn::DATA_BUFFER_out value, CORBA::Long timeout) {
   value = new kxTarn::DATA_BUFFER;
   TARN_FAULT_POINT(host_.faults(), "receive_reply");
-  SharedBytes reply;
-  const int rc = ports().waitReply(handle, fit(least, most), timeout, reply);
-  if (rc != kOk) return rc;
+  Receipt receipt;
+  receipt.replies = true;
+  std::vector<Message> taken;
+  if (int rc = receive(handle, receipt, fit(0, kAnyLength), 1, timeout, taken)) return rc;
   delete value.ptr();
-  value = toBuffer(*reply);
+  value = toBuffer(*taken.front().bytes);
   return kOk;
 }
 

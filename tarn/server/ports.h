@@ -48,23 +48,21 @@ class PortService : public POA_kxTarn::Port_Factory {
   CORBA::Long load_snapshot_file(const char* file, const char* option) override;
   CORBA::Long connect_port_from(const char* name, CORBA::Long direction, CORBA::Long mode, const char* process,
                                 CORBA::ULong& handle, CORBA::ULong_out extra) override;
-  CORBA::Long receive_packet_sized(CORBA::ULong handle, CORBA::ULong least, CORBA::ULong most,
-                                   CORBA::ULong_out sender, kxTarn::DATA_BUFFER_out value,
-                                   CORBA::Long timeout) override;
-  CORBA::Long receive_reply_sized(CORBA::ULong handle, CORBA::ULong least, CORBA::ULong most,
-                                  kxTarn::DATA_BUFFER_out value, CORBA::Long timeout) override;
-  CORBA::Long receive_events_sized(CORBA::ULong handle, CORBA::ULong least, CORBA::ULong most,
-                                   kxTarn::DATA_BUFFER_SEQ_out values, CORBA::Long maxCount,
-                                   CORBA::Long timeout) override;
-  CORBA::Long receive_events_confirmed(CORBA::ULong handle, CORBA::ULong least, CORBA::ULong most,
-                                       CORBA::ULong delivered, CORBA::ULong& batch, kxTarn::DATA_BUFFER_SEQ_out values,
-                                       CORBA::Long maxCount, CORBA::Long timeout) override;
+  CORBA::Long receive_tagged(CORBA::ULong handle, CORBA::ULongLong tag, const kxTarn::TAG_LIST& acks,
+                             const kxTarn::TAG_LIST& released, CORBA::Boolean replies, CORBA::Boolean batch,
+                             CORBA::ULong least,
+                             CORBA::ULong most, CORBA::Long maxCount, CORBA::Long timeout, CORBA::ULong_out sender,
+                             kxTarn::DATA_BUFFER_SEQ_out values) override;
+  void settle(CORBA::ULong handle, const kxTarn::TAG_LIST& acks, const kxTarn::TAG_LIST& released) override;
+  CORBA::Long settle_now(CORBA::ULong handle, const kxTarn::TAG_LIST& acks, const kxTarn::TAG_LIST& released) override;
+  CORBA::Long disconnect_settled(CORBA::ULong handle, const kxTarn::TAG_LIST& acks,
+                                 const kxTarn::TAG_LIST& released) override;
 
  private:
   PortTable& ports() { return realm_->ports; }
-  // The batch receives, confirmed (see PortTable::receive) or not.
-  int receiveEvents(CORBA::ULong handle, const Fit& fit, PortTable::Confirmation* confirmation,
-                    kxTarn::DATA_BUFFER_SEQ_out values, CORBA::Long maxCount, CORBA::Long timeout);
+  // One receive of up to maxCount values (see PortTable::receive).
+  int receive(CORBA::ULong handle, const Receipt& receipt, const Fit& fit, CORBA::Long maxCount, CORBA::Long timeout,
+              std::vector<Message>& taken);
   // Write and load a snapshot file of the realm's channels. REQUIRES: realm snapshotMutex held.
   int savePorts(const std::string& path);
   int restorePorts(const std::string& path);

@@ -24,6 +24,14 @@ tarn::SharedBytes bytes(const std::string& text) { return std::make_shared<const
 
 std::string text(const tarn::Message& message) { return std::string(message.bytes->begin(), message.bytes->end()); }
 
+// A receipt of a receive: a batch or one message, with a tag (0: taken for good at once).
+tarn::Receipt receipt(bool batch, tarn::Tag tag = 0) {
+  tarn::Receipt made;
+  made.batch = batch;
+  made.tag = tag;
+  return made;
+}
+
 class ChannelJournalTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -53,7 +61,7 @@ class ChannelJournalTest : public ::testing::Test {
     std::vector<tarn::Message> taken;
     std::vector<std::string> seen;
     if (ports().connect(channel, tarn::kReceiveDirection, "", handle) != tarn::kOk) return {"<none>"};
-    ports().receive(handle, 1000000, tarn::Fit(), 0, taken);
+    ports().receive(handle, receipt(true), 1000000, tarn::Fit(), 0, taken);
     for (const tarn::Message& message : taken) seen.push_back(text(message));
     ports().disconnect(handle);
     return seen;
@@ -82,7 +90,7 @@ TEST_F(ChannelJournalTest, AReplayedTableHoldsWhatThePersistentChannelsHeld) {
   unsigned taker = 0, sender = 0;
   std::vector<tarn::Message> taken;
   ports().connect("box", tarn::kReceiveDirection, "", taker);
-  ASSERT_EQ(ports().receive(taker, 2, tarn::Fit(), 0, taken), tarn::kOk);
+  ASSERT_EQ(ports().receive(taker, receipt(true), 2, tarn::Fit(), 0, taken), tarn::kOk);
   ports().connect("port", tarn::kSendDirection, "", sender);
   for (const char* packet : {"p1", "p2"}) ports().sendPacket(sender, bytes(packet), false);
   ports().sendPacket(sender, bytes("p0"), true);
@@ -130,7 +138,7 @@ TEST_F(ChannelJournalTest, ConcurrentSendersAndTakersReplayToTheSameQueue) {
       for (int i = 0; i < 500; ++i) {
         std::vector<tarn::Message> taken;
         ports().sendEvent("box", bytes(std::to_string(t) + "." + std::to_string(i)));
-        if (i % 3 == 0) ports().receive(handle, 2, tarn::Fit(), 0, taken);
+        if (i % 3 == 0) ports().receive(handle, receipt(true), 2, tarn::Fit(), 0, taken);
       }
     });
   for (std::thread& thread : threads) thread.join();
@@ -158,7 +166,7 @@ TEST_F(ChannelJournalTest, ATornChannelRecordIsCutAndCompactionKeepsTheQueue) {
   for (std::size_t i = 0; i * big.size() < Journal::kCompactBytes + 4 * big.size(); ++i) {
     ASSERT_EQ(ports().sendEvent("box", bytes(big + std::to_string(i))), tarn::kOk);
     std::vector<tarn::Message> taken;
-    ASSERT_EQ(ports().receive(handle, 1, tarn::Fit(), 0, taken), tarn::kOk);
+    ASSERT_EQ(ports().receive(handle, receipt(true), 1, tarn::Fit(), 0, taken), tarn::kOk);
   }
   ports().sendEvent("box", bytes("last"));
   open();
@@ -175,72 +183,116 @@ TEST_F(ChannelJournalTest, ABatchTakesOnlyWhatItsAnswerHoldsAndTheRestStays) {
   tarn::Fit fit;
   fit.answerBytes = 30;  // two 4-byte events with their 8 bytes of framing fit, a third does not
   std::vector<tarn::Message> taken;
-  ASSERT_EQ(ports().receive(handle, 10, fit, 0, taken), tarn::kOk);
+  ASSERT_EQ(ports().receive(handle, receipt(true), 10, fit, 0, taken), tarn::kOk);
   EXPECT_EQ(taken.size(), 2u);
   fit.answerBytes = 1;
-  ASSERT_EQ(ports().receive(handle, 10, fit, 0, taken), tarn::kOk);
+  ASSERT_EQ(ports().receive(handle, receipt(true), 10, fit, 0, taken), tarn::kOk);
   EXPECT_EQ(taken.size(), 3u) << "one message always goes, whatever its size";
   fit = tarn::Fit();
   fit.least = fit.most = 4;
-  EXPECT_EQ(ports().receive(handle, 10, fit, 0, taken), tarn::kSizeMismatch) << "dd is not of the asked size";
-  EXPECT_EQ(ports().receive(handle, 1, fit, 0, taken), tarn::kSizeMismatch);
+  EXPECT_EQ(ports().receive(handle, receipt(true), 10, fit, 0, taken), tarn::kSizeMismatch) << "dd is not of the asked size";
+  EXPECT_EQ(ports().receive(handle, receipt(true), 1, fit, 0, taken), tarn::kSizeMismatch);
   fit.most = 1;
-  EXPECT_EQ(ports().receive(handle, 1, fit, 0, taken), tarn::kBufferTooSmall);
+  EXPECT_EQ(ports().receive(handle, receipt(false), 1, fit, 0, taken), tarn::kBufferTooSmall);
+  EXPECT_EQ(ports().receive(handle, receipt(true), 1, fit, 0, taken), tarn::kSizeMismatch)
+      << "a batch of one refuses a longer value as any batch does";
   EXPECT_EQ(taken.size(), 3u);
   ports().disconnect(handle);
   open();
   EXPECT_EQ(drain("box"), (std::vector<std::string>{"dd", "eeee"})) << "what was refused stays, across a restart";
 }
 
-// A confirmed receive whose answer did not arrive is taken again: a receive that names an older
-// batch puts the kept one back at the front first (on the disk too), one that names it drops it;
-// a disconnect drops what was answered, closing an idle connection puts it back.
-TEST_F(ChannelJournalTest, AnAnswerThatDidNotArriveIsTakenAgain) {
+// A tagged receive keeps what it took in flight until its tag is settled: asked again it answers
+// the same, acknowledged it is gone (a late copy of it takes nothing), released it goes back to
+// the front, and whatever is still in flight comes back after a restart, a disconnect or an idle
+// close. Replies of a send connection follow the same rules.
+TEST_F(ChannelJournalTest, WhatIsInFlightStaysUntilItsTagIsSettled) {
   ::setenv("TARN_IDLE_CONNECTION_S", "1", 1);  // for every table this test opens
   open();
   ASSERT_EQ(ports().create("box", tarn::kBoxKind, 10), tarn::kOk);
   ASSERT_EQ(ports().setPersistent("box", true), tarn::kOk);
-  for (const char* event : {"a", "b", "c"}) ports().sendEvent("box", bytes(event));
+  for (const char* event : {"a", "b", "c", "d"}) ports().sendEvent("box", bytes(event));
   unsigned handle = 0;
-  ASSERT_EQ(ports().connect("box", tarn::kReceiveDirection, "", handle), tarn::kOk);
-  auto receive = [&](std::uint32_t delivered, std::size_t most, tarn::Fit fit, std::uint32_t& batch) {
-    tarn::PortTable::Confirmation confirmation;
-    confirmation.delivered = delivered;
+  ASSERT_EQ(ports().connect("box", tarn::kReceiveDirection, "p", handle), tarn::kOk);
+  auto receive = [&](tarn::Tag tag, std::size_t most, std::vector<tarn::Tag> acks = {},
+                     std::vector<tarn::Tag> released = {}) {
+    tarn::Receipt made = receipt(true, tag);
+    made.acks = std::move(acks);
+    made.released = std::move(released);
     std::vector<tarn::Message> taken;
-    const int rc = ports().receive(handle, most, fit, 0, taken, &confirmation);
-    batch = confirmation.batch;
+    const int rc = ports().receive(handle, made, most, tarn::Fit(), 0, taken);
     std::string seen;
     for (const tarn::Message& message : taken) seen += text(message);
-    if (rc == tarn::kOk) ports().keep(handle, batch, std::move(taken));  // as the service does once it answered
     return rc == tarn::kOk ? seen : "code " + std::to_string(rc);
   };
-  std::uint32_t first = 0, second = 0, none = 0;
-  EXPECT_EQ(receive(0, 2, tarn::Fit(), first), "ab");
-  EXPECT_NE(first, 0u);
-  EXPECT_EQ(receive(0, 10, tarn::Fit(), second), "abc") << "the first answer was not confirmed";
-  EXPECT_NE(second, first);
-  EXPECT_EQ(receive(second, 10, tarn::Fit(), none), "code " + std::to_string(tarn::kNothingReceived));
-  for (const char* event : {"d", "e"}) ports().sendEvent("box", bytes(event));
-  EXPECT_EQ(receive(second, 1, tarn::Fit(), first), "d");
-  tarn::Fit five;
-  five.least = 5;
-  EXPECT_EQ(receive(0, 10, five, none), "code " + std::to_string(tarn::kSizeMismatch));
-  ports().disconnect(handle);
+  const std::string nothing = "code " + std::to_string(tarn::kNothingReceived);
+  EXPECT_EQ(receive(7, 2), "ab");
+  EXPECT_EQ(receive(7, 2), "ab") << "the same tag again: its answer was lost";
+  EXPECT_EQ(receive(8, 1), "c") << "another tag takes what follows";
+  EXPECT_EQ(ports().settle(handle, {7}, {}), tarn::kOk);
+  ports().sendEvent("box", bytes("e"));
+  EXPECT_EQ(receive(7, 5), nothing) << "a late copy of a settled receive takes nothing";
   open();
-  EXPECT_EQ(drain("box"), (std::vector<std::string>{"d", "e"})) << "put back on the disk too";
+  EXPECT_EQ(drain("box"), (std::vector<std::string>{"c", "d", "e"})) << "in flight at the restart: queued again";
 
-  for (const char* event : {"f", "g"}) ports().sendEvent("box", bytes(event));
-  ASSERT_EQ(ports().connect("box", tarn::kReceiveDirection, "", handle), tarn::kOk);
-  EXPECT_EQ(receive(0, 1, tarn::Fit(), first), "f");
-  ports().disconnect(handle);
-  EXPECT_EQ(drain("box"), std::vector<std::string>{"g"}) << "a disconnect confirms";
-  ports().sendEvent("box", bytes("h"));
-  ASSERT_EQ(ports().connect("box", tarn::kReceiveDirection, "", handle), tarn::kOk);
-  EXPECT_EQ(receive(0, 1, tarn::Fit(), first), "h");
+  for (const char* event : {"f", "g", "h"}) ports().sendEvent("box", bytes(event));
+  ASSERT_EQ(ports().connect("box", tarn::kReceiveDirection, "p", handle), tarn::kOk);
+  EXPECT_EQ(receive(9, 1), "f");
+  EXPECT_EQ(receive(10, 1, {}, {9}), "f") << "released, it is at the front again";
+  EXPECT_EQ(receive(11, 1, {10}), "g");
+  EXPECT_EQ(ports().disconnect(handle), tarn::kOk);
+  EXPECT_EQ(ports().settle(handle, {11}, {}), tarn::kBadHandle);
+  EXPECT_EQ(drain("box"), (std::vector<std::string>{"g", "h"})) << "a disconnect puts back what is unsettled";
+
+  ports().sendEvent("box", bytes("i"));
+  ASSERT_EQ(ports().connect("box", tarn::kReceiveDirection, "p", handle), tarn::kOk);
+  EXPECT_EQ(receive(12, 1), "i");
   std::this_thread::sleep_for(std::chrono::milliseconds(2100));
   ports().connections();  // closes the idle connection
-  EXPECT_EQ(drain("box"), std::vector<std::string>{"h"}) << "an abandoned answer goes back";
+  EXPECT_EQ(drain("box"), std::vector<std::string>{"i"}) << "an abandoned answer goes back";
+
+  ASSERT_EQ(ports().create("port", tarn::kPortKind, 1), tarn::kOk);
+  unsigned sender = 0, receiver = 0;
+  ASSERT_EQ(ports().connect("port", tarn::kSendDirection, "p", sender), tarn::kOk);
+  ASSERT_EQ(ports().connect("port", tarn::kReceiveDirection, "p", receiver), tarn::kOk);
+  ASSERT_EQ(ports().sendPacket(sender, bytes("ask"), false), tarn::kOk);
+  std::vector<tarn::Message> request, reply;
+  ASSERT_EQ(ports().receive(receiver, receipt(false, 1), 1, tarn::Fit(), 0, request), tarn::kOk);
+  EXPECT_EQ(request.front().sender, sender);
+  ASSERT_EQ(ports().reply(sender, bytes("answer")), tarn::kOk);
+  tarn::Receipt forReply = receipt(false, 2);
+  forReply.replies = true;
+  EXPECT_EQ(ports().receive(receiver, forReply, 1, tarn::Fit(), 0, reply), tarn::kBadHandle) << "not a send connection";
+  ASSERT_EQ(ports().receive(sender, forReply, 1, tarn::Fit(), 0, reply), tarn::kOk);
+  reply.clear();
+  ASSERT_EQ(ports().receive(sender, forReply, 1, tarn::Fit(), 0, reply), tarn::kOk);
+  EXPECT_EQ(text(reply.front()), "answer") << "a reply whose answer was lost comes again";
   ::unsetenv("TARN_IDLE_CONNECTION_S");
+}
+
+// Connections count per client as well as in all; a client's own send connection asked for again
+// is that connection.
+TEST_F(ChannelJournalTest, OneClientAtItsShareOfConnectionsLeavesTheOthersTheirs) {
+  tarn::Budgets budgets;
+  budgets.connections = 10;
+  budgets.connectionsPerClient = 3;
+  tarn::BudgetBook book(budgets);
+  tarn::PortTable table;
+  table.useBudget(book);
+  ASSERT_EQ(table.create("port", tarn::kPortKind, 1), tarn::kOk);
+  unsigned handle = 0;
+  for (int i = 0; i < 3; ++i) ASSERT_EQ(table.connect("port", tarn::kReceiveDirection, "greedy", handle), tarn::kOk);
+  EXPECT_EQ(table.connect("port", tarn::kReceiveDirection, "greedy", handle), tarn::kOverBudget);
+  unsigned mine = 0;
+  EXPECT_EQ(table.connect("port", tarn::kSendDirection, "steady", mine), tarn::kOk) << "another client is served";
+  unsigned again = mine;
+  EXPECT_EQ(table.connect("port", tarn::kSendDirection, "steady", again), tarn::kOk);
+  EXPECT_EQ(again, mine) << "its own send connection, not a new one";
+  again = mine;
+  EXPECT_EQ(table.connect("port", tarn::kSendDirection, "greedy", again), tarn::kOverBudget)
+      << "another client's handle is no way round its share";
+  EXPECT_EQ(table.disconnect(handle), tarn::kOk);
+  EXPECT_EQ(table.connect("port", tarn::kReceiveDirection, "greedy", handle), tarn::kOk) << "a close gives the share back";
 }
 
 TEST_F(ChannelJournalTest, AddingACodeJournalsThatCodeAlone) {
@@ -278,7 +330,7 @@ TEST_F(ChannelJournalTest, ATakeThatCannotBeKeptLeavesTheMessagesQueuedAndTheJou
   small.rlim_cur = 1;
   ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
   std::vector<tarn::Message> taken;
-  EXPECT_EQ(ports().receive(handle, 1, tarn::Fit(), 0, taken), tarn::kNotKept);
+  EXPECT_EQ(ports().receive(handle, receipt(true), 1, tarn::Fit(), 0, taken), tarn::kNotKept);
   EXPECT_EQ(ports().sendEvent("box", bytes("c")), tarn::kNotKept);
   ::setrlimit(RLIMIT_FSIZE, &saved);
   EXPECT_TRUE(taken.empty());
