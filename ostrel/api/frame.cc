@@ -10,6 +10,7 @@
 #include "ostrel/connection/call_frame.h"
 #include "ostrel/connection/connector.h"
 #include "ostrel/data/type_mgr.h"
+#include "ostrel/messaging/channels.h"
 #include "ostrel/redundancy/dispatcher_contender.h"
 
 namespace {
@@ -25,6 +26,7 @@ void OstrelOrigin::ExitOstrel() {
   ostrel::markLibraryEnded();  // first: waits in flight give up while the rest winds down
   TarnConnector::instance()->stop();
   DispatcherContender::instance()->leaveAll();
+  ostrel::closeKeptReceivers();  // what they hold in flight goes back to its queues now
   kxNaming_Client::ExitInstance();
   ACE::fini();
 }

@@ -52,6 +52,8 @@ int receiveByName(const char* name, const char* server, const char* realm, Recei
 // The kept connections behind receiveByName.
 unsigned int takeKeptReceiver(const char* name, const char* server, const char* realm);
 void keepReceiver(const char* name, const char* server, const char* realm, unsigned int handle);
+// Closes every kept connection (ExitOstrel).
+void closeKeptReceivers();
 
 template <typename Receive>
 int receiveByName(const char* name, const char* server, const char* realm, Receive receive, AfterReceive after) {

@@ -50,6 +50,13 @@ class KeptReceivers {
     if (it->second.empty()) kept_.erase(it);
     return handle;
   }
+  // Every kept connection, none kept any more.
+  std::map<Key, std::vector<unsigned int>> takeAll() {
+    std::map<Key, std::vector<unsigned int>> all;
+    std::lock_guard<std::mutex> hold(mutex_);
+    all.swap(kept_);
+    return all;
+  }
   // False when the name has its handful already: the caller closes the connection.
   bool keep(const Key& key, unsigned int handle) {
     std::lock_guard<std::mutex> hold(mutex_);
@@ -78,6 +85,12 @@ Key keyOf(const char* name, const char* server, const char* realm) {
 
 unsigned int takeKeptReceiver(const char* name, const char* server, const char* realm) {
   return keptReceivers().take(keyOf(name, server, realm));
+}
+
+void closeKeptReceivers() {
+  for (const auto& entry : keptReceivers().takeAll())
+    for (unsigned int handle : entry.second)
+      kx_disconenct_port(handle, std::get<0>(entry.first).c_str(), std::get<1>(entry.first).c_str());
 }
 
 void keepReceiver(const char* name, const char* server, const char* realm, unsigned int handle) {
