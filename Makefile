@@ -7,7 +7,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 WINDOWS_BUILD ?= build-windows/build
 WINDOWS_SDK ?= $(CURDIR)/build-windows/sdk
 
-.PHONY: all deps test-deps configure build demo test netns-test bench bench-scale install asan coverage clean windows-deps windows windows-test
+.PHONY: all deps test-deps configure build demo test netns-test torture bench bench-scale install asan coverage clean windows-deps windows windows-test
 
 all: build
 
@@ -33,6 +33,13 @@ test: build test-deps
 # root and say why they are skipped without it.
 netns-test: build test-deps
 	@cd $(BUILD) && ctest --output-on-failure -L netns
+
+# The delivery contract under faults: N seeded schedules from SEED (`make torture N=2000`).
+N ?= 2000
+SEED ?=
+torture: build
+	@cmake --build $(BUILD) --target delivery_torture > /dev/null
+	@$(BUILD)/tests/delivery_torture --schedules $(N) $(if $(SEED),--seed $(SEED),)
 
 bench: build
 	@bash scripts/run-benchmarks.sh $(BUILD)

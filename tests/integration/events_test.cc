@@ -1,5 +1,6 @@
 // Event boxes end to end, on the embedded server and on tarnd.
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -280,6 +281,40 @@ TEST_P(Events, RemoteFailuresGiveCodesLogLinesAndAFreshReference) {
   }
   unsetEnvironment("TARN_LOG");
   std::remove(log.c_str());
+}
+
+// Threads that share one receive handle each get their own events: every event reaches exactly
+// one of them, whatever the batches and time-outs.
+TEST_P(Events, ThreadsSharingAHandleGetEachEventOnce) {
+  const std::string box = unique("shared");
+  constexpr int kEvents = 600;
+  ASSERT_EQ(0, Ostrel::CreateEventBox(box.c_str(), 79, kEvents, server, nullptr));
+  const unsigned int handle = receiver(box);
+  std::vector<BrennicData> sent;
+  for (int i = 0; i < kEvents; ++i) sent.push_back(analog(i));
+  ASSERT_EQ(0, Ostrel::SendEventN(79, sent, server, nullptr));
+  std::vector<std::future<std::vector<int>>> threads;
+  for (int t = 0; t < 3; ++t)
+    threads.push_back(std::async(std::launch::async, [&, t] {
+      std::vector<int> seen;
+      for (int empty = 0; empty < 2;) {
+        BrennicDataList list;
+        const int rc = Ostrel::ReceiveEventN(handle, list, "AnalogPoint", 1 + t * 2, 100, server, nullptr);
+        for (int i = 0; rc == 0 && i < list.count; ++i) seen.push_back(static_cast<int>(list.items[i]->GetDoubleValue("value")));
+        Ostrel::DestoryBrennicDataList(&list);
+        empty = rc == 0 ? 0 : empty + 1;
+      }
+      return seen;
+    }));
+  std::vector<int> all;
+  for (auto& thread : threads) {
+    const std::vector<int> seen = thread.get();
+    all.insert(all.end(), seen.begin(), seen.end());
+  }
+  std::sort(all.begin(), all.end());
+  std::vector<int> expected(kEvents);
+  for (int i = 0; i < kEvents; ++i) expected[i] = i;
+  EXPECT_EQ(all, expected);
 }
 
 // A receive whose answer is lost on the way (here: the server answers after the caller gave up

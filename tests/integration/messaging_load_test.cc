@@ -1,4 +1,5 @@
 // Messaging through a tarnd process under load and failure.
+#include <signal.h>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -130,6 +131,83 @@ TEST_F(MessagingLoad, AStalledCallEndsItsWaitAfterTheLimitAndAMargin) {
   ASSERT_TRUE(ended);
   EXPECT_EQ(2008, many.get());
   EXPECT_EQ(2008, one.get());
+}
+
+// tarnd stopped (SIGSTOP) for 4 s while receives wait with a limit of 20 s or none, and sends
+// are made at the start of the stall: the stall delays every answer and fails none, and each
+// message arrives once.
+TEST_F(MessagingLoad, AStallShorterThanTheWaitDelaysItAndLosesNothing) {
+  ASSERT_EQ(0, Ostrel::CreateEventBox("frozen", 5, 10, "plant", nullptr));
+  ASSERT_EQ(0, Ostrel::CreatePort("frozen.port", "plant", nullptr));
+  unsigned int box1 = 0, box2 = 0, port = 0, sender = 0;
+  ASSERT_EQ(0, Ostrel::ConnectPortForRecv("frozen", box1, "plant", nullptr));
+  ASSERT_EQ(0, Ostrel::ConnectPortForRecv("frozen", box2, "plant", nullptr));
+  ASSERT_EQ(0, Ostrel::ConnectPortForRecv("frozen.port", port, "plant", nullptr));
+  ASSERT_EQ(0, Ostrel::ConnectPortForSend("frozen.port", sender, "plant", nullptr));
+  auto packet = std::async(std::launch::async, [&] {
+    BrennicData record("AnalogPoint", 0);
+    return Ostrel::ReceivePacket(port, record, 20000, "plant", nullptr);
+  });
+  auto event = std::async(std::launch::async, [&] {
+    BrennicData record("AnalogPoint", 0);
+    return Ostrel::ReceiveEvent(static_cast<int>(box1), record, -1, "plant", nullptr);
+  });
+  auto events = std::async(std::launch::async, [&] {
+    BrennicDataList list;
+    const int rc = Ostrel::ReceiveEventN(box2, list, "AnalogPoint", 10, 20000, "plant", nullptr);
+    const int count = list.count;
+    Ostrel::DestoryBrennicDataList(&list);
+    return rc ? rc : -count;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  ::kill(tarnd->pid(), SIGSTOP);
+  auto sends = std::async(std::launch::async, [&] {
+    BrennicData value("AnalogPoint", 0);
+    value.PutValue("value", 1.0);
+    const int first = Ostrel::SendPacket(sender, value, 0, "plant", nullptr);
+    const int second = Ostrel::SendEvent("frozen", value, 0, "plant", nullptr);
+    return first ? first : second;
+  });
+  std::this_thread::sleep_for(seconds(4));
+  ::kill(tarnd->pid(), SIGCONT);
+  EXPECT_EQ(0, sends.get()) << "the sends are acknowledged after the stall";
+  ASSERT_EQ(std::future_status::ready, packet.wait_for(seconds(20)));
+  EXPECT_EQ(0, packet.get());
+  // One event for two receivers: one gets it, the other waits on and is ended by a second one.
+  BrennicData value("AnalogPoint", 0);
+  ASSERT_EQ(0, Ostrel::SendEvent("frozen", value, 0, "plant", nullptr));
+  ASSERT_EQ(std::future_status::ready, event.wait_for(seconds(20)));
+  ASSERT_EQ(std::future_status::ready, events.wait_for(seconds(20)));
+  EXPECT_EQ(0, event.get());
+  EXPECT_EQ(-1, events.get()) << "the batch got one event";
+  unsigned int left = 1;
+  ASSERT_EQ(0, Ostrel::EventCount("frozen", left, "plant", nullptr));
+  EXPECT_EQ(0u, left);
+}
+
+// A receiver that keeps its handle and never receives again (or ends without closing it) keeps
+// what it was given: when the server closes the idle connection, nothing goes back.
+TEST_F(MessagingLoad, WhatWasDeliveredStaysDeliveredAfterAnIdleClose) {
+  setenv("TARN_IDLE_CONNECTION_S", "1", 1);
+  start({});
+  unsetenv("TARN_IDLE_CONNECTION_S");
+  ASSERT_EQ(0, Ostrel::CreateEventBox("kept", 6, 10, "plant", nullptr));
+  std::vector<BrennicData> three(3, BrennicData("AnalogPoint", 0));
+  ASSERT_EQ(0, Ostrel::SendEventN(6, three, "plant", nullptr));
+  unsigned int handle = 0;
+  ASSERT_EQ(0, Ostrel::ConnectPortForRecv("kept", handle, "plant", nullptr));
+  BrennicDataList list;
+  ASSERT_EQ(0, Ostrel::ReceiveEventN(handle, list, "AnalogPoint", 10, 0, "plant", nullptr));
+  EXPECT_EQ(3, list.count);
+  Ostrel::DestoryBrennicDataList(&list);
+  std::this_thread::sleep_for(std::chrono::milliseconds(2100));
+  ConnectionSequence connections;
+  ASSERT_EQ(0, Ostrel::GetConnectSeq(&connections, "plant", nullptr));  // closes the idle connection
+  EXPECT_EQ(0, connections.count);
+  Ostrel::DestoryConnectSeq(&connections);
+  unsigned int left = 1;
+  ASSERT_EQ(0, Ostrel::EventCount("kept", left, "plant", nullptr));
+  EXPECT_EQ(0u, left) << "the delivered events did not go back";
 }
 
 TEST_F(MessagingLoad, IdleConnectionsAreReclaimed) {

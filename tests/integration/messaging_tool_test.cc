@@ -71,7 +71,12 @@ TEST(MessagingTool, RequestReplyAndMonitorAcrossProcesses) {
   testing_support::expectRuns({{"port send cmds AnalogPoint value=1", 0, {}},
                                {"port recv cmds --timeout 0", 0, {}},
                                {"port recv cmds --timeout 0", 1, {"2008"}},
-                               {"box recv feed --timeout 0", 1, {"2008"}}});
+                               {"box recv feed --timeout 0", 1, {"2008"}},
+                               // A packet too short for the type stays for every typed receiver; the
+                               // message says how to take it.
+                               {"port send cmds DigitalPoint state=1", 0, {}},
+                               {"port recv cmds -t AnalogPoint --timeout 0", 1, {"2012", "without --type takes it"}},
+                               {"port recv cmds --timeout 0", 0, {"== cmds  raw"}}});
   testing_support::expectRuns({{"connections --json", 0, {"[]\n"}}});
   auto json = std::async(std::launch::async, [&] { return runTool("monitor feed -n 1 --json"); });
   std::this_thread::sleep_for(std::chrono::milliseconds(500));

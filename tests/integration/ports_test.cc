@@ -114,6 +114,23 @@ TEST_P(Ports, ReceivesByNameKeepOrderSizeAndConnection) {
                                        "receive's connection again and closed it";
 }
 
+// A process whose receives by name keep timing out holds a handful of connections, not one per
+// attempt: it never uses up what the server grants (on the embedded server, what it grants the
+// process itself).
+TEST_P(Ports, ReceivesByNameThatTimeOutReuseTheirConnections) {
+  const std::string port = unique("empty");
+  ASSERT_EQ(0, Ostrel::CreatePort(port.c_str(), server, nullptr));
+  BrennicData record;
+  for (int i = 0; i < 1500; ++i) ASSERT_EQ(2008, Ostrel::ReceivePacket(port.c_str(), record, 0, server, nullptr)) << i;
+  EXPECT_LE(connectionsOf(port), 4);
+  unsigned int handle = 0;
+  EXPECT_EQ(0, Ostrel::ConnectPortForSend(port.c_str(), handle, server, nullptr));
+  BrennicData packet = analog(5, "x");
+  ASSERT_EQ(0, Ostrel::SendPacket(handle, packet, 0, server, nullptr));
+  EXPECT_EQ(0, Ostrel::ReceivePacket(port.c_str(), record, 0, server, nullptr)) << "the kept connection receives";
+  Ostrel::DisConnect(static_cast<int>(handle), server, nullptr);
+}
+
 TEST_P(Ports, RefusalsAreCodesAndChangeNothing) {
   unsigned int handle = 0;
   const std::string port = portWithPacket("refusals", 1, handle);

@@ -168,7 +168,13 @@ void addPortCommands(CLI::App& app, Tool& tool) {
     const int received = waitInterruptibly(a->timeout, [&](int slice) {
       return Ostrel::ReceivePacket(handle, replyHandle, packet, slice, a->target.serverOrNull(), a->target.realmOrNull());
     });
-    if (!check(tool, "port recv " + a->name, received)) return;
+    if (!check(tool, "port recv " + a->name, received)) {
+      // A packet shorter than the type stays at the head of the port for every typed receiver.
+      if (received == OstrelCode::kEventSizeMismatch && !a->type.empty())
+        tool.err << "ostrel: the packet at the head of " << a->name << " is not a " << a->type
+                 << "; `ostrel port recv " << a->name << "` without --type takes it as raw bytes\n";
+      return;
+    }
     tool.out << "packet from " << a->name << ", reply handle " << replyHandle << "\n";
     show(tool, a->name, packet);
   });
