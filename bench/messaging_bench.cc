@@ -222,6 +222,41 @@ void BM_ReceiveEventN_RawOrb(benchmark::State& state) {
   });
 }
 
+// --- One event received by handle ---------------------------------------------------------------
+
+// One event queued (untimed), then received by handle: the library's ReceiveEvent against the
+// raw receive_packet, which takes the event for good without an acknowledgement.
+template <typename Receive>
+void receiveOne(benchmark::State& state, Receive receive) {
+  const char* server = serverOf(state);
+  kxTarn::Port_Factory_var service = ports(server);
+  const unsigned int handle = receiver(server, "bench");
+  kxTarn::DATA_BUFFER event(kEventBytes);
+  event.length(kEventBytes);
+  for (auto _ : state) {
+    state.PauseTiming();
+    service->send_event("bench", event);
+    state.ResumeTiming();
+    if (!receive(server, service.in(), handle)) state.SkipWithError("receive failed");
+  }
+  Ostrel::DisConnect(static_cast<int>(handle), server, nullptr);
+}
+
+void BM_ReceiveEvent_Library(benchmark::State& state) {
+  std::vector<BrennicData> one = events(1);  // a copy of a record without a type holds nothing
+  receiveOne(state, [&](const char* server, kxTarn::Port_Factory_ptr, unsigned int handle) {
+    return Ostrel::ReceiveEvent(static_cast<int>(handle), one[0], 0, server, nullptr) == 0;
+  });
+}
+
+void BM_ReceiveEvent_RawOrb(benchmark::State& state) {
+  receiveOne(state, [](const char*, kxTarn::Port_Factory_ptr service, unsigned int handle) {
+    CORBA::ULong sender = 0;
+    kxTarn::DATA_BUFFER_var value;
+    return service->receive_packet(handle, sender, value.out(), 0) == 0 && value->length() == kEventBytes;
+  });
+}
+
 // --- Sustained: a producer process and this consumer, through tarnd ----------------------------
 
 // The producer's side: kStreamEvents events in batches of kStreamBatch, by the library or raw.
@@ -301,6 +336,8 @@ BENCHMARK(BM_SendEventN_RawOrb)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SendEventN_Library)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReceiveEventN_RawOrb)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReceiveEventN_Library)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReceiveEvent_RawOrb)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ReceiveEvent_Library)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_SustainedEvents_RawOrb)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(3)->UseManualTime();
 BENCHMARK(BM_SustainedEvents_Library)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(3)->UseManualTime();
 

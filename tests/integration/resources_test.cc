@@ -100,7 +100,11 @@ TEST(Resources, EachExhaustionPatternMeetsItsBudgetWhileAnotherClientIsServed) {
          return CORBA::is_nil(realm) ? tarn::kOverBudget : tarn::kOk;
        },
        tarn::kOverBudget},
-      {"connections", [&](int) { return ports->connect_port("target", tarn::kSendDirection, 0, handle, extra); },
+      {"connections",
+       [&](int) {
+         handle = 0;  // a handle of its own would be that connection again
+         return ports->connect_port("target", tarn::kSendDirection, 0, handle, extra);
+       },
        tarn::kOverBudget},
       {"a box of INT_MAX", [&](int) { return ports->create_port("huge", tarn::kBoxKind, INT_MAX); }, tarn::kOverBudget},
       {"64 KiB events into one box",
@@ -121,6 +125,9 @@ TEST(Resources, EachExhaustionPatternMeetsItsBudgetWhileAnotherClientIsServed) {
     while (Clock::now() < until) ASSERT_EQ(pattern.step(attempts++), pattern.code) << "and again";
     if (pattern.after) pattern.after();
   }
+  CORBA::ULong steady = 0;
+  EXPECT_EQ(ports->connect_port_from("target", tarn::kSendDirection, 0, "steady:1", steady, extra), tarn::kOk)
+      << "the attacker used up its own share of connections, not another client's";
   {
     testing_support::ScopedSettings settings({{"plant", "own", {tarnd.address()}}});
     ObjectNames names;
