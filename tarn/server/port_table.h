@@ -251,7 +251,7 @@ class PortTable {
   // The records that make `channel` whole: its shape, an emptied queue, its kept messages
   // (renumbered). REQUIRES: mutex_ held.
   void wholeRecordsLocked(const std::string& name, Channel& channel, std::vector<JournalRecord>& out);
-  // Appends wholeRecords of `channel`; returns the last ticket. REQUIRES: mutex_ held.
+  // Appends wholeRecordsLocked of `channel`; returns the last ticket. REQUIRES: mutex_ held.
   std::uint64_t journalWholeLocked(const std::string& name, Channel& channel);
   // `rc` once the journal holds every record up to `ticket`; kNotKept when it cannot.
   // REQUIRES: mutex_ not held, so that concurrent changes share one disk flush.
