@@ -112,6 +112,7 @@ int receiveMany(unsigned int handle, BrennicDataList& list, Form form, const cha
   kxDelivery delivery(target.server.c_str(), target.realm.c_str(), handle);
   kxTarn::DATA_BUFFER_SEQ_var values;
   int slice = 0;
+  bool answered = false;
   auto receive = [&](PortsPtr ports) {
     kxTarn::TAG_LIST acks, released;
     delivery.carry(acks, released);
@@ -120,19 +121,24 @@ int receiveMany(unsigned int handle, BrennicDataList& list, Form form, const cha
     CORBA::ULong sender = 0;
     const int rc = ports->receive_tagged(handle, delivery.tag(), acks, released, false, true, least, most, maxCount, slice,
                                          sender, values.out());
+    answered = true;
     delivery.carried(acks, released);
     return ostrel::sizeRefusal(rc);
   };
   const int rc = ostrel::waitInSlices(timeout, [&](int sliceMs) {
     slice = sliceMs;
-    return ostrel::callService<Ports, OstrelCode::kRemoteCallFailed>(
+    answered = false;
+    const int code = ostrel::callService<Ports, OstrelCode::kRemoteCallFailed>(
         target.server.c_str(), target.realm.c_str(), logged(logFormat, receive), ostrel::waitCallTimeOut(sliceMs));
+    if (!answered) delivery.mayHold();  // the call may have taken events and lost its answer
+    return code;
   });
   if (rc == OstrelCode::kEventSizeMismatch) {
     list.count = 0;
     list.items = nullptr;
   }
   if (rc != OstrelCode::kOk) return rc;
+  delivery.mayHold();
   const CORBA::ULong count = values->length();
   for (CORBA::ULong i = 0; form == Form::kTyped && i < count; ++i) {
     if (type->GetTypeSize() != values[i].length()) {

@@ -200,10 +200,14 @@ int receiveOne(unsigned int handle, bool replies, unsigned int least, unsigned i
       return ports->receive_tagged(handle, delivery.tag(), acks, released, replies, false, least, most, 1, slice, from,
                                    values.out());
     }, waitCallTimeOut(slice));
-    if (answered != kRemoteFailure) delivery.carried(acks, released);
+    if (answered == kRemoteFailure)
+      delivery.mayHold();
+    else
+      delivery.carried(acks, released);
     return answered;
   });
   if (rc != kOk) return rc;
+  delivery.mayHold();
   if (values->length() != 1) return kRemoteFailure;
   const int handed = hand(values[0], from);
   if (handed == kOk) delivery.delivered();

@@ -84,6 +84,7 @@ void stopWatcherAtExit() {
     stopping = watcher;  // kept: exit handlers of others may still register slots with it
     exited = true;
   }
+  tarn::stopDeliveries();
   if (stopping) stopping->stop();
 }
 
@@ -119,6 +120,7 @@ void kxNaming_Client::ExitInstance() {
     stopping = watcher;
     watcher = nullptr;
   }
+  tarn::stopDeliveries();
   if (stopping) {
     stopping->stop();
     delete stopping;

@@ -59,6 +59,10 @@ int unreachableCode(const char* server);
 // True once the middleware client was ended (kxNaming_Client::ExitInstance).
 bool clientEnded();
 
+// Sends the settlements the delivery protocol still owes and stops its flusher (kxDeliveries.h):
+// before the ORB goes.
+void stopDeliveries();
+
 // Whether the last remote call of this thread ended in a call time-out.
 bool& lastCallTimedOut();
 

@@ -8,8 +8,9 @@
 // answer lost on the way (a stall, a client time-out, a cut cable) comes again rather than being
 // lost, and threads sharing a connection never settle each other's receives.
 //
-// Settlements go to the server at once (a oneway message) and again with the connection's next
-// receive or its close until an answered call has carried them, so a lost oneway costs nothing.
+// Settlements ride with the connection's next receive or its close until an answered call has
+// carried them; an acknowledgement that no call carried within 20 ms, and every release at once,
+// also go on their own (a oneway message), and whatever is left goes when the client ends.
 //
 // Every function may be called from any thread.
 #pragma once
@@ -19,11 +20,13 @@
 #include "ostrel/api/middleware/kxTarn.h"
 
 // One receive on connection `handle` of (server, realm); a null or empty server is the server at
-// position "own", a null realm the default realm.
+// position "own", a null realm the default realm. The server may hold messages for the tag once
+// an attempt was answered with some, or went unanswered (mark both with mayHold()); a receive
+// that ends without delivered() then releases its tag.
 class kxDelivery {
  public:
   kxDelivery(const char* server, const char* realm, unsigned int handle);
-  // Releases the tag unless delivered() was called.
+  // Releases the tag when the server may hold messages for it and delivered() was not called.
   ~kxDelivery();
   kxDelivery(const kxDelivery&) = delete;
   kxDelivery& operator=(const kxDelivery&) = delete;
@@ -33,6 +36,9 @@ class kxDelivery {
   void carry(kxTarn::TAG_LIST& acks, kxTarn::TAG_LIST& released) const;
   // ... and, once that attempt was answered (whatever its code), what the server now has.
   void carried(const kxTarn::TAG_LIST& acks, const kxTarn::TAG_LIST& released) const;
+  // The server may hold messages for the tag: an attempt went unanswered, or was answered with
+  // messages.
+  void mayHold() { mayHold_ = true; }
   // The answer is in the caller's hands: acknowledge the tag.
   void delivered();
 
@@ -43,6 +49,7 @@ class kxDelivery {
   std::string realm_;
   unsigned int handle_;
   CORBA::ULongLong tag_;
+  bool mayHold_ = false;
   bool settled_ = false;
 };
 

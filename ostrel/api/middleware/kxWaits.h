@@ -19,9 +19,11 @@ constexpr int kSliceMs = 1000;
 // What a wait answers when it ended with nothing to receive (the middleware's code).
 constexpr int kNothingReceived = 2008;
 
-// The call time-out of a remote call that waits up to `waitMs` on the server: -1 (no limit) for a
-// wait without limit, else waitMs plus the margin.
+// The call time-out of a remote call that waits up to `waitMs` on the server: 0 (the
+// reference's own) for no wait, -1 (no limit) for a wait without limit, else waitMs plus the
+// margin.
 inline int callTimeOut(int waitMs) {
+  if (waitMs == 0) return 0;
   if (waitMs < 0) return -1;
   return waitMs > 0x7fffffff - kMarginMs ? 0x7fffffff : waitMs + kMarginMs;
 }
