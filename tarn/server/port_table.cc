@@ -77,11 +77,11 @@ std::map<unsigned, PortTable::Connection>::iterator PortTable::dropConnectionLoc
   budget_->connections.give();
   budget_->clientConnections.give(connection.process);
   for (const Message& reply : connection.replies) budget_->queuedBytes.give(cost(reply.bytes));
-  for (auto& entry : connection.inFlight) putBackLocked(connection, entry.second);
+  for (auto& entry : connection.inFlight) putBackLocked(connection, *entry.second);
   return connections_.erase(it);
 }
 
-void PortTable::putBackLocked(Connection& connection, std::vector<Message>& messages) {
+void PortTable::putBackLocked(Connection& connection, const std::vector<Message>& messages) {
   if (messages.empty()) return;
   if (connection.direction == kSendDirection) {
     connection.replies.insert(connection.replies.begin(), messages.begin(), messages.end());
@@ -92,7 +92,6 @@ void PortTable::putBackLocked(Connection& connection, std::vector<Message>& mess
     std::deque<Message>& queue = connection.channel->queue;
     queue.insert(queue.begin(), messages.begin(), messages.end());
   }
-  messages.clear();
   changed_.notify_all();
 }
 
@@ -107,7 +106,7 @@ std::uint64_t PortTable::doneLocked(Connection& connection, const std::vector<Me
 }
 
 std::uint64_t PortTable::settleLocked(Connection& connection, const std::vector<Tag>& acks,
-                                      const std::vector<Tag>& released, std::vector<Message>& freeLater) {
+                                      const std::vector<Tag>& released, std::vector<Batch>& freeLater) {
   std::uint64_t ticket = 0;
   auto remember = [&connection](Tag tag) {
     if (!connection.settled.insert(tag).second) return;
@@ -119,8 +118,8 @@ std::uint64_t PortTable::settleLocked(Connection& connection, const std::vector<
   for (Tag tag : acks) {
     auto it = connection.inFlight.find(tag);
     if (it != connection.inFlight.end()) {
-      if (std::uint64_t t = doneLocked(connection, it->second)) ticket = t;
-      freeLater.insert(freeLater.end(), it->second.begin(), it->second.end());
+      if (std::uint64_t t = doneLocked(connection, *it->second)) ticket = t;
+      freeLater.push_back(std::move(it->second));
       connection.inFlight.erase(it);
     }
     remember(tag);
@@ -128,7 +127,8 @@ std::uint64_t PortTable::settleLocked(Connection& connection, const std::vector<
   for (Tag tag : released) {
     auto it = connection.inFlight.find(tag);
     if (it != connection.inFlight.end()) {
-      putBackLocked(connection, it->second);
+      putBackLocked(connection, *it->second);
+      freeLater.push_back(std::move(it->second));
       connection.inFlight.erase(it);
     }
     remember(tag);
@@ -452,10 +452,18 @@ void PortTable::awaitRepliesLocked(const std::vector<Message>& messages, std::si
 
 int PortTable::receive(unsigned handle, const Receipt& receipt, std::size_t maxCount, const Fit& fit, int timeoutMs,
                        std::vector<Message>& out) {
+  Batch taken;
+  const int rc = receive(handle, receipt, maxCount, fit, timeoutMs, taken);
+  if (taken) out.insert(out.end(), taken->begin(), taken->end());
+  return rc;
+}
+
+int PortTable::receive(unsigned handle, const Receipt& receipt, std::size_t maxCount, const Fit& fit, int timeoutMs,
+                       Batch& out) {
+  out.reset();
   if (maxCount == 0) return kBadArgument;
-  std::vector<Message> freeLater;  // freed after the lock is released
+  std::vector<Batch> freeLater;  // freed after the lock is released
   std::uint64_t ticket = 0;
-  const std::size_t before = out.size();
   Lock lock(mutex_);
   int found = kOk;
   const int direction = receipt.replies ? kSendDirection : kReceiveDirection;
@@ -465,24 +473,24 @@ int PortTable::receive(unsigned handle, const Receipt& receipt, std::size_t maxC
     if (receipt.tag != 0) {
       auto again = connection.inFlight.find(receipt.tag);
       if (again != connection.inFlight.end()) {
-        out.insert(out.end(), again->second.begin(), again->second.end());  // its first answer was lost
+        out = again->second;  // its first answer was lost on the way
         return kOk;
       }
       if (connection.settled.count(receipt.tag)) return kSettledTag;
     }
-    const bool replies = receipt.replies;
-    std::deque<Message>& queue = replies ? connection.replies : connection.channel->queue;
+    std::deque<Message>& queue = receipt.replies ? connection.replies : connection.channel->queue;
     if (queue.empty()) return kNothingReceived;
     std::size_t take = 0;
-    if (int refused = countToTake(queue, maxCount, fit, receipt.batch && !replies, take)) return refused;
-    std::vector<Message> taken(std::make_move_iterator(queue.begin()), std::make_move_iterator(queue.begin() + take));
+    if (int refused = countToTake(queue, maxCount, fit, receipt.batch && !receipt.replies, take)) return refused;
+    auto taken = std::make_shared<std::vector<Message>>(std::make_move_iterator(queue.begin()),
+                                                        std::make_move_iterator(queue.begin() + take));
     queue.erase(queue.begin(), queue.begin() + take);
-    if (!replies) awaitRepliesLocked(taken, 0, +1);
-    out.insert(out.end(), taken.begin(), taken.end());
+    if (!receipt.replies) awaitRepliesLocked(*taken, 0, +1);
     if (receipt.tag != 0)
-      connection.inFlight[receipt.tag] = std::move(taken);
-    else if (std::uint64_t t = doneLocked(connection, taken))
+      connection.inFlight[receipt.tag] = taken;
+    else if (std::uint64_t t = doneLocked(connection, *taken))
       ticket = t;
+    out = std::move(taken);
     return kOk;
   });
   if (rc == kSettledTag) rc = kNothingReceived;
@@ -490,17 +498,16 @@ int PortTable::receive(unsigned handle, const Receipt& receipt, std::size_t maxC
   if (kept(kOk, ticket) == kOk || receipt.tag != 0 || rc != kOk) return rc;
   // A take for good that is not on disk: hand the messages back rather than lose them.
   lock.lock();
-  std::vector<Message> back(out.begin() + static_cast<std::ptrdiff_t>(before), out.end());
-  out.resize(before);
+  const Batch back = std::move(out);
   Connection* connection = connectionLocked(handle, direction, found);
   if (!connection) return kNotKept;
-  for (const Message& message : back) budget_->queuedBytes.force(cost(message.bytes));
-  putBackLocked(*connection, back);
+  for (const Message& message : *back) budget_->queuedBytes.force(cost(message.bytes));
+  putBackLocked(*connection, *back);
   return kNotKept;
 }
 
 int PortTable::settle(unsigned handle, const std::vector<Tag>& acks, const std::vector<Tag>& released) {
-  std::vector<Message> freeLater;  // freed after the lock is released
+  std::vector<Batch> freeLater;  // freed after the lock is released
   std::uint64_t ticket = 0;
   {
     std::lock_guard<std::mutex> hold(mutex_);
@@ -634,7 +641,7 @@ std::vector<Message> PortTable::renumberLocked(Channel& channel) {
   for (auto& entry : connections_) {
     if (entry.second.channel.get() != &channel || entry.second.direction != kReceiveDirection) continue;
     for (auto& flight : entry.second.inFlight)
-      for (Message& message : flight.second) {
+      for (Message& message : *flight.second) {
         message.number = channel.numbered++;
         kept.push_back(message);
       }

@@ -99,6 +99,9 @@ struct Message {
 };
 
 using Tag = std::uint64_t;
+// What one receive took, shared by its answer and the connection that keeps it in flight: an
+// answer of many messages costs no copy of each.
+using Batch = std::shared_ptr<const std::vector<Message>>;
 
 // One receive as the receiver names it, and the tags of the same connection it settles first.
 struct Receipt {
@@ -160,6 +163,9 @@ class PortTable {
   // channel of a receive connection, or replies of a send connection. The receipt's settlements
   // are made first, then its tag is received as above.
   int receive(unsigned handle, const Receipt& receipt, std::size_t maxCount, const Fit& fit, int timeoutMs,
+              Batch& out);
+  // The same, adding what was taken to `out`.
+  int receive(unsigned handle, const Receipt& receipt, std::size_t maxCount, const Fit& fit, int timeoutMs,
               std::vector<Message>& out);
   // Settles tags of connection `handle` (kBadHandle when it is gone).
   int settle(unsigned handle, const std::vector<Tag>& acks, const std::vector<Tag>& released);
@@ -208,7 +214,7 @@ class PortTable {
     int waiters = 0;
     std::deque<Message> replies;  // send connections: answers to its packets
     std::size_t awaited = 0;      // send connections: its packets received and not yet answered
-    std::map<Tag, std::vector<Message>> inFlight;  // taken and not yet settled
+    std::map<Tag, std::shared_ptr<std::vector<Message>>> inFlight;  // taken and not yet settled
     std::set<Tag> settled;        // the newest kSettledKept settled tags ...
     std::deque<Tag> settledOrder; // ... oldest first
   };
@@ -229,13 +235,13 @@ class PortTable {
   // REQUIRES: mutex_ held.
   std::map<unsigned, Connection>::iterator dropConnectionLocked(std::map<unsigned, Connection>::iterator it);
   // Settles tags of `connection`; returns the journal ticket (0: nothing appended). Settled
-  // messages go to `freeLater`, for the caller to free after releasing the mutex.
+  // batches go to `freeLater`, for the caller to free after releasing the mutex.
   // REQUIRES: mutex_ held.
   std::uint64_t settleLocked(Connection& connection, const std::vector<Tag>& acks, const std::vector<Tag>& released,
-                             std::vector<Message>& freeLater);
+                             std::vector<Batch>& freeLater);
   // `messages` back at the front of the queue they came from (none when its channel is gone).
   // REQUIRES: mutex_ held.
-  void putBackLocked(Connection& connection, std::vector<Message>& messages);
+  void putBackLocked(Connection& connection, const std::vector<Message>& messages);
   // `messages`, taken from `connection`, gone for good: their budget returned, their numbers
   // journalled; returns the journal ticket. REQUIRES: mutex_ held.
   std::uint64_t doneLocked(Connection& connection, const std::vector<Message>& messages);

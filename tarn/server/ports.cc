@@ -79,7 +79,7 @@ kxTarn::DATA_BUFFER_SEQ* toBuffers(const std::vector<Message>& taken) {
 }  // namespace
 
 int PortService::receive(CORBA::ULong handle, const Receipt& receipt, const Fit& fit, CORBA::Long maxCount,
-                         CORBA::Long timeout, std::vector<Message>& taken) {
+                         CORBA::Long timeout, Batch& taken) {
   if (maxCount <= 0) return kBadArgument;
   return ports().receive(handle, receipt, static_cast<std::size_t>(maxCount), fit, timeout, taken);
 }
@@ -90,10 +90,10 @@ CORBA::Long PortService::receive_events(CORBA::ULong handle, kxTarn::DATA_BUFFER
   TARN_FAULT_POINT(host_.faults(), "receive_events");
   Receipt receipt;
   receipt.batch = true;
-  std::vector<Message> taken;
+  Batch taken;
   if (int rc = receive(handle, receipt, fit(0, kAnyLength), maxCount, timeout, taken)) return rc;
   delete values.ptr();
-  values = toBuffers(taken);
+  values = toBuffers(*taken);
   return kOk;
 }
 
@@ -111,11 +111,11 @@ CORBA::Long PortService::receive_tagged(CORBA::ULong handle, CORBA::ULongLong ta
   receipt.released = tags(released);
   receipt.batch = batch;
   receipt.replies = replies;
-  std::vector<Message> taken;
+  Batch taken;
   if (int rc = receive(handle, receipt, fit(least, most), batch ? maxCount : 1, timeout, taken)) return rc;
-  sender = taken.front().sender;
+  sender = taken->front().sender;
   delete values.ptr();
-  values = toBuffers(taken);
+  values = toBuffers(*taken);
   // A stall here (a fault plan) loses this answer after the take, as a cut cable would.
   TARN_FAULT_POINT(host_.faults(), "receive_tagged_answer");
   return kOk;
@@ -219,11 +219,11 @@ CORBA::Long PortService::receive_packet(CORBA::ULong handle, CORBA::ULong_out se
   sender = 0;
   value = new kxTarn::DATA_BUFFER;
   TARN_FAULT_POINT(host_.faults(), "receive_packet");
-  std::vector<Message> taken;
+  Batch taken;
   if (int rc = receive(handle, Receipt(), fit(0, kAnyLength), 1, timeout, taken)) return rc;
-  sender = taken.front().sender;
+  sender = taken->front().sender;
   delete value.ptr();
-  value = toBuffer(*taken.front().bytes);
+  value = toBuffer(*taken->front().bytes);
   return kOk;
 }
 
@@ -237,10 +237,10 @@ CORBA::Long PortService::receive_reply(CORBA::ULong handle, kxTarn::DATA_BUFFER_
   TARN_FAULT_POINT(host_.faults(), "receive_reply");
   Receipt receipt;
   receipt.replies = true;
-  std::vector<Message> taken;
+  Batch taken;
   if (int rc = receive(handle, receipt, fit(0, kAnyLength), 1, timeout, taken)) return rc;
   delete value.ptr();
-  value = toBuffer(*taken.front().bytes);
+  value = toBuffer(*taken->front().bytes);
   return kOk;
 }
 

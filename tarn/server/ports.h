@@ -62,7 +62,7 @@ class PortService : public POA_kxTarn::Port_Factory {
   PortTable& ports() { return realm_->ports; }
   // One receive of up to maxCount values (see PortTable::receive).
   int receive(CORBA::ULong handle, const Receipt& receipt, const Fit& fit, CORBA::Long maxCount, CORBA::Long timeout,
-              std::vector<Message>& taken);
+              Batch& taken);
   // Write and load a snapshot file of the realm's channels. REQUIRES: realm snapshotMutex held.
   int savePorts(const std::string& path);
   int restorePorts(const std::string& path);
