@@ -1,5 +1,6 @@
 // Event boxes and events: boxes and their codes through the flat client API, batches and box
 // deletion through the remote port service, with the realm resolved once per operation.
+#include <climits>
 #include <cstring>
 #include <vector>
 
@@ -54,22 +55,26 @@ Target batchTarget(const char* server, const char* position) {
   return target;
 }
 
+bool nullArray(BrennicData** records) { return records == nullptr; }
+
 // The records' raw values as a batch; the buffers borrow the records' bytes for the call.
-// A null record, or one that claims bytes it does not hold, refuses the batch before anything
-// is sent.
+// After the guard, a negative count, a null array, a null record, or one that claims bytes it
+// does not hold, refuses the batch before anything is sent.
 template <typename Records>
-int sendRaw(int eventCode, const Records& records, std::size_t count, const char* logFormat, const char* server,
+int sendRaw(int eventCode, const Records& records, int count, const char* logFormat, const char* server,
             const char* position) {
-  std::vector<std::pair<char*, unsigned int>> held(count);
-  for (std::size_t i = 0; i < count; ++i) {
+  const Target target = batchTarget(server, position);
+  if (target.rc) return target.rc;
+  if (count < 0) return OstrelCode::kNegativeCount;
+  if (count > 0 && nullArray(records)) return OstrelCode::kNullArray;
+  std::vector<std::pair<char*, unsigned int>> held(static_cast<std::size_t>(count));
+  for (std::size_t i = 0; i < held.size(); ++i) {
     if (records[i] == nullptr) return OstrelCode::kInvalidRecord;
     if (int rc = ostrel::messageValue(*records[i], held[i].first, held[i].second)) return rc;
   }
-  const Target target = batchTarget(server, position);
-  if (target.rc) return target.rc;
   kxTarn::DATA_BUFFER_SEQ values(static_cast<CORBA::ULong>(count));
   values.length(static_cast<CORBA::ULong>(count));
-  for (std::size_t i = 0; i < count; ++i) {
+  for (std::size_t i = 0; i < held.size(); ++i) {
     const CORBA::ULong size = held[i].second;
     values[static_cast<CORBA::ULong>(i)].replace(size, size, reinterpret_cast<CORBA::Octet*>(held[i].first), false);
   }
@@ -82,6 +87,8 @@ struct ValueRecords {
   const std::vector<BrennicData>& records;
   BrennicData* operator[](std::size_t i) const { return const_cast<BrennicData*>(&records[i]); }
 };
+
+bool nullArray(const ValueRecords&) { return false; }
 
 enum class Form { kRaw, kTyped, kStream };
 
@@ -234,22 +241,21 @@ int OstrelOrigin::SendUndefinedEvent(int eventCode, BrennicData& data, const cha
 
 int OstrelOrigin::SendEventN(int eventCode, const std::vector<BrennicData>& records, const char* server,
                              const char* position) {
-  return sendRaw(eventCode, ValueRecords{records}, records.size(), nullptr, server, position);
+  if (records.size() > static_cast<std::size_t>(INT_MAX)) return OstrelCode::kNegativeCount;
+  return sendRaw(eventCode, ValueRecords{records}, static_cast<int>(records.size()), nullptr, server, position);
 }
 
 int OstrelOrigin::SendEventN(int eventCode, BrennicData** records, int count, int, const char* server,
                              const char* position) {
-  if (count < 0) return OstrelCode::kNegativeCount;
-  if (records == nullptr && count > 0) return OstrelCode::kNullArray;
-  return sendRaw(eventCode, records, static_cast<std::size_t>(count), "SendEventN M/W Error %s", server, position);
+  return sendRaw(eventCode, records, count, "SendEventN M/W Error %s", server, position);
 }
 
 int OstrelOrigin::SendUndefinedEventEventN(int eventCode, const std::vector<BrennicData*>& records,
                                            const char* server, const char* position) {
-  for (BrennicData* record : records)
-    if (record == nullptr) return OstrelCode::kInvalidRecord;  // refused before anything is sent
   const Target target = batchTarget(server, position);
   if (target.rc) return target.rc;
+  for (BrennicData* record : records)
+    if (record == nullptr) return OstrelCode::kInvalidRecord;  // refused before anything is sent
   kxTarn::DATA_BUFFER_SEQ values(static_cast<CORBA::ULong>(records.size()));
   values.length(static_cast<CORBA::ULong>(records.size()));
   for (CORBA::ULong i = 0; i < values.length(); ++i) {

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <map>
 #include <mutex>
 #include <random>
@@ -141,11 +142,15 @@ Ledger& ledger() {
   return *kept;
 }
 
-// Tags start at a random number, so that processes sharing a connection do not meet.
+// Tags start at a random number, so that processes sharing a connection do not meet. The clock
+// and an address of this run join the device's numbers, for a device that is not random.
 Tag nextTag() {
   static std::atomic<Tag> next{[] {
     std::random_device seed;
-    return ((Tag(seed()) << 32 | seed()) & ~(Tag(1) << 63)) | 1;
+    Tag start = Tag(seed()) << 32 | seed();
+    start ^= static_cast<Tag>(std::chrono::high_resolution_clock::now().time_since_epoch().count()) * 0x9e3779b97f4a7c15ull;
+    start ^= static_cast<Tag>(reinterpret_cast<std::uintptr_t>(&seed)) << 17;
+    return (start & ~(Tag(1) << 63)) | 1;
   }()};
   return next.fetch_add(1, std::memory_order_relaxed);
 }

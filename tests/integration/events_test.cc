@@ -162,6 +162,10 @@ TEST_P(Events, RefusedInputSendsNothing) {
       {"a null box name to delete", 2003, Ostrel::DeleteEventBox(nullptr, server, nullptr)},
       {"a zero box size", 2010, Ostrel::CreateEventBox(unique("zero").c_str(), 74, 0, server, nullptr)},
       {"a batch to a server not connected", 2015, Ostrel::SendEventN(74, std::vector<BrennicData>{}, "nowhere", nullptr)},
+      // The connection guard comes before every check of the input, as in every guarded operation.
+      {"a negative count to a server not connected", 2015, Ostrel::SendEventN(74, withNull, -1, 0, "nowhere", nullptr)},
+      {"a null entry to a server not connected", 2015,
+       Ostrel::SendUndefinedEventEventN(74, {&good, nullptr}, "nowhere", nullptr)},
       {"an empty batch", 0, Ostrel::SendEventN(74, std::vector<BrennicData>{}, server, nullptr)},
   };
   for (const Case& c : cases) EXPECT_EQ(c.expected, c.rc) << c.what;
