@@ -37,8 +37,8 @@ namespace OstrelExt {
 
 OSTREL_EXPORT BrennicRemoteFile* openDTPSnapShot(const char* server, const char* position);
 OSTREL_EXPORT BrennicRemoteFile* openPortSnapShot(const char* server, const char* position);
-// Closes `*file` (its result is ignored) and deletes it; `*file` keeps its value, so the caller
-// must not use it again. A null `file` or `*file` does nothing.
+// Closes `*file` (its result is ignored), deletes it and sets `*file` to null, so that a second
+// close does nothing. A null `file` or `*file` does nothing.
 OSTREL_EXPORT void closeRemoteFile(BrennicRemoteFile** file);
 
 }  // namespace OstrelExt

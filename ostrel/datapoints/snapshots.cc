@@ -138,4 +138,5 @@ void OstrelExt::closeRemoteFile(BrennicRemoteFile** file) {
   if (!file || !*file) return;
   (*file)->close();
   delete *file;
+  *file = nullptr;  // a second close does nothing
 }

@@ -92,6 +92,9 @@ TEST(RemoteFile, FailuresGiveMinusOneAndCloseRunsBeforeTheDelete) {
   EXPECT_EQ(-1, remote->getLength(nullptr));
   OstrelExt::closeRemoteFile(&remote);
   EXPECT_EQ(1, servant.closes) << "closed even though close fails";
+  EXPECT_EQ(nullptr, remote);
+  OstrelExt::closeRemoteFile(&remote);  // once more: nothing (no second delete)
+  EXPECT_EQ(1, servant.closes);
 }
 
 }  // namespace
