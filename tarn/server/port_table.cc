@@ -76,8 +76,8 @@ std::map<unsigned, PortTable::Connection>::iterator PortTable::dropConnectionLoc
   Connection& connection = it->second;
   budget_->connections.give();
   budget_->clientConnections.give(connection.process);
+  for (auto& entry : connection.inFlight) putBackLocked(connection, *entry.second);  // replies among them
   for (const Message& reply : connection.replies) budget_->queuedBytes.give(cost(reply.bytes));
-  for (auto& entry : connection.inFlight) putBackLocked(connection, *entry.second);
   return connections_.erase(it);
 }
 

@@ -33,6 +33,8 @@ class TarndProcess {
   TarndProcess& operator=(const TarndProcess&) = delete;
 
   // Starts the server and waits until it answers (at most 10 s). False when it did not come up.
+  // The first start moves to another free port when the process ends at once (its port was
+  // taken meanwhile); port() and address() say where it came up.
   bool start();
   // SIGKILL, then waits for the process to end: the server vanishes without a goodbye.
   void kill();
@@ -63,6 +65,8 @@ class TarndProcess {
   int port_;
   std::vector<std::string> extraArgs_;
   pid_t pid_ = -1;
+  bool startedOnce_ = false;
+  bool startOnce();
 };
 
 struct ServerEntry {

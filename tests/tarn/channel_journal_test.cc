@@ -295,6 +295,35 @@ TEST_F(ChannelJournalTest, OneClientAtItsShareOfConnectionsLeavesTheOthersTheirs
   EXPECT_EQ(table.connect("port", tarn::kReceiveDirection, "greedy", handle), tarn::kOk) << "a close gives the share back";
 }
 
+// What is in flight stays counted against the queued bytes until it is acknowledged or gone with
+// its connection, replies included.
+TEST_F(ChannelJournalTest, InFlightMessagesAndRepliesGiveTheirBytesBack) {
+  tarn::Budgets budgets;
+  tarn::BudgetBook book(budgets);
+  tarn::PortTable table;
+  table.useBudget(book);
+  ASSERT_EQ(table.create("port", tarn::kPortKind, 1), tarn::kOk);
+  unsigned sender = 0, receiver = 0;
+  ASSERT_EQ(table.connect("port", tarn::kSendDirection, "p", sender), tarn::kOk);
+  ASSERT_EQ(table.connect("port", tarn::kReceiveDirection, "p", receiver), tarn::kOk);
+  ASSERT_EQ(table.sendPacket(sender, bytes("ask"), false), tarn::kOk);
+  ASSERT_EQ(table.sendPacket(sender, bytes("again"), false), tarn::kOk);
+  tarn::Batch taken;
+  ASSERT_EQ(table.receive(receiver, receipt(false, 1), 1, tarn::Fit(), 0, taken), tarn::kOk);
+  ASSERT_EQ(table.reply(sender, bytes("answer")), tarn::kOk);
+  tarn::Receipt forReply = receipt(false, 2);
+  forReply.replies = true;
+  ASSERT_EQ(table.receive(sender, forReply, 1, tarn::Fit(), 0, taken), tarn::kOk);
+  EXPECT_GT(book.queuedBytes.used(), 0u);
+  EXPECT_EQ(table.disconnect(sender), tarn::kOk) << "its reply in flight goes with it";
+  EXPECT_EQ(table.disconnect(receiver), tarn::kOk) << "its packet in flight goes back to the port";
+  ASSERT_EQ(table.connect("port", tarn::kReceiveDirection, "p", receiver), tarn::kOk);
+  ASSERT_EQ(table.receive(receiver, receipt(true, 3), 10, tarn::Fit(), 0, taken), tarn::kOk);
+  EXPECT_EQ(taken->size(), 2u);
+  EXPECT_EQ(table.settle(receiver, {3}, {}), tarn::kOk);
+  EXPECT_EQ(book.queuedBytes.used(), 0u);
+}
+
 TEST_F(ChannelJournalTest, AddingACodeJournalsThatCodeAlone) {
   ASSERT_EQ(ports().create("box", tarn::kBoxKind, 4), tarn::kOk);
   ASSERT_EQ(ports().setPersistent("box", true), tarn::kOk);
