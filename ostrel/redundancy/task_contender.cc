@@ -41,7 +41,7 @@ void TaskContender::requestLeave() {
 }
 
 void TaskContender::sendLeave() {
-  kx_out_contend(hostName_.c_str(), contenderName_.c_str(), moduleName_.c_str(), server_.c_str(), position_.c_str());
+  kx_leave_contend(hostName_.c_str(), contenderName_.c_str(), moduleName_.c_str(), server_.c_str(), position_.c_str());
   left_ = true;
 }
 

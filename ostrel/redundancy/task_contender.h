@@ -5,8 +5,8 @@
 // reads the clock in whole seconds and, once it is more than `period` past the last attempt,
 // sends an update (kx_update_contender) while registered, or a registration while not; a failed
 // update clears `registered`, so the next due pass registers afresh. Results are not reported.
-// stop() ends the thread and sends the leave (kx_out_contend). The leave goes out from the task's
-// own thread on its way out, so that several tasks asked to leave at once (requestLeave) send
+// stop() ends the thread and sends the leave (kx_leave_contend: its own registration only). The
+// leave goes out from the task's own thread on its way out, so that several tasks asked to leave at once (requestLeave) send
 // their leaves side by side rather than one after another.
 //
 // Threads: the creating thread sets every field before start(); afterwards the task's thread

@@ -348,14 +348,17 @@ std::string runSchedule(Driver& d, int number, std::uint64_t seed) {
   static const Fault kWeighted[] = {kNone, kStall, kStall, kStall, kLateAnswers, kLateAnswers, kKill, kKill, kExit};
   Fault fault = kWeighted[rng() % (sizeof kWeighted / sizeof kWeighted[0])];
   if (const char* only = std::getenv("OSTREL_TORTURE_FAULT")) fault = static_cast<Fault>(std::atoi(only));
-  for (int attempt = 0;; ++attempt) {  // a restart may be under way
+  // A restart may be under way, or just over: the connector reports the server again at its next
+  // scan (within about 6 s).
+  for (int attempt = 0;; ++attempt) {
+    if (attempt > 0) std::this_thread::sleep_for(milliseconds(200));
     std::lock_guard<std::mutex> hold(d.mutex);
     if (Ostrel::CreateEventBox(box.c_str(), kCode + number, 100000, "plant", nullptr) % 2005 == 0 &&
         Ostrel::SetPersistent(box.c_str(), true, "plant", nullptr) == 0 &&
         Ostrel::CreatePort(port.c_str(), "plant", nullptr) % 2005 == 0 &&
         Ostrel::SetPersistent(port.c_str(), true, "plant", nullptr) == 0)
       break;
-    if (attempt == 20) return "the channels could not be made";
+    if (attempt == 75) return "the channels could not be made";
   }
   char folder[] = "/tmp/delivery_torture.XXXXXX";
   if (!mkdtemp(folder)) return "no folder";
@@ -376,8 +379,12 @@ std::string runSchedule(Driver& d, int number, std::uint64_t seed) {
     ::kill(d.tarnd.pid(), SIGCONT);
   } else if (fault == kLateAnswers) {
     const char* operation = rng() % 2 ? "receive_tagged_answer" : "receive_tagged";
-    testing_support::planFault("plant", operation, 2, 2, "", 0, 2500 + static_cast<int>(rng() % 500),
-                               static_cast<int>(rng() % 6));
+    std::lock_guard<std::mutex> hold(d.mutex);  // not while another schedule restarts tarnd
+    try {
+      testing_support::planFault("plant", operation, 2, 2, "", 0, 2500 + static_cast<int>(rng() % 500),
+                                 static_cast<int>(rng() % 6));
+    } catch (...) {  // the server is not reachable right now: no fault this time
+    }
   } else if (fault == kKill) {
     std::lock_guard<std::mutex> hold(d.mutex);
     d.kills.push_back(wallMs());
@@ -390,7 +397,13 @@ std::string runSchedule(Driver& d, int number, std::uint64_t seed) {
     const std::string ended = reap(pid, milliseconds(60000));
     if (!ended.empty()) broken = ended;
   }
-  if (fault == kLateAnswers) testing_support::clearFaults("plant");
+  if (fault == kLateAnswers) {
+    std::lock_guard<std::mutex> hold(d.mutex);
+    try {
+      testing_support::clearFaults("plant");
+    } catch (...) {  // a restart cleared them
+    }
+  }
 
   // The ledger.
   std::set<std::uint64_t> acknowledged;

@@ -141,5 +141,10 @@ KXTARN_API int kx_regist_contender(const char* hostName, const char* contenderNa
 KXTARN_API int kx_update_contender(const char* hostName, const char* contenderName,
                                    const char* moduleName, const char* server,
                                    const char* position);
+// Leaves the registration of (hostName, contenderName), whichever process holds it.
 KXTARN_API int kx_out_contend(const char* hostName, const char* contenderName,
                               const char* moduleName, const char* server, const char* position);
+// Leaves the registration of (hostName, contenderName) only when this process holds it: what a
+// contender's own leave sends, so that a process refused under a name never ends the holder's.
+KXTARN_API int kx_leave_contend(const char* hostName, const char* contenderName,
+                                const char* moduleName, const char* server, const char* position);
