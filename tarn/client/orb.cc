@@ -1,7 +1,11 @@
 #include "tarn/client/orb.h"
 
 #include <algorithm>
+#include <chrono>
+#include <future>
+#include <memory>
 #include <mutex>
+#include <thread>
 #include <utility>
 
 #include <omniORB4/omniORB.h>
@@ -71,6 +75,25 @@ PortableServer::POA_ptr insPoa() {
   startOrb();
   std::lock_guard<std::mutex> hold(orbMutex);
   return theInsPoa.in();
+}
+
+bool quiesceOrb(int boundMs) {
+  CORBA::ORB_var orb;
+  {
+    std::lock_guard<std::mutex> hold(orbMutex);
+    if (stopped || CORBA::is_nil(theOrb)) return true;
+    orb = CORBA::ORB::_duplicate(theOrb);
+  }
+  auto done = std::make_shared<std::promise<void>>();
+  std::future<void> ended = done->get_future();
+  std::thread([orb, done]() mutable {
+    try {
+      orb->shutdown(true);
+    } catch (const CORBA::Exception&) {
+    }
+    done->set_value();
+  }).detach();
+  return ended.wait_for(std::chrono::milliseconds(boundMs)) == std::future_status::ready;
 }
 
 void stopOrb() {

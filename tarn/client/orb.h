@@ -28,6 +28,10 @@ CORBA::ORB_ptr orb();
 void applyCallBounds();
 // The POA under which services are activated with readable, persistent object keys.
 PortableServer::POA_ptr insPoa();
+// Stops accepting calls and waits up to boundMs for the calls in flight to end (ORB::shutdown
+// with completion, on a thread of its own). False when they did not end in time; the ORB is
+// still to be destroyed with stopOrb.
+bool quiesceOrb(int boundMs);
 // Destroys the ORB. Nothing CORBA works afterwards in this process.
 void stopOrb();
 bool orbStopped();

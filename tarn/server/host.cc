@@ -53,9 +53,10 @@ ServerHost::ServerHost(const HostOptions& options)
     }, options_.salvage);
   }
   PortableServer::ServantBase_var manager = new ServiceManager(*this);
-  CORBA::Object_var object = activate(manager.in(), options_.managerKey);
   {
+    // Held from the activation on: the manager answers (clients asking for services) at once.
     std::lock_guard<std::mutex> hold(mutex_);
+    CORBA::Object_var object = activate(manager.in(), options_.managerKey);
     services_[options_.managerKey] = object._retn();
   }
   // The default realm's services exist from the start, so references to them that clients
@@ -81,6 +82,11 @@ ServerHost::~ServerHost() {
     } catch (const CORBA::Exception&) {
     }
   }
+}
+
+void ServerHost::stopWaits() {
+  std::lock_guard<std::mutex> hold(mutex_);
+  for (const auto& realm : realms_) realm.second->ports.shutDown();
 }
 
 std::string ServerHost::snapshotFolder() {

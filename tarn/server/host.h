@@ -67,6 +67,9 @@ class ServerHost {
   explicit ServerHost(const HostOptions& options);
   ~ServerHost();
   ServerHost(const ServerHost&) = delete;
+  // Wakes every receive and reply wait, which answers kServerNotAnswering, and makes later waits
+  // end at once: the first step of a stop, before the calls in flight are waited for.
+  void stopWaits();
   ServerHost& operator=(const ServerHost&) = delete;
 
   const HostOptions& options() const { return options_; }
@@ -98,6 +101,7 @@ class ServerHost {
   void setMaster(bool master);
 
  private:
+  // Activates `servant` under `key` and remembers it for the end. REQUIRES: mutex_ held.
   CORBA::Object_ptr activate(PortableServer::Servant servant, const std::string& key);
   // The state of `realm`, made (and attached to the journal) on first use. REQUIRES: mutex_ held.
   std::shared_ptr<RealmState>& realmState(const std::string& realm);

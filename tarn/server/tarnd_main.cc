@@ -35,6 +35,9 @@ sem_t stopSignal;
 
 void onSignal(int) { sem_post(&stopSignal); }  // async-signal-safe
 
+// How long a stop waits for the calls in flight.
+constexpr int kStopBoundMs = 10000;
+
 // One command line option: its flag, the name of its value (null: a switch), its help text,
 // and what it sets (an error text, or empty when the value is good).
 struct Option {
@@ -272,6 +275,15 @@ int main(int argc, char** argv) {
     std::printf("tarnd: server %s ready on %s\n", options.name.c_str(), where.c_str());
     std::fflush(stdout);
     while (sem_wait(&stopSignal) != 0) {
+    }
+    // Stop taking calls and let those in flight end (waits are woken first) before anything they
+    // use goes. Calls still running past the bound (a disk that does not answer) are left to
+    // the process's end: every acknowledged change is on disk already.
+    host->stopWaits();
+    if (!tarn::quiesceOrb(kStopBoundMs)) {
+      std::printf("tarnd: stopped with calls still running after %d ms\n", kStopBoundMs);
+      std::fflush(stdout);
+      std::_Exit(0);
     }
     delete host;
     tarn::stopOrb();

@@ -1,12 +1,16 @@
 // tarnd under the raw ORB: a reference outlives a restart, stalled calls end at their bound, and
 // the naming client resolves type service keys per position.
+#include <atomic>
 #include <chrono>
+#include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "ostrel/api/middleware/kxNaming_Client.h"
 #include "ostrel/api/middleware/kxReferenceContainer.h"
 #include "ostrel/api/middleware/kxTarn_API.h"
+#include "tarn/server/port_table.h"
 #include "tests/support/tarn_fixture.h"
 
 namespace {
@@ -83,6 +87,52 @@ TEST_F(TarndTest, DefaultCallBoundEndsAStalledCallAndANoLimitReferenceOutlivesIt
 }
 
 TEST_F(TarndTest, StopsCleanlyOnSigterm) { EXPECT_EQ(0, server.stop()); }
+
+// SIGTERM while four clients open and read snapshot files and a receiver waits without limit:
+// the stop wakes the waits and lets the calls in flight end before it tears anything down, and
+// exits with status 0 every time.
+TEST(TarndStop, SigtermUnderLoadEndsCleanly) {
+  for (int round = 0; round < 4; ++round) {
+    TarndProcess server("plant", freePort());
+    ASSERT_TRUE(server.start());
+    kxTarn::kxTarnServiceManager_var manager = server.manager();
+    CORBA::Object_var dtp = manager->get_service("dtp", "");
+    CORBA::Object_var port = manager->get_service("port", "");
+    kxTarn::DT_Point_Factory_var points = kxTarn::DT_Point_Factory::_narrow(dtp);
+    kxTarn::Port_Factory_var ports = kxTarn::Port_Factory::_narrow(port);
+    ASSERT_EQ(0, ports->create_port("quiet", tarn::kBoxKind, 10));
+    CORBA::ULong handle = 0, extra = 0;
+    ASSERT_EQ(0, ports->connect_port("quiet", tarn::kReceiveDirection, 0, handle, extra));
+    std::atomic<bool> done{false};
+    std::vector<std::thread> clients;
+    for (int i = 0; i < 4; ++i)
+      clients.emplace_back([&] {
+        while (!done) {
+          try {
+            kxTarn::FileHandle_var file = points->open_snapshot_file();
+            if (CORBA::is_nil(file)) continue;
+            CORBA::Long end = 0;
+            kxTarn::DATA_BUFFER_var data;
+            file->read(4096, end, data.out());
+            file->close();
+          } catch (const CORBA::Exception&) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+          }
+        }
+      });
+    clients.emplace_back([&] {
+      try {
+        kxTarn::DATA_BUFFER_SEQ_var values;
+        ports->receive_events(handle, values.out(), 1, -1);
+      } catch (const CORBA::Exception&) {
+      }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(0, server.stop()) << "round " << round;
+    done = true;
+    for (std::thread& client : clients) client.join();
+  }
+}
 
 // A fault plan makes the server fail for every client: tarnd takes one only when started to.
 TEST(TarndFaultPlans, AreRefusedUnlessTheServerWasStartedToTakeThem) {
