@@ -27,6 +27,13 @@ int kxServerInfoXmlImpl::SetServerInfo(const char* key, const _ServerInfoData& i
                                 "the settings file is left as it was");
     return tarn::kBadArgument;
   }
+  // An address the settings reader would refuse would make the whole file unusable.
+  for (const std::string* address : {&first, &second}) {
+    if (address->empty() || tarn::validAddress(*address)) continue;
+    CScribe::instance()->kx_log("SetServerInfo: the address \"%s\" is not HOST:PORT; the settings file is left as it was",
+                                address->c_str());
+    return tarn::kBadArgument;
+  }
   const std::string path = tarn::settingsPath();
   if (path.empty()) return tarn::kSettingsNotWritable;
   std::string error;

@@ -96,10 +96,12 @@ TEST(ServerSettingsTest, UpdateWithoutOwnServerStoresPlaceholderNameAndDropsStat
   EXPECT_STREQ(kx_get_servername("own").name, std::string(31, 'p').c_str());
   EXPECT_EQ(addressesOf(nullptr), (std::vector<std::string>{"127.0.0.1:7001", "127.0.0.1:7002"}));
 
-  // A record without a server name or without any address is refused: the file stays as it was.
+  // A record without a server name or without any address, or with an address the settings
+  // reader would refuse, is refused: the file stays as it was, and usable.
   auto fileText = [&] { std::ifstream in(settings.path()); return std::string(std::istreambuf_iterator<char>(in), {}); };
   const std::string before = fileText();
-  const char* voids[][3] = {{nullptr, nullptr, nullptr}, {"", "", ""}, {"", "127.0.0.1:1", ""}, {"x", "", ""}};
+  const char* voids[][3] = {{nullptr, nullptr, nullptr}, {"", "", ""}, {"", "127.0.0.1:1", ""}, {"x", "", ""},
+                            {"x", "not-an-address", ""}, {"x", "127.0.0.1:7001", "host:port:9"}};
   for (const auto& v : voids) Ostrel::updateServerSetting(v[0], v[1], v[2]);
   EXPECT_EQ(fileText(), before);
   EXPECT_EQ(addressesOf(nullptr), (std::vector<std::string>{"127.0.0.1:7001", "127.0.0.1:7002"}));
