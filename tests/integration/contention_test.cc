@@ -200,6 +200,7 @@ TEST_P(Contention, TwoProcessesUnderOneNameOnOneHostNeverShareARegistration) {
   ASSERT_EQ(0, service->out_contend_from(host, name.c_str(), "", "111-a"));
   EXPECT_EQ(0, service->regist_contender_from(host, name.c_str(), none, "", 11, "222-b")) << "once the first left";
   EXPECT_TRUE(active(host, name));
+  EXPECT_EQ(0, service->out_contend_from(host, name.c_str(), "", "222-b"));
   // The five-name leave leaves on behalf of any process and host, as a supervisor would.
   ASSERT_EQ(0, service->regist_contender_from(host, name.c_str(), none, "", 12, "333-c"));
   ASSERT_TRUE(active(host, name));
