@@ -351,7 +351,7 @@ int PortTable::declare(int code, const std::vector<SharedBytes>& events) {
 
 PortTable::Connection* PortTable::connectionLocked(unsigned handle, int direction, int& rc) {
   auto it = connections_.find(handle);
-  if (it == connections_.end() || (direction != 0 && it->second.direction != direction)) {
+  if (it == connections_.end() || it->second.direction != direction) {
     rc = kBadHandle;
     return nullptr;
   }

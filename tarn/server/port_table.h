@@ -222,7 +222,6 @@ class PortTable {
   using Lock = std::unique_lock<std::mutex>;
 
   Channel* boxLocked(const std::string& name);
-  // The connection of `handle` and `direction` (0: either) in use, or null with the reason in rc.
   Connection* connectionLocked(unsigned handle, int direction, int& rc);
   // Waits on `changed_` until `ready` says a wait is over (returns its code, 0 to take) or the
   // time runs out (kNothingReceived).
