@@ -115,11 +115,12 @@ struct Echo {
 
 void BM_PacketRoundTrip_Library(benchmark::State& state) {
   Echo echo(serverOf(state));
-  BrennicData request = events(1)[0], got, reply("AnalogPoint", 0);
+  std::vector<BrennicData> request = events(1);  // a copy of a record without a type holds nothing
+  BrennicData got, reply("AnalogPoint", 0);
   BrennicData answer = reply;
   for (auto _ : state) {
     unsigned int replyHandle = 0;
-    if (Ostrel::SendPacket(echo.sender, request, 0, echo.server, nullptr) ||
+    if (Ostrel::SendPacket(echo.sender, request[0], 0, echo.server, nullptr) ||
         Ostrel::ReceivePacket(echo.receiving, replyHandle, got, 1000, echo.server, nullptr) ||
         Ostrel::ReplyPacket(replyHandle, answer, 0, echo.server, nullptr) ||
         Ostrel::WaitReply(echo.sender, reply, 1000, echo.server, nullptr))
