@@ -27,6 +27,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -440,7 +441,7 @@ std::string runSchedule(Driver& d, int number, std::uint64_t seed) {
       std::lock_guard<std::mutex> hold(d.mutex);
       if (!drain(box, queued) || !drain(port, queued)) return "the channels could not be drained";
     }
-    for (std::uint64_t id : queued) received[id].push_back({-1, 0});
+    for (std::uint64_t id : queued) received[id].push_back({-1, LLONG_MAX});  // still queued: last
     queued.clear();
     missing = false;
     for (std::uint64_t id : acknowledged) missing = missing || !received.count(id);
@@ -460,8 +461,10 @@ std::string runSchedule(Driver& d, int number, std::uint64_t seed) {
   std::ostringstream why;
   for (std::uint64_t id : acknowledged)
     if (!received.count(id)) why << " lost " << std::hex << id << std::dec << ';';
-  for (const auto& entry : received) {
+  for (auto& entry : received) {
     if (entry.first == 0 || entry.second.size() < 2) continue;
+    std::sort(entry.second.begin(), entry.second.end(),
+              [](const auto& a, const auto& b) { return a.second < b.second; });  // the first in time
     const auto& first = entry.second.front();
     bool excused = first.first == 1 && exitAt >= 0;
     // The kill's time is taken just before the signal: a receipt a moment after it may still be
