@@ -70,13 +70,7 @@ class Ledger {
     if (!flusher_.joinable() && !stopped_) flusher_ = std::thread([this] { flushLoop(); });
     if (!acknowledged) wake_.notify_one();
   }
-  void carry(const Key& key, kxTarn::TAG_LIST& acks, kxTarn::TAG_LIST& released) {
-    std::lock_guard<std::mutex> hold(mutex_);
-    auto it = owed_.find(key);
-    if (it == owed_.end()) return;
-    fill(acks, it->second.acks);
-    fill(released, it->second.released);
-  }
+  void carry(const Key& key, kxTarn::TAG_LIST& acks, kxTarn::TAG_LIST& released) { take(key, acks, released, false); }
   void carried(const Key& key, const kxTarn::TAG_LIST& acks, const kxTarn::TAG_LIST& released) {
     if (acks.length() == 0 && released.length() == 0) return;
     std::lock_guard<std::mutex> hold(mutex_);
@@ -86,14 +80,7 @@ class Ledger {
     drop(it->second.released, released);
     if (it->second.acks.empty() && it->second.released.empty()) owed_.erase(it);
   }
-  void forget(const Key& key, kxTarn::TAG_LIST& acks, kxTarn::TAG_LIST& released) {
-    std::lock_guard<std::mutex> hold(mutex_);
-    auto it = owed_.find(key);
-    if (it == owed_.end()) return;
-    fill(acks, it->second.acks);
-    fill(released, it->second.released);
-    owed_.erase(it);
-  }
+  void forget(const Key& key, kxTarn::TAG_LIST& acks, kxTarn::TAG_LIST& released) { take(key, acks, released, true); }
   // Sends what is unsent one last time and ends the flusher: before the ORB goes.
   void stop() {
     std::thread ending;
@@ -107,6 +94,16 @@ class Ledger {
   }
 
  private:
+  // What connection `key` owes, into the lists; with `erase` it owes nothing any more.
+  void take(const Key& key, kxTarn::TAG_LIST& acks, kxTarn::TAG_LIST& released, bool erase) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    auto it = owed_.find(key);
+    if (it == owed_.end()) return;
+    fill(acks, it->second.acks);
+    fill(released, it->second.released);
+    if (erase) owed_.erase(it);
+  }
+
   void flushLoop() {
     std::unique_lock<std::mutex> lock(mutex_);
     for (bool last = false; !last;) {
