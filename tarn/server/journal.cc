@@ -15,9 +15,15 @@
 namespace tarn {
 namespace {
 
-constexpr char kTag[] = "TARNJNL1";
+constexpr char kTag[] = "TARNJNL2";
+constexpr char kEarlierTag[] = "TARNJNL1";  // one checksummed record after another
 constexpr std::size_t kTagBytes = 8;
-constexpr std::size_t kFrameBytes = 8;  // length and checksum
+constexpr std::size_t kFrameBytes = 8;      // an earlier record's length and checksum
+constexpr std::size_t kHeaderBytes = 24;    // a unit's header
+constexpr std::uint32_t kImagePart = 0x80000000u;
+constexpr std::size_t kImagePartBytes = 1u << 20;  // the body a compaction puts in one part
+constexpr std::size_t kManifestSlot = 64;
+constexpr char kManifestTag[] = "TARNMAN1";
 
 bool decode(const char* payload, std::size_t size, JournalRecord& record) {
   ByteReader in(payload, size);
@@ -112,38 +118,169 @@ void encodeChannel(const JournalRecord& record, std::string& payload) {
   }
 }
 
+
+// A record's payload (kind, texts, values), appended to `out`.
+void encodePayload(const JournalRecord& record, std::string& out) {
+  out.push_back(static_cast<char>(record.kind));
+  putBytes(out, record.realm.data(), record.realm.size());
+  if (record.kind != JournalRecord::kRealmEmptied) putBytes(out, record.name.data(), record.name.size());
+  if (record.kind == JournalRecord::kPoint) {
+    putBytes(out, record.point.type.data(), record.point.type.size());
+    out.push_back(record.point.written ? 1 : 0);
+    putBytes(out, record.point.value.data(), record.point.value.size());
+  }
+  if (record.forChannel()) encodeChannel(record, out);
+}
+
+// A record as a unit body holds it: its payload's length, then the payload.
+void encodeInBody(const JournalRecord& record, std::string& body) {
+  const std::size_t at = body.size();
+  body.append(4, '\0');
+  encodePayload(record, body);
+  std::string length;
+  putU32(length, static_cast<std::uint32_t>(body.size() - at - 4));
+  body.replace(at, 4, length);
+}
+
+std::string unitHeader(std::size_t bodyBytes, std::uint32_t bodyCrc, std::uint64_t sequence, std::uint32_t count) {
+  std::string header;
+  putU32(header, static_cast<std::uint32_t>(bodyBytes));
+  putU32(header, bodyCrc);
+  putU64(header, sequence);
+  putU32(header, count);
+  putU32(header, crc32(header.data(), header.size()));
+  return header;
+}
+
+// One unit found in a file.
+struct Span {
+  std::size_t at = 0, bytes = 0;  // where it starts and its whole size
+  std::uint64_t sequence = 0;
+  bool image = false;
+  std::vector<JournalRecord> records;
+};
+
+enum class Found { kWhole, kTorn, kDamaged };
+
+// What starts at `at` in a file of `version` (1: the earlier format, 2: units). kTorn: the file
+// ends inside it (its header, when whole, checks).
+Found unitAt(const std::string& bytes, std::size_t at, int version, Span& unit) {
+  unit = Span();
+  unit.at = at;
+  const std::size_t left = bytes.size() - at;
+  const char* data = bytes.data() + at;
+  if (version == 1) {
+    if (left < kFrameBytes || getU32(data) > left - kFrameBytes) return Found::kTorn;
+    const std::uint32_t length = getU32(data);
+    unit.records.emplace_back();
+    if (crc32(data + kFrameBytes, length) != getU32(data + 4) || !decode(data + kFrameBytes, length, unit.records[0]))
+      return Found::kDamaged;
+    unit.bytes = kFrameBytes + length;
+    return Found::kWhole;
+  }
+  if (left < kHeaderBytes) return Found::kTorn;
+  if (crc32(data, kHeaderBytes - 4) != getU32(data + kHeaderBytes - 4)) return Found::kDamaged;
+  const std::uint32_t length = getU32(data), count = getU32(data + 16) & ~kImagePart;
+  unit.sequence = getU64(data + 8);
+  unit.image = (getU32(data + 16) & kImagePart) != 0;
+  if (length > left - kHeaderBytes) return Found::kTorn;
+  const char* body = data + kHeaderBytes;
+  if ((count == 0 && !unit.image) || crc32(body, length) != getU32(data + 4)) return Found::kDamaged;
+  unit.records.resize(count);
+  std::size_t offset = 0;
+  for (JournalRecord& record : unit.records) {
+    if (length - offset < 4 || getU32(body + offset) > length - offset - 4) return Found::kDamaged;
+    const std::uint32_t size = getU32(body + offset);
+    if (!decode(body + offset + 4, size, record)) return Found::kDamaged;
+    offset += 4 + size;
+  }
+  if (offset != length) return Found::kDamaged;
+  unit.bytes = kHeaderBytes + length;
+  return Found::kWhole;
+}
+
+// The next offset after `from` where a whole unit starts; bytes.size() when none does.
+std::size_t nextUnit(const std::string& bytes, std::size_t from, int version) {
+  Span unit;
+  for (std::size_t at = from + 1; at < bytes.size(); ++at)
+    if (unitAt(bytes, at, version, unit) == Found::kWhole) return at;
+  return bytes.size();
+}
+
+struct Manifest {
+  std::uint64_t base = 0, last = 0;
+  bool found = false;
+};
+
+Manifest readManifest(int fd) {
+  Manifest best;
+  char slot[kManifestSlot];
+  for (off_t at = 0; at < 2 * static_cast<off_t>(kManifestSlot); at += kManifestSlot) {
+    if (::pread(fd, slot, sizeof slot, at) != static_cast<ssize_t>(sizeof slot)) continue;
+    if (std::memcmp(slot, kManifestTag, kTagBytes) != 0 || crc32(slot, 24) != getU32(slot + 24)) continue;
+    if (best.found && getU64(slot + 16) <= best.last) continue;
+    best = {getU64(slot + 8), getU64(slot + 16), true};
+  }
+  return best;
+}
+
+std::string plural(std::size_t n, const char* what) {
+  return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
+}
+
 }  // namespace
 
-std::string encodeJournalRecord(const JournalRecord& record) {
-  // The payload is written after room for the frame, which is filled in once its size is known.
-  std::string framed(kFrameBytes, '\0');
-  framed.push_back(static_cast<char>(record.kind));
-  putBytes(framed, record.realm.data(), record.realm.size());
-  if (record.kind != JournalRecord::kRealmEmptied) putBytes(framed, record.name.data(), record.name.size());
-  if (record.kind == JournalRecord::kPoint) {
-    putBytes(framed, record.point.type.data(), record.point.type.size());
-    framed.push_back(record.point.written ? 1 : 0);
-    putBytes(framed, record.point.value.data(), record.point.value.size());
-  }
-  if (record.forChannel()) encodeChannel(record, framed);
-  const std::size_t size = framed.size() - kFrameBytes;
-  std::string frame;
-  putU32(frame, static_cast<std::uint32_t>(size));
-  putU32(frame, crc32(framed.data() + kFrameBytes, size));
-  framed.replace(0, kFrameBytes, frame);
-  return framed;
+std::string encodeJournalUnit(const std::vector<JournalRecord>& records, std::uint64_t sequence, bool imagePart) {
+  std::string body;
+  for (const JournalRecord& record : records) encodeInBody(record, body);
+  const std::uint32_t count = static_cast<std::uint32_t>(records.size()) | (imagePart ? kImagePart : 0u);
+  return unitHeader(body.size(), crc32(body.data(), body.size()), sequence, count) + body;
+}
+
+namespace {
+thread_local Journal::Unit* openUnit = nullptr;
+}  // namespace
+
+Journal::Unit::Unit(Journal* journal) : journal_(journal), outer_(openUnit) {
+  // Within an open unit of the same journal a unit adds to the outer one.
+  if (journal_ && !(outer_ && outer_->journal_ == journal_)) openUnit = this;
+}
+
+Journal::Unit::~Unit() {
+  commit();
+  if (openUnit == this) openUnit = outer_;
+}
+
+std::uint64_t Journal::Unit::commit() {
+  if (!journal_ || count_ == 0 || openUnit != this) return 0;
+  std::string body;
+  body.swap(body_);
+  const std::uint32_t count = count_;
+  count_ = 0;
+  const std::uint32_t bodyCrc = crc32(body.data(), body.size());
+  std::lock_guard<std::mutex> hold(journal_->mutex_);
+  return journal_->addUnitLocked(body, bodyCrc, count);
 }
 
 Journal::Journal(const std::string& dir, bool syncToDisk) : path_(dir + "/" + kJournalFile), syncToDisk_(syncToDisk) {
   if (::mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST)
     throw std::runtime_error("data folder " + dir + ": " + std::strerror(errno));
+  // A compaction or salvage cut short left its aside file behind.
+  ::unlink((path_ + ".compact").c_str());
   reopen();
+  const std::string manifest = path_ + ".manifest";
+  manifest_ = ::open(manifest.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (manifest_ < 0) throw std::runtime_error("journal manifest " + manifest + ": " + std::strerror(errno));
 }
 
 Journal::~Journal() {
   // A clean stop is the last chance to keep what was answered kNotKept while the disk was full.
   if (broken_) compact();
   if (fd_ >= 0) ::close(fd_);
+  if (manifest_ >= 0) {
+    if (!broken_) writeManifest(base_, durable_, true);
+    ::close(manifest_);
+  }
 }
 
 void Journal::reopen() {
@@ -152,28 +289,17 @@ void Journal::reopen() {
   if (fd_ < 0) throw std::runtime_error("journal " + path_ + ": " + std::strerror(errno));
 }
 
-namespace {
-
-// Whether a whole record that passes its checksum starts at `at`; its length goes to `length`.
-bool recordAt(const std::string& bytes, std::size_t at, JournalRecord& record, std::uint32_t& length) {
-  if (at + kFrameBytes > bytes.size()) return false;
-  length = getU32(bytes.data() + at);
-  if (length > bytes.size() - at - kFrameBytes) return false;
-  const char* payload = bytes.data() + at + kFrameBytes;
-  record = JournalRecord();
-  return crc32(payload, length) == getU32(bytes.data() + at + 4) && decode(payload, length, record);
+void Journal::writeManifest(std::uint64_t base, std::uint64_t last, bool durably) {
+  std::string slot(kManifestTag, kTagBytes);
+  putU64(slot, base);
+  putU64(slot, last);
+  putU32(slot, crc32(slot.data(), slot.size()));
+  slot.resize(kManifestSlot, '\0');
+  const off_t at = static_cast<off_t>((manifestWrites_++ % 2) * kManifestSlot);
+  // A manifest behind the journal only checks less; written after the journal, it is never ahead.
+  if (::pwrite(manifest_, slot.data(), slot.size(), at) == static_cast<ssize_t>(slot.size()) && durably)
+    ::fdatasync(manifest_);
 }
-
-// The next offset after `from` where a whole record starts; bytes.size() when none does.
-std::size_t nextRecord(const std::string& bytes, std::size_t from) {
-  JournalRecord record;
-  std::uint32_t length = 0;
-  for (std::size_t at = from + 1; at + kFrameBytes <= bytes.size(); ++at)
-    if (recordAt(bytes, at, record, length)) return at;
-  return bytes.size();
-}
-
-}  // namespace
 
 std::size_t Journal::replay(const std::function<void(const JournalRecord&)>& apply, bool salvage) {
   std::string bytes;
@@ -182,87 +308,165 @@ std::size_t Journal::replay(const std::function<void(const JournalRecord&)>& app
   ::lseek(fd_, 0, SEEK_SET);
   while ((n = ::read(fd_, chunk, sizeof chunk)) > 0) bytes.append(chunk, static_cast<std::size_t>(n));
   if (n < 0) throw std::runtime_error("journal " + path_ + ": " + std::strerror(errno));
+  const Manifest manifest = readManifest(manifest_);
+  const std::string leftAlone = "; the file is left as it is. Start tarnd with --salvage to keep what checks";
 
-  if (bytes.size() < kTagBytes) {
-    // New, or torn before its tag was whole: start it afresh.
-    if (::ftruncate(fd_, 0) != 0 || !writeAll(fd_, std::string(kTag, kTagBytes)) || ::fdatasync(fd_) != 0)
-      throw std::runtime_error("journal " + path_ + ": " + std::strerror(errno));
-    fileBytes_ = compactedBytes_ = kTagBytes;
-    return 0;
-  }
-  const bool tagged = bytes.compare(0, kTagBytes, kTag) == 0;
-  if (!tagged && !salvage) throw std::runtime_error("journal " + path_ + ": not a journal file");
+  // 2: units; 1: the earlier format; 0: not a journal. Fewer bytes than a tag: new, or torn
+  // before its tag was whole.
+  const int version = bytes.size() < kTagBytes                            ? 2
+                      : bytes.compare(0, kTagBytes, kTag) == 0         ? 2
+                      : bytes.compare(0, kTagBytes, kEarlierTag) == 0  ? 1
+                                                                       : 0;
+  if (version == 0 && !salvage) throw std::runtime_error("journal " + path_ + ": not a journal file");
+  const int format = version == 1 ? 1 : 2;
 
-  // Every whole record in order, stepping over damage to the next whole record.
-  struct Span {
-    std::size_t at, length;
-  };
+  // Every whole unit in order, stepping over damage to the next whole unit and over numbers that
+  // repeat or step back.
   std::vector<Span> whole;
-  std::size_t firstDamage = tagged ? 0 : kTagBytes, damagedPlaces = tagged ? 0 : 1, droppedBytes = 0;
-  std::size_t at = kTagBytes;
-  while (at < bytes.size()) {
-    JournalRecord record;
-    std::uint32_t length = 0;
-    if (recordAt(bytes, at, record, length)) {
-      whole.push_back({at, kFrameBytes + length});
-      at += kFrameBytes + length;
+  std::size_t firstDamage = version == 0 ? 0 : bytes.size(), damagedPlaces = version == 0 ? 1 : 0;
+  std::size_t droppedBytes = 0, outOfSequence = 0, torn = bytes.size();
+  std::string sequenceFault;
+  for (std::size_t at = std::min(bytes.size(), kTagBytes); at < bytes.size();) {
+    Span unit;
+    const Found found = unitAt(bytes, at, format, unit);
+    if (found == Found::kTorn) {  // the file ends inside this unit
+      torn = at;
+      break;
+    }
+    if (found == Found::kDamaged) {
+      const std::size_t next = nextUnit(bytes, at, format);
+      firstDamage = std::min(firstDamage, at);
+      ++damagedPlaces;
+      droppedBytes += next - at;
+      at = next;
       continue;
     }
-    const std::size_t next = nextRecord(bytes, at);
-    if (firstDamage == 0) firstDamage = at;
-    ++damagedPlaces;
-    droppedBytes += next - at;
-    at = next;
+    at += unit.bytes;
+    if (format == 2 && !whole.empty()) {
+      const Span& before = whole.back();
+      const bool samePart = unit.image && before.image;
+      const std::uint64_t expected = before.sequence + (samePart ? 0 : 1);
+      if (unit.sequence != expected || (unit.image && !before.image)) {
+        if (sequenceFault.empty())
+          sequenceFault = "unit " + std::to_string(unit.sequence) + " at offset " + std::to_string(unit.at) +
+                          (unit.sequence > expected    ? " skips " + plural(unit.sequence - expected, "change")
+                           : unit.sequence == expected ? " is part of a compaction after changes"
+                           : unit.sequence == before.sequence ? " repeats the one before it"
+                                                              : " steps back from " + std::to_string(before.sequence));
+        ++outOfSequence;
+        if (unit.sequence <= before.sequence && !samePart) continue;
+      }
+    }
+    whole.push_back(std::move(unit));
   }
-  std::size_t after = 0;  // whole records after the first damage
-  for (const Span& span : whole)
-    if (damagedPlaces && span.at > firstDamage) ++after;
+  std::size_t after = 0;  // whole units after the first damage
+  for (const Span& unit : whole) after += unit.at > firstDamage ? 1 : 0;
+  if (version == 1 && damagedPlaces > 0 && after == 0) {
+    // The earlier format cannot tell a torn record from a damaged one: the last is cut, as then.
+    torn = firstDamage;
+    damagedPlaces = 0;
+  }
+  const std::uint64_t last = whole.empty() ? 0 : whole.back().sequence;
+  std::string missing;  // what the manifest says was committed and the journal lacks
+  if (version == 2 && manifest.found && manifest.last > last)
+    missing = (whole.empty() ? "holds no changes" : "ends at change " + std::to_string(last)) + ", but its manifest " +
+              path_ + ".manifest records change " + std::to_string(manifest.last) + " as committed: " +
+              plural(manifest.last - last, "committed change") + " missing (the journal was cut, lost or replaced)";
+  else if (version == 2 && manifest.found && !whole.empty() && !whole.front().image &&
+           whole.front().sequence > manifest.base)
+    missing = "starts at change " + std::to_string(whole.front().sequence) + ", but its manifest records changes from " +
+              std::to_string(manifest.base) + ": the changes before it are missing";
 
-  if (after > 0 && !salvage)
-    throw std::runtime_error("journal " + path_ + " is damaged at offset " + std::to_string(firstDamage) + " with " +
-                             std::to_string(after) + " whole record" + (after == 1 ? "" : "s") +
-                             " after the damage; the file is left as it is. Start tarnd with --salvage to keep "
-                             "every whole record and set the damaged file aside");
-  for (const Span& span : whole) {
-    JournalRecord record;
-    std::uint32_t length = 0;
-    recordAt(bytes, span.at, record, length);
-    apply(record);
+  if (!salvage) {
+    if (damagedPlaces > 0)
+      throw std::runtime_error("journal " + path_ + " is damaged at offset " + std::to_string(firstDamage) + " with " +
+                               plural(after, "whole unit") + " after the damage" + leftAlone);
+    if (!sequenceFault.empty())
+      throw std::runtime_error("journal " + path_ + ": " + sequenceFault + leftAlone);
+    if (!missing.empty()) throw std::runtime_error("journal " + path_ + " " + missing + leftAlone);
   }
-  if (damagedPlaces == 0) {
-    fileBytes_ = compactedBytes_ = bytes.size();
-    return whole.size();
+
+  std::size_t records = 0;
+  for (const Span& unit : whole)
+    for (const JournalRecord& record : unit.records) {
+      apply(record);
+      ++records;
+    }
+
+  std::size_t leading = kTagBytes;  // the image parts the file starts with: the state's size
+  for (std::size_t i = 0; i < whole.size() && whole[i].image; ++i) leading += whole[i].bytes;
+  const bool rewrite = version != 2 || damagedPlaces > 0 || outOfSequence > 0;
+  if (!rewrite && bytes.size() >= kTagBytes) {
+    if (torn < bytes.size()) {
+      // An incomplete last unit: the last write never finished, so it was never acknowledged.
+      if (::ftruncate(fd_, static_cast<off_t>(torn)) != 0 || ::fdatasync(fd_) != 0)
+        throw std::runtime_error("journal " + path_ + ": cannot cut the torn tail: " + std::strerror(errno));
+      note_ = "journal " + path_ + ": cut an incomplete last unit (" + std::to_string(bytes.size() - torn) +
+              " bytes at offset " + std::to_string(torn) + ")";
+    }
+    fileBytes_ = torn;
+    appended_ = durable_ = last;
+    base_ = whole.empty() ? last + 1 : whole.front().sequence;
+  } else if (!rewrite) {
+    if (::ftruncate(fd_, 0) != 0 || !writeAll(fd_, std::string(kTag, kTagBytes)) || ::fdatasync(fd_) != 0)
+      throw std::runtime_error("journal " + path_ + ": " + std::strerror(errno));
+    fileBytes_ = kTagBytes;
+    appended_ = durable_ = last;
+    base_ = last + 1;
+  } else {
+    // The whole units, numbered afresh (the parts of one image keep sharing their number).
+    std::string kept(kTag, kTagBytes);
+    std::uint64_t sequence = 0;
+    bool front = true;  // only the image the file starts with stays one
+    for (std::size_t i = 0; i < whole.size(); ++i) {
+      const Span& unit = whole[i];
+      front = front && unit.image;
+      if (!front && unit.image && unit.records.empty()) continue;  // an empty image part adds nothing
+      if (!(front && i > 0)) ++sequence;
+      if (format == 1) {
+        kept += encodeJournalUnit(unit.records, sequence);
+        continue;
+      }
+      const std::uint32_t count = static_cast<std::uint32_t>(unit.records.size()) | (front ? kImagePart : 0u);
+      kept += unitHeader(unit.bytes - kHeaderBytes, getU32(bytes.data() + unit.at + 4), sequence, count);
+      kept.append(bytes, unit.at + kHeaderBytes, unit.bytes - kHeaderBytes);
+    }
+    const std::string aside = path_ + ".compact";
+    auto writeFile = [](const std::string& path, const std::string& content) {
+      const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+      bool ok = fd >= 0 && writeAll(fd, content) && ::fdatasync(fd) == 0;
+      if (fd >= 0) ok = ::close(fd) == 0 && ok;
+      return ok;
+    };
+    const bool damaged = damagedPlaces > 0 || outOfSequence > 0 || version == 0;
+    const std::string damagedFile = path_ + ".damaged-" + std::to_string(static_cast<long long>(::time(nullptr)));
+    if ((damaged && !writeFile(damagedFile, bytes)) || !writeFile(aside, kept) ||
+        std::rename(aside.c_str(), path_.c_str()) != 0)
+      throw std::runtime_error("journal " + path_ + ": cannot rewrite: " + std::strerror(errno));
+    syncFolder(folderOf(path_));
+    reopen();
+    if (!damaged) {
+      note_ = "journal " + path_ + ": rewrote " + plural(records, "record") + " of the earlier format as units";
+    } else {
+      note_ = "journal " + path_ + " salvaged: kept " + plural(whole.size(), "whole unit") + " (" +
+              plural(records, "record") + ")";
+      if (damagedPlaces > 0)
+        note_ += ", dropped " + std::to_string(droppedBytes) + " damaged bytes in " + plural(damagedPlaces, "place") +
+                 " (the first at offset " + std::to_string(firstDamage) + ")";
+      if (outOfSequence > 0)
+        note_ += ", found " + plural(outOfSequence, "unit") + " out of sequence (the first: " + sequenceFault + ")";
+      note_ += "; the damaged file is kept as " + damagedFile;
+    }
+    if (torn < bytes.size()) note_ += "; an incomplete last unit was cut";
+    fileBytes_ = kept.size();
+    appended_ = durable_ = sequence;
+    base_ = 1;
   }
-  if (after == 0 && tagged) {
-    // A torn tail: the last write never finished, so it was never acknowledged.
-    if (::ftruncate(fd_, static_cast<off_t>(firstDamage)) != 0 || ::fdatasync(fd_) != 0)
-      throw std::runtime_error("journal " + path_ + ": cannot cut the torn tail: " + std::strerror(errno));
-    note_ = "journal " + path_ + ": cut a torn last record (" + std::to_string(bytes.size() - firstDamage) +
-            " bytes at offset " + std::to_string(firstDamage) + ")";
-    fileBytes_ = compactedBytes_ = firstDamage;
-    return whole.size();
-  }
-  // Salvage: the damaged file goes aside whole, the journal becomes the whole records alone.
-  const std::string damaged = path_ + ".damaged-" + std::to_string(static_cast<long long>(::time(nullptr)));
-  std::string kept(kTag, kTagBytes);
-  for (const Span& span : whole) kept.append(bytes, span.at, span.length);
-  const std::string aside = path_ + ".compact";
-  auto writeFile = [](const std::string& path, const std::string& content) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
-    bool ok = fd >= 0 && writeAll(fd, content) && ::fdatasync(fd) == 0;
-    if (fd >= 0) ok = ::close(fd) == 0 && ok;
-    return ok;
-  };
-  if (!writeFile(damaged, bytes) || !writeFile(aside, kept) || std::rename(aside.c_str(), path_.c_str()) != 0)
-    throw std::runtime_error("journal " + path_ + ": cannot salvage: " + std::strerror(errno));
-  syncFolder(folderOf(path_));
-  reopen();
-  note_ = "journal " + path_ + " salvaged: kept " + std::to_string(whole.size()) + " whole records, dropped " +
-          std::to_string(droppedBytes) + " damaged bytes in " + std::to_string(damagedPlaces) + " place" +
-          (damagedPlaces == 1 ? "" : "s") + " (the first at offset " + std::to_string(firstDamage) +
-          "); the damaged file is kept as " + damaged;
-  fileBytes_ = compactedBytes_ = kept.size();
-  return whole.size();
+  if (!missing.empty()) note_ += (note_.empty() ? "journal " + path_ : std::string(";")) + " started anyway: it " + missing;
+  writeManifest(base_, durable_, true);
+  // The threshold follows the live state: a long journal left by crashes compacts at the first flush.
+  compactedBytes_ = imageBytes_ = leading;
+  return records;
 }
 
 void Journal::attach(const std::shared_ptr<RealmState>& realm) {
@@ -282,10 +486,32 @@ void Journal::detach(const std::shared_ptr<RealmState>& realm) {
 }
 
 std::uint64_t Journal::append(const JournalRecord& record) {
+  if (openUnit && openUnit->journal_ == this) {
+    encodeInBody(record, openUnit->body_);
+    ++openUnit->count_;
+    return 0;
+  }
+  std::string body;
+  encodeInBody(record, body);
+  const std::uint32_t bodyCrc = crc32(body.data(), body.size());
   std::lock_guard<std::mutex> hold(mutex_);
-  // While the file is behind the tables, a record adds nothing: the repair writes the state whole.
-  if (!broken_) pending_ += encodeJournalRecord(record);
-  return ++appended_;
+  return addUnitLocked(body, bodyCrc, 1);
+}
+
+std::uint64_t Journal::addUnitLocked(const std::string& body, std::uint32_t bodyCrc, std::uint32_t count) {
+  ++appended_;
+  // While the file is behind the tables, a unit adds nothing: the repair writes the state whole.
+  // So does a unit too large for its header.
+  if (broken_) return appended_;
+  if (body.size() > 0xFFFFFFFFu - kHeaderBytes || count >= kImagePart) {
+    broken_ = true;
+    pending_.clear();
+    nextRepair_ = Clock::now();
+    return appended_;
+  }
+  pending_ += unitHeader(body.size(), bodyCrc, appended_, count);
+  pending_ += body;
+  return appended_;
 }
 
 bool Journal::sync(std::uint64_t ticket) {
@@ -318,15 +544,17 @@ bool Journal::sync(std::uint64_t ticket) {
 bool Journal::flush(std::unique_lock<std::mutex>& hold) {
   std::string batch;
   batch.swap(pending_);
-  const std::uint64_t upto = appended_;
+  const std::uint64_t upto = appended_, base = base_;
   const std::size_t before = fileBytes_;
   hold.unlock();
   bool ok = writeAll(fd_, batch) && (!syncToDisk_ || ::fdatasync(fd_) == 0);
   if (!ok) {
     // Part of the batch may have reached the file: cut it off. A file that cannot be cut ends in
-    // a torn record, which the next start cuts.
+    // an incomplete unit, which the next start cuts.
     const int cut = ::ftruncate(fd_, static_cast<off_t>(before));
     (void)cut;
+  } else {
+    writeManifest(base, upto, false);
   }
   hold.lock();
   if (!ok) {
@@ -342,6 +570,11 @@ bool Journal::flush(std::unique_lock<std::mutex>& hold) {
   return fileBytes_ > kCompactBytes && fileBytes_ > 4 * compactedBytes_;
 }
 
+std::size_t Journal::stateBytes() {
+  std::lock_guard<std::mutex> hold(mutex_);
+  return imageBytes_;
+}
+
 bool Journal::compact() {
   std::lock_guard<std::mutex> registry(realmsMutex_);
   std::vector<std::unique_lock<std::mutex>> tables;
@@ -351,20 +584,33 @@ bool Journal::compact() {
   }
   std::lock_guard<std::mutex> hold(mutex_);
 
-  // Every appended record is applied to the tables held now, so their state replaces them all.
-  std::string image(kTag, kTagBytes);
+  // Every appended unit is applied to the tables held now, so their state replaces them all: the
+  // image's parts carry the number of the last of them.
+  std::string image(kTag, kTagBytes), body;
+  std::uint32_t count = 0;
+  auto part = [&] {
+    image += unitHeader(body.size(), crc32(body.data(), body.size()), appended_, count | kImagePart);
+    image += body;
+    body.clear();
+    count = 0;
+  };
+  auto add = [&](const JournalRecord& record) {
+    encodeInBody(record, body);
+    if (++count, body.size() >= kImagePartBytes) part();
+  };
   for (const auto& realm : realms_) {
     JournalRecord record;
     record.realm = realm->name;
     for (const auto& entry : realm->points.points) {
       record.name = entry.first;
       record.point = entry.second;
-      image += encodeJournalRecord(record);
+      add(record);
     }
     std::vector<JournalRecord> channels;
     realm->ports.keptRecordsLocked(channels);
-    for (const JournalRecord& channel : channels) image += encodeJournalRecord(channel);
+    for (const JournalRecord& channel : channels) add(channel);
   }
+  if (count > 0 || image.size() == kTagBytes) part();  // an empty state is one empty part
   const std::string aside = path_ + ".compact";
   const int fd = ::open(aside.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
   bool ok = fd >= 0 && writeAll(fd, image) && ::fdatasync(fd) == 0;
@@ -373,6 +619,7 @@ bool Journal::compact() {
   if (!ok) {
     ::unlink(aside.c_str());
     compactedBytes_ = fileBytes_;  // an intact journal stays in use; try again after more growth
+    imageBytes_ = image.size();
     return false;
   }
   syncFolder(folderOf(path_));
@@ -384,8 +631,9 @@ bool Journal::compact() {
   }
   broken_ = false;
   pending_.clear();
-  durable_ = appended_;
-  fileBytes_ = compactedBytes_ = image.size();
+  durable_ = base_ = appended_;
+  writeManifest(base_, durable_, true);
+  fileBytes_ = compactedBytes_ = imageBytes_ = image.size();
   return true;
 }
 

@@ -4,9 +4,12 @@
 // it survives a crash of the machine; without, it is handed to the operating system (write), so
 // it survives a crash of the server process only.
 //
-// File: the 8-byte tag "TARNJNL1", then records. A record is its payload's length (4 bytes),
-// the CRC-32 of the payload (4 bytes) and the payload; numbers are little-endian. A payload is
-// one byte of kind, then texts and bytes as a 4-byte length and the bytes, counts as 4 bytes:
+// File: the 8-byte tag "TARNJNL2", then units. A unit is every change of one request: replay
+// applies it whole or not at all. Its header (24 bytes) holds the body's length (4), the CRC-32
+// of the body (4), the unit's sequence number (8), its record count (4; the top bit marks a part
+// of a compaction's image) and the CRC-32 of those 20 bytes (4); the body holds the records,
+// each as its payload's length (4) and the payload. Numbers are little-endian. A payload is one
+// byte of kind, then texts and bytes as a 4-byte length and the bytes, counts as 4 bytes:
 //   kind 1, a point's state after a change: realm, name, type, written (1 byte), value;
 //   kind 2, a point removed:                realm, name;
 //   kind 3, a realm emptied:                realm;
@@ -15,15 +18,27 @@
 //   kind 6, messages queued:                realm, name, front (1 byte), count, messages;
 //   kind 7, messages taken from the front:  realm, name, count;
 //   kind 8, a channel's queue emptied:      realm, name;
-//   kind 9, an event code added to a box:   realm, name, code.
+//   kind 9, an event code added to a box:   realm, name, code;
+//   kind 10, messages acknowledged:         realm, name, count, numbers (8 bytes each).
 // A shape record makes the channel, or changes a kept one without touching its queue.
-// Replay applies the records in order. Damage (a record that is short, fails its checksum or
-// cannot be read) with no whole record after it is the torn tail of a write that was never
-// acknowledged: the file is cut there. Damage with whole records after it is refused: replay
-// throws, naming the file, the offset and how many whole records follow, and leaves the file as
-// it is. A salvage instead keeps every whole record (it steps over damage to the next whole
-// record), writes the damaged file aside as points.journal.damaged-TIME and rewrites the journal
-// with the whole records only.
+//
+// Sequence numbers rise by one from unit to unit. A compaction writes the whole state as image
+// parts that all carry the number of the last change they hold; the changes after it go on from
+// there. The manifest, points.journal.manifest, records what has been committed: the number of
+// the file's first unit and of the last unit on disk (two checksummed slots, written in turn
+// after every flush, synced at compactions and starts).
+//
+// Replay applies the units in order. Only the last unit may be cut, and only when it is
+// incomplete (the file ends inside it): that is the torn tail of a write that was never
+// acknowledged. Everything else refuses to start, naming the file, the offset and the cause:
+// a unit that fails its checksums or cannot be read (with how many whole units follow), a
+// sequence number that repeats, steps back or skips, and a journal that does not reach the last
+// change the manifest records (a journal cut, lost or replaced). A salvage instead keeps every
+// whole unit in order (it steps over damage to the next whole unit and over repeated numbers),
+// writes a damaged file aside as points.journal.damaged-TIME, rewrites the journal with the whole
+// units only, numbered afresh, and says what it kept and dropped. A journal of the earlier format
+// (tag "TARNJNL1": one checksummed record after another, no units) is read as before and
+// rewritten in this one.
 //
 // A write that fails (a full disk, a file size limit, an I/O error) answers false to every
 // waiter of its batch (kNotKept to the client), and the file is cut back to its last whole
@@ -43,7 +58,8 @@
 //
 // Lock order: a realm's point table or port table mutex, then the journal's mutex. append() is
 // called with the table mutex held, so the records of one point or channel reach the journal in
-// the order of its changes. Compaction takes the realm registry's mutex, then every attached
+// the order of its changes; a request that changes several opens a Journal::Unit under that
+// mutex and commits it before letting go. Compaction takes the realm registry's mutex, then every attached
 // realm's point table and port table mutexes, then the journal's mutex. Thread-safe.
 #pragma once
 
@@ -105,20 +121,49 @@ class Journal {
   // Leaves `realm` out of compactions from now on (a deleted, empty realm).
   void detach(const std::shared_ptr<RealmState>& realm);
 
-  // Adds a record; returns its ticket for sync(). REQUIRES: the mutex of the table it changes.
+  // The records this thread appends to `journal` while the unit is open form one unit; commit()
+  // adds it to the journal and answers its ticket for sync() (0 when it holds nothing). Opened
+  // and committed under the mutex of the table it changes; the destructor commits what is left.
+  // A null journal makes a unit that does nothing.
+  class Unit {
+   public:
+    explicit Unit(Journal* journal);
+    ~Unit();
+    Unit(const Unit&) = delete;
+    Unit& operator=(const Unit&) = delete;
+    std::uint64_t commit();
+
+   private:
+    friend class Journal;
+    Journal* journal_;
+    Unit* outer_;
+    std::string body_;
+    std::uint32_t count_ = 0;
+  };
+
+  // Adds a record, as a unit of its own unless a Unit of this thread is open (then 0: the unit's
+  // commit() answers the ticket); returns its ticket for sync(). REQUIRES: the mutex of the
+  // table it changes.
   std::uint64_t append(const JournalRecord& record);
   // Blocks until every record up to `ticket` is on disk. False when the journal cannot be
   // written (the change must then not be acknowledged as kept).
   bool sync(std::uint64_t ticket);
 
-  // Compaction starts once the file exceeds this size and four times its size after the last.
+  // Compaction starts once the file exceeds this size and four times its size after the last
+  // (after a start, at the first flush when the replayed file exceeds it).
   static constexpr std::size_t kCompactBytes = 8u << 20;
+  // The bytes the journal's last compaction wrote: what a repair after a full disk needs free.
+  std::size_t stateBytes();
 
  private:
   using Clock = std::chrono::steady_clock;
   static constexpr std::chrono::milliseconds kRepairPause{100};
 
+  // Adds one unit of `count` records to pending_ and answers its ticket. REQUIRES: mutex_.
+  std::uint64_t addUnitLocked(const std::string& body, std::uint32_t bodyCrc, std::uint32_t count);
   bool flush(std::unique_lock<std::mutex>& hold);  // REQUIRES: hold owns mutex_, flushing_ set
+  // Records base and last in the manifest's next slot; synced with `durably`.
+  void writeManifest(std::uint64_t base, std::uint64_t last, bool durably);
   // Writes the state of every attached realm as the new journal. False when it cannot, with the
   // old file left in place. REQUIRES: mutex_ not held, flushing_ set (or no other user).
   bool compact();
@@ -128,6 +173,8 @@ class Journal {
   bool syncToDisk_;
   std::string note_;
   int fd_ = -1;                                  // GUARDED_BY(mutex_) while flushing_ is clear
+  int manifest_ = -1;                            // written by the flushing thread alone
+  unsigned manifestWrites_ = 0;                  // ... which slot is next
 
   std::mutex realmsMutex_;
   std::vector<std::shared_ptr<RealmState>> realms_;  // GUARDED_BY(realmsMutex_)
@@ -135,16 +182,19 @@ class Journal {
   std::mutex mutex_;
   std::condition_variable flushed_;
   std::string pending_;                          // GUARDED_BY(mutex_)
-  std::uint64_t appended_ = 0;                   // GUARDED_BY(mutex_)
-  std::uint64_t durable_ = 0;                    // GUARDED_BY(mutex_)
+  std::uint64_t appended_ = 0;                   // GUARDED_BY(mutex_): the last unit's number (its ticket)
+  std::uint64_t durable_ = 0;                    // GUARDED_BY(mutex_): the last unit on disk
+  std::uint64_t base_ = 0;                       // GUARDED_BY(mutex_): the file's first unit
   bool flushing_ = false;                        // GUARDED_BY(mutex_)
   bool broken_ = false;                          // GUARDED_BY(mutex_): the file lacks changes
   Clock::time_point nextRepair_;                 // GUARDED_BY(mutex_)
   std::size_t fileBytes_ = 0;                    // GUARDED_BY(mutex_)
   std::size_t compactedBytes_ = 0;               // GUARDED_BY(mutex_)
+  std::size_t imageBytes_ = 0;                   // GUARDED_BY(mutex_): the last compaction's file
 };
 
-// Encodes `record` as one framed journal record (length, checksum, payload).
-std::string encodeJournalRecord(const JournalRecord& record);
+// Encodes `records` as one unit with `sequence` (a part of an image with `imagePart`).
+std::string encodeJournalUnit(const std::vector<JournalRecord>& records, std::uint64_t sequence,
+                              bool imagePart = false);
 
 }  // namespace tarn

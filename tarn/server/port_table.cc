@@ -337,13 +337,15 @@ int PortTable::declare(int code, const std::vector<SharedBytes>& events) {
     std::uint64_t total = 0;
     for (const SharedBytes& event : events) total += cost(event);
     if (!budget_->queuedBytes.take(total * targets.size())) return kBoxFull;
+    Journal::Unit unit(journal_);  // every box or none
     for (const auto& target : targets) {
       for (const SharedBytes& event : events) target.second->queue.push_back({event, 0, target.second->numbered++});
       if (target.second->persistent && !events.empty()) {
         JournalRecord queued = queuedRecord(*target.first, events, false);
-        ticket = journalLocked(*target.second, queued);
+        journalLocked(*target.second, queued);
       }
     }
+    ticket = unit.commit();
     if (!targets.empty() && !events.empty()) changed_.notify_all();
   }
   return kept(kOk, ticket);
@@ -584,6 +586,7 @@ int PortTable::restore(const std::string& image) {
   std::uint64_t ticket = 0;
   {
     std::lock_guard<std::mutex> hold(mutex_);
+    Journal::Unit unit(journal_);  // the whole load or nothing
     for (auto& entry : loaded) {
       std::shared_ptr<Channel>& held = channels_[entry.first];
       // A loaded file was within some server's budget once: it is taken whole, never cut.
@@ -597,7 +600,7 @@ int PortTable::restore(const std::string& image) {
         kindCounter(entry.second->kind).force(1);
         if (held->persistent && !entry.second->persistent) {
           JournalRecord forgotten = channelRecord(JournalRecord::kChannelForgotten, entry.first);
-          ticket = journalLocked(*held, forgotten);
+          journalLocked(*held, forgotten);
         }
         // Connections hold the channel itself: change it in place.
         held->kind = entry.second->kind;
@@ -608,8 +611,9 @@ int PortTable::restore(const std::string& image) {
         held->numbered = entry.second->numbered;
       }
       if (!held->persistent) continue;
-      ticket = journalWholeLocked(entry.first, *held);
+      journalWholeLocked(entry.first, *held);
     }
+    ticket = unit.commit();
     changed_.notify_all();
   }
   return kept(kOk, ticket);
@@ -667,9 +671,9 @@ void PortTable::wholeRecordsLocked(const std::string& name, Channel& channel, st
 std::uint64_t PortTable::journalWholeLocked(const std::string& name, Channel& channel) {
   std::vector<JournalRecord> records;
   wholeRecordsLocked(name, channel, records);
-  std::uint64_t ticket = 0;
-  for (JournalRecord& record : records) ticket = journalLocked(channel, record);
-  return ticket;
+  Journal::Unit unit(journal_);
+  for (JournalRecord& record : records) journalLocked(channel, record);
+  return unit.commit();
 }
 
 int PortTable::kept(int rc, std::uint64_t ticket) {

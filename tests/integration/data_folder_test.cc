@@ -124,7 +124,7 @@ TEST_F(DataFolder, ADamagedJournalIsRefusedThenSalvagedOnRequest) {
 
   const TarndRun refused = runTarnd("--port " + std::to_string(port_) + " --data " + folder_);
   EXPECT_EQ(refused.status, 1) << refused.output;
-  for (const std::string& text : {journal(), std::string("damaged at offset "), std::string("whole records after")})
+  for (const std::string& text : {journal(), std::string("damaged at offset "), std::string("whole units after")})
     EXPECT_NE(refused.output.find(text), std::string::npos) << text << " in " << refused.output;
   EXPECT_EQ(readFile(journal()), damaged) << "a refused journal is left as it is";
 
@@ -137,6 +137,41 @@ TEST_F(DataFolder, ADamagedJournalIsRefusedThenSalvagedOnRequest) {
     aside = aside || (entry.path().filename().string().rfind("points.journal.damaged-", 0) == 0 &&
                       readFile(entry.path().string()) == damaged);
   EXPECT_TRUE(aside) << "the damaged journal is set aside whole";
+}
+
+// A batch of 200,000 points killed at any moment comes back whole or not at all, and a retry
+// after the restart then does all of it or answers 2005 for all of it.
+TEST_F(DataFolder, ABatchKilledOnItsWayToTheJournalComesBackWholeOrNotAtAll) {
+  constexpr CORBA::ULong kPoints = 200000;
+  kxTarn::CreationParameterSeq batch(kPoints);
+  batch.length(kPoints);
+  for (CORBA::ULong i = 0; i < kPoints; ++i) {
+    batch[i].name = ("batch." + std::to_string(i)).c_str();
+    batch[i].typeName = "AnalogPoint";
+    batch[i].value = value("v");
+  }
+  for (int delayMs : {40, 120, 300}) {
+    SCOPED_TRACE(delayMs);
+    ASSERT_TRUE(start());
+    std::thread creating([&] {
+      try {
+        points()->create_points(batch);
+      } catch (const CORBA::SystemException&) {  // the kill
+      }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+    tarnd_->kill();
+    creating.join();
+    ASSERT_TRUE(start());
+    kxTarn::STRING_LIST_var names;
+    ASSERT_EQ(points()->get_all_point_names(names.out()), tarn::kOk);
+    EXPECT_TRUE(names->length() == 0 || names->length() == kPoints) << names->length() << " points came back";
+    const int retry = points()->create_points(batch);
+    EXPECT_EQ(retry, names->length() == 0 ? tarn::kOk : tarn::kAlreadyExists);
+    tarnd_->kill();
+    std::filesystem::remove_all(folder_);
+    std::filesystem::create_directory(folder_);
+  }
 }
 
 // With the journal at a file size limit tarnd answers 2035 (no SIGXFSZ), the change is in effect,

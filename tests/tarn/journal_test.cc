@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tarn/server/file_io.h"
 #include "tarn/server/journal.h"
 
 namespace {
@@ -51,7 +52,7 @@ class JournalTest : public ::testing::Test {
   std::string dir_;
 };
 
-TEST_F(JournalTest, SyncedRecordsComeBackInOrderAndATornTailIsCutOff) {
+TEST_F(JournalTest, SyncedRecordsComeBackInOrderAndAnIncompleteLastUnitIsCutOff) {
   {
     Journal journal(dir_);
     EXPECT_EQ(journal.replay([](const JournalRecord&) {}), 0u) << "a new journal";
@@ -70,12 +71,9 @@ TEST_F(JournalTest, SyncedRecordsComeBackInOrderAndATornTailIsCutOff) {
   EXPECT_EQ(replayed(), whole);
   const std::string good = bytes();
 
-  // A crash's torn tail (half a frame, half a payload, a bad checksum) is dropped and cut off.
-  std::string corrupt = tarn::encodeJournalRecord(point("", "c", "3"));
-  corrupt.back() ^= 0x01;
-  const std::string tails[] = {std::string("\x05\x00", 2), tarn::encodeJournalRecord(point("", "c", "3")).substr(0, 12),
-                               corrupt};
-  for (const std::string& tail : tails) {
+  // A crash's torn tail (part of a header, a whole header and part of the body) is cut off.
+  const std::string next = tarn::encodeJournalUnit({point("", "c", "3"), point("", "d", "4")}, 5);
+  for (const std::string& tail : {next.substr(0, 2), next.substr(0, 30), next.substr(0, next.size() - 1)}) {
     std::ofstream(file(), std::ios::binary | std::ios::app) << tail;
     EXPECT_EQ(replayed(), whole);
     EXPECT_EQ(bytes(), good) << "the torn tail stays in the file";
@@ -92,79 +90,189 @@ TEST_F(JournalTest, SyncedRecordsComeBackInOrderAndATornTailIsCutOff) {
   EXPECT_THROW(foreign.replay([](const JournalRecord&) {}), std::runtime_error) << "never overwritten";
 }
 
-// One flipped byte in any record but the last is damage, not a torn tail: refused and left as it
-// is, or salvaged on request keeping every other record. In the last record it is a torn tail.
-TEST_F(JournalTest, DamageBeforeWholeRecordsIsRefusedOrSalvagedNeverCut) {
-  constexpr int kRecords = 6;
-  std::vector<std::size_t> starts;
+// The records of one unit come back all or none, wherever a crash cut the file.
+TEST_F(JournalTest, AUnitIsAppliedWholeOrNotAtAll) {
+  std::size_t before = 0;
   {
     Journal journal(dir_);
     journal.replay([](const JournalRecord&) {});
-    std::uint64_t ticket = 0;
-    for (int i = 0; i < kRecords; ++i) {
-      starts.push_back(bytes().size());
-      ticket = journal.append(point("", "p" + std::to_string(i), std::string(20, static_cast<char>('a' + i))));
-      ASSERT_TRUE(journal.sync(ticket));
-    }
+    ASSERT_TRUE(journal.sync(journal.append(point("", "first", "1"))));
+    before = bytes().size();
+    std::filesystem::copy_file(file() + ".manifest", dir_ + "/manifest.before");  // as a crash leaves it
+    std::mutex table;
+    std::lock_guard<std::mutex> hold(table);
+    Journal::Unit unit(&journal);
+    for (int i = 0; i < 300; ++i) EXPECT_EQ(journal.append(point("", "p" + std::to_string(i), "v")), 0u);
+    const std::uint64_t ticket = unit.commit();
+    EXPECT_EQ(ticket, 2u) << "one unit, one number";
+    ASSERT_TRUE(journal.sync(ticket));
   }
   const std::string good = bytes();
-  struct Flip {
-    const char* what;
-    int record;
-    std::size_t offset;  // within the record: 0-3 length, 4-7 checksum, 8.. payload
+  for (std::size_t cut = before; cut < good.size(); cut += 97) {
+    std::ofstream(file(), std::ios::binary | std::ios::trunc) << good.substr(0, cut);
+    std::filesystem::copy_file(dir_ + "/manifest.before", file() + ".manifest",
+                               std::filesystem::copy_options::overwrite_existing);
+    EXPECT_EQ(replayed().size(), 1u) << "cut at " << cut;
+  }
+  std::ofstream(file(), std::ios::binary | std::ios::trunc) << good;
+  EXPECT_EQ(replayed().size(), 301u);
+}
+
+// Damage anywhere (a flipped byte in any field of any unit, the last one included, a zeroed or
+// overwritten tail) is refused and left as it is, or salvaged on request keeping every other
+// unit; so are units out of sequence (a repeat, a step back, a gap).
+TEST_F(JournalTest, DamageAndUnitsOutOfSequenceAreRefusedOrSalvagedNeverCut) {
+  constexpr int kUnits = 6;
+  std::vector<std::size_t> starts;
+  for (int i = 0; i < kUnits; ++i) starts.push_back(8 + i * tarn::encodeJournalUnit({point("", "p0", std::string(20, 'a'))}, 1).size());
+  std::string good = "TARNJNL2";
+  std::vector<std::string> units;
+  for (int i = 0; i < kUnits; ++i) {
+    units.push_back(tarn::encodeJournalUnit({point("", "p" + std::to_string(i), std::string(20, static_cast<char>('a' + i)))},
+                                            static_cast<std::uint64_t>(i + 1)));
+    good += units.back();
+  }
+  std::ofstream(file(), std::ios::binary | std::ios::trunc) << good;
+  ASSERT_EQ(replayed().size(), static_cast<std::size_t>(kUnits));
+
+  struct Case {
+    std::string what;
+    std::string content;
+    std::string said;                   // in the refusal
+    std::vector<std::string> salvaged;  // the points a salvage keeps
   };
-  for (const Flip& flip : std::vector<Flip>{{"first record's length", 0, 1},
-                                            {"a middle record's checksum", 2, 5},
-                                            {"a middle record's payload", 3, 20},
-                                            {"the last but one record's length", kRecords - 2, 0}}) {
-    SCOPED_TRACE(flip.what);
+  auto names = [](std::initializer_list<int> kept) {
+    std::vector<std::string> out;
+    for (int i : kept) out.push_back("p" + std::to_string(i));
+    return out;
+  };
+  auto flipped = [&](int unit, std::size_t offset) {
     std::string damaged = good;
-    const std::size_t at = starts[flip.record] + flip.offset;
-    damaged[at] ^= 0x40;
-    std::ofstream(file(), std::ios::binary | std::ios::trunc) << damaged;
-    const std::size_t after = kRecords - flip.record - 1;
+    damaged[starts[unit] + offset] ^= 0x40;
+    return damaged;
+  };
+  std::vector<Case> cases;
+  const char* fields[] = {"length", "body checksum", "number", "count", "header checksum", "payload"};
+  const std::size_t offsets[] = {1, 5, 9, 17, 21, 30};
+  for (int unit : {0, 2, kUnits - 1})
+    for (int f = 0; f < 6; ++f) {
+      std::vector<std::string> kept;
+      for (int i = 0; i < kUnits; ++i)
+        if (i != unit) kept.push_back("p" + std::to_string(i));
+      const std::size_t after = kUnits - unit - 1;
+      cases.push_back({std::string("unit ") + std::to_string(unit) + "'s " + fields[f], flipped(unit, offsets[f]),
+                       "offset " + std::to_string(starts[unit]) + " with " + std::to_string(after) + " whole unit",
+                       kept});
+    }
+  cases.push_back({"the last 40 bytes zeroed", good.substr(0, good.size() - 40) + std::string(40, '\0'), "damaged at",
+                   names({0, 1, 2, 3, 4})});
+  std::vector<std::string> firstHalf;
+  for (int i = 0; i < kUnits; ++i)
+    if (starts[i] + units[i].size() <= good.size() / 2) firstHalf.push_back("p" + std::to_string(i));
+  cases.push_back({"the last half zeroed", good.substr(0, good.size() / 2) + std::string(good.size() - good.size() / 2, '\0'),
+                   "damaged at", firstHalf});
+  cases.push_back({"a unit repeated", good + units.back(), "repeats the one before it", names({0, 1, 2, 3, 4, 5})});
+  cases.push_back({"two units swapped", "TARNJNL2" + units[0] + units[2] + units[1] + units[3],
+                   "skips 1 change", names({0, 2, 3})});
+  cases.push_back({"an older unit again", "TARNJNL2" + units[0] + units[1] + units[2] + units[1],
+                   "steps back from 3", names({0, 1, 2})});
+  cases.push_back({"a unit missing", "TARNJNL2" + units[0] + units[2], "skips 1 change", names({0, 2})});
+
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::ofstream(file(), std::ios::binary | std::ios::trunc) << c.content;
     try {
       Journal journal(dir_);
       journal.replay([](const JournalRecord&) {});
-      ADD_FAILURE() << "a damaged journal was taken";
+      ADD_FAILURE() << "taken";
     } catch (const std::runtime_error& e) {
       const std::string message = e.what();
       EXPECT_NE(message.find(file()), std::string::npos) << message;
-      EXPECT_NE(message.find("offset " + std::to_string(starts[flip.record])), std::string::npos) << message;
-      EXPECT_NE(message.find(std::to_string(after) + " whole record"), std::string::npos) << message;
+      EXPECT_NE(message.find(c.said), std::string::npos) << message;
+      EXPECT_NE(message.find("--salvage"), std::string::npos) << message;
     }
-    EXPECT_EQ(bytes(), damaged) << "the refused file is left as it is";
+    EXPECT_EQ(bytes(), c.content) << "the refused file is left as it is";
 
     std::vector<std::string> salvaged;
     {
       Journal journal(dir_);
       journal.replay([&](const JournalRecord& r) { salvaged.push_back(r.name); }, true);
-      EXPECT_NE(journal.replayNote().find("dropped"), std::string::npos) << journal.replayNote();
+      EXPECT_NE(journal.replayNote().find("salvaged"), std::string::npos) << journal.replayNote();
     }
-    std::vector<std::string> expected;
-    for (int i = 0; i < kRecords; ++i)
-      if (i != flip.record) expected.push_back("p" + std::to_string(i));
-    EXPECT_EQ(salvaged, expected) << "every record but the damaged one";
-    EXPECT_EQ(replayed().size(), expected.size()) << "the salvaged journal starts clean";
+    EXPECT_EQ(salvaged, c.salvaged);
+    EXPECT_EQ(replayed().size(), c.salvaged.size()) << "the salvaged journal starts clean";
     int aside = 0;
     for (const auto& entry : std::filesystem::directory_iterator(dir_)) {
       if (entry.path().filename().string().rfind("points.journal.damaged-", 0) != 0) continue;
       std::ifstream in(entry.path(), std::ios::binary);
-      EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), damaged) << "the damaged file kept whole";
+      EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), c.content) << "the damaged file kept whole";
       std::filesystem::remove(entry.path());
       ++aside;
     }
     EXPECT_EQ(aside, 1);
+    std::filesystem::remove(file() + ".manifest");  // the next case's file is a new history
   }
+}
 
-  // The same flip in the last record: nothing whole follows, so it is a torn tail and is cut.
-  std::string torn = good;
-  torn[starts.back() + 12] ^= 0x40;
-  std::ofstream(file(), std::ios::binary | std::ios::trunc) << torn;
-  Journal journal(dir_);
-  EXPECT_EQ(journal.replay([](const JournalRecord&) {}), static_cast<std::size_t>(kRecords - 1));
-  EXPECT_NE(journal.replayNote().find("torn"), std::string::npos);
-  EXPECT_EQ(bytes(), good.substr(0, starts.back()));
+// The manifest tells a journal that lost committed units (deleted, cut below its tag, cut at a
+// unit boundary, replaced by an older copy) from a new one; --salvage starts anyway and says so.
+TEST_F(JournalTest, AJournalShorterThanTheManifestIsRefused) {
+  std::vector<std::size_t> ends;
+  {
+    Journal journal(dir_);
+    journal.replay([](const JournalRecord&) {});
+    for (int i = 0; i < 4; ++i) {
+      ASSERT_TRUE(journal.sync(journal.append(point("", "p" + std::to_string(i), "v"))));
+      ends.push_back(bytes().size());
+    }
+  }
+  const std::string good = bytes();
+  const std::pair<const char*, std::string> shortened[] = {
+      {"deleted", ""}, {"cut below its tag", good.substr(0, 5)}, {"cut at a unit", good.substr(0, ends[1])}};
+  for (const auto& c : shortened) {
+    SCOPED_TRACE(c.first);
+    if (c.second.empty())
+      std::filesystem::remove(file());
+    else
+      std::ofstream(file(), std::ios::binary | std::ios::trunc) << c.second;
+    try {
+      Journal journal(dir_);
+      journal.replay([](const JournalRecord&) {});
+      ADD_FAILURE() << "taken";
+    } catch (const std::runtime_error& e) {
+      EXPECT_NE(std::string(e.what()).find("records change 4 as committed"), std::string::npos) << e.what();
+    }
+    {
+      Journal journal(dir_);
+      journal.replay([](const JournalRecord&) {}, true);
+      EXPECT_NE(journal.replayNote().find("started anyway"), std::string::npos) << journal.replayNote();
+    }
+    EXPECT_NO_THROW(replayed()) << "after a salvage the manifest follows the journal";
+    std::ofstream(file(), std::ios::binary | std::ios::trunc) << good;
+    std::filesystem::remove(file() + ".manifest");
+    ASSERT_EQ(replayed().size(), 4u);
+  }
+}
+
+// A journal of the earlier format (checksummed records, no units) is read and rewritten as units.
+TEST_F(JournalTest, AJournalOfTheEarlierFormatIsReadAndRewritten) {
+  std::string earlier = "TARNJNL1";
+  for (const char* name : {"a", "b"}) {
+    std::string payload(1, '\x01');
+    tarn::putBytes(payload, "", 0);
+    tarn::putBytes(payload, name, 1);
+    tarn::putBytes(payload, "T", 1);
+    payload.push_back(1);
+    tarn::putBytes(payload, "xy", 2);
+    tarn::putU32(earlier, static_cast<std::uint32_t>(payload.size()));
+    tarn::putU32(earlier, tarn::crc32(payload.data(), payload.size()));
+    earlier += payload;
+  }
+  std::ofstream(file(), std::ios::binary | std::ios::trunc) << earlier + "\x05";  // and a torn tail
+  const std::vector<std::string> expected = {"/a=xy", "/b=xy"};
+  EXPECT_EQ(replayed(), expected);
+  EXPECT_EQ(bytes().substr(0, 8), "TARNJNL2");
+  EXPECT_EQ(replayed(), expected);
 }
 
 TEST_F(JournalTest, CompactionKeepsTheStateAndShrinksTheFile) {
