@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <stdexcept>
@@ -549,10 +551,15 @@ bool Journal::flush(std::unique_lock<std::mutex>& hold) {
   hold.unlock();
   bool ok = writeAll(fd_, batch) && (!syncToDisk_ || ::fdatasync(fd_) == 0);
   if (!ok) {
+    const int error = errno;
     // Part of the batch may have reached the file: cut it off. A file that cannot be cut ends in
     // an incomplete unit, which the next start cuts.
     const int cut = ::ftruncate(fd_, static_cast<off_t>(before));
     (void)cut;
+    std::fprintf(stderr,
+                 "tarnd: journal %s: a write failed (%s); changes answer 2035 until the folder has room for a new "
+                 "journal of the whole state (about %zu bytes)\n",
+                 path_.c_str(), std::strerror(error), std::max(imageBytes_, before));
   } else {
     writeManifest(base, upto, false);
   }
@@ -568,11 +575,6 @@ bool Journal::flush(std::unique_lock<std::mutex>& hold) {
   fileBytes_ += batch.size();
   flushed_.notify_all();
   return fileBytes_ > kCompactBytes && fileBytes_ > 4 * compactedBytes_;
-}
-
-std::size_t Journal::stateBytes() {
-  std::lock_guard<std::mutex> hold(mutex_);
-  return imageBytes_;
 }
 
 bool Journal::compact() {

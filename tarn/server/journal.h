@@ -152,8 +152,6 @@ class Journal {
   // Compaction starts once the file exceeds this size and four times its size after the last
   // (after a start, at the first flush when the replayed file exceeds it).
   static constexpr std::size_t kCompactBytes = 8u << 20;
-  // The bytes the journal's last compaction wrote: what a repair after a full disk needs free.
-  std::size_t stateBytes();
 
  private:
   using Clock = std::chrono::steady_clock;
