@@ -75,6 +75,21 @@ Watcher* watcher = nullptr;            // GUARDED_BY(instanceMutex)
 bool exited = false;                   // GUARDED_BY(instanceMutex)
 std::atomic<bool> ended{false};        // ExitInstance began: waits in flight give up
 
+// Remote calls under way. ExitInstance closes the door and lets them end before the ORB goes: an
+// ORB destroyed under a call brings the process down.
+constexpr auto kCallsEndWithin = std::chrono::milliseconds(2500);
+std::mutex callsMutex;
+std::condition_variable callsEnded;
+int callsUnderWay = 0;                 // GUARDED_BY(callsMutex)
+bool callsClosed = false;              // GUARDED_BY(callsMutex)
+
+// Closes the door; true once no call is under way, false when some still are after the bound.
+bool closeCalls() {
+  std::unique_lock<std::mutex> hold(callsMutex);
+  callsClosed = true;
+  return callsEnded.wait_for(hold, kCallsEndWithin, [] { return callsUnderWay == 0; });
+}
+
 // The ping thread must not outlive the process's static objects (the ORB's among them): it is
 // stopped by an exit handler, which runs before the statics made earlier are destroyed.
 void stopWatcherAtExit() {
@@ -92,6 +107,18 @@ void stopWatcherAtExit() {
 
 namespace tarn {
 bool clientEnded() { return ended; }
+
+bool enterCall() {
+  std::lock_guard<std::mutex> hold(callsMutex);
+  if (callsClosed) return false;
+  ++callsUnderWay;
+  return true;
+}
+
+void leaveCall() {
+  std::lock_guard<std::mutex> hold(callsMutex);
+  if (--callsUnderWay == 0) callsEnded.notify_all();
+}
 }  // namespace tarn
 
 kxNaming_Client::kxNaming_Client() = default;
@@ -125,7 +152,9 @@ void kxNaming_Client::ExitInstance() {
     stopping->stop();
     delete stopping;
   }
-  tarn::stopOrb();
+  // Waits end within a slice; a call stuck on a frozen server keeps the ORB (the process ends
+  // with it) rather than have it destroyed beneath.
+  if (closeCalls()) tarn::stopOrb();
 }
 
 boost::signals2::connection kxNaming_Client::registerConnectionSlot(const ConnectionSlot& slot) {

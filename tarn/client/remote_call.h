@@ -58,6 +58,10 @@ int unreachableCode(const char* server);
 
 // True once the middleware client was ended (kxNaming_Client::ExitInstance).
 bool clientEnded();
+// A remote call begins: false once the client was ended (then it must not run). Each true is
+// matched by leaveCall() when the call is over.
+bool enterCall();
+void leaveCall();
 
 // Sends the settlements the delivery protocol still owes and stops its flusher (kxDeliveries.h):
 // before the ORB goes.
@@ -91,6 +95,10 @@ void forgetPatient(CORBA::Object_ptr reference);
 template <typename Service, typename Call>
 int callRemote(const char* server, const char* position, Call call, int callTimeOutMs = 0) {
   lastCallTimedOut() = false;
+  if (!enterCall()) return kClientEnded;
+  struct Leave {
+    ~Leave() { leaveCall(); }
+  } leave;
   typename Service::_var_type service = CachedService<Service>::get(server, position);
   if (CORBA::is_nil(service.in())) return serviceRefusedByServer() ? kOverBudget : unreachableCode(server);
   try {
