@@ -1,6 +1,7 @@
 // The connector without a live server: states recorded from the naming client's news and from
 // connection attempts that fail, the guard and its name resolution, disconnection, listeners.
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -83,33 +84,43 @@ TEST_F(ConnectorTest, ConnectResultsAreRecordedAndAnnouncedOnlyOnChange) {
   EXPECT_EQ(log.size(), 2u) << "same result, same active address: nobody is told";
 }
 
-TEST_F(ConnectorTest, ScanBegunBeforeADisconnectDoesNotConnectAgain) {
+// Holds the monitor's scan after it asked the middleware and before it records the answer. The
+// hook goes into its slot before the monitor thread starts (slots are replaced only while no
+// other thread calls them) and leaves after the test stopped that thread.
+class ConnectorScanTest : public ConnectorTest {
+ protected:
+  void SetUp() override {
+    hook_.reset(new SlotGuard<const char*(const char*)>(OstrelFunc::activeServer, [this](const char* server) {
+      if (std::this_thread::get_id() != testThread_) {
+        std::unique_lock<std::mutex> hold(mutex_);
+        held_ = true;
+        wake_.notify_all();
+        wake_.wait(hold, [&] { return released_; });
+      }
+      return original_(server);
+    }));
+    ConnectorTest::SetUp();
+  }
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool held_ = false, released_ = false;
+  const std::thread::id testThread_ = std::this_thread::get_id();
+  const boost::function<const char*(const char*)> original_ = OstrelFunc::activeServer;
+  std::unique_ptr<SlotGuard<const char*(const char*)>> hook_;
+};
+
+TEST_F(ConnectorScanTest, ScanBegunBeforeADisconnectDoesNotConnectAgain) {
   ASSERT_EQ(Ostrel::ConnectTarn("local"), 0) << "the embedded server answers";
-  // Holds the monitor's scan after it asked the middleware and before it records the answer.
-  std::mutex mutex;
-  std::condition_variable wake;
-  bool held = false, released = false;
-  const std::thread::id testThread = std::this_thread::get_id();
-  const boost::function<const char*(const char*)> original = OstrelFunc::activeServer;
-  SlotGuard<const char*(const char*)> hook(OstrelFunc::activeServer, [&](const char* server) {
-    if (std::this_thread::get_id() != testThread) {
-      std::unique_lock<std::mutex> hold(mutex);
-      held = true;
-      wake.notify_all();
-      wake.wait(hold, [&] { return released; });
-    }
-    return original(server);
-  });
   {
-    std::unique_lock<std::mutex> hold(mutex);
-    ASSERT_TRUE(wake.wait_for(hold, std::chrono::seconds(15), [&] { return held; })) << "no scan came";
+    std::unique_lock<std::mutex> hold(mutex_);
+    ASSERT_TRUE(wake_.wait_for(hold, std::chrono::seconds(15), [&] { return held_; })) << "no scan came";
   }
   Ostrel::DisConnectTarn("local");
   {
-    std::lock_guard<std::mutex> hold(mutex);
-    released = true;
+    std::lock_guard<std::mutex> hold(mutex_);
+    released_ = true;
   }
-  wake.notify_all();
+  wake_.notify_all();
   connector().stop();  // the scan has ended once the monitor thread has
   EXPECT_EQ(Ostrel::IsConnect("local"), OstrelCode::kNoState) << "the scan undid the disconnect";
 }

@@ -5,6 +5,7 @@
 #  include <unistd.h>
 #endif
 
+#include <atomic>
 #include <cstdio>
 #include <fstream>
 
@@ -22,7 +23,7 @@ ToolRun runTool(const std::string& args, const std::string&, const std::string&)
 #else
 
 ToolRun runTool(const std::string& args, const std::string& input, const std::string& env) {
-  static int counter = 0;
+  static std::atomic<int> counter{0};  // tests run the tool from several threads
   const std::string inputPath =
       "/tmp/ostrel-tool-input-" + std::to_string(::getpid()) + "-" + std::to_string(++counter);
   std::ofstream(inputPath) << input;
