@@ -269,6 +269,7 @@ Journal::Journal(const std::string& dir, bool syncToDisk) : path_(dir + "/" + kJ
     throw std::runtime_error("data folder " + dir + ": " + std::strerror(errno));
   // A compaction or salvage cut short left its aside file behind.
   ::unlink((path_ + ".compact").c_str());
+  ::unlink((path_ + ".repair").c_str());
   reopen();
   const std::string manifest = path_ + ".manifest";
   manifest_ = ::open(manifest.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
@@ -465,6 +466,8 @@ std::size_t Journal::replay(const std::function<void(const JournalRecord&)>& app
     base_ = 1;
   }
   if (!missing.empty()) note_ += (note_.empty() ? "journal " + path_ : std::string(";")) + " started anyway: it " + missing;
+  // Both slots: a salvage may have numbered the units afresh, below what the other slot holds.
+  writeManifest(base_, durable_, false);
   writeManifest(base_, durable_, true);
   // The threshold follows the live state: a long journal left by crashes compacts at the first flush.
   compactedBytes_ = imageBytes_ = leading;
@@ -525,19 +528,22 @@ bool Journal::sync(std::uint64_t ticket) {
     }
     if (broken_ && Clock::now() < nextRepair_) return false;
     flushing_ = true;
-    bool whole = true;
+    bool whole = true, compactNow = false;
     if (broken_) {
       hold.unlock();
       whole = compact();
       hold.lock();
       if (!whole) nextRepair_ = Clock::now() + kRepairPause;
-    } else if (flush(hold)) {
-      hold.unlock();
-      compact();
-      hold.lock();
+    } else {
+      compactNow = flush(hold);
     }
     flushing_ = false;
     flushed_.notify_all();
+    if (compactNow) {
+      hold.unlock();
+      compactAside();
+      hold.lock();
+    }
     if (!whole || (broken_ && durable_ < ticket)) return false;
   }
   return true;
@@ -547,6 +553,11 @@ bool Journal::flush(std::unique_lock<std::mutex>& hold) {
   std::string batch;
   batch.swap(pending_);
   const std::uint64_t upto = appended_, base = base_;
+  // A batch taken after a compaction's image goes to its file too, but for the front, which the
+  // image holds already; one taken before is in the image whole.
+  const bool sinceImage = compacting_;
+  const std::size_t skip = sinceImage ? std::min(skipBytes_, batch.size()) : 0;
+  skipBytes_ -= skip;
   const std::size_t before = fileBytes_;
   hold.unlock();
   bool ok = writeAll(fd_, batch) && (!syncToDisk_ || ::fdatasync(fd_) == 0);
@@ -567,25 +578,19 @@ bool Journal::flush(std::unique_lock<std::mutex>& hold) {
   if (!ok) {
     // The tables hold changes the file lacks; from now on only a whole new file can catch up.
     broken_ = true;
+    ++failures_;
     pending_.clear();
     nextRepair_ = Clock::now() + kRepairPause;
     return false;
   }
+  if (sinceImage && compacting_) sinceImage_.append(batch, skip, std::string::npos);
   durable_ = upto;
   fileBytes_ += batch.size();
   flushed_.notify_all();
-  return fileBytes_ > kCompactBytes && fileBytes_ > 4 * compactedBytes_;
+  return !compacting_ && fileBytes_ > kCompactBytes && fileBytes_ > 4 * compactedBytes_;
 }
 
-bool Journal::compact() {
-  std::lock_guard<std::mutex> registry(realmsMutex_);
-  std::vector<std::unique_lock<std::mutex>> tables;
-  for (const auto& realm : realms_) {
-    tables.emplace_back(realm->points.mutex);
-    tables.push_back(realm->ports.holdForJournal());
-  }
-  std::lock_guard<std::mutex> hold(mutex_);
-
+std::string Journal::imageLocked() {
   // Every appended unit is applied to the tables held now, so their state replaces them all: the
   // image's parts carry the number of the last of them.
   std::string image(kTag, kTagBytes), body;
@@ -613,7 +618,19 @@ bool Journal::compact() {
     for (const JournalRecord& channel : channels) add(channel);
   }
   if (count > 0 || image.size() == kTagBytes) part();  // an empty state is one empty part
-  const std::string aside = path_ + ".compact";
+  return image;
+}
+
+bool Journal::compact() {
+  std::lock_guard<std::mutex> registry(realmsMutex_);
+  std::vector<std::unique_lock<std::mutex>> tables;
+  for (const auto& realm : realms_) {
+    tables.emplace_back(realm->points.mutex);
+    tables.push_back(realm->ports.holdForJournal());
+  }
+  std::lock_guard<std::mutex> hold(mutex_);
+  const std::string image = imageLocked();
+  const std::string aside = path_ + ".repair";
   const int fd = ::open(aside.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
   bool ok = fd >= 0 && writeAll(fd, image) && ::fdatasync(fd) == 0;
   if (fd >= 0) ok = ::close(fd) == 0 && ok;
@@ -625,6 +642,7 @@ bool Journal::compact() {
     return false;
   }
   syncFolder(folderOf(path_));
+  ++failures_;  // a compaction writing aside now would lack what this one holds
   try {
     reopen();
   } catch (const std::runtime_error&) {
@@ -633,10 +651,80 @@ bool Journal::compact() {
   }
   broken_ = false;
   pending_.clear();
+  skipBytes_ = 0;
   durable_ = base_ = appended_;
   writeManifest(base_, durable_, true);
   fileBytes_ = compactedBytes_ = imageBytes_ = image.size();
   return true;
+}
+
+void Journal::compactAside() {
+  std::string image;
+  std::uint64_t sequence = 0;
+  unsigned failures = 0;
+  {
+    std::lock_guard<std::mutex> registry(realmsMutex_);
+    std::vector<std::unique_lock<std::mutex>> tables;
+    for (const auto& realm : realms_) {
+      tables.emplace_back(realm->points.mutex);
+      tables.push_back(realm->ports.holdForJournal());
+    }
+    std::lock_guard<std::mutex> hold(mutex_);
+    if (broken_ || compacting_) return;
+    image = imageLocked();
+    sequence = appended_;
+    failures = failures_;
+    skipBytes_ = pending_.size();
+    sinceImage_.clear();
+    compacting_ = true;
+  }
+  // Writers go on meanwhile: their units reach the journal and, through flush(), sinceImage_.
+  const std::string aside = path_ + ".compact";
+  const int fd = ::open(aside.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+  bool ok = fd >= 0 && writeAll(fd, image) && ::fdatasync(fd) == 0;
+
+  std::unique_lock<std::mutex> hold(mutex_);
+  while (flushing_) flushed_.wait(hold);
+  flushing_ = true;  // no flush until the new file is in place
+  ok = ok && failures == failures_;
+  std::string since;
+  since.swap(sinceImage_);
+  hold.unlock();
+  ok = ok && writeAll(fd, since) && ::fdatasync(fd) == 0;
+  if (fd >= 0) ok = ::close(fd) == 0 && ok;
+  ok = ok && std::rename(aside.c_str(), path_.c_str()) == 0;
+  bool reopened = ok;
+  if (ok) {
+    syncFolder(folderOf(path_));
+    try {
+      reopen();
+    } catch (const std::runtime_error&) {
+      reopened = false;
+    }
+  }
+  hold.lock();
+  compacting_ = false;
+  if (!ok) {
+    ::unlink(aside.c_str());
+    compactedBytes_ = fileBytes_;  // the journal stays in use; try again after more growth
+  } else {
+    // What was pending when the image was taken is in it: the new file must not repeat it.
+    pending_.erase(0, skipBytes_);
+    skipBytes_ = 0;
+    durable_ = std::max(durable_, sequence);
+    base_ = sequence;
+    fileBytes_ = image.size() + since.size();
+    compactedBytes_ = imageBytes_ = image.size();
+    if (!reopened) {
+      broken_ = true;
+      ++failures_;
+      nextRepair_ = Clock::now();
+    } else {
+      writeManifest(base_, durable_, true);
+    }
+  }
+  flushing_ = false;
+  flushed_.notify_all();
 }
 
 }  // namespace tarn

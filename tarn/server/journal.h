@@ -52,9 +52,12 @@
 //
 // Group commit: appenders add records to a pending buffer under the journal's mutex and wait for
 // them with sync(); whichever waiter finds no flush running writes and syncs everything pending
-// for all of them. When the file has grown well past the last compaction, the flushing thread
-// writes the state of every attached realm (its points and its persistent channels) to a file
-// aside, syncs it and renames it over the journal.
+// for all of them. When the file has grown well past the last compaction, the thread whose flush
+// found it so compacts: it takes an image of the state of every attached realm (its points and
+// its persistent channels) with the tables held, lets them go, and writes the image to a file
+// aside while other writers go on appending and flushing to the journal; then, holding off
+// flushes for a moment, it adds to the file aside the units flushed since the image, syncs it
+// and renames it over the journal. Only the image's encoding stops the tables.
 //
 // Lock order: a realm's point table or port table mutex, then the journal's mutex. append() is
 // called with the table mutex held, so the records of one point or channel reach the journal in
@@ -162,9 +165,15 @@ class Journal {
   bool flush(std::unique_lock<std::mutex>& hold);  // REQUIRES: hold owns mutex_, flushing_ set
   // Records base and last in the manifest's next slot; synced with `durably`.
   void writeManifest(std::uint64_t base, std::uint64_t last, bool durably);
-  // Writes the state of every attached realm as the new journal. False when it cannot, with the
-  // old file left in place. REQUIRES: mutex_ not held, flushing_ set (or no other user).
+  // The state of every attached realm as the parts of an image after the tag. REQUIRES: the
+  // realm registry's and every attached table's mutex, and mutex_.
+  std::string imageLocked();
+  // Writes the state of every attached realm as the new journal, with the tables held: the
+  // repair after a failed write. False when it cannot, with the old file left in place.
+  // REQUIRES: mutex_ not held, flushing_ set (or no other user).
   bool compact();
+  // The compaction that lets writers go on (above). REQUIRES: mutex_ not held, flushing_ clear.
+  void compactAside();
   void reopen();
 
   std::string path_;
@@ -189,6 +198,10 @@ class Journal {
   std::size_t fileBytes_ = 0;                    // GUARDED_BY(mutex_)
   std::size_t compactedBytes_ = 0;               // GUARDED_BY(mutex_)
   std::size_t imageBytes_ = 0;                   // GUARDED_BY(mutex_): the last compaction's file
+  bool compacting_ = false;                      // GUARDED_BY(mutex_): compactAside() under way
+  std::size_t skipBytes_ = 0;                    // GUARDED_BY(mutex_): pending bytes its image holds
+  std::string sinceImage_;                       // GUARDED_BY(mutex_): units flushed after the image
+  unsigned failures_ = 0;                        // GUARDED_BY(mutex_): failed flushes so far
 };
 
 // Encodes `records` as one unit with `sequence` (a part of an image with `imagePart`).

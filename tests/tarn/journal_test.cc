@@ -2,6 +2,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -303,6 +304,41 @@ TEST_F(JournalTest, CompactionKeepsTheStateAndShrinksTheFile) {
     const tarn::Point& held = realm->points.points[name];
     EXPECT_EQ(entry.substr(entry.find('=') + 1), std::string(held.value.begin(), held.value.end()));
   }
+}
+
+// Writers go on while compactions write aside: the journal that results replays, in sequence,
+// to what the tables hold.
+TEST_F(JournalTest, WritersDuringCompactionsKeepTheirChangesInSequence) {
+  auto realm = std::make_shared<tarn::RealmState>();
+  realm->name = "west";
+  {
+    Journal journal(dir_);
+    journal.replay([](const JournalRecord&) {});
+    journal.attach(realm);
+    std::vector<std::thread> writers;
+    for (int t = 0; t < 4; ++t)
+      writers.emplace_back([&, t] {
+        const std::string big(8192, static_cast<char>('a' + t));
+        for (std::size_t i = 0; i * big.size() * 4 < 3 * Journal::kCompactBytes; ++i) {
+          std::uint64_t ticket = 0;
+          {
+            std::lock_guard<std::mutex> hold(realm->points.mutex);
+            const std::string name = std::to_string(t) + "." + std::to_string(i % 3);
+            JournalRecord record = point("west", name, big + std::to_string(i));
+            realm->points.points[name] = record.point;
+            ticket = journal.append(record);
+          }
+          ASSERT_TRUE(journal.sync(ticket));
+        }
+      });
+    for (std::thread& writer : writers) writer.join();
+  }
+  EXPECT_LT(bytes().size(), 2 * Journal::kCompactBytes) << "compacted";
+  std::map<std::string, std::string> state;
+  for (const std::string& entry : replayed()) state[entry.substr(5, entry.find('=') - 5)] = entry.substr(entry.find('=') + 1);
+  ASSERT_EQ(state.size(), 12u);
+  for (const auto& entry : realm->points.points)
+    EXPECT_EQ(state[entry.first], std::string(entry.second.value.begin(), entry.second.value.end())) << entry.first;
 }
 
 TEST_F(JournalTest, ConcurrentWritersAllGetTheirRecordsKept) {
