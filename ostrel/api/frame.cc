@@ -24,6 +24,7 @@ void OstrelOrigin::BuildOstrel() {
 void OstrelOrigin::ExitOstrel() {
   if (exited.exchange(true)) return;
   ostrel::markLibraryEnded();  // first: waits in flight give up while the rest winds down
+  kxNaming_Client::PrepareExit();  // the leaves and closes below end within the end's bound
   TarnConnector::instance()->stop();
   DispatcherContender::instance()->leaveAll();
   ostrel::closeKeptReceivers();  // what they hold in flight goes back to its queues now

@@ -5,6 +5,7 @@
 // one name on one host apart: the second is refused while the first lives (contention.h).
 #include <unistd.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 
@@ -16,9 +17,13 @@ using namespace tarn;
 namespace {
 
 template <typename Call>
-int callContenders(const char* server, const char* position, Call call) {
-  return callRemote<kxTarn::contender_server>(server, position, call);
+int callContenders(const char* server, const char* position, Call call, int callTimeOutMs = 0) {
+  return callRemote<kxTarn::contender_server>(server, position, call, callTimeOutMs);
 }
+
+// A beat or a leave that takes longer than this is over: the task registers again at its next
+// period, and a process that ends is not held by a server that does not answer.
+constexpr int kBeatCallMs = 1000;
 
 const char* orEmpty(const char* text) { return text ? text : ""; }
 
@@ -46,7 +51,7 @@ int kx_update_contender(const char* hostName, const char* contenderName, const c
   if (!hostName || !contenderName) return kBadArgument;
   return callContenders(server, position, [&](kxTarn::contender_server_ptr service) {
     return service->update_contender_from(hostName, contenderName, orEmpty(moduleName), thisProcess());
-  });
+  }, kBeatCallMs);
 }
 
 int kx_out_contend(const char* hostName, const char* contenderName, const char* moduleName, const char* server,
@@ -62,5 +67,5 @@ int kx_leave_contend(const char* hostName, const char* contenderName, const char
   if (!hostName || !contenderName) return kBadArgument;
   return callContenders(server, position, [&](kxTarn::contender_server_ptr service) {
     return service->out_contend_from(hostName, contenderName, orEmpty(moduleName), thisProcess());
-  });
+  }, endingCallTimeOut() ? std::min(kBeatCallMs, endingCallTimeOut()) : kBeatCallMs);
 }

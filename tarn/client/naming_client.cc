@@ -2,6 +2,7 @@
 // from a thread of its own, telling the registered slots when a server comes or goes.
 #include "ostrel/api/middleware/kxNaming_Client.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -28,6 +29,11 @@ int pingPeriodMs() {
   return period > 0 ? period : 500;
 }
 
+// The end of the client is bounded from PrepareExit on.
+constexpr auto kEndWithin = std::chrono::milliseconds(2500);
+using Clock = std::chrono::steady_clock;
+std::atomic<Clock::rep> endBy{0};       // PrepareExit's time plus kEndWithin; 0 before it
+
 struct Watcher {
   std::mutex mutex;
   std::condition_variable wake;
@@ -38,12 +44,17 @@ struct Watcher {
 
   void start() { thread = std::thread([this] { run(); }); }
 
-  void stop() {
+  // Asks the thread to end after the ping under way (PrepareExit: it ends meanwhile).
+  void requestStop() {
     {
       std::lock_guard<std::mutex> hold(mutex);
       stopping = true;
     }
     wake.notify_all();
+  }
+
+  void stop() {
+    requestStop();
     if (thread.joinable()) thread.join();
   }
 
@@ -55,6 +66,7 @@ struct Watcher {
         if (wake.wait_for(hold, period, [this] { return stopping; })) return;
       }
       for (const std::string& server : tarn::Directory::get().allServers()) {
+        if (endBy.load() != 0) return;  // the end began: no more pings
         const bool up = tarn::Directory::get().ping(server) == 0;
         auto it = seen.find(server);
         // The first look at a server sets its baseline; only changes are news.
@@ -77,17 +89,17 @@ std::atomic<bool> ended{false};        // ExitInstance began: waits in flight gi
 
 // Remote calls under way. ExitInstance closes the door and lets them end before the ORB goes: an
 // ORB destroyed under a call brings the process down.
-constexpr auto kCallsEndWithin = std::chrono::milliseconds(2500);
 std::mutex callsMutex;
 std::condition_variable callsEnded;
 int callsUnderWay = 0;                 // GUARDED_BY(callsMutex)
 bool callsClosed = false;              // GUARDED_BY(callsMutex)
 
-// Closes the door; true once no call is under way, false when some still are after the bound.
+// Closes the door; true once no call is under way, false when some still are at the end's bound.
 bool closeCalls() {
   std::unique_lock<std::mutex> hold(callsMutex);
   callsClosed = true;
-  return callsEnded.wait_for(hold, kCallsEndWithin, [] { return callsUnderWay == 0; });
+  const Clock::time_point until{Clock::duration(endBy.load())};
+  return callsEnded.wait_until(hold, until, [] { return callsUnderWay == 0; });
 }
 
 // The ping thread must not outlive the process's static objects (the ORB's among them): it is
@@ -107,6 +119,14 @@ void stopWatcherAtExit() {
 
 namespace tarn {
 bool clientEnded() { return ended; }
+
+int endingCallTimeOut() {
+  const Clock::rep by = endBy.load();
+  if (by == 0) return 0;
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::duration(by) - Clock::now().time_since_epoch());
+  // In steps of 100 ms: a call time-out keeps a proxy of its own (patientReference).
+  return static_cast<int>(std::max<long long>(100, left.count() / 100 * 100));
+}
 
 bool enterCall() {
   std::lock_guard<std::mutex> hold(callsMutex);
@@ -137,7 +157,15 @@ kxNaming_Client* kxNaming_Client::GetInstance() {
   return instance;
 }
 
+void kxNaming_Client::PrepareExit() {
+  Clock::rep none = 0;
+  if (!endBy.compare_exchange_strong(none, (Clock::now() + kEndWithin).time_since_epoch().count())) return;
+  std::lock_guard<std::mutex> hold(instanceMutex);
+  if (watcher) watcher->requestStop();
+}
+
 void kxNaming_Client::ExitInstance() {
+  PrepareExit();
   ended = true;
   Watcher* stopping = nullptr;
   {
@@ -152,8 +180,8 @@ void kxNaming_Client::ExitInstance() {
     stopping->stop();
     delete stopping;
   }
-  // Waits end within a slice; a call stuck on a frozen server keeps the ORB (the process ends
-  // with it) rather than have it destroyed beneath.
+  // Waits end within a slice; a call stuck on a frozen server past the end's bound keeps the ORB
+  // (the process ends with it) rather than have it destroyed beneath.
   if (closeCalls()) tarn::stopOrb();
 }
 

@@ -25,8 +25,13 @@ class KXTARN_API kxNaming_Client {
   using ConnectionSlot = boost::function<void(std::string server, bool isConnected)>;
 
   static kxNaming_Client* GetInstance();
+  // The end begins: calls made from now on (leaves, closes) end within what is left of the
+  // bound below instead of the call bound. Call first when ending; ExitInstance calls it too.
+  static void PrepareExit();
   // Ends every receive and reply wait in flight (KX_CLIENT_ENDED within about a second), then
-  // stops the ping thread and the ORB. Safe to call twice; nothing works afterwards.
+  // stops the ping thread and the ORB; returns within 2.5 s of PrepareExit whatever the servers
+  // do (calls still under way on a frozen server then keep the ORB to the end of the process).
+  // Safe to call twice; calls made afterwards answer KX_CLIENT_ENDED.
   static void ExitInstance();
 
   // `slot` is called from the naming client's thread whenever a known server starts answering
