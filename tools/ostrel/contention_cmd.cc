@@ -1,5 +1,5 @@
 // Contention commands: contend (keep a heartbeat going and say when this program becomes the
-// active one, or stops being it) and contenders (the contention service's view, host by host).
+// active one, or stops being it, or waits for another process of its host that holds the name) and contenders (the contention service's view, host by host).
 #if defined(_WIN32)
 #  include <winsock2.h>
 #endif
@@ -62,18 +62,31 @@ struct ContendOptions {
 
 enum class Role { kUnknown, kActive, kStandby, kAbsent };
 
-// What the service says about contender `name` of this host.
-Role roleOf(const ContenderInHostSequence& list, const std::string& host, const std::string& name) {
+// What the service says about contender `name` of this host; `started` gets the registration's
+// start time.
+Role roleOf(const ContenderInHostSequence& list, const std::string& host, const std::string& name, int& started) {
   for (int i = 0; i < list.count; ++i) {
     const ContenderInHost* entry = list.items[i];
     if (!entry || std::strncmp(entry->hostName, host.c_str(), sizeof entry->hostName - 1) != 0 || !entry->programs)
       continue;
     for (int j = 0; j < entry->programs->count; ++j) {
       const ProgramStatus* program = entry->programs->items[j];
-      if (program && name == program->name) return program->value3 ? Role::kActive : Role::kStandby;
+      if (!program || name != program->name) continue;
+      started = program->value1;
+      return program->value3 ? Role::kActive : Role::kStandby;
     }
   }
   return Role::kAbsent;
+}
+
+// The role of `name` on `host` as the listing of the server shows it now; kUnknown when there is
+// no listing.
+Role listedRole(const ContendOptions& o, const std::string& host, int& started) {
+  ContenderInHostSequence list;
+  if (Ostrel::GetContenderList(list, o.serverOrNull(), o.realmOrNull()) != 0) return Role::kUnknown;
+  const Role role = roleOf(list, host, o.name, started);
+  Ostrel::DestoryContenderInHostSequence(&list);
+  return role;
 }
 
 const char* roleText(Role role) {
@@ -92,6 +105,11 @@ std::string localHostName() {
 
 void contend(Tool& tool, const ContendOptions& o) {
   if (!check(tool, "connect", Ostrel::ConnectTarn(o.serverOrNull()))) return;
+  // Another process of this host that holds the name already refuses this one's registration
+  // (2005) until it leaves or expires: until then the listing's entry is the other's.
+  const std::string host = localHostName();
+  int heldSince = 0;
+  bool held = listedRole(o, host, heldSince) != Role::kAbsent && heldSince != 0;
   void* handle = nullptr;
   if (o.record.empty()) {
     handle = Ostrel::ContendHeartBit(o.name.c_str(), o.module.c_str(), o.period, o.serverOrNull(), o.realmOrNull());
@@ -124,15 +142,24 @@ void contend(Tool& tool, const ContendOptions& o) {
                Ostrel::ContendHeartBit(o.name.c_str(), record, o.serverOrNull(), o.realmOrNull())))
       return;
   }
-  const std::string host = localHostName();
   tool.out << clockText(std::time(nullptr)) << "  " << o.name << " on " << host << ": contending, Ctrl-C ends"
            << std::endl;
   Role shown = Role::kUnknown;
+  bool waitingShown = false;
   untilInterrupted([&] {
-    ContenderInHostSequence list;
-    if (Ostrel::GetContenderList(list, o.serverOrNull(), o.realmOrNull()) != 0) return;
-    const Role role = roleOf(list, host, o.name);
-    Ostrel::DestoryContenderInHostSequence(&list);
+    int started = 0;
+    const Role role = listedRole(o, host, started);
+    if (role == Role::kUnknown) return;
+    // The other's registration is gone once the entry is, or is another (a new start time).
+    if (held && (role == Role::kAbsent || started != heldSince)) held = false;
+    if (held) {
+      if (!waitingShown)
+        tool.out << clockText(std::time(nullptr)) << "  " << o.name << " on " << host
+                 << ": waiting: the name is held by another process of this host (registered at "
+                 << clockText(static_cast<std::time_t>(heldSince)) << ")" << std::endl;
+      waitingShown = true;
+      return;
+    }
     if (role == shown) return;
     shown = role;
     tool.out << clockText(std::time(nullptr)) << "  " << o.name << " on " << host << ": " << roleText(role)
@@ -189,7 +216,8 @@ void contenders(Tool& tool, const ContendOptions& o) {
 void addContentionCommands(CLI::App& app, Tool& tool) {
   auto o = std::make_shared<ContendOptions>();
   auto* contendCommand = app.add_subcommand(
-      "contend", "Keep a heartbeat going under NAME until Ctrl-C; print each change of the active role");
+      "contend", "Keep a heartbeat going under NAME until Ctrl-C; print each change of the active role "
+                 "(while another process of this host holds NAME: waiting, until it leaves or expires)");
   contendCommand->add_option("NAME", o->name, "contender name")->required();
   contendCommand->add_option("-p,--period", o->period, "seconds between heartbeats (default 5; 0 means 1)")
       ->check(CLI::Range(0, 86400));
