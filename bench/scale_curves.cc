@@ -43,6 +43,7 @@
 #include "bench/sample_data.h"
 
 #include "ostrel/api/middleware/kxNaming_Client.h"
+#include "ostrel/api/middleware/kxTarn_API.h"
 #include "ostrel/api/middleware/kxReferenceContainer.h"
 #include "ostrel/api/ostrel.h"
 #include "ostrel/api/record_lists.h"
@@ -297,7 +298,7 @@ void emptyRealm(const char* realm) {
     return empty->make_snapshot_file("empty.points", "") == 0;
   }();
   kxTarn::DT_Point_Factory_var points = plantPoints(realm);
-  if (!made || points->load_snapshot_file("empty.points", "") != 0 || Ostrel::DeleteReleam("plant", realm) != 0)
+  if (!made || points->load_snapshot_file("empty.points", "") != 0 || kx_delete_releam("plant", realm) != 0)
     std::fprintf(stderr, "scale_curves: realm %s was not removed\n", realm);
 }
 

@@ -6,15 +6,16 @@
 
 namespace {
 
-// Realms come into being when first used; creating one has nothing to do.
+// Realms come into being when first used: creating one has nothing to do, and neither has
+// deleting one. (The stand-in's own kx_delete_releam removes an empty realm at once: the tool's
+// `realm delete`.)
 int realmNeedsNothing(const char*, const char*) { return OstrelCode::kOk; }
 
 }  // namespace
 
 int OstrelOrigin::CreateReleam(const char* server, const char* releam) { return realmNeedsNothing(server, releam); }
 
-// The server removes the realm only when it is empty; a realm asked for again comes back empty.
-int OstrelOrigin::DeleteReleam(const char* server, const char* releam) { return kx_delete_releam(server, releam); }
+int OstrelOrigin::DeleteReleam(const char* server, const char* releam) { return realmNeedsNothing(server, releam); }
 
 int OstrelOrigin::GetReleamNames(ObjectNames* names, const char* server) { return kx_releam_seq(names, server); }
 

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "ostrel/api/name_lists.h"
+#include "ostrel/api/middleware/kxTarn_API.h"
 #include "ostrel/api/ostrel.h"
 #include "binding.h"
 
@@ -52,9 +53,11 @@ void bindListings(py::module_& m) {
       "Creates the realm (realms also come into being when first used).\n\nRaises " OSTREL_RAISES_REMOTE);
   m.def("delete_realm", [](const std::string& name, const Text& s) {
         cstr(name);
-        run(s, "delete realm " + name, [=] { return Ostrel::DeleteReleam(orNull(s), name.c_str()); });
+        run(s, "delete realm " + name, [=] { return kx_delete_releam(orNull(s), name.c_str()); });
       }, py::arg("name"), py::kw_only(), server,
-      "Deletes the realm when it holds nothing (a realm with points, ports or boxes answers 2023).\n\nRaises " OSTREL_RAISES_REMOTE);
+      "Deletes the realm at once when it holds nothing, through the server's own call (the library's\n"
+      "DeleteReleam does nothing). A realm with points, ports or boxes answers 2023, an unknown one 2003,\n"
+      "the default realm 2010.\n\nRaises " OSTREL_RAISES_REMOTE);
   m.def("channels", [](const Text& s, const Text& r) {
         auto list = std::make_shared<NameList>();
         run(s, "channels", [=] { return Ostrel::GetCommChennelSeq(list.get(), orNull(s), orNull(r)); });

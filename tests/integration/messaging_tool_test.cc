@@ -37,6 +37,11 @@ TEST(MessagingTool, StatusAndMessages) {
       {"declare 7 NoSuchType", 1, {}},
       {"port recv missing --timeout 0", 1, {}},
       {"channels --server nowhere", 1, {}},
+      // the server's own delete: an empty realm goes, one with a channel stays, the default stays
+      {"shell", 1, {"deleted realm spare", "realm delete busy: 2023", "realm delete : 2010"},
+       "channels -r spare\nrealm delete spare\nport create p -r busy\nrealm delete busy\nrealm delete ''\n"},
+      {"realm", 2, {}},
+      {"realm delete", 2, {"NAME"}},
   });
 }
 

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "ostrel/api/middleware/kxTarn_API.h"
 #include "ostrel/api/ostrel.h"
 #include "ostrel/api/record_lists.h"
 #include "ostrel/data/record.h"
@@ -363,6 +364,17 @@ void addListingCommands(CLI::App& app, Tool& tool) {
   realms->callback([&tool, a, printNames] {
     ObjectNames names;
     if (connectServer(tool, a->target)) printNames("realms", Ostrel::GetReleamNames(&names, a->target.serverOrNull()), names);
+  });
+
+  auto* realm = app.add_subcommand("realm", "Realms: delete (the server reclaims realms nothing uses on its own)");
+  realm->require_subcommand(1);
+  auto* removal = realm->add_subcommand("delete", "Delete an empty realm now, through the server's own call");
+  removal->add_option("NAME", a->name, "the realm (not the default realm)")->required();
+  removal->add_option("-s,--server", a->target.server, "server name (default: the own server)");
+  removal->callback([&tool, a] {
+    if (connectServer(tool, a->target) &&
+        check(tool, "realm delete " + a->name, kx_delete_releam(a->target.serverOrNull(), a->name.c_str())))
+      tool.out << "deleted realm " << a->name << "\n";
   });
 
   auto* channels = app.add_subcommand("channels", "List the ports and event boxes of a realm");
