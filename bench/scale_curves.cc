@@ -458,7 +458,8 @@ Started startTarnd(const std::string& data, const std::vector<std::string>& extr
   Started started;
   started.port = freePort();
   std::vector<std::string> args = {TARND_PATH, "--port", std::to_string(started.port), "--types", typesFile(),
-                                   "--data", data, "--journal-sync", "os"};
+                                   "--data", data, "--journal-sync", "os", "--max-points", "0",
+                                   "--max-point-bytes", "0", "--max-request-bytes", "536870912"};
   args.insert(args.end(), extra.begin(), extra.end());
   std::vector<char*> argv;
   for (std::string& arg : args) argv.push_back(&arg[0]);

@@ -159,8 +159,16 @@ struct Span {
   std::size_t at = 0, bytes = 0;  // where it starts and its whole size
   std::uint64_t sequence = 0;
   bool image = false;
-  std::vector<JournalRecord> records;
+  std::uint32_t count = 0;
+  std::vector<JournalRecord> records;  // until applied
 };
+
+// Whether `unit` may follow `before`: numbers rise by one, the parts of one image share theirs,
+// and an image part follows only image parts.
+bool inSequence(const Span& before, const Span& unit) {
+  const std::uint64_t expected = before.sequence + (unit.image && before.image ? 0 : 1);
+  return unit.sequence == expected && (!unit.image || before.image);
+}
 
 enum class Found { kWhole, kTorn, kDamaged };
 
@@ -175,6 +183,7 @@ Found unitAt(const std::string& bytes, std::size_t at, int version, Span& unit) 
     if (left < kFrameBytes || getU32(data) > left - kFrameBytes) return Found::kTorn;
     const std::uint32_t length = getU32(data);
     unit.records.emplace_back();
+    unit.count = 1;
     if (crc32(data + kFrameBytes, length) != getU32(data + 4) || !decode(data + kFrameBytes, length, unit.records[0]))
       return Found::kDamaged;
     unit.bytes = kFrameBytes + length;
@@ -189,6 +198,7 @@ Found unitAt(const std::string& bytes, std::size_t at, int version, Span& unit) 
   const char* body = data + kHeaderBytes;
   if ((count == 0 && !unit.image) || crc32(body, length) != getU32(data + 4)) return Found::kDamaged;
   unit.records.resize(count);
+  unit.count = count;
   std::size_t offset = 0;
   for (JournalRecord& record : unit.records) {
     if (length - offset < 4 || getU32(body + offset) > length - offset - 4) return Found::kDamaged;
@@ -305,51 +315,83 @@ void Journal::writeManifest(std::uint64_t base, std::uint64_t last, bool durably
 }
 
 std::size_t Journal::replay(const std::function<void(const JournalRecord&)>& apply, bool salvage) {
-  std::string bytes;
-  char chunk[1 << 16];
-  ssize_t n = 0;
-  ::lseek(fd_, 0, SEEK_SET);
-  while ((n = ::read(fd_, chunk, sizeof chunk)) > 0) bytes.append(chunk, static_cast<std::size_t>(n));
-  if (n < 0) throw std::runtime_error("journal " + path_ + ": " + std::strerror(errno));
+  const off_t end = ::lseek(fd_, 0, SEEK_END);
+  if (end < 0) throw std::runtime_error("journal " + path_ + ": " + std::strerror(errno));
+  const std::size_t size = static_cast<std::size_t>(end);
+  auto readAt = [&](std::string& into, std::size_t at, std::size_t count) {
+    into.resize(count);
+    for (std::size_t done = 0; done < count;) {
+      const ssize_t n = ::pread(fd_, &into[done], count - done, static_cast<off_t>(at + done));
+      if (n <= 0) throw std::runtime_error("journal " + path_ + ": " + (n < 0 ? std::strerror(errno) : "shorter than it was"));
+      done += static_cast<std::size_t>(n);
+    }
+  };
   const Manifest manifest = readManifest(manifest_);
   const std::string leftAlone = "; the file is left as it is. Start tarnd with --salvage to keep what checks";
 
   // 2: units; 1: the earlier format; 0: not a journal. Fewer bytes than a tag: new, or torn
   // before its tag was whole.
-  const int version = bytes.size() < kTagBytes                            ? 2
-                      : bytes.compare(0, kTagBytes, kTag) == 0         ? 2
-                      : bytes.compare(0, kTagBytes, kEarlierTag) == 0  ? 1
-                                                                       : 0;
+  std::string tag;
+  readAt(tag, 0, std::min(size, kTagBytes));
+  const int version = size < kTagBytes ? 2 : tag == kTag ? 2 : tag == kEarlierTag ? 1 : 0;
   if (version == 0 && !salvage) throw std::runtime_error("journal " + path_ + ": not a journal file");
   const int format = version == 1 ? 1 : 2;
 
-  // Every whole unit in order, stepping over damage to the next whole unit and over numbers that
-  // repeat or step back.
-  std::vector<Span> whole;
-  std::size_t firstDamage = version == 0 ? 0 : bytes.size(), damagedPlaces = version == 0 ? 1 : 0;
-  std::size_t droppedBytes = 0, outOfSequence = 0, torn = bytes.size();
+  // A whole journal in sequence is applied as it is read, one unit in memory at a time. Whatever
+  // else it meets (damage, units out of sequence, the earlier format) is judged from the whole
+  // file, from there on.
+  std::vector<Span> whole;  // every whole unit in order, its records dropped once applied
+  std::size_t records = 0, torn = size, at = std::min(size, kTagBytes);
+  if (version == 2) {
+    std::string unitBytes;
+    while (at < size) {
+      if (size - at < kHeaderBytes) {
+        torn = at;
+        break;
+      }
+      readAt(unitBytes, at, kHeaderBytes);
+      if (crc32(unitBytes.data(), kHeaderBytes - 4) != getU32(unitBytes.data() + kHeaderBytes - 4)) break;
+      const std::size_t length = getU32(unitBytes.data());
+      if (length > size - at - kHeaderBytes) {
+        torn = at;
+        break;
+      }
+      readAt(unitBytes, at, kHeaderBytes + length);
+      Span unit;
+      if (unitAt(unitBytes, 0, 2, unit) != Found::kWhole || (!whole.empty() && !inSequence(whole.back(), unit))) break;
+      unit.at = at;
+      at += unit.bytes;
+      for (const JournalRecord& record : unit.records) apply(record);
+      records += unit.records.size();
+      unit.records.clear();
+      whole.push_back(std::move(unit));
+    }
+  }
+  std::string bytes;  // the whole file, once a unit needs more than the first pass
+  std::size_t firstDamage = version == 0 ? 0 : size, damagedPlaces = version == 0 ? 1 : 0;
+  std::size_t droppedBytes = 0, outOfSequence = 0;
   std::string sequenceFault;
-  for (std::size_t at = std::min(bytes.size(), kTagBytes); at < bytes.size();) {
-    Span unit;
-    const Found found = unitAt(bytes, at, format, unit);
-    if (found == Found::kTorn) {  // the file ends inside this unit
-      torn = at;
-      break;
-    }
-    if (found == Found::kDamaged) {
-      const std::size_t next = nextUnit(bytes, at, format);
-      firstDamage = std::min(firstDamage, at);
-      ++damagedPlaces;
-      droppedBytes += next - at;
-      at = next;
-      continue;
-    }
-    at += unit.bytes;
-    if (format == 2 && !whole.empty()) {
-      const Span& before = whole.back();
-      const bool samePart = unit.image && before.image;
-      const std::uint64_t expected = before.sequence + (samePart ? 0 : 1);
-      if (unit.sequence != expected || (unit.image && !before.image)) {
+  if (at < size && torn == size) {
+    readAt(bytes, 0, size);
+    while (at < size) {
+      Span unit;
+      const Found found = unitAt(bytes, at, format, unit);
+      if (found == Found::kTorn) {  // the file ends inside this unit
+        torn = at;
+        break;
+      }
+      if (found == Found::kDamaged) {
+        const std::size_t next = nextUnit(bytes, at, format);
+        firstDamage = std::min(firstDamage, at);
+        ++damagedPlaces;
+        droppedBytes += next - at;
+        at = next;
+        continue;
+      }
+      at += unit.bytes;
+      if (format == 2 && !whole.empty() && !inSequence(whole.back(), unit)) {
+        const Span& before = whole.back();
+        const std::uint64_t expected = before.sequence + (unit.image && before.image ? 0 : 1);
         if (sequenceFault.empty())
           sequenceFault = "unit " + std::to_string(unit.sequence) + " at offset " + std::to_string(unit.at) +
                           (unit.sequence > expected    ? " skips " + plural(unit.sequence - expected, "change")
@@ -357,10 +399,10 @@ std::size_t Journal::replay(const std::function<void(const JournalRecord&)>& app
                            : unit.sequence == before.sequence ? " repeats the one before it"
                                                               : " steps back from " + std::to_string(before.sequence));
         ++outOfSequence;
-        if (unit.sequence <= before.sequence && !samePart) continue;
+        if (unit.sequence <= before.sequence && !(unit.image && before.image)) continue;
       }
+      whole.push_back(std::move(unit));
     }
-    whole.push_back(std::move(unit));
   }
   std::size_t after = 0;  // whole units after the first damage
   for (const Span& unit : whole) after += unit.at > firstDamage ? 1 : 0;
@@ -389,22 +431,21 @@ std::size_t Journal::replay(const std::function<void(const JournalRecord&)>& app
     if (!missing.empty()) throw std::runtime_error("journal " + path_ + " " + missing + leftAlone);
   }
 
-  std::size_t records = 0;
-  for (const Span& unit : whole)
-    for (const JournalRecord& record : unit.records) {
-      apply(record);
-      ++records;
-    }
+  for (Span& unit : whole) {
+    for (const JournalRecord& record : unit.records) apply(record);
+    records += unit.records.size();
+    unit.records.clear();
+  }
 
   std::size_t leading = kTagBytes;  // the image parts the file starts with: the state's size
   for (std::size_t i = 0; i < whole.size() && whole[i].image; ++i) leading += whole[i].bytes;
   const bool rewrite = version != 2 || damagedPlaces > 0 || outOfSequence > 0;
-  if (!rewrite && bytes.size() >= kTagBytes) {
-    if (torn < bytes.size()) {
+  if (!rewrite && size >= kTagBytes) {
+    if (torn < size) {
       // An incomplete last unit: the last write never finished, so it was never acknowledged.
       if (::ftruncate(fd_, static_cast<off_t>(torn)) != 0 || ::fdatasync(fd_) != 0)
         throw std::runtime_error("journal " + path_ + ": cannot cut the torn tail: " + std::strerror(errno));
-      note_ = "journal " + path_ + ": cut an incomplete last unit (" + std::to_string(bytes.size() - torn) +
+      note_ = "journal " + path_ + ": cut an incomplete last unit (" + std::to_string(size - torn) +
               " bytes at offset " + std::to_string(torn) + ")";
     }
     fileBytes_ = torn;
@@ -424,13 +465,15 @@ std::size_t Journal::replay(const std::function<void(const JournalRecord&)>& app
     for (std::size_t i = 0; i < whole.size(); ++i) {
       const Span& unit = whole[i];
       front = front && unit.image;
-      if (!front && unit.image && unit.records.empty()) continue;  // an empty image part adds nothing
+      if (!front && unit.image && unit.count == 0) continue;  // an empty image part adds nothing
       if (!(front && i > 0)) ++sequence;
       if (format == 1) {
-        kept += encodeJournalUnit(unit.records, sequence);
+        Span again;
+        unitAt(bytes, unit.at, 1, again);
+        kept += encodeJournalUnit(again.records, sequence);
         continue;
       }
-      const std::uint32_t count = static_cast<std::uint32_t>(unit.records.size()) | (front ? kImagePart : 0u);
+      const std::uint32_t count = unit.count | (front ? kImagePart : 0u);
       kept += unitHeader(unit.bytes - kHeaderBytes, getU32(bytes.data() + unit.at + 4), sequence, count);
       kept.append(bytes, unit.at + kHeaderBytes, unit.bytes - kHeaderBytes);
     }
@@ -460,7 +503,7 @@ std::size_t Journal::replay(const std::function<void(const JournalRecord&)>& app
         note_ += ", found " + plural(outOfSequence, "unit") + " out of sequence (the first: " + sequenceFault + ")";
       note_ += "; the damaged file is kept as " + damagedFile;
     }
-    if (torn < bytes.size()) note_ += "; an incomplete last unit was cut";
+    if (torn < size) note_ += "; an incomplete last unit was cut";
     fileBytes_ = kept.size();
     appended_ = durable_ = sequence;
     base_ = 1;
