@@ -28,6 +28,7 @@
 #include "tarn/client/orb.h"
 #include "tarn/client/settings.h"
 #include "tarn/server/host.h"
+#include "tarn/server/type_service.h"
 
 namespace {
 
@@ -163,7 +164,9 @@ int main(int argc, char** argv) {
        "listen on ADDR, a host name or IPv4 address (repeatable; 127.0.0.1 without any)",
        [&](const char* v) { return parseListen(v, listens); }},
       {"--name", "NAME", "the server's name (tarnd)", [&](const char* v) { options.name = v; return std::string(); }},
-      {"--types", "FILE", "type definitions of the default type service (built-in plant types)",
+      {"--types", "FILE",
+       "type definitions of the default type service (built-in plant types); types nest at most " +
+           fmt(tarn::TypeBook::kMaxNesting) + " levels deep",
        [&](const char* v) { options.typeFiles.emplace_back("", v); return std::string(); }},
       {"--type-instance", "NAME=FILE", "another type service instance, NAME, with the types of FILE (repeatable)",
        [&](const char* v) {

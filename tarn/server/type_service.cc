@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <functional>
 #include <set>
 #include <sstream>
 #include <stdexcept>
@@ -146,19 +145,50 @@ void TypeBook::validate() const {
       }
     }
   }
-  // No type may contain itself: depth-first search over element types.
-  std::map<std::string, int> state;  // 1 on the current path, 2 done
-  std::function<void(const std::string&)> visit = [&](const std::string& name) {
-    int& s = state[name];
-    if (s == 2) return;
-    if (s == 1) fail("type '" + name + "' contains itself");
-    s = 1;
-    for (const Element& element : types_.at(name).elements) {
-      if (types_.count(element.typeName)) visit(element.typeName);
-    }
-    state[name] = 2;
+  // No type may contain itself or nest deeper than kMaxNesting: a depth-first walk over element
+  // types on a stack of its own (a file's nesting must not decide how deep this thread's stack
+  // goes). `levels` holds the nesting of every type walked to its end.
+  struct Step {
+    const Type* type;
+    std::size_t next;  // the element to look at next
+    int levels;        // the deepest nesting found below so far, this type included
   };
-  for (const std::string& name : names_) visit(name);
+  std::map<std::string, int> levels;
+  std::set<std::string> onPath;
+  std::vector<Step> path;
+  for (const std::string& root : names_) {
+    if (levels.count(root)) continue;
+    const auto tooDeep = [&] {
+      fail("type '" + root + "' nests types more than " + std::to_string(kMaxNesting) +
+           " levels deep (the limit of a type file)");
+    };
+    path.push_back({&types_.at(root), 0, 1});
+    onPath.insert(root);
+    while (!path.empty()) {
+      Step& step = path.back();
+      if (step.next == step.type->elements.size()) {
+        const int done = step.levels;
+        levels[step.type->name] = done;
+        onPath.erase(step.type->name);
+        path.pop_back();
+        if (!path.empty()) path.back().levels = std::max(path.back().levels, done + 1);
+        continue;
+      }
+      const auto inner = types_.find(step.type->elements[step.next++].typeName);
+      if (inner == types_.end()) continue;  // a base type
+      if (onPath.count(inner->first)) fail("type '" + inner->first + "' contains itself");
+      const auto known = levels.find(inner->first);
+      if (known != levels.end()) {
+        step.levels = std::max(step.levels, known->second + 1);
+        // Every type on the path nests at least one level more than the one above it.
+        if (step.levels + static_cast<int>(path.size()) - 1 > kMaxNesting) tooDeep();
+        continue;
+      }
+      if (static_cast<int>(path.size()) == kMaxNesting) tooDeep();
+      path.push_back({&inner->second, 0, 1});
+      onPath.insert(inner->first);
+    }
+  }
 }
 
 void TypeBook::pack() {

@@ -11,7 +11,11 @@
 // An element's type is a base type (unsigned_int, signed_int, char, word, signed_word, kx_time,
 // double, float, byte, wchar, kx_time2) or another type of the same file, defined before or
 // after. Every element must lie inside its type; names are at most 127 bytes; element names are
-// unique within a type; types may not contain themselves, directly or through others.
+// unique within a type; types may not contain themselves, directly or through others, and nest
+// at most TypeBook::kMaxNesting (64) levels deep: a type of base elements only is one level, a
+// type with an element of such a type two. Whatever walks a type down through its elements (the
+// library's records, the tools, the Python module) may then recurse without running out of
+// stack; the check itself walks with a stack of its own, so no file can overrun the server's.
 //
 // A TypeBook is immutable once built and may be read from any thread. TypeService servants run
 // on the ORB's threads; every operation first consults the server's fault plans.
@@ -43,6 +47,9 @@ class TypeBook {
     std::uint16_t size = 0;
     std::vector<Element> elements;  // in layout order: by offset, then file order
   };
+
+  // The deepest nesting a type file may hold (see above).
+  static constexpr int kMaxNesting = 64;
 
   // Throw std::runtime_error naming the file, type and element at fault.
   static std::shared_ptr<const TypeBook> fromXml(const std::string& xml);

@@ -1,9 +1,11 @@
 // The type manager against real type services: in-process servers at chosen positions, and tarnd.
 #include <unistd.h>
 
+#include <cstdio>
 #include <fstream>
 #include <map>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -154,6 +156,83 @@ TEST(TypesTest, AFailedStreamFallsBackToTypeByType) {
   }
   EXPECT_EQ(elementNames(fromStream.CheckDataType("Valve")), (std::vector<std::string>{"travel", "position", "open"}));
   EXPECT_EQ(elementNames(types.CheckDataType("Valve")), (std::vector<std::string>{"open", "position", "travel"}));
+}
+
+// A chain of `depth` types, each holding the next at offset 0 and the last a byte; `loop` makes
+// the last hold the first instead. Outermost first, or innermost first.
+std::string chainOfTypes(int depth, bool innermostFirst, bool loop) {
+  std::string xml = "<types>\n";
+  for (int n = 0; n < depth; ++n) {
+    const int i = innermostFirst ? depth - 1 - n : n;
+    const std::string inner = i + 1 < depth ? "T" + std::to_string(i + 1) : loop ? "T0" : "byte";
+    xml += "<type name=\"T" + std::to_string(i) + "\" size=\"1\"><element name=\"e\" type=\"" + inner +
+           "\" offset=\"0\"/></type>\n";
+  }
+  return xml + "</types>\n";
+}
+
+// Nesting is checked without recursion and limited to TypeBook::kMaxNesting levels: a file at the
+// limit loads, one past it is refused with the file and the limit named, whatever its depth or
+// order, by the host and by tarnd at start alike; no file crashes the server.
+TEST(TypesTest, NestingPastTheLimitIsRefusedAtAnyDepth) {
+  const int limit = tarn::TypeBook::kMaxNesting;
+  const std::string tooDeep = "nests types more than " + std::to_string(limit) + " levels deep";
+  std::string deepXml = R"(<types><type name="Odd" size="1"><element name="b" type="byte" offset="0">)";
+  for (int i = 0; i < 100000; ++i) deepXml += "<x>";
+  for (int i = 0; i < 100000; ++i) deepXml += "</x>";
+  deepXml += "</element></type></types>";
+  struct Case {
+    const char* what;
+    std::string xml;
+    std::string refusal;  // empty: loads
+  };
+  const std::vector<Case> cases = {
+      {"at the limit, outermost first", chainOfTypes(limit, false, false), ""},
+      {"at the limit, innermost first", chainOfTypes(limit, true, false), ""},
+      {"one past, outermost first", chainOfTypes(limit + 1, false, false), tooDeep},
+      {"one past, innermost first", chainOfTypes(limit + 1, true, false), tooDeep},
+      {"100,000 levels", chainOfTypes(100000, false, false), tooDeep},
+      {"100,000 levels, innermost first", chainOfTypes(100000, true, false), tooDeep},
+      {"a loop of 100,000", chainOfTypes(100000, false, true), tooDeep},
+      {"a loop within the limit", chainOfTypes(10, false, true), "type 'T0' contains itself"},
+      {"XML 100,000 elements deep inside an element", deepXml, ""},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string file = writeFile("deep" + std::to_string(n++), c.xml);
+    if (c.refusal.empty()) {
+      std::unique_ptr<tarn::ServerHost> host;
+      ASSERT_NO_THROW(host = makeHost("typesDeep" + std::to_string(n), {{"", file}}));
+      EXPECT_EQ(host->types().typeSize(host->types().typeNames().front()), 1);
+      std::remove(file.c_str());
+      continue;
+    }
+    try {
+      makeHost("typesDeep" + std::to_string(n), {{"", file}});
+      ADD_FAILURE() << "loaded";
+    } catch (const std::runtime_error& e) {
+      const std::string what = e.what();
+      EXPECT_EQ(what.rfind(file + ": ", 0), 0u) << what;
+      EXPECT_NE(what.find(c.refusal), std::string::npos) << what;
+    }
+    std::remove(file.c_str());
+  }
+
+  // tarnd refuses such a file at start: status 1 and the reason, not a signal.
+  const std::string file = writeFile("deep_tarnd", chainOfTypes(100000, false, false));
+  const std::string command = "timeout 30 " + std::string(TARND_PATH) + " --port " +
+                              std::to_string(testing_support::freePort()) + " --types " + file +
+                              " 2>&1; echo \"status=$?\"";
+  FILE* pipe = ::popen(command.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string output;
+  char chunk[4096];
+  for (std::size_t got; (got = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;) output.append(chunk, got);
+  ::pclose(pipe);
+  EXPECT_NE(output.find("status=1"), std::string::npos) << output;
+  EXPECT_NE(output.find(file + ": type 'T0' " + tooDeep), std::string::npos) << output;
+  std::remove(file.c_str());
 }
 
 TEST(TypesTest, RecordsOfTypesFromATarndAtParent) {
