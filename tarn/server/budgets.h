@@ -2,9 +2,10 @@
 //
 // Every resource a client can make the server hold has a budget: the bytes queued in all ports
 // and boxes (messages and replies), the number of ports, of boxes, of realms and of port
-// connections, the size of the largest box (events), and the open snapshot file readers (in all
-// and per client connection). Past a count budget a call answers kOverBudget, past the queued
-// bytes kBoxFull; either way nothing changed and every other client is served as before.
+// connections, the size of the largest box (events), the open snapshot file readers (in all
+// and per client connection) and the contender registrations. Past a count budget a call
+// answers kOverBudget, past the queued bytes kBoxFull; either way nothing changed and every
+// other client is served as before.
 // Zero in a budget means no limit. The defaults keep a server under attack within a few hundred
 // MiB; tarnd's flags change them (tarnd --help).
 //
@@ -31,6 +32,7 @@ struct Budgets {
   std::size_t boxSize = 100000;              // events one box may be made to hold
   std::size_t fileReaders = 256;             // open snapshot file readers in all
   std::size_t fileReadersPerClient = 16;     // ... opened over one client connection
+  std::size_t contenders = 10000;            // contender registrations, in all realms
 };
 
 class BudgetCounter {
@@ -86,10 +88,11 @@ struct BudgetBook {
   explicit BudgetBook(const Budgets& budgets)
       : limits(budgets), queuedBytes(budgets.queuedBytes), ports(budgets.ports), boxes(budgets.boxes),
         realms(budgets.realms), connections(budgets.connections),
-        clientConnections(budgets.connectionsPerClient) {}
+        clientConnections(budgets.connectionsPerClient), contenders(budgets.contenders) {}
   const Budgets limits;
   BudgetCounter queuedBytes, ports, boxes, realms, connections;
   PerClientCounter clientConnections;
+  BudgetCounter contenders;
 };
 
 }  // namespace tarn

@@ -11,6 +11,11 @@
 
 namespace tarn {
 
+ContentionService::ContentionService(ServerHost& host, std::chrono::milliseconds expiry)
+    : host_(host), expiry_(expiry), budget_(host.budget().contenders), keep_(host.budget().limits.contenders) {}
+
+ContentionService::~ContentionService() { budget_.give(registrations_.size()); }
+
 void ContentionService::beat(Registration& entry, Clock::time_point now) {
   entry.beatAt = now;
   entry.lastBeat = static_cast<long long>(std::time(nullptr));
@@ -20,43 +25,112 @@ ContentionService::Clock::duration ContentionService::allowance(const Registrati
   return std::max<Clock::duration>(expiry_, 2 * entry.interval);
 }
 
+ContentionService::Table::iterator ContentionService::insertLive(const Key& key, Registration&& entry) {
+  const auto it = registrations_.emplace(key, std::move(entry)).first;
+  Registration& added = it->second;
+  added.due = added.beatAt + allowance(added);
+  dueLive_.insert({added.due, &it->first});
+  Contenders& name = byName_[key.second];
+  name.live.insert({added.startTime, &it->first.first});
+  if (added.active) name.served = true;
+  if (!name.served) unsettled_.insert(key.second);
+  const auto host = hosts_.try_emplace(key.first).first;
+  if (host->second.live++ == 0) idleHosts_.erase({host->second.seen, &host->first});
+  return it;
+}
+
+ContentionService::Registration ContentionService::eraseLive(Table::iterator it) {
+  const Key& key = it->first;
+  Registration entry = std::move(it->second);
+  dueLive_.erase({entry.due, &key});
+  const auto name = byName_.find(key.second);
+  if (name != byName_.end()) {
+    name->second.live.erase({entry.startTime, &key.first});
+    if (entry.active) {
+      name->second.served = false;
+      unsettled_.insert(key.second);
+    }
+    if (name->second.live.empty()) byName_.erase(name);
+  }
+  const auto host = hosts_.find(key.first);
+  if (host != hosts_.end() && --host->second.live == 0) idleHosts_.insert({host->second.seen, &host->first});
+  registrations_.erase(it);
+  budget_.give();
+  return entry;
+}
+
+void ContentionService::beatLive(Table::iterator it, Clock::time_point now) {
+  Registration& entry = it->second;
+  dueLive_.erase({entry.due, &it->first});
+  beat(entry, now);
+  entry.due = entry.beatAt + allowance(entry);
+  dueLive_.insert({entry.due, &it->first});
+}
+
+void ContentionService::setStart(Table::iterator it, long long startTime) {
+  auto& live = byName_[it->first.second].live;
+  live.erase({it->second.startTime, &it->first.first});
+  it->second.startTime = startTime;
+  live.insert({startTime, &it->first.first});
+}
+
+void ContentionService::insertDeparted(const Key& key, Registration&& entry) {
+  const auto known = departed_.find(key);
+  if (known != departed_.end()) eraseDeparted(known);
+  const auto it = departed_.emplace(key, std::move(entry)).first;
+  dueDeparted_.insert({it->second.beatAt, &it->first});
+}
+
+ContentionService::Registration ContentionService::eraseDeparted(Table::iterator it) {
+  dueDeparted_.erase({it->second.beatAt, &it->first});
+  Registration entry = std::move(it->second);
+  departed_.erase(it);
+  return entry;
+}
+
+void ContentionService::setSeen(const std::string& host, Clock::time_point when) {
+  const auto it = hosts_.try_emplace(host).first;
+  if (it->second.live == 0) {
+    idleHosts_.erase({it->second.seen, &it->first});
+    idleHosts_.insert({when, &it->first});
+  }
+  it->second.seen = when;
+}
+
+void ContentionService::eraseHost(std::map<std::string, Host>::iterator it) {
+  idleHosts_.erase({it->second.seen, &it->first});
+  hosts_.erase(it);
+}
+
 void ContentionService::refresh(Clock::time_point now) {
-  for (auto it = registrations_.begin(); it != registrations_.end();) {
-    if (now - it->second.beatAt > allowance(it->second)) {
-      hosts_[it->first.first] = it->second.beatAt;
-      it->second.active = false;
-      departed_[it->first] = std::move(it->second);
-      it = registrations_.erase(it);
-    } else {
-      ++it;
-    }
+  // Expired registrations go in table order, so that a host whose registrations expire together
+  // keeps the last beat of the last of them in that order as its time, as it always has.
+  std::vector<Table::iterator> expired;
+  for (auto due = dueLive_.begin(); due != dueLive_.end() && due->first < now; ++due)
+    expired.push_back(registrations_.find(*due->second));
+  std::sort(expired.begin(), expired.end(), [](Table::iterator a, Table::iterator b) { return a->first < b->first; });
+  for (Table::iterator it : expired) {
+    const Key key = it->first;
+    setSeen(key.first, it->second.beatAt);
+    Registration entry = eraseLive(it);
+    entry.active = false;
+    insertDeparted(key, std::move(entry));
   }
-  for (auto it = departed_.begin(); it != departed_.end();) {
-    if (now - it->second.beatAt > 10 * expiry_)
-      it = departed_.erase(it);
-    else
-      ++it;
+  while (!dueDeparted_.empty() && now - dueDeparted_.begin()->first > 10 * expiry_)
+    eraseDeparted(departed_.find(*dueDeparted_.begin()->second));
+  while (keep_ != 0 && departed_.size() > keep_) eraseDeparted(departed_.find(*dueDeparted_.begin()->second));
+
+  for (const std::string& name : unsettled_) {
+    const auto state = byName_.find(name);
+    if (state == byName_.end() || state->second.served || state->second.live.empty()) continue;
+    registrations_.find({*state->second.live.begin()->second, name})->second.active = true;
+    state->second.served = true;
   }
-  std::set<std::string> busyHosts, served;
-  std::map<std::string, Registration*> earliest;  // by contender name
-  for (auto& entry : registrations_) {
-    busyHosts.insert(entry.first.first);
-    const std::string& name = entry.first.second;
-    if (entry.second.active) served.insert(name);
-    // The map runs in (host, name) order, so on equal start times the smaller host wins.
-    Registration*& first = earliest[name];
-    if (!first || entry.second.startTime < first->startTime) first = &entry.second;
-  }
-  for (auto& candidate : earliest) {
-    if (!served.count(candidate.first)) candidate.second->active = true;
-  }
-  for (auto it = hosts_.begin(); it != hosts_.end();) {
-    if (!busyHosts.count(it->first) && now - it->second > expiry_) {
-      it = hosts_.erase(it);
-    } else {
-      ++it;
-    }
-  }
+  unsettled_.clear();
+
+  while (!idleHosts_.empty() && now - idleHosts_.begin()->first > expiry_)
+    eraseHost(hosts_.find(*idleHosts_.begin()->second));
+  while (keep_ != 0 && idleHosts_.size() > keep_) eraseHost(hosts_.find(*idleHosts_.begin()->second));
 }
 
 CORBA::Long ContentionService::get_contenders(kxTarn::HEART_RESULT_SEQ_out report) {
@@ -116,17 +190,26 @@ CORBA::Long ContentionService::regist_contender_from(const char* hostName, const
   const Key key{hostName, contenderName};
   auto held = registrations_.find(key);
   if (held != registrations_.end() && !sameProcess(held->second.instance, self)) return kAlreadyExists;
-  departed_.erase(key);
-  // A registration that is still held keeps its module and its role: a contender that
-  // registers again after a lost update is the same contender.
-  Registration& entry = registrations_[key];
-  if (held != registrations_.end()) entry.interval = now - entry.beatAt;
-  entry.startTime = startTime;
+  if (held == registrations_.end() && !budget_.take()) return kOverBudget;
+  const auto gone = departed_.find(key);
+  if (gone != departed_.end()) eraseDeparted(gone);
+  if (held != registrations_.end()) {
+    // A registration that is still held keeps its module and its role: a contender that
+    // registers again after a lost update is the same contender.
+    held->second.interval = now - held->second.beatAt;
+    setStart(held, startTime);
+  } else {
+    Registration added;
+    added.startTime = startTime;
+    added.beatAt = now;
+    held = insertLive(key, std::move(added));
+  }
+  Registration& entry = held->second;
   entry.typeName = typeName ? typeName : "";
   entry.data.assign(data.get_buffer(), data.get_buffer() + data.length());
   if (!self.empty()) entry.instance = self;
-  beat(entry, now);
-  hosts_[hostName] = now;
+  beatLive(held, now);
+  setSeen(hostName, now);
   refresh(now);
   return kOk;
 }
@@ -145,15 +228,15 @@ CORBA::Long ContentionService::update_contender_from(const char* hostName, const
     // A contender that beats more slowly than the expiry: take it back and learn its interval.
     auto gone = departed_.find(key);
     if (gone == departed_.end() || !sameProcess(gone->second.instance, self)) return kNoSuchObject;
-    it = registrations_.emplace(key, std::move(gone->second)).first;
-    departed_.erase(gone);
+    if (!budget_.take()) return kOverBudget;
+    it = insertLive(key, eraseDeparted(gone));
   } else if (!sameProcess(it->second.instance, self)) {
     return kNoSuchObject;
   }
   it->second.interval = now - it->second.beatAt;
   it->second.module = moduleName ? moduleName : "";
-  beat(it->second, now);
-  hosts_[hostName] = now;
+  beatLive(it, now);
+  setSeen(hostName, now);
   refresh(now);
   return kOk;
 }
@@ -168,9 +251,10 @@ CORBA::Long ContentionService::out_contend_from(const char* hostName, const char
   const Key key{hostName, contenderName};
   auto it = registrations_.find(key);
   if (it == registrations_.end() || !sameProcess(it->second.instance, self)) return kNoSuchObject;
-  registrations_.erase(it);
-  departed_.erase(key);
-  hosts_[hostName] = now;
+  eraseLive(it);
+  const auto gone = departed_.find(key);
+  if (gone != departed_.end()) eraseDeparted(gone);
+  setSeen(hostName, now);
   refresh(now);
   return kOk;
 }

@@ -30,18 +30,37 @@
 // value1 the start time, value2 the last beat (seconds since 1970, this server's clock), value3
 // 1 for the active contender of its name and 0 otherwise.
 //
+// Budget: live registrations count against the server's contender budget (Budgets::contenders,
+// shared by every realm; tarnd --max-contenders). A registration past it is refused with
+// kOverBudget, and so is an update that would take back a dropped one; nothing changes. Beats
+// and leaves of registrations held are never refused. Each service also remembers at most that
+// many dropped registrations, and keeps at most that many hosts without contenders in the report,
+// forgetting the longest silent first.
+//
+// Cost: a call touches only what it changes. Besides the table (by host, then contender name) the
+// service keeps indexes: registrations by the time they expire, dropped ones by the time they are
+// forgotten, hosts without contenders by the time they leave the report, and per contender name
+// its live registrations in the order the active role passes to them. A beat, registration or
+// leave costs O(log n) and the expiry O(log n) per registration it drops; only the report walks
+// the table.
+//
 // Expiry is checked when a call arrives (no thread of its own). Servant operations run on the
-// ORB's threads; mutex_ guards the table.
+// ORB's threads; mutex_ guards the table and every index. The indexes point at the keys of the
+// maps that own them (map nodes stay put until erased).
 #pragma once
 
 #include <chrono>
+#include <cstddef>
+#include <functional>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "ostrel/api/middleware/kxTarn.h"
+#include "tarn/server/budgets.h"
 
 namespace tarn {
 
@@ -49,7 +68,11 @@ class ServerHost;
 
 class ContentionService : public POA_kxTarn::contender_server {
  public:
-  ContentionService(ServerHost& host, std::chrono::milliseconds expiry) : host_(host), expiry_(expiry) {}
+  ContentionService(ServerHost& host, std::chrono::milliseconds expiry);
+  // Gives the registrations it holds back to the budget.
+  ~ContentionService() override;
+  ContentionService(const ContentionService&) = delete;
+  ContentionService& operator=(const ContentionService&) = delete;
 
   CORBA::Long get_contenders(kxTarn::HEART_RESULT_SEQ_out report) override;
   CORBA::Long regist_contender(const char* hostName, const char* contenderName, const kxTarn::DATA_BUFFER& data,
@@ -71,6 +94,7 @@ class ContentionService : public POA_kxTarn::contender_server {
     long long startTime = 0;
     long long lastBeat = 0;        // seconds since 1970, for the report
     Clock::time_point beatAt;      // for the expiry
+    Clock::time_point due;         // live: beatAt + allowance, dropped once passed (in dueLive_)
     std::string module;
     std::string typeName;
     std::vector<unsigned char> data;
@@ -78,9 +102,38 @@ class ContentionService : public POA_kxTarn::contender_server {
     std::string instance;          // the process that holds it; empty: any
     Clock::duration interval{};    // between its last two beats, as seen here
   };
+  using Table = std::map<Key, Registration>;
 
-  // Drops expired registrations and idle hosts, then names an active contender for every
-  // contender name that has none. REQUIRES: mutex_ held.
+  // (time, something owned by a map): by time, ties by address.
+  template <typename T>
+  struct ByTime {
+    bool operator()(const std::pair<Clock::time_point, const T*>& a,
+                    const std::pair<Clock::time_point, const T*>& b) const {
+      if (a.first != b.first) return a.first < b.first;
+      return std::less<const T*>()(a.second, b.second);
+    }
+  };
+  template <typename T>
+  using TimeIndex = std::set<std::pair<Clock::time_point, const T*>, ByTime<T>>;
+  // (start time, host name): the order in which the active role passes, ties to the smaller host.
+  struct ByStart {
+    bool operator()(const std::pair<long long, const std::string*>& a,
+                    const std::pair<long long, const std::string*>& b) const {
+      if (a.first != b.first) return a.first < b.first;
+      return *a.second < *b.second;
+    }
+  };
+  struct Contenders {  // of one contender name
+    std::set<std::pair<long long, const std::string*>, ByStart> live;  // host names: keys of registrations_
+    bool served = false;  // one of them is active
+  };
+  struct Host {
+    Clock::time_point seen;  // last registration, update or leave (or a registration's expiry)
+    std::size_t live = 0;    // its registrations in registrations_
+  };
+
+  // Drops expired registrations, forgets old dropped ones and idle hosts, then names an active
+  // contender for every contender name that has none. REQUIRES: mutex_ held.
   void refresh(Clock::time_point now);
   // Marks a beat of `entry` at `now`. REQUIRES: mutex_ held.
   static void beat(Registration& entry, Clock::time_point now);
@@ -88,12 +141,30 @@ class ContentionService : public POA_kxTarn::contender_server {
   Clock::duration allowance(const Registration& entry) const;
   static bool sameProcess(const std::string& a, const std::string& b) { return a.empty() || b.empty() || a == b; }
 
+  // Index upkeep; each REQUIRES: mutex_ held. The budget is taken by the caller before insertLive
+  // and given back by eraseLive.
+  Table::iterator insertLive(const Key& key, Registration&& entry);
+  Registration eraseLive(Table::iterator it);
+  void beatLive(Table::iterator it, Clock::time_point now);
+  void setStart(Table::iterator it, long long startTime);
+  void insertDeparted(const Key& key, Registration&& entry);
+  Registration eraseDeparted(Table::iterator it);
+  void setSeen(const std::string& host, Clock::time_point when);
+  void eraseHost(std::map<std::string, Host>::iterator it);
+
   ServerHost& host_;
   const std::chrono::milliseconds expiry_;
+  BudgetCounter& budget_;                               // live registrations, shared by the host's realms
+  const std::size_t keep_;                              // the budget's limit; 0: no limit
   std::mutex mutex_;
-  std::map<Key, Registration> registrations_;       // GUARDED_BY(mutex_)
-  std::map<Key, Registration> departed_;            // GUARDED_BY(mutex_): dropped by the expiry
-  std::map<std::string, Clock::time_point> hosts_;  // GUARDED_BY(mutex_), by host: last seen
+  Table registrations_;                                 // GUARDED_BY(mutex_)
+  Table departed_;                                      // GUARDED_BY(mutex_): dropped by the expiry
+  std::map<std::string, Host> hosts_;                   // GUARDED_BY(mutex_), by host
+  TimeIndex<Key> dueLive_;                              // GUARDED_BY(mutex_): (due, key in registrations_)
+  TimeIndex<Key> dueDeparted_;                          // GUARDED_BY(mutex_): (beatAt, key in departed_)
+  TimeIndex<std::string> idleHosts_;                    // GUARDED_BY(mutex_): (seen, key in hosts_), live == 0
+  std::map<std::string, Contenders> byName_;            // GUARDED_BY(mutex_): names with live registrations
+  std::set<std::string> unsettled_;                     // GUARDED_BY(mutex_): names that may lack an active one
 };
 
 }  // namespace tarn

@@ -219,6 +219,8 @@ int main(int argc, char** argv) {
       {"--max-client-readers", "N",
        "open snapshot file readers per client connection (" + fmt(defaults.fileReadersPerClient) + ")",
        [&](const char* v) { return number("--max-client-readers", v, 0, kMany, budgets.fileReadersPerClient); }},
+      {"--max-contenders", "N", "contender registrations, in all realms (" + fmt(defaults.contenders) + ")",
+       [&](const char* v) { return number("--max-contenders", v, 0, kMany, budgets.contenders); }},
       {"--version", nullptr, "print the version and stop", nullptr},
       {"--help", nullptr, "print this help and stop (also -h)", nullptr},
   };

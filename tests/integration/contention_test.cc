@@ -1,4 +1,5 @@
 // Heartbeat contention end to end, on the embedded server and on tarnd.
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -15,6 +16,7 @@
 #include "ostrel/platform/host.h"
 #include "ostrel/redundancy/contender_lists.h"
 #include "ostrel/redundancy/dispatcher_contender.h"
+#include "tarn/client/codes.h"
 #include "tests/support/contenders.h"
 #include "tests/support/each_server.h"
 #include "tests/support/tarn_fixture.h"
@@ -263,6 +265,72 @@ TEST(SlowContender, IsLearnedFromItsFirstLateBeatAndThenNeverDropped) {
     }
     EXPECT_EQ(0, service->update_contender_from("h.slow", "slow", "", "7-slow")) << "beat " << beat + 1;
   }
+}
+
+// The contender budget: registrations past it are refused with 2022 in every realm and change
+// nothing, while registrations held keep beating, registering again and handing over; a leave or
+// an expiry gives its place back, and taking back an expired registration needs a place too.
+TEST(ContenderBudget, RefusesPastItAndKeepsServingWhatItHolds) {
+  constexpr int kBudget = 20;
+  TarndProcess tarnd("plant", freePort(), {"--contender-expiry", "1", "--max-contenders", std::to_string(kBudget)});
+  ASSERT_TRUE(tarnd.start());
+  kxTarn::kxTarnServiceManager_var manager = tarnd.manager();
+  auto contention = [&](const char* realm) {
+    CORBA::Object_var object = manager->get_service("contender", realm);
+    return kxTarn::contender_server::_narrow(object);
+  };
+  kxTarn::contender_server_var service = contention(""), other = contention("other");
+  kxTarn::DATA_BUFFER none;
+  auto roles = [&](const std::string& name) {  // "host:value3" of every program of that name, in report order
+    kxTarn::HEART_RESULT_SEQ_var report;
+    std::vector<std::string> found;
+    if (service->get_contenders(report.out()) != 0) return found;
+    for (CORBA::ULong h = 0; h < report->length(); ++h)
+      for (CORBA::ULong p = 0; p < report[h].programs.length(); ++p)
+        if (name == report[h].programs[p].name.in())
+          found.push_back(std::string(report[h].hostName.in()) + ":" + std::to_string(report[h].programs[p].value3));
+    return found;
+  };
+  auto attacker = [&](int i) { return ("h.a" + std::to_string(i)); };
+
+  // The steady client holds "pump"; the attacker fills the rest, some under "pump" and earlier.
+  ASSERT_EQ(0, service->regist_contender_from("h.steady", "pump", none, "", 50, "1-steady"));
+  for (int i = 0; i < kBudget - 1; ++i)
+    ASSERT_EQ(0, service->regist_contender_from(attacker(i).c_str(), i % 2 ? "pump" : "valve", none, "", 1, "2-a")) << i;
+  EXPECT_EQ(tarn::kOverBudget, service->regist_contender_from("h.more", "pump", none, "", 1, "2-a"));
+  EXPECT_EQ(tarn::kOverBudget, other->regist_contender_from("h.more", "pump", none, "", 1, "2-a"))
+      << "the budget is the server's, not a realm's";
+  EXPECT_EQ(tarn::kBadArgument, service->regist_contender_from("h.more", "", none, "", 1, "2-a"))
+      << "a bad call still answers for itself";
+  EXPECT_EQ(0, service->update_contender_from("h.steady", "pump", "m", "1-steady"));
+  EXPECT_EQ(0, service->regist_contender_from("h.steady", "pump", none, "", 50, "1-steady"))
+      << "registering again what one holds takes no place";
+  std::vector<std::string> pump = roles("pump");
+  EXPECT_EQ(pump.size(), static_cast<std::size_t>(kBudget / 2)) << "the refused ones are not listed";
+  EXPECT_EQ(std::count(pump.begin(), pump.end(), "h.steady:1"), 1) << "still active";
+  EXPECT_EQ(std::count_if(pump.begin(), pump.end(), [](const std::string& r) { return r.back() == '1'; }), 1);
+
+  // A leave gives its place back, and hands the role over as ever.
+  ASSERT_EQ(0, service->out_contend_from("h.steady", "pump", "", "1-steady"));
+  EXPECT_EQ(roles("pump").front(), attacker(1) + ":1") << "the earliest start takes over";
+  EXPECT_EQ(0, service->regist_contender_from("h.steady", "pump", none, "", 50, "1-steady"));
+  EXPECT_EQ(tarn::kOverBudget, service->regist_contender_from("h.more", "pump", none, "", 1, "2-a"));
+
+  // The attacker falls silent; the steady client beats on. Expiries give the places back.
+  for (int beat = 0; beat < 8; ++beat) {
+    std::this_thread::sleep_for(200ms);
+    ASSERT_EQ(0, service->update_contender_from("h.steady", "pump", "", "1-steady")) << beat;
+  }
+  pump = roles("pump");
+  EXPECT_EQ(pump, std::vector<std::string>{"h.steady:1"}) << "the others expired and the role came back";
+  for (int i = 0; i < kBudget - 1; ++i)
+    ASSERT_EQ(0, other->regist_contender_from(attacker(i).c_str(), "x", none, "", 1, "3-b")) << i;
+  EXPECT_EQ(tarn::kOverBudget, service->update_contender_from(attacker(0).c_str(), "valve", "", "2-a"))
+      << "an expired registration taken back needs a place";
+  EXPECT_EQ(roles("valve"), std::vector<std::string>{});
+  ASSERT_EQ(0, other->out_contend_from(attacker(0).c_str(), "x", "", "3-b"));
+  EXPECT_EQ(0, service->update_contender_from(attacker(0).c_str(), "valve", "", "2-a")) << "once there is one";
+  EXPECT_EQ(roles("valve"), std::vector<std::string>{attacker(0) + ":1"});
 }
 
 }  // namespace

@@ -51,6 +51,8 @@ TEST(Resources, EachExhaustionPatternMeetsItsBudgetWhileAnotherClientIsServed) {
     return object._retn();
   };
   kxTarn::Port_Factory_var ports = kxTarn::Port_Factory::_narrow(CORBA::Object_var(service("port", "attack")));
+  kxTarn::contender_server_var contenders =
+      kxTarn::contender_server::_narrow(CORBA::Object_var(service("contender", "attack")));
 
   // The second client, on a connection of its own.
   std::atomic<bool> done{false};
@@ -104,6 +106,12 @@ TEST(Resources, EachExhaustionPatternMeetsItsBudgetWhileAnotherClientIsServed) {
        [&](int) {
          handle = 0;  // a handle of its own would be that connection again
          return ports->connect_port("target", tarn::kSendDirection, 0, handle, extra);
+       },
+       tarn::kOverBudget},
+      {"contenders (the default budget)",
+       [&](int i) {
+         return contenders->regist_contender_from(("h" + std::to_string(i)).c_str(), "pump", kxTarn::DATA_BUFFER(), "",
+                                                  1, "attacker:1");
        },
        tarn::kOverBudget},
       {"a box of INT_MAX", [&](int) { return ports->create_port("huge", tarn::kBoxKind, INT_MAX); }, tarn::kOverBudget},
