@@ -1,5 +1,6 @@
 // Contention: the listing of 100 hosts x 10 contenders over loopback, beside the raw
-// get_contenders call that carries the same report; and the time from a SIGKILL of the active
+// get_contenders call that carries the same report; a beat and a listing in a realm of 8,000
+// contenders beside the same in a realm of 10; and the time from a SIGKILL of the active
 // contender to the other one being active, over 20 runs, against the configured expiry.
 //
 // The contenders of the failover runs are this executable started again as
@@ -92,6 +93,51 @@ void BM_RawGetContenders(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_RawGetContenders)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+// One beat and one listing against a realm of 8,000 contenders, beside the same calls against a
+// realm of 10 on the same server: the ratio is what the crowd costs each call.
+struct CrowdServer {
+  CrowdServer() : tarnd("crowd", freePort(), {"--contender-expiry", "3600"}) {
+    if (!tarnd.start()) std::abort();
+    kxTarn::kxTarnServiceManager_var manager = tarnd.manager();
+    kxTarn::DATA_BUFFER none;
+    for (int size : {10, 8000}) {
+      CORBA::Object_var object = manager->get_service("contender", ("crowd" + std::to_string(size)).c_str());
+      realms[size] = kxTarn::contender_server::_narrow(object);
+      for (int i = 0; i < size; ++i) {
+        // 100 contenders a host, one per name: 80 hosts contend for each name in the larger realm.
+        if (realms[size]->regist_contender_from(("host-" + std::to_string(i / 100)).c_str(),
+                                                ("program-" + std::to_string(i % 100)).c_str(), none, "", i, "1-crowd") != 0)
+          std::abort();
+      }
+    }
+  }
+  TarndProcess tarnd;
+  std::map<int, kxTarn::contender_server_var> realms;
+};
+
+kxTarn::contender_server_ptr crowd(benchmark::State& state) {
+  static CrowdServer server;
+  return server.realms[static_cast<int>(state.range(0))].in();
+}
+
+// Argument: the contenders in the realm.
+void BM_UpdateContender(benchmark::State& state) {
+  kxTarn::contender_server_ptr service = crowd(state);
+  for (auto _ : state)
+    if (service->update_contender_from("host-0", "program-1", "bench", "1-crowd") != 0) state.SkipWithError("update failed");
+}
+BENCHMARK(BM_UpdateContender)->Arg(10)->Arg(8000)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+void BM_RawGetContendersCrowd(benchmark::State& state) {
+  kxTarn::contender_server_ptr service = crowd(state);
+  for (auto _ : state) {
+    kxTarn::HEART_RESULT_SEQ_var report;
+    if (service->get_contenders(report.out()) != 0 || report->length() != (state.range(0) + 99) / 100)
+      state.SkipWithError("listing failed");
+  }
+}
+BENCHMARK(BM_RawGetContendersCrowd)->Arg(10)->Arg(8000)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 // A contender process on host `host`: this executable with --contend-as, in its own UTS namespace.
 pid_t startContender(const std::string& host) {
