@@ -109,11 +109,13 @@ class Journal {
   Journal(const Journal&) = delete;
   Journal& operator=(const Journal&) = delete;
 
-  // Calls `apply` for every whole record in order and cuts a torn tail off the file; with
-  // `salvage`, damage in the middle is stepped over as above. Call once, before anything is
-  // appended. Returns the number of records applied. Throws std::runtime_error for damage with
-  // whole records after it (without `salvage`), a file that is not a journal (without
-  // `salvage`) or a file that cannot be read or rewritten.
+  // Calls `apply` for every record of every whole unit in order and cuts an incomplete last unit
+  // off the file; with `salvage`, what is refused otherwise is stepped over as above. Call once,
+  // before anything is appended. Returns the number of records applied. Throws
+  // std::runtime_error (without `salvage`) for damage, units out of sequence, a journal shorter
+  // than its manifest or a file that is not a journal, and for a file that cannot be read or
+  // rewritten; `apply` may have been called for the units before the fault (the caller then
+  // discards what it built).
   std::size_t replay(const std::function<void(const JournalRecord&)>& apply, bool salvage = false);
   // What replay did beyond applying records (a cut tail, a salvage), for the server's log;
   // empty when the file was whole.
