@@ -664,13 +664,18 @@ std::string Journal::imageLocked() {
   return image;
 }
 
-bool Journal::compact() {
-  std::lock_guard<std::mutex> registry(realmsMutex_);
+std::vector<std::unique_lock<std::mutex>> Journal::holdTablesLocked() {
   std::vector<std::unique_lock<std::mutex>> tables;
   for (const auto& realm : realms_) {
     tables.emplace_back(realm->points.mutex);
     tables.push_back(realm->ports.holdForJournal());
   }
+  return tables;
+}
+
+bool Journal::compact() {
+  std::lock_guard<std::mutex> registry(realmsMutex_);
+  const std::vector<std::unique_lock<std::mutex>> tables = holdTablesLocked();
   std::lock_guard<std::mutex> hold(mutex_);
   const std::string image = imageLocked();
   const std::string aside = path_ + ".repair";
@@ -707,11 +712,7 @@ void Journal::compactAside() {
   unsigned failures = 0;
   {
     std::lock_guard<std::mutex> registry(realmsMutex_);
-    std::vector<std::unique_lock<std::mutex>> tables;
-    for (const auto& realm : realms_) {
-      tables.emplace_back(realm->points.mutex);
-      tables.push_back(realm->ports.holdForJournal());
-    }
+    const std::vector<std::unique_lock<std::mutex>> tables = holdTablesLocked();
     std::lock_guard<std::mutex> hold(mutex_);
     if (broken_ || compacting_) return;
     image = imageLocked();

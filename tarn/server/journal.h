@@ -167,6 +167,8 @@ class Journal {
   bool flush(std::unique_lock<std::mutex>& hold);  // REQUIRES: hold owns mutex_, flushing_ set
   // Records base and last in the manifest's next slot; synced with `durably`.
   void writeManifest(std::uint64_t base, std::uint64_t last, bool durably);
+  // Every attached realm's point table and port table, held. REQUIRES: realmsMutex_.
+  std::vector<std::unique_lock<std::mutex>> holdTablesLocked();
   // The state of every attached realm as the parts of an image after the tag. REQUIRES: the
   // realm registry's and every attached table's mutex, and mutex_.
   std::string imageLocked();
