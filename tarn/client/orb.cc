@@ -1,6 +1,7 @@
 #include "tarn/client/orb.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <future>
 #include <memory>
@@ -19,14 +20,18 @@ std::mutex orbMutex;
 CORBA::ORB_var theOrb;                    // GUARDED_BY(orbMutex)
 PortableServer::POA_var theInsPoa;        // GUARDED_BY(orbMutex)
 bool stopped = false;                     // GUARDED_BY(orbMutex)
+std::atomic<unsigned long> messageLimit{kMaxMessageBytes};
 
 }  // namespace
 
-CORBA::ORB_ptr startOrb(const std::vector<std::string>& endpoints, const std::vector<std::string>& publish) {
+CORBA::ORB_ptr startOrb(const std::vector<std::string>& endpoints, const std::vector<std::string>& publish,
+                        const ServerOrbLimits& limits) {
   std::lock_guard<std::mutex> hold(orbMutex);
   if (!CORBA::is_nil(theOrb)) return theOrb.in();
   if (stopped) throw CORBA::BAD_INV_ORDER(0, CORBA::COMPLETED_NO);
-  const std::string maxMessage = std::to_string(kMaxMessageBytes);
+  const std::string maxMessage = std::to_string(limits.maxMessageBytes);
+  const std::string threadsUpTo = std::to_string(limits.threadPerConnectionUpTo);
+  const std::string threadsDownTo = std::to_string(limits.threadPerConnectionUpTo - limits.threadPerConnectionUpTo / 10);
   const CallBounds bounds = readCallBounds();
   const std::string callBound = std::to_string(bounds.callMs);
   const std::string connectBound = std::to_string(bounds.connectMs);
@@ -41,12 +46,16 @@ CORBA::ORB_ptr startOrb(const std::vector<std::string>& endpoints, const std::ve
       {"clientConnectTimeOutPeriod", connectBound.c_str()},
       {"verifyObjectExistsAndType", "0"},
       {"supportBootstrapAgent", "0"}};
+  if (limits.threadPerConnectionUpTo) {
+    settings.push_back({"threadPerConnectionUpperLimit", threadsUpTo.c_str()});
+    settings.push_back({"threadPerConnectionLowerLimit", threadsDownTo.c_str()});
+  }
   static const std::string kLoopback = "giop:tcp:127.0.0.1:";
   if (endpoints.empty()) settings.push_back({"endPoint", kLoopback.c_str()});
   for (const std::string& point : endpoints) settings.push_back({"endPoint", point.c_str()});
   if (!published.empty()) settings.push_back({"endPointPublish", published.c_str()});
-  const char* options[kMaxEndpoints + 8][2] = {};  // ends with a row of nulls
-  const std::size_t rows = std::min<std::size_t>(settings.size(), kMaxEndpoints + 7);
+  const char* options[kMaxEndpoints + 10][2] = {};  // ends with a row of nulls
+  const std::size_t rows = std::min<std::size_t>(settings.size(), kMaxEndpoints + 9);
   for (std::size_t i = 0; i < rows; ++i) {
     options[i][0] = settings[i].first;
     options[i][1] = settings[i].second;
@@ -54,6 +63,7 @@ CORBA::ORB_ptr startOrb(const std::vector<std::string>& endpoints, const std::ve
   int argc = 0;
   char* argv[] = {nullptr};
   theOrb = CORBA::ORB_init(argc, argv, "omniORB4", options);
+  messageLimit = limits.maxMessageBytes;
   CORBA::Object_var poaObject = theOrb->resolve_initial_references("omniINSPOA");
   theInsPoa = PortableServer::POA::_narrow(poaObject);
   theInsPoa->the_POAManager()->activate();
@@ -64,6 +74,8 @@ CORBA::ORB_ptr startOrb(const std::vector<std::string>& endpoints, const std::ve
 }
 
 CORBA::ORB_ptr orb() { return startOrb(); }
+
+unsigned long maxMessageBytes() { return messageLimit.load(); }
 
 void applyCallBounds() {
   const CallBounds bounds = readCallBounds();

@@ -3,7 +3,9 @@
 // Every resource a client can make the server hold has a budget: the bytes queued in all ports
 // and boxes (messages and replies), the number of ports, of boxes, of realms and of port
 // connections, the size of the largest box (events), the open snapshot file readers (in all
-// and per client connection) and the contender registrations. Past a count budget a call
+// and per client connection), the contender registrations, the data points (count, and bytes of
+// names and values), the event codes of one box, and, for tarnd's ORB, the largest request and
+// the network connections (connection_gate.h). Past a count budget a call
 // answers kOverBudget, past the queued bytes kBoxFull; either way nothing changed and every
 // other client is served as before.
 // Zero in a budget means no limit. The defaults keep a server under attack within a few hundred
@@ -16,6 +18,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <string>
@@ -30,10 +33,29 @@ struct Budgets {
   std::size_t connections = 10000;           // port and box connections
   std::size_t connectionsPerClient = 1000;   // ... held by one client process
   std::size_t boxSize = 100000;              // events one box may be made to hold
+  std::size_t codesPerBox = 256;             // event codes one box takes
+  std::size_t points = 1000000;              // data points, in all realms
+  std::uint64_t pointBytes = 256ull << 20;   // their names and values, kPointCost more per point
+  std::uint64_t requestBytes = 64ull << 20;  // the largest request (and answer) the ORB carries
+  std::size_t tcpConnections = 2048;         // network connections open at once (ConnectionGate)
+  std::size_t tcpPerHost = 1024;             // ... from one client host
   std::size_t fileReaders = 256;             // open snapshot file readers in all
   std::size_t fileReadersPerClient = 16;     // ... opened over one client connection
   std::size_t contenders = 10000;            // contender registrations, in all realms
 };
+
+// The longest name of a data point, port, box or realm, and of a client's process, in bytes: a longer one is refused with kBadArgument when it would be kept, and simply not found
+// by a look-up. Not a budget (no flag): a name is a name, and 4 KiB is more than any has needed.
+constexpr std::size_t kMaxNameBytes = 4096;
+inline bool nameTooLong(const char* name) { return name && std::strlen(name) > kMaxNameBytes; }
+inline bool nameTooLong(const std::string& name) { return name.size() > kMaxNameBytes; }
+
+// What one data point costs the point bytes budget beyond its name and value: about what the
+// table's node, the strings' heads and the allocator's rounding take.
+constexpr std::uint64_t kPointCost = 128;
+inline std::uint64_t pointCost(std::size_t nameBytes, std::size_t valueBytes) {
+  return kPointCost + nameBytes + valueBytes;
+}
 
 class BudgetCounter {
  public:
@@ -90,6 +112,7 @@ struct BudgetBook {
         realms(budgets.realms), connections(budgets.connections),
         clientConnections(budgets.connectionsPerClient), contenders(budgets.contenders) {}
   const Budgets limits;
+  BudgetCounter points{limits.points}, pointBytes{limits.pointBytes};  // data points and their cost
   BudgetCounter queuedBytes, ports, boxes, realms, connections;
   PerClientCounter clientConnections;
   BudgetCounter contenders;

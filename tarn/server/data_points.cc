@@ -55,13 +55,27 @@ int DataPointService::kept(int rc, std::uint64_t ticket) {
   return kNotKept;
 }
 
+bool DataPointService::chargePoints(std::uint64_t count, std::uint64_t bytes) {
+  BudgetBook& budget = host_.budget();
+  if (!budget.points.take(count)) return false;
+  if (budget.pointBytes.take(bytes)) return true;
+  budget.points.give(count);
+  return false;
+}
+
+void DataPointService::refundPoints(std::uint64_t count, std::uint64_t bytes) {
+  host_.budget().points.give(count);
+  host_.budget().pointBytes.give(bytes);
+}
+
 int DataPointService::create(PointTable& table, const char* name, const char* type,
-                             const kxTarn::DATA_BUFFER* value, std::uint64_t& ticket) {
-  if (!name || !*name || !type) return kBadArgument;
+                             const kxTarn::DATA_BUFFER* value, std::uint64_t& ticket, bool charge) {
+  if (!name || !*name || !type || nameTooLong(name)) return kBadArgument;
   const int size = typeSize(type);
   if (size < 0) return kUnknownType;
   if (value && value->length() != static_cast<CORBA::ULong>(size)) return kSizeMismatch;
   if (table.points.count(name)) return kAlreadyExists;
+  if (charge && !chargePoints(1, pointCost(std::strlen(name), static_cast<std::size_t>(size)))) return kOverBudget;
   Point point;
   point.type = type;
   point.value = value ? fromBuffer(*value) : std::vector<unsigned char>(size, 0);
@@ -79,13 +93,15 @@ CORBA::Long DataPointService::create_points(const kxTarn::CreationParameterSeq& 
     std::lock_guard<std::mutex> hold(table.mutex);
     // The batch is checked whole first, so a refused batch creates nothing.
     std::set<std::string> batchNames;
+    std::uint64_t cost = 0;
     for (CORBA::ULong i = 0; i < points.length(); ++i) {
       const char* name = points[i].name.in();
       const int size = typeSize(points[i].typeName.in());
-      if (!name || !*name) return kBadArgument;
+      if (!name || !*name || nameTooLong(name)) return kBadArgument;
       if (size < 0) return kUnknownType;
       if (points[i].value.length() != static_cast<CORBA::ULong>(size)) return kSizeMismatch;
       if (table.points.count(name) || !batchNames.insert(name).second) return kAlreadyExists;
+      cost += pointCost(std::strlen(name), static_cast<std::size_t>(size));
     }
     for (CORBA::ULong i = 0; i < points.length(); ++i)
       create(table, points[i].name.in(), points[i].typeName.in(), &points[i].value, ticket);
@@ -255,6 +271,14 @@ int DataPointService::restorePoints(const std::string& path) {
       JournalRecord emptied;
       emptied.kind = JournalRecord::kRealmEmptied;
       emptied.realm = realm_->name;
+    // The loaded points replace the realm's: only a growth is charged, and refused past a budget.
+    const std::uint64_t oldCost = pointsCost(table.points), newCost = pointsCost(points);
+    const std::uint64_t oldCount = table.points.size(), newCount = points.size();
+    if (newCount > oldCount || newCost > oldCost) {
+      if (!chargePoints(newCount > oldCount ? newCount - oldCount : 0, newCost > oldCost ? newCost - oldCost : 0))
+        return kOverBudget;
+    }
+    refundPoints(newCount < oldCount ? oldCount - newCount : 0, newCost < oldCost ? oldCost - newCost : 0);
       ticket = journal->append(emptied);
       for (const auto& entry : table.points) ticket = this->journal(entry.first, &entry.second);
     }
@@ -361,7 +385,7 @@ CORBA::Long DataPointService::create_point(const char* name, const char* typeNam
   int rc = kOk;
   {
     std::lock_guard<std::mutex> hold(table.mutex);
-    rc = create(table, name, typeName, withValue ? &value : nullptr, ticket);
+    rc = create(table, name, typeName, withValue ? &value : nullptr, ticket, true);
   }
   return kept(rc, ticket);
 }
@@ -409,7 +433,10 @@ CORBA::Long DataPointService::remove_point(const char* name) {
   std::uint64_t ticket = 0;
   {
     std::lock_guard<std::mutex> hold(table.mutex);
-    if (!table.points.erase(name)) return kNoSuchObject;
+    auto it = table.points.find(name);
+    if (it == table.points.end()) return kNoSuchObject;
+    refundPoints(1, pointCost(it->first.size(), it->second.value.size()));
+    table.points.erase(it);
     ticket = journal(name, nullptr);
   }
   return kept(kOk, ticket);

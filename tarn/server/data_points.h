@@ -1,6 +1,9 @@
 // The data point service of one realm: points held by name with their type and bytes.
 //
-// A value whose size differs from its type's size is refused (kSizeMismatch), never stored.
+// A value whose size differs from its type's size is refused (kSizeMismatch), never stored. Points
+// are counted against the server's point count and point bytes budgets (budgets.h): a creation or
+// a snapshot load past either answers kOverBudget and changes nothing; a name longer than
+// kMaxNameBytes is refused with kBadArgument.
 // Every operation starts with the server's fault plan. Thread-safe (the realm's point table
 // has its own mutex). On a server with a journal, a change is acknowledged only once it is on
 // disk; its readers may see it a moment before that.
@@ -67,9 +70,13 @@ class DataPointService : public POA_kxTarn::DT_Point_Factory {
   int onNamed(const char* name, const std::function<int(const std::string&)>& step);
   // Size of one value of `type`, or -1 when the server does not know the type.
   int typeSize(const std::string& type) const;
-  // Creates one point; its journal ticket goes to `ticket`. REQUIRES: table.mutex held.
+  // Creates one point; its journal ticket goes to `ticket`. With `charge`, the point is taken from
+  // the point budgets (kOverBudget past them); without, the caller took it. REQUIRES: table.mutex held.
   int create(PointTable& table, const char* name, const char* type, const kxTarn::DATA_BUFFER* value,
-             std::uint64_t& ticket);
+             std::uint64_t& ticket, bool charge);
+  // Takes `count` points costing `bytes` from the server's point budgets: all or nothing.
+  bool chargePoints(std::uint64_t count, std::uint64_t bytes);
+  void refundPoints(std::uint64_t count, std::uint64_t bytes);
   // Writes the state of point `name` after a change (null: removed) to the journal, when the
   // server has one; returns the ticket to wait for (0: none). REQUIRES: table.mutex held.
   std::uint64_t journal(const std::string& name, const Point* point);

@@ -51,6 +51,11 @@ ServerHost::ServerHost(const HostOptions& options)
         points.clear();
       }
     }, options_.salvage);
+    // What the journal brought back was within budget once: it counts, and is never refused.
+    for (const auto& realm : realms_) {
+      budget_.points.force(realm.second->points.points.size());
+      budget_.pointBytes.force(pointsCost(realm.second->points.points));
+    }
   }
   PortableServer::ServantBase_var manager = new ServiceManager(*this);
   {

@@ -58,6 +58,7 @@ BudgetBook& unlimited() {
     none.queuedBytes = 0;
     none.ports = none.boxes = none.realms = none.connections = none.connectionsPerClient = 0;
     none.boxSize = none.fileReaders = none.fileReadersPerClient = 0;
+    none.codesPerBox = 0;
     return none;
   }());
   return book;
@@ -204,7 +205,9 @@ int PortTable::addCode(const std::string& box, int code) {
     std::lock_guard<std::mutex> hold(mutex_);
     Channel* channel = boxLocked(box);
     if (!channel) return kNoSuchObject;
-    if (!channel->codes.insert(code).second) return kOk;
+    if (channel->codes.count(code)) return kOk;
+    if (budget_->limits.codesPerBox && channel->codes.size() >= budget_->limits.codesPerBox) return kOverBudget;
+    channel->codes.insert(code);
     // The record carries the one code, so adding a code costs the same however many the box has.
     if (channel->persistent) {
       JournalRecord added = channelRecord(JournalRecord::kCodeAdded, box);

@@ -30,13 +30,13 @@ std::string text(const char* value) { return value ? value : ""; }
 // A packet or reply of any length.
 constexpr CORBA::ULong kAnyLength = ~CORBA::ULong(0);
 
-// What a receive takes; a batch answer stays a margin below the ORB's message limit, for the
-// reply's header and the sequence's own words.
+// What a receive takes; a batch answer stays a margin below the ORB's message limit (the
+// server's own, tarnd --max-request-bytes), for the reply's header and the sequence's own words.
 Fit fit(CORBA::ULong least, CORBA::ULong most) {
   Fit fit;
   fit.least = least;
   fit.most = most;
-  fit.answerBytes = kMaxMessageBytes - 64 * 1024;
+  fit.answerBytes = maxMessageBytes() - 64 * 1024;
   return fit;
 }
 
@@ -149,6 +149,7 @@ kxTarn::FileHandle_ptr PortService::open_snapshot_file() {
 
 CORBA::Long PortService::create_port(const char* name, CORBA::Long kind, CORBA::Long size) {
   TARN_FAULT_POINT(host_.faults(), "create_port");
+  if (nameTooLong(name)) return kBadArgument;
   return ports().create(text(name), kind, size);
 }
 
@@ -161,6 +162,7 @@ CORBA::Long PortService::connect_port_from(const char* name, CORBA::Long directi
                                            CORBA::ULong& handle, CORBA::ULong_out extra) {
   extra = 0;
   TARN_FAULT_POINT(host_.faults(), "connect_port");
+  if (nameTooLong(process)) return kBadArgument;  // kept with the connection
   unsigned issued = 0;
   const int rc = ports().connect(text(name), direction, text(process), issued);
   if (rc == kOk) handle = issued;

@@ -2,12 +2,14 @@
 // contention services keep). Each part has its own mutex; no call holds two of them.
 #pragma once
 
+#include <cstdint>
 #include <deque>
 #include <map>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "tarn/server/budgets.h"
 #include "tarn/server/port_table.h"
 
 namespace tarn {
@@ -17,6 +19,13 @@ struct Point {
   std::vector<unsigned char> value;
   bool written = false;      // false until a value arrived: "null data"
 };
+
+// What `points` cost the point bytes budget: pointCost (budgets.h) of each.
+inline std::uint64_t pointsCost(const std::map<std::string, Point>& points) {
+  std::uint64_t total = 0;
+  for (const auto& entry : points) total += pointCost(entry.first.size(), entry.second.value.size());
+  return total;
+}
 
 // How many sizes of many-point partial writes a realm keeps for observers: the newest.
 constexpr std::size_t kKeptBatchSizes = 1024;

@@ -1,6 +1,7 @@
 #include "tarn/server/service_manager.h"
 
 #include "tarn/client/codes.h"
+#include "tarn/server/budgets.h"
 #include "tarn/server/host.h"
 
 namespace tarn {
@@ -36,7 +37,8 @@ CORBA::Long ServiceManager::ping() {
 }
 
 CORBA::Object_ptr ServiceManager::get_service(const char* kind, const char* realm) {
-  if (!kind) return CORBA::Object::_nil();
+  // A realm name past the name limit gets no service, as a realm past the realm budget.
+  if (!kind || nameTooLong(realm)) return CORBA::Object::_nil();
   return host_.service(kind, realm ? realm : "");
 }
 

@@ -22,11 +22,13 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <semaphore.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include "tarn/client/orb.h"
 #include "tarn/client/settings.h"
+#include "tarn/server/connection_gate.h"
 #include "tarn/server/host.h"
 #include "tarn/server/type_service.h"
 
@@ -38,6 +40,40 @@ void onSignal(int) { sem_post(&stopSignal); }  // async-signal-safe
 
 // How long a stop waits for the calls in flight.
 constexpr int kStopBoundMs = 10000;
+
+// The request size limit's bounds: below 1 MiB the ORB's own requests would not fit, and the
+// ORB counts a message's size in 32 bits.
+constexpr unsigned long long kMinRequestBytes = 1ull << 20, kMaxRequestBytes = 2ull << 30;
+
+// Connections up to which the ORB gives each its own thread: more than the file descriptors of
+// any process, so it never switches to a shared pool that would take connections unseen.
+constexpr unsigned long kThreadPerConnectionAlways = 1000000;
+
+// Descriptors kept for the listening sockets, the journal, snapshot files being written and the
+// like, beyond the network connections and the snapshot readers.
+constexpr rlim_t kSpareDescriptors = 64;
+
+// Raises the process's descriptor limit to its hard limit, and lowers the network connection
+// budget when the connections, the snapshot readers and a spare would still not fit in it; what
+// it lowered, for the log (empty when nothing).
+std::string fitDescriptors(tarn::Budgets& budgets) {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return {};
+  if (limit.rlim_cur < limit.rlim_max) {
+    rlimit raised = limit;
+    raised.rlim_cur = limit.rlim_max;
+    if (::setrlimit(RLIMIT_NOFILE, &raised) == 0) limit = raised;
+  }
+  if (limit.rlim_cur == RLIM_INFINITY) return {};
+  const rlim_t others = budgets.fileReaders + kSpareDescriptors;
+  const rlim_t room = limit.rlim_cur > others ? limit.rlim_cur - others : 1;
+  if (budgets.tcpConnections != 0 && budgets.tcpConnections <= room) return {};
+  const std::string was = budgets.tcpConnections ? std::to_string(budgets.tcpConnections) : "no limit";
+  budgets.tcpConnections = static_cast<std::size_t>(room);
+  if (budgets.tcpPerHost == 0 || budgets.tcpPerHost > room) budgets.tcpPerHost = static_cast<std::size_t>(room);
+  return "network connections limited to " + std::to_string(room) + " (not " + was + "): the process may open " +
+         std::to_string(limit.rlim_cur) + " files, " + std::to_string(others) + " of them kept for snapshot readers and the server's own";
+}
 
 // One command line option: its flag, the name of its value (null: a switch), its help text,
 // and what it sets (an error text, or empty when the value is good).
@@ -220,6 +256,26 @@ int main(int argc, char** argv) {
        "open snapshot file readers per client connection (" + fmt(defaults.fileReadersPerClient) + ")",
        [&](const char* v) { return number("--max-client-readers", v, 0, kMany, budgets.fileReadersPerClient); }},
       {"--max-contenders", "N", "contender registrations, in all realms (" + fmt(defaults.contenders) + ")",
+      {"--max-box-codes", "N", "event codes one box takes (" + fmt(defaults.codesPerBox) + ")",
+       [&](const char* v) { return number("--max-box-codes", v, 0, kMany, budgets.codesPerBox); }},
+      {"--max-points", "N", "data points, in all realms (" + fmt(defaults.points) + ")",
+       [&](const char* v) { return number("--max-points", v, 0, kMany, budgets.points); }},
+      {"--max-point-bytes", "BYTES",
+       "data points' names and values, " + fmt(tarn::kPointCost) + " more per point (" + fmt(defaults.pointBytes) +
+           " = " + fmt(defaults.pointBytes >> 20) + " MiB)",
+       [&](const char* v) { return number("--max-point-bytes", v, 0, kMany, budgets.pointBytes); }},
+      {"--max-request-bytes", "BYTES",
+       "the largest request or answer; a larger request is refused unread (" + fmt(defaults.requestBytes) + " = " +
+           fmt(defaults.requestBytes >> 20) + " MiB; 1 MiB to 2 GiB)",
+       [&](const char* v) {
+         return number("--max-request-bytes", v, kMinRequestBytes, kMaxRequestBytes, budgets.requestBytes);
+       }},
+      {"--max-tcp-connections", "N",
+       "network connections open at once; more are closed as they come (" + fmt(defaults.tcpConnections) + ")",
+       [&](const char* v) { return number("--max-tcp-connections", v, 0, kMany, budgets.tcpConnections); }},
+      {"--max-host-tcp-connections", "N",
+       "network connections from one client host (address) (" + fmt(defaults.tcpPerHost) + ")",
+       [&](const char* v) { return number("--max-host-tcp-connections", v, 0, kMany, budgets.tcpPerHost); }},
        [&](const char* v) { return number("--max-contenders", v, 0, kMany, budgets.contenders); }},
       {"--version", nullptr, "print the version and stop", nullptr},
       {"--help", nullptr, "print this help and stop (also -h)", nullptr},
@@ -255,6 +311,8 @@ int main(int argc, char** argv) {
   std::string where;
   for (const Listen& listen : listens) {
     const std::string why = cannotListen(listen);
+  const std::string fdNote = fitDescriptors(budgets);
+  if (!fdNote.empty()) std::fprintf(stderr, "tarnd: %s\n", fdNote.c_str());
     if (!why.empty()) {
       std::fprintf(stderr, "tarnd: %s\n", why.c_str());
       return 1;
@@ -273,7 +331,12 @@ int main(int argc, char** argv) {
   // A journal that reaches a file size limit answers kNotKept instead of ending the process.
   std::signal(SIGXFSZ, SIG_IGN);
   try {
-    tarn::startOrb(endpoints, published);
+    tarn::ServerOrbLimits orbLimits;
+    orbLimits.maxMessageBytes = static_cast<unsigned long>(budgets.requestBytes);
+    // One thread per connection always, so that the gate sees every connection as it is accepted.
+    if (budgets.tcpConnections) orbLimits.threadPerConnectionUpTo = kThreadPerConnectionAlways;
+    tarn::startOrb(endpoints, published, orbLimits);
+    tarn::limitConnections(budgets.tcpConnections, budgets.tcpPerHost);
     tarn::ServerHost* host = new tarn::ServerHost(options);
     const std::string note = host->startNote();
     if (!note.empty()) std::fprintf(stderr, "tarnd: %s\n", note.c_str());

@@ -1,0 +1,139 @@
+#include "tarn/server/connection_gate.h"
+
+#include <dirent.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <set>
+#include <sstream>
+
+#include <omniORB4/CORBA.h>
+#include <omniORB4/omniInterceptors.h>
+
+#include "tarn/client/orb.h"
+
+namespace tarn {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// How often, at most, the counts are taken again from the kernel when a limit is met.
+constexpr auto kRecountEvery = std::chrono::milliseconds(100);
+
+std::mutex gateMutex;
+std::size_t totalLimit = 0, hostLimit = 0;     // GUARDED_BY(gateMutex)
+std::set<std::string> admitted;                // GUARDED_BY(gateMutex): "HOST:PORT" of each peer taken
+std::map<std::string, std::size_t> byHost;     // GUARDED_BY(gateMutex): of those, per host
+Clock::time_point lastRecount;                 // GUARDED_BY(gateMutex)
+
+// "0100007F:1F90" (the kernel's little-endian IPv4 and hexadecimal port) as "127.0.0.1:8080".
+std::string dottedPeer(const std::string& hex) {
+  const auto colon = hex.find(':');
+  const unsigned long address = std::strtoul(hex.substr(0, colon).c_str(), nullptr, 16);
+  const unsigned long port = colon == std::string::npos ? 0 : std::strtoul(hex.c_str() + colon + 1, nullptr, 16);
+  char text[64];
+  std::snprintf(text, sizeof text, "%lu.%lu.%lu.%lu:%lu", address & 255, (address >> 8) & 255, (address >> 16) & 255,
+                (address >> 24) & 255, port);
+  return text;
+}
+
+// The peers ("HOST:PORT") of the TCP connections this process holds open: its own socket
+// descriptors matched with the kernel's table, established or closed by the peer and not yet by
+// this process (the descriptor is still held). False when either cannot be read.
+bool heldPeers(std::set<std::string>& peers) {
+  std::set<std::string> inodes;
+  DIR* fds = ::opendir("/proc/self/fd");
+  if (!fds) return false;
+  while (dirent* entry = ::readdir(fds)) {
+    char target[64];
+    const std::string link = std::string("/proc/self/fd/") + entry->d_name;
+    const ssize_t n = ::readlink(link.c_str(), target, sizeof target - 1);
+    if (n <= 9 || std::string(target, 8) != "socket:[") continue;
+    inodes.insert(std::string(target + 8, static_cast<std::size_t>(n) - 9));
+  }
+  ::closedir(fds);
+  std::ifstream table("/proc/net/tcp");
+  if (!table) return false;
+  std::string line;
+  std::getline(table, line);  // the heading
+  while (std::getline(table, line)) {
+    std::istringstream fields(line);
+    std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
+    if (!(fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >> inode)) continue;
+    if ((state == "01" || state == "08") && inodes.count(inode)) peers.insert(dottedPeer(remote));  // ESTABLISHED, CLOSE_WAIT
+  }
+  return true;
+}
+
+// Forgets the connections taken that are no longer held. REQUIRES: gateMutex held.
+void recountLocked() {
+  std::set<std::string> held;
+  if (!heldPeers(held)) return;
+  for (auto it = admitted.begin(); it != admitted.end();) {
+    if (held.count(*it)) {
+      ++it;
+      continue;
+    }
+    auto host = byHost.find(peerHost("giop:tcp:" + *it));
+    if (host != byHost.end() && --host->second == 0) byHost.erase(host);
+    it = admitted.erase(it);
+  }
+}
+
+bool fullLocked(const std::string& host) {
+  const auto held = byHost.find(host);
+  return (totalLimit && admitted.size() >= totalLimit) ||
+         (hostLimit && held != byHost.end() && held->second >= hostLimit);
+}
+
+CORBA::Boolean admit(omni::omniInterceptors::serverAcceptConnection_T::info_T& info) {
+  const std::string peer = info.peeraddress() ? info.peeraddress() : "";
+  const std::string host = peerHost(peer);
+  const std::string prefix = "giop:tcp:";
+  const std::string key = peer.compare(0, prefix.size(), prefix) == 0 ? peer.substr(prefix.size()) : peer;
+  std::lock_guard<std::mutex> hold(gateMutex);
+  // The ORB tells nothing of a connection closing: the connections taken that closed since are
+  // found when a limit would refuse one (at most every kRecountEvery, so a flood costs little).
+  if (fullLocked(host) && Clock::now() - lastRecount >= kRecountEvery) {
+    lastRecount = Clock::now();
+    recountLocked();
+  }
+  if (fullLocked(host)) {
+    info.reject = 1;
+    info.why = "tarnd holds as many connections as it takes";
+    return false;
+  }
+  if (admitted.insert(key).second) ++byHost[host];
+  return true;
+}
+
+}  // namespace
+
+std::string peerHost(const std::string& peer) {
+  const std::string prefix = "giop:tcp:";
+  if (peer.compare(0, prefix.size(), prefix) != 0) return peer;
+  const auto colon = peer.rfind(':');
+  if (colon == std::string::npos || colon < prefix.size()) return peer;
+  return peer.substr(prefix.size(), colon - prefix.size());
+}
+
+void limitConnections(std::size_t total, std::size_t perHost) {
+  static std::once_flag once;
+  std::call_once(once, [&] {
+    {
+      std::lock_guard<std::mutex> hold(gateMutex);
+      totalLimit = total;
+      hostLimit = perHost;
+    }
+    if (!total && !perHost) return;
+    orb();  // the interceptors belong to a running ORB
+    omniORB::getInterceptors()->serverAcceptConnection.add(admit);
+  });
+}
+
+}  // namespace tarn

@@ -1,0 +1,32 @@
+// Which network connections tarnd takes: at most `total` open at once, and at most `perHost` from
+// one client host (the peer's address without its port). A connection past either is closed as
+// the ORB accepts it, before any request of it is read, so that a flood of connections is refused
+// while the connections already open keep their service, and the server's threads and file
+// descriptors stay bounded.
+//
+// The ORB asks its serverAcceptConnection interceptor about each new connection (with one thread
+// per connection, startOrb's threadPerConnectionUpTo, as soon as it is accepted). The ORB says
+// nothing when a connection closes, so the gate keeps the peers ("HOST:PORT") it took; when a
+// limit would refuse a connection, it forgets those whose connection the process no longer holds
+// (its socket descriptors matched with /proc/net/tcp: established, or closed by the peer and not
+// yet by the server), at most every 100 ms, and refuses only when a limit is met still. Between
+// two such counts a refusal may rest on connections closed less than 100 ms ago. IPv4 only, as
+// tarnd listens; where /proc cannot be read nothing is forgotten.
+//
+// Thread-safe: one mutex guards the counts.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace tarn {
+
+// Installs the gate on the running ORB, once per process (later calls change nothing). Zero in a
+// limit means no limit.
+void limitConnections(std::size_t total, std::size_t perHost);
+
+// The host part of an ORB peer address ("giop:tcp:10.0.0.7:40112" gives "10.0.0.7",
+// "giop:tcp:[::1]:40112" gives "[::1]"); the whole text when it has no such form.
+std::string peerHost(const std::string& peer);
+
+}  // namespace tarn
