@@ -2,7 +2,16 @@
 // writes a data point every 100 ms: the attacker meets each budget and gets its code, the second
 // client never fails or waits a second, and tarnd's resident memory stays within the queued-bytes
 // budget plus kMarginMiB (the server's own footprint, the ORB's buffers and the counted objects).
+// A flood of raw connections meets the connection limits the same way.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <climits>
+#include <dirent.h>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -24,6 +33,12 @@ constexpr long kQueuedMiB = 48;
 constexpr long kMarginMiB = 64;
 constexpr int kCount = 1500;  // ports, boxes and connections each
 constexpr int kRealms = 100;
+constexpr int kPoints = 2000;
+constexpr long kPointMiB = 4;
+constexpr int kBoxCodes = 100;
+constexpr long kRequestMiB = 8;
+// What a call answers when the ORB refused its request (no code came back).
+constexpr int kRefusedUnread = -1;
 
 long residentKiB(pid_t pid, const char* field) {
   std::ifstream status("/proc/" + std::to_string(pid) + "/status");
@@ -43,7 +58,9 @@ TEST(Resources, EachExhaustionPatternMeetsItsBudgetWhileAnotherClientIsServed) {
   TarndProcess tarnd("plant", freePort(),
                      {"--max-queued-bytes", std::to_string(kQueuedMiB << 20), "--max-ports", std::to_string(kCount),
                       "--max-boxes", std::to_string(kCount), "--max-connections", std::to_string(kCount),
-                      "--max-realms", std::to_string(kRealms), "--max-box-size", "10000"});
+                      "--max-realms", std::to_string(kRealms), "--max-box-size", "10000", "--max-points",
+                      std::to_string(kPoints), "--max-point-bytes", std::to_string(kPointMiB << 20), "--max-box-codes",
+                      std::to_string(kBoxCodes), "--max-request-bytes", std::to_string(kRequestMiB << 20)});
   ASSERT_TRUE(tarnd.start());
   kxTarn::kxTarnServiceManager_var manager = tarnd.manager();
   auto service = [&](const char* kind, const std::string& realm) {
@@ -51,6 +68,8 @@ TEST(Resources, EachExhaustionPatternMeetsItsBudgetWhileAnotherClientIsServed) {
     return object._retn();
   };
   kxTarn::Port_Factory_var ports = kxTarn::Port_Factory::_narrow(CORBA::Object_var(service("port", "attack")));
+  kxTarn::DT_Point_Factory_var points =
+      kxTarn::DT_Point_Factory::_narrow(CORBA::Object_var(service("dtp", "attack")));
   kxTarn::contender_server_var contenders =
       kxTarn::contender_server::_narrow(CORBA::Object_var(service("contender", "attack")));
 
@@ -91,7 +110,36 @@ TEST(Resources, EachExhaustionPatternMeetsItsBudgetWhileAnotherClientIsServed) {
   ASSERT_EQ(ports->create_port("hose", tarn::kPortKind, 0), tarn::kOk);
   ASSERT_EQ(ports->connect_port("hose", tarn::kSendDirection, 0, sender, extra), tarn::kOk);
   const kxTarn::DATA_BUFFER big = bytes(64 * 1024);
+  const std::string longName(tarn::kMaxNameBytes + 1, 'n');
+  auto nameOf = [](const char* prefix, int i, std::size_t length) {
+    std::string name = prefix + std::to_string(i);
+    name.resize(std::max(length, name.size()), '.');
+    return name;
+  };
+  // Requests past the ORB's limit, four at once: each is refused by its header, unread.
+  auto oversized = [&](int) {
+    static const kxTarn::DATA_BUFFER huge = bytes((kRequestMiB + 8) << 20);
+    std::atomic<int> refused{0};
+    std::vector<std::thread> senders;
+    for (int t = 0; t < 4; ++t)
+      senders.emplace_back([&] {
+        try {
+          ports->send_event("deep", huge);
+        } catch (const CORBA::SystemException&) {
+          ++refused;
+        }
+      });
+    for (std::thread& sender : senders) sender.join();
+    return refused == 4 ? kRefusedUnread : tarn::kOk;
+  };
+  int made = 0;
   const std::vector<Pattern> patterns = {
+      {"a realm name past 4 KiB (before the realms are used up)",
+       [&](int) {
+         CORBA::Object_var realm = service("port", longName);
+         return CORBA::is_nil(realm) ? tarn::kBadArgument : tarn::kOk;
+       },
+       tarn::kBadArgument},
       {"ports", [&](int i) { return ports->create_port(("p" + std::to_string(i)).c_str(), tarn::kPortKind, 0); },
        tarn::kOverBudget},
       {"boxes", [&](int i) { return ports->create_port(("b" + std::to_string(i)).c_str(), tarn::kBoxKind, 1); },
@@ -115,6 +163,42 @@ TEST(Resources, EachExhaustionPatternMeetsItsBudgetWhileAnotherClientIsServed) {
        },
        tarn::kOverBudget},
       {"a box of INT_MAX", [&](int) { return ports->create_port("huge", tarn::kBoxKind, INT_MAX); }, tarn::kOverBudget},
+      {"event codes of one box", [&](int i) { return ports->add_event("target", i); }, tarn::kOverBudget},
+      {"points",
+       [&](int i) {
+         const int rc = points->create_point(nameOf("pt", i, 8).c_str(), "AnalogPoint", false, bytes(0));
+         made += rc == tarn::kOk;
+         return rc;
+       },
+       tarn::kOverBudget,
+       [&] {  // removed points give their budget back
+         for (int i = 0; i < made; ++i) ASSERT_EQ(points->remove_point(nameOf("pt", i, 8).c_str()), tarn::kOk);
+         ASSERT_EQ(points->create_point("after", "AnalogPoint", false, bytes(0)), tarn::kOk);
+         ASSERT_EQ(points->remove_point("after"), tarn::kOk);
+       }},
+      {"point bytes (names of 4 KiB)",
+       [&](int i) {
+         return points->create_point(nameOf("pb", i, tarn::kMaxNameBytes).c_str(), "AnalogPoint", false, bytes(0));
+       },
+       tarn::kOverBudget},
+      {"a point name past 4 KiB",
+       [&](int) { return points->create_point(longName.c_str(), "AnalogPoint", false, bytes(0)); }, tarn::kBadArgument},
+      {"a batch with one name past 4 KiB",
+       [&](int) {
+         kxTarn::CreationParameterSeq batch;
+         batch.length(2);
+         batch[0].name = "fine";
+         batch[1].name = longName.c_str();
+         for (CORBA::ULong k = 0; k < 2; ++k) {
+           batch[k].typeName = "AnalogPoint";
+           batch[k].value = bytes(32);
+         }
+         return points->create_points(batch);
+       },
+       tarn::kBadArgument},
+      {"a box name past 4 KiB", [&](int) { return ports->create_port(longName.c_str(), tarn::kBoxKind, 1); },
+       tarn::kBadArgument},
+      {"four requests past the ORB's limit at once", oversized, kRefusedUnread},
       {"64 KiB events into one box",
        [&](int) { return ports->send_event("deep", big); },
        tarn::kBoxFull, [&] { ports->clear_event("deep"); }},
@@ -155,6 +239,117 @@ TEST(Resources, EachExhaustionPatternMeetsItsBudgetWhileAnotherClientIsServed) {
 #else
   (void)peakKiB;
 #endif
+}
+
+// An open TCP connection to 127.0.0.1:`port` from the loopback address `from`; -1 when refused.
+int connectFrom(const char* from, int port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in local{}, remote{};
+  local.sin_family = remote.sin_family = AF_INET;
+  ::inet_pton(AF_INET, from, &local.sin_addr);
+  ::inet_pton(AF_INET, "127.0.0.1", &remote.sin_addr);
+  remote.sin_port = htons(static_cast<uint16_t>(port));
+  if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
+      ::connect(fd, reinterpret_cast<sockaddr*>(&remote), sizeof remote) != 0) {
+    if (fd >= 0) ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// Whether the server still holds the connection `fd`: no end of stream and no reset waiting.
+bool stillOpen(int fd) {
+  char byte;
+  const ssize_t n = ::recv(fd, &byte, 1, MSG_DONTWAIT | MSG_PEEK);
+  return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+}
+
+std::size_t entries(const std::string& folder) {
+  std::size_t n = 0;
+  if (DIR* dir = ::opendir(folder.c_str())) {
+    while (::readdir(dir)) ++n;
+    ::closedir(dir);
+  }
+  return n - 2;
+}
+
+TEST(Resources, AFloodOfConnectionsIsRefusedWhileOpenClientsAndOtherHostsAreServed) {
+  constexpr int kFlood = 2000, kTotal = 300, kPerHost = 100;
+  TarndProcess tarnd("plant", freePort(),
+                     {"--max-tcp-connections", std::to_string(kTotal), "--max-host-tcp-connections", std::to_string(kPerHost)});
+  ASSERT_TRUE(tarnd.start());
+  kxTarn::kxTarnServiceManager_var manager = tarnd.manager();
+  CORBA::Object_var object = manager->get_service("dtp", "");
+  kxTarn::DT_Point_Factory_var points = kxTarn::DT_Point_Factory::_narrow(object);
+  ASSERT_EQ(points->create_point("probe", "AnalogPoint", true, bytes(32)), tarn::kOk);
+
+  // A client already connected reads and writes throughout.
+  std::atomic<bool> done{false};
+  std::atomic<int> failures{0}, probes{0};
+  std::thread other([&] {
+    while (!done) {
+      try {
+        CORBA::String_var type;
+        kxTarn::DATA_BUFFER_var value;
+        if (points->set_point("probe", bytes(32)) != tarn::kOk || points->get_point("probe", type.out(), value.out()) != tarn::kOk)
+          ++failures;
+      } catch (const CORBA::Exception&) {
+        ++failures;
+      }
+      ++probes;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  });
+
+  const auto start = Clock::now();
+  std::vector<int> flood;
+  for (int i = 0; i < kFlood; ++i) {
+    const int fd = connectFrom(i % 2 ? "127.0.0.2" : "127.0.0.3", tarnd.port());
+    if (fd >= 0) flood.push_back(fd);
+  }
+  const long floodMs = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));  // the server closes what it refuses
+  const long held = std::count_if(flood.begin(), flood.end(), stillOpen);
+  EXPECT_LE(held, 2 * kPerHost) << "connections the two flooding hosts kept open";
+  EXPECT_GE(held, kPerHost) << "each flooding host is refused only past its own share";
+  const std::size_t fds = entries("/proc/" + std::to_string(tarnd.pid()) + "/fd");
+  EXPECT_LT(fds, static_cast<std::size_t>(kTotal + 64)) << "tarnd's open files during the flood";
+
+  // Another host is still served: new connections from 127.0.0.1 stay open, and calls that need
+  // connections of their own (four at once) succeed.
+  const int fresh = connectFrom("127.0.0.1", tarnd.port());
+  ASSERT_GE(fresh, 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_TRUE(stillOpen(fresh)) << "a connection from a host that did not flood";
+  ::close(fresh);
+  std::vector<std::thread> pings;
+  std::atomic<int> answered{0};
+  for (int t = 0; t < 4; ++t)
+    pings.emplace_back([&] {
+      try {
+        if (manager->ping() == tarn::kOk) ++answered;
+      } catch (const CORBA::Exception&) {
+      }
+    });
+  for (std::thread& ping : pings) ping.join();
+  EXPECT_EQ(answered, 4);
+
+  // Once the flood ends its share comes back.
+  for (int fd : flood) ::close(fd);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  std::vector<int> again;
+  for (int i = 0; i < kPerHost; ++i) again.push_back(connectFrom("127.0.0.2", tarnd.port()));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(std::count_if(again.begin(), again.end(), stillOpen), kPerHost) << "a host's share after its connections closed";
+  for (int fd : again) ::close(fd);
+
+  done = true;
+  other.join();
+  EXPECT_EQ(failures, 0) << "the connected client's calls during the flood";
+  EXPECT_GT(probes, 10);
+  RecordProperty("flood_ms", static_cast<int>(floodMs));
+  RecordProperty("tarnd_fds_in_flood", static_cast<int>(fds));
+  RecordProperty("tarnd_threads_after", static_cast<int>(entries("/proc/" + std::to_string(tarnd.pid()) + "/task")));
 }
 
 }  // namespace
