@@ -103,8 +103,9 @@ CORBA::Long DataPointService::create_points(const kxTarn::CreationParameterSeq& 
       if (table.points.count(name) || !batchNames.insert(name).second) return kAlreadyExists;
       cost += pointCost(std::strlen(name), static_cast<std::size_t>(size));
     }
+    if (!chargePoints(points.length(), cost)) return kOverBudget;
     for (CORBA::ULong i = 0; i < points.length(); ++i)
-      create(table, points[i].name.in(), points[i].typeName.in(), &points[i].value, ticket);
+      create(table, points[i].name.in(), points[i].typeName.in(), &points[i].value, ticket, false);
   }
   return kept(kOk, ticket);
 }
@@ -266,11 +267,6 @@ int DataPointService::restorePoints(const std::string& path) {
   std::uint64_t ticket = 0;
   {
     std::lock_guard<std::mutex> hold(table.mutex);
-    table.points = std::move(points);
-    if (Journal* journal = host_.journal()) {
-      JournalRecord emptied;
-      emptied.kind = JournalRecord::kRealmEmptied;
-      emptied.realm = realm_->name;
     // The loaded points replace the realm's: only a growth is charged, and refused past a budget.
     const std::uint64_t oldCost = pointsCost(table.points), newCost = pointsCost(points);
     const std::uint64_t oldCount = table.points.size(), newCount = points.size();
@@ -279,6 +275,11 @@ int DataPointService::restorePoints(const std::string& path) {
         return kOverBudget;
     }
     refundPoints(newCount < oldCount ? oldCount - newCount : 0, newCost < oldCost ? oldCost - newCost : 0);
+    table.points = std::move(points);
+    if (Journal* journal = host_.journal()) {
+      JournalRecord emptied;
+      emptied.kind = JournalRecord::kRealmEmptied;
+      emptied.realm = realm_->name;
       ticket = journal->append(emptied);
       for (const auto& entry : table.points) ticket = this->journal(entry.first, &entry.second);
     }

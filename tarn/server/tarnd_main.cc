@@ -115,6 +115,10 @@ void printHelp(const std::vector<Option>& options) {
               "name every address, the non-loopback ones first in the order given: a client tries them in turn.\n"
               "\nBudgets: 0 means no limit. Past a count budget a call answers 2022 (a new realm past its count\n"
               "has no service), past the queued bytes 2019; nothing changes and other clients are served as before.\n"
+              "A request past --max-request-bytes is refused before it is read (the caller's call fails); a connection\n"
+              "past a connection limit is closed as it comes, while those already open are served. Names of points,\n"
+              "ports, boxes, realms and client processes are at most 4096 bytes (2010; a longer realm\n"
+              "name gets no service). The network connection limit is lowered to fit the process's file limit.\n"
               "A second tarnd on a locked data folder exits with status 1; a journal damaged before its last\n"
               "record is refused at start (status 1) unless --salvage is given.\n\n%s", kEnvironment);
 }
@@ -250,12 +254,6 @@ int main(int argc, char** argv) {
        [&](const char* v) { return number("--max-client-connections", v, 0, kMany, budgets.connectionsPerClient); }},
       {"--max-box-size", "EVENTS", "the size a box may be created with (" + fmt(defaults.boxSize) + ")",
        [&](const char* v) { return number("--max-box-size", v, 0, kMany, budgets.boxSize); }},
-      {"--max-file-readers", "N", "open snapshot file readers in all (" + fmt(defaults.fileReaders) + ")",
-       [&](const char* v) { return number("--max-file-readers", v, 0, kMany, budgets.fileReaders); }},
-      {"--max-client-readers", "N",
-       "open snapshot file readers per client connection (" + fmt(defaults.fileReadersPerClient) + ")",
-       [&](const char* v) { return number("--max-client-readers", v, 0, kMany, budgets.fileReadersPerClient); }},
-      {"--max-contenders", "N", "contender registrations, in all realms (" + fmt(defaults.contenders) + ")",
       {"--max-box-codes", "N", "event codes one box takes (" + fmt(defaults.codesPerBox) + ")",
        [&](const char* v) { return number("--max-box-codes", v, 0, kMany, budgets.codesPerBox); }},
       {"--max-points", "N", "data points, in all realms (" + fmt(defaults.points) + ")",
@@ -276,6 +274,12 @@ int main(int argc, char** argv) {
       {"--max-host-tcp-connections", "N",
        "network connections from one client host (address) (" + fmt(defaults.tcpPerHost) + ")",
        [&](const char* v) { return number("--max-host-tcp-connections", v, 0, kMany, budgets.tcpPerHost); }},
+      {"--max-file-readers", "N", "open snapshot file readers in all (" + fmt(defaults.fileReaders) + ")",
+       [&](const char* v) { return number("--max-file-readers", v, 0, kMany, budgets.fileReaders); }},
+      {"--max-client-readers", "N",
+       "open snapshot file readers per client connection (" + fmt(defaults.fileReadersPerClient) + ")",
+       [&](const char* v) { return number("--max-client-readers", v, 0, kMany, budgets.fileReadersPerClient); }},
+      {"--max-contenders", "N", "contender registrations, in all realms (" + fmt(defaults.contenders) + ")",
        [&](const char* v) { return number("--max-contenders", v, 0, kMany, budgets.contenders); }},
       {"--version", nullptr, "print the version and stop", nullptr},
       {"--help", nullptr, "print this help and stop (also -h)", nullptr},
@@ -305,14 +309,14 @@ int main(int argc, char** argv) {
         std::any_of(&listens.front(), &listen, [&](const Listen& other) { return other.text() == listen.text(); }))
       return usage("--listen names " + listen.text() + " twice");
   }
+  const std::string fdNote = fitDescriptors(budgets);
+  if (!fdNote.empty()) std::fprintf(stderr, "tarnd: %s\n", fdNote.c_str());
   if (journalSyncGiven && options.dataDir.empty())
     return usage("--journal-sync needs --data DIR: without it nothing is journaled");
   std::vector<std::string> endpoints, published, publishedLast;
   std::string where;
   for (const Listen& listen : listens) {
     const std::string why = cannotListen(listen);
-  const std::string fdNote = fitDescriptors(budgets);
-  if (!fdNote.empty()) std::fprintf(stderr, "tarnd: %s\n", fdNote.c_str());
     if (!why.empty()) {
       std::fprintf(stderr, "tarnd: %s\n", why.c_str());
       return 1;
