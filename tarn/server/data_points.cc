@@ -104,8 +104,10 @@ CORBA::Long DataPointService::create_points(const kxTarn::CreationParameterSeq& 
       cost += pointCost(std::strlen(name), static_cast<std::size_t>(size));
     }
     if (!chargePoints(points.length(), cost)) return kOverBudget;
+    Journal::Unit unit(host_.journal());
     for (CORBA::ULong i = 0; i < points.length(); ++i)
       create(table, points[i].name.in(), points[i].typeName.in(), &points[i].value, ticket, false);
+    ticket = unit.commit();
   }
   return kept(kOk, ticket);
 }
@@ -241,7 +243,9 @@ CORBA::Long DataPointService::put_partial_points(const kxTarn::PartialParameterS
       const int rc = planPartial(table, points[i].name.in(), points[i].fieldValues, points[i].fieldNames, plans[i]);
       if (rc != kOk) return rc;
     }
-    for (CORBA::ULong i = 0; i < points.length(); ++i) ticket = applyPartial(points[i].name.in(), plans[i]);
+    Journal::Unit unit(host_.journal());
+    for (CORBA::ULong i = 0; i < points.length(); ++i) applyPartial(points[i].name.in(), plans[i]);
+    ticket = unit.commit();
     (publish ? table.published : table.unpublished) += points.length();
   }
   return kept(kOk, ticket);
@@ -277,11 +281,13 @@ int DataPointService::restorePoints(const std::string& path) {
     refundPoints(newCount < oldCount ? oldCount - newCount : 0, newCost < oldCost ? oldCost - newCost : 0);
     table.points = std::move(points);
     if (Journal* journal = host_.journal()) {
+      Journal::Unit unit(journal);
       JournalRecord emptied;
       emptied.kind = JournalRecord::kRealmEmptied;
       emptied.realm = realm_->name;
-      ticket = journal->append(emptied);
-      for (const auto& entry : table.points) ticket = this->journal(entry.first, &entry.second);
+      journal->append(emptied);
+      for (const auto& entry : table.points) this->journal(entry.first, &entry.second);
+      ticket = unit.commit();
     }
   }
   return kept(kOk, ticket);

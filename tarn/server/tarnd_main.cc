@@ -119,8 +119,10 @@ void printHelp(const std::vector<Option>& options) {
               "past a connection limit is closed as it comes, while those already open are served. Names of points,\n"
               "ports, boxes, realms and client processes are at most 4096 bytes (2010; a longer realm\n"
               "name gets no service). The network connection limit is lowered to fit the process's file limit.\n"
-              "A second tarnd on a locked data folder exits with status 1; a journal damaged before its last\n"
-              "record is refused at start (status 1) unless --salvage is given.\n\n%s", kEnvironment);
+              "A second tarnd on a locked data folder exits with status 1. The journal holds one unit per request,\n"
+              "applied whole or not at all; only an incomplete last unit is cut at start. Damage anywhere, units out\n"
+              "of sequence, or a journal shorter than its manifest records are refused (status 1) unless --salvage.\n\n%s",
+              kEnvironment);
 }
 
 int usage(const std::string& why) {
@@ -224,7 +226,7 @@ int main(int argc, char** argv) {
          journalSyncGiven = true;
          return std::string();
        }},
-      {"--salvage", nullptr, "start from a journal damaged in the middle: keep every whole record, set the file aside",
+      {"--salvage", nullptr, "start from a damaged or short journal: keep every whole unit, set the file aside",
        [&](const char*) { options.salvage = true; return std::string(); }},
       {"--no-type-stream", nullptr, "refuse the packed type stream (as an older server does)",
        [&](const char*) { options.refuseTypeStream = true; return std::string(); }},
