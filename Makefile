@@ -7,7 +7,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 WINDOWS_BUILD ?= build-windows/build
 WINDOWS_SDK ?= $(CURDIR)/build-windows/sdk
 
-.PHONY: all deps test-deps configure build demo test netns-test torture bench bench-scale install asan coverage clean windows-deps windows windows-test
+.PHONY: all deps test-deps configure build demo test netns-test torture bench bench-scale install asan tsan coverage clean windows-deps windows windows-test
 
 all: build
 
@@ -57,6 +57,14 @@ asan: deps test-deps
 	@cd build-asan && ASAN_OPTIONS=detect_leaks=1 \
 	  LSAN_OPTIONS=fast_unwind_on_malloc=0:print_suppressions=0:suppressions=$(CURDIR)/scripts/lsan.supp \
 	  ctest --output-on-failure -j $(JOBS) -LE install
+
+# The suite under ThreadSanitizer, in build-tsan (the suppressions name each lazy singleton of
+# the ACE and omniORB libraries that is reported, with the reason).
+tsan: deps test-deps
+	@cmake -S . -B build-tsan -DOSTREL_TSAN=ON -DOSTREL_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug > /dev/null
+	@cmake --build build-tsan -j $(JOBS)
+	@cd build-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$(CURDIR)/scripts/tsan.supp \
+	  ctest --output-on-failure -j $(JOBS) -LE "install|torture|browser"
 
 # Line and branch coverage of the tests per area (clang source-based), in build-coverage.
 coverage: deps test-deps
