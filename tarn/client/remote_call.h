@@ -94,7 +94,8 @@ CORBA::Object_ptr patientReference(CORBA::Object_ptr reference, int callTimeOutM
 void forgetPatient(CORBA::Object_ptr reference);
 
 // `call(reference)` returns the operation's result code. With a call time-out other than 0 the
-// call runs on a reference with that time-out (waitCallTimeOut).
+// call runs on a reference with that time-out (waitCallTimeOut). A service the server no longer
+// has (OBJECT_NOT_EXIST: its realm was removed, the call did not run) is asked for again once.
 template <typename Service, typename Call>
 int callRemote(const char* server, const char* position, Call call, int callTimeOutMs = 0) {
   lastCallTimedOut() = false;
@@ -103,23 +104,26 @@ int callRemote(const char* server, const char* position, Call call, int callTime
     ~Leave() { leaveCall(); }
   } leave;
   if (callTimeOutMs == 0) callTimeOutMs = endingCallTimeOut();
-  typename Service::_var_type service = CachedService<Service>::get(server, position);
-  if (CORBA::is_nil(service.in())) return serviceRefusedByServer() ? kOverBudget : unreachableCode(server);
-  try {
-    if (callTimeOutMs == 0) return call(service.in());
-    CORBA::Object_var patient = patientReference(service.in(), callTimeOutMs);
-    typename Service::_var_type patientService = Service::_unchecked_narrow(patient.in());
-    if (CORBA::is_nil(patientService.in())) return kRemoteFailure;
-    return call(patientService.in());
-  } catch (const CORBA::Exception& e) {
-    lastCallTimedOut() = kxDeliveries::callTimedOut(e);
-    forgetPatient(service.in());
-    CachedService<Service>::drop(server, position);
-    return kRemoteFailure;
-  } catch (...) {
-    forgetPatient(service.in());
-    CachedService<Service>::drop(server, position);
-    return kRemoteFailure;
+  for (int attempt = 0;; ++attempt) {
+    typename Service::_var_type service = CachedService<Service>::get(server, position);
+    if (CORBA::is_nil(service.in())) return serviceRefusedByServer() ? kOverBudget : unreachableCode(server);
+    try {
+      if (callTimeOutMs == 0) return call(service.in());
+      CORBA::Object_var patient = patientReference(service.in(), callTimeOutMs);
+      typename Service::_var_type patientService = Service::_unchecked_narrow(patient.in());
+      if (CORBA::is_nil(patientService.in())) return kRemoteFailure;
+      return call(patientService.in());
+    } catch (const CORBA::Exception& e) {
+      lastCallTimedOut() = kxDeliveries::callTimedOut(e);
+      forgetPatient(service.in());
+      CachedService<Service>::drop(server, position);
+      if (attempt == 0 && CORBA::OBJECT_NOT_EXIST::_downcast(&e)) continue;
+      return kRemoteFailure;
+    } catch (...) {
+      forgetPatient(service.in());
+      CachedService<Service>::drop(server, position);
+      return kRemoteFailure;
+    }
   }
 }
 

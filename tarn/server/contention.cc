@@ -133,6 +133,11 @@ void ContentionService::refresh(Clock::time_point now) {
   while (keep_ != 0 && idleHosts_.size() > keep_) eraseHost(hosts_.find(*idleHosts_.begin()->second));
 }
 
+bool ContentionService::holdsNothing() {
+  std::lock_guard<std::mutex> hold(mutex_);
+  return registrations_.empty() && departed_.empty();
+}
+
 CORBA::Long ContentionService::get_contenders(kxTarn::HEART_RESULT_SEQ_out report) {
   report = new kxTarn::HEART_RESULT_SEQ;
   TARN_FAULT_POINT(host_.faults(), "get_contenders");

@@ -74,6 +74,9 @@ class ContentionService : public POA_kxTarn::contender_server {
   ContentionService(const ContentionService&) = delete;
   ContentionService& operator=(const ContentionService&) = delete;
 
+  // Whether no registration is held or remembered (the realm may go).
+  bool holdsNothing();
+
   CORBA::Long get_contenders(kxTarn::HEART_RESULT_SEQ_out report) override;
   CORBA::Long regist_contender(const char* hostName, const char* contenderName, const kxTarn::DATA_BUFFER& data,
                                const char* typeName, CORBA::Long startTime) override;

@@ -2,7 +2,9 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <iterator>
 #include <stdexcept>
+#include <vector>
 
 #include "tarn/client/orb.h"
 #include "tarn/client/codes.h"
@@ -123,6 +125,7 @@ CORBA::Object_ptr ServerHost::service(const std::string& kind, const std::string
   const std::string prefix = options_.managerKey.substr(0, options_.managerKey.size() - std::string("ServiceManager").size());
   const std::string key = prefix + kind + (realm.empty() ? "" : "/" + realm);
   std::lock_guard<std::mutex> hold(mutex_);
+  reclaimIdleRealmsLocked();
   auto known = services_.find(key);
   if (known != services_.end()) return CORBA::Object::_duplicate(known->second);
   if (budget_.limits.realms && !realms_.count(realm) && realms_.size() >= budget_.limits.realms)
@@ -143,7 +146,9 @@ CORBA::Object_ptr ServerHost::service(const std::string& kind, const std::string
     } else if (kind == "port") {
       servant = new PortService(*this, state);
     } else if (kind == "contender") {
-      servant = new ContentionService(*this, options_.contenderExpiry);
+      auto* contention = new ContentionService(*this, options_.contenderExpiry);
+      contention_[realm] = contention;
+      servant = contention;
     } else {
       return CORBA::Object::_nil();
     }
@@ -175,6 +180,7 @@ std::vector<std::string> ServerHost::typeInstances() const {
 
 std::vector<std::string> ServerHost::realmNames() {
   std::lock_guard<std::mutex> hold(mutex_);
+  reclaimIdleRealmsLocked();
   std::vector<std::string> names;
   for (const auto& realm : realms_) names.push_back(realm.first);
   return names;
@@ -187,33 +193,90 @@ int ServerHost::deleteRealm(const std::string& realm) {
     std::lock_guard<std::mutex> hold(mutex_);
     auto it = realms_.find(realm);
     if (it == realms_.end()) return kNoSuchObject;
-    state = it->second;
     {
-      std::lock_guard<std::mutex> points(state->points.mutex);
-      if (!state->points.points.empty()) return kRealmNotEmpty;
+      std::lock_guard<std::mutex> points(it->second->points.mutex);
+      if (!it->second->points.points.empty()) return kRealmNotEmpty;
     }
-    if (!state->ports.channelNames().empty()) return kRealmNotEmpty;
-    const std::string prefix = options_.managerKey.substr(0, options_.managerKey.size() - std::string("ServiceManager").size());
-    for (const char* kind : {"dtp", "port", "contender"}) {
-      const std::string key = prefix + kind + "/" + realm;
-      if (!services_.erase(key)) continue;
-      PortableServer::ObjectId_var id = PortableServer::string_to_ObjectId(key.c_str());
-      for (auto held = activated_.begin(); held != activated_.end(); ++held) {
-        CORBA::String_var name = PortableServer::ObjectId_to_string(held->in());
-        if (key != name.in()) continue;
-        activated_.erase(held);
-        break;
-      }
-      try {
-        if (!orbStopped()) insPoa()->deactivate_object(id.in());
-      } catch (const CORBA::Exception&) {
-      }
-    }
-    realms_.erase(it);
+    if (!it->second->ports.channelNames().empty()) return kRealmNotEmpty;
+    state = removeRealmLocked(it);
   }
   if (journal_) journal_->detach(state);
   state->ports.shutDown();  // a receiver still waiting in the realm returns
   return kOk;
+}
+
+std::shared_ptr<RealmState> ServerHost::removeRealmLocked(
+    std::map<std::string, std::shared_ptr<RealmState>>::iterator it) {
+  const std::string& realm = it->first;
+  const std::string prefix = options_.managerKey.substr(0, options_.managerKey.size() - std::string("ServiceManager").size());
+  for (const char* kind : {"dtp", "port", "contender"}) {
+    const std::string key = prefix + kind + "/" + realm;
+    if (!services_.erase(key)) continue;
+    PortableServer::ObjectId_var id = PortableServer::string_to_ObjectId(key.c_str());
+    for (auto held = activated_.begin(); held != activated_.end(); ++held) {
+      CORBA::String_var name = PortableServer::ObjectId_to_string(held->in());
+      if (key != name.in()) continue;
+      activated_.erase(held);
+      break;
+    }
+    try {
+      if (!orbStopped()) insPoa()->deactivate_object(id.in());
+    } catch (const CORBA::Exception&) {
+    }
+  }
+  contention_.erase(realm);
+  std::shared_ptr<RealmState> state = it->second;
+  realms_.erase(it);
+  return state;
+}
+
+bool ServerHost::holdsNothingLocked(const std::string& realm, RealmState& state) {
+  {
+    std::lock_guard<std::mutex> points(state.points.mutex);
+    if (!state.points.points.empty()) return false;
+  }
+  if (!state.ports.channelNames().empty() || !state.ports.connections().empty()) return false;
+  auto contention = contention_.find(realm);
+  if (contention != contention_.end() && !contention->second->holdsNothing()) return false;
+  // A named snapshot of the realm, or a snapshot file of its points or ports, keeps it.
+  const std::string hex = hexName(realm);
+  for (const std::string* folder : {&options_.dataDir, &options_.snapshotDir, &ownFolder_}) {
+    std::error_code error;
+    if (folder->empty()) continue;
+    for (std::filesystem::directory_iterator file(*folder, error), end; !error && file != end; file.increment(error)) {
+      const std::string name = file->path().filename().string();
+      if (name.rfind("named-" + hex + "-", 0) == 0 || name.find("." + hex + ".snapshot") != std::string::npos)
+        return false;
+    }
+  }
+  return true;
+}
+
+void ServerHost::reclaimIdleRealmsLocked() {
+  const auto now = std::chrono::steady_clock::now();
+  if (now - lastReclaim_ < std::chrono::seconds(1)) return;
+  lastReclaim_ = now;
+  std::vector<std::shared_ptr<RealmState>> gone;
+  for (auto it = realms_.begin(); it != realms_.end();) {
+    RealmState& state = *it->second;
+    if (it->first.empty() || !holdsNothingLocked(it->first, state)) {
+      state.idleSince = {};
+      ++it;
+      continue;
+    }
+    if (state.idleSince == std::chrono::steady_clock::time_point()) state.idleSince = now;
+    if (now - state.idleSince < std::chrono::seconds(state.ports.idleSeconds())) {
+      ++it;
+      continue;
+    }
+    auto next = std::next(it);
+    gone.push_back(removeRealmLocked(it));
+    it = next;
+  }
+  for (const std::shared_ptr<RealmState>& state : gone) {
+    if (journal_) journal_->detach(state);
+    state->ports.shutDown();
+  }
 }
 
 bool ServerHost::master() const {

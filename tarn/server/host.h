@@ -59,6 +59,8 @@ struct HostOptions {
   std::chrono::milliseconds contenderExpiry{15000};
 };
 
+class ContentionService;
+
 class ServerHost {
  public:
   // Throws std::runtime_error when a type definition file or the data folder cannot be used.
@@ -93,6 +95,11 @@ class ServerHost {
   std::vector<std::string> realmNames();
   // Removes an empty realm and its services (kxTarnServiceManager::delete_realm).
   int deleteRealm(const std::string& realm);
+  // A realm other than the default that holds nothing (no data point, port, box, connection,
+  // contender or named snapshot file) goes once it has held nothing for the idle time of a
+  // connection (TARN_IDLE_CONNECTION_S): looked at, at most once a second, when a service or the
+  // realm listing is asked for. A client that still holds one of its services gets a new one at
+  // its next call (the call frame tries a call again after OBJECT_NOT_EXIST).
 
   // The type definitions of the default type instance (for the data point service).
   const TypeBook& types() const { return *types_.begin()->second; }
@@ -105,6 +112,12 @@ class ServerHost {
   CORBA::Object_ptr activate(PortableServer::Servant servant, const std::string& key);
   // The state of `realm`, made (and attached to the journal) on first use. REQUIRES: mutex_ held.
   std::shared_ptr<RealmState>& realmState(const std::string& realm);
+  // Takes realm `it` out with its services; the caller detaches the state from the journal and
+  // shuts its ports down. REQUIRES: mutex_ held.
+  std::shared_ptr<RealmState> removeRealmLocked(std::map<std::string, std::shared_ptr<RealmState>>::iterator it);
+  // See realmNames(). REQUIRES: mutex_ held.
+  void reclaimIdleRealmsLocked();
+  bool holdsNothingLocked(const std::string& realm, RealmState& state);
 
   HostOptions options_;
   FaultBook faults_;
@@ -116,6 +129,8 @@ class ServerHost {
   std::map<std::string, CORBA::Object_var> services_;               // GUARDED_BY(mutex_), by key
   std::map<std::string, std::shared_ptr<RealmState>> realms_;       // GUARDED_BY(mutex_)
   std::vector<PortableServer::ObjectId_var> activated_;             // GUARDED_BY(mutex_)
+  std::map<std::string, ContentionService*> contention_;            // GUARDED_BY(mutex_): by realm, once made
+  std::chrono::steady_clock::time_point lastReclaim_;                // GUARDED_BY(mutex_)
   std::unique_ptr<Journal> journal_;
   std::string ownFolder_;                                           // GUARDED_BY(mutex_)
   std::unique_ptr<FileHandles> files_;

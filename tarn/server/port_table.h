@@ -153,6 +153,8 @@ class PortTable {
   int connect(const std::string& name, int direction, const std::string& process, unsigned& handle);
   int disconnect(unsigned handle);
   std::vector<ConnectionRow> connections();
+  // How long a connection nobody uses stays open (TARN_IDLE_CONNECTION_S).
+  unsigned idleSeconds() const { return idleSeconds_; }
 
   // One event to one box, whatever its codes.
   int sendEvent(const std::string& box, SharedBytes event);

@@ -2,6 +2,7 @@
 // contention services keep). Each part has its own mutex; no call holds two of them.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -47,6 +48,8 @@ struct RealmState {
   std::mutex snapshotMutex;
   std::string pointsFile;  // GUARDED_BY(snapshotMutex): the last data point snapshot file made
   std::string portsFile;   // GUARDED_BY(snapshotMutex): the last port snapshot file made
+  // Since when the host has found the realm holding nothing; the epoch while it holds something.
+  std::chrono::steady_clock::time_point idleSince;  // GUARDED_BY(the host's mutex)
 };
 
 }  // namespace tarn

@@ -3,7 +3,11 @@
 #include <algorithm>
 #include <cstring>
 #include <future>
+#include <chrono>
+#include <cstdlib>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -311,5 +315,39 @@ TEST_P(Ports, RealmsChannelsAndConnectionsAreListed) {
 }
 
 OSTREL_ON_EACH_SERVER(Ports);
+
+// tarnd reclaims a realm that has held nothing for the idle time; one with a box stays. A client
+// that still holds a service of the reclaimed realm is served at its next call (a new service).
+TEST(IdleRealms, ARealmThatHeldNothingForTheIdleTimeGoesAndItsClientsAreServed) {
+  ::setenv("TARN_IDLE_CONNECTION_S", "1", 1);
+  TarndProcess tarnd("plant", freePort());
+  const bool started = tarnd.start();
+  ::unsetenv("TARN_IDLE_CONNECTION_S");
+  ASSERT_TRUE(started);
+  ScopedSettings settings({{"plant", "own", {tarnd.address()}}});
+  ASSERT_EQ(0, Ostrel::ConnectTarn("plant"));
+  ASSERT_EQ(0, Ostrel::CreateEventBox("held", 5, 10, "plant", "kept"));
+  ASSERT_EQ(0, Ostrel::CreateEventBox("passing", 6, 10, "plant", "passing"));
+  ASSERT_EQ(0, Ostrel::DeleteEventBox("passing", "plant", "passing"));
+  auto listed = [] {
+    ObjectNames realms;
+    return takeNames(Ostrel::GetReleamNames(&realms, "plant"), realms);
+  };
+  auto has = [](const std::vector<std::string>& names, const char* name) {
+    return std::find(names.begin(), names.end(), name) != names.end();
+  };
+  ASSERT_TRUE(has(listed(), "passing"));
+  bool gone = false;
+  for (int i = 0; i < 40 && !gone; ++i) {  // looked at once a second, after a second of nothing
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    gone = !has(listed(), "passing");
+  }
+  EXPECT_TRUE(gone) << "an empty realm is reclaimed";
+  EXPECT_TRUE(has(listed(), "kept")) << "a realm with a box stays";
+  ObjectNames channels;
+  EXPECT_EQ(std::vector<std::string>{}, takeNames(Ostrel::GetCommChennelSeq(&channels, "plant", "passing"), channels))
+      << "the client's kept service of the realm is replaced, not failed";
+  EXPECT_EQ(std::vector<std::string>{"held"}, takeNames(Ostrel::GetCommChennelSeq(&channels, "plant", "kept"), channels));
+}
 
 }  // namespace
