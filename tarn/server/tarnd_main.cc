@@ -98,7 +98,8 @@ std::string number(const char* flag, const char* text, unsigned long long low, u
 
 const char* const kEnvironment =
     "environment:\n"
-    "  TARN_IDLE_CONNECTION_S  seconds before an unused port or box connection is closed (600)\n"
+    "  TARN_IDLE_CONNECTION_S  seconds before an unused port or box connection is closed, and a realm\n"
+    "                          that held nothing is reclaimed (600)\n"
     "  TARN_IDLE_FILE_S        seconds before an unused snapshot file reader is closed (600)\n"
     "  TMPDIR                  where snapshot files go without --data (a folder of its own, made there; /tmp)\n"
     "The clients' variables (TARN_SETTINGS, TARN_CALL_TIMEOUT_MS, ...) do not change tarnd.\n";
