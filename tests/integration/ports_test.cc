@@ -316,6 +316,7 @@ TEST_P(Ports, RealmsChannelsAndConnectionsAreListed) {
 
 OSTREL_ON_EACH_SERVER(Ports);
 
+#if !defined(_WIN32)  // the idle time is tarnd's environment, which the Windows launcher does not pass
 // tarnd reclaims a realm that has held nothing for the idle time; one with a box stays. A client
 // that still holds a service of the reclaimed realm is served at its next call (a new service).
 TEST(IdleRealms, ARealmThatHeldNothingForTheIdleTimeGoesAndItsClientsAreServed) {
@@ -349,5 +350,6 @@ TEST(IdleRealms, ARealmThatHeldNothingForTheIdleTimeGoesAndItsClientsAreServed) 
       << "the client's kept service of the realm is replaced, not failed";
   EXPECT_EQ(std::vector<std::string>{"held"}, takeNames(Ostrel::GetCommChennelSeq(&channels, "plant", "kept"), channels));
 }
+#endif
 
 }  // namespace

@@ -13,7 +13,7 @@
 set(OSTREL_WINDOWS_UNIT_TESTS
   api/frame api/overload_slots
   connection/call_frame connection/concurrency
-  "connection/connector:-ConnectorTest.ScanBegunBeforeADisconnectDoesNotConnectAgain"
+  "connection/connector:-ConnectorScanTest.*"
   connection/server_settings
   data/data_type data/meta_list data/partial_record data/path_cache
   data/record_stream data/record data/render_reuse data/store data/value_convertor
