@@ -67,5 +67,5 @@ int kx_leave_contend(const char* hostName, const char* contenderName, const char
   if (!hostName || !contenderName) return kBadArgument;
   return callContenders(server, position, [&](kxTarn::contender_server_ptr service) {
     return service->out_contend_from(hostName, contenderName, orEmpty(moduleName), thisProcess());
-  }, endingCallTimeOut() ? std::min(kBeatCallMs, endingCallTimeOut()) : kBeatCallMs);
+  }, endingCallTimeOut() ? std::min<int>(kBeatCallMs, endingCallTimeOut()) : kBeatCallMs);
 }
