@@ -187,7 +187,10 @@ CORBA::Long ContentionService::regist_contender_from(const char* hostName, const
                                                      const kxTarn::DATA_BUFFER& data, const char* typeName,
                                                      CORBA::Long startTime, const char* instance) {
   TARN_FAULT_POINT(host_.faults(), "regist_contender");
-  if (!hostName || !contenderName || !*contenderName) return kBadArgument;
+  if (!hostName || !contenderName || !*contenderName || nameTooLong(hostName) || nameTooLong(contenderName) ||
+      nameTooLong(instance ? instance : ""))
+    return kBadArgument;
+  if (data.length() > kMaxRecordBytes) return kOverBudget;
   const std::string self = instance ? instance : "";
   const Clock::time_point now = Clock::now();
   std::lock_guard<std::mutex> hold(mutex_);

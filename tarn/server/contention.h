@@ -68,6 +68,10 @@ class ServerHost;
 
 class ContentionService : public POA_kxTarn::contender_server {
  public:
+  // The largest record a contender registers with (kOverBudget past it): with --max-contenders it
+  // bounds what the registrations hold.
+  static constexpr std::size_t kMaxRecordBytes = 64 * 1024;
+
   ContentionService(ServerHost& host, std::chrono::milliseconds expiry);
   // Gives the registrations it holds back to the budget.
   ~ContentionService() override;

@@ -118,8 +118,9 @@ void printHelp(const std::vector<Option>& options) {
               "has no service), past the queued bytes 2019; nothing changes and other clients are served as before.\n"
               "A request past --max-request-bytes is refused before it is read (the caller's call fails); a connection\n"
               "past a connection limit is closed as it comes, while those already open are served. Names of points,\n"
-              "ports, boxes, realms and client processes are at most 4096 bytes (2010; a longer realm\n"
-              "name gets no service). The network connection limit is lowered to fit the process's file limit.\n"
+              "ports, boxes, realms, contenders and client processes are at most 4096 bytes (2010; a longer realm\n"
+              "name gets no service), a contender's record at most 64 KiB (2022). The network connection limit is\n"
+              "lowered to fit the process's file limit.\n"
               "A second tarnd on a locked data folder exits with status 1. The journal holds one unit per request,\n"
               "applied whole or not at all; only an incomplete last unit is cut at start. Damage anywhere, units out\n"
               "of sequence, or a journal shorter than its manifest records are refused (status 1) unless --salvage.\n\n%s",

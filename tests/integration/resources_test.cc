@@ -157,6 +157,14 @@ TEST(Resources, EachExhaustionPatternMeetsItsBudgetWhileAnotherClientIsServed) {
          return ports->connect_port("target", tarn::kSendDirection, 0, handle, extra);
        },
        tarn::kOverBudget},
+      {"a contender's record past 64 KiB",
+       [&](int) {
+         return contenders->regist_contender_from("h", "pump", bytes(64 * 1024 + 1), "", 1, "attacker:1");
+       },
+       tarn::kOverBudget},
+      {"a contender name past 4 KiB",
+       [&](int) { return contenders->regist_contender_from("h", longName.c_str(), kxTarn::DATA_BUFFER(), "", 1, "attacker:1"); },
+       tarn::kBadArgument},
       {"contenders (the default budget)",
        [&](int i) {
          return contenders->regist_contender_from(("h" + std::to_string(i)).c_str(), "pump", kxTarn::DATA_BUFFER(), "",
