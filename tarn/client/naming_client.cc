@@ -85,7 +85,7 @@ std::mutex instanceMutex;
 kxNaming_Client* instance = nullptr;   // GUARDED_BY(instanceMutex)
 Watcher* watcher = nullptr;            // GUARDED_BY(instanceMutex)
 bool exited = false;                   // GUARDED_BY(instanceMutex)
-std::atomic<bool> ended{false};        // ExitInstance began: waits in flight give up
+std::atomic<bool> ended{false};        // the end began (PrepareExit): waits in flight give up
 
 // Remote calls under way. ExitInstance closes the door and lets them end before the ORB goes: an
 // ORB destroyed under a call brings the process down.
@@ -158,6 +158,7 @@ kxNaming_Client* kxNaming_Client::GetInstance() {
 }
 
 void kxNaming_Client::PrepareExit() {
+  ended = true;  // waits in flight give up now, so that they are over before the ORB goes
   Clock::rep none = 0;
   if (!endBy.compare_exchange_strong(none, (Clock::now() + kEndWithin).time_since_epoch().count())) return;
   std::lock_guard<std::mutex> hold(instanceMutex);
@@ -166,7 +167,6 @@ void kxNaming_Client::PrepareExit() {
 
 void kxNaming_Client::ExitInstance() {
   PrepareExit();
-  ended = true;
   Watcher* stopping = nullptr;
   {
     std::lock_guard<std::mutex> hold(instanceMutex);

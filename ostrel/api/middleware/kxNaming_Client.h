@@ -25,8 +25,9 @@ class KXTARN_API kxNaming_Client {
   using ConnectionSlot = boost::function<void(std::string server, bool isConnected)>;
 
   static kxNaming_Client* GetInstance();
-  // The end begins: calls made from now on (leaves, closes) end within what is left of the
-  // bound below instead of the call bound. Call first when ending; ExitInstance calls it too.
+  // The end begins: every receive and reply wait in flight ends (KX_CLIENT_ENDED within about a
+  // second), and calls made from now on (leaves, closes) end within what is left of the bound
+  // below instead of the call bound. Call first when ending; ExitInstance calls it too.
   static void PrepareExit();
   // Ends every receive and reply wait in flight (KX_CLIENT_ENDED within about a second), then
   // stops the ping thread and the ORB; returns within 2.5 s of PrepareExit whatever the servers
