@@ -5,7 +5,6 @@
 // one name on one host apart: the second is refused while the first lives (contention.h).
 #include <unistd.h>
 
-#include <algorithm>
 #include <random>
 #include <string>
 
@@ -67,5 +66,5 @@ int kx_leave_contend(const char* hostName, const char* contenderName, const char
   if (!hostName || !contenderName) return kBadArgument;
   return callContenders(server, position, [&](kxTarn::contender_server_ptr service) {
     return service->out_contend_from(hostName, contenderName, orEmpty(moduleName), thisProcess());
-  }, endingCallTimeOut() ? std::min<int>(kBeatCallMs, endingCallTimeOut()) : kBeatCallMs);
+  }, kBeatCallMs);
 }

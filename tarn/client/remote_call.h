@@ -62,8 +62,8 @@ bool clientEnded();
 // matched by leaveCall() when the call is over.
 bool enterCall();
 void leaveCall();
-// Once the end began (kxNaming_Client::PrepareExit), the call time-out of a call that has none of
-// its own: what is left of the end's bound (at least 100 ms); 0 before.
+// Once the end began (kxNaming_Client::PrepareExit), the longest call time-out a call may have:
+// what is left of the end's bound (at least 100 ms); 0 before.
 int endingCallTimeOut();
 
 // Sends the settlements the delivery protocol still owes and stops its flusher (kxDeliveries.h):
@@ -103,7 +103,9 @@ int callRemote(const char* server, const char* position, Call call, int callTime
   struct Leave {
     ~Leave() { leaveCall(); }
   } leave;
-  if (callTimeOutMs == 0) callTimeOutMs = endingCallTimeOut();
+  // Once the end began, no call outlasts it, whatever bound of its own it has.
+  const int ending = endingCallTimeOut();
+  if (ending && (callTimeOutMs <= 0 || callTimeOutMs > ending)) callTimeOutMs = ending;
   for (int attempt = 0;; ++attempt) {
     typename Service::_var_type service = CachedService<Service>::get(server, position);
     if (CORBA::is_nil(service.in())) return serviceRefusedByServer() ? kOverBudget : unreachableCode(server);

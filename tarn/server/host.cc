@@ -121,9 +121,13 @@ kxTarn::kxTarnServiceManager_ptr ServerHost::manager() {
   return kxTarn::kxTarnServiceManager::_narrow(services_[options_.managerKey]);
 }
 
-CORBA::Object_ptr ServerHost::service(const std::string& kind, const std::string& realm) {
+std::string ServerHost::serviceKey(const std::string& kind, const std::string& realm) const {
   const std::string prefix = options_.managerKey.substr(0, options_.managerKey.size() - std::string("ServiceManager").size());
-  const std::string key = prefix + kind + (realm.empty() ? "" : "/" + realm);
+  return prefix + kind + (realm.empty() ? "" : "/" + realm);
+}
+
+CORBA::Object_ptr ServerHost::service(const std::string& kind, const std::string& realm) {
+  const std::string key = serviceKey(kind, realm);
   std::lock_guard<std::mutex> hold(mutex_);
   reclaimIdleRealmsLocked();
   auto known = services_.find(key);
@@ -208,9 +212,8 @@ int ServerHost::deleteRealm(const std::string& realm) {
 std::shared_ptr<RealmState> ServerHost::removeRealmLocked(
     std::map<std::string, std::shared_ptr<RealmState>>::iterator it) {
   const std::string& realm = it->first;
-  const std::string prefix = options_.managerKey.substr(0, options_.managerKey.size() - std::string("ServiceManager").size());
   for (const char* kind : {"dtp", "port", "contender"}) {
-    const std::string key = prefix + kind + "/" + realm;
+    const std::string key = serviceKey(kind, realm);
     if (!services_.erase(key)) continue;
     PortableServer::ObjectId_var id = PortableServer::string_to_ObjectId(key.c_str());
     for (auto held = activated_.begin(); held != activated_.end(); ++held) {
@@ -230,7 +233,7 @@ std::shared_ptr<RealmState> ServerHost::removeRealmLocked(
   return state;
 }
 
-bool ServerHost::holdsNothingLocked(const std::string& realm, RealmState& state) {
+bool ServerHost::holdsNothingLocked(const std::string& realm, RealmState& state, const std::vector<std::string>& files) {
   {
     std::lock_guard<std::mutex> points(state.points.mutex);
     if (!state.points.points.empty()) return false;
@@ -240,26 +243,28 @@ bool ServerHost::holdsNothingLocked(const std::string& realm, RealmState& state)
   if (contention != contention_.end() && !contention->second->holdsNothing()) return false;
   // A named snapshot of the realm, or a snapshot file of its points or ports, keeps it.
   const std::string hex = hexName(realm);
-  for (const std::string* folder : {&options_.dataDir, &options_.snapshotDir, &ownFolder_}) {
-    std::error_code error;
-    if (folder->empty()) continue;
-    for (std::filesystem::directory_iterator file(*folder, error), end; !error && file != end; file.increment(error)) {
-      const std::string name = file->path().filename().string();
-      if (name.rfind("named-" + hex + "-", 0) == 0 || name.find("." + hex + ".snapshot") != std::string::npos)
-        return false;
-    }
-  }
+  for (const std::string& name : files)
+    if (name.rfind("named-" + hex + "-", 0) == 0 || name.find("." + hex + ".snapshot") != std::string::npos)
+      return false;
   return true;
 }
 
 void ServerHost::reclaimIdleRealmsLocked() {
   const auto now = std::chrono::steady_clock::now();
-  if (now - lastReclaim_ < std::chrono::seconds(1)) return;
+  if (now - lastReclaim_ < std::chrono::seconds(1) || realms_.size() < 2) return;
   lastReclaim_ = now;
+  // The names in the snapshot folders, read once for every realm of this pass.
+  std::vector<std::string> files;
+  for (const std::string* folder : {&options_.dataDir, &options_.snapshotDir, &ownFolder_}) {
+    std::error_code error;
+    if (folder->empty()) continue;
+    for (std::filesystem::directory_iterator file(*folder, error), end; !error && file != end; file.increment(error))
+      files.push_back(file->path().filename().string());
+  }
   std::vector<std::shared_ptr<RealmState>> gone;
   for (auto it = realms_.begin(); it != realms_.end();) {
     RealmState& state = *it->second;
-    if (it->first.empty() || !holdsNothingLocked(it->first, state)) {
+    if (it->first.empty() || !holdsNothingLocked(it->first, state, files)) {
       state.idleSince = {};
       ++it;
       continue;

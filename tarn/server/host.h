@@ -117,7 +117,10 @@ class ServerHost {
   std::shared_ptr<RealmState> removeRealmLocked(std::map<std::string, std::shared_ptr<RealmState>>::iterator it);
   // See realmNames(). REQUIRES: mutex_ held.
   void reclaimIdleRealmsLocked();
-  bool holdsNothingLocked(const std::string& realm, RealmState& state);
+  // Whether `realm` holds nothing; `files`: the names in the snapshot folders.
+  bool holdsNothingLocked(const std::string& realm, RealmState& state, const std::vector<std::string>& files);
+  // The object key of the service of `kind` in `realm`.
+  std::string serviceKey(const std::string& kind, const std::string& realm) const;
 
   HostOptions options_;
   FaultBook faults_;
