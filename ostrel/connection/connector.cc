@@ -36,7 +36,7 @@ std::string nameOrOwn(const char* server) {
 }  // namespace
 
 TarnConnector* TarnConnector::instance() {
-  TarnConnector* connector = ACE_Singleton<TarnConnector, ACE_Recursive_Thread_Mutex>::instance();
+  TarnConnector* connector = ostrel::platform::Singleton<TarnConnector>::instance();
   if (connector == nullptr) throw std::bad_alloc();
   return connector;
 }
@@ -53,6 +53,7 @@ TarnConnector::TarnConnector() {
 }
 
 TarnConnector::~TarnConnector() {
+  ostrel::platform::Singleton<TarnConnector>::retire();
   // The naming client may outlive this object; its thread must not call into freed memory.
   namingConnection_.disconnect();
   wakeMonitor();

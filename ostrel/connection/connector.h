@@ -34,7 +34,7 @@
 
 #include <ace/RW_Mutex.h>
 #include <ace/Recursive_Thread_Mutex.h>
-#include <ace/Singleton.h>
+#include "ostrel/platform/singleton.h"
 #include <ace/Task.h>
 #include <ace/Thread_Mutex.h>
 #include <ace/Time_Value.h>

@@ -81,12 +81,13 @@ struct TarnTypeMgr::Build {
 };
 
 TarnTypeMgr* TarnTypeMgr::GetInstance() {
-  return ACE_Singleton<TarnTypeMgr, ACE_Recursive_Thread_Mutex>::instance();
+  return ostrel::platform::Singleton<TarnTypeMgr>::instance();
 }
 
 TarnTypeMgr::TarnTypeMgr() { registerBaseTypes(); }
 
 TarnTypeMgr::~TarnTypeMgr() {
+  ostrel::platform::Singleton<TarnTypeMgr>::retire();
   for (auto& entry : types_) delete entry.second;
 }
 

@@ -32,7 +32,7 @@
 #include <vector>
 
 #include <ace/Recursive_Thread_Mutex.h>
-#include <ace/Singleton.h>
+#include "ostrel/platform/singleton.h"
 
 #include "ostrel/api/export.h"
 #include "ostrel/data/data_type.h"

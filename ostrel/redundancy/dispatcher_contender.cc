@@ -14,7 +14,7 @@ using Guard = ACE_Guard<ACE_Recursive_Thread_Mutex>;
 }
 
 DispatcherContender* DispatcherContender::instance() {
-  DispatcherContender* dispatcher = ACE_Singleton<DispatcherContender, ACE_Recursive_Thread_Mutex>::instance();
+  DispatcherContender* dispatcher = ostrel::platform::Singleton<DispatcherContender>::instance();
   if (dispatcher == nullptr) throw std::bad_alloc();
   return dispatcher;
 }

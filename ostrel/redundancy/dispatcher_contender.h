@@ -12,7 +12,7 @@
 #include <vector>
 
 #include <ace/Recursive_Thread_Mutex.h>
-#include <ace/Singleton.h>
+#include "ostrel/platform/singleton.h"
 
 class BrennicData;
 class TaskContender;
@@ -45,7 +45,7 @@ class DispatcherContender {
  private:
   friend class ACE_Singleton<DispatcherContender, ACE_Recursive_Thread_Mutex>;
   DispatcherContender() = default;
-  ~DispatcherContender() = default;
+  ~DispatcherContender() { ostrel::platform::Singleton<DispatcherContender>::retire(); }
 
   // Appends and starts `task`. REQUIRES: mutex_ held.
   TaskContender* startTask(TaskContender* task);
