@@ -31,7 +31,7 @@ BrennicRemoteFile* openSnapshot(const char* server, const char* position) {
       ostrel::ServiceReferences<Service>::obtain(target.server.c_str(), target.realm.c_str());
   if (CORBA::is_nil(service.in())) return nullptr;
   try {
-    kxTarn::FileHandle_var handle = service->open_snapshot_file();
+    kxTarn::FileHandle_var handle = service->open_snapshot_file_from(kx_process_name());
     if (CORBA::is_nil(handle.in())) return nullptr;
     return new RemoteFileImpl(handle.in());
   } catch (const CORBA::SystemException&) {

@@ -4,7 +4,6 @@
 // time-out of their own slice plus a margin, retried with the same tag while the wait's limit
 // allows: a default call time-out never cuts a legitimate wait short, a stall only delays it,
 // and a dead server still ends every bounded wait.
-#include <unistd.h>
 
 #include <cstring>
 #include <map>
@@ -19,16 +18,6 @@
 
 namespace tarn {
 namespace {
-
-// The owner of this process's connections, as the connection listing shows it.
-const char* processName() {
-  static const std::string name = [] {
-    char host[256] = {0};
-    if (gethostname(host, sizeof host - 1) != 0) std::strcpy(host, "?");
-    return std::string(host) + ":" + std::to_string(getpid());
-  }();
-  return name.c_str();
-}
 
 // The caller's bytes as an in-parameter, without a copy.
 kxTarn::DATA_BUFFER borrow(const char* buffer, unsigned int length) {
@@ -101,7 +90,7 @@ int kx_connect_port(const char* name, unsigned int* handle, int direction, int m
   return callPorts(server, position, [&](kxTarn::Port_Factory_ptr ports) {
     CORBA::ULong issued = *handle;
     CORBA::ULong second = 0;
-    const int rc = ports->connect_port_from(name, direction, mode, processName(), issued, second);
+    const int rc = ports->connect_port_from(name, direction, mode, kx_process_name(), issued, second);
     if (rc == kOk) *handle = issued;
     if (extra) *extra = second;
     return rc;

@@ -3,7 +3,7 @@
 // Every resource a client can make the server hold has a budget: the bytes queued in all ports
 // and boxes (messages and replies), the number of ports, of boxes, of realms and of port
 // connections, the size of the largest box (events), the open snapshot file readers (in all
-// and per client connection), the contender registrations, the data points (count, and bytes of
+// and per client process), the contender registrations, the data points (count, and bytes of
 // names and values), the event codes of one box, and, for tarnd's ORB, the largest request and
 // the network connections (connection_gate.h). Past a count budget a call
 // answers kOverBudget, past the queued bytes kBoxFull; either way nothing changed and every
@@ -40,7 +40,7 @@ struct Budgets {
   std::size_t tcpConnections = 2048;         // network connections open at once (ConnectionGate)
   std::size_t tcpPerHost = 1024;             // ... from one client host
   std::size_t fileReaders = 256;             // open snapshot file readers in all
-  std::size_t fileReadersPerClient = 16;     // ... opened over one client connection
+  std::size_t fileReadersPerClient = 16;     // ... opened by one client process
   std::size_t contenders = 10000;            // contender registrations, in all realms
 };
 

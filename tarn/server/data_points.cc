@@ -378,10 +378,12 @@ CORBA::Long DataPointService::list_snapshots(kxTarn::STRING_LIST_out named, kxTa
   return kOk;
 }
 
-kxTarn::FileHandle_ptr DataPointService::open_snapshot_file() {
+kxTarn::FileHandle_ptr DataPointService::open_snapshot_file() { return open_snapshot_file_from(""); }
+
+kxTarn::FileHandle_ptr DataPointService::open_snapshot_file_from(const char* process) {
   host_.faults().enter("open_snapshot_file");
   return openSnapshotFile(host_, *realm_, realm_->pointsFile, "points",
-                          [this](const std::string& path) { return savePoints(path); });
+                          [this](const std::string& path) { return savePoints(path); }, process);
 }
 
 CORBA::Long DataPointService::create_point(const char* name, const char* typeName, CORBA::Boolean withValue,

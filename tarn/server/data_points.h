@@ -43,6 +43,7 @@ class DataPointService : public POA_kxTarn::DT_Point_Factory {
   CORBA::Long load_snapshot(const char* name) override;
   CORBA::Long delete_snapshot(const char* name) override;
   kxTarn::FileHandle_ptr open_snapshot_file() override;
+  kxTarn::FileHandle_ptr open_snapshot_file_from(const char* process) override;
   CORBA::Long list_snapshots(kxTarn::STRING_LIST_out named, kxTarn::STRING_LIST_out files) override;
 
   CORBA::Long create_point(const char* name, const char* typeName, CORBA::Boolean withValue,

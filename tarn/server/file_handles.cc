@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "tarn/client/codes.h"
+#include "tarn/server/budgets.h"
 #include "tarn/client/orb.h"
 #include "tarn/server/callers.h"
 #include "tarn/server/faults.h"
@@ -117,8 +118,13 @@ FileHandles::~FileHandles() {
   for (const auto& entry : open_) deactivate(entry.first);
 }
 
-kxTarn::FileHandle_ptr FileHandles::open(const std::string& path) {
-  const std::string client = currentCaller();
+const char* FileHandles::readerClient(const char* process, std::string& client) {
+  if (nameTooLong(process)) return nullptr;
+  client = process != nullptr && *process ? "process " + std::string(process) : currentCaller();
+  return client.c_str();
+}
+
+kxTarn::FileHandle_ptr FileHandles::open(const std::string& path, const std::string& client) {
   std::lock_guard<std::mutex> hold(mutex_);
   reclaimIdleLocked();
   if ((total_ && open_.size() >= total_) || (perClient_ && byClient_[client] >= perClient_))

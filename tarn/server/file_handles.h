@@ -8,8 +8,8 @@
 // the idle time (TARN_IDLE_FILE_S seconds, 600 when unset) is reclaimed when the next file is
 // opened, before anything else; a call on it then raises OBJECT_NOT_EXIST.
 //
-// Budgets: at most `total` readers are open, and at most `perClient` opened over one client
-// connection (callers.h); past either, open() answers nil and opens nothing, so readers that are
+// Budgets: at most `total` readers are open, and at most `perClient` in one client's share (its
+// process when it names itself, else its connection: callers.h); past either, open() answers nil and opens nothing, so readers that are
 // never closed cannot take the server's file descriptors. A reader's object key carries 128
 // random bits, so no client can guess and read another client's open reader.
 //
@@ -38,9 +38,13 @@ class FileHandles {
   FileHandles(const FileHandles&) = delete;
   FileHandles& operator=(const FileHandles&) = delete;
 
-  // A reader over the file at `path`; nil when it cannot be opened or a budget is used up. The
-  // caller releases it.
-  kxTarn::FileHandle_ptr open(const std::string& path);
+  // A reader over the file at `path`, counted in `client`'s share (readerClient()); nil when it
+  // cannot be opened or a budget is used up. The caller releases it.
+  kxTarn::FileHandle_ptr open(const std::string& path, const std::string& client);
+  // Whose share a reader opened by the current call counts in: the process it names ("host:pid",
+  // as open_snapshot_file_from passes it), or, when it names none, the client connection the
+  // call came over. Null when the name is too long to keep.
+  static const char* readerClient(const char* process, std::string& client);
   // Deactivates the reader with object id `id` (once; later calls do nothing).
   void retire(const std::string& id);
 

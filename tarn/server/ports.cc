@@ -141,10 +141,12 @@ int PortService::restorePorts(const std::string& path) {
   return ports().restore(body);
 }
 
-kxTarn::FileHandle_ptr PortService::open_snapshot_file() {
+kxTarn::FileHandle_ptr PortService::open_snapshot_file() { return open_snapshot_file_from(""); }
+
+kxTarn::FileHandle_ptr PortService::open_snapshot_file_from(const char* process) {
   host_.faults().enter("open_snapshot_file");
   return openSnapshotFile(host_, *realm_, realm_->portsFile, "ports",
-                          [this](const std::string& path) { return savePorts(path); });
+                          [this](const std::string& path) { return savePorts(path); }, process);
 }
 
 CORBA::Long PortService::create_port(const char* name, CORBA::Long kind, CORBA::Long size) {

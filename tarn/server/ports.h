@@ -27,6 +27,7 @@ class PortService : public POA_kxTarn::Port_Factory {
   CORBA::Long receive_events(CORBA::ULong handle, kxTarn::DATA_BUFFER_SEQ_out values, CORBA::Long maxCount,
                              CORBA::Long timeout) override;
   kxTarn::FileHandle_ptr open_snapshot_file() override;
+  kxTarn::FileHandle_ptr open_snapshot_file_from(const char* process) override;
   CORBA::Long create_port(const char* name, CORBA::Long kind, CORBA::Long size) override;
   CORBA::Long connect_port(const char* name, CORBA::Long direction, CORBA::Long mode, CORBA::ULong& handle,
                            CORBA::ULong_out extra) override;

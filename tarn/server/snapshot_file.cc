@@ -141,15 +141,17 @@ int loadSnapshotFile(ServerHost& host, RealmState& realm, const char* file, cons
 }
 
 kxTarn::FileHandle_ptr openSnapshotFile(ServerHost& host, RealmState& realm, std::string& current,
-                                        const char* stem, const SnapshotStep& save) {
+                                        const char* stem, const SnapshotStep& save, const char* process) {
+  std::string client;
+  if (FileHandles::readerClient(process, client) == nullptr) return kxTarn::FileHandle::_nil();
   std::lock_guard<std::mutex> hold(realm.snapshotMutex);
-  if (!current.empty()) return host.files().open(current);
+  if (!current.empty()) return host.files().open(current, client);
   // Nothing made since the start: a file of the realm as it is now, written anew at every such
   // open and never taken for a made one, so that the next open sees the realm as it is then.
   std::string path;
   const std::string name = std::string(stem) + "." + hexName(realm.name) + ".snapshot";
   if (snapshotPath(host.snapshotFolder(), name.c_str(), path) || save(path)) return kxTarn::FileHandle::_nil();
-  return host.files().open(path);
+  return host.files().open(path, client);
 }
 
 std::size_t removeStaleAsideFiles(const std::string& folder) {

@@ -64,8 +64,9 @@ int makeSnapshotFile(ServerHost& host, RealmState& realm, std::string& current, 
 int loadSnapshotFile(ServerHost& host, RealmState& realm, const char* file, const SnapshotStep& restore);
 // A reader over `current`; when nothing was made since the server started, over a snapshot of
 // the state now, written anew to STEM.REALM.snapshot at every such open. Nil when no file can be opened or written.
+// `process` names the caller's process for the readers' shares (FileHandles::readerClient).
 kxTarn::FileHandle_ptr openSnapshotFile(ServerHost& host, RealmState& realm, std::string& current,
-                                        const char* stem, const SnapshotStep& save);
+                                        const char* stem, const SnapshotStep& save, const char* process);
 
 // Removes the aside files (NAME.part-PID-N) under `folder` and its sub-folders that a writer
 // killed before its rename left behind: those whose process no longer runs. A file of a process

@@ -281,7 +281,7 @@ int main(int argc, char** argv) {
       {"--max-file-readers", "N", "open snapshot file readers in all (" + fmt(defaults.fileReaders) + ")",
        [&](const char* v) { return number("--max-file-readers", v, 0, kMany, budgets.fileReaders); }},
       {"--max-client-readers", "N",
-       "open snapshot file readers per client connection (" + fmt(defaults.fileReadersPerClient) + ")",
+       "open snapshot file readers per client process (" + fmt(defaults.fileReadersPerClient) + ")",
        [&](const char* v) { return number("--max-client-readers", v, 0, kMany, budgets.fileReadersPerClient); }},
       {"--max-contenders", "N", "contender registrations, in all realms (" + fmt(defaults.contenders) + ")",
        [&](const char* v) { return number("--max-contenders", v, 0, kMany, budgets.contenders); }},

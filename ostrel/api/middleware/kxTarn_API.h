@@ -45,6 +45,8 @@ KXTARN_API int kx_tarn_connect(const char* server);
 KXTARN_API kxServerName kx_get_servername(const char* position);
 KXTARN_API const wchar_t* get_error_string(int code);
 KXTARN_API void kx_free_buffer(char* buffer);
+// This process as servers name it in their listings and per-process shares: "HOST:PID".
+KXTARN_API const char* kx_process_name();
 
 // Data points.
 KXTARN_API int kx_get_data_template_point(const char* name, char* buffer, unsigned int length,
