@@ -3,11 +3,14 @@ MAKEFLAGS += --no-print-directory
 BUILD ?= build
 PREFIX ?= $(CURDIR)/install
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+# Tests spend most of their time waiting on servers and time-outs, so twice as many run as there
+# are cores.
+TEST_JOBS ?= $(shell expr 2 \* $(JOBS))
 
 WINDOWS_BUILD ?= build-windows/build
 WINDOWS_SDK ?= $(CURDIR)/build-windows/sdk
 
-.PHONY: all deps test-deps configure build demo test netns-test torture bench bench-scale install asan tsan coverage clean windows-deps windows windows-test
+.PHONY: all deps test-deps docs-deps docs configure build demo test netns-test torture bench bench-scale install asan tsan coverage clean windows-deps windows windows-test
 
 all: build
 
@@ -27,7 +30,7 @@ test-deps:
 	@bash scripts/install-deps.sh --tests
 
 test: build test-deps
-	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	@cd $(BUILD) && ctest --output-on-failure -j $(TEST_JOBS)
 
 # Only the tests across hosts made of network namespaces (also part of `make test`); they need
 # root and say why they are skipped without it.
@@ -56,16 +59,28 @@ asan: deps test-deps
 	@cmake --build build-asan -j $(JOBS)
 	@cd build-asan && ASAN_OPTIONS=detect_leaks=1 \
 	  LSAN_OPTIONS=fast_unwind_on_malloc=0:print_suppressions=0:suppressions=$(CURDIR)/scripts/lsan.supp \
-	  ctest --output-on-failure -j $(JOBS) -LE install
+	  ctest --output-on-failure -j $(TEST_JOBS) -LE install
 
 # The suite under ThreadSanitizer, in build-tsan (the suppressions name each lazy singleton of
 # the ACE and omniORB libraries that is reported, with the reason). Not the Python package: an
-# interpreter cannot load the ThreadSanitizer runtime after its start.
+# interpreter cannot load the ThreadSanitizer runtime after its start; nor the browser test and
+# the delivery torture, which the other builds run.
 tsan: deps test-deps
 	@cmake -S . -B build-tsan -DOSTREL_TSAN=ON -DOSTREL_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug > /dev/null
 	@cmake --build build-tsan -j $(JOBS)
 	@cd build-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$(CURDIR)/scripts/tsan.supp \
-	  ctest --output-on-failure -j $(JOBS) -LE "install|torture|browser|python"
+	  ctest --output-on-failure -j $(TEST_JOBS) -LE "install|torture|browser|python"
+
+# The documentation site (the Markdown pages of docs/ through Sphinx and MyST) with the C++
+# reference (Doxygen's XML of the installed headers through Breathe), in $(BUILD)/docs/html. Any
+# warning fails it, an undocumented public symbol included.
+docs-deps:
+	@bash scripts/install-deps.sh --docs
+
+docs: docs-deps configure
+	@cmake --build $(BUILD) --target api-docs
+	@OSTREL_DOXYGEN_XML=$(CURDIR)/$(BUILD)/docs/doxygen/xml sphinx-build -W --keep-going -q -b html docs $(BUILD)/docs/html
+	@echo "docs: $(BUILD)/docs/html/index.html"
 
 # Line and branch coverage of the tests per area (clang source-based), in build-coverage.
 coverage: deps test-deps
