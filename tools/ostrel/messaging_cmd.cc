@@ -8,6 +8,8 @@
 //   A$ ostrel port reply HANDLE AnalogPoint value=6      B prints the reply
 #include <atomic>
 #include <csignal>
+#include <cstring>
+#include <functional>
 #include <iomanip>
 #include <iostream>
 #include <memory>
@@ -33,6 +35,64 @@ int openReceiving(const std::string& name, unsigned int& handle, const ServerTar
 
 namespace {
 
+constexpr int kPortKind = 30005;
+constexpr int kBoxKind = 30006;
+
+// Fills `value` with `bytes` to show: as `type` when one is given and the bytes are its size, raw
+// otherwise (show() decodes a self-describing one). Returns why a typed value is shown raw, or "".
+std::string shownAs(const std::string& type, const char* bytes, unsigned int length, BrennicData& value) {
+  std::string note;
+  if (!type.empty()) {
+    value = BrennicData(type.c_str(), 0);
+    if (value.GetTypeName() != nullptr && value.GetBufferSize() == length) {
+      value.SetRawValue(const_cast<char*>(bytes), static_cast<int>(length));
+      return note;
+    }
+    note = value.GetTypeName() == nullptr
+        ? "the type " + type + " is unknown here"
+        : std::to_string(length) + " bytes, not a " + type + " (" + std::to_string(value.GetBufferSize()) + " bytes)";
+    value = BrennicData();
+  }
+  char* copy = static_cast<char*>(::operator new(length ? length : 1));
+  if (length) std::memcpy(copy, bytes, length);
+  value.SwellSetRawValue(copy, static_cast<int>(length));
+  return note;
+}
+
+}  // namespace
+
+int peekChannel(const std::string& name, bool box, unsigned int from, int count, const std::string& type,
+                const ServerTarget& target, unsigned int& held,
+                const std::function<void(unsigned int, BrennicData&, const std::string&)>& each) {
+  kxPeekedValues seen;
+  const int rc = kx_peek_channel(name.c_str(), box ? kBoxKind : kPortKind, from, count, &seen, target.serverOrNull(),
+                                 target.realmOrNull());
+  held = seen.held;
+  for (int i = 0; i < seen.count; ++i) {
+    BrennicData value;
+    const std::string note = shownAs(type, seen.items[i].buffer, seen.items[i].length, value);
+    each(seen.items[i].position, value, note);
+  }
+  kx_destory_peeked(&seen);
+  return rc;
+}
+
+std::string peekJson(const std::string& name, bool box, unsigned int from, int count, const std::string& type,
+                     const ServerTarget& target, int& rc) {
+  unsigned int held = 0;
+  std::string values;
+  rc = peekChannel(name, box, from, count, type, target, held,
+                   [&values](unsigned int position, BrennicData& value, const std::string& note) {
+                     std::string one = "{\"position\": " + std::to_string(position) + ", " + valueJson(value).substr(1);
+                     if (!note.empty()) one.insert(one.size() - 1, ", \"note\": " + jsonString(note));
+                     values += (values.empty() ? "" : ", ") + one;
+                   });
+  return "{\"channel\": " + jsonString(name) + ", \"kind\": \"" + (box ? "box" : "port") + "\", \"held\": " +
+         std::to_string(held) + ", \"from\": " + std::to_string(from) + ", \"values\": [" + values + "]}";
+}
+
+namespace {
+
 // Everything one command line may fill; made afresh for every line.
 struct Args {
   ServerTarget target;
@@ -46,6 +106,7 @@ struct Args {
   int wait = 0;
   int count = 0;
   unsigned int handle = 0;
+  unsigned int from = 0;
   bool typed = false;
   bool json = false;
 };
@@ -106,12 +167,53 @@ struct Closing {
 // A record typed as `type` (when given) to receive into.
 BrennicData receiving(const std::string& type) { return type.empty() ? BrennicData() : BrennicData(type.c_str(), 0); }
 
+// `box peek` and `port peek`: the values a port or box holds, left where they are.
+void addPeekCommand(CLI::App* parent, Tool& tool, bool box) {
+  auto a = std::make_shared<Args>();
+  a->count = 20;
+  const std::string what = box ? "box" : "port";
+  auto* peek = parent->add_subcommand(
+      "peek", std::string("Show the ") + (box ? "events box" : "packets port") + " NAME holds, taking none");
+  peek->add_option("NAME", a->name, what + " name")->required();
+  peek->add_option("--from", a->from, "the first queue position to show (0, the default, is the front)");
+  peek->add_option("--count", a->count, "show at most this many (1 to 1000, default 20)")->check(CLI::Range(1, 1000));
+  peek->add_option("-t,--type", a->type, "show values of this type's size as this type (others raw)");
+  peek->add_flag("--json", a->json, "print one JSON object: {channel, kind, held, from, values: [{position, name, type, fields}]}");
+  addServerOptions(peek, a->target);
+  peek->callback([&tool, a, box, what] {
+    if (!connectServer(tool, a->target)) return;
+    if (a->json) {
+      int rc = 0;
+      const std::string json = peekJson(a->name, box, a->from, a->count, a->type, a->target, rc);
+      if (check(tool, what + " peek " + a->name, rc)) tool.out << json << "\n";
+      return;
+    }
+    std::ostringstream shown;
+    Tool into(shown, tool.err);
+    unsigned int held = 0, last = 0;
+    int n = 0;
+    const int rc = peekChannel(a->name, box, a->from, a->count, a->type, a->target, held,
+                               [&](unsigned int position, BrennicData& value, const std::string& note) {
+                                 show(into, a->name + " #" + std::to_string(position), value);
+                                 if (!note.empty()) shown << "(" << note << ")\n";
+                                 last = position;
+                                 ++n;
+                               });
+    if (!check(tool, what + " peek " + a->name, rc)) return;
+    tool.out << a->name << " holds " << held << (box ? " event" : " packet") << (held == 1 ? "" : "s");
+    if (n > 0)
+      tool.out << "; positions " << a->from << " to " << last << ":\n" << shown.str();
+    else
+      tool.out << (a->from > 0 && held > 0 ? "; none from position " + std::to_string(a->from) : std::string()) << "\n";
+  });
+}
+
 std::atomic<bool> interrupted{false};
 void onInterrupt(int) { interrupted = true; }
 
 void addPortCommands(CLI::App& app, Tool& tool) {
   auto a = std::make_shared<Args>();
-  auto* port = app.add_subcommand("port", "Packet ports: create, send, recv, reply");
+  auto* port = app.add_subcommand("port", "Packet ports: create, send, recv, reply, peek");
   port->require_subcommand(1);
 
   auto* create = port->add_subcommand("create", "Create a packet port");
@@ -180,6 +282,8 @@ void addPortCommands(CLI::App& app, Tool& tool) {
     show(tool, a->name, packet);
   });
 
+  addPeekCommand(port, tool, false);
+
   auto* reply = port->add_subcommand("reply", "Answer a packet: HANDLE TYPE path=value...");
   reply->add_option("HANDLE", a->handle, "the reply handle that recv printed")->required();
   reply->add_option("TYPE", a->type, "type of the reply")->required();
@@ -195,7 +299,7 @@ void addPortCommands(CLI::App& app, Tool& tool) {
 
 void addBoxCommands(CLI::App& app, Tool& tool) {
   auto a = std::make_shared<Args>();
-  auto* box = app.add_subcommand("box", "Event boxes: create, send, recv, count, clear, delete, code");
+  auto* box = app.add_subcommand("box", "Event boxes: create, send, recv, peek, count, clear, delete, code");
   box->require_subcommand(1);
   auto simple = [&](const char* verb, const char* help, auto operation) {
     auto* command = box->add_subcommand(verb, help);
@@ -263,6 +367,8 @@ void addBoxCommands(CLI::App& app, Tool& tool) {
   recv->add_option("-t,--type", a->type, "the events' type");
   recv->add_option("-n", a->count, "at most this many events (default 1)");
   recv->add_option("--timeout", a->timeout, "ms to wait for the first (default: without limit)");
+
+  addPeekCommand(box, tool, true);
 }
 
 void addEventCommands(CLI::App& app, Tool& tool) {

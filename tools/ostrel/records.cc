@@ -432,7 +432,7 @@ BrennicData* decodedOrSelf(BrennicData& record, BrennicData& decoded, char*& byt
   return &record;
 }
 
-std::string receivedJson(const std::string& where, BrennicData& record) {
+std::string valueJson(BrennicData& record) {
   BrennicData decoded;
   char* bytes = nullptr;
   unsigned int length = 0;
@@ -447,7 +447,11 @@ std::string receivedJson(const std::string& where, BrennicData& record) {
     }
     object.insert(object.size() - 1, ", \"hex\": \"" + hex + "\"");
   }
-  return "{\"box\": " + jsonString(where) + ", " + object.substr(1);
+  return object;
+}
+
+std::string receivedJson(const std::string& where, BrennicData& record) {
+  return "{\"box\": " + jsonString(where) + ", " + valueJson(record).substr(1);
 }
 
 }  // namespace tool
