@@ -23,8 +23,8 @@ TEST(MessagingTool, StatusAndMessages) {
         "persist nothing: 2003", "alarms\ncmds\n", "box count alarms: 2003",
         // one rendering for monitor and box recv: a bare event as its bytes, a self-describing
         // one decoded whoever receives it
-        "== feed  raw\n32 bytes:\n  00 00 00 00 00 00 f8 3f", "== feed  DigitalPoint\nELEMENT",
-        "== feed  raw\n32 bytes:\n  00 00 00 00 00 00 04 40", "== feed  Alarm\nELEMENT"},
+        "32 bytes:\n  00 00 00 00 00 00 f8 3f", "== feed  DigitalPoint  (received ",
+        "32 bytes:\n  00 00 00 00 00 00 04 40", "== feed  Alarm  (received "},
        "box create alarms 7 --size 1\ndeclare 7 Alarm text=overheat\ndeclare 7 Alarm text=again\n"
        "box count alarms\nmonitor alarms -n 1\nbox send alarms DigitalPoint state=1\n"
        "box recv alarms -t DigitalPoint --timeout 0\nport create cmds\npersist cmds\npersist nothing\n"
@@ -47,7 +47,7 @@ TEST(MessagingTool, StatusAndMessages) {
       {"shell", 0,
        {"feed holds 2 events; positions 0 to 1:\n== feed #0  AnalogPoint\nELEMENT",
         "== feed #1  raw\n16 bytes:\n  01 00", "feed holds 2 events; positions 0 to 1:\n== feed #0  AnalogPoint", "\n2\n",
-        "== feed  AnalogPoint\nELEMENT", "feed holds 1 event; positions 0 to 0:\n== feed #0  raw",
+        "== feed  AnalogPoint  (received ", "feed holds 1 event; positions 0 to 0:\n== feed #0  raw",
         "(16 bytes, not a AnalogPoint (32 bytes))",
         "{\"channel\": \"feed\", \"kind\": \"box\", \"held\": 2, \"from\": 1, \"values\": [{\"position\": 1, \"name\": \"\","
         " \"type\": null, \"fields\": {}, \"hex\": \"01000000",
@@ -58,6 +58,13 @@ TEST(MessagingTool, StatusAndMessages) {
        "port peek cmds -t DigitalPoint\nport peek cmds --from 3\n"},
       {"shell", 1, {"box peek nothing: 2003", "port peek feed: 2003"},
        "box create feed 9\nport peek feed\nbox peek nothing\n"},
+      // monitor --type shows an event of another size raw, says so, and goes on; what is
+      // received carries the time it came
+      {"shell", 0,
+       {"== feed  raw  (received ", "(16 bytes, not a AnalogPoint (32 bytes))", "== feed  AnalogPoint  (received ",
+        "value    double        2.5"},
+       "box create feed 9\ndeclare 9 DigitalPoint state=1 --typed\ndeclare 9 AnalogPoint value=2.5 --typed\n"
+       "monitor feed -t AnalogPoint -n 2\n"},
       {"box peek feed --count 0", 2, {"--count"}},
       {"box peek feed --count 1001", 2, {"--count"}},
       {"box peek", 2, {"NAME"}},

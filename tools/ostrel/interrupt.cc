@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <ctime>
 #include <thread>
 
@@ -101,6 +102,23 @@ void untilInterruptedOr(const std::function<bool()>& tick, int periodMs) {
   interrupted = 0;
   restore(SIGINT, oldInt);
   restore(SIGTERM, oldTerm);
+}
+
+std::string isoTime(std::chrono::system_clock::time_point at) {
+  const long long ms = std::chrono::duration_cast<std::chrono::milliseconds>(at.time_since_epoch()).count();
+  const std::time_t when = static_cast<std::time_t>(ms / 1000);
+  std::tm local{};
+#if defined(_WIN32)
+  localtime_s(&local, &when);
+#else
+  localtime_r(&when, &local);
+#endif
+  char stamp[32], zone[8];
+  std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", &local);
+  std::strftime(zone, sizeof zone, "%z", &local);  // +hhmm
+  char text[48];
+  std::snprintf(text, sizeof text, "%s.%03d%.3s:%.2s", stamp, static_cast<int>(ms % 1000), zone, zone + 3);
+  return text;
 }
 
 std::string clockText(long long seconds) {

@@ -130,10 +130,11 @@ bool makeRecord(Tool& tool, const std::string& type, const std::vector<std::stri
 }
 
 // A received value, the same for every command that receives: a heading line ("== WHERE  TYPE
-// NAME"), then the value as a table when it has a type. A value without a type is decoded when
-// it is exactly one stream form (a self-describing event received without a type); any other is
-// shown as its size and bytes in hex.
-void show(Tool& tool, const std::string& where, BrennicData& record) {
+// NAME", and "(received HH:MM:SS.mmm)" when `received` is an isoTime), then the value as a table
+// when it has a type. A value without a type is decoded when it is exactly one stream form (a
+// self-describing event received without a type); any other is shown as its size and bytes in
+// hex.
+void show(Tool& tool, const std::string& where, BrennicData& record, const std::string& received = "") {
   BrennicData decoded;
   char* bytes = nullptr;
   unsigned int length = 0;
@@ -141,7 +142,7 @@ void show(Tool& tool, const std::string& where, BrennicData& record) {
   const char* type = shown->GetTypeName();
   const char* name = shown->GetDataName();
   tool.out << "== " << where << "  " << (type ? type : "raw") << (name && *name ? std::string("  ") + name : std::string())
-           << "\n";
+           << (received.size() > 23 ? "  (received " + received.substr(11, 12) + ")" : std::string()) << "\n";
   if (type != nullptr) {
     printRecord(tool.out, *shown);
     return;
@@ -154,8 +155,14 @@ void show(Tool& tool, const std::string& where, BrennicData& record) {
   tool.out << std::setfill(' ') << "\n";
 }
 
-// A received value as one JSON line.
-void showJson(Tool& tool, const std::string& where, BrennicData& record) { tool.out << receivedJson(where, record) << "\n"; }
+// A received value as one JSON line, with the time it was received.
+void showJson(Tool& tool, const std::string& where, BrennicData& record, const std::string& received,
+              const std::string& note = "") {
+  std::string line = receivedJson(where, record);
+  line.insert(line.size() - 1, ", \"received\": " + jsonString(received));
+  if (!note.empty()) line.insert(line.size() - 1, ", \"note\": " + jsonString(note));
+  tool.out << line << "\n";
+}
 
 // Closes a connection the command opened when the command ends, however it ends.
 struct Closing {
@@ -258,6 +265,7 @@ void addPortCommands(CLI::App& app, Tool& tool) {
   recv->add_option("NAME", a->name, "port name")->required();
   recv->add_option("-t,--type", a->type, "show the packet as this type");
   recv->add_option("--timeout", a->timeout, "ms to wait (default: without limit)");
+  recv->add_flag("--json", a->json, "print one JSON object: {port, name, type, fields, reply_handle, received}");
   addServerOptions(recv, a->target);
   recv->callback([&tool, a] {
     if (!connectServer(tool, a->target)) return;
@@ -278,8 +286,15 @@ void addPortCommands(CLI::App& app, Tool& tool) {
                  << "; `ostrel port recv " << a->name << "` without --type takes it as raw bytes\n";
       return;
     }
+    if (a->json) {
+      std::string line = "{\"port\": " + jsonString(a->name) + ", " + valueJson(packet).substr(1);
+      line.insert(line.size() - 1, ", \"reply_handle\": " + std::to_string(replyHandle) + ", \"received\": " +
+                                       jsonString(isoTime()));
+      tool.out << line << "\n";
+      return;
+    }
     tool.out << "packet from " << a->name << ", reply handle " << replyHandle << "\n";
-    show(tool, a->name, packet);
+    show(tool, a->name, packet, isoTime());
   });
 
   addPeekCommand(port, tool, false);
@@ -326,9 +341,10 @@ void addBoxCommands(CLI::App& app, Tool& tool) {
   simple("count", "How many events box NAME holds", [&tool](Args& x) {
     unsigned int n = 0;
     const int rc = Ostrel::EventCount(x.name.c_str(), n, x.target.serverOrNull(), x.target.realmOrNull());
-    if (rc == 0) tool.out << n << "\n";
+    if (rc == 0 && x.json) tool.out << "{\"box\": " << jsonString(x.name) << ", \"count\": " << n << "}\n";
+    if (rc == 0 && !x.json) tool.out << n << "\n";
     return rc;
-  });
+  })->add_flag("--json", a->json, "print one JSON object: {box, count}");
   simple("clear", "Drop every event of box NAME", [&tool](Args& x) {
     const int rc = Ostrel::ClearEventBox(x.name.c_str(), x.target.serverOrNull(), x.target.realmOrNull());
     if (rc == 0) tool.out << "cleared " << x.name << "\n";
@@ -360,11 +376,18 @@ void addBoxCommands(CLI::App& app, Tool& tool) {
       return Ostrel::ReceiveEventN(handle, list, x.type.empty() ? nullptr : x.type.c_str(), x.count > 0 ? x.count : 1,
                                    slice, x.target.serverOrNull(), x.target.realmOrNull());
     });
-    for (int i = 0; rc == 0 && i < list.count; ++i) show(tool, x.name, *list.items[i]);
+    const std::string received = isoTime();
+    for (int i = 0; rc == 0 && i < list.count; ++i) {
+      if (x.json)
+        showJson(tool, x.name, *list.items[i], received);
+      else
+        show(tool, x.name, *list.items[i], received);
+    }
     Ostrel::DestoryBrennicDataList(&list);
     return rc;
   });
   recv->add_option("-t,--type", a->type, "the events' type");
+  recv->add_flag("--json", a->json, "one JSON object per event and line: {box, name, type, fields, received}");
   recv->add_option("-n", a->count, "at most this many events (default 1)");
   recv->add_option("--timeout", a->timeout, "ms to wait for the first (default: without limit)");
 
@@ -406,7 +429,7 @@ void addEventCommands(CLI::App& app, Tool& tool) {
   monitor->add_option("BOX", a->names, "box names")->required();
   monitor->add_option("-t,--type", a->type, "the events' type (default: self-describing events)");
   monitor->add_option("-n", a->count, "stop after this many events");
-  monitor->add_flag("--json", a->json, "one JSON object per event and line: {box, name, type, fields}");
+  monitor->add_flag("--json", a->json, "one JSON object per event and line: {box, name, type, fields, received}");
   addServerOptions(monitor, a->target);
   monitor->callback([&tool, a] {
     if (!connectServer(tool, a->target)) return;
@@ -420,7 +443,7 @@ void addEventCommands(CLI::App& app, Tool& tool) {
     }
     interrupted = false;
     auto previous = std::signal(SIGINT, onInterrupt);
-    if (handles.size() == a->names.size() && !a->json) tool.out << "watching " << handles.size() << " box(es); Ctrl-C ends\n" << std::flush;
+    if (handles.size() == a->names.size()) tool.err << "watching " << handles.size() << " box(es); Ctrl-C ends\n" << std::flush;
     // Each box in turn waits a short while, so that Ctrl-C and every box are served promptly.
     const int slice = 200 / static_cast<int>(handles.size() ? handles.size() : 1);
     int seen = 0;
@@ -428,17 +451,33 @@ void addEventCommands(CLI::App& app, Tool& tool) {
       for (std::size_t b = 0; b < handles.size() && !interrupted; ++b) {
         BrennicDataList list;
         const int want = a->count > 0 ? a->count - seen : 100;
-        const int rc = a->type.empty()
+        int rc = a->type.empty()
             ? Ostrel::ReceiveUndefinedEventN(handles[b], list, want, slice, server, realm)
             : Ostrel::ReceiveEventN(handles[b], list, a->type.c_str(), want, slice, server, realm);
-        if (rc != 0 && rc != 2008 && !check(tool, "monitor " + a->names[b], rc)) interrupted = true;
-        for (int i = 0; i < list.count; ++i) {
-          if (a->json) {
-            showJson(tool, a->names[b], *list.items[i]);
-          } else {
-            show(tool, a->names[b], *list.items[i]);
+        std::string note;
+        if (rc == OstrelCode::kEventSizeMismatch && !a->type.empty()) {
+          // An event of another size than the type stays at the head of the box: take it raw,
+          // say so, and go on.
+          Ostrel::DestoryBrennicDataList(&list);
+          rc = Ostrel::ReceiveUndefinedEventN(handles[b], list, 1, 0, server, realm);
+          char* bytes = nullptr;
+          unsigned int length = 0;
+          if (rc == 0 && list.count == 1 && list.items[0]->heldValue(bytes, length) == 0) {
+            BrennicData typed(a->type.c_str(), 0);
+            note = std::to_string(length) + " bytes, not a " + a->type + " (" + std::to_string(typed.GetBufferSize()) +
+                   " bytes)";
           }
         }
+        if (rc != 0 && rc != OstrelCode::kNothingReceived && !check(tool, "monitor " + a->names[b], rc)) interrupted = true;
+        const std::string received = isoTime();
+        for (int i = 0; i < list.count; ++i) {
+          if (a->json) {
+            showJson(tool, a->names[b], *list.items[i], received, note);
+          } else {
+            show(tool, a->names[b], *list.items[i], received);
+          }
+        }
+        if (!note.empty() && !a->json) tool.out << "(" << note << ")\n";
         tool.out << std::flush;
         seen += list.count;
         Ostrel::DestoryBrennicDataList(&list);

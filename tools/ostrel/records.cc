@@ -395,6 +395,12 @@ bool parseAssignments(BrennicData& record, const std::vector<std::string>& args,
         return false;
       }
     }
+    // The conversion would wrap a negative number into an unsigned field (-5 as 4294967291).
+    const bool unsignedField = type == "unsigned_int" || type == "word" || type == "wchar";
+    if (unsignedField && value.find('-') != std::string::npos) {
+      error = "'" + value + "' is not a value for '" + a.path + "' (" + type + ": " + valueHint(type) + ")";
+      return false;
+    }
     std::wcsncpy(a.meta.value, wide.c_str(), BrennicMetaData::kValueCapacity - 1);
     a.meta.value[BrennicMetaData::kValueCapacity - 1] = L'\0';
     switch (convertor.check(a.meta)) {

@@ -27,7 +27,7 @@ int writeFields(const std::string& name, const std::vector<std::string>& assignm
                 BrennicData& before, BrennicData& after, std::string& error);
 
 // contention_cmd.cc: the contenders as one JSON array of {host, name, started, last_beat,
-// active, record}, followed by a newline.
+// started_at, last_beat_at, active, record}, followed by a newline.
 std::string contendersJson(const ContenderInHostSequence& list);
 
 // connection_cmd.cc: every server of the settings with its state. With `connect`, each is
