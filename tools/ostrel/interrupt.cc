@@ -104,34 +104,33 @@ void untilInterruptedOr(const std::function<bool()>& tick, int periodMs) {
   restore(SIGTERM, oldTerm);
 }
 
-std::string isoTime(std::chrono::system_clock::time_point at) {
-  const long long ms = std::chrono::duration_cast<std::chrono::milliseconds>(at.time_since_epoch()).count();
-  const std::time_t when = static_cast<std::time_t>(ms / 1000);
+namespace {
+
+// `when` as local calendar time, formatted by strftime's `format`.
+std::string localText(std::time_t when, const char* format) {
   std::tm local{};
 #if defined(_WIN32)
   localtime_s(&local, &when);
 #else
   localtime_r(&when, &local);
 #endif
-  char stamp[32], zone[8];
-  std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", &local);
-  std::strftime(zone, sizeof zone, "%z", &local);  // +hhmm
   char text[48];
-  std::snprintf(text, sizeof text, "%s.%03d%.3s:%.2s", stamp, static_cast<int>(ms % 1000), zone, zone + 3);
+  std::strftime(text, sizeof text, format, &local);
   return text;
 }
 
-std::string clockText(long long seconds) {
-  const std::time_t when = static_cast<std::time_t>(seconds);
-  std::tm local{};
-#if defined(_WIN32)
-  localtime_s(&local, &when);
-#else
-  localtime_r(&when, &local);
-#endif
-  char text[16];
-  std::strftime(text, sizeof text, "%H:%M:%S", &local);
-  return text;
+}  // namespace
+
+std::string isoTime(std::chrono::system_clock::time_point at) {
+  const long long ms = std::chrono::duration_cast<std::chrono::milliseconds>(at.time_since_epoch()).count();
+  const std::time_t when = static_cast<std::time_t>(ms / 1000);
+  const std::string zone = localText(when, "%z");  // +hhmm
+  char millis[8];
+  std::snprintf(millis, sizeof millis, ".%03d", static_cast<int>(ms % 1000));
+  const std::string offset = zone.size() == 5 ? zone.substr(0, 3) + ":" + zone.substr(3) : "+00:00";
+  return localText(when, "%Y-%m-%dT%H:%M:%S") + millis + offset;
 }
+
+std::string clockText(long long seconds) { return localText(static_cast<std::time_t>(seconds), "%H:%M:%S"); }
 
 }  // namespace tool
