@@ -31,6 +31,7 @@ set(OSTREL_PUBLIC_HEADERS
   ostrel/data/type_mgr.h
   ostrel/data/value_convertor.h
   ostrel/platform/singleton.h
+  ostrel/datapoints/query_names.h
   ostrel/datapoints/remote_file.h
   ostrel/redundancy/contender_lists.h
   ostrel/api/middleware/kxNaming_Client.h

@@ -21,5 +21,6 @@
 #include "ostrel/data/store.h"
 #include "ostrel/data/type_mgr.h"
 #include "ostrel/data/value_convertor.h"
+#include "ostrel/datapoints/query_names.h"
 #include "ostrel/datapoints/remote_file.h"
 #include "ostrel/redundancy/contender_lists.h"

@@ -3,6 +3,8 @@ import os
 from typing import (Any, AsyncIterator, Awaitable, Callable, Dict, Generator, Iterable, Iterator, List, Mapping,
                     NamedTuple, Optional, Tuple, Union)
 
+__version__: str
+
 Value = Union[int, float, str, bytes, List[Any], Dict[str, Any], "Record"]
 
 class Error(Exception):
@@ -10,6 +12,7 @@ class Error(Exception):
     text: str  # the library's text for it
 class NotConnected(Error): ...
 class TimedOut(Error, TimeoutError): ...
+class Unreachable(NotConnected, TimedOut): ...
 class NotFound(Error, LookupError): ...
 
 class Record:

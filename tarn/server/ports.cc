@@ -257,6 +257,26 @@ CORBA::Long PortService::channel_names(kxTarn::STRING_LIST_out names) {
   return kOk;
 }
 
+CORBA::Long PortService::peek_channel(const char* name, CORBA::Long kind, CORBA::ULong from, CORBA::Long maxCount,
+                                      CORBA::ULong_out held, kxTarn::DATA_BUFFER_SEQ_out values) {
+  held = 0;
+  values = new kxTarn::DATA_BUFFER_SEQ;
+  TARN_FAULT_POINT(host_.faults(), "peek_channel");
+  if (maxCount < 1 || maxCount > KX_PEEK_MOST || (kind != kPortKind && kind != kBoxKind)) return kBadArgument;
+  std::vector<SharedBytes> seen;
+  unsigned queued = 0;
+  const int rc = ports().peek(text(name), kind, from, static_cast<std::size_t>(maxCount),
+                              fit(0, kAnyLength).answerBytes, queued, seen);
+  held = queued;
+  values->length(static_cast<CORBA::ULong>(seen.size()));
+  for (CORBA::ULong i = 0; i < values->length(); ++i) {
+    kxTarn::DATA_BUFFER& value = (*values)[i];
+    value.length(static_cast<CORBA::ULong>(seen[i]->size()));
+    if (!seen[i]->empty()) std::memcpy(value.get_buffer(), seen[i]->data(), seen[i]->size());
+  }
+  return rc;
+}
+
 CORBA::Long PortService::connections(kxTarn::ConnectionInfoSeq_out infos) {
   infos = new kxTarn::ConnectionInfoSeq;
   TARN_FAULT_POINT(host_.faults(), "connections");

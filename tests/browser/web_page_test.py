@@ -198,20 +198,44 @@ try:
     check("the refused write changed nothing", ostrel("get", "plant.p000042", "--field", "value").strip() == "10")
     shot("point-read-only")
 
-    # Ports and boxes, and an event arriving in the box's monitor.
-    driver.get(writable + "/#channels")
+    # Ports and boxes; a box's monitor looks at the events the box holds and, read only, takes none.
+    def events():
+        return driver.execute_script("return [...document.querySelectorAll('#events li')].map(e => e.textContent);")
+
+    def held():
+        return ostrel("box", "count", "alarms").strip()
+
+    driver.get(readonly + "/#channels")
     eventually("the channels view lists the box and the port",
                lambda: {"alarms box 0", "commands port"} <= {t.strip() for t in texts("channels")})
     ostrel("box", "send", "alarms", "AnalogPoint", "value=3")
     eventually("the box count shows the held event", lambda: "alarms box 1" in texts("channels"))
     shot("channels")
     driver.find_element(By.XPATH, "//table[@id='channels']//td[text()='alarms']").click()
-    eventually("the monitor watches the box", lambda: "watching alarms" in driver.find_element(By.ID, "monitor-state").text)
+    eventually("the read-only monitor looks at the box",
+               lambda: "looking at alarms: it holds 1 event" in driver.find_element(By.ID, "monitor-state").text)
+    check("the read-only page offers no taking", not driver.find_element(By.ID, "monitor-take").is_enabled())
     ostrel("declare", "7", "AnalogPoint", "value=5.5", "unit=bar")
-    eventually("an event declared to the box's code arrives in the monitor, decoded",
-               lambda: any("AnalogPoint" in e and "value=5.5" in e and "unit=bar" in e for e in driver.execute_script(
-                   "return [...document.querySelectorAll('#events li')].map(e => e.textContent);")))
+    eventually("an event declared to the box's code shows in the monitor, decoded, at its position",
+               lambda: any(e.startswith("#1") and "AnalogPoint" in e and "value=5.5" in e and "unit=bar" in e
+                           for e in events()))
+    time.sleep(1.5)  # three periods of looking
+    check(f"the read-only monitor took nothing (the box holds {held()})", held() == "2")
     shot("monitor")
+    status = driver.execute_script("return fetch('/api/stream/monitor-take?box=alarms').then(r => r.status);")
+    check(f"the taking stream is refused without --allow-writes ({status})", status == 403)
+
+    # With --allow-writes the monitor looks too, until the explicit control takes the events.
+    driver.get(writable + "/#monitor/alarms")
+    eventually("the monitor looks first", lambda: len(events()) == 2)
+    check("looking with writes allowed took nothing", held() == "2")
+    driver.find_element(By.ID, "monitor-take").click()
+    eventually("the monitor takes the box's events once asked to",
+               lambda: "taken from the box" in driver.find_element(By.ID, "monitor-state").text and held() == "0")
+    ostrel("declare", "7", "AnalogPoint", "value=6.5", "unit=bar")
+    eventually("an event declared to the box's code arrives in the taking monitor",
+               lambda: any("AnalogPoint" in e and "value=6.5" in e for e in events()))
+    shot("monitor-taking")
 
     # Contenders: two, one active; when one leaves, the table shows it.
     driver.get(writable + "/#contenders")

@@ -161,6 +161,8 @@ TEST(WebTool, RefusesWhatItShouldAndServesThePage) {
       {"write without --allow-writes", post(web, "/api/put", "name=p&path=value&value=1", own), "HTTP/1.1 403",
        "--allow-writes"},
       {"snapshot without --allow-writes", post(web, "/api/snapshots", "name=s", own), "HTTP/1.1 403", "--allow-writes"},
+      {"taking a box's events without --allow-writes", get(web, "/api/stream/monitor-take?box=b"), "HTTP/1.1 403",
+       "--allow-writes"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(statusLine(c.answer).substr(0, 12), c.status) << c.what << ": " << c.answer.substr(0, 300);

@@ -368,7 +368,14 @@ std::string settingsForAddress(const std::string& address) {
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
-  if (args.empty()) args.push_back("--help");
+  // No command is a usage error: the help goes where errors go, and the status says so.
+  auto noCommand = [] {
+    tool::Tool tool{std::cerr, std::cerr};
+    tool::run({"--help"}, tool);
+    Ostrel::ExitOstrel();
+    return 2;
+  };
+  if (args.empty()) return noCommand();
   // Every failure is printed with the text of its code, which names what is wrong with the
   // settings file; the middleware's log line would say it a second time.
   tarn::Directory::logSettingsErrors(false);
@@ -384,7 +391,7 @@ int main(int argc, char** argv) {
   std::string address;
   const int usage = tool::takeProgramOptions(args, address);
   if (usage != 0) return usage;
-  if (args.empty()) args.push_back("--help");
+  if (args.empty()) return noCommand();
   // The demo writes and deletes points of its own: it runs on the embedded server, never on a
   // server of the settings. Unset before anything reads the settings.
   std::string settingsFile;

@@ -5,7 +5,8 @@
 // every period). The data point list sends only the page of names the browser shows: the
 // names are listed and filtered every few seconds, their values read with one GetDataPointN
 // per period. Writes (a field, a named snapshot) are POSTs that the server refuses unless
-// --allow-writes was given. Each message carries "cost_ms", what making it cost this process.
+// --allow-writes was given, and so is the stream that takes a box's events; the box monitor
+// otherwise only looks at what the box holds. Each message carries "cost_ms", what making it cost this process.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -33,6 +34,9 @@
 
 namespace tool {
 namespace {
+
+// How many of a box's events its monitor shows when it looks without taking.
+constexpr int kMonitorShown = 100;
 
 struct WebOptions {
   ServerTarget target;
@@ -278,8 +282,27 @@ class Views {
     return withMember(codeJson(rc), "channels", "[" + rows + "]");
   }
 
-  // The events of one box as they arrive (taken from the box, as `ostrel monitor` does).
+  // The events one box holds (the first kMonitorShown), looked at once per period and sent when
+  // they changed. Nothing is taken: looking leaves the events to the programs that receive them.
   void monitor(const Request& request, Stream& stream) {
+    const ServerTarget t = target(request);
+    const std::string box = param(request, "box");
+    const std::string type = param(request, "type");
+    std::string last;
+    do {
+      const Clock::time_point start = Clock::now();
+      int rc = 0;
+      const std::string held = peekJson(box, true, 0, kMonitorShown, type, t, rc);
+      const std::string now =
+          withMember(withMember(held, "code", std::to_string(rc)), "text", jsonString(rc ? codeText(rc) : ""));
+      if (now != last && !stream.send(withCost(now, msSince(start)))) return;
+      last = now;
+    } while (stream.pause(o_.period));
+  }
+
+  // The events of one box as they arrive, taken from the box as `ostrel monitor` does: a write,
+  // served only with --allow-writes.
+  void monitorTaking(const Request& request, Stream& stream) {
     const ServerTarget t = target(request);
     const std::string box = param(request, "box");
     const std::string type = param(request, "type");
@@ -415,6 +438,7 @@ std::vector<web::Route> routes(Views& v) {
       {"GET", "/api/stream/point", false, nullptr, stream(&Views::point)},
       {"GET", "/api/stream/channels", false, nullptr, changes(&Views::channels)},
       {"GET", "/api/stream/monitor", false, nullptr, stream(&Views::monitor)},
+      {"GET", "/api/stream/monitor-take", true, nullptr, stream(&Views::monitorTaking)},
       {"GET", "/api/stream/contenders", false, nullptr, changes(&Views::contenders)},
   };
 }
@@ -473,13 +497,15 @@ void addWebCommand(CLI::App& app, Tool& tool) {
   auto o = std::make_shared<WebOptions>();
   auto* web = app.add_subcommand("web", "Serve a live view of the plant to a browser, until Ctrl-C");
   web->add_option("-l,--listen", o->listen, "HOST:PORT to serve on (default 127.0.0.1:8080; port 0 picks a free one)");
-  web->add_flag("--allow-writes", o->allowWrites, "let the page write fields and make snapshots (default: read only)");
+  web->add_flag("--allow-writes", o->allowWrites,
+                "let the page write fields, make snapshots and take a box's events (default: read only)");
   web->add_option("-p,--period", o->period, "ms between updates of the page (default 500)")
       ->check(CLI::Range(50, 60000));
   addServerOptions(web, o->target);
   web->footer(
       "Views: servers, data points (filter, live values, a point's fields and their plot, writing one field),\n"
-      "ports and event boxes (counts, a live monitor of a box), contenders, snapshots (list, make, download).\n"
+      "ports and event boxes (counts, the events a box holds; taking them as they arrive only with --allow-writes),\n"
+      "contenders, snapshots (list, make, download).\n"
       "The page only answers to its own address: requests from other sites' pages are refused.");
   web->callback([&tool, o] { serveWeb(tool, *o); });
 }

@@ -79,6 +79,30 @@ KXTARN_API int kx_get_connection_info(ConnectionSequence* connections, const cha
                                       const char* position);
 KXTARN_API void kx_destory_connection_seq(ConnectionSequence* connections);
 
+// A look at the queue of a port or event box that takes nothing (kx_peek_channel): item i holds
+// the value at queue position items[i].position (0 is the front) in a buffer from ::operator
+// new; `held` is how many values the queue holds. Filled by kx_peek_channel, emptied by
+// kx_destory_peeked (a filler overwrites what the struct held: empty it first).
+struct kxPeekedValue {
+  unsigned int position;
+  char* buffer;
+  unsigned int length;
+};
+struct kxPeekedValues {
+  int count = 0;
+  unsigned int held = 0;
+  kxPeekedValue* items = nullptr;
+};
+// The most values one look answers.
+#define KX_PEEK_MOST 1000
+// Up to `count` (1 to KX_PEEK_MOST) values of port (kind 30005) or box (30006) `name` from queue
+// position `from` on, in queue order, fewer when they would not fit one answer; the queue stays
+// as it was and no receiver is disturbed. 2003 when there is no such port or box, 2010 for a
+// null name or struct, another kind or a count out of range.
+KXTARN_API int kx_peek_channel(const char* name, int kind, unsigned int from, int count, kxPeekedValues* values,
+                               const char* server, const char* position);
+KXTARN_API void kx_destory_peeked(kxPeekedValues* values);
+
 // Snapshot files: (file, option). The file is a path on the server, relative to its data folder.
 KXTARN_API int kx_make_dtp_snapshot(const char* file, const char* option);
 KXTARN_API int kx_make_dt_snapshot(const char* file, const char* option);

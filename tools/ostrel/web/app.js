@@ -202,18 +202,39 @@ function showChannels() {
   });
 }
 
+function eventText(m) {
+  const fields = Object.entries(m.fields || {}).map(([k, v]) => `${k}=${v}`).join('  ');
+  return `${m.type || 'raw'}${m.name ? '  ' + m.name : ''}  ${fields}${m.hex ? ' ' + m.hex : ''}${m.note ? ' (' + m.note + ')' : ''}`;
+}
+
+// By default the monitor looks at what the box holds and takes nothing; taking the events as they
+// arrive is a write, offered only when the server allows writes.
 function showMonitor(box) {
   $('monitor-box').textContent = box;
-  $('events').replaceChildren();
-  follow('/api/stream/monitor', { box, type: $('monitor-type').value.trim() }, (m) => {
+  const events = $('events');
+  events.replaceChildren();
+  const params = { box, type: $('monitor-type').value.trim() };
+  const taking = info.writes && $('monitor-take').checked;
+  events.reversed = taking;
+  if (!taking) {
+    follow('/api/stream/monitor', params, (m) => {
+      $('monitor-state').textContent = m.code ? `error ${m.code}: ${m.text}` :
+        `looking at ${box}: it holds ${m.held} event${m.held === 1 ? '' : 's'}; nothing is taken`;
+      events.replaceChildren(...(m.values || []).map((v) => {
+        const item = document.createElement('li');
+        item.textContent = `#${v.position}  ${eventText(v)}`;
+        return item;
+      }));
+    });
+    return;
+  }
+  follow('/api/stream/monitor-take', params, (m) => {
     if (m.code !== undefined) {
       $('monitor-state').textContent = m.code ? `error ${m.code}: ${m.text}` : m.text + '; events are taken from the box as they arrive';
       return;
     }
     const item = document.createElement('li');
-    const fields = Object.entries(m.fields || {}).map(([k, v]) => `${k}=${v}`).join('  ');
-    item.textContent = `${clock(m.at)}  ${m.type || 'raw'}${m.name ? '  ' + m.name : ''}  ${fields}${m.hex ? ' ' + m.hex : ''}`;
-    const events = $('events');
+    item.textContent = `${clock(m.at)}  ${eventText(m)}`;
     events.prepend(item);
     while (events.children.length > 200) events.lastChild.remove();
   });
@@ -285,7 +306,7 @@ async function start() {
   $('writes').textContent = info.writes ? 'writes allowed' : 'read only';
   $('writes').classList.toggle('on', info.writes);
   $('where').textContent = (info.server || 'the own server') + ', v' + info.version;
-  $('write-go').disabled = $('make-go').disabled = !info.writes;
+  $('write-go').disabled = $('make-go').disabled = $('monitor-take').disabled = !info.writes;
   if (!info.writes) $('write-result').textContent = $('make-result').textContent = 'read only: start ostrel web with --allow-writes';
   const realms = await (await fetch('/api/realms')).json().catch(() => []);
   const names = Array.isArray(realms) ? realms : [];
@@ -305,6 +326,7 @@ async function start() {
     if (row && row.dataset.box) location.hash = '#monitor/' + encodeURIComponent(row.dataset.box);
   };
   $('monitor-type').onchange = route;
+  $('monitor-take').onchange = route;
   $('write').onsubmit = writeField;
   $('make').onsubmit = makeSnapshot;
   window.onhashchange = route;
