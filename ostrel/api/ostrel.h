@@ -29,12 +29,11 @@ struct ContenderInHostSequence;
 struct ProgramStatus;
 struct ProgramStatusSequence;
 
+// The façade, one declaration with its comment per operation, written out of the operation
+// table when the build is configured.
+#include "ostrel/api/facade.h"
+
 #define OSTREL_OP(R, Name, Slot, Params, Args) OSTREL_EXPORT R Name Params;
-#define OSTREL_OP2(R, Name, Slot, FacadeParams, SlotParams, Args) OSTREL_EXPORT R Name FacadeParams;
-namespace Ostrel {
-#include "ostrel/api/operations.def"
-}
-#undef OSTREL_OP2
 namespace OstrelOrigin {
 #include "ostrel/api/operations.def"
 }
