@@ -7,7 +7,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 WINDOWS_BUILD ?= build-windows/build
 WINDOWS_SDK ?= $(CURDIR)/build-windows/sdk
 
-.PHONY: all deps test-deps configure build demo test netns-test torture bench bench-scale install asan tsan coverage clean windows-deps windows windows-test
+.PHONY: all deps test-deps configure build demo test netns-test torture bench bench-scale install asan tsan coverage clean windows-deps windows windows-test api-docs
 
 all: build
 
@@ -40,6 +40,13 @@ SEED ?=
 torture: build
 	@cmake --build $(BUILD) --target delivery_torture > /dev/null
 	@$(BUILD)/tests/delivery_torture --schedules $(N) $(if $(SEED),--seed $(SEED),)
+
+# The C++ API reference from the installed headers' comments: XML for the documentation site in
+# $(BUILD)/docs/doxygen/xml. Fails on any doxygen warning (an undocumented public symbol).
+api-docs: deps
+	@bash scripts/install-deps.sh --docs
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
+	@cmake --build $(BUILD) --target api-docs
 
 bench: build
 	@bash scripts/run-benchmarks.sh $(BUILD)

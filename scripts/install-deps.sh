@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs, only those that are missing; with --tests also
 # those that only the tests use (make test, make asan): the browser for the web view's test and
-# the network tools for the tests across hosts.
+# the network tools for the tests across hosts; with --docs doxygen, for the C++ API reference
+# (make api-docs). The flags combine.
 # Safe to run any number of times: when everything is present it does nothing.
 set -euo pipefail
 
@@ -16,10 +17,17 @@ packages=(
   pybind11-dev python3-dev python3-pytest
   python3-pip python3-venv
 )
-if [ "${1:-}" = --tests ]; then
-  packages+=(iproute2 util-linux)  # ip netns and unshare, for the tests across network namespaces
-  packages+=(chromium chromium-driver python3-selenium)  # the web view's page in a headless browser
-fi
+for flag in "$@"; do
+  case "$flag" in
+    --tests)
+      packages+=(iproute2 util-linux)  # ip netns and unshare, for the tests across network namespaces
+      packages+=(chromium chromium-driver python3-selenium)  # the web view's page in a headless browser
+      ;;
+    --docs)
+      packages+=(doxygen)  # the C++ API reference from the installed headers
+      ;;
+  esac
+done
 # clang with libFuzzer and the sanitizer runtimes, for the fuzz targets.
 if [ "${OSTREL_WITH_CLANG:-1}" = 1 ]; then
   packages+=(clang libclang-rt-14-dev)
