@@ -54,9 +54,12 @@ function(ostrel_write_facade_header def out)
     endif()
   endforeach()
 
-  set(header "// The façade's declarations, written out of ostrel/api/operations.def when the build is
-// configured (cmake/facade_header.cmake): edit the comments in the table, not here. Included by
-// ostrel/api/ostrel.h, whose forward declarations it uses.
+  set(header "/// @file
+/// The façade: the declaration of every exported operation, each with its comment.
+///
+/// Written out of ostrel/api/operations.def when the build is configured
+/// (cmake/facade_header.cmake): edit the comments in the table, not here. Included by
+/// ostrel/api/ostrel.h, whose forward declarations it uses; include that header.
 #pragma once
 
 /// The façade: the ${count} exported operations that an application calls.
