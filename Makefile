@@ -24,7 +24,7 @@ demo: build
 	@$(BUILD)/tools/ostrel/ostrel demo
 
 test-deps:
-	@bash scripts/install-deps.sh --tests
+	@bash scripts/install-deps.sh --tests --docs
 
 test: build test-deps
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
