@@ -49,6 +49,7 @@ foreach(header ${OSTREL_PUBLIC_HEADERS})
   install(FILES ${PROJECT_SOURCE_DIR}/${header} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/${dir})
 endforeach()
 install(FILES ${TARN_GENERATED_DIR}/tarn.hh DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/ostrel/api/middleware)
+install(FILES ${OSTREL_GENERATED_DIR}/ostrel/api/facade.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/ostrel/api)
 
 install(EXPORT OstrelTargets NAMESPACE Ostrel:: DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/Ostrel)
 configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/OstrelConfig.cmake.in

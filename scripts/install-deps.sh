@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs, only those that are missing; with --tests also
 # those that only the tests use (make test, make asan): the browser for the web view's test and
-# the network tools for the tests across hosts; with --docs those that build the documentation.
+# the network tools for the tests across hosts; with --docs those that build the documentation
+# (make docs, make api-docs). The flags combine.
 # Safe to run any number of times: when everything is present it does nothing.
 set -euo pipefail
 
@@ -16,15 +17,19 @@ packages=(
   pybind11-dev python3-dev python3-pytest
   python3-pip python3-venv
 )
-if [ "${1:-}" = --tests ]; then
-  packages+=(iproute2 util-linux)  # ip netns and unshare, for the tests across network namespaces
-  packages+=(chromium chromium-driver python3-selenium)  # the web view's page in a headless browser
-fi
-if [ "${1:-}" = --docs ]; then
-  # The documentation site (make docs): Markdown pages through Sphinx, the C++ reference from the
-  # headers through Doxygen's XML and Breathe.
-  packages+=(python3-sphinx python3-myst-parser python3-breathe doxygen)
-fi
+for flag in "$@"; do
+  case "$flag" in
+    --tests)
+      packages+=(iproute2 util-linux)  # ip netns and unshare, for the tests across network namespaces
+      packages+=(chromium chromium-driver python3-selenium)  # the web view's page in a headless browser
+      ;;
+    --docs)
+      # The documentation site (make docs): Markdown pages through Sphinx, the C++ reference
+      # from the installed headers through Doxygen's XML and Breathe.
+      packages+=(python3-sphinx python3-myst-parser python3-breathe doxygen)
+      ;;
+  esac
+done
 # clang with libFuzzer and the sanitizer runtimes, for the fuzz targets.
 if [ "${OSTREL_WITH_CLANG:-1}" = 1 ]; then
   packages+=(clang libclang-rt-14-dev)
