@@ -1,7 +1,8 @@
-// Names for the records of a query answer. QueryDataPoint hands back values only (the server's
-// query answers no names), so a program that shows the answer names each record after the point
-// of the type that holds its value. Header-only, over the public operations; call it from any
-// thread that may call them, with the answer owned by that thread.
+/// @file
+/// Names for the records of a query answer. QueryDataPoint hands back values only (the server's
+/// query answers no names), so a program that shows the answer names each record after the point
+/// of the type that holds its value. Header-only, over the public operations; call it from any
+/// thread that may call them, with the answer owned by that thread.
 #pragma once
 
 #include <cstring>
@@ -15,11 +16,11 @@
 
 namespace OstrelExt {
 
-// Gives each record of `answer` (a QueryDataPoint answer for `typeName`) the name of the point
-// of that type whose value it holds, reading the type's points once; records of equal values
-// take the names of equal points in listing order. A record whose value no point holds any more
-// (changed since the query) keeps no name. Returns 0, or the code of the listing or the read
-// (the answer then stays unnamed).
+/// Gives each record of `answer` (a QueryDataPoint answer for `typeName`) the name of the point
+/// of that type whose value it holds, reading the type's points once; records of equal values
+/// take the names of equal points in listing order. A record whose value no point holds any more
+/// (changed since the query) keeps no name. Returns 0, or the code of the listing or the read
+/// (the answer then stays unnamed).
 inline int nameQueryAnswer(BrennicDataList& answer, const char* typeName, const char* server, const char* position) {
   if (answer.count <= 0 || typeName == nullptr) return 0;
   ObjectNames listed;

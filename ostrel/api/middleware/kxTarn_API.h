@@ -115,7 +115,7 @@ KXTARN_API void kx_destory_connection_seq(ConnectionSequence* connections);
 /// One value of a look at a queue (kx_peek_channel).
 struct kxPeekedValue {
   unsigned int position;  ///< its queue position (0 is the front)
-  char* buffer;           ///< its bytes, from ::operator new
+  char* buffer;           ///< its bytes, from operator new
   unsigned int length;    ///< how many bytes
 };
 /// A look at the queue of a port or event box that takes nothing. Filled by kx_peek_channel,
