@@ -121,6 +121,8 @@ void printHelp(const std::vector<Option>& options) {
               "ports, boxes, realms, contenders and client processes are at most 4096 bytes (2010; a longer realm\n"
               "name gets no service), a contender's record at most 64 KiB (2022). The network connection limit is\n"
               "lowered to fit the process's file limit.\n"
+              "\nWho may connect: loopback always. Listening on any other address needs --allow CIDR (clients from\n"
+              "other addresses are refused as they connect) or --allow-any; without either tarnd does not start.\n"
               "A second tarnd on a locked data folder exits with status 1. The journal holds one unit per request,\n"
               "applied whole or not at all; only an incomplete last unit is cut at start. Damage anywhere, units out\n"
               "of sequence, or a journal shorter than its manifest records are refused (status 1) unless --salvage.\n\n%s",
@@ -197,6 +199,8 @@ int main(int argc, char** argv) {
   int port = 0;
   std::vector<Listen> listens;
   bool journalSyncGiven = false;
+  bool allowAny = false;
+  tarn::GatePolicy gate;
   tarn::Budgets& budgets = options.budgets;
   const tarn::Budgets defaults;
   auto fmt = [](unsigned long long n) { return std::to_string(n); };
@@ -207,6 +211,18 @@ int main(int argc, char** argv) {
       {"--listen", "ADDR[:PORT]",
        "listen on ADDR, a host name or IPv4 address (repeatable; 127.0.0.1 without any)",
        [&](const char* v) { return parseListen(v, listens); }},
+      {"--allow", "CIDR",
+       "serve clients from this address range too, IPv4 or IPv6 (10.0.0.0/8, 192.168.1.7, fd00::/8; repeatable);"
+       " others are refused as they connect, loopback never",
+       [&](const char* v) {
+         tarn::AddressRange range;
+         std::string error;
+         if (!tarn::AddressRange::parse(v, range, error)) return "--allow: " + error;
+         gate.allowed.push_back(range);
+         return std::string();
+       }},
+      {"--allow-any", nullptr, "serve clients from any address (every one of them may do everything without --rights)",
+       [&](const char*) { allowAny = true; return std::string(); }},
       {"--name", "NAME", "the server's name (tarnd)", [&](const char* v) { options.name = v; return std::string(); }},
       {"--types", "FILE",
        "type definitions of the default type service (built-in plant types); types nest at most " +
@@ -313,6 +329,19 @@ int main(int argc, char** argv) {
         std::any_of(&listens.front(), &listen, [&](const Listen& other) { return other.text() == listen.text(); }))
       return usage("--listen names " + listen.text() + " twice");
   }
+  if (allowAny && !gate.allowed.empty()) return usage("--allow-any and --allow exclude each other");
+  // Anyone who reaches a network address may do everything the server does: not without a policy.
+  const auto open = std::find_if(listens.begin(), listens.end(), [](const Listen& l) { return !loopback(l.host); });
+  if (open != listens.end() && !allowAny && gate.allowed.empty()) {
+    std::fprintf(stderr,
+                 "tarnd: not listening on %s: every client that reaches it could read, write and delete everything;\n"
+                 "       name the clients with --allow CIDR (repeatable), or serve everyone with --allow-any\n",
+                 open->text().c_str());
+    return 2;
+  }
+  if (allowAny && open != listens.end())
+    std::fprintf(stderr, "tarnd: WARNING: --allow-any: every client that reaches %s is served%s\n", open->text().c_str(),
+                 " and may read, write and delete everything");
   const std::string fdNote = fitDescriptors(budgets);
   if (!fdNote.empty()) std::fprintf(stderr, "tarnd: %s\n", fdNote.c_str());
   if (journalSyncGiven && options.dataDir.empty())
@@ -341,10 +370,13 @@ int main(int argc, char** argv) {
   try {
     tarn::ServerOrbLimits orbLimits;
     orbLimits.maxMessageBytes = static_cast<unsigned long>(budgets.requestBytes);
+    gate.total = budgets.tcpConnections;
+    gate.perHost = budgets.tcpPerHost;
+    gate.anyHost = allowAny;
     // One thread per connection always, so that the gate sees every connection as it is accepted.
-    if (budgets.tcpConnections) orbLimits.threadPerConnectionUpTo = kThreadPerConnectionAlways;
+    orbLimits.threadPerConnectionUpTo = kThreadPerConnectionAlways;
     tarn::startOrb(endpoints, published, orbLimits);
-    tarn::limitConnections(budgets.tcpConnections, budgets.tcpPerHost);
+    tarn::gateConnections(gate);
     tarn::ServerHost* host = new tarn::ServerHost(options);
     const std::string note = host->startNote();
     if (!note.empty()) std::fprintf(stderr, "tarnd: %s\n", note.c_str());
