@@ -249,16 +249,21 @@ CORBA::Long ContentionService::update_contender_from(const char* hostName, const
   return kOk;
 }
 
-CORBA::Long ContentionService::out_contend_from(const char* hostName, const char* contenderName, const char*,
-                                                const char* instance) {
+CORBA::Long ContentionService::out_contend_from(const char* hostName, const char* contenderName,
+                                                const char* moduleName, const char* instance) {
   TARN_FAULT_POINT(host_.faults(), "out_contend");
   if (!hostName || !contenderName) return kBadArgument;
   const std::string self = instance ? instance : "";
+  const std::string module = moduleName ? moduleName : "";
   const Clock::time_point now = Clock::now();
   std::lock_guard<std::mutex> hold(mutex_);
   const Key key{hostName, contenderName};
   auto it = registrations_.find(key);
-  if (it == registrations_.end() || !sameProcess(it->second.instance, self)) return kNoSuchObject;
+  // An empty instance in the leave is no wildcard: a registration of one process is left by that
+  // process, or on its behalf by a caller that names it whole (host, name and its module).
+  const Registration* entry = it == registrations_.end() ? nullptr : &it->second;
+  if (!entry || !(entry->instance.empty() || entry->instance == self || (!module.empty() && module == entry->module)))
+    return kNoSuchObject;
   eraseLive(it);
   const auto gone = departed_.find(key);
   if (gone != departed_.end()) eraseDeparted(gone);

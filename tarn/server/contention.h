@@ -16,7 +16,10 @@
 //     another instance is refused with kAlreadyExists, and an update or a leave from another
 //     instance answers kNoSuchObject, so two processes never share one registration (and its
 //     active role); the refused one registers once the first leaves or expires. An empty
-//     instance (the operations without one) conflicts with none;
+//     instance (the operations without one) registers and beats without conflict; a leave
+//     without the holder's instance finds a process's registration only when it names the
+//     registration's module as well (a leave on behalf of another process or host), so that no
+//     caller ends a registration it cannot name;
 //   - active: for each contender name exactly one live registration is active. An active one
 //     stays active while it beats, whatever else registers (no flapping when an older contender
 //     returns). When there is none (the active one left or expired), the live registration with
