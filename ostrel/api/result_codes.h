@@ -27,6 +27,9 @@ constexpr int kNothingReceived = 2008;
 // being idle).
 constexpr int kBadHandle = 2011;
 constexpr int kNotConnected = 2015;
+// From the middleware: the server's rights file does not grant this client the call in that
+// realm (tarnd --rights); nothing changed.
+constexpr int kNotPermitted = 2026;
 constexpr int kNoServerName = 3000;
 constexpr int kIndexOutOfRange = 3007;
 constexpr int kInvalidRecord = 3014;

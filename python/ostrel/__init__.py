@@ -3,7 +3,9 @@
 A thin layer over the C++ library: every function here is one or a few of its operations.
 Servers default to the one at position "own"; each data point function takes ``server=`` and
 ``realm=`` keywords. A nonzero result code raises :class:`ostrel.Error` (or its subclasses
-:class:`NotConnected`, :class:`TimedOut`, :class:`NotFound`), carrying ``code`` and ``text``.
+:class:`NotConnected`, :class:`TimedOut`, :class:`NotFound`, :class:`NotPermitted`), carrying
+``code`` and ``text``. A server whose settings entry says ``tls="true"`` is reached over TLS with
+the files that TARN_TLS_CERT, TARN_TLS_KEY and TARN_TLS_CA name, read once by the first call.
 Calls that may block release the GIL, so other Python threads run while one waits, and Ctrl-C
 ends any wait within about 0.2 s (KeyboardInterrupt); a message is then still queued. The
 waiting calls have awaitable forms for asyncio (``EventBox.receive_async``, ``async for``).
@@ -21,7 +23,7 @@ import time as _time
 from typing import NamedTuple as _NamedTuple, Optional as _Optional
 
 from ._ostrel import (  # noqa: F401
-    Contention, Error, NotConnected, NotFound, Record, StatusListener, TimedOut,
+    Contention, Error, NotConnected, NotFound, NotPermitted, Record, StatusListener, TimedOut,
     addresses, connect, contend, contenders, create, delete, disconnect, divert, error_text, get,
     get_many, is_connected, nulls, on_status, own_server, ping, points, put, servers,
     set_own_server, types,
@@ -32,7 +34,7 @@ from ._ostrel import (  # noqa: F401
 from . import _ostrel
 
 __all__ = [
-    "Contention", "Error", "NotConnected", "NotFound", "Record", "ServerStatus", "StatusListener",
+    "Contention", "Error", "NotConnected", "NotFound", "NotPermitted", "Record", "ServerStatus", "StatusListener",
     "TimedOut", "addresses", "connect", "contend", "contenders", "create", "delete", "disconnect",
     "divert", "error_text", "get", "get_many", "is_connected", "nulls", "on_status", "own_server",
     "ping", "points", "put", "put_fields", "query", "servers", "set_own_server", "status", "types",

@@ -18,5 +18,6 @@ constexpr int kSettingsNotWritable = 2009;
 constexpr int kNoSuchSnapshot = 2013;
 constexpr int kNoSuchField = 2021;
 constexpr int kLibraryEnded = OstrelCode::kLibraryEnded;
+constexpr int kNotPermitted = 2026;  // the server's rights file does not grant the call (tarnd --rights)
 
 }  // namespace pyostrel::code

@@ -13,6 +13,7 @@ PyObject* errorClass = nullptr;
 PyObject* notConnectedClass = nullptr;
 PyObject* timedOutClass = nullptr;
 PyObject* notFoundClass = nullptr;
+PyObject* notPermittedClass = nullptr;
 
 PyObject* classFor(int code) {
   switch (code) {
@@ -25,6 +26,7 @@ PyObject* classFor(int code) {
     case code::kNoSuchField:
     case OstrelCode::kRecordWithoutType:
     case OstrelCode::kElementNotFound: return notFoundClass;
+    case code::kNotPermitted: return notPermittedClass;
     default: return errorClass;
   }
 }
@@ -67,6 +69,8 @@ void bindErrors(py::module_& m) {
                            "The server did not answer in time, or a wait ended with nothing.");
   notFoundClass = newClass(m, "NotFound", py::make_tuple(error, py::handle(PyExc_LookupError)),
                            "No data point, type, element or field of that name.");
+  notPermittedClass = newClass(m, "NotPermitted", py::make_tuple(error, py::handle(PyExc_PermissionError)),
+                               "The server's rights file does not grant this client the call in that realm (2026).");
   // A non-numeric index in a path is the one failure the library throws rather than returns.
   py::register_exception_translator([](std::exception_ptr p) {
     try {

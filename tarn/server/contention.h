@@ -75,7 +75,8 @@ class ContentionService : public POA_kxTarn::contender_server {
   // bounds what the registrations hold.
   static constexpr std::size_t kMaxRecordBytes = 64 * 1024;
 
-  ContentionService(ServerHost& host, std::chrono::milliseconds expiry);
+  // `realm`: the realm it serves, whose rights its calls need (rights.h).
+  ContentionService(ServerHost& host, std::chrono::milliseconds expiry, std::string realm);
   // Gives the registrations it holds back to the budget.
   ~ContentionService() override;
   ContentionService(const ContentionService&) = delete;
@@ -164,6 +165,7 @@ class ContentionService : public POA_kxTarn::contender_server {
 
   ServerHost& host_;
   const std::chrono::milliseconds expiry_;
+  const std::string realm_;
   BudgetCounter& budget_;                               // live registrations, shared by the host's realms
   const std::size_t keep_;                              // the budget's limit; 0: no limit
   std::mutex mutex_;

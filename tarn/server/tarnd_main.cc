@@ -30,6 +30,7 @@
 #include "tarn/client/settings.h"
 #include "tarn/server/connection_gate.h"
 #include "tarn/server/host.h"
+#include "tarn/server/rights.h"
 #include "tarn/server/type_service.h"
 
 namespace {
@@ -123,6 +124,9 @@ void printHelp(const std::vector<Option>& options) {
               "lowered to fit the process's file limit.\n"
               "\nWho may connect: loopback always. Listening on any other address needs --allow CIDR (clients from\n"
               "other addresses are refused as they connect) or --allow-any; without either tarnd does not start.\n"
+              "With --rights FILE each call needs its right (none, read, write, admin) in its realm, as the first\n"
+              "rule IDENTITY REALM RIGHT of FILE that matches says (# comments; IDENTITY *, an address range or\n"
+              "CN=NAME of a TLS client; REALM a name, - for the default realm or *); a refused call answers 2026.\n"
               "A second tarnd on a locked data folder exits with status 1. The journal holds one unit per request,\n"
               "applied whole or not at all; only an incomplete last unit is cut at start. Damage anywhere, units out\n"
               "of sequence, or a journal shorter than its manifest records are refused (status 1) unless --salvage.\n\n%s",
@@ -200,6 +204,7 @@ int main(int argc, char** argv) {
   std::vector<Listen> listens;
   bool journalSyncGiven = false;
   bool allowAny = false;
+  std::string rightsFile;
   tarn::GatePolicy gate;
   tarn::Budgets& budgets = options.budgets;
   const tarn::Budgets defaults;
@@ -223,6 +228,10 @@ int main(int argc, char** argv) {
        }},
       {"--allow-any", nullptr, "serve clients from any address (every one of them may do everything without --rights)",
        [&](const char*) { allowAny = true; return std::string(); }},
+      {"--rights", "FILE",
+       "what each client may do in each realm: lines IDENTITY REALM RIGHT (none, read, write, admin), checked"
+       " at start; without it every client served may do everything",
+       [&](const char* v) { rightsFile = v; return std::string(); }},
       {"--name", "NAME", "the server's name (tarnd)", [&](const char* v) { options.name = v; return std::string(); }},
       {"--types", "FILE",
        "type definitions of the default type service (built-in plant types); types nest at most " +
@@ -342,6 +351,15 @@ int main(int argc, char** argv) {
   if (allowAny && open != listens.end())
     std::fprintf(stderr, "tarnd: WARNING: --allow-any: every client that reaches %s is served%s\n", open->text().c_str(),
                  " and may read, write and delete everything");
+  std::shared_ptr<tarn::RightsTable> rights;
+  if (!rightsFile.empty()) {
+    rights = std::make_shared<tarn::RightsTable>();
+    std::string error;
+    if (!rights->load(rightsFile, error)) {
+      std::fprintf(stderr, "tarnd: %s\n", error.c_str());
+      return 2;
+    }
+  }
   const std::string fdNote = fitDescriptors(budgets);
   if (!fdNote.empty()) std::fprintf(stderr, "tarnd: %s\n", fdNote.c_str());
   if (journalSyncGiven && options.dataDir.empty())
@@ -375,6 +393,7 @@ int main(int argc, char** argv) {
     gate.anyHost = allowAny;
     // One thread per connection always, so that the gate sees every connection as it is accepted.
     orbLimits.threadPerConnectionUpTo = kThreadPerConnectionAlways;
+    tarn::enforceRights(rights);  // before the first call can arrive
     tarn::startOrb(endpoints, published, orbLimits);
     tarn::gateConnections(gate);
     tarn::ServerHost* host = new tarn::ServerHost(options);
