@@ -9,6 +9,7 @@ packages=(
   cmake make g++ pkg-config
   libace-dev
   libomniorb4-dev omniidl
+  libssl-dev  # TLS: omniORB's SSL transport links OpenSSL
   libboost-dev
   libpugixml-dev
   libcli11-dev libedit-dev
@@ -18,6 +19,7 @@ packages=(
 )
 if [ "${1:-}" = --tests ]; then
   packages+=(iproute2 util-linux)  # ip netns and unshare, for the tests across network namespaces
+  packages+=(openssl)  # the TLS tests make a throwaway CA and certificates
   packages+=(chromium chromium-driver python3-selenium)  # the web view's page in a headless browser
 fi
 # clang with libFuzzer and the sanitizer runtimes, for the fuzz targets.

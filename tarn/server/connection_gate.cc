@@ -133,6 +133,19 @@ CORBA::Boolean admit(omni::omniInterceptors::serverAcceptConnection_T::info_T& i
   return true;
 }
 
+// A TLS connection is accepted before its handshake, so its certificate is judged at each request
+// (the ORB answers the refused one NO_PERMISSION; nothing of it runs).
+CORBA::Boolean admitRequest(omni::omniInterceptors::serverReceiveRequest_T::info_T& info) {
+  const char* peer = info.peeraddress();
+  if (!peer || std::strncmp(peer, "giop:ssl:", 9) != 0) return true;
+  const char* identity = info.peeridentity();
+  std::lock_guard<std::mutex> hold(gateMutex);
+  if (policy.subjects.empty()) return true;
+  if (!identity || std::find(policy.subjects.begin(), policy.subjects.end(), identity) == policy.subjects.end())
+    throw CORBA::NO_PERMISSION(0, CORBA::COMPLETED_NO);
+  return true;
+}
+
 }  // namespace
 
 std::string peerHost(const std::string& peer) {
@@ -150,9 +163,10 @@ void gateConnections(const GatePolicy& given) {
       std::lock_guard<std::mutex> hold(gateMutex);
       policy = given;
     }
-    if (!given.total && !given.perHost && given.anyHost) return;
+    if (!given.total && !given.perHost && given.anyHost && given.subjects.empty()) return;
     orb();  // the interceptors belong to a running ORB
     omniORB::getInterceptors()->serverAcceptConnection.add(admit);
+    if (!given.subjects.empty()) omniORB::getInterceptors()->serverReceiveRequest.add(admitRequest);
   });
 }
 

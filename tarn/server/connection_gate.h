@@ -33,6 +33,10 @@ struct GatePolicy {
   // with anyHost false: loopback only.
   std::vector<AddressRange> allowed;
   bool anyHost = true;
+  // TLS clients whose verified certificate's subject has none of these common names are refused:
+  // every request of theirs answers NO_PERMISSION before it runs (the ORB accepts a TLS connection
+  // before its handshake, so it cannot be judged sooner); empty: any certificate the CA signed.
+  std::vector<std::string> subjects;
 };
 
 // Installs the gate on the running ORB, once per process (later calls change nothing).

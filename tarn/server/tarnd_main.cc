@@ -28,6 +28,7 @@
 
 #include "tarn/client/orb.h"
 #include "tarn/client/settings.h"
+#include "tarn/client/tls.h"
 #include "tarn/server/connection_gate.h"
 #include "tarn/server/host.h"
 #include "tarn/server/rights.h"
@@ -204,6 +205,9 @@ int main(int argc, char** argv) {
   std::vector<Listen> listens;
   bool journalSyncGiven = false;
   bool allowAny = false;
+  tarn::TlsFiles tls;
+  int tlsPort = 0;
+  bool tlsOnly = false;
   std::string rightsFile;
   tarn::GatePolicy gate;
   tarn::Budgets& budgets = options.budgets;
@@ -228,6 +232,19 @@ int main(int argc, char** argv) {
        }},
       {"--allow-any", nullptr, "serve clients from any address (every one of them may do everything without --rights)",
        [&](const char*) { allowAny = true; return std::string(); }},
+      {"--tls-cert", "FILE", "TLS: this server's certificate (PEM; with --tls-key and --tls-ca)",
+       [&](const char* v) { tls.cert = v; return std::string(); }},
+      {"--tls-key", "FILE", "TLS: its private key (PEM)", [&](const char* v) { tls.key = v; return std::string(); }},
+      {"--tls-ca", "FILE", "TLS: the CA certificates (PEM) that sign the clients'; a client without one is refused",
+       [&](const char* v) { tls.ca = v; return std::string(); }},
+      {"--tls-port", "PORT", "TLS endpoints on this port of every address, beside the plain ones",
+       [&](const char* v) { return number("--tls-port", v, 1, 65535, tlsPort); }},
+      {"--tls-only", nullptr, "TLS endpoints only, on the addresses' own ports: no plain endpoint at all",
+       [&](const char*) { tlsOnly = true; return std::string(); }},
+      {"--allow-subject", "NAME",
+       "serve only TLS clients whose certificate subject's common name is NAME (repeatable; with --rights,"
+       " its CN= names count too)",
+       [&](const char* v) { gate.subjects.push_back(v); return std::string(); }},
       {"--rights", "FILE",
        "what each client may do in each realm: lines IDENTITY REALM RIGHT (none, read, write, admin), checked"
        " at start; without it every client served may do everything",
@@ -339,12 +356,21 @@ int main(int argc, char** argv) {
       return usage("--listen names " + listen.text() + " twice");
   }
   if (allowAny && !gate.allowed.empty()) return usage("--allow-any and --allow exclude each other");
+  if (tls.wanted()) {
+    const std::string problem = tarn::tlsFilesProblem(tls, true);
+    if (!problem.empty()) return usage(problem + " (--tls-cert, --tls-key, --tls-ca)");
+    if (!tlsOnly && tlsPort == 0) return usage("TLS needs --tls-port PORT for its endpoints, or --tls-only");
+  } else if (tlsOnly || tlsPort || !gate.subjects.empty()) {
+    return usage("--tls-only, --tls-port and --allow-subject need --tls-cert, --tls-key and --tls-ca");
+  }
+  if (tlsOnly && tlsPort) return usage("--tls-only uses the addresses' own ports: no --tls-port");
   // Anyone who reaches a network address may do everything the server does: not without a policy.
   const auto open = std::find_if(listens.begin(), listens.end(), [](const Listen& l) { return !loopback(l.host); });
-  if (open != listens.end() && !allowAny && gate.allowed.empty()) {
+  if (open != listens.end() && !allowAny && gate.allowed.empty() && !tlsOnly) {
     std::fprintf(stderr,
                  "tarnd: not listening on %s: every client that reaches it could read, write and delete everything;\n"
-                 "       name the clients with --allow CIDR (repeatable), or serve everyone with --allow-any\n",
+                 "       name the clients with --allow CIDR (repeatable), take TLS clients only (--tls-only),\n"
+                 "       or serve everyone with --allow-any\n",
                  open->text().c_str());
     return 2;
   }
@@ -360,6 +386,8 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
+  if (rights && tls.wanted())
+    for (const std::string& name : rights->identities()) gate.subjects.push_back(name);
   const std::string fdNote = fitDescriptors(budgets);
   if (!fdNote.empty()) std::fprintf(stderr, "tarnd: %s\n", fdNote.c_str());
   if (journalSyncGiven && options.dataDir.empty())
@@ -367,15 +395,27 @@ int main(int argc, char** argv) {
   std::vector<std::string> endpoints, published, publishedLast;
   std::string where;
   for (const Listen& listen : listens) {
-    const std::string why = cannotListen(listen);
-    if (!why.empty()) {
-      std::fprintf(stderr, "tarnd: %s\n", why.c_str());
-      return 1;
+    Listen secure = listen;
+    if (tlsPort) secure.port = tlsPort;
+    for (const Listen* one : {&listen, static_cast<const Listen*>(&secure)}) {
+      if (one == &secure && (!tls.wanted() || tlsOnly)) continue;  // with --tls-only `listen` is the TLS one
+      if (one == &secure && secure.port == listen.port) return usage("--tls-port is the port of " + listen.text());
+      const std::string why = cannotListen(*one);
+      if (!why.empty()) {
+        std::fprintf(stderr, "tarnd: %s\n", why.c_str());
+        return 1;
+      }
     }
-    endpoints.push_back(listen.endpoint());
-    // A client on another host that tried a loopback address first would reach its own host.
-    (loopback(listen.host) ? publishedLast : published).push_back(listen.endpoint());
-    where += (where.empty() ? "" : ", ") + listen.text();
+    std::vector<std::string> points;
+    if (!tlsOnly) points.push_back(listen.endpoint());
+    if (tls.wanted()) points.push_back("giop:ssl:" + secure.text());
+    for (const std::string& point : points) {
+      endpoints.push_back(point);
+      // A client on another host that tried a loopback address first would reach its own host.
+      (loopback(listen.host) ? publishedLast : published).push_back(point);
+    }
+    where += (where.empty() ? "" : ", ") + (tlsOnly ? "TLS " + listen.text() : listen.text()) +
+             (tls.wanted() && !tlsOnly ? " (TLS " + secure.text() + ")" : "");
   }
   published.insert(published.end(), publishedLast.begin(), publishedLast.end());
 
@@ -391,6 +431,7 @@ int main(int argc, char** argv) {
     gate.total = budgets.tcpConnections;
     gate.perHost = budgets.tcpPerHost;
     gate.anyHost = allowAny;
+    orbLimits.tls = tls;  // never the clients' TLS variables
     // One thread per connection always, so that the gate sees every connection as it is accepted.
     orbLimits.threadPerConnectionUpTo = kThreadPerConnectionAlways;
     tarn::enforceRights(rights);  // before the first call can arrive
