@@ -124,7 +124,8 @@ void printHelp(const std::vector<Option>& options) {
               "name gets no service), a contender's record at most 64 KiB (2022). The network connection limit is\n"
               "lowered to fit the process's file limit.\n"
               "\nWho may connect: loopback always. Listening on any other address needs --allow CIDR (clients from\n"
-              "other addresses are refused as they connect) or --allow-any; without either tarnd does not start.\n"
+              "other addresses are refused as they connect), --tls-only (clients must show a certificate of the\n"
+              "--tls-ca) or --allow-any; without one of them tarnd does not start.\n"
               "With --rights FILE each call needs its right (none, read, write, admin) in its realm, as the first\n"
               "rule IDENTITY REALM RIGHT of FILE that matches says (# comments; IDENTITY *, an address range or\n"
               "CN=NAME of a TLS client; REALM a name, - for the default realm or *); a refused call answers 2026.\n"
@@ -242,8 +243,8 @@ int main(int argc, char** argv) {
       {"--tls-only", nullptr, "TLS endpoints only, on the addresses' own ports: no plain endpoint at all",
        [&](const char*) { tlsOnly = true; return std::string(); }},
       {"--allow-subject", "NAME",
-       "serve only TLS clients whose certificate subject's common name is NAME (repeatable; with --rights,"
-       " its CN= names count too)",
+       "serve only TLS clients whose certificate subject's common name is NAME (repeatable; the CN= names"
+       " of --rights count too, and alone name the subjects served)",
        [&](const char* v) { gate.subjects.push_back(v); return std::string(); }},
       {"--rights", "FILE",
        "what each client may do in each realm: lines IDENTITY REALM RIGHT (none, read, write, admin), checked"

@@ -109,21 +109,30 @@ TEST(Tls, OnlyClientsWithACertificateOfTheCaAndAnAllowedSubjectAreServed) {
   EXPECT_FALSE(has(listed, ".p")) << "a refused client's call ran:\n" << listed.output;
 }
 
+// Plain and TLS endpoints of one server, and rights by certificate subject and by address.
 TEST(Tls, BesidePlainTcpOnAPortOfItsOwn) {
   const Certificates certs;
   ASSERT_TRUE(certs.ok()) << "openssl could not make the test certificates";
+  const std::string rights = scratchPath("tls-rights-" + std::to_string(processId()) + ".txt");
+  std::ofstream(rights) << "CN=operator * admin\n127.0.0.1 * read\n";
   const int tlsPort = freePort();
   std::vector<std::string> args = certs.serverArgs();
-  args.insert(args.end(), {"--tls-port", std::to_string(tlsPort)});
+  args.insert(args.end(), {"--tls-port", std::to_string(tlsPort), "--rights", rights});
   TarndProcess tarnd("both", freePort(), args);
   ASSERT_TRUE(tarnd.start()) << "the plain endpoint answers as ever";
   EXPECT_EQ(2, listeningPorts(tarnd.pid()));
   ScopedSettings settings({{"both", "own", {tarnd.address()}}, {"both.tls", "others", {"127.0.0.1:" + std::to_string(tlsPort)}, false, true}});
-  EXPECT_EQ(0, runTool("create plain.p AnalogPoint -s both").status);
-  const ToolRun secure = runTool("points -s both.tls", "", certs.clientEnv("operator"));
-  EXPECT_EQ(0, secure.status) << secure.output;
-  EXPECT_TRUE(has(secure, "plain.p")) << "one server behind both endpoints:\n" << secure.output;
+  const ToolRun plain = runTool("create plain.p AnalogPoint -s both");
+  EXPECT_EQ(1, plain.status) << plain.output;
+  EXPECT_TRUE(has(plain, "2026")) << "127.0.0.1 only reads:\n" << plain.output;
+  const ToolRun created = runTool("create secure.p AnalogPoint -s both.tls", "", certs.clientEnv("operator"));
+  EXPECT_EQ(0, created.status) << "CN=operator administers:\n" << created.output;
+  const ToolRun listed = runTool("points -s both");
+  EXPECT_EQ(0, listed.status) << listed.output;
+  EXPECT_TRUE(has(listed, "secure.p")) << "one server behind both endpoints:\n" << listed.output;
   EXPECT_NE(0, runTool("points -s both.tls", "", certs.clientEnv("")).status) << "no certificate, no TLS service";
+  EXPECT_NE(0, runTool("points -s both.tls", "", certs.clientEnv("intruder")).status) << "a subject the rights do not name";
+  std::remove(rights.c_str());
   // Without a CA or with a key missing tarnd does not start, and says why.
   const std::string tarndPath = std::string(TARND_PATH) + " --port " + std::to_string(freePort());
   expectRuns({{"", 2, {"TLS needs the CA file"}}},
