@@ -109,6 +109,12 @@ CallBounds readCallBounds() {
   return bounds;
 }
 
+std::string settingsAttribute(const char* name) {
+  pugi::xml_document doc;
+  if (!loadDocument(settingsPath(), doc)) return std::string();
+  return doc.child("tarn").attribute(name).as_string();
+}
+
 namespace {
 
 // The line of byte `offset` in `text`, counting from 1.

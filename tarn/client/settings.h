@@ -49,6 +49,9 @@ bool validAddress(const std::string& address);
 std::string settingsPath();
 // The call bounds that hold now (environment, then settings file, then defaults).
 CallBounds readCallBounds();
+// The attribute `name` of the settings file's root element; empty when there is none, or no
+// settings file that can be read.
+std::string settingsAttribute(const char* name);
 // Reads the settings: the embedded default when TARN_SETTINGS is not set. When it is set, the
 // file is the configuration: a file that is missing, unreadable, not XML, or holds a server
 // without a name or address, a duplicate name, a second "own" server, an unknown position or an

@@ -3,8 +3,6 @@
 #include <cstdlib>
 #include <fstream>
 
-#include <pugixml.hpp>
-
 #include "tarn/client/settings.h"
 
 #if !defined(_WIN32)
@@ -50,17 +48,9 @@ std::string fromEnvironment(const char* name, const std::string& fallback) {
 
 TlsFiles clientTlsFiles() {
   TlsFiles files;
-  pugi::xml_document doc;
-  const std::string path = settingsPath();
-  if (!path.empty() && doc.load_file(path.c_str())) {
-    const pugi::xml_node root = doc.child("tarn");
-    files.cert = root.attribute("tls-cert").as_string();
-    files.key = root.attribute("tls-key").as_string();
-    files.ca = root.attribute("tls-ca").as_string();
-  }
-  files.cert = fromEnvironment("TARN_TLS_CERT", files.cert);
-  files.key = fromEnvironment("TARN_TLS_KEY", files.key);
-  files.ca = fromEnvironment("TARN_TLS_CA", files.ca);
+  files.cert = fromEnvironment("TARN_TLS_CERT", settingsAttribute("tls-cert"));
+  files.key = fromEnvironment("TARN_TLS_KEY", settingsAttribute("tls-key"));
+  files.ca = fromEnvironment("TARN_TLS_CA", settingsAttribute("tls-ca"));
   return files;
 }
 
