@@ -10,6 +10,7 @@ packages=(
   cmake make g++ pkg-config
   libace-dev
   libomniorb4-dev omniidl
+  libssl-dev  # TLS: omniORB's SSL transport links OpenSSL
   libboost-dev
   libpugixml-dev
   libcli11-dev libedit-dev
@@ -21,6 +22,7 @@ for flag in "$@"; do
   case "$flag" in
     --tests)
       packages+=(iproute2 util-linux)  # ip netns and unshare, for the tests across network namespaces
+      packages+=(openssl)  # the TLS tests make a throwaway CA and certificates
       packages+=(chromium chromium-driver python3-selenium)  # the web view's page in a headless browser
       ;;
     --docs)

@@ -31,6 +31,9 @@ constexpr int kNothingReceived = 2008;
 /// being idle).
 constexpr int kBadHandle = 2011;
 constexpr int kNotConnected = 2015;      ///< the connection guard: the server is not connected
+/// From the middleware: the server's rights file does not grant this client the call in that
+/// realm (tarnd --rights); nothing changed.
+constexpr int kNotPermitted = 2026;
 constexpr int kNoServerName = 3000;      ///< no server name given, and the middleware names none at "own"
 constexpr int kIndexOutOfRange = 3007;   ///< a path index outside the element's items, or two indexes in one segment
 /// The record is not valid: no value block, fewer bytes than its type or the field needs, or a

@@ -3,8 +3,10 @@
 A thin layer over the C++ library: every function here is one or a few of its operations.
 Servers default to the one at position "own"; each data point function takes ``server=`` and
 ``realm=`` keywords. A nonzero result code raises :class:`ostrel.Error` or the one narrower
-class its code has (:class:`Unreachable`, :class:`TimedOut`, :class:`NotFound`; the README has
-the table), carrying ``code`` and ``text``.
+class its code has (:class:`Unreachable`, :class:`TimedOut`, :class:`NotFound`,
+:class:`NotPermitted`; the documentation has the table), carrying ``code`` and ``text``. A server
+whose settings entry says ``tls="true"`` is reached over TLS with the files that TARN_TLS_CERT,
+TARN_TLS_KEY and TARN_TLS_CA name, read once by the first call.
 Calls that may block release the GIL, so other Python threads run while one waits, and Ctrl-C
 ends any wait within about 0.2 s (KeyboardInterrupt); a message is then still queued. The
 waiting calls have awaitable forms for asyncio (``EventBox.receive_async``, ``async for``).
@@ -22,7 +24,7 @@ import time as _time
 from typing import NamedTuple as _NamedTuple, Optional as _Optional
 
 from ._ostrel import (  # noqa: F401
-    Contention, Error, NotConnected, NotFound, Record, StatusListener, TimedOut, Unreachable,
+    Contention, Error, NotConnected, NotFound, NotPermitted, Record, StatusListener, TimedOut, Unreachable,
     addresses, connect, contend, contenders, create, delete, disconnect, divert, error_text, get,
     get_many, is_connected, nulls, on_status, own_server, ping, points, put, servers,
     set_own_server, types,
@@ -35,7 +37,7 @@ from . import _ostrel
 __version__ = "0.1.0"  # the package's version (pyproject.toml), the library's and the tool's
 
 __all__ = [
-    "Contention", "Error", "NotConnected", "NotFound", "Record", "ServerStatus", "StatusListener",
+    "Contention", "Error", "NotConnected", "NotFound", "NotPermitted", "Record", "ServerStatus", "StatusListener",
     "TimedOut", "Unreachable", "addresses", "connect", "contend", "contenders", "create", "delete", "disconnect",
     "divert", "error_text", "get", "get_many", "is_connected", "nulls", "on_status", "own_server",
     "ping", "points", "put", "put_fields", "query", "servers", "set_own_server", "status", "types",

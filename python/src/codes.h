@@ -20,5 +20,6 @@ constexpr int kNoSuchSnapshot = 2013;
 constexpr int kRemoteFailure = 2016;       // the remote call failed (a call time-out among the causes)
 constexpr int kNoSuchField = 2021;
 constexpr int kLibraryEnded = OstrelCode::kLibraryEnded;
+constexpr int kNotPermitted = 2026;  // the server's rights file does not grant the call (tarnd --rights)
 
 }  // namespace pyostrel::code

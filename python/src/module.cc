@@ -14,6 +14,7 @@ PyObject* notConnectedClass = nullptr;
 PyObject* timedOutClass = nullptr;
 PyObject* unreachableClass = nullptr;
 PyObject* notFoundClass = nullptr;
+PyObject* notPermittedClass = nullptr;
 
 // The one table of the result codes that raise a narrower class than ostrel.Error. One cause,
 // one class: a server that is down or frozen answers 2016 (a call time-out), 2002 or, once the
@@ -34,6 +35,7 @@ const Narrower kNarrower[] = {
     {code::kNoSuchField, &notFoundClass},
     {OstrelCode::kRecordWithoutType, &notFoundClass},
     {OstrelCode::kElementNotFound, &notFoundClass},
+    {code::kNotPermitted, &notPermittedClass},
 };
 
 PyObject* classFor(int code) {
@@ -91,6 +93,8 @@ void bindErrors(py::module_& m) {
       "A NotConnected and a TimedOut as well, so that either catches a server that is down.");
   notFoundClass = newClass(m, "NotFound", py::make_tuple(error, py::handle(PyExc_LookupError)),
                            "No data point, type, element or field of that name.");
+  notPermittedClass = newClass(m, "NotPermitted", py::make_tuple(error, py::handle(PyExc_PermissionError)),
+                               "The server's rights file does not grant this client the call in that realm (2026).");
   // A non-numeric index in a path is the one failure the library throws rather than returns.
   py::register_exception_translator([](std::exception_ptr p) {
     try {

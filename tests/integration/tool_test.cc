@@ -99,7 +99,14 @@ TEST(Tool, StatusAndMessages) {
   expectRuns({{"", 2, {"--listen takes a host name or IPv4 address"}}}, listen + "-x:7001 2>&1 #");
   expectRuns({{"", 2, {"not '0'"}}}, listen + "127.0.0.1:0 2>&1 #");
   expectRuns({{"", 2, {"--port PORT (1-65535) is required for --listen 127.0.0.1"}}}, listen + "127.0.0.1 2>&1 #");
-  expectRuns({{"", 1, {"192.0.2.1 is not an address of this host"}}}, listen + "192.0.2.1:7001 2>&1 #");
+  expectRuns({{"", 1, {"192.0.2.1 is not an address of this host"}}}, listen + "192.0.2.1:7001 --allow 192.0.2.0/24 2>&1 #");
+  // A network address needs a policy: without one tarnd does not start, and says what to add.
+  expectRuns({{"", 2, {"not listening on 192.0.2.1:7001", "--allow CIDR", "--allow-any"}}}, listen + "192.0.2.1:7001 2>&1 #");
+  expectRuns({{"", 2, {"--allow: '10.0.0.0/33' has no prefix length from 0 to 32"}}}, tarnd + " --allow 10.0.0.0/33 2>&1 #");
+  expectRuns({{"", 2, {"--allow: 'plant' is not an IPv4 or IPv6 address"}}}, tarnd + " --allow plant 2>&1 #");
+  expectRuns({{"", 2, {"exclude each other"}}}, tarnd + " --allow-any --allow ::1 2>&1 #");
+  expectRuns({{"", 1, {"WARNING: --allow-any", "192.0.2.1 is not an address of this host"}}},
+             listen + "192.0.2.1:7001 --allow-any 2>&1 #");
   expectRuns({{"", 2, {"--listen names 127.0.0.1:7001 twice"}}}, listen + "127.0.0.1 --port 7001 --listen 127.0.0.1:7001 2>&1 #");
 }
 

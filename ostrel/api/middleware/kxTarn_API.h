@@ -239,7 +239,9 @@ KXTARN_API int kx_regist_contender(const char* hostName, const char* contenderNa
 KXTARN_API int kx_update_contender(const char* hostName, const char* contenderName,
                                    const char* moduleName, const char* server,
                                    const char* position);
-/// Leaves the registration of (hostName, contenderName), whichever process holds it.
+/// Leaves the registration of (hostName, contenderName) when this process holds it, or, on behalf
+/// of another process or host, when `moduleName` names the registration's module (2003
+/// otherwise: no caller ends a registration it cannot name whole).
 KXTARN_API int kx_out_contend(const char* hostName, const char* contenderName,
                               const char* moduleName, const char* server, const char* position);
 /// Leaves the registration of (hostName, contenderName) only when this process holds it: what a
