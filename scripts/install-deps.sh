@@ -25,6 +25,9 @@ if [ "${OSTREL_WITH_CLANG:-1}" = 1 ]; then
   packages+=(clang libclang-rt-14-dev)
 fi
 
+# The trend's chart library for `ostrel web`, from the npm registry (optional: see the script).
+bash "$(dirname "$0")/fetch-web-deps.sh"
+
 missing=()
 for p in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then

@@ -10,13 +10,18 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
+#include <condition_variable>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ostrel/api/ostrel.h"
@@ -37,12 +42,16 @@ namespace {
 
 // How many of a box's events its monitor shows when it looks without taking.
 constexpr int kMonitorShown = 100;
+// How many fields of each point the data point list sends (the page says how many more there are).
+constexpr std::size_t kListFields = 12;
 
 struct WebOptions {
   ServerTarget target;
   std::string listen = "127.0.0.1:8080";
   bool allowWrites = false;
   int period = 500;
+  int historyMinutes = 60;  // the span of each point's history; 0: none kept
+  int historyMb = 64;       // the most the history's rings may take
 };
 
 #if defined(_WIN32)
@@ -119,10 +128,248 @@ class ServerNews : public BrennicStatusListenerBase {
   std::map<std::string, Heard> heard_;  // GUARDED_BY(mutex_)
 };
 
+// The numeric fields of the realm's points, sampled once per period by this process from its
+// start, so that a page opened later shows the past. Each point kept has a ring of `capacity`
+// samples (the history's span at the period): a time and one double per numeric field (kx_time
+// fields are left out: they are times, not measures). Points are taken in name order while the
+// full rings of those kept fit the byte budget, so memory stays within it whatever the realm
+// holds; a point deleted from the realm frees its ring, and the next point by name may then be
+// taken. A point of another type than when it was taken starts its ring again.
+class History {
+ public:
+  History(const WebOptions& options)
+      : target_(options.target), period_(options.period),
+        capacity_(static_cast<std::size_t>(options.historyMinutes) * 60000 / static_cast<std::size_t>(options.period)),
+        budget_(static_cast<std::size_t>(options.historyMb) << 20) {}
+  ~History() { stop(); }
+
+  void start() {
+    if (capacity_ == 0 || budget_ == 0) return;
+    thread_ = std::thread([this] { run(); });
+  }
+  void stop() {
+    {
+      std::lock_guard<std::mutex> hold(mutex_);
+      ending_ = true;
+    }
+    wake_.notify_all();
+    if (thread_.joinable()) thread_.join();
+  }
+
+  // {"kept", "span_ms", "points", "bytes", "budget"}: what the history holds, for /api/info.
+  std::string summary() {
+    std::lock_guard<std::mutex> hold(mutex_);
+    return "{\"span_ms\": " + std::to_string(capacity_ * static_cast<std::size_t>(period_)) +
+           ", \"capacity\": " + std::to_string(capacity_) + ", \"points\": " + std::to_string(rings_.size()) +
+           ", \"bytes\": " + std::to_string(reserved_) + ", \"budget\": " + std::to_string(budget_) + "}";
+  }
+
+  // The history of `point` as JSON: its fields, and per sample a time (ms since 1970) and a value
+  // per field (null where there was none). At most `most` samples are sent: above that, each of
+  // most / 2 runs of samples is sent as two, the lowest and the highest value of each field in
+  // their order, at the run's first and last time, so peaks stay in the plot.
+  std::string json(const std::string& point, std::size_t most) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    auto found = rings_.find(point);
+    if (found == rings_.end())
+      return "{\"point\": " + jsonString(point) + ", \"kept\": false, \"reason\": " +
+             jsonString(capacity_ == 0 || budget_ == 0 ? "the history is off"
+                        : full_ ? "the history's budget is spent on other points" : "not sampled (yet)") + "}";
+    const Ring& ring = found->second;
+    const std::size_t n = ring.times.size();
+    auto at = [&ring, n, this](std::size_t i) { return n < capacity_ ? i : (ring.next + i) % n; };
+    std::vector<std::size_t> xs;          // sample indexes (in age order) sent as times
+    std::vector<std::vector<double>> ys(ring.paths.size());
+    const bool decimated = n > most;
+    if (!decimated) {
+      for (std::size_t i = 0; i < n; ++i) {
+        xs.push_back(i);
+        for (std::size_t f = 0; f < ring.paths.size(); ++f) ys[f].push_back(ring.values[f][at(i)]);
+      }
+    } else {
+      const std::size_t runs = std::max<std::size_t>(1, most / 2);
+      for (std::size_t r = 0; r < runs; ++r) {
+        const std::size_t from = r * n / runs, to = (r + 1) * n / runs;
+        if (to <= from) continue;
+        xs.push_back(from);
+        xs.push_back(to - 1);
+        for (std::size_t f = 0; f < ring.paths.size(); ++f) {
+          std::size_t low = to, high = to;
+          for (std::size_t i = from; i < to; ++i) {
+            const double v = ring.values[f][at(i)];
+            if (std::isnan(v)) continue;
+            if (low == to || v < ring.values[f][at(low)]) low = i;
+            if (high == to || v > ring.values[f][at(high)]) high = i;
+          }
+          const double nan = std::nan("");
+          const double a = low == to ? nan : ring.values[f][at(std::min(low, high))];
+          const double b = low == to ? nan : ring.values[f][at(std::max(low, high))];
+          ys[f].push_back(a);
+          ys[f].push_back(b);
+        }
+      }
+    }
+    auto number = [](double v) {
+      if (!std::isfinite(v)) return std::string("null");
+      char text[32];
+      std::snprintf(text, sizeof text, "%.17g", v);
+      return std::string(text);
+    };
+    std::string times, fields, values;
+    for (std::size_t i : xs) times += (times.empty() ? "" : ",") + std::to_string(ring.times[at(i)]);
+    for (std::size_t f = 0; f < ring.paths.size(); ++f) {
+      fields += (f ? ", " : "") + jsonString(ring.paths[f]);
+      std::string row;
+      for (std::size_t k = 0; k < ys[f].size(); ++k) row += (k ? "," : "") + number(ys[f][k]);
+      values += std::string(f ? ", " : "") + "[" + row + "]";
+    }
+    return "{\"point\": " + jsonString(point) + ", \"kept\": true, \"type\": " + jsonString(ring.type) +
+           ", \"period_ms\": " + std::to_string(period_) + ", \"capacity\": " + std::to_string(capacity_) +
+           ", \"samples\": " + std::to_string(n) + ", \"decimated\": " + (decimated ? "true" : "false") +
+           ", \"fields\": [" + fields + "], \"times\": [" + times + "], \"values\": [" + values + "]}";
+  }
+
+  // Whether `realm` is the one sampled.
+  bool samples(const std::string& realm) const { return realm == target_.realm; }
+
+ private:
+  struct Ring {
+    std::string type;
+    std::vector<std::string> paths;
+    std::vector<long long> times;             // grows to capacity_, then wraps at `next`
+    std::vector<std::vector<double>> values;  // one per path, as times
+    std::size_t next = 0;
+    std::size_t bytes = 0;                    // what the full ring costs
+  };
+
+  static bool sampled(const FieldText& field) {
+    if (field.type == "kx_time" || field.type == "kx_time2" || field.type == "char*" || field.type == "wchar*")
+      return false;
+    return jsonValue(field).front() != '"' || field.text == "nan" || field.text == "inf" || field.text == "-inf";
+  }
+
+  void run() {
+    Clock::time_point listed{};
+    std::vector<std::string> names;  // the realm's, by name
+    for (Clock::time_point tick = Clock::now();; tick += std::chrono::milliseconds(period_)) {
+      {
+        std::unique_lock<std::mutex> hold(mutex_);
+        if (wake_.wait_until(hold, tick, [this] { return ending_; })) return;
+      }
+      const Clock::time_point now = Clock::now();
+      if (now > tick + std::chrono::milliseconds(period_)) tick = now;  // a late pass is not caught up
+      if (listed == Clock::time_point{} || now - listed > std::chrono::seconds(5)) {
+        ObjectNames list;
+        if (Ostrel::GetAllPointName(&list, target_.serverOrNull(), target_.realmOrNull()) == 0) {
+          names.assign(list.names, list.names + list.count);
+          std::sort(names.begin(), names.end());
+          forgetGone(names);
+        }
+        Ostrel::DeatoryNameSeq(&list);
+        listed = now;
+      }
+      sample(names);
+    }
+  }
+
+  void forgetGone(const std::vector<std::string>& names) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    for (auto it = rings_.begin(); it != rings_.end();) {
+      if (std::binary_search(names.begin(), names.end(), it->first)) {
+        ++it;
+        continue;
+      }
+      reserved_ -= it->second.bytes;
+      it = rings_.erase(it);
+      full_ = false;
+    }
+  }
+
+  // Reads the points kept and, while the budget has room, the next ones by name; one sample each.
+  void sample(const std::vector<std::string>& names) {
+    std::vector<std::string> wanted;
+    {
+      std::lock_guard<std::mutex> hold(mutex_);
+      for (const auto& kept : rings_) wanted.push_back(kept.first);
+      std::size_t tried = 0;
+      for (std::size_t i = 0; !full_ && tried < 500 && i < names.size(); ++i)
+        if (rings_.count(names[i]) == 0) wanted.push_back(names[i]), ++tried;
+    }
+    const long long at = std::chrono::duration_cast<std::chrono::milliseconds>(
+                             std::chrono::system_clock::now().time_since_epoch()).count();
+    for (std::size_t from = 0; from < wanted.size(); from += 500) {
+      const std::vector<std::string> batch(wanted.begin() + static_cast<long>(from),
+                                           wanted.begin() + static_cast<long>(std::min(wanted.size(), from + 500)));
+      BrennicDataList list;
+      if (Ostrel::GetDataPointN(batch, list, target_.serverOrNull(), target_.realmOrNull()) == 0) {
+        for (int j = 0; j < list.count; ++j)
+          if (list.items[j] && list.items[j]->GetDataName()) add(*list.items[j], at);
+      }
+      Ostrel::DestoryBrennicDataList(&list);
+    }
+  }
+
+  void add(BrennicData& record, long long at) {
+    const std::string type = record.GetTypeName() ? record.GetTypeName() : "";
+    std::vector<std::string> paths;
+    std::vector<double> values;
+    for (const FieldText& field : fieldTexts(record)) {
+      if (!sampled(field)) continue;
+      paths.push_back(field.path);
+      values.push_back(std::strtod(field.text.c_str(), nullptr));
+    }
+    std::lock_guard<std::mutex> hold(mutex_);
+    const std::string name = record.GetDataName();
+    auto found = rings_.find(name);
+    if (found != rings_.end() && (found->second.type != type || found->second.paths != paths)) {
+      reserved_ -= found->second.bytes;
+      rings_.erase(found);
+      found = rings_.end();
+    }
+    if (found == rings_.end()) {
+      if (full_ || paths.empty()) return;
+      const std::size_t bytes = capacity_ * sizeof(double) * (paths.size() + 1) + 64 * (paths.size() + 1) + name.size();
+      if (reserved_ + bytes > budget_) {
+        full_ = true;
+        return;
+      }
+      Ring ring;
+      ring.type = type;
+      ring.paths = paths;
+      ring.values.resize(paths.size());
+      ring.bytes = bytes;
+      reserved_ += bytes;
+      found = rings_.emplace(name, std::move(ring)).first;
+    }
+    Ring& ring = found->second;
+    if (ring.times.size() < capacity_) {
+      ring.times.push_back(at);
+      for (std::size_t f = 0; f < values.size(); ++f) ring.values[f].push_back(values[f]);
+      return;
+    }
+    ring.times[ring.next] = at;
+    for (std::size_t f = 0; f < values.size(); ++f) ring.values[f][ring.next] = values[f];
+    ring.next = (ring.next + 1) % capacity_;
+  }
+
+  const ServerTarget target_;
+  const int period_;
+  const std::size_t capacity_;
+  const std::size_t budget_;
+  std::thread thread_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool ending_ = false;                  // GUARDED_BY(mutex_)
+  bool full_ = false;                    // GUARDED_BY(mutex_): a point did not fit the budget
+  std::size_t reserved_ = 0;             // GUARDED_BY(mutex_): the full rings' bytes
+  std::map<std::string, Ring> rings_;    // GUARDED_BY(mutex_)
+};
+
 // The page's views. One instance serves every connection thread; it holds no state of a view.
 class Views {
  public:
-  Views(const WebOptions& options, ServerNews& news) : o_(options), news_(news), started_(std::time(nullptr)) {}
+  Views(const WebOptions& options, ServerNews& news, History& history)
+      : o_(options), news_(news), history_(history), started_(std::time(nullptr)) {}
 
   ServerTarget target(const Request& request) const {
     ServerTarget t = o_.target;
@@ -147,8 +394,22 @@ class Views {
     return {200, "application/json",
             "{\"writes\": " + std::string(o_.allowWrites ? "true" : "false") + ", \"server\": " +
                 jsonString(o_.target.server) + ", \"realm\": " + jsonString(o_.target.realm) +
-                ", \"period_ms\": " + std::to_string(o_.period) + ", \"version\": " + jsonString(OSTREL_VERSION) + "}\n",
+                ", \"period_ms\": " + std::to_string(o_.period) + ", \"version\": " + jsonString(OSTREL_VERSION) +
+                ", \"history\": " + history_.summary() + "}\n",
             {}};
+  }
+
+  // A point's history (History::json), at most `most` samples (1,000 unless asked: 10 to 5,000).
+  Response history(const Request& request) const {
+    const std::string name = param(request, "point");
+    if (name.empty()) return web::errorResponse(400, "history needs a point");
+    if (!history_.samples(target(request).realm))
+      return {200, "application/json",
+              "{\"point\": " + jsonString(name) + ", \"kept\": false, \"reason\": \"the history is kept for realm " +
+                  (o_.target.realm.empty() ? std::string("(default)") : o_.target.realm) + " only\"}\n",
+              {}};
+    const int most = number(request, "most", 1000, 10, 5000);
+    return {200, "application/json", history_.json(name, static_cast<std::size_t>(most)) + "\n", {}};
   }
 
   Response realms(const Request&) const {
@@ -184,6 +445,7 @@ class Views {
     std::string pattern = param(request, "pattern");
     if (pattern.find_first_of("*?[") == std::string::npos) pattern = "*" + pattern + "*";
     const int offset = number(request, "offset", 0, 0, 1 << 30);
+    const bool descending = param(request, "order") == "desc";
     const int count = number(request, "count", 50, 1, 500);
     std::vector<std::string> matching;
     Clock::time_point listed{};
@@ -201,6 +463,7 @@ class Views {
           if (globMatch(pattern.c_str(), names.names[i])) matching.push_back(names.names[i]);
         Ostrel::DeatoryNameSeq(&names);
         std::sort(matching.begin(), matching.end());
+        if (descending) std::reverse(matching.begin(), matching.end());
         listed = start;
         listMs = msSince(start);
       }
@@ -215,17 +478,24 @@ class Views {
       std::string rows;
       for (const std::string& name : visible) {
         auto found = byName.find(name);
-        std::string type = "", value = "";
+        std::string type = "", fields = "";
+        std::size_t more = 0;
         if (found != byName.end()) {
           BrennicData& record = *found->second;
           type = record.GetTypeName() ? record.GetTypeName() : "";
+          std::size_t shown = 0;
           for (const FieldText& field : fieldTexts(record)) {
-            if (value.size() > 160) break;
-            value += (value.empty() ? "" : "  ") + field.path + "=" + field.text;
+            if (shown == kListFields) {
+              ++more;
+              continue;
+            }
+            // A text is cut here (the page marks the cut); the page formats numbers and times.
+            fields += std::string(shown++ ? ", " : "") + "{\"path\": " + jsonString(field.path) + ", \"type\": " +
+                      jsonString(field.type) + ", \"value\": " + jsonValue({field.path, field.type, shortened(field.text, 120)}) + "}";
           }
         }
         rows += std::string(rows.empty() ? "" : ", ") + "{\"name\": " + jsonString(name) + ", \"type\": " +
-                jsonString(type) + ", \"value\": " + jsonString(shortened(value, 200)) +
+                jsonString(type) + ", \"fields\": [" + fields + "], \"more\": " + std::to_string(more) +
                 ", \"found\": " + (found != byName.end() ? "true" : "false") + "}";
       }
       Ostrel::DestoryBrennicDataList(&list);
@@ -413,6 +683,7 @@ class Views {
  private:
   const WebOptions& o_;
   ServerNews& news_;
+  History& history_;
   const long long started_;
 };
 
@@ -429,6 +700,7 @@ std::vector<web::Route> routes(Views& v) {
   return {
       {"GET", "/api/info", false, answer(&Views::info), nullptr},
       {"GET", "/api/realms", false, answer(&Views::realms), nullptr},
+      {"GET", "/api/history", false, answer(&Views::history), nullptr},
       {"GET", "/api/snapshots", false, answer(&Views::snapshots), nullptr},
       {"POST", "/api/snapshots", true, answer(&Views::makeSnapshot), nullptr},
       {"GET", "/api/snapshot", false, answer(&Views::download), nullptr},
@@ -468,7 +740,9 @@ void serveWeb(Tool& tool, const WebOptions& o) {
   serverStates(true);  // every server of the settings connected once, so the view starts with their states
   ServerNews news;
   Ostrel::InstallListener(news);
-  Views views(o, news);
+  History history(o);
+  history.start();
+  Views views(o, news, history);
   web::Server server(options, routes(views), web::pageFiles());
   std::string error;
   // A client that leaves mid-write must not end the process (the sockets send with MSG_NOSIGNAL too).
@@ -488,6 +762,7 @@ void serveWeb(Tool& tool, const WebOptions& o) {
     server.stop();
   }
   std::signal(SIGPIPE, oldPipe);
+  history.stop();
   Ostrel::RemoveListener(news);
 }
 
@@ -501,6 +776,12 @@ void addWebCommand(CLI::App& app, Tool& tool) {
                 "let the page write fields, make snapshots and take a box's events (default: read only)");
   web->add_option("-p,--period", o->period, "ms between updates of the page (default 500)")
       ->check(CLI::Range(50, 60000));
+  web->add_option("--history", o->historyMinutes,
+                  "minutes of each point's numeric fields kept from the start, sampled every period (default 60; 0: none)")
+      ->check(CLI::Range(0, 24 * 60));
+  web->add_option("--history-mb", o->historyMb,
+                  "MiB the history may take; points are kept in name order while their full history fits (default 64)")
+      ->check(CLI::Range(0, 16384));
   addServerOptions(web, o->target);
   web->footer(
       "Views: servers, data points (filter, live values, a point's fields and their plot, writing one field),\n"
