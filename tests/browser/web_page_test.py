@@ -227,10 +227,33 @@ try:
               scales[0] <= 0.5 and 3.5 <= scales[1] < 10 and scales[2] <= 192 <= scales[3])
         check("each series has its own axis", trend("return u.axes.filter(a => a.show !== false).length") == 3)
         shot("trend")
+        driver.find_element(By.CSS_SELECTOR, "#fields input[data-path=quality]").click()
+        eventually("unticking a field takes its series out", lambda: trend(
+            "return t.chart.series.length === 2 && t.chart.series[1].label === 'value (m)';"))
+        driver.find_element(By.CSS_SELECTOR, "#fields input[data-path=quality]").click()
+        eventually("ticking it brings it back", lambda: trend("return t.chart.series.length === 3;"))
         driver.find_element(By.CSS_SELECTOR, "#trend .u-legend .u-series:nth-child(3)").click()
         eventually("a series hides by its legend entry, and its axis with it", lambda: trend(
             "return t.hidden.has('quality') && t.chart.series[2].show === false &&"
             " t.chart.axes.filter(a => a.show !== false).length === 2;"))
+
+    # The server sends at most the samples asked for, the highest and the lowest of each run kept.
+    decimated = driver.execute_script(
+        "return fetch('/api/history?point=plant.level&most=10').then(r => r.json());")
+    check(f"a decimated history keeps the peak 3.5 and the low 0.5 in 10 samples ({decimated['values'][0]})",
+          decimated["decimated"] and len(decimated["times"]) <= 10 and max(decimated["values"][0]) == 3.5
+          and min(decimated["values"][0]) == 0.5 and decimated["times"] == sorted(decimated["times"]))
+
+    # Without the chart library (a build that could not fetch it) the page draws its plain plot.
+    driver.execute_cdp_cmd("Network.enable", {})
+    driver.execute_cdp_cmd("Network.setBlockedURLs", {"urls": ["*/vendor/*"]})
+    driver.get(writable + "/?plain#point/plant.level")  # another address: the page loads anew
+    eventually("without the chart library the plain plot draws the history", lambda: driver.execute_script(
+        "const c = document.getElementById('plot'); if (c.hidden || typeof uPlot !== 'undefined') return false;"
+        " const d = c.getContext('2d').getImageData(0, 0, c.width, c.height).data;"
+        " for (let i = 0; i < d.length; i += 4) if (d[i + 3] > 0 && d[i + 2] > 150 && d[i] < 80) return true; return false;"))
+    driver.execute_cdp_cmd("Network.setBlockedURLs", {"urls": []})
+    driver.execute_cdp_cmd("Network.disable", {})
 
     # The trend of 20 fields of a station: 20 series in 20 colours.
     driver.get(writable + "/#point/plant.station")

@@ -255,9 +255,9 @@ async function loadHistory(name) {
       for (const [path, values] of live.values) if (values[i] !== null) numbers[path] = values[i];
       addSample(t, numbers);
     });
-    const span = m.samples * m.period_ms;
-    $('trend-state').textContent = `history kept by the server: ${Math.round(span / 60000)} min of ` +
-        `${Math.round(m.capacity * m.period_ms / 60000)}` + (m.decimated ? `, ${m.times.length} of ${m.samples} samples drawn` : '');
+    const span = (ms) => ms < 120000 ? `${Math.round(ms / 1000)} s` : `${Math.round(ms / 60000)} min`;
+    $('trend-state').textContent = `from the history the server keeps: ${span(m.samples * m.period_ms)} of at most ` +
+        span(m.capacity * m.period_ms) + (m.decimated ? ` (${m.times.length} of its ${m.samples} samples drawn)` : '');
     drawTrend();
   } catch (e) {
     $('trend-state').textContent = 'no history: ' + e;
@@ -373,6 +373,7 @@ function drawTrend() {
 function drawPlot() {
   const canvas = $('plot');
   canvas.hidden = false;
+  $('trend').hidden = true;
   const g = canvas.getContext('2d');
   const w = canvas.width, h = canvas.height, left = 60, right = 10, top = 10, bottom = 24;
   g.clearRect(0, 0, w, h);
