@@ -404,6 +404,9 @@ try:
               f"update {median(stats['valueCosts']):.2f} ms median ({len(stats['valueCosts'])} updates), "
               f"{median(stats['listCosts']):.2f} ms when it also listed the names ({len(stats['listCosts'])})")
     check("the list updated while values changed", stats["updates"] >= 5)
+    kept = driver.execute_script("return fetch('/api/info').then(r => r.json());")["history"]
+    print(f"history: {kept['points']} points kept in {kept['bytes'] / 1048576:.1f} of {kept['budget'] / 1048576:.0f} MiB, "
+          f"{kept['capacity']} samples each; the last pass cost {kept['pass_ms']:.2f} ms")
     shot("points-list")
 except Exception as e:  # noqa: BLE001  (any failure of the run is the test's failure)
     failures.append(repr(e))

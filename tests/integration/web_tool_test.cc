@@ -165,7 +165,7 @@ TEST(WebTool, RefusesWhatItShouldAndServesThePage) {
       {"snapshot without --allow-writes", post(web, "/api/snapshots", "name=s", own), "HTTP/1.1 403", "--allow-writes"},
       {"taking a box's events without --allow-writes", get(web, "/api/stream/monitor-take?box=b"), "HTTP/1.1 403",
        "--allow-writes"},
-      {"info tells the history's bound", get(web, "/api/info"), "HTTP/1.1 200", "\"budget\": 67108864}"},
+      {"info tells the history's bound", get(web, "/api/info"), "HTTP/1.1 200", "\"budget\": 67108864,"},
       {"a history of no point", get(web, "/api/history"), "HTTP/1.1 400", "needs a point"},
       {"a history not kept", get(web, "/api/history?point=no.such"), "HTTP/1.1 200", "\"kept\": false"},
       {"a history of another realm", get(web, "/api/history?point=p&realm=north"), "HTTP/1.1 200",

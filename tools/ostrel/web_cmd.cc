@@ -156,12 +156,14 @@ class History {
     if (thread_.joinable()) thread_.join();
   }
 
-  // {"kept", "span_ms", "points", "bytes", "budget"}: what the history holds, for /api/info.
+  // {"span_ms", "capacity", "points", "bytes", "budget", "pass_ms"}: what the history holds and
+  // what its last pass (reading and storing one sample of each point kept) cost, for /api/info.
   std::string summary() {
     std::lock_guard<std::mutex> hold(mutex_);
     return "{\"span_ms\": " + std::to_string(capacity_ * static_cast<std::size_t>(period_)) +
            ", \"capacity\": " + std::to_string(capacity_) + ", \"points\": " + std::to_string(rings_.size()) +
-           ", \"bytes\": " + std::to_string(reserved_) + ", \"budget\": " + std::to_string(budget_) + "}";
+           ", \"bytes\": " + std::to_string(reserved_) + ", \"budget\": " + std::to_string(budget_) +
+           ", \"pass_ms\": " + costText(passMs_) + "}";
   }
 
   // The history of `point` as JSON: its fields, and per sample a time (ms since 1970) and a value
@@ -269,6 +271,9 @@ class History {
         listed = now;
       }
       sample(names);
+      const double spent = msSince(now);
+      std::lock_guard<std::mutex> hold(mutex_);
+      passMs_ = spent;
     }
   }
 
@@ -362,6 +367,7 @@ class History {
   bool ending_ = false;                  // GUARDED_BY(mutex_)
   bool full_ = false;                    // GUARDED_BY(mutex_): a point did not fit the budget
   std::size_t reserved_ = 0;             // GUARDED_BY(mutex_): the full rings' bytes
+  double passMs_ = 0;                    // GUARDED_BY(mutex_): what the last pass cost
   std::map<std::string, Ring> rings_;    // GUARDED_BY(mutex_)
 };
 
