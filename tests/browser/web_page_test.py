@@ -258,10 +258,12 @@ try:
     # The trend of 20 fields of a station: 20 series in 20 colours.
     driver.get(writable + "/#point/plant.station")
     wait(lambda: len(texts("fields")) > 40)
-    spent = driver.execute_script(
-        "const t = window.ostrelTrend; const boxes = [...document.querySelectorAll('#fields input[type=checkbox]')];"
-        "t.chosen = new Set(boxes.slice(0, 20).map(b => b.dataset.path)); const s = performance.now();"
-        " drawTrend(); return performance.now() - s;")
+    # Times include the chart's drawing, which it does once the script's own work is over.
+    spent = driver.execute_async_script(
+        "const done = arguments[0], t = window.ostrelTrend;"
+        " const boxes = [...document.querySelectorAll('#fields input[type=checkbox]')];"
+        " t.chosen = new Set(boxes.slice(0, 20).map(b => b.dataset.path)); const s = performance.now();"
+        " drawTrend(); setTimeout(() => done(performance.now() - s), 0);")
     if charted:
         series = trend("return u.series.slice(1).map(s => s._stroke || s.stroke);")
         check(f"20 chosen fields draw 20 series in 20 colours ({len(set(map(str, series)))})",
@@ -269,9 +271,19 @@ try:
     driver.execute_script("Object.assign(window.ostrelStats, {updates: 0, pageTotalMs: 0, pageMaxMs: 0});")
     time.sleep(3)
     st = driver.execute_script("return window.ostrelStats;")
-    print(f"trend of 20 series: made in {spent:.1f} ms; each update of the point and its trend "
+    print(f"trend of 20 series: made in {spent:.1f} ms; applying each update of the point (the chart then redraws: below) "
           f"{st['pageTotalMs'] / max(1, st['updates']):.2f} ms mean, {st['pageMaxMs']:.2f} ms max ({st['updates']} updates)")
     check(f"the trend of 20 series is made within 2 s ({spent:.0f} ms)", spent < 2000)
+    # The most the page holds: 10,000 samples of each of the 20 series (the stream stopped first).
+    full = driver.execute_async_script(
+        "const done = arguments[0];"
+        " if (stream) { stream.close(); stream = null; } const t = window.ostrelTrend, n = t.most, end = Date.now();"
+        " t.times = Array.from({length: n}, (_, i) => end - (n - i) * 500);"
+        " for (const p of t.chosen) t.values.set(p, Array.from({length: n}, (_, i) => Math.sin(i / 300) * 100 + i % 7));"
+        " t.chartKey = ''; const s = performance.now(); drawTrend(); setTimeout(() => { const made = performance.now() - s;"
+        " const u = performance.now(); drawTrend(); setTimeout(() => done([made, performance.now() - u]), 0); }, 0);")
+    print(f"trend of 20 series of 10,000 samples each: made in {full[0]:.1f} ms, an update with its redraw {full[1]:.1f} ms")
+    check(f"the trend of 20 series of 10,000 samples is made within 2 s ({full[0]:.0f} ms)", full[0] < 2000)
     shot("trend-20")
 
     # The list formats values: the digits of the type, units, ISO 8601 times, cuts marked.

@@ -19,6 +19,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -288,6 +289,9 @@ class History {
       it = rings_.erase(it);
       full_ = false;
     }
+    // A point without numbers is looked at again when it was deleted and made anew.
+    for (auto it = unsampled_.begin(); it != unsampled_.end();)
+      it = std::binary_search(names.begin(), names.end(), *it) ? std::next(it) : unsampled_.erase(it);
   }
 
   // Reads the points kept and, while the budget has room, the next ones by name; one sample each.
@@ -298,7 +302,7 @@ class History {
       for (const auto& kept : rings_) wanted.push_back(kept.first);
       std::size_t tried = 0;
       for (std::size_t i = 0; !full_ && tried < 500 && i < names.size(); ++i)
-        if (rings_.count(names[i]) == 0) wanted.push_back(names[i]), ++tried;
+        if (rings_.count(names[i]) == 0 && unsampled_.count(names[i]) == 0) wanted.push_back(names[i]), ++tried;
     }
     const long long at = std::chrono::duration_cast<std::chrono::milliseconds>(
                              std::chrono::system_clock::now().time_since_epoch()).count();
@@ -330,9 +334,14 @@ class History {
       reserved_ -= found->second.bytes;
       rings_.erase(found);
       found = rings_.end();
+      full_ = false;  // its room is free again, for it first
     }
     if (found == rings_.end()) {
-      if (full_ || paths.empty()) return;
+      if (paths.empty()) {
+        unsampled_.insert(name);  // nothing to keep: not read again while it exists
+        return;
+      }
+      if (full_) return;
       const std::size_t bytes = capacity_ * sizeof(double) * (paths.size() + 1) + 64 * (paths.size() + 1) + name.size();
       if (reserved_ + bytes > budget_) {
         full_ = true;
@@ -369,6 +378,7 @@ class History {
   std::size_t reserved_ = 0;             // GUARDED_BY(mutex_): the full rings' bytes
   double passMs_ = 0;                    // GUARDED_BY(mutex_): what the last pass cost
   std::map<std::string, Ring> rings_;    // GUARDED_BY(mutex_)
+  std::set<std::string> unsampled_;      // GUARDED_BY(mutex_): points without numeric fields
 };
 
 // The page's views. One instance serves every connection thread; it holds no state of a view.
