@@ -10,19 +10,13 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cmath>
-#include <condition_variable>
 #include <csignal>
-#include <cstdio>
-#include <cstdlib>
 #include <ctime>
 #include <map>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "ostrel/api/ostrel.h"
@@ -35,6 +29,7 @@
 #include "tools/ostrel/tool.h"
 #include "tools/ostrel/views.h"
 #if !defined(_WIN32)
+#  include "tools/ostrel/web_history.h"
 #  include "tools/ostrel/web_server.h"
 #endif
 
@@ -129,262 +124,10 @@ class ServerNews : public BrennicStatusListenerBase {
   std::map<std::string, Heard> heard_;  // GUARDED_BY(mutex_)
 };
 
-// The numeric fields of the realm's points, sampled once per period by this process from its
-// start, so that a page opened later shows the past. Each point kept has a ring of `capacity`
-// samples (the history's span at the period): a time and one double per numeric field (kx_time
-// fields are left out: they are times, not measures). Points are taken in name order while the
-// full rings of those kept fit the byte budget, so memory stays within it whatever the realm
-// holds; a point deleted from the realm frees its ring, and the next point by name may then be
-// taken. A point of another type than when it was taken starts its ring again.
-class History {
- public:
-  History(const WebOptions& options)
-      : target_(options.target), period_(options.period),
-        capacity_(static_cast<std::size_t>(options.historyMinutes) * 60000 / static_cast<std::size_t>(options.period)),
-        budget_(static_cast<std::size_t>(options.historyMb) << 20) {}
-  ~History() { stop(); }
-
-  void start() {
-    if (capacity_ == 0 || budget_ == 0) return;
-    thread_ = std::thread([this] { run(); });
-  }
-  void stop() {
-    {
-      std::lock_guard<std::mutex> hold(mutex_);
-      ending_ = true;
-    }
-    wake_.notify_all();
-    if (thread_.joinable()) thread_.join();
-  }
-
-  // {"span_ms", "capacity", "points", "bytes", "budget", "pass_ms"}: what the history holds and
-  // what its last pass (reading and storing one sample of each point kept) cost, for /api/info.
-  std::string summary() {
-    std::lock_guard<std::mutex> hold(mutex_);
-    return "{\"span_ms\": " + std::to_string(capacity_ * static_cast<std::size_t>(period_)) +
-           ", \"capacity\": " + std::to_string(capacity_) + ", \"points\": " + std::to_string(rings_.size()) +
-           ", \"bytes\": " + std::to_string(reserved_) + ", \"budget\": " + std::to_string(budget_) +
-           ", \"pass_ms\": " + costText(passMs_) + "}";
-  }
-
-  // The history of `point` as JSON: its fields, and per sample a time (ms since 1970) and a value
-  // per field (null where there was none). At most `most` samples are sent: above that, each of
-  // most / 2 runs of samples is sent as two, the lowest and the highest value of each field in
-  // their order, at the run's first and last time, so peaks stay in the plot.
-  std::string json(const std::string& point, std::size_t most) {
-    std::lock_guard<std::mutex> hold(mutex_);
-    auto found = rings_.find(point);
-    if (found == rings_.end())
-      return "{\"point\": " + jsonString(point) + ", \"kept\": false, \"reason\": " +
-             jsonString(capacity_ == 0 || budget_ == 0 ? "the history is off"
-                        : full_ ? "the history's budget is spent on other points" : "not sampled (yet)") + "}";
-    const Ring& ring = found->second;
-    const std::size_t n = ring.times.size();
-    auto at = [&ring, n, this](std::size_t i) { return n < capacity_ ? i : (ring.next + i) % n; };
-    std::vector<std::size_t> xs;          // sample indexes (in age order) sent as times
-    std::vector<std::vector<double>> ys(ring.paths.size());
-    const bool decimated = n > most;
-    if (!decimated) {
-      for (std::size_t i = 0; i < n; ++i) {
-        xs.push_back(i);
-        for (std::size_t f = 0; f < ring.paths.size(); ++f) ys[f].push_back(ring.values[f][at(i)]);
-      }
-    } else {
-      const std::size_t runs = std::max<std::size_t>(1, most / 2);
-      for (std::size_t r = 0; r < runs; ++r) {
-        const std::size_t from = r * n / runs, to = (r + 1) * n / runs;
-        if (to <= from) continue;
-        xs.push_back(from);
-        xs.push_back(to - 1);
-        for (std::size_t f = 0; f < ring.paths.size(); ++f) {
-          std::size_t low = to, high = to;
-          for (std::size_t i = from; i < to; ++i) {
-            const double v = ring.values[f][at(i)];
-            if (std::isnan(v)) continue;
-            if (low == to || v < ring.values[f][at(low)]) low = i;
-            if (high == to || v > ring.values[f][at(high)]) high = i;
-          }
-          const double nan = std::nan("");
-          const double a = low == to ? nan : ring.values[f][at(std::min(low, high))];
-          const double b = low == to ? nan : ring.values[f][at(std::max(low, high))];
-          ys[f].push_back(a);
-          ys[f].push_back(b);
-        }
-      }
-    }
-    auto number = [](double v) {
-      if (!std::isfinite(v)) return std::string("null");
-      char text[32];
-      std::snprintf(text, sizeof text, "%.17g", v);
-      return std::string(text);
-    };
-    std::string times, fields, values;
-    for (std::size_t i : xs) times += (times.empty() ? "" : ",") + std::to_string(ring.times[at(i)]);
-    for (std::size_t f = 0; f < ring.paths.size(); ++f) {
-      fields += (f ? ", " : "") + jsonString(ring.paths[f]);
-      std::string row;
-      for (std::size_t k = 0; k < ys[f].size(); ++k) row += (k ? "," : "") + number(ys[f][k]);
-      values += std::string(f ? ", " : "") + "[" + row + "]";
-    }
-    return "{\"point\": " + jsonString(point) + ", \"kept\": true, \"type\": " + jsonString(ring.type) +
-           ", \"period_ms\": " + std::to_string(period_) + ", \"capacity\": " + std::to_string(capacity_) +
-           ", \"samples\": " + std::to_string(n) + ", \"decimated\": " + (decimated ? "true" : "false") +
-           ", \"fields\": [" + fields + "], \"times\": [" + times + "], \"values\": [" + values + "]}";
-  }
-
-  // Whether `realm` is the one sampled.
-  bool samples(const std::string& realm) const { return realm == target_.realm; }
-
- private:
-  struct Ring {
-    std::string type;
-    std::vector<std::string> paths;
-    std::vector<long long> times;             // grows to capacity_, then wraps at `next`
-    std::vector<std::vector<double>> values;  // one per path, as times
-    std::size_t next = 0;
-    std::size_t bytes = 0;                    // what the full ring costs
-  };
-
-  static bool sampled(const FieldText& field) {
-    if (field.type == "kx_time" || field.type == "kx_time2" || field.type == "char*" || field.type == "wchar*")
-      return false;
-    return jsonValue(field).front() != '"' || field.text == "nan" || field.text == "inf" || field.text == "-inf";
-  }
-
-  void run() {
-    Clock::time_point listed{};
-    std::vector<std::string> names;  // the realm's, by name
-    for (Clock::time_point tick = Clock::now();; tick += std::chrono::milliseconds(period_)) {
-      {
-        std::unique_lock<std::mutex> hold(mutex_);
-        if (wake_.wait_until(hold, tick, [this] { return ending_; })) return;
-      }
-      const Clock::time_point now = Clock::now();
-      if (now > tick + std::chrono::milliseconds(period_)) tick = now;  // a late pass is not caught up
-      if (listed == Clock::time_point{} || now - listed > std::chrono::seconds(5)) {
-        ObjectNames list;
-        if (Ostrel::GetAllPointName(&list, target_.serverOrNull(), target_.realmOrNull()) == 0) {
-          names.assign(list.names, list.names + list.count);
-          std::sort(names.begin(), names.end());
-          forgetGone(names);
-        }
-        Ostrel::DeatoryNameSeq(&list);
-        listed = now;
-      }
-      sample(names);
-      const double spent = msSince(now);
-      std::lock_guard<std::mutex> hold(mutex_);
-      passMs_ = spent;
-    }
-  }
-
-  void forgetGone(const std::vector<std::string>& names) {
-    std::lock_guard<std::mutex> hold(mutex_);
-    for (auto it = rings_.begin(); it != rings_.end();) {
-      if (std::binary_search(names.begin(), names.end(), it->first)) {
-        ++it;
-        continue;
-      }
-      reserved_ -= it->second.bytes;
-      it = rings_.erase(it);
-      full_ = false;
-    }
-    // A point without numbers is looked at again when it was deleted and made anew.
-    for (auto it = unsampled_.begin(); it != unsampled_.end();)
-      it = std::binary_search(names.begin(), names.end(), *it) ? std::next(it) : unsampled_.erase(it);
-  }
-
-  // Reads the points kept and, while the budget has room, the next ones by name; one sample each.
-  void sample(const std::vector<std::string>& names) {
-    std::vector<std::string> wanted;
-    {
-      std::lock_guard<std::mutex> hold(mutex_);
-      for (const auto& kept : rings_) wanted.push_back(kept.first);
-      std::size_t tried = 0;
-      for (std::size_t i = 0; !full_ && tried < 500 && i < names.size(); ++i)
-        if (rings_.count(names[i]) == 0 && unsampled_.count(names[i]) == 0) wanted.push_back(names[i]), ++tried;
-    }
-    const long long at = std::chrono::duration_cast<std::chrono::milliseconds>(
-                             std::chrono::system_clock::now().time_since_epoch()).count();
-    for (std::size_t from = 0; from < wanted.size(); from += 500) {
-      const std::vector<std::string> batch(wanted.begin() + static_cast<long>(from),
-                                           wanted.begin() + static_cast<long>(std::min(wanted.size(), from + 500)));
-      BrennicDataList list;
-      if (Ostrel::GetDataPointN(batch, list, target_.serverOrNull(), target_.realmOrNull()) == 0) {
-        for (int j = 0; j < list.count; ++j)
-          if (list.items[j] && list.items[j]->GetDataName()) add(*list.items[j], at);
-      }
-      Ostrel::DestoryBrennicDataList(&list);
-    }
-  }
-
-  void add(BrennicData& record, long long at) {
-    const std::string type = record.GetTypeName() ? record.GetTypeName() : "";
-    std::vector<std::string> paths;
-    std::vector<double> values;
-    for (const FieldText& field : fieldTexts(record)) {
-      if (!sampled(field)) continue;
-      paths.push_back(field.path);
-      values.push_back(std::strtod(field.text.c_str(), nullptr));
-    }
-    std::lock_guard<std::mutex> hold(mutex_);
-    const std::string name = record.GetDataName();
-    auto found = rings_.find(name);
-    if (found != rings_.end() && (found->second.type != type || found->second.paths != paths)) {
-      reserved_ -= found->second.bytes;
-      rings_.erase(found);
-      found = rings_.end();
-      full_ = false;  // its room is free again, for it first
-    }
-    if (found == rings_.end()) {
-      if (paths.empty()) {
-        unsampled_.insert(name);  // nothing to keep: not read again while it exists
-        return;
-      }
-      if (full_) return;
-      const std::size_t bytes = capacity_ * sizeof(double) * (paths.size() + 1) + 64 * (paths.size() + 1) + name.size();
-      if (reserved_ + bytes > budget_) {
-        full_ = true;
-        return;
-      }
-      Ring ring;
-      ring.type = type;
-      ring.paths = paths;
-      ring.values.resize(paths.size());
-      ring.bytes = bytes;
-      reserved_ += bytes;
-      found = rings_.emplace(name, std::move(ring)).first;
-    }
-    Ring& ring = found->second;
-    if (ring.times.size() < capacity_) {
-      ring.times.push_back(at);
-      for (std::size_t f = 0; f < values.size(); ++f) ring.values[f].push_back(values[f]);
-      return;
-    }
-    ring.times[ring.next] = at;
-    for (std::size_t f = 0; f < values.size(); ++f) ring.values[f][ring.next] = values[f];
-    ring.next = (ring.next + 1) % capacity_;
-  }
-
-  const ServerTarget target_;
-  const int period_;
-  const std::size_t capacity_;
-  const std::size_t budget_;
-  std::thread thread_;
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  bool ending_ = false;                  // GUARDED_BY(mutex_)
-  bool full_ = false;                    // GUARDED_BY(mutex_): a point did not fit the budget
-  std::size_t reserved_ = 0;             // GUARDED_BY(mutex_): the full rings' bytes
-  double passMs_ = 0;                    // GUARDED_BY(mutex_): what the last pass cost
-  std::map<std::string, Ring> rings_;    // GUARDED_BY(mutex_)
-  std::set<std::string> unsampled_;      // GUARDED_BY(mutex_): points without numeric fields
-};
-
 // The page's views. One instance serves every connection thread; it holds no state of a view.
 class Views {
  public:
-  Views(const WebOptions& options, ServerNews& news, History& history)
+  Views(const WebOptions& options, ServerNews& news, web::History& history)
       : o_(options), news_(news), history_(history), started_(std::time(nullptr)) {}
 
   ServerTarget target(const Request& request) const {
@@ -699,7 +442,7 @@ class Views {
  private:
   const WebOptions& o_;
   ServerNews& news_;
-  History& history_;
+  web::History& history_;
   const long long started_;
 };
 
@@ -756,7 +499,7 @@ void serveWeb(Tool& tool, const WebOptions& o) {
   serverStates(true);  // every server of the settings connected once, so the view starts with their states
   ServerNews news;
   Ostrel::InstallListener(news);
-  History history(o);
+  web::History history(o.target, std::chrono::milliseconds(o.period), o.historyMinutes, o.historyMb);
   history.start();
   Views views(o, news, history);
   web::Server server(options, routes(views), web::pageFiles());
