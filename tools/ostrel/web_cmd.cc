@@ -7,6 +7,8 @@
 // per period. Writes (a field, a named snapshot) are POSTs that the server refuses unless
 // --allow-writes was given, and so is the stream that takes a box's events; the box monitor
 // otherwise only looks at what the box holds. Each message carries "cost_ms", what making it cost this process.
+// The numeric fields of the realm's points are sampled every period from the start
+// (web_history.h) and served, decimated, by /api/history.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -543,9 +545,11 @@ void addWebCommand(CLI::App& app, Tool& tool) {
       ->check(CLI::Range(0, 16384));
   addServerOptions(web, o->target);
   web->footer(
-      "Views: servers, data points (filter, live values, a point's fields and their plot, writing one field),\n"
+      "Views: servers, data points (filter, sort, live values, a point's fields and their trend, writing one field),\n"
       "ports and event boxes (counts, the events a box holds; taking them as they arrive only with --allow-writes),\n"
       "contenders, snapshots (list, make, download).\n"
+      "The numeric fields of the realm's points are kept from the start (--history, --history-mb), so a point's\n"
+      "trend shows its past when its page opens later.\n"
       "The page only answers to its own address: requests from other sites' pages are refused.");
   web->callback([&tool, o] { serveWeb(tool, *o); });
 }
