@@ -27,7 +27,8 @@ if ! (cd "$work" && timeout 120 npm pack --silent "uplot@$version" >/dev/null 2>
   exit 0
 fi
 tarball="$work/uplot-$version.tgz"
-got="sha512-$(python3 -c 'import base64, hashlib, sys; print(base64.b64encode(hashlib.sha512(open(sys.argv[1], "rb").read()).digest()).decode())' "$tarball")"
+# node comes with npm: no other tool is needed for the check.
+got="sha512-$(node -e 'process.stdout.write(require("crypto").createHash("sha512").update(require("fs").readFileSync(process.argv[1])).digest("base64"))' "$tarball")"
 if [ "$got" != "$integrity" ]; then
   echo "fetch-web-deps: uplot-$version.tgz has $got, not the pinned $integrity: refused" >&2
   exit 1
