@@ -19,6 +19,7 @@ try:
     from selenium import webdriver
     from selenium.common.exceptions import TimeoutException, WebDriverException
     from selenium.webdriver.chrome.service import Service
+    from selenium.webdriver.common.action_chains import ActionChains
     from selenium.webdriver.common.by import By
     from selenium.webdriver.support.ui import Select, WebDriverWait
 except ImportError as e:
@@ -232,7 +233,21 @@ try:
             "return t.chart.series.length === 2 && t.chart.series[1].label === 'value (m)';"))
         driver.find_element(By.CSS_SELECTOR, "#fields input[data-path=quality]").click()
         eventually("ticking it brings it back", lambda: trend("return t.chart.series.length === 3;"))
-        driver.find_element(By.CSS_SELECTOR, "#trend .u-legend .u-series:nth-child(3)").click()
+        # Dragging zooms into a time, updates keep the zoom, a double click shows everything again.
+        whole = trend("return [u.scales.x.min, u.scales.x.max];")
+        over = driver.find_element(By.CSS_SELECTOR, "#trend .u-over")
+        ActionChains(driver).move_to_element_with_offset(over, -150, 0).click_and_hold() \
+            .move_by_offset(200, 0).release().perform()
+        zoomed = trend("return [u.scales.x.min, u.scales.x.max];")
+        check(f"a drag zooms into a part of the time ({whole} to {zoomed})",
+              whole[0] < zoomed[0] < zoomed[1] < whole[1] and trend("return t.zoomed;"))
+        time.sleep(1.2)  # two updates of the point
+        check("the zoom stays while the trend updates",
+              trend("return [u.scales.x.min, u.scales.x.max];") == zoomed)
+        ActionChains(driver).double_click(over).perform()
+        eventually("a double click shows the whole time again", lambda: trend(
+            "return !t.zoomed && u.scales.x.max - u.scales.x.min >= " + str(whole[1] - whole[0]) + ";"))
+        driver.find_element(By.CSS_SELECTOR, "#trend .u-legend .u-series:nth-child(3) .u-label").click()
         eventually("a series hides by its legend entry, and its axis with it", lambda: trend(
             "return t.hidden.has('quality') && t.chart.series[2].show === false &&"
             " t.chart.axes.filter(a => a.show !== false).length === 2;"))
