@@ -194,7 +194,7 @@ function jumpTo() {
 // ---- one point: fields, a trend of the chosen numeric fields, writing one field
 // The trend holds the samples the server kept of the point before the page opened (its history)
 // and those the page's stream brings since, at most `most` (the oldest go first).
-const trend = { name: '', times: [], values: new Map(), chosen: new Set(), picked: false, units: {}, types: {},
+const trend = { name: '', realm: '', times: [], values: new Map(), chosen: new Set(), picked: false, units: {}, types: {},
                 most: 10000, keep: 60 * 60 * 1000, chart: null, chartKey: '', zoomed: false, hidden: new Set(),
                 lastBuildMs: 0 };
 window.ostrelTrend = trend;
@@ -265,8 +265,10 @@ async function loadHistory(name) {
 }
 
 function showPoint(name) {
-  if (trend.name !== name) {
+  // Another point, or the same name in another realm: another trend and a fresh form.
+  if (trend.name !== name || trend.realm !== realm()) {
     resetTrend(name);
+    trend.realm = realm();
     // The write form starts afresh for each point: nothing typed for another one stays.
     $('write-value').value = '';
     $('write-path').selectedIndex = 0;
