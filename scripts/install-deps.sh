@@ -17,6 +17,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   pybind11-dev python3-dev python3-pytest
   python3-pip python3-venv
+  npm  # fetches the chart library that ostrel web builds into the program (fetch-web-deps.sh)
 )
 for flag in "$@"; do
   case "$flag" in
@@ -36,6 +37,9 @@ done
 if [ "${OSTREL_WITH_CLANG:-1}" = 1 ]; then
   packages+=(clang libclang-rt-14-dev)
 fi
+
+# The trend's chart library for `ostrel web`, from the npm registry (optional: see the script).
+bash "$(dirname "$0")/fetch-web-deps.sh"
 
 missing=()
 for p in "${packages[@]}"; do
