@@ -17,7 +17,6 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   pybind11-dev python3-dev python3-pytest
   python3-pip python3-venv
-  npm  # fetches the chart library that ostrel web builds into the program (fetch-web-deps.sh)
 )
 for flag in "$@"; do
   case "$flag" in
@@ -38,9 +37,6 @@ if [ "${OSTREL_WITH_CLANG:-1}" = 1 ]; then
   packages+=(clang libclang-rt-14-dev)
 fi
 
-# The trend's chart library for `ostrel web`, from the npm registry (optional: see the script).
-bash "$(dirname "$0")/fetch-web-deps.sh"
-
 missing=()
 for p in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
@@ -48,11 +44,21 @@ for p in "${packages[@]}"; do
   fi
 done
 
-[ ${#missing[@]} -eq 0 ] && exit 0
-
-echo "install-deps: installing ${missing[*]}"
 sudo_cmd=()
 [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
 export DEBIAN_FRONTEND=noninteractive
-"${sudo_cmd[@]}" apt-get update -qq
-"${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "install-deps: installing ${missing[*]}"
+  "${sudo_cmd[@]}" apt-get update -qq
+  "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# The trend's chart library for `ostrel web`, from the npm registry. Optional: where npm cannot be
+# had (a Node.js from elsewhere that brings none) or the registry cannot be reached, the build
+# leaves the library out and the page draws its plain plot (fetch-web-deps.sh says so).
+if ! command -v npm >/dev/null; then
+  echo "install-deps: installing npm"
+  { "${sudo_cmd[@]}" apt-get update -qq && "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends npm; } ||
+    echo "install-deps: npm could not be installed; ostrel web's trend uses its plain plot" >&2
+fi
+bash "$(dirname "$0")/fetch-web-deps.sh"
