@@ -67,17 +67,8 @@ using web::Response;
 using web::Stream;
 
 using Clock = std::chrono::steady_clock;
-
-double msSince(Clock::time_point start) {
-  return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-std::string costText(double ms) {
-  std::ostringstream text;
-  text.precision(3);
-  text << ms;
-  return text.str();
-}
+using web::costText;
+using web::msSince;
 
 // `object` (one JSON object, nothing after its closing brace) with member `name` added; `value`
 // is JSON.

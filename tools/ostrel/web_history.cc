@@ -14,12 +14,9 @@
 #include "tools/ostrel/records.h"
 
 namespace tool::web {
-namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double msSince(Clock::time_point start) {
-  return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+double msSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
 }
 
 std::string costText(double ms) {
@@ -28,6 +25,10 @@ std::string costText(double ms) {
   text << ms;
   return text.str();
 }
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
 
 // Whether a field is sampled: a number that is not a time.
 bool sampled(const FieldText& field) {

@@ -29,6 +29,11 @@ class BrennicData;
 
 namespace tool::web {
 
+// Milliseconds since `start` on the steady clock, and such a figure as the page's JSON shows it
+// (three significant digits): the cost figures of the history and of the streams.
+double msSince(std::chrono::steady_clock::time_point start);
+std::string costText(double ms);
+
 class History {
  public:
   // `minutes` of history at one sample each `period`, in at most `megabytes` MiB; either 0: none.
