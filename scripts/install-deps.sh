@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs, only those that are missing; with --tests also
 # those that only the tests use (make test, make asan): the browser for the web view's test and
-# the network tools for the tests across hosts.
+# the network tools for the tests across hosts; with --package also what building and testing
+# the packages needs (make package, make package-test): dpkg-dev for the .deb's library
+# dependencies, mmdebstrap for the fresh Debian root the package test installs into.
 # Safe to run any number of times: when everything is present it does nothing.
 set -euo pipefail
 
@@ -19,6 +21,9 @@ packages=(
 if [ "${1:-}" = --tests ]; then
   packages+=(iproute2 util-linux)  # ip netns and unshare, for the tests across network namespaces
   packages+=(chromium chromium-driver python3-selenium)  # the web view's page in a headless browser
+fi
+if [ "${1:-}" = --package ]; then
+  packages+=(dpkg-dev mmdebstrap)
 fi
 # clang with libFuzzer and the sanitizer runtimes, for the fuzz targets.
 if [ "${OSTREL_WITH_CLANG:-1}" = 1 ]; then
@@ -38,5 +43,6 @@ echo "install-deps: installing ${missing[*]}"
 sudo_cmd=()
 [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
 export DEBIAN_FRONTEND=noninteractive
-"${sudo_cmd[@]}" apt-get update -qq
-"${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+# Another apt run on the same machine holds the lock for a while: wait for it rather than fail.
+"${sudo_cmd[@]}" apt-get -o DPkg::Lock::Timeout=600 update -qq
+"${sudo_cmd[@]}" apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}"
