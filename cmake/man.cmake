@@ -1,6 +1,12 @@
 # Manual pages ostrel(1) and tarnd(8), written at build time from the help the programs print
 # (scripts/man_page.py), so a page says what its program says. Part of the default build; the
 # `man` target builds them alone.
+#
+# Not in the instrumented builds (sanitizers, coverage): they are for tests, never installed, and
+# their tool would report the process's leaks or write profiles while the pages are made.
+if(OSTREL_SANITIZE OR OSTREL_TSAN OR OSTREL_COVERAGE)
+  return()
+endif()
 find_package(Python3 COMPONENTS Interpreter REQUIRED)
 set(OSTREL_MAN_DIR ${PROJECT_BINARY_DIR}/man)
 set(man_script ${PROJECT_SOURCE_DIR}/scripts/man_page.py)
