@@ -3,11 +3,14 @@ MAKEFLAGS += --no-print-directory
 BUILD ?= build
 PREFIX ?= $(CURDIR)/install
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+# Tests spend most of their time waiting on servers and time-outs, so twice as many run as there
+# are cores.
+TEST_JOBS ?= $(shell expr 2 \* $(JOBS))
 
 WINDOWS_BUILD ?= build-windows/build
 WINDOWS_SDK ?= $(CURDIR)/build-windows/sdk
 
-.PHONY: all deps test-deps package-deps configure build demo test netns-test torture bench bench-scale install package package-test asan tsan coverage clean windows-deps windows windows-test
+.PHONY: all deps test-deps package-deps docs-deps docs configure build demo test netns-test torture bench bench-scale install package package-test asan tsan coverage clean windows-deps windows windows-test api-docs
 
 all: build
 
@@ -24,11 +27,11 @@ demo: build
 	@$(BUILD)/tools/ostrel/ostrel demo
 
 test-deps:
-	@bash scripts/install-deps.sh --tests
+	@bash scripts/install-deps.sh --tests --docs
 
 # Every test but the package test (make package-test: a few minutes, root, Debian's mirror).
 test: build test-deps
-	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS) -LE package
+	@cd $(BUILD) && ctest --output-on-failure -j $(TEST_JOBS) -LE package
 
 # Only the tests across hosts made of network namespaces (also part of `make test`); they need
 # root and say why they are skipped without it.
@@ -41,6 +44,13 @@ SEED ?=
 torture: build
 	@cmake --build $(BUILD) --target delivery_torture > /dev/null
 	@$(BUILD)/tests/delivery_torture --schedules $(N) $(if $(SEED),--seed $(SEED),)
+
+# The C++ API reference from the installed headers' comments: XML for the documentation site in
+# $(BUILD)/docs/doxygen/xml. Fails on any doxygen warning (an undocumented public symbol).
+api-docs: deps
+	@bash scripts/install-deps.sh --docs
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
+	@cmake --build $(BUILD) --target api-docs
 
 bench: build
 	@bash scripts/run-benchmarks.sh $(BUILD)
@@ -69,16 +79,28 @@ asan: deps test-deps
 	@cmake --build build-asan -j $(JOBS)
 	@cd build-asan && ASAN_OPTIONS=detect_leaks=1 \
 	  LSAN_OPTIONS=fast_unwind_on_malloc=0:print_suppressions=0:suppressions=$(CURDIR)/scripts/lsan.supp \
-	  ctest --output-on-failure -j $(JOBS) -LE "install|package"
+	  ctest --output-on-failure -j $(TEST_JOBS) -LE "install|package"
 
 # The suite under ThreadSanitizer, in build-tsan (the suppressions name each lazy singleton of
 # the ACE and omniORB libraries that is reported, with the reason). Not the Python package: an
-# interpreter cannot load the ThreadSanitizer runtime after its start.
+# interpreter cannot load the ThreadSanitizer runtime after its start; nor the browser test and
+# the delivery torture, which the other builds run.
 tsan: deps test-deps
 	@cmake -S . -B build-tsan -DOSTREL_TSAN=ON -DOSTREL_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug > /dev/null
 	@cmake --build build-tsan -j $(JOBS)
 	@cd build-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$(CURDIR)/scripts/tsan.supp \
-	  ctest --output-on-failure -j $(JOBS) -LE "install|package|torture|browser|python"
+	  ctest --output-on-failure -j $(TEST_JOBS) -LE "install|package|torture|browser|python"
+
+# The documentation site (the Markdown pages of docs/ through Sphinx and MyST) with the C++
+# reference (Doxygen's XML of the installed headers through Breathe), in $(BUILD)/docs/html. Any
+# warning fails it, an undocumented public symbol included.
+docs-deps:
+	@bash scripts/install-deps.sh --docs
+
+docs: docs-deps configure
+	@cmake --build $(BUILD) --target api-docs
+	@OSTREL_DOXYGEN_XML=$(CURDIR)/$(BUILD)/docs/doxygen/xml sphinx-build -W --keep-going -q -b html docs $(BUILD)/docs/html
+	@echo "docs: $(BUILD)/docs/html/index.html"
 
 # Line and branch coverage of the tests per area (clang source-based), in build-coverage.
 coverage: deps test-deps

@@ -31,6 +31,7 @@ set(OSTREL_PUBLIC_HEADERS
   ostrel/data/type_mgr.h
   ostrel/data/value_convertor.h
   ostrel/platform/singleton.h
+  ostrel/datapoints/query_names.h
   ostrel/datapoints/remote_file.h
   ostrel/redundancy/contender_lists.h
   ostrel/api/middleware/kxNaming_Client.h
@@ -48,6 +49,7 @@ foreach(header ${OSTREL_PUBLIC_HEADERS})
   install(FILES ${PROJECT_SOURCE_DIR}/${header} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/${dir})
 endforeach()
 install(FILES ${TARN_GENERATED_DIR}/tarn.hh DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/ostrel/api/middleware)
+install(FILES ${OSTREL_GENERATED_DIR}/ostrel/api/facade.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/ostrel/api)
 
 install(EXPORT OstrelTargets NAMESPACE Ostrel:: DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/Ostrel)
 configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/OstrelConfig.cmake.in

@@ -1,11 +1,12 @@
-// Ostrel for applications: this one header brings the whole public interface of the client
-// library: the operations (Ostrel::X, their slots and result codes), typed and partial records,
-// their meta data and stream form, data types, the result lists the operations fill, status
-// listeners, server settings, the contender listing and remote snapshot files.
-//
-// Including a narrower header instead is fine; this one exists so that a program never meets an
-// incomplete type of the interface. The middleware declarations (ostrel/api/middleware/) are not
-// part of it: an application does not need them.
+/// @file
+/// Ostrel for applications: this one header brings the whole public interface of the client
+/// library: the operations (Ostrel::X, their slots and result codes), typed and partial records,
+/// their meta data and stream form, data types, the result lists the operations fill, status
+/// listeners, server settings, the contender listing and remote snapshot files.
+///
+/// Including a narrower header instead is fine; this one exists so that a program never meets an
+/// incomplete type of the interface. The middleware declarations (ostrel/api/middleware/) are not
+/// part of it: an application does not need them.
 #pragma once
 
 #include "ostrel/api/name_lists.h"
@@ -21,5 +22,6 @@
 #include "ostrel/data/store.h"
 #include "ostrel/data/type_mgr.h"
 #include "ostrel/data/value_convertor.h"
+#include "ostrel/datapoints/query_names.h"
 #include "ostrel/datapoints/remote_file.h"
 #include "ostrel/redundancy/contender_lists.h"

@@ -1,9 +1,13 @@
-// Export macro of the Ostrel shared library.
-//
-// Every exported function, slot object and class carries OSTREL_EXPORT. The library builds with
-// hidden visibility by default, so whatever lacks the macro stays inside the library.
+/// @file
+/// Export macro of the Ostrel shared library.
+///
+/// Every exported function, slot object and class carries OSTREL_EXPORT. The library builds with
+/// hidden visibility by default, so whatever lacks the macro stays inside the library.
 #pragma once
 
+/// @def OSTREL_EXPORT
+/// Marks what the shared library exports: dllexport while the DLL builds, dllimport for its
+/// users, nothing for the static library (OSTREL_STATIC); default visibility elsewhere.
 #if defined(_WIN32)
 #  if defined(OSTREL_BUILDING)
 #    define OSTREL_EXPORT __declspec(dllexport)

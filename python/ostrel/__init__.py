@@ -2,8 +2,11 @@
 
 A thin layer over the C++ library: every function here is one or a few of its operations.
 Servers default to the one at position "own"; each data point function takes ``server=`` and
-``realm=`` keywords. A nonzero result code raises :class:`ostrel.Error` (or its subclasses
-:class:`NotConnected`, :class:`TimedOut`, :class:`NotFound`), carrying ``code`` and ``text``.
+``realm=`` keywords. A nonzero result code raises :class:`ostrel.Error` or the one narrower
+class its code has (:class:`Unreachable`, :class:`TimedOut`, :class:`NotFound`,
+:class:`NotPermitted`; the documentation has the table), carrying ``code`` and ``text``. A server
+whose settings entry says ``tls="true"`` is reached over TLS with the files that TARN_TLS_CERT,
+TARN_TLS_KEY and TARN_TLS_CA name, read once by the first call.
 Calls that may block release the GIL, so other Python threads run while one waits, and Ctrl-C
 ends any wait within about 0.2 s (KeyboardInterrupt); a message is then still queued. The
 waiting calls have awaitable forms for asyncio (``EventBox.receive_async``, ``async for``).
@@ -21,7 +24,7 @@ import time as _time
 from typing import NamedTuple as _NamedTuple, Optional as _Optional
 
 from ._ostrel import (  # noqa: F401
-    Contention, Error, NotConnected, NotFound, Record, StatusListener, TimedOut,
+    Contention, Error, NotConnected, NotFound, NotPermitted, Record, StatusListener, TimedOut, Unreachable,
     addresses, connect, contend, contenders, create, delete, disconnect, divert, error_text, get,
     get_many, is_connected, nulls, on_status, own_server, ping, points, put, servers,
     set_own_server, types,
@@ -31,9 +34,11 @@ from ._ostrel import (  # noqa: F401
 )
 from . import _ostrel
 
+__version__ = "0.1.0"  # the package's version (pyproject.toml), the library's and the tool's
+
 __all__ = [
-    "Contention", "Error", "NotConnected", "NotFound", "Record", "ServerStatus", "StatusListener",
-    "TimedOut", "addresses", "connect", "contend", "contenders", "create", "delete", "disconnect",
+    "Contention", "Error", "NotConnected", "NotFound", "NotPermitted", "Record", "ServerStatus", "StatusListener",
+    "TimedOut", "Unreachable", "addresses", "connect", "contend", "contenders", "create", "delete", "disconnect",
     "divert", "error_text", "get", "get_many", "is_connected", "nulls", "on_status", "own_server",
     "ping", "points", "put", "put_fields", "query", "servers", "set_own_server", "status", "types",
     "watch",
@@ -166,14 +171,15 @@ def put_fields(name, fields=None, /, *, type=None, server=None, realm=None, **mo
 
     Raises ostrel.NotFound (2003) for no such point, or 4002 for no such field, TypeError,
     OverflowError or ValueError for a value the field cannot hold (nothing is sent then), and
-    what any call to a server raises: ostrel.NotConnected, ostrel.TimedOut, ostrel.Error,
-    KeyboardInterrupt on Ctrl-C.
+    what any call to a server raises: ostrel.Unreachable, ostrel.Error, KeyboardInterrupt on
+    Ctrl-C.
     """
     return _ostrel._put_fields(name, {**(fields or {}), **more}, type, server, realm)
 
 
 def query(type, fields=None, /, *, server=None, realm=None, **more):
-    """The data points of ``type`` whose given fields equal the given values, as Records.
+    """The data points of ``type`` whose given fields equal the given values, as Records named
+    after their points (a point whose value changed while it was being answered stays unnamed).
 
     Raises ostrel.NotFound for an unknown type or field, TypeError, OverflowError or ValueError
     for a value the field cannot hold, and what any call to a server raises.
@@ -192,16 +198,26 @@ def download(path, what="points", *, progress=None, block=1 << 20, server=None, 
     return _ostrel._download(_os.fspath(path), what, progress, block, server, realm)
 
 
+# The shortest period of watch(): a shorter one would only spin the process and the server.
+_SHORTEST_PERIOD = 0.01
+
+
 def watch(names, period=1.0, *, server=None, realm=None):
     """Yields ``(name, record)`` for every change of the named data points, read every `period`
-    seconds with one get_many.
+    seconds (at least 0.01) with one get_many.
 
     The first round yields every point that exists; afterwards a point whose type or bytes
     changed yields its new Record, one deleted yields ``(name, None)`` once, one created yields
     its Record. Changes between two reads that cancel out are not seen. Runs until the caller
-    stops iterating (or Ctrl-C). Raises what get_many raises, except NotFound.
+    stops iterating (or Ctrl-C). Raises ValueError at once for a period below 0.01 s, then what
+    get_many raises, except NotFound.
     """
-    names = list(names)
+    if not period >= _SHORTEST_PERIOD:  # NaN too
+        raise ValueError(f"watch: the period is at least {_SHORTEST_PERIOD} s, not {period!r}")
+    return _watching(list(names), period, server, realm)
+
+
+def _watching(names, period, server, realm):
     seen = {}
     while True:
         try:

@@ -37,10 +37,14 @@ using Unlocked = py::gil_scoped_release;
 using Text = std::optional<std::string>;
 
 // The end of every docstring of a call to a server: what it raises besides its own errors.
-#define OSTREL_RAISES_REMOTE                                                                          \
-  "ostrel.NotConnected (2015) when the server is not connected, ostrel.TimedOut when it does not " \
-  "answer in time, ostrel.Error for any other nonzero code, KeyboardInterrupt on Ctrl-C."
+#define OSTREL_RAISES_REMOTE                                                                           \
+  "ostrel.Unreachable (2015, 2002, 2016) when the server is not connected or does not answer in time, " \
+  "ostrel.NotFound (2001) for a server the settings do not name, ostrel.Error for any other nonzero "  \
+  "code, KeyboardInterrupt on Ctrl-C."
 
+// `code` of a call to `server`, with 2015 (not connected) for a server the settings do not name
+// made 2001, as connecting it answers.
+int namedServerCode(const std::optional<std::string>& server, int code);
 // Raises the Python error for `code` unless it is 0. `what` names the operation in the message.
 void check(int code, const char* what);
 // The library's text for `code`.

@@ -185,8 +185,8 @@ bool libraryEnded() { return ended; }
 void bindConnection(py::module_& m) {
   m.def("connect", &connect, py::arg("server") = py::none(),
         "Connects the server (None: the server at position 'own').\n\n"
-        "Raises ostrel.TimedOut (2002) when it does not answer, ostrel.Error 2001 for a server the settings\n"
-        "do not name, ostrel.Error for any other nonzero code, KeyboardInterrupt on Ctrl-C.");
+        "Raises ostrel.Unreachable (2002) when it does not answer, ostrel.NotFound (2001) for a server the\n"
+        "settings do not name, ostrel.Error for any other nonzero code, KeyboardInterrupt on Ctrl-C.");
   m.def("ping", &ping, py::arg("server") = py::none(), py::arg("count") = 1,
         "Asks the server `count` times whether it answers; the seconds one round trip took on average.\n\n"
         "Raises ValueError for a count below 1; " OSTREL_RAISES_REMOTE);
@@ -207,7 +207,7 @@ void bindConnection(py::module_& m) {
         Unlocked unlocked;
         Ostrel::DisConnectTarn(orNull(server));
       }, py::arg("server") = py::none(), "Disconnects: the library forgets the connection state of every server (not only this one),\n"
-      "so their operations raise NotConnected until each is connected again. Raises nothing.");
+      "so their operations raise ostrel.Unreachable (2015) until each is connected again. Raises nothing.");
   m.def("is_connected", [](const std::optional<std::string>& server) {
         Unlocked unlocked;
         return Ostrel::IsConnect(orNull(server)) == 0;

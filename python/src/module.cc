@@ -12,21 +12,36 @@ namespace {
 PyObject* errorClass = nullptr;
 PyObject* notConnectedClass = nullptr;
 PyObject* timedOutClass = nullptr;
+PyObject* unreachableClass = nullptr;
 PyObject* notFoundClass = nullptr;
+PyObject* notPermittedClass = nullptr;
+
+// The one table of the result codes that raise a narrower class than ostrel.Error. One cause,
+// one class: a server that is down or frozen answers 2016 (a call time-out), 2002 or, once the
+// library noticed, 2015, and every one of them is Unreachable. The README prints this table.
+struct Narrower {
+  int code;
+  PyObject** cls;
+};
+const Narrower kNarrower[] = {
+    {code::kUnknownServer, &notFoundClass},
+    {code::kServerNotAnswering, &unreachableClass},
+    {code::kNoSuchObject, &notFoundClass},
+    {code::kUnknownType, &notFoundClass},
+    {code::kNothingReceived, &timedOutClass},
+    {code::kNoSuchSnapshot, &notFoundClass},
+    {OstrelCode::kNotConnected, &unreachableClass},
+    {code::kRemoteFailure, &unreachableClass},
+    {code::kNoSuchField, &notFoundClass},
+    {OstrelCode::kRecordWithoutType, &notFoundClass},
+    {OstrelCode::kElementNotFound, &notFoundClass},
+    {code::kNotPermitted, &notPermittedClass},
+};
 
 PyObject* classFor(int code) {
-  switch (code) {
-    case OstrelCode::kNotConnected: return notConnectedClass;
-    case code::kServerNotAnswering:
-    case code::kNothingReceived: return timedOutClass;
-    case code::kNoSuchObject:
-    case code::kUnknownType:
-    case code::kNoSuchSnapshot:
-    case code::kNoSuchField:
-    case OstrelCode::kRecordWithoutType:
-    case OstrelCode::kElementNotFound: return notFoundClass;
-    default: return errorClass;
-  }
+  for (const Narrower& n : kNarrower)
+    if (n.code == code) return *n.cls;
+  return errorClass;
 }
 
 PyObject* newClass(py::module_& m, const char* name, py::handle bases, const char* doc) {
@@ -54,6 +69,12 @@ void raise(int code, const std::string& what) {
   throw py::error_already_set();
 }
 
+int namedServerCode(const std::optional<std::string>& server, int code) {
+  if (code != OstrelCode::kNotConnected || !server || server->empty()) return code;
+  py::gil_scoped_release unlocked;
+  return Ostrel::activeServer(server->c_str()) == nullptr ? code::kUnknownServer : code;
+}
+
 void check(int code, const char* what) {
   if (code != 0) raise(code, what);
 }
@@ -62,11 +83,18 @@ void bindErrors(py::module_& m) {
   errorClass = newClass(m, "Error", py::reinterpret_borrow<py::object>(PyExc_Exception),
                         "A nonzero result code: `code` is the number, `text` the library's text for it.");
   const py::object error = py::reinterpret_borrow<py::object>(errorClass);
-  notConnectedClass = newClass(m, "NotConnected", error, "The server is not connected (2015).");
+  notConnectedClass = newClass(m, "NotConnected", error,
+                               "The base of Unreachable, which every server that cannot be reached raises.");
   timedOutClass = newClass(m, "TimedOut", py::make_tuple(error, py::handle(PyExc_TimeoutError)),
-                           "The server did not answer in time, or a wait ended with nothing.");
+                           "A wait ended with nothing (2008); the base of Unreachable too.");
+  unreachableClass = newClass(
+      m, "Unreachable", py::make_tuple(py::handle(notConnectedClass), py::handle(timedOutClass)),
+      "The server cannot be reached: not connected (2015), or it did not answer in time (2002, 2016).\n"
+      "A NotConnected and a TimedOut as well, so that either catches a server that is down.");
   notFoundClass = newClass(m, "NotFound", py::make_tuple(error, py::handle(PyExc_LookupError)),
                            "No data point, type, element or field of that name.");
+  notPermittedClass = newClass(m, "NotPermitted", py::make_tuple(error, py::handle(PyExc_PermissionError)),
+                               "The server's rights file does not grant this client the call in that realm (2026).");
   // A non-numeric index in a path is the one failure the library throws rather than returns.
   py::register_exception_translator([](std::exception_ptr p) {
     try {
@@ -75,6 +103,11 @@ void bindErrors(py::module_& m) {
       PyErr_SetString(PyExc_ValueError, "an index in the path is not a number");
     }
   });
+  m.def("_error_classes", [] {
+        py::dict table;
+        for (const Narrower& n : kNarrower) table[py::int_(n.code)] = py::handle(*n.cls);
+        return table;
+      }, "The codes that raise a narrower class than ostrel.Error, and the class.");
   m.def("error_text", &errorText, py::arg("code"), "The library's text for a result code (\"unknown result code N\" for one it does not know).\n"
         "Raises nothing.");
 }

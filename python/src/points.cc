@@ -12,6 +12,7 @@
 #include "ostrel/api/ostrel.h"
 #include "ostrel/api/record_lists.h"
 #include "ostrel/data/partial_record.h"
+#include "ostrel/datapoints/query_names.h"
 #include "binding.h"
 
 namespace pyostrel {
@@ -107,7 +108,25 @@ py::dict getMany(const py::iterable& wanted, const Text& server, const Text& rea
   if (!keys) throw py::error_already_set();
   auto list = std::make_shared<DataList>();
   const Names request = convert(keys);
-  run(server, "get_many", [=] { return Ostrel::GetDataPointN(*request, *list, orNull(server), orNull(realm)); });
+  const int rc = interruptible(server, [=] { return Ostrel::GetDataPointN(*request, *list, orNull(server), orNull(realm)); });
+  if (rc == code::kNoSuchObject) {
+    // The library says only that one is missing: name them (the first few), one read each.
+    auto missing = std::make_shared<std::vector<std::string>>();
+    const int found = interruptible(server, [=] {
+      for (const std::string& name : *request) {
+        BrennicData record;
+        const int one = Ostrel::GetDataPoint(name.c_str(), record, orNull(server), orNull(realm));
+        if (one == code::kNoSuchObject) missing->push_back(name);
+        if ((one != 0 && one != code::kNoSuchObject) || missing->size() > 3) return one;
+      }
+      return 0;
+    });
+    std::string named;
+    for (std::size_t i = 0; i < missing->size() && i < 3; ++i) named += (i ? ", " : " ") + (*missing)[i];
+    if (missing->size() > 3) named += " and more";
+    raise(rc, "get_many" + (found == 0 && !missing->empty() ? std::string(": no point") + named : std::string()));
+  }
+  check(rc, "get_many");
   py::dict out;
   const std::size_t asked = keys.size();
   for (int i = 0; i < list->count; ++i) {
@@ -148,7 +167,10 @@ py::list query(const std::string& type, const py::dict& fields, const Text& serv
   run(server, "query", [=] {
     std::vector<char> typeName(type.begin(), type.end());
     typeName.push_back('\0');
-    return Ostrel::QueryDataPoint(*filter, typeName.data(), *list, orNull(server), orNull(realm));
+    const int rc = Ostrel::QueryDataPoint(*filter, typeName.data(), *list, orNull(server), orNull(realm));
+    // The answer holds values only: each record is named after the point that holds its value.
+    if (rc == 0) OstrelExt::nameQueryAnswer(*list, typeName.data(), orNull(server), orNull(realm));
+    return rc;
   });
   return records(*list);
 }

@@ -1,6 +1,8 @@
 // Helper threads for calls that Ctrl-C may abandon, and the signal checks between slices.
 #include "waits.h"
 
+#include "binding.h"
+
 #include <atomic>
 #include <condition_variable>
 #include <deque>
@@ -195,8 +197,7 @@ int waitFor(const std::shared_ptr<Job>& job) {
 int interruptible(const std::optional<std::string>& server, std::function<int()> call) {
   int rc = 0;
   std::shared_ptr<Job> job = dispatch(server, call, rc);
-  if (!job) return rc;
-  return waitFor(job);
+  return namedServerCode(server, job ? waitFor(job) : rc);
 }
 
 int interruptibleAnywhere(std::function<int()> call) {

@@ -48,6 +48,7 @@ const std::map<int, const wchar_t*>& texts() {
       {2023, L"the realm still holds data points, ports or event boxes"},
       {2024, L"no received packet of that connection awaits a reply"},
       {2025, L"the middleware client has ended"},
+      {2026, L"not permitted: the server's rights file does not grant this client that right in this realm (tarnd --rights)"},
       {2030, L"this server does not offer the operation"},
       {2035, L"the change is in effect but not on the server's disk yet: it is lost if the server stops before its disk takes writes again"},
       {2040, L"the script interpreter was given nothing to run"},

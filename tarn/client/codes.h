@@ -29,6 +29,7 @@ constexpr int kNoSuchField = 2021;
 constexpr int kOverBudget = 2022;           // the server holds as many of these as its budget allows
 constexpr int kRealmNotEmpty = 2023;        // the realm still holds data points or channels
 constexpr int kNoRequest = 2024;            // a reply where no received packet awaits one
+constexpr int kNotPermitted = 2026;         // the server's rights file does not grant this client that in this realm
 constexpr int kClientEnded = KX_CLIENT_ENDED;  // the middleware client was ended while the call waited
 constexpr int kNotSupported = 2030;         // this server does not offer the operation
 constexpr int kNotKept = 2035;              // in effect, not yet in the journal (journal.h)

@@ -141,7 +141,8 @@ const char* Directory::activeServer(const std::string& server) {
 kxTarn::kxTarnServiceManager_ptr Directory::reach(const ServerSetting& setting, int index) {
   if (setting.embedded) return embeddedManager(setting.name);
   const std::string address = setting.addresses[index];
-  CORBA::Object_var object = orb()->string_to_object(("corbaloc::" + address + "/ServiceManager").c_str());
+  const std::string scheme = setting.tls ? "corbaloc:ssliop:" : "corbaloc::";
+  CORBA::Object_var object = orb()->string_to_object((scheme + address + "/ServiceManager").c_str());
   return kxTarn::kxTarnServiceManager::_unchecked_narrow(object);
 }
 

@@ -57,7 +57,7 @@ int kx_out_contend(const char* hostName, const char* contenderName, const char* 
                    const char* position) {
   if (!hostName || !contenderName) return kBadArgument;
   return callContenders(server, position, [&](kxTarn::contender_server_ptr service) {
-    return service->out_contend(hostName, contenderName, orEmpty(moduleName));
+    return service->out_contend_from(hostName, contenderName, orEmpty(moduleName), thisProcess());
   });
 }
 

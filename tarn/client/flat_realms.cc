@@ -1,5 +1,6 @@
 // The flat client API: realms, channels and connections.
 #include <cstdio>
+#include <cstring>
 
 #include "ostrel/api/middleware/kxTarn_API.h"
 #include "tarn/client/remote_call.h"
@@ -66,4 +67,36 @@ void kx_destory_connection_seq(ConnectionSequence* connections) {
   delete[] connections->items;
   connections->items = nullptr;
   connections->count = 0;
+}
+
+int kx_peek_channel(const char* name, int kind, unsigned int from, int count, kxPeekedValues* values,
+                    const char* server, const char* position) {
+  if (!values) return kBadArgument;
+  *values = kxPeekedValues();
+  if (!name || count < 1 || count > KX_PEEK_MOST) return kBadArgument;
+  return callPorts(server, position, [&](kxTarn::Port_Factory_ptr service) {
+    CORBA::ULong held = 0;
+    kxTarn::DATA_BUFFER_SEQ_var seen;
+    const int rc = service->peek_channel(name, kind, from, count, held, seen.out());
+    if (rc != kOk) return rc;
+    values->held = held;
+    values->items = new kxPeekedValue[seen->length()];
+    for (CORBA::ULong i = 0; i < seen->length(); ++i) {
+      const kxTarn::DATA_BUFFER& value = seen[i];
+      kxPeekedValue& item = values->items[i];
+      item.position = from + i;
+      item.length = value.length();
+      item.buffer = static_cast<char*>(::operator new(value.length() ? value.length() : 1));
+      if (value.length()) std::memcpy(item.buffer, value.get_buffer(), value.length());
+      values->count = static_cast<int>(i + 1);
+    }
+    return kOk;
+  });
+}
+
+void kx_destory_peeked(kxPeekedValues* values) {
+  if (!values) return;
+  for (int i = 0; i < values->count; ++i) ::operator delete(values->items[i].buffer);
+  delete[] values->items;
+  *values = kxPeekedValues();
 }

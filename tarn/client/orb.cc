@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <cstring>
 #include <future>
 #include <memory>
 #include <mutex>
@@ -11,7 +13,9 @@
 
 #include <omniORB4/omniORB.h>
 
+#include "ostrel/api/middleware/Scribe80.h"
 #include "tarn/client/settings.h"
+#include "tarn/client/tls.h"
 
 namespace tarn {
 namespace {
@@ -21,6 +25,13 @@ CORBA::ORB_var theOrb;                    // GUARDED_BY(orbMutex)
 PortableServer::POA_var theInsPoa;        // GUARDED_BY(orbMutex)
 bool stopped = false;                     // GUARDED_BY(orbMutex)
 std::atomic<unsigned long> messageLimit{kMaxMessageBytes};
+
+// The ORB's log, as omniORB writes it, less the warning that a process without TLS files has its
+// SSL transport off: that is how such a process is meant to run.
+void orbLog(const char* text) {
+  if (std::strstr(text, "SSL transport disabled")) return;
+  std::fputs(text, stderr);
+}
 
 }  // namespace
 
@@ -33,6 +44,17 @@ CORBA::ORB_ptr startOrb(const std::vector<std::string>& endpoints, const std::ve
   const std::string threadsUpTo = std::to_string(limits.threadPerConnectionUpTo);
   const std::string threadsDownTo = std::to_string(limits.threadPerConnectionUpTo - limits.threadPerConnectionUpTo / 10);
   const CallBounds bounds = readCallBounds();
+  // TLS: the server's files, or the client's; a client whose files cannot be used speaks plain
+  // TCP only (its calls to TLS servers fail) and says why.
+  const TlsFiles tls = limits.tls ? *limits.tls : clientTlsFiles();
+  omniORB::setLogFunction(orbLog);
+  if (tls.wanted()) {
+    const std::string problem = tlsFilesProblem(tls, false);
+    if (problem.empty())
+      installTls(tls);
+    else
+      CScribe::instance()->kx_log("TLS is not used: %s", problem.c_str());
+  }
   const std::string callBound = std::to_string(bounds.callMs);
   const std::string connectBound = std::to_string(bounds.connectMs);
   std::string published;

@@ -9,10 +9,13 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include <omniORB4/CORBA.h>
+
+#include "tarn/client/tls.h"
 
 namespace tarn {
 
@@ -27,9 +30,11 @@ struct ServerOrbLimits {
   // Up to this many connections each has a thread of its own (ConnectionGate counts on it); 0:
   // the ORB's default (10,000, then a shared pool).
   unsigned long threadPerConnectionUpTo = 0;
+  // The server's TLS files (tls.h), for its giop:ssl endpoints; unset: the client's own, if any.
+  std::optional<TlsFiles> tls;
 };
 
-// Starts the ORB listening on `endpoints` ("giop:tcp:HOST:PORT" each; none: an ephemeral
+// Starts the ORB listening on `endpoints` ("giop:tcp:HOST:PORT" or "giop:ssl:HOST:PORT" each; none: an ephemeral
 // loopback port). References it makes name the `publish` endpoints (none: each listening one), the
 // first as their address and the others as alternatives that clients try in turn. Only the first
 // start has any effect; later ones return the running ORB.

@@ -50,6 +50,8 @@ int kxServerInfoXmlImpl::SetServerInfo(const char* key, const _ServerInfoData& i
   if (!first.empty()) record.addresses.push_back(first);
   if (!second.empty()) record.addresses.push_back(second);
 
+  for (const tarn::ServerSetting& server : servers)
+    if (server.name == record.name) record.tls = server.tls;  // a new address of a TLS server keeps TLS
   std::vector<tarn::ServerSetting> kept;
   for (const tarn::ServerSetting& server : servers)
     if (server.position != record.position && server.name != record.name) kept.push_back(server);

@@ -109,6 +109,12 @@ CallBounds readCallBounds() {
   return bounds;
 }
 
+std::string settingsAttribute(const char* name) {
+  pugi::xml_document doc;
+  if (!loadDocument(settingsPath(), doc)) return std::string();
+  return doc.child("tarn").attribute(name).as_string();
+}
+
 namespace {
 
 // The line of byte `offset` in `text`, counting from 1.
@@ -166,6 +172,7 @@ std::vector<ServerSetting> readSettings(std::string* error) {
     server.name = node.attribute("name").as_string();
     server.position = node.attribute("position").as_string("others");
     server.embedded = node.attribute("embedded").as_bool(false);
+    server.tls = node.attribute("tls").as_bool(false);
     for (const char* key : {"first", "second"}) {
       std::string address = node.attribute(key).as_string();
       if (!address.empty()) server.addresses.push_back(address);
@@ -191,6 +198,7 @@ int writeSettings(const std::string& path, const std::vector<ServerSetting>& ser
     node.append_attribute("name") = server.name.c_str();
     node.append_attribute("position") = server.position.c_str();
     if (server.embedded) node.append_attribute("embedded") = true;
+    if (server.tls) node.append_attribute("tls") = true;
     const char* keys[] = {"first", "second"};
     for (size_t i = 0; i < server.addresses.size() && i < 2; ++i)
       node.append_attribute(keys[i]) = server.addresses[i].c_str();

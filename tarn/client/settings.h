@@ -4,8 +4,11 @@
 //   <tarn>
 //     <server name="plant" position="own" first="127.0.0.1:7001" second="127.0.0.1:7002"/>
 //     <server name="local" position="others" embedded="true"/>
+//     <server name="secure" position="others" first="10.0.0.1:7443" tls="true"/>
 //   </tarn>
 //
+// A server with tls="true" is reached over TLS with the certificate, key and CA that the root's
+// attributes tls-cert, tls-key and tls-ca name, or the environment (tls.h).
 // The file's path comes from the environment variable TARN_SETTINGS. Without it the host knows
 // one server, "local", at "own", served inside the calling process; with it, that file alone is
 // the configuration (a file that cannot be used gives no server, never the embedded one). Writes replace the file atomically: a temporary file beside it is written, flushed
@@ -22,6 +25,7 @@ struct ServerSetting {
   std::string position;                 // "own", "parent", "child", "others"
   std::vector<std::string> addresses;   // "host:port": first, then second
   bool embedded = false;                // served inside this process
+  bool tls = false;                     // reached over TLS (tls="true"; tls.h)
 };
 
 // How long a remote call may take, in milliseconds. Every reference the stand-in hands out
@@ -45,6 +49,9 @@ bool validAddress(const std::string& address);
 std::string settingsPath();
 // The call bounds that hold now (environment, then settings file, then defaults).
 CallBounds readCallBounds();
+// The attribute `name` of the settings file's root element; empty when there is none, or no
+// settings file that can be read.
+std::string settingsAttribute(const char* name);
 // Reads the settings: the embedded default when TARN_SETTINGS is not set. When it is set, the
 // file is the configuration: a file that is missing, unreadable, not XML, or holds a server
 // without a name or address, a duplicate name, a second "own" server, an unknown position or an

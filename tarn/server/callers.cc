@@ -11,11 +11,14 @@ namespace tarn {
 namespace {
 
 thread_local std::string caller;
+thread_local std::string identity;
 thread_local bool remoteCall = false;
 
 CORBA::Boolean noteCaller(omni::omniInterceptors::serverReceiveRequest_T::info_T& info) {
   const char* peer = info.peeraddress();
   caller = peer ? peer : "";
+  const char* name = info.peeridentity();
+  identity = name ? name : "";
   remoteCall = true;
   return true;
 }
@@ -31,5 +34,9 @@ void watchCallers() {
 }
 
 std::string currentCaller() { return remoteCall ? caller : std::string("in-process"); }
+
+std::string currentIdentity() { return remoteCall ? identity : std::string(); }
+
+bool remoteCaller() { return remoteCall; }
 
 }  // namespace tarn

@@ -8,11 +8,16 @@
 
 #include "tarn/client/codes.h"
 #include "tarn/server/host.h"
+#include "tarn/server/rights.h"
 
 namespace tarn {
 
-ContentionService::ContentionService(ServerHost& host, std::chrono::milliseconds expiry)
-    : host_(host), expiry_(expiry), budget_(host.budget().contenders), keep_(host.budget().limits.contenders) {}
+ContentionService::ContentionService(ServerHost& host, std::chrono::milliseconds expiry, std::string realm)
+    : host_(host),
+      expiry_(expiry),
+      realm_(std::move(realm)),
+      budget_(host.budget().contenders),
+      keep_(host.budget().limits.contenders) {}
 
 ContentionService::~ContentionService() { budget_.give(registrations_.size()); }
 
@@ -141,6 +146,7 @@ bool ContentionService::holdsNothing() {
 CORBA::Long ContentionService::get_contenders(kxTarn::HEART_RESULT_SEQ_out report) {
   report = new kxTarn::HEART_RESULT_SEQ;
   TARN_FAULT_POINT(host_.faults(), "get_contenders");
+  TARN_REQUIRE_RIGHT(kRead, realm_);
   std::lock_guard<std::mutex> hold(mutex_);
   refresh(Clock::now());
   report->length(static_cast<CORBA::ULong>(hosts_.size()));
@@ -187,6 +193,7 @@ CORBA::Long ContentionService::regist_contender_from(const char* hostName, const
                                                      const kxTarn::DATA_BUFFER& data, const char* typeName,
                                                      CORBA::Long startTime, const char* instance) {
   TARN_FAULT_POINT(host_.faults(), "regist_contender");
+  TARN_REQUIRE_RIGHT(kWrite, realm_);
   if (!hostName || !contenderName || !*contenderName || nameTooLong(hostName) || nameTooLong(contenderName) ||
       nameTooLong(instance ? instance : ""))
     return kBadArgument;
@@ -225,6 +232,7 @@ CORBA::Long ContentionService::regist_contender_from(const char* hostName, const
 CORBA::Long ContentionService::update_contender_from(const char* hostName, const char* contenderName,
                                                      const char* moduleName, const char* instance) {
   TARN_FAULT_POINT(host_.faults(), "update_contender");
+  TARN_REQUIRE_RIGHT(kWrite, realm_);
   if (!hostName || !contenderName) return kBadArgument;
   const std::string self = instance ? instance : "";
   const Clock::time_point now = Clock::now();
@@ -249,16 +257,22 @@ CORBA::Long ContentionService::update_contender_from(const char* hostName, const
   return kOk;
 }
 
-CORBA::Long ContentionService::out_contend_from(const char* hostName, const char* contenderName, const char*,
-                                                const char* instance) {
+CORBA::Long ContentionService::out_contend_from(const char* hostName, const char* contenderName,
+                                                const char* moduleName, const char* instance) {
   TARN_FAULT_POINT(host_.faults(), "out_contend");
+  TARN_REQUIRE_RIGHT(kWrite, realm_);
   if (!hostName || !contenderName) return kBadArgument;
   const std::string self = instance ? instance : "";
+  const std::string module = moduleName ? moduleName : "";
   const Clock::time_point now = Clock::now();
   std::lock_guard<std::mutex> hold(mutex_);
   const Key key{hostName, contenderName};
   auto it = registrations_.find(key);
-  if (it == registrations_.end() || !sameProcess(it->second.instance, self)) return kNoSuchObject;
+  // An empty instance in the leave is no wildcard: a registration of one process is left by that
+  // process, or on its behalf by a caller that names it whole (host, name and its module).
+  const Registration* entry = it == registrations_.end() ? nullptr : &it->second;
+  if (!entry || !(entry->instance.empty() || entry->instance == self || (!module.empty() && module == entry->module)))
+    return kNoSuchObject;
   eraseLive(it);
   const auto gone = departed_.find(key);
   if (gone != departed_.end()) eraseDeparted(gone);

@@ -16,7 +16,10 @@
 //     another instance is refused with kAlreadyExists, and an update or a leave from another
 //     instance answers kNoSuchObject, so two processes never share one registration (and its
 //     active role); the refused one registers once the first leaves or expires. An empty
-//     instance (the operations without one) conflicts with none;
+//     instance (the operations without one) registers and beats without conflict; a leave
+//     without the holder's instance finds a process's registration only when it names the
+//     registration's module as well (a leave on behalf of another process or host), so that no
+//     caller ends a registration it cannot name;
 //   - active: for each contender name exactly one live registration is active. An active one
 //     stays active while it beats, whatever else registers (no flapping when an older contender
 //     returns). When there is none (the active one left or expired), the live registration with
@@ -72,7 +75,8 @@ class ContentionService : public POA_kxTarn::contender_server {
   // bounds what the registrations hold.
   static constexpr std::size_t kMaxRecordBytes = 64 * 1024;
 
-  ContentionService(ServerHost& host, std::chrono::milliseconds expiry);
+  // `realm`: the realm it serves, whose rights its calls need (rights.h).
+  ContentionService(ServerHost& host, std::chrono::milliseconds expiry, std::string realm);
   // Gives the registrations it holds back to the budget.
   ~ContentionService() override;
   ContentionService(const ContentionService&) = delete;
@@ -161,6 +165,7 @@ class ContentionService : public POA_kxTarn::contender_server {
 
   ServerHost& host_;
   const std::chrono::milliseconds expiry_;
+  const std::string realm_;
   BudgetCounter& budget_;                               // live registrations, shared by the host's realms
   const std::size_t keep_;                              // the budget's limit; 0: no limit
   std::mutex mutex_;

@@ -11,6 +11,7 @@
 #include "tarn/server/field_locator.h"
 #include "tarn/server/file_io.h"
 #include "tarn/server/host.h"
+#include "tarn/server/rights.h"
 #include "tarn/server/journal.h"
 #include "tarn/server/snapshot_file.h"
 #include "tarn/server/type_service.h"
@@ -87,6 +88,7 @@ int DataPointService::create(PointTable& table, const char* name, const char* ty
 
 CORBA::Long DataPointService::create_points(const kxTarn::CreationParameterSeq& points) {
   TARN_FAULT_POINT(host_.faults(), "create_points");
+  TARN_REQUIRE_RIGHT(kAdmin, realm_->name);
   PointTable& table = realm_->points;
   std::uint64_t ticket = 0;
   {
@@ -118,6 +120,7 @@ CORBA::Long DataPointService::get_points(const kxTarn::STRING_LIST& names, kxTar
   typeNames = new kxTarn::STRING_LIST;
   values = new kxTarn::DATA_BUFFER_SEQ;
   TARN_FAULT_POINT(host_.faults(), "get_points");
+  TARN_REQUIRE_RIGHT(kRead, realm_->name);
   PointTable& table = realm_->points;
   std::lock_guard<std::mutex> hold(table.mutex);
   CORBA::ULong found = 0;
@@ -145,6 +148,7 @@ CORBA::Long DataPointService::get_points(const kxTarn::STRING_LIST& names, kxTar
 CORBA::Long DataPointService::get_points_by_type(const char* typeName, kxTarn::DATA_BUFFER_SEQ_out values) {
   values = new kxTarn::DATA_BUFFER_SEQ;
   TARN_FAULT_POINT(host_.faults(), "get_points_by_type");
+  TARN_REQUIRE_RIGHT(kRead, realm_->name);
   if (!typeName) return kBadArgument;
   PointTable& table = realm_->points;
   std::lock_guard<std::mutex> hold(table.mutex);
@@ -162,6 +166,7 @@ CORBA::Long DataPointService::query_points(const char* typeName, const kxTarn::D
                                            kxTarn::DATA_BUFFER_SEQ_out values) {
   values = new kxTarn::DATA_BUFFER_SEQ;
   TARN_FAULT_POINT(host_.faults(), "query_points");
+  TARN_REQUIRE_RIGHT(kRead, realm_->name);
   if (!typeName || fieldValues.length() != fieldNames.length()) return kBadArgument;
   std::vector<FieldPlace> places(fieldNames.length());
   for (CORBA::ULong i = 0; i < fieldNames.length(); ++i) {
@@ -216,6 +221,7 @@ std::uint64_t DataPointService::applyPartial(const char* name, const PartialWrit
 CORBA::Long DataPointService::put_partial_point(const char* name, const kxTarn::DATA_BUFFER_SEQ& fieldValues,
                                                 const kxTarn::STRING_LIST& fieldNames) {
   TARN_FAULT_POINT(host_.faults(), "put_partial_point");
+  TARN_REQUIRE_RIGHT(kWrite, realm_->name);
   PointTable& table = realm_->points;
   std::uint64_t ticket = 0;
   int rc = kOk;
@@ -231,6 +237,7 @@ CORBA::Long DataPointService::put_partial_point(const char* name, const kxTarn::
 CORBA::Long DataPointService::put_partial_points(const kxTarn::PartialParameterSeq& points,
                                                  CORBA::Boolean publish) {
   TARN_FAULT_POINT(host_.faults(), "put_partial_points");
+  TARN_REQUIRE_RIGHT(kWrite, realm_->name);
   PointTable& table = realm_->points;
   std::uint64_t ticket = 0;
   {
@@ -304,16 +311,19 @@ int DataPointService::onNamed(const char* name, const std::function<int(const st
 
 CORBA::Long DataPointService::create_snapshot(const char* name) {
   TARN_FAULT_POINT(host_.faults(), "create_snapshot");
+  TARN_REQUIRE_RIGHT(kAdmin, realm_->name);
   return onNamed(name, [this](const std::string& path) { return savePoints(path); });
 }
 
 CORBA::Long DataPointService::load_snapshot(const char* name) {
   TARN_FAULT_POINT(host_.faults(), "load_snapshot");
+  TARN_REQUIRE_RIGHT(kAdmin, realm_->name);
   return onNamed(name, [this](const std::string& path) { return restorePoints(path); });
 }
 
 CORBA::Long DataPointService::delete_snapshot(const char* name) {
   TARN_FAULT_POINT(host_.faults(), "delete_snapshot");
+  TARN_REQUIRE_RIGHT(kAdmin, realm_->name);
   return onNamed(name, [](const std::string& path) {
     if (std::remove(path.c_str()) != 0) return errno == ENOENT ? kNoSuchSnapshot : kFileError;
     syncFolder(folderOf(path));
@@ -350,6 +360,7 @@ CORBA::Long DataPointService::list_snapshots(kxTarn::STRING_LIST_out named, kxTa
   named = new kxTarn::STRING_LIST;
   files = new kxTarn::STRING_LIST;
   TARN_FAULT_POINT(host_.faults(), "list_snapshots");
+  TARN_REQUIRE_RIGHT(kRead, realm_->name);
   const std::string folder = host_.snapshotFolder();
   if (folder.empty()) return kFileError;
   namespace fs = std::filesystem;
@@ -382,6 +393,7 @@ kxTarn::FileHandle_ptr DataPointService::open_snapshot_file() { return open_snap
 
 kxTarn::FileHandle_ptr DataPointService::open_snapshot_file_from(const char* process) {
   host_.faults().enter("open_snapshot_file");
+  if (!permitted(Right::kRead, realm_->name)) throw CORBA::NO_PERMISSION();
   return openSnapshotFile(host_, *realm_, realm_->pointsFile, "points",
                           [this](const std::string& path) { return savePoints(path); }, process);
 }
@@ -389,6 +401,7 @@ kxTarn::FileHandle_ptr DataPointService::open_snapshot_file_from(const char* pro
 CORBA::Long DataPointService::create_point(const char* name, const char* typeName, CORBA::Boolean withValue,
                                            const kxTarn::DATA_BUFFER& value) {
   TARN_FAULT_POINT(host_.faults(), "create_point");
+  TARN_REQUIRE_RIGHT(kAdmin, realm_->name);
   PointTable& table = realm_->points;
   std::uint64_t ticket = 0;
   int rc = kOk;
@@ -405,6 +418,7 @@ CORBA::Long DataPointService::get_point(const char* name, CORBA::String_out type
   std::string type;
   const int rc = [&]() -> int {
     TARN_FAULT_POINT(host_.faults(), "get_point");
+    TARN_REQUIRE_RIGHT(kRead, realm_->name);
     if (!name) return kBadArgument;
     PointTable& table = realm_->points;
     std::lock_guard<std::mutex> hold(table.mutex);
@@ -420,6 +434,7 @@ CORBA::Long DataPointService::get_point(const char* name, CORBA::String_out type
 
 CORBA::Long DataPointService::set_point(const char* name, const kxTarn::DATA_BUFFER& value) {
   TARN_FAULT_POINT(host_.faults(), "set_point");
+  TARN_REQUIRE_RIGHT(kWrite, realm_->name);
   if (!name) return kBadArgument;
   PointTable& table = realm_->points;
   std::uint64_t ticket = 0;
@@ -437,6 +452,7 @@ CORBA::Long DataPointService::set_point(const char* name, const kxTarn::DATA_BUF
 
 CORBA::Long DataPointService::remove_point(const char* name) {
   TARN_FAULT_POINT(host_.faults(), "remove_point");
+  TARN_REQUIRE_RIGHT(kAdmin, realm_->name);
   if (!name) return kBadArgument;
   PointTable& table = realm_->points;
   std::uint64_t ticket = 0;
@@ -454,6 +470,7 @@ CORBA::Long DataPointService::remove_point(const char* name) {
 CORBA::Long DataPointService::check_null_data(kxTarn::STRING_LIST_out names) {
   names = new kxTarn::STRING_LIST;
   TARN_FAULT_POINT(host_.faults(), "check_null_data");
+  TARN_REQUIRE_RIGHT(kRead, realm_->name);
   PointTable& table = realm_->points;
   std::lock_guard<std::mutex> hold(table.mutex);
   std::vector<std::string> never;
@@ -466,6 +483,7 @@ CORBA::Long DataPointService::check_null_data(kxTarn::STRING_LIST_out names) {
 CORBA::Long DataPointService::get_all_point_names(kxTarn::STRING_LIST_out names) {
   names = new kxTarn::STRING_LIST;
   TARN_FAULT_POINT(host_.faults(), "get_all_point_names");
+  TARN_REQUIRE_RIGHT(kRead, realm_->name);
   PointTable& table = realm_->points;
   std::lock_guard<std::mutex> hold(table.mutex);
   std::vector<std::string> all;
@@ -477,6 +495,7 @@ CORBA::Long DataPointService::get_all_point_names(kxTarn::STRING_LIST_out names)
 CORBA::Long DataPointService::get_point_names_by_type(const char* typeName, kxTarn::STRING_LIST_out names) {
   names = new kxTarn::STRING_LIST;
   TARN_FAULT_POINT(host_.faults(), "get_point_names_by_type");
+  TARN_REQUIRE_RIGHT(kRead, realm_->name);
   if (!typeName) return kBadArgument;
   PointTable& table = realm_->points;
   std::lock_guard<std::mutex> hold(table.mutex);
@@ -490,22 +509,26 @@ CORBA::Long DataPointService::get_point_names_by_type(const char* typeName, kxTa
 CORBA::Long DataPointService::get_point_type_names(kxTarn::STRING_LIST_out names) {
   names = new kxTarn::STRING_LIST;
   TARN_FAULT_POINT(host_.faults(), "get_point_type_names");
+  TARN_REQUIRE_RIGHT(kRead, realm_->name);
   fill(*names.ptr(), host_.types().typeNames());
   return kOk;
 }
 
 CORBA::Long DataPointService::make_snapshot_file(const char* file, const char*) {
   TARN_FAULT_POINT(host_.faults(), "make_snapshot_file");
+  TARN_REQUIRE_RIGHT(kAdmin, realm_->name);
   return makeSnapshotFile(host_, *realm_, realm_->pointsFile, file,
                           [this](const std::string& path) { return savePoints(path); });
 }
 
 CORBA::Long DataPointService::load_snapshot_file(const char* file, const char*) {
   TARN_FAULT_POINT(host_.faults(), "load_snapshot_file");
+  TARN_REQUIRE_RIGHT(kAdmin, realm_->name);
   return loadSnapshotFile(host_, *realm_, file, [this](const std::string& path) { return restorePoints(path); });
 }
 
 void DataPointService::publish_counts(CORBA::ULong& published, CORBA::ULong& unpublished) {
+  if (!permitted(Right::kRead, realm_->name)) throw CORBA::NO_PERMISSION();
   PointTable& table = realm_->points;
   std::lock_guard<std::mutex> hold(table.mutex);
   published = static_cast<CORBA::ULong>(table.published);
@@ -514,6 +537,7 @@ void DataPointService::publish_counts(CORBA::ULong& published, CORBA::ULong& unp
 
 void DataPointService::partial_batch_sizes(kxTarn::ULONG_LIST_out sizes) {
   sizes = new kxTarn::ULONG_LIST;
+  if (!permitted(Right::kRead, realm_->name)) throw CORBA::NO_PERMISSION();
   PointTable& table = realm_->points;
   std::lock_guard<std::mutex> hold(table.mutex);
   sizes->length(static_cast<CORBA::ULong>(table.batchSizes.size()));

@@ -150,7 +150,7 @@ CORBA::Object_ptr ServerHost::service(const std::string& kind, const std::string
     } else if (kind == "port") {
       servant = new PortService(*this, state);
     } else if (kind == "contender") {
-      auto* contention = new ContentionService(*this, options_.contenderExpiry);
+      auto* contention = new ContentionService(*this, options_.contenderExpiry, realm);
       contention_[realm] = contention;
       servant = contention;
     } else {

@@ -240,6 +240,22 @@ int PortTable::count(const std::string& box, unsigned& count) {
   return kOk;
 }
 
+int PortTable::peek(const std::string& name, int kind, std::size_t from, std::size_t maxCount,
+                    std::size_t answerBytes, unsigned& held, std::vector<SharedBytes>& out) {
+  std::lock_guard<std::mutex> hold(mutex_);
+  auto it = channels_.find(name);
+  if (it == channels_.end() || it->second->kind != kind) return kNoSuchObject;
+  const std::deque<Message>& queue = it->second->queue;
+  held = static_cast<unsigned>(queue.size());
+  std::size_t bytes = 0;
+  for (std::size_t i = from; i < queue.size() && out.size() < maxCount; ++i) {
+    bytes += queue[i].bytes->size() + kMessageOverhead;
+    if (!out.empty() && bytes > answerBytes) break;
+    out.push_back(queue[i].bytes);
+  }
+  return kOk;
+}
+
 std::vector<std::string> PortTable::channelNames() {
   std::lock_guard<std::mutex> hold(mutex_);
   std::vector<std::string> names;

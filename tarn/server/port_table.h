@@ -149,6 +149,11 @@ class PortTable {
   int clear(const std::string& box);
   int count(const std::string& box, unsigned& count);
   std::vector<std::string> channelNames();
+  // The queued messages of the port or box (`kind`) `name` from queue position `from` on, at
+  // most `maxCount`, stopping before their bytes would pass `answerBytes` (at least one), into
+  // `out`; `held` is the queue's length. Nothing is taken and no wait ends.
+  int peek(const std::string& name, int kind, std::size_t from, std::size_t maxCount, std::size_t answerBytes,
+           unsigned& held, std::vector<SharedBytes>& out);
 
   int connect(const std::string& name, int direction, const std::string& process, unsigned& handle);
   int disconnect(unsigned handle);

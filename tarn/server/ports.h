@@ -44,6 +44,8 @@ class PortService : public POA_kxTarn::Port_Factory {
   CORBA::Long reply_packet(CORBA::ULong replyHandle, const kxTarn::DATA_BUFFER& value, CORBA::Long option) override;
   CORBA::Long receive_reply(CORBA::ULong handle, kxTarn::DATA_BUFFER_out value, CORBA::Long timeout) override;
   CORBA::Long channel_names(kxTarn::STRING_LIST_out names) override;
+  CORBA::Long peek_channel(const char* name, CORBA::Long kind, CORBA::ULong from, CORBA::Long maxCount,
+                           CORBA::ULong_out held, kxTarn::DATA_BUFFER_SEQ_out values) override;
   CORBA::Long connections(kxTarn::ConnectionInfoSeq_out infos) override;
   CORBA::Long make_snapshot_file(const char* file, const char* option) override;
   CORBA::Long load_snapshot_file(const char* file, const char* option) override;

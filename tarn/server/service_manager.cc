@@ -3,6 +3,7 @@
 #include "tarn/client/codes.h"
 #include "tarn/server/budgets.h"
 #include "tarn/server/host.h"
+#include "tarn/server/rights.h"
 
 namespace tarn {
 namespace {
@@ -23,6 +24,7 @@ kxTarn::STRING_LIST* ServiceManager::get_service_names() {
 
 CORBA::Long ServiceManager::set_master(CORBA::Boolean master) {
   TARN_FAULT_POINT(host_.faults(), "set_master");
+  TARN_REQUIRE_RIGHT(kAdmin, "");  // a call of the whole server: the default realm's right
   host_.setMaster(master);
   return kOk;
 }
@@ -47,17 +49,18 @@ kxTarn::STRING_LIST* ServiceManager::realm_names() { return toList(host_.realmNa
 // A server that was not started to take fault plans refuses them, and the clearing of them, with
 // NO_PERMISSION: the operations return nothing that could carry a code.
 void ServiceManager::inject_fault(const kxTarn::FaultPlan& plan) {
-  if (!host_.options().allowFaultPlans) throw CORBA::NO_PERMISSION();
+  if (!host_.options().allowFaultPlans || !permitted(Right::kAdmin, "")) throw CORBA::NO_PERMISSION();
   host_.faults().plan(plan);
 }
 
 void ServiceManager::clear_faults() {
-  if (!host_.options().allowFaultPlans) throw CORBA::NO_PERMISSION();
+  if (!host_.options().allowFaultPlans || !permitted(Right::kAdmin, "")) throw CORBA::NO_PERMISSION();
   host_.faults().clear();
 }
 
 CORBA::Long ServiceManager::delete_realm(const char* realm) {
   TARN_FAULT_POINT(host_.faults(), "delete_realm");
+  TARN_REQUIRE_RIGHT(kAdmin, realm ? realm : "");
   return host_.deleteRealm(realm ? realm : "");
 }
 

@@ -28,8 +28,10 @@
 
 #include "tarn/client/orb.h"
 #include "tarn/client/settings.h"
+#include "tarn/client/tls.h"
 #include "tarn/server/connection_gate.h"
 #include "tarn/server/host.h"
+#include "tarn/server/rights.h"
 #include "tarn/server/type_service.h"
 
 namespace {
@@ -121,6 +123,12 @@ void printHelp(const std::vector<Option>& options) {
               "ports, boxes, realms, contenders and client processes are at most 4096 bytes (2010; a longer realm\n"
               "name gets no service), a contender's record at most 64 KiB (2022). The network connection limit is\n"
               "lowered to fit the process's file limit.\n"
+              "\nWho may connect: loopback always. Listening on any other address needs --allow CIDR (clients from\n"
+              "other addresses are refused as they connect), --tls-only (clients must show a certificate of the\n"
+              "--tls-ca) or --allow-any; without one of them tarnd does not start.\n"
+              "With --rights FILE each call needs its right (none, read, write, admin) in its realm, as the first\n"
+              "rule IDENTITY REALM RIGHT of FILE that matches says (# comments; IDENTITY *, an address range or\n"
+              "CN=NAME of a TLS client; REALM a name, - for the default realm or *); a refused call answers 2026.\n"
               "A second tarnd on a locked data folder exits with status 1. The journal holds one unit per request,\n"
               "applied whole or not at all; only an incomplete last unit is cut at start. Damage anywhere, units out\n"
               "of sequence, or a journal shorter than its manifest records are refused (status 1) unless --salvage.\n\n%s",
@@ -197,6 +205,12 @@ int main(int argc, char** argv) {
   int port = 0;
   std::vector<Listen> listens;
   bool journalSyncGiven = false;
+  bool allowAny = false;
+  tarn::TlsFiles tls;
+  int tlsPort = 0;
+  bool tlsOnly = false;
+  std::string rightsFile;
+  tarn::GatePolicy gate;
   tarn::Budgets& budgets = options.budgets;
   const tarn::Budgets defaults;
   auto fmt = [](unsigned long long n) { return std::to_string(n); };
@@ -207,6 +221,35 @@ int main(int argc, char** argv) {
       {"--listen", "ADDR[:PORT]",
        "listen on ADDR, a host name or IPv4 address (repeatable; 127.0.0.1 without any)",
        [&](const char* v) { return parseListen(v, listens); }},
+      {"--allow", "CIDR",
+       "serve clients from this address range too, IPv4 or IPv6 (10.0.0.0/8, 192.168.1.7, fd00::/8; repeatable);"
+       " others are refused as they connect, loopback never",
+       [&](const char* v) {
+         tarn::AddressRange range;
+         std::string error;
+         if (!tarn::AddressRange::parse(v, range, error)) return "--allow: " + error;
+         gate.allowed.push_back(range);
+         return std::string();
+       }},
+      {"--allow-any", nullptr, "serve clients from any address (every one of them may do everything without --rights)",
+       [&](const char*) { allowAny = true; return std::string(); }},
+      {"--tls-cert", "FILE", "TLS: this server's certificate (PEM; with --tls-key and --tls-ca)",
+       [&](const char* v) { tls.cert = v; return std::string(); }},
+      {"--tls-key", "FILE", "TLS: its private key (PEM)", [&](const char* v) { tls.key = v; return std::string(); }},
+      {"--tls-ca", "FILE", "TLS: the CA certificates (PEM) that sign the clients'; a client without one is refused",
+       [&](const char* v) { tls.ca = v; return std::string(); }},
+      {"--tls-port", "PORT", "TLS endpoints on this port of every address, beside the plain ones",
+       [&](const char* v) { return number("--tls-port", v, 1, 65535, tlsPort); }},
+      {"--tls-only", nullptr, "TLS endpoints only, on the addresses' own ports: no plain endpoint at all",
+       [&](const char*) { tlsOnly = true; return std::string(); }},
+      {"--allow-subject", "NAME",
+       "serve only TLS clients whose certificate subject's common name is NAME (repeatable; the CN= names"
+       " of --rights count too, and alone name the subjects served)",
+       [&](const char* v) { gate.subjects.push_back(v); return std::string(); }},
+      {"--rights", "FILE",
+       "what each client may do in each realm: lines IDENTITY REALM RIGHT (none, read, write, admin), checked"
+       " at start; without it every client served may do everything",
+       [&](const char* v) { rightsFile = v; return std::string(); }},
       {"--name", "NAME", "the server's name (tarnd)", [&](const char* v) { options.name = v; return std::string(); }},
       {"--types", "FILE",
        "type definitions of the default type service (built-in plant types); types nest at most " +
@@ -313,6 +356,39 @@ int main(int argc, char** argv) {
         std::any_of(&listens.front(), &listen, [&](const Listen& other) { return other.text() == listen.text(); }))
       return usage("--listen names " + listen.text() + " twice");
   }
+  if (allowAny && !gate.allowed.empty()) return usage("--allow-any and --allow exclude each other");
+  if (tls.wanted()) {
+    const std::string problem = tarn::tlsFilesProblem(tls, true);
+    if (!problem.empty()) return usage(problem + " (--tls-cert, --tls-key, --tls-ca)");
+    if (!tlsOnly && tlsPort == 0) return usage("TLS needs --tls-port PORT for its endpoints, or --tls-only");
+  } else if (tlsOnly || tlsPort || !gate.subjects.empty()) {
+    return usage("--tls-only, --tls-port and --allow-subject need --tls-cert, --tls-key and --tls-ca");
+  }
+  if (tlsOnly && tlsPort) return usage("--tls-only uses the addresses' own ports: no --tls-port");
+  // Anyone who reaches a network address may do everything the server does: not without a policy.
+  const auto open = std::find_if(listens.begin(), listens.end(), [](const Listen& l) { return !loopback(l.host); });
+  if (open != listens.end() && !allowAny && gate.allowed.empty() && !tlsOnly) {
+    std::fprintf(stderr,
+                 "tarnd: not listening on %s: every client that reaches it could read, write and delete everything;\n"
+                 "       name the clients with --allow CIDR (repeatable), take TLS clients only (--tls-only),\n"
+                 "       or serve everyone with --allow-any\n",
+                 open->text().c_str());
+    return 2;
+  }
+  if (allowAny && open != listens.end())
+    std::fprintf(stderr, "tarnd: WARNING: --allow-any: every client that reaches %s is served%s\n", open->text().c_str(),
+                 " and may read, write and delete everything");
+  std::shared_ptr<tarn::RightsTable> rights;
+  if (!rightsFile.empty()) {
+    rights = std::make_shared<tarn::RightsTable>();
+    std::string error;
+    if (!rights->load(rightsFile, error)) {
+      std::fprintf(stderr, "tarnd: %s\n", error.c_str());
+      return 2;
+    }
+  }
+  if (rights && tls.wanted())
+    for (const std::string& name : rights->identities()) gate.subjects.push_back(name);
   const std::string fdNote = fitDescriptors(budgets);
   if (!fdNote.empty()) std::fprintf(stderr, "tarnd: %s\n", fdNote.c_str());
   if (journalSyncGiven && options.dataDir.empty())
@@ -320,15 +396,27 @@ int main(int argc, char** argv) {
   std::vector<std::string> endpoints, published, publishedLast;
   std::string where;
   for (const Listen& listen : listens) {
-    const std::string why = cannotListen(listen);
-    if (!why.empty()) {
-      std::fprintf(stderr, "tarnd: %s\n", why.c_str());
-      return 1;
+    Listen secure = listen;
+    if (tlsPort) secure.port = tlsPort;
+    for (const Listen* one : {&listen, static_cast<const Listen*>(&secure)}) {
+      if (one == &secure && (!tls.wanted() || tlsOnly)) continue;  // with --tls-only `listen` is the TLS one
+      if (one == &secure && secure.port == listen.port) return usage("--tls-port is the port of " + listen.text());
+      const std::string why = cannotListen(*one);
+      if (!why.empty()) {
+        std::fprintf(stderr, "tarnd: %s\n", why.c_str());
+        return 1;
+      }
     }
-    endpoints.push_back(listen.endpoint());
-    // A client on another host that tried a loopback address first would reach its own host.
-    (loopback(listen.host) ? publishedLast : published).push_back(listen.endpoint());
-    where += (where.empty() ? "" : ", ") + listen.text();
+    std::vector<std::string> points;
+    if (!tlsOnly) points.push_back(listen.endpoint());
+    if (tls.wanted()) points.push_back("giop:ssl:" + secure.text());
+    for (const std::string& point : points) {
+      endpoints.push_back(point);
+      // A client on another host that tried a loopback address first would reach its own host.
+      (loopback(listen.host) ? publishedLast : published).push_back(point);
+    }
+    where += (where.empty() ? "" : ", ") + (tlsOnly ? "TLS " + listen.text() : listen.text()) +
+             (tls.wanted() && !tlsOnly ? " (TLS " + secure.text() + ")" : "");
   }
   published.insert(published.end(), publishedLast.begin(), publishedLast.end());
 
@@ -341,10 +429,15 @@ int main(int argc, char** argv) {
   try {
     tarn::ServerOrbLimits orbLimits;
     orbLimits.maxMessageBytes = static_cast<unsigned long>(budgets.requestBytes);
+    gate.total = budgets.tcpConnections;
+    gate.perHost = budgets.tcpPerHost;
+    gate.anyHost = allowAny;
+    orbLimits.tls = tls;  // never the clients' TLS variables
     // One thread per connection always, so that the gate sees every connection as it is accepted.
-    if (budgets.tcpConnections) orbLimits.threadPerConnectionUpTo = kThreadPerConnectionAlways;
+    orbLimits.threadPerConnectionUpTo = kThreadPerConnectionAlways;
+    tarn::enforceRights(rights);  // before the first call can arrive
     tarn::startOrb(endpoints, published, orbLimits);
-    tarn::limitConnections(budgets.tcpConnections, budgets.tcpPerHost);
+    tarn::gateConnections(gate);
     tarn::ServerHost* host = new tarn::ServerHost(options);
     const std::string note = host->startNote();
     if (!note.empty()) std::fprintf(stderr, "tarnd: %s\n", note.c_str());

@@ -12,6 +12,7 @@
 #include <pugixml.hpp>
 
 #include "tarn/client/codes.h"
+#include "tarn/server/rights.h"
 #include "tarn/server/snapshot_file.h"
 
 namespace tarn {
@@ -279,6 +280,7 @@ CORBA::Long TypeService::get_type_elements(const char* typeName,
 
 CORBA::Long TypeService::make_snapshot_file(const char* file, const char*) {
   TARN_FAULT_POINT(faults_, "make_snapshot_file");
+  TARN_REQUIRE_RIGHT(kAdmin, "");  // types belong to no realm: the default realm's right
   std::string path;
   if (int rc = snapshotPath(folder_ ? folder_() : std::string(), file, path)) return rc;
   const std::vector<char>& stream = book_->stream();
@@ -287,6 +289,7 @@ CORBA::Long TypeService::make_snapshot_file(const char* file, const char*) {
 
 CORBA::Long TypeService::load_snapshot_file(const char* file, const char*) {
   TARN_FAULT_POINT(faults_, "load_snapshot_file");
+  TARN_REQUIRE_RIGHT(kAdmin, "");  // types belong to no realm: the default realm's right
   std::string path, body;
   if (int rc = snapshotPath(folder_ ? folder_() : std::string(), file, path)) return rc;
   if (int rc = readSnapshotFile(path, SnapshotKind::kTypes, body)) return rc;

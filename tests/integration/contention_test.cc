@@ -203,11 +203,19 @@ TEST_P(Contention, TwoProcessesUnderOneNameOnOneHostNeverShareARegistration) {
   EXPECT_EQ(0, service->regist_contender_from(host, name.c_str(), none, "", 11, "222-b")) << "once the first left";
   EXPECT_TRUE(active(host, name));
   EXPECT_EQ(0, service->out_contend_from(host, name.c_str(), "", "222-b"));
-  // The five-name leave leaves on behalf of any process and host, as a supervisor would.
+  // A leave without the holder's instance is no wildcard: it ends another process's registration
+  // only when it names the registration whole, module included, as a supervisor would.
   ASSERT_EQ(0, service->regist_contender_from(host, name.c_str(), none, "", 12, "333-c"));
+  ASSERT_EQ(0, service->update_contender_from(host, name.c_str(), "m.c", "333-c"));
+  EXPECT_EQ(2003, service->out_contend(host, name.c_str(), "")) << "an empty instance and module match nothing";
+  EXPECT_EQ(2003, service->out_contend_from(host, name.c_str(), "", "")) << "nor through the instance form";
+  EXPECT_EQ(2003, service->out_contend(host, name.c_str(), "m.other")) << "another module";
+  EXPECT_EQ(2003, kx_out_contend(host, name.c_str(), "", server, nullptr)) << "this process holds none of it";
   ASSERT_TRUE(active(host, name));
-  EXPECT_EQ(0, Ostrel::OutContendHeartBit(host, name.c_str(), "", server, nullptr));
-  EXPECT_FALSE(active(host, name)) << "another process's registration was left";
+  EXPECT_EQ(0, Ostrel::OutContendHeartBit(host, name.c_str(), "m.c", server, nullptr));
+  EXPECT_FALSE(active(host, name)) << "another process's registration was left by naming it whole";
+  ASSERT_EQ(0, service->regist_contender(host, name.c_str(), none, "", 13));
+  EXPECT_EQ(0, service->out_contend(host, name.c_str(), "")) << "a registration of no process is left as ever";
 }
 
 TEST_P(Contention, ListingFailuresLeaveTheListEmpty) {

@@ -23,8 +23,8 @@ TEST(MessagingTool, StatusAndMessages) {
         "persist nothing: 2003", "alarms\ncmds\n", "box count alarms: 2003",
         // one rendering for monitor and box recv: a bare event as its bytes, a self-describing
         // one decoded whoever receives it
-        "== feed  raw\n32 bytes:\n  00 00 00 00 00 00 f8 3f", "== feed  DigitalPoint\nELEMENT",
-        "== feed  raw\n32 bytes:\n  00 00 00 00 00 00 04 40", "== feed  Alarm\nELEMENT"},
+        "32 bytes:\n  00 00 00 00 00 00 f8 3f", "== feed  DigitalPoint  (received ",
+        "32 bytes:\n  00 00 00 00 00 00 04 40", "== feed  Alarm  (received "},
        "box create alarms 7 --size 1\ndeclare 7 Alarm text=overheat\ndeclare 7 Alarm text=again\n"
        "box count alarms\nmonitor alarms -n 1\nbox send alarms DigitalPoint state=1\n"
        "box recv alarms -t DigitalPoint --timeout 0\nport create cmds\npersist cmds\npersist nothing\n"
@@ -42,6 +42,32 @@ TEST(MessagingTool, StatusAndMessages) {
        "channels -r spare\nrealm delete spare\nport create p -r busy\nrealm delete busy\nrealm delete ''\n"},
       {"realm", 2, {}},
       {"realm delete", 2, {"NAME"}},
+      // peek looks and takes nothing: twice the same events, the count unchanged, then a receive
+      // takes the first; positions count from the front, and a value of another size is raw
+      {"shell", 0,
+       {"feed holds 2 events; positions 0 to 1:\n== feed #0  AnalogPoint\nELEMENT",
+        "== feed #1  raw\n16 bytes:\n  01 00", "feed holds 2 events; positions 0 to 1:\n== feed #0  AnalogPoint", "\n2\n",
+        "== feed  AnalogPoint  (received ", "feed holds 1 event; positions 0 to 0:\n== feed #0  raw",
+        "(16 bytes, not a AnalogPoint (32 bytes))",
+        "{\"channel\": \"feed\", \"kind\": \"box\", \"held\": 2, \"from\": 1, \"values\": [{\"position\": 1, \"name\": \"\","
+        " \"type\": null, \"fields\": {}, \"hex\": \"01000000",
+        "cmds holds 1 packet; positions 0 to 0:\n== cmds #0  DigitalPoint", "cmds holds 1 packet; none from position 3"},
+       "box create feed 9\ndeclare 9 AnalogPoint value=1.5\nbox send feed DigitalPoint state=1\nbox peek feed\n"
+       "box peek feed --from 1 --json\nbox peek feed\nbox count feed\nbox recv feed --timeout 0\n"
+       "box peek feed -t AnalogPoint\nport create cmds\nport send cmds DigitalPoint state=1\n"
+       "port peek cmds -t DigitalPoint\nport peek cmds --from 3\n"},
+      {"shell", 1, {"box peek nothing: 2003", "port peek feed: 2003"},
+       "box create feed 9\nport peek feed\nbox peek nothing\n"},
+      // monitor --type shows an event of another size raw, says so, and goes on; what is
+      // received carries the time it came
+      {"shell", 0,
+       {"== feed  raw  (received ", "(16 bytes, not a AnalogPoint (32 bytes))", "== feed  AnalogPoint  (received ",
+        "value    double        2.5"},
+       "box create feed 9\ndeclare 9 DigitalPoint state=1 --typed\ndeclare 9 AnalogPoint value=2.5 --typed\n"
+       "monitor feed -t AnalogPoint -n 2\n"},
+      {"box peek feed --count 0", 2, {"--count"}},
+      {"box peek feed --count 1001", 2, {"--count"}},
+      {"box peek", 2, {"NAME"}},
   });
 }
 

@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <future>
+#include <regex>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -62,19 +63,27 @@ TEST(PointsTool, WorksAgainstATarndOfTheSettings) {
   // The demo never writes to a server of the settings: its listing of points shows none of these.
   EXPECT_FALSE(testing_support::has(testing_support::runTool("demo"), "tank.a"));
 
-  // watch prints the first value, then one line per change, and stops after -n changes.
+  // watch prints the first value, then one line per change, and stops after -n changes; a point
+  // that is missing is named and shown as missing, and the others go on being watched.
   auto watching = std::async(std::launch::async, [] {
-    return testing_support::runTool("watch tank.a tank.b --period 50 -n 2 --json");
+    return testing_support::runTool("watch tank.a tank.late tank.b --period 50 -n 3 --json");
   });
   std::this_thread::sleep_for(std::chrono::milliseconds(700));
   expectRuns({{"put tank.a value=7", 0, {}}});
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   expectRuns({{"put tank.b quality=3 unit=x", 0, {}}});
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  expectRuns({{"create tank.late AnalogPoint value=4", 0, {}}});
   ASSERT_EQ(std::future_status::ready, watching.wait_for(std::chrono::seconds(30)));
   const testing_support::ToolRun watched = watching.get();
   EXPECT_EQ(0, watched.status) << watched.output;
   EXPECT_TRUE(testing_support::has(watched, "\"name\": \"tank.a\", \"fields\": {\"value\": 7}}")) << watched.output;
   EXPECT_TRUE(testing_support::has(watched, "\"name\": \"tank.b\", \"fields\": {\"quality\": 3, \"unit\": \"x\"}}"))
+      << watched.output;
+  EXPECT_TRUE(testing_support::has(watched, "\"name\": \"tank.late\", \"missing\": true}")) << watched.output;
+  EXPECT_TRUE(testing_support::has(watched, "\"name\": \"tank.late\", \"fields\": {\"value\": 4,")) << watched.output;
+  // Times in JSON are ISO 8601 with milliseconds and zone.
+  EXPECT_TRUE(std::regex_search(watched.output, std::regex(R"("time": "\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d")")))
       << watched.output;
 
   // --address reaches one tarnd without a settings file.

@@ -175,6 +175,89 @@ TEST_P(Ports, RefusalsAreCodesAndChangeNothing) {
   for (const Case& c : cases) EXPECT_EQ(c.expected, c.rc) << c.what;
 }
 
+// A look at a port's or box's queue answers what it holds, with positions, and takes nothing.
+TEST_P(Ports, ALookAtAQueueTakesNothing) {
+  unsigned int handle = 0;
+  const std::string port = portWithPacket("looked.at", 1, handle);
+  for (double v : {2.0, 3.0}) {
+    BrennicData packet = analog(v, "x");
+    ASSERT_EQ(0, Ostrel::SendPacket(handle, packet, 0, server, nullptr));
+  }
+  auto valueAt = [](const kxPeekedValue& item) {
+    double value = 0;
+    if (item.length >= sizeof value) std::memcpy(&value, item.buffer, sizeof value);
+    return value;
+  };
+  for (int look = 0; look < 2; ++look) {
+    kxPeekedValues seen;
+    ASSERT_EQ(0, kx_peek_channel(port.c_str(), 30005, 0, 2, &seen, server, nullptr));
+    ASSERT_EQ(2, seen.count) << "look " << look;
+    EXPECT_EQ(3u, seen.held);
+    EXPECT_EQ(0u, seen.items[0].position);
+    EXPECT_EQ(32u, seen.items[0].length);
+    EXPECT_EQ(1.0, valueAt(seen.items[0]));
+    EXPECT_EQ(1u, seen.items[1].position);
+    EXPECT_EQ(2.0, valueAt(seen.items[1]));
+    kx_destory_peeked(&seen);
+    EXPECT_EQ(0, seen.count);
+    EXPECT_EQ(nullptr, seen.items);
+  }
+  kxPeekedValues tail;
+  ASSERT_EQ(0, kx_peek_channel(port.c_str(), 30005, 2, KX_PEEK_MOST, &tail, server, nullptr));
+  ASSERT_EQ(1, tail.count);
+  EXPECT_EQ(2u, tail.items[0].position);
+  EXPECT_EQ(3.0, valueAt(tail.items[0]));
+  kx_destory_peeked(&tail);
+  ASSERT_EQ(0, kx_peek_channel(port.c_str(), 30005, 9, 5, &tail, server, nullptr));
+  EXPECT_EQ(0, tail.count);
+  EXPECT_EQ(3u, tail.held);
+  kx_destory_peeked(&tail);
+
+  // The receiver still gets every packet, in order; a look then starts at the new front.
+  BrennicData first("AnalogPoint", 0);
+  ASSERT_EQ(0, Ostrel::ReceivePacket(port.c_str(), first, 1000, server, nullptr));
+  EXPECT_EQ(1.0, first.GetDoubleValue("value"));
+  kxPeekedValues after;
+  ASSERT_EQ(0, kx_peek_channel(port.c_str(), 30005, 0, 1, &after, server, nullptr));
+  ASSERT_EQ(1, after.count);
+  EXPECT_EQ(2u, after.held);
+  EXPECT_EQ(2.0, valueAt(after.items[0]));
+  kx_destory_peeked(&after);
+
+  const std::string box = port + ".box";
+  ASSERT_EQ(0, Ostrel::CreateEventBox(box.c_str(), 5, 10, server, nullptr));
+  BrennicData event = analog(7, "e");
+  ASSERT_EQ(0, Ostrel::SendEvent(box.c_str(), event, 0, server, nullptr));
+  kxPeekedValues events;
+  ASSERT_EQ(0, kx_peek_channel(box.c_str(), 30006, 0, 10, &events, server, nullptr));
+  ASSERT_EQ(1, events.count);
+  kx_destory_peeked(&events);
+  unsigned int held = 0;
+  EXPECT_EQ(0, Ostrel::EventCount(box.c_str(), held, server, nullptr));
+  EXPECT_EQ(1u, held) << "the box keeps its event";
+
+  struct Case { const char* what; int expected; const char* name; int kind; int count; bool list; };
+  const Case cases[] = {
+      {"a port looked at as a box", 2003, port.c_str(), 30006, 1, true},
+      {"a box looked at as a port", 2003, box.c_str(), 30005, 1, true},
+      {"an unknown channel", 2003, "no.such.box", 30006, 1, true},
+      {"a null name", 2010, nullptr, 30006, 1, true},
+      {"a kind that is neither", 2010, box.c_str(), 7, 1, true},
+      {"no count", 2010, box.c_str(), 30006, 0, true},
+      {"a negative count", 2010, box.c_str(), 30006, -1, true},
+      {"a count past the most", 2010, box.c_str(), 30006, KX_PEEK_MOST + 1, true},
+      {"no list to fill", 2010, box.c_str(), 30006, 1, false},
+  };
+  for (const Case& c : cases) {
+    kxPeekedValues list;
+    EXPECT_EQ(c.expected, kx_peek_channel(c.name, c.kind, 0, c.count, c.list ? &list : nullptr, server, nullptr)) << c.what;
+    EXPECT_EQ(0, list.count) << c.what;
+    kx_destory_peeked(&list);
+  }
+  kx_destory_peeked(nullptr);
+  Ostrel::DisConnect(static_cast<int>(handle), server, nullptr);
+}
+
 // A record with a block of `size` bytes from ::operator new under a type of `typeName`.
 BrennicData shortBlock(const char* typeName, unsigned size) {
   BrennicData record(typeName, 0);

@@ -1,10 +1,13 @@
-// The README's terminal sessions (its ```console blocks) run exactly as printed: every "$ " line
+// The terminal sessions of the README and of the documentation pages (their ```console blocks)
+// run exactly as printed: every "$ " line
 // is a command, in one shell per block, with the built tools on the PATH; the other lines are
 // the whole output of the command before them. The session's transcript (each command echoed
 // with "$ ", then its standard output and error) must equal the block, time stamps (HH:MM:SS)
 // aside. A block ends at its first command that fails.
 #include <unistd.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -18,21 +21,32 @@
 namespace {
 
 struct Block {
+  std::string file;  // relative to the source folder
   int line;
   std::vector<std::string> commands;
   std::string text;  // the block as printed
 };
 
-std::vector<Block> consoleBlocks() {
-  std::ifstream in(std::string(OSTREL_SOURCE_DIR) + "/README.md");
-  std::vector<Block> blocks;
+// README.md, then every page under docs/ in the order of their paths.
+std::vector<std::string> pages() {
+  std::vector<std::string> found;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(std::string(OSTREL_SOURCE_DIR) + "/docs"))
+    if (entry.path().extension() == ".md")
+      found.push_back(std::filesystem::relative(entry.path(), OSTREL_SOURCE_DIR).string());
+  std::sort(found.begin(), found.end());
+  found.insert(found.begin(), "README.md");
+  return found;
+}
+
+void addConsoleBlocks(const std::string& file, std::vector<Block>& blocks) {
+  std::ifstream in(std::string(OSTREL_SOURCE_DIR) + "/" + file);
   bool inside = false;
   int number = 0;
   for (std::string text; std::getline(in, text);) {
     ++number;
     if (!inside && text == "```console") {
       inside = true;
-      blocks.push_back({number, {}, ""});
+      blocks.push_back({file, number, {}, ""});
     } else if (inside && text == "```") {
       inside = false;
     } else if (inside) {
@@ -40,6 +54,11 @@ std::vector<Block> consoleBlocks() {
       blocks.back().text += text + "\n";
     }
   }
+}
+
+std::vector<Block> consoleBlocks() {
+  std::vector<Block> blocks;
+  for (const std::string& file : pages()) addConsoleBlocks(file, blocks);
   return blocks;
 }
 
@@ -69,8 +88,8 @@ TEST(Readme, TerminalSessionsPrintWhatTheBlockShows) {
     const std::string path = std::string(folder) + ".sh";
     std::ofstream(path) << script.str();
     const testing_support::ToolRun run = testing_support::runTool("", "", "bash " + path + " 2>&1 #");
-    EXPECT_EQ(0, run.status) << "README line " << block.line << ":\n" << run.output;
-    EXPECT_EQ(masked(block.text), masked(run.output)) << "README line " << block.line;
+    EXPECT_EQ(0, run.status) << block.file << ":" << block.line << ":\n" << run.output;
+    EXPECT_EQ(masked(block.text), masked(run.output)) << block.file << ":" << block.line;
     std::remove(path.c_str());
   }
 }

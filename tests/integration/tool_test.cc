@@ -24,9 +24,35 @@ TEST(Tool, StatusAndMessages) {
   expectRuns({
       {"demo", 0, {"server local answers", "demo finished"}},
       {"help", 0, {"error", "ping", "script", "shell", "demo"}},
-      {"", 0, {"demo"}},  // no arguments shows the help
-      {"help ping", 0, {"Usage: ping"}},
-      {"help port send", 0, {"Usage: send", "--wait"}},  // help reaches subcommands
+      {"", 2, {"demo"}},  // no command: the help, as a usage error
+      {"--timeout 800", 2, {"demo"}},
+      {"help ping", 0, {"Usage: ostrel ping"}},
+      {"help port send", 0, {"Usage: ostrel port send", "--wait"}},  // help reaches subcommands, named whole
+      {"help box peek", 0, {"Usage: ostrel box peek", "--from"}},
+      {"ping --json", 0, {"{\"server\": \"local\", \"address\": ", "\"pings\": 1, \"us_each\": "}},
+      // --json where the help promises it; the JSON of a put says the old and the new value
+      {"shell", 0,
+       {"}}}\n[]\n", "{\"name\": \"tank.w\", \"fields\": {\"value\": {\"old\": \"0\", \"new\": \"2.5\"}}}\n",
+        "{\"name\": \"tank.w\", \"type\": \"AnalogPoint\", \"size\": 32, \"elements\": 4, \"server\": \"\", \"address\": ",
+        "\"written\": true, \"fields\": {\"value\": 2.5,", "{\"box\": \"b\", \"count\": 1}\n",
+        "{\"box\": \"b\", \"name\": \"\", \"type\": \"AnalogPoint\", \"fields\": {\"value\": 1.5,",
+        "\"received\": \"20", "{\"port\": \"q\", \"name\": \"\", \"type\": \"DigitalPoint\", \"fields\": {\"state\": 1,",
+        "\"reply_handle\": "},
+       "create tank.w AnalogPoint\nput tank.w value=2.5 --json\nnulls --json\n"
+       "info tank.w --json\nbox create b 5\ndeclare 5 AnalogPoint value=1.5\nbox count b --json\n"
+       "box recv b --json --timeout 0\nport create q\nport send q DigitalPoint state=1\n"
+       "port recv q -t DigitalPoint --json --timeout 0\n"},
+      // patterns in get as in points; one that matches nothing says so
+      {"shell", 1, {"tank.a  (AnalogPoint)", "tank.b  (AnalogPoint)", "get: no point matches 'pump.*'"},
+       "create tank.a AnalogPoint\ncreate tank.b AnalogPoint\nget 'tank.?'\nget 'pump.*'\n"},
+      // a negative number for an unsigned field is refused, not wrapped
+      {"shell", 2, {"'-5' is not a value for 'quality' (unsigned_int", "quality  unsigned_int  0"},
+       "create tank.q AnalogPoint\nput tank.q quality=-5\nget tank.q\n"},
+      {"contend ''", 2, {"NAME is empty"}},
+      // a named snapshot made again replaces the earlier one, and says so
+      {"shell", 0, {"snapshot morning: created", "snapshot morning: replaced"},
+       "create tank.s AnalogPoint\nsnapshot create morning\nsnapshot create morning\n"},
+      {"snapshot make points no/such/folder/p.tsnp", 1, {"2014", "is there a folder 'no/such/folder'"}},
       {"help port nosuch", 2, {"unknown command 'port nosuch'"}},
       {"get", 2, {"NAME is required", "Run 'ostrel help get' for its usage."}},
       {"port send onlyname", 2, {"Run 'ostrel help port send' for its usage."}},
@@ -73,7 +99,14 @@ TEST(Tool, StatusAndMessages) {
   expectRuns({{"", 2, {"--listen takes a host name or IPv4 address"}}}, listen + "-x:7001 2>&1 #");
   expectRuns({{"", 2, {"not '0'"}}}, listen + "127.0.0.1:0 2>&1 #");
   expectRuns({{"", 2, {"--port PORT (1-65535) is required for --listen 127.0.0.1"}}}, listen + "127.0.0.1 2>&1 #");
-  expectRuns({{"", 1, {"192.0.2.1 is not an address of this host"}}}, listen + "192.0.2.1:7001 2>&1 #");
+  expectRuns({{"", 1, {"192.0.2.1 is not an address of this host"}}}, listen + "192.0.2.1:7001 --allow 192.0.2.0/24 2>&1 #");
+  // A network address needs a policy: without one tarnd does not start, and says what to add.
+  expectRuns({{"", 2, {"not listening on 192.0.2.1:7001", "--allow CIDR", "--allow-any"}}}, listen + "192.0.2.1:7001 2>&1 #");
+  expectRuns({{"", 2, {"--allow: '10.0.0.0/33' has no prefix length from 0 to 32"}}}, tarnd + " --allow 10.0.0.0/33 2>&1 #");
+  expectRuns({{"", 2, {"--allow: 'plant' is not an IPv4 or IPv6 address"}}}, tarnd + " --allow plant 2>&1 #");
+  expectRuns({{"", 2, {"exclude each other"}}}, tarnd + " --allow-any --allow ::1 2>&1 #");
+  expectRuns({{"", 1, {"WARNING: --allow-any", "192.0.2.1 is not an address of this host"}}},
+             listen + "192.0.2.1:7001 --allow-any 2>&1 #");
   expectRuns({{"", 2, {"--listen names 127.0.0.1:7001 twice"}}}, listen + "127.0.0.1 --port 7001 --listen 127.0.0.1:7001 2>&1 #");
 }
 
@@ -146,7 +179,7 @@ TEST(Tool, BashCompletionAsksTheTool) {
                                         "; _ostrel; echo \"${COMPREPLY[*]}\"' #");
   };
   EXPECT_EQ("create\n", complete("cre", 1).output);
-  EXPECT_EQ("create send recv reply\n", complete("port ''", 2).output);
+  EXPECT_EQ("create send recv peek reply\n", complete("port ''", 2).output);
   EXPECT_EQ("speed.value=\n", complete("record PumpState speed.v", 3).output);
 }
 

@@ -124,7 +124,9 @@ std::string statusLine(const std::string& answer) { return answer.substr(0, answ
 
 TEST(WebTool, RefusesWhatItShouldAndServesThePage) {
   WebProcess web({});
+  WebProcess historyOff({"--history", "0"});
   ASSERT_GT(web.port, 0);
+  ASSERT_GT(historyOff.port, 0);
   const std::string own = "http://" + web.host();
   struct Case {
     std::string what;
@@ -161,6 +163,14 @@ TEST(WebTool, RefusesWhatItShouldAndServesThePage) {
       {"write without --allow-writes", post(web, "/api/put", "name=p&path=value&value=1", own), "HTTP/1.1 403",
        "--allow-writes"},
       {"snapshot without --allow-writes", post(web, "/api/snapshots", "name=s", own), "HTTP/1.1 403", "--allow-writes"},
+      {"taking a box's events without --allow-writes", get(web, "/api/stream/monitor-take?box=b"), "HTTP/1.1 403",
+       "--allow-writes"},
+      {"info tells the history's bound", get(web, "/api/info"), "HTTP/1.1 200", "\"budget\": 67108864,"},
+      {"a history of no point", get(web, "/api/history"), "HTTP/1.1 400", "needs a point"},
+      {"a history not kept", get(web, "/api/history?point=no.such"), "HTTP/1.1 200", "\"kept\": false"},
+      {"a history of another realm", get(web, "/api/history?point=p&realm=north"), "HTTP/1.1 200",
+       "kept for realm (default) only"},
+      {"a history turned off", get(historyOff, "/api/history?point=p"), "HTTP/1.1 200", "the history is off"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(statusLine(c.answer).substr(0, 12), c.status) << c.what << ": " << c.answer.substr(0, 300);
@@ -256,7 +266,9 @@ TEST(WebTool, UsageErrors) {
                                {"web --listen 127.0.0.1:", 2, {"--listen takes HOST:PORT"}},
                                {"web --listen 192.0.2.1:0", 1, {"cannot listen on 192.0.2.1:0"}},
                                {"web --period 1", 2, {"--period"}},
-                               {"help web", 0, {"--allow-writes", "own address"}}},
+                               {"web --history -1", 2, {"--history"}},
+                               {"web --history-mb -5", 2, {"--history-mb"}},
+                               {"help web", 0, {"--allow-writes", "own address", "--history-mb"}}},
                               "env -u TARN_SETTINGS -u TARN_ADDRESS");
 }
 

@@ -39,7 +39,7 @@ TEST(NetnsContention, KilledOrCutOffActiveIsReplacedWithinTheExpiryAndAReturning
   // Short bounds for this test and the contenders, so a beat into a pulled cable ends soon.
   setEnvironment("TARN_CALL_TIMEOUT_MS", "1000");
   setEnvironment("TARN_CONNECT_TIMEOUT_MS", "500");
-  TarndProcess tarnd("plant", freePort(), {"--contender-expiry", std::to_string(kExpirySeconds)});
+  TarndProcess tarnd("plant", freePort(), {"--contender-expiry", std::to_string(kExpirySeconds), "--allow", NetworkLab::network()});
   tarnd.host = lab.address(0);
   ASSERT_TRUE(tarnd.start());
   ScopedSettings settings({{"plant", "own", {tarnd.address()}}});  // the contenders read it too

@@ -64,7 +64,8 @@ TEST(NetnsFailover, PulledCableOfTheActiveServerSwitchesToTheOtherAndItsReturnIs
   if (!lab.runHere(2)) return;
   shortBounds();
   const int port = freePort();
-  TarndProcess decoy("decoy", port), first("pair", port, {"--listen", "127.0.0.1"}), second("pair", port);
+  TarndProcess decoy("decoy", port), first("pair", port, {"--listen", "127.0.0.1", "--allow", NetworkLab::network()}),
+      second("pair", port, {"--allow", NetworkLab::network()});
   first.host = lab.address(0);
   first.launcher = lab.inside(0);
   second.host = lab.address(1);
@@ -130,7 +131,7 @@ class NetnsCutCalls : public ::testing::Test {
   bool setUp(NetworkLab& lab) {
     if (!lab.runHere(1)) return false;
     shortBounds();
-    server_ = std::make_unique<TarndProcess>("plant", freePort());
+    server_ = std::make_unique<TarndProcess>("plant", freePort(), std::vector<std::string>{"--allow", NetworkLab::network()});
     server_->host = lab.address(0);
     server_->launcher = lab.inside(0);
     EXPECT_TRUE(server_->start());

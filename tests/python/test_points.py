@@ -32,8 +32,13 @@ def test_many_points_and_query(server, unique):
     assert [r["value"] for r in got.values()] == [float(i) for i in range(200)]
     assert all(r["unit"] == n for n, r in got.items())
     hits = ostrel.query("AnalogPoint", quality=2, unit=names[5], server=server)
-    assert [r["unit"] for r in hits] == [names[5]]
-    assert len(ostrel.query("AnalogPoint", {"unit": names[8]}, server=server)) == 1
+    assert [(r.name, r["unit"]) for r in hits] == [(names[5], names[5])]  # named, as the tool names them
+    assert [r.name for r in ostrel.query("AnalogPoint", {"unit": names[8]}, server=server)] == [names[8]]
+    twins = [unique("twin") for _ in range(2)]
+    tag = -float(twins[0].rsplit("_", 1)[1])  # equal values: each record still gets a name of its own
+    for name in twins:
+        ostrel.create(name, ostrel.Record("AnalogPoint", value=tag, unit="twin"), server=server)
+    assert sorted(r.name for r in ostrel.query("AnalogPoint", value=tag, unit="twin", server=server)) == sorted(twins)
 
 
 @pytest.mark.parametrize("call, error, code", [
@@ -52,10 +57,24 @@ def test_errors_carry_their_codes(server, unique, call, error, code):
         assert caught.value.code == code and caught.value.text == ostrel.error_text(code)
 
 
+def test_get_many_names_the_missing_point(server, unique):
+    there, gone = unique(), unique("gone")
+    ostrel.create(there, "AnalogPoint", server=server)
+    with pytest.raises(ostrel.NotFound) as caught:
+        ostrel.get_many([there, gone], server=server)
+    assert caught.value.code == 2003 and f"no point {gone}" in str(caught.value) and there not in str(caught.value)
+
+
+@pytest.mark.parametrize("period", [0, -1, 0.001, float("nan")])
+def test_watch_refuses_a_period_that_would_spin(period):
+    with pytest.raises(ValueError):
+        ostrel.watch(["x"], period)  # at once, before the first read
+
+
 def test_not_connected(tarnd, unique):
     ostrel.disconnect("plant")
     try:
-        with pytest.raises(ostrel.NotConnected) as caught:
+        with pytest.raises(ostrel.Unreachable) as caught:
             ostrel.get(unique(), server="plant")
         assert caught.value.code == 2015
     finally:

@@ -43,6 +43,8 @@ class NetworkLab {
   // The namespace of `host` and its address ("10.77.0.1" for host 0).
   std::string ns(int host) const;
   static std::string address(int host);
+  // The range of every host's address, for a tarnd's --allow: "10.77.0.0/24".
+  static std::string network() { return "10.77.0.0/24"; }
   // The words that run a command inside `host`: {"ip", "netns", "exec", NS}.
   std::vector<std::string> inside(int host) const;
 

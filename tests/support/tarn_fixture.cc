@@ -91,7 +91,7 @@ TarndProcess::~TarndProcess() {
 
 kxTarn::kxTarnServiceManager_ptr TarndProcess::manager() const {
   CORBA::Object_var object =
-      tarn::orb()->string_to_object(("corbaloc::" + address() + "/ServiceManager").c_str());
+      tarn::orb()->string_to_object(((tls ? "corbaloc:ssliop:" : "corbaloc::") + address() + "/ServiceManager").c_str());
   omniORB::setClientCallTimeout(object, 2000);
   return kxTarn::kxTarnServiceManager::_unchecked_narrow(object);
 }
@@ -225,6 +225,7 @@ ScopedSettings::ScopedSettings(const std::vector<ServerEntry>& servers) {
   for (const ServerEntry& server : servers) {
     out << "  <server name=\"" << server.name << "\" position=\"" << server.position << "\"";
     if (server.embedded) out << " embedded=\"true\"";
+    if (server.tls) out << " tls=\"true\"";
     if (server.addresses.size() > 0) out << " first=\"" << server.addresses[0] << "\"";
     if (server.addresses.size() > 1) out << " second=\"" << server.addresses[1] << "\"";
     out << "/>\n";

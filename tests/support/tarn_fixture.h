@@ -54,6 +54,9 @@ class TarndProcess {
   // that start it there (NetworkLab::inside; empty: this host); set before start(). Linux only.
   std::string host = "127.0.0.1";
   std::vector<std::string> launcher;
+  // Whether manager() reaches it over TLS (a tarnd started --tls-only; this process's ORB must
+  // have its TLS files, tls.h); set before start().
+  bool tls = false;
   pid_t pid() const { return pid_; }
   int port() const { return port_; }
   std::string address() const { return host + ":" + std::to_string(port_); }
@@ -74,6 +77,7 @@ struct ServerEntry {
   std::string position;
   std::vector<std::string> addresses;  // empty and embedded: served in this process
   bool embedded = false;
+  bool tls = false;  // reached over TLS (tls="true")
 };
 
 // Writes a settings file, points TARN_SETTINGS at it and makes the naming client and the

@@ -11,6 +11,7 @@
 #include "ostrel/api/middleware/kxTarn_API.h"
 #include "ostrel/api/ostrel.h"
 #include "tarn/client/settings.h"
+#include "tarn/client/tls.h"
 #include "tests/support/environment.h"
 #include "tests/support/tarn_fixture.h"
 
@@ -48,6 +49,39 @@ TEST(CallBounds, EnvironmentBeatsTheFileAndNonsenseFallsBackToTheDefault) {
   const std::string text((std::istreambuf_iterator<char>(in)), {});
   EXPECT_NE(text.find("call-timeout-ms=\"1234\""), std::string::npos) << text;
   EXPECT_NE(text.find("mill"), std::string::npos) << text;
+  std::remove(path.c_str());
+  unsetEnvironment("TARN_SETTINGS");
+}
+
+// A client's TLS files: each variable over the settings root's attribute; storing a server keeps
+// both the files and the server's TLS mark.
+TEST(TlsSettings, TheEnvironmentBeatsTheFileAndAStoredServerStaysTls) {
+  const std::string path = scratchPath("settings_tls." + std::to_string(processId()) + ".xml");
+  std::ofstream(path) << "<tarn tls-cert=\"me.pem\" tls-key=\"me.key\" tls-ca=\"ca.pem\">"
+                         "<server name=\"mill\" position=\"own\" first=\"127.0.0.1:1\" tls=\"true\"/></tarn>";
+  setEnvironment("TARN_SETTINGS", path.c_str());
+  for (const char* name : {"TARN_TLS_CERT", "TARN_TLS_KEY", "TARN_TLS_CA"}) unsetEnvironment(name);
+  tarn::TlsFiles files = tarn::clientTlsFiles();
+  EXPECT_EQ("me.pem", files.cert);
+  EXPECT_EQ("me.key", files.key);
+  EXPECT_EQ("ca.pem", files.ca);
+  setEnvironment("TARN_TLS_CA", "other.pem");
+  setEnvironment("TARN_TLS_KEY", "");  // empty: as if unset
+  files = tarn::clientTlsFiles();
+  EXPECT_EQ("other.pem", files.ca);
+  EXPECT_EQ("me.key", files.key);
+  unsetEnvironment("TARN_TLS_CA");
+  unsetEnvironment("TARN_TLS_KEY");
+
+  _ServerInfoData record{};
+  std::snprintf(record.serverName, sizeof record.serverName, "mill");
+  std::snprintf(record.firstAddress, sizeof record.firstAddress, "127.0.0.1:2");
+  ASSERT_EQ(kxServerInfoXmlImpl().SetServerInfo("own", record), 0);
+  const std::vector<tarn::ServerSetting> servers = tarn::readSettings();
+  ASSERT_EQ(1u, servers.size());
+  EXPECT_EQ("127.0.0.1:2", servers[0].addresses.at(0));
+  EXPECT_TRUE(servers[0].tls) << "a new address of a TLS server is reached over TLS too";
+  EXPECT_EQ("ca.pem", tarn::clientTlsFiles().ca) << "the rewrite kept the root's TLS files";
   std::remove(path.c_str());
   unsetEnvironment("TARN_SETTINGS");
 }

@@ -34,7 +34,11 @@ std::string contendersJson(const ContenderInHostSequence& list) {
       const char* type = program->data ? program->data->GetTypeName() : nullptr;
       out << (first ? "" : ",\n ") << "{\"host\": " << jsonString(host->hostName) << ", \"name\": "
           << jsonString(program->name) << ", \"started\": " << program->value1 << ", \"last_beat\": "
-          << program->value2 << ", \"active\": " << (program->value3 ? "true" : "false") << ", \"record\": "
+          << program->value2 << ", \"started_at\": "
+          << jsonString(isoTime(std::chrono::system_clock::from_time_t(static_cast<std::time_t>(program->value1))))
+          << ", \"last_beat_at\": "
+          << jsonString(isoTime(std::chrono::system_clock::from_time_t(static_cast<std::time_t>(program->value2))))
+          << ", \"active\": " << (program->value3 ? "true" : "false") << ", \"record\": "
           << (type ? jsonString(type) : program->data ? std::string("\"(raw)\"") : std::string("null")) << "}";
       first = false;
     }
@@ -104,6 +108,12 @@ std::string localHostName() {
 }
 
 void contend(Tool& tool, const ContendOptions& o) {
+  // An empty name is no contender the server keeps: the role would be waited for without end.
+  if (o.name.empty()) {
+    tool.err << "ostrel: contend: NAME is empty; a contender needs a name\n";
+    tool.rc = 2;
+    return;
+  }
   if (!check(tool, "connect", Ostrel::ConnectTarn(o.serverOrNull()))) return;
   // Another process of this host that holds the name already refuses this one's registration
   // (2005) until it leaves or expires: until then the listing's entry is the other's.
@@ -235,7 +245,7 @@ void addContentionCommands(CLI::App& app, Tool& tool) {
 
   auto* listCommand = app.add_subcommand("contenders", "Show the contenders host by host");
   listCommand->add_flag("-w,--watch", o->watch, "refresh every second until Ctrl-C");
-  listCommand->add_flag("--json", o->json, "print one JSON array of {host, name, started, last_beat, active, record}"
+  listCommand->add_flag("--json", o->json, "print one JSON array of {host, name, started, last_beat (seconds since 1970), started_at, last_beat_at (ISO 8601), active, record}"
                                            " (with --watch: one array per line and refresh)");
   listCommand->add_option("-s,--server", o->server, "server name (default: the own server)");
   listCommand->add_option("-r,--realm", o->realm, "realm inside the server (default: its default realm)");

@@ -8,6 +8,7 @@
 #include "ostrel/api/middleware/kxNaming_Client.h"
 #include "ostrel/api/middleware/kxTarn_API.h"
 #include "ostrel/api/ostrel.h"
+#include "tools/ostrel/records.h"
 #include "tools/ostrel/tool.h"
 
 namespace tool {
@@ -18,7 +19,7 @@ std::vector<DemoStep>& steps() {
   return list;
 }
 
-int ping(Tool& tool, const std::string& server, int count) {
+int ping(Tool& tool, const std::string& server, int count, bool json = false) {
   tool.server = server;
   const char* name = server.empty() ? nullptr : server.c_str();
   const std::string shown = server.empty() ? std::string("the own server") : server;
@@ -31,6 +32,11 @@ int ping(Tool& tool, const std::string& server, int count) {
   const char* resolved = name ? name : (own.found ? own.name : "");
   const char* active = kxNaming_Client::GetInstance()->activeServer(resolved);
   const double micros = std::chrono::duration<double, std::micro>(took).count() / count;
+  if (json) {
+    tool.out << "{\"server\": " << jsonString(resolved) << ", \"address\": " << jsonString(active ? active : "")
+             << ", \"pings\": " << count << ", \"us_each\": " << micros << "}\n";
+    return 0;
+  }
   tool.out << "server " << resolved << " answers at " << (active ? active : "?") << ": " << count
            << " ping" << (count == 1 ? "" : "s") << ", " << micros << " us each\n";
   return 0;
@@ -46,8 +52,9 @@ void addFrameCommands(CLI::App& app, Tool& tool) {
       return;
     }
     CLI::App* command = &app;
-    std::string named;
+    std::string named, parents = "ostrel";
     for (const std::string& word : *topic) {
+      if (!named.empty()) parents += " " + command->get_name();
       named += (named.empty() ? "" : " ") + word;
       try {
         command = command->get_subcommand(word);
@@ -57,7 +64,7 @@ void addFrameCommands(CLI::App& app, Tool& tool) {
         return;
       }
     }
-    tool.out << command->help();
+    tool.out << command->help(parents);  // "Usage: ostrel port send", not "Usage: send"
   });
 
   auto* error = app.add_subcommand("error", "Print the text of result codes");
@@ -88,7 +95,9 @@ void addFrameCommands(CLI::App& app, Tool& tool) {
   auto count = std::make_shared<int>(1);
   pingCommand->add_option("SERVER", *server, "server name (default: the own server)");
   pingCommand->add_option("-n,--count", *count, "number of pings")->check(CLI::Range(1, 1000000));
-  pingCommand->callback([&tool, server, count] { tool.rc = ping(tool, *server, *count); });
+  auto json = std::make_shared<bool>(false);
+  pingCommand->add_flag("--json", *json, "print one JSON object: {server, address, pings, us_each}");
+  pingCommand->callback([&tool, server, count, json] { tool.rc = ping(tool, *server, *count, *json); });
 
   auto* script = app.add_subcommand("script", "Run a script file through the interpreter");
   auto file = std::make_shared<std::string>();

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <ctime>
 #include <thread>
 
@@ -103,17 +104,33 @@ void untilInterruptedOr(const std::function<bool()>& tick, int periodMs) {
   restore(SIGTERM, oldTerm);
 }
 
-std::string clockText(long long seconds) {
-  const std::time_t when = static_cast<std::time_t>(seconds);
+namespace {
+
+// `when` as local calendar time, formatted by strftime's `format`.
+std::string localText(std::time_t when, const char* format) {
   std::tm local{};
 #if defined(_WIN32)
   localtime_s(&local, &when);
 #else
   localtime_r(&when, &local);
 #endif
-  char text[16];
-  std::strftime(text, sizeof text, "%H:%M:%S", &local);
+  char text[48];
+  std::strftime(text, sizeof text, format, &local);
   return text;
 }
+
+}  // namespace
+
+std::string isoTime(std::chrono::system_clock::time_point at) {
+  const long long ms = std::chrono::duration_cast<std::chrono::milliseconds>(at.time_since_epoch()).count();
+  const std::time_t when = static_cast<std::time_t>(ms / 1000);
+  const std::string zone = localText(when, "%z");  // +hhmm
+  char millis[8];
+  std::snprintf(millis, sizeof millis, ".%03d", static_cast<int>(ms % 1000));
+  const std::string offset = zone.size() == 5 ? zone.substr(0, 3) + ":" + zone.substr(3) : "+00:00";
+  return localText(when, "%Y-%m-%dT%H:%M:%S") + millis + offset;
+}
+
+std::string clockText(long long seconds) { return localText(static_cast<std::time_t>(seconds), "%H:%M:%S"); }
 
 }  // namespace tool

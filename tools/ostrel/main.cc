@@ -121,6 +121,9 @@ int run(const std::vector<std::string>& args, Tool& tool) {
   app.footer(
       "Before the command: --address HOST:PORT (or TARN_ADDRESS) talks to that one tarnd without a settings\n"
       "file; --timeout MS bounds every remote call of the command. Commands that print data take --json.\n"
+      "TLS: a server whose settings entry says tls=\"true\" is reached over TLS with the certificate, key and\n"
+      "CA named by TARN_TLS_CERT, TARN_TLS_KEY and TARN_TLS_CA (or the settings root's tls-cert, tls-key,\n"
+      "tls-ca); with TARN_TLS_CA set, --address reaches its tarnd over TLS too (tarnd --tls-...).\n"
       "'ostrel help COMMAND [SUBCOMMAND]' tells more of one command.");
   addCommands(app, tool);
   CLI::App* shell = app.add_subcommand("shell", "Read commands line by line in one process (exit or Ctrl-D ends)");
@@ -352,7 +355,10 @@ std::string settingsForAddress(const std::string& address) {
   }
   // The server is named by its address (when that fits a settings name), at position "own".
   const std::string name = address.size() <= 31 ? address : "address";
-  const std::string text = "<tarn><server name=\"" + name + "\" position=\"own\" first=\"" + address + "\"/></tarn>\n";
+  const char* ca = std::getenv("TARN_TLS_CA");
+  const std::string tls = ca && *ca ? " tls=\"true\"" : "";
+  const std::string text =
+      "<tarn><server name=\"" + name + "\" position=\"own\" first=\"" + address + "\"" + tls + "/></tarn>\n";
   const bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
   ::close(fd);
   if (!written) {
@@ -368,7 +374,14 @@ std::string settingsForAddress(const std::string& address) {
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
-  if (args.empty()) args.push_back("--help");
+  // No command is a usage error: the help goes where errors go, and the status says so.
+  auto noCommand = [] {
+    tool::Tool tool{std::cerr, std::cerr};
+    tool::run({"--help"}, tool);
+    Ostrel::ExitOstrel();
+    return 2;
+  };
+  if (args.empty()) return noCommand();
   // Every failure is printed with the text of its code, which names what is wrong with the
   // settings file; the middleware's log line would say it a second time.
   tarn::Directory::logSettingsErrors(false);
@@ -384,7 +397,7 @@ int main(int argc, char** argv) {
   std::string address;
   const int usage = tool::takeProgramOptions(args, address);
   if (usage != 0) return usage;
-  if (args.empty()) args.push_back("--help");
+  if (args.empty()) return noCommand();
   // The demo writes and deletes points of its own: it runs on the embedded server, never on a
   // server of the settings. Unset before anything reads the settings.
   std::string settingsFile;

@@ -8,6 +8,8 @@
 //   A$ ostrel port reply HANDLE AnalogPoint value=6      B prints the reply
 #include <atomic>
 #include <csignal>
+#include <cstring>
+#include <functional>
 #include <iomanip>
 #include <iostream>
 #include <memory>
@@ -33,6 +35,64 @@ int openReceiving(const std::string& name, unsigned int& handle, const ServerTar
 
 namespace {
 
+constexpr int kPortKind = 30005;
+constexpr int kBoxKind = 30006;
+
+// Fills `value` with `bytes` to show: as `type` when one is given and the bytes are its size, raw
+// otherwise (show() decodes a self-describing one). Returns why a typed value is shown raw, or "".
+std::string shownAs(const std::string& type, const char* bytes, unsigned int length, BrennicData& value) {
+  std::string note;
+  if (!type.empty()) {
+    value = BrennicData(type.c_str(), 0);
+    if (value.GetTypeName() != nullptr && value.GetBufferSize() == length) {
+      value.SetRawValue(const_cast<char*>(bytes), static_cast<int>(length));
+      return note;
+    }
+    note = value.GetTypeName() == nullptr
+        ? "the type " + type + " is unknown here"
+        : std::to_string(length) + " bytes, not a " + type + " (" + std::to_string(value.GetBufferSize()) + " bytes)";
+    value = BrennicData();
+  }
+  char* copy = static_cast<char*>(::operator new(length ? length : 1));
+  if (length) std::memcpy(copy, bytes, length);
+  value.SwellSetRawValue(copy, static_cast<int>(length));
+  return note;
+}
+
+}  // namespace
+
+int peekChannel(const std::string& name, bool box, unsigned int from, int count, const std::string& type,
+                const ServerTarget& target, unsigned int& held,
+                const std::function<void(unsigned int, BrennicData&, const std::string&)>& each) {
+  kxPeekedValues seen;
+  const int rc = kx_peek_channel(name.c_str(), box ? kBoxKind : kPortKind, from, count, &seen, target.serverOrNull(),
+                                 target.realmOrNull());
+  held = seen.held;
+  for (int i = 0; i < seen.count; ++i) {
+    BrennicData value;
+    const std::string note = shownAs(type, seen.items[i].buffer, seen.items[i].length, value);
+    each(seen.items[i].position, value, note);
+  }
+  kx_destory_peeked(&seen);
+  return rc;
+}
+
+std::string peekJson(const std::string& name, bool box, unsigned int from, int count, const std::string& type,
+                     const ServerTarget& target, int& rc) {
+  unsigned int held = 0;
+  std::string values;
+  rc = peekChannel(name, box, from, count, type, target, held,
+                   [&values](unsigned int position, BrennicData& value, const std::string& note) {
+                     std::string one = "{\"position\": " + std::to_string(position) + ", " + valueJson(value).substr(1);
+                     if (!note.empty()) one.insert(one.size() - 1, ", \"note\": " + jsonString(note));
+                     values += (values.empty() ? "" : ", ") + one;
+                   });
+  return "{\"channel\": " + jsonString(name) + ", \"kind\": \"" + (box ? "box" : "port") + "\", \"held\": " +
+         std::to_string(held) + ", \"from\": " + std::to_string(from) + ", \"values\": [" + values + "]}";
+}
+
+namespace {
+
 // Everything one command line may fill; made afresh for every line.
 struct Args {
   ServerTarget target;
@@ -46,6 +106,7 @@ struct Args {
   int wait = 0;
   int count = 0;
   unsigned int handle = 0;
+  unsigned int from = 0;
   bool typed = false;
   bool json = false;
 };
@@ -69,10 +130,11 @@ bool makeRecord(Tool& tool, const std::string& type, const std::vector<std::stri
 }
 
 // A received value, the same for every command that receives: a heading line ("== WHERE  TYPE
-// NAME"), then the value as a table when it has a type. A value without a type is decoded when
-// it is exactly one stream form (a self-describing event received without a type); any other is
-// shown as its size and bytes in hex.
-void show(Tool& tool, const std::string& where, BrennicData& record) {
+// NAME", and "(received HH:MM:SS.mmm)" when `received` is an isoTime), then the value as a table
+// when it has a type. A value without a type is decoded when it is exactly one stream form (a
+// self-describing event received without a type); any other is shown as its size and bytes in
+// hex.
+void show(Tool& tool, const std::string& where, BrennicData& record, const std::string& received = "") {
   BrennicData decoded;
   char* bytes = nullptr;
   unsigned int length = 0;
@@ -80,7 +142,7 @@ void show(Tool& tool, const std::string& where, BrennicData& record) {
   const char* type = shown->GetTypeName();
   const char* name = shown->GetDataName();
   tool.out << "== " << where << "  " << (type ? type : "raw") << (name && *name ? std::string("  ") + name : std::string())
-           << "\n";
+           << (received.size() > 23 ? "  (received " + received.substr(11, 12) + ")" : std::string()) << "\n";
   if (type != nullptr) {
     printRecord(tool.out, *shown);
     return;
@@ -93,8 +155,14 @@ void show(Tool& tool, const std::string& where, BrennicData& record) {
   tool.out << std::setfill(' ') << "\n";
 }
 
-// A received value as one JSON line.
-void showJson(Tool& tool, const std::string& where, BrennicData& record) { tool.out << receivedJson(where, record) << "\n"; }
+// A received value as one JSON line, with the time it was received.
+void showJson(Tool& tool, const std::string& where, BrennicData& record, const std::string& received,
+              const std::string& note = "") {
+  std::string line = receivedJson(where, record);
+  line.insert(line.size() - 1, ", \"received\": " + jsonString(received));
+  if (!note.empty()) line.insert(line.size() - 1, ", \"note\": " + jsonString(note));
+  tool.out << line << "\n";
+}
 
 // Closes a connection the command opened when the command ends, however it ends.
 struct Closing {
@@ -106,12 +174,53 @@ struct Closing {
 // A record typed as `type` (when given) to receive into.
 BrennicData receiving(const std::string& type) { return type.empty() ? BrennicData() : BrennicData(type.c_str(), 0); }
 
+// `box peek` and `port peek`: the values a port or box holds, left where they are.
+void addPeekCommand(CLI::App* parent, Tool& tool, bool box) {
+  auto a = std::make_shared<Args>();
+  a->count = 20;
+  const std::string what = box ? "box" : "port";
+  auto* peek = parent->add_subcommand(
+      "peek", std::string("Show the ") + (box ? "events box" : "packets port") + " NAME holds, taking none");
+  peek->add_option("NAME", a->name, what + " name")->required();
+  peek->add_option("--from", a->from, "the first queue position to show (0, the default, is the front)");
+  peek->add_option("--count", a->count, "show at most this many (1 to 1000, default 20)")->check(CLI::Range(1, 1000));
+  peek->add_option("-t,--type", a->type, "show values of this type's size as this type (others raw)");
+  peek->add_flag("--json", a->json, "print one JSON object: {channel, kind, held, from, values: [{position, name, type, fields}]}");
+  addServerOptions(peek, a->target);
+  peek->callback([&tool, a, box, what] {
+    if (!connectServer(tool, a->target)) return;
+    if (a->json) {
+      int rc = 0;
+      const std::string json = peekJson(a->name, box, a->from, a->count, a->type, a->target, rc);
+      if (check(tool, what + " peek " + a->name, rc)) tool.out << json << "\n";
+      return;
+    }
+    std::ostringstream shown;
+    Tool into(shown, tool.err);
+    unsigned int held = 0, last = 0;
+    int n = 0;
+    const int rc = peekChannel(a->name, box, a->from, a->count, a->type, a->target, held,
+                               [&](unsigned int position, BrennicData& value, const std::string& note) {
+                                 show(into, a->name + " #" + std::to_string(position), value);
+                                 if (!note.empty()) shown << "(" << note << ")\n";
+                                 last = position;
+                                 ++n;
+                               });
+    if (!check(tool, what + " peek " + a->name, rc)) return;
+    tool.out << a->name << " holds " << held << (box ? " event" : " packet") << (held == 1 ? "" : "s");
+    if (n > 0)
+      tool.out << "; positions " << a->from << " to " << last << ":\n" << shown.str();
+    else
+      tool.out << (a->from > 0 && held > 0 ? "; none from position " + std::to_string(a->from) : std::string()) << "\n";
+  });
+}
+
 std::atomic<bool> interrupted{false};
 void onInterrupt(int) { interrupted = true; }
 
 void addPortCommands(CLI::App& app, Tool& tool) {
   auto a = std::make_shared<Args>();
-  auto* port = app.add_subcommand("port", "Packet ports: create, send, recv, reply");
+  auto* port = app.add_subcommand("port", "Packet ports: create, send, recv, reply, peek");
   port->require_subcommand(1);
 
   auto* create = port->add_subcommand("create", "Create a packet port");
@@ -156,6 +265,7 @@ void addPortCommands(CLI::App& app, Tool& tool) {
   recv->add_option("NAME", a->name, "port name")->required();
   recv->add_option("-t,--type", a->type, "show the packet as this type");
   recv->add_option("--timeout", a->timeout, "ms to wait (default: without limit)");
+  recv->add_flag("--json", a->json, "print one JSON object: {port, name, type, fields, reply_handle, received}");
   addServerOptions(recv, a->target);
   recv->callback([&tool, a] {
     if (!connectServer(tool, a->target)) return;
@@ -176,9 +286,18 @@ void addPortCommands(CLI::App& app, Tool& tool) {
                  << "; `ostrel port recv " << a->name << "` without --type takes it as raw bytes\n";
       return;
     }
+    if (a->json) {
+      std::string line = "{\"port\": " + jsonString(a->name) + ", " + valueJson(packet).substr(1);
+      line.insert(line.size() - 1, ", \"reply_handle\": " + std::to_string(replyHandle) + ", \"received\": " +
+                                       jsonString(isoTime()));
+      tool.out << line << "\n";
+      return;
+    }
     tool.out << "packet from " << a->name << ", reply handle " << replyHandle << "\n";
-    show(tool, a->name, packet);
+    show(tool, a->name, packet, isoTime());
   });
+
+  addPeekCommand(port, tool, false);
 
   auto* reply = port->add_subcommand("reply", "Answer a packet: HANDLE TYPE path=value...");
   reply->add_option("HANDLE", a->handle, "the reply handle that recv printed")->required();
@@ -195,7 +314,7 @@ void addPortCommands(CLI::App& app, Tool& tool) {
 
 void addBoxCommands(CLI::App& app, Tool& tool) {
   auto a = std::make_shared<Args>();
-  auto* box = app.add_subcommand("box", "Event boxes: create, send, recv, count, clear, delete, code");
+  auto* box = app.add_subcommand("box", "Event boxes: create, send, recv, peek, count, clear, delete, code");
   box->require_subcommand(1);
   auto simple = [&](const char* verb, const char* help, auto operation) {
     auto* command = box->add_subcommand(verb, help);
@@ -222,9 +341,10 @@ void addBoxCommands(CLI::App& app, Tool& tool) {
   simple("count", "How many events box NAME holds", [&tool](Args& x) {
     unsigned int n = 0;
     const int rc = Ostrel::EventCount(x.name.c_str(), n, x.target.serverOrNull(), x.target.realmOrNull());
-    if (rc == 0) tool.out << n << "\n";
+    if (rc == 0 && x.json) tool.out << "{\"box\": " << jsonString(x.name) << ", \"count\": " << n << "}\n";
+    if (rc == 0 && !x.json) tool.out << n << "\n";
     return rc;
-  });
+  })->add_flag("--json", a->json, "print one JSON object: {box, count}");
   simple("clear", "Drop every event of box NAME", [&tool](Args& x) {
     const int rc = Ostrel::ClearEventBox(x.name.c_str(), x.target.serverOrNull(), x.target.realmOrNull());
     if (rc == 0) tool.out << "cleared " << x.name << "\n";
@@ -256,13 +376,22 @@ void addBoxCommands(CLI::App& app, Tool& tool) {
       return Ostrel::ReceiveEventN(handle, list, x.type.empty() ? nullptr : x.type.c_str(), x.count > 0 ? x.count : 1,
                                    slice, x.target.serverOrNull(), x.target.realmOrNull());
     });
-    for (int i = 0; rc == 0 && i < list.count; ++i) show(tool, x.name, *list.items[i]);
+    const std::string received = isoTime();
+    for (int i = 0; rc == 0 && i < list.count; ++i) {
+      if (x.json)
+        showJson(tool, x.name, *list.items[i], received);
+      else
+        show(tool, x.name, *list.items[i], received);
+    }
     Ostrel::DestoryBrennicDataList(&list);
     return rc;
   });
   recv->add_option("-t,--type", a->type, "the events' type");
+  recv->add_flag("--json", a->json, "one JSON object per event and line: {box, name, type, fields, received}");
   recv->add_option("-n", a->count, "at most this many events (default 1)");
   recv->add_option("--timeout", a->timeout, "ms to wait for the first (default: without limit)");
+
+  addPeekCommand(box, tool, true);
 }
 
 void addEventCommands(CLI::App& app, Tool& tool) {
@@ -300,7 +429,7 @@ void addEventCommands(CLI::App& app, Tool& tool) {
   monitor->add_option("BOX", a->names, "box names")->required();
   monitor->add_option("-t,--type", a->type, "the events' type (default: self-describing events)");
   monitor->add_option("-n", a->count, "stop after this many events");
-  monitor->add_flag("--json", a->json, "one JSON object per event and line: {box, name, type, fields}");
+  monitor->add_flag("--json", a->json, "one JSON object per event and line: {box, name, type, fields, received}");
   addServerOptions(monitor, a->target);
   monitor->callback([&tool, a] {
     if (!connectServer(tool, a->target)) return;
@@ -314,7 +443,7 @@ void addEventCommands(CLI::App& app, Tool& tool) {
     }
     interrupted = false;
     auto previous = std::signal(SIGINT, onInterrupt);
-    if (handles.size() == a->names.size() && !a->json) tool.out << "watching " << handles.size() << " box(es); Ctrl-C ends\n" << std::flush;
+    if (handles.size() == a->names.size()) tool.err << "watching " << handles.size() << " box(es); Ctrl-C ends\n" << std::flush;
     // Each box in turn waits a short while, so that Ctrl-C and every box are served promptly.
     const int slice = 200 / static_cast<int>(handles.size() ? handles.size() : 1);
     int seen = 0;
@@ -322,17 +451,33 @@ void addEventCommands(CLI::App& app, Tool& tool) {
       for (std::size_t b = 0; b < handles.size() && !interrupted; ++b) {
         BrennicDataList list;
         const int want = a->count > 0 ? a->count - seen : 100;
-        const int rc = a->type.empty()
+        int rc = a->type.empty()
             ? Ostrel::ReceiveUndefinedEventN(handles[b], list, want, slice, server, realm)
             : Ostrel::ReceiveEventN(handles[b], list, a->type.c_str(), want, slice, server, realm);
-        if (rc != 0 && rc != 2008 && !check(tool, "monitor " + a->names[b], rc)) interrupted = true;
-        for (int i = 0; i < list.count; ++i) {
-          if (a->json) {
-            showJson(tool, a->names[b], *list.items[i]);
-          } else {
-            show(tool, a->names[b], *list.items[i]);
+        std::string note;
+        if (rc == OstrelCode::kEventSizeMismatch && !a->type.empty()) {
+          // An event of another size than the type stays at the head of the box: take it raw,
+          // say so, and go on.
+          Ostrel::DestoryBrennicDataList(&list);
+          rc = Ostrel::ReceiveUndefinedEventN(handles[b], list, 1, 0, server, realm);
+          char* bytes = nullptr;
+          unsigned int length = 0;
+          if (rc == 0 && list.count == 1 && list.items[0]->heldValue(bytes, length) == 0) {
+            BrennicData typed(a->type.c_str(), 0);
+            note = std::to_string(length) + " bytes, not a " + a->type + " (" + std::to_string(typed.GetBufferSize()) +
+                   " bytes)";
           }
         }
+        if (rc != 0 && rc != OstrelCode::kNothingReceived && !check(tool, "monitor " + a->names[b], rc)) interrupted = true;
+        const std::string received = isoTime();
+        for (int i = 0; i < list.count; ++i) {
+          if (a->json) {
+            showJson(tool, a->names[b], *list.items[i], received, note);
+          } else {
+            show(tool, a->names[b], *list.items[i], received);
+          }
+        }
+        if (!note.empty() && !a->json) tool.out << "(" << note << ")\n";
         tool.out << std::flush;
         seen += list.count;
         Ostrel::DestoryBrennicDataList(&list);

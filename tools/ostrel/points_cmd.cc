@@ -15,6 +15,7 @@
 #include "ostrel/data/meta_data.h"
 #include "ostrel/data/record.h"
 #include "ostrel/data/type_mgr.h"
+#include "ostrel/datapoints/query_names.h"
 #include "tools/ostrel/records.h"
 #include "tools/ostrel/tool.h"
 #include "tools/ostrel/views.h"
@@ -88,6 +89,40 @@ int writeFields(const std::string& name, const std::vector<std::string>& assignm
 
 namespace {
 
+// The middleware's code for a data point name it does not hold.
+constexpr int kNoSuchPoint = 2003;
+
+// `names` with each pattern (a word with * ? or [) replaced by the realm's points it matches,
+// sorted, as `points` lists them. False, after a message, when the listing fails or a pattern
+// matches no point.
+bool expandPatterns(Tool& tool, const std::string& what, const std::vector<std::string>& names,
+                    const ServerTarget& target, std::vector<std::string>& out) {
+  std::vector<std::string> all;
+  bool listed = false;
+  for (const std::string& name : names) {
+    if (name.find_first_of("*?[") == std::string::npos) {
+      out.push_back(name);
+      continue;
+    }
+    if (!listed) {
+      ObjectNames list;
+      if (!check(tool, what, Ostrel::GetAllPointName(&list, target.serverOrNull(), target.realmOrNull()))) return false;
+      all.assign(list.names, list.names + list.count);
+      Ostrel::DeatoryNameSeq(&list);
+      std::sort(all.begin(), all.end());
+      listed = true;
+    }
+    const std::size_t before = out.size();
+    for (const std::string& point : all)
+      if (globMatch(name.c_str(), point.c_str())) out.push_back(point);
+    if (out.size() == before) {
+      tool.err << "ostrel: " << what << ": no point matches '" << shortened(name) << "'\n";
+      tool.rc = 1;
+      return false;
+    }
+  }
+  return true;
+}
 
 // Writes the `path=value` assignments of `args` into `partial`, which lists their paths: the
 // partial record then sends exactly those fields. A usage error exits 2.
@@ -111,37 +146,6 @@ bool readPoint(Tool& tool, const std::string& what, const std::string& name, con
     return false;
   }
   return true;
-}
-
-// The names of the records a query answered. The answer carries values only, so each is
-// matched to a point of the type that holds the same bytes now (one listing and one read of
-// them all); a record that no point matches any more (it changed meanwhile) shows as "?".
-std::vector<std::string> matchNames(BrennicDataList& answer, const std::string& type, const ServerTarget& target) {
-  std::vector<std::string> names(static_cast<std::size_t>(answer.count), "?");
-  if (answer.count == 0) return names;
-  ObjectNames listed;
-  if (Ostrel::GetAllPointNameByType(&listed, type.c_str(), target.serverOrNull(), target.realmOrNull()) != 0)
-    return names;
-  std::vector<std::string> candidates(listed.names, listed.names + listed.count);
-  Ostrel::DeatoryNameSeq(&listed);
-  BrennicDataList points;
-  if (Ostrel::GetDataPointN(candidates, points, target.serverOrNull(), target.realmOrNull()) == 0) {
-    std::vector<bool> taken(static_cast<std::size_t>(points.count), false);
-    for (int i = 0; i < answer.count; ++i) {
-      BrennicData& wanted = *answer.items[i];
-      for (int j = 0; j < points.count; ++j) {
-        BrennicData* point = points.items[j];
-        if (taken[j] || point == nullptr || point->GetBufferSize() != wanted.GetBufferSize() ||
-            std::memcmp(point->GetRawValue(), wanted.GetRawValue(), wanted.GetBufferSize()) != 0)
-          continue;
-        taken[j] = true;
-        names[i] = point->GetDataName() ? point->GetDataName() : "?";
-        break;
-      }
-    }
-  }
-  Ostrel::DestoryBrennicDataList(&points);
-  return names;
 }
 
 // Prints "PATH  OLD -> NEW" for each assigned path whose text differs, "PATH  VALUE (unchanged)"
@@ -206,11 +210,17 @@ void addPointCommands(CLI::App& app, Tool& tool) {
 
   auto* nulls = app.add_subcommand("nulls", "List the data points that were never written");
   addServerOptions(nulls, *target);
-  nulls->callback([&tool, target] {
+  nulls->add_flag("--json", *json, "print one JSON array of names");
+  nulls->callback([&tool, target, json] {
     tool.server = target->server;
     ObjectNames list;  // the null-data check needs no connection
     if (!check(tool, "nulls", Ostrel::CheckNullData(&list, target->serverOrNull(), target->realmOrNull()))) return;
-    for (int i = 0; i < list.count; ++i) tool.out << list.names[i] << "\n";
+    if (*json) tool.out << "[";
+    for (int i = 0; i < list.count; ++i) {
+      if (*json) tool.out << (i ? ", " : "") << jsonString(list.names[i]);
+      else tool.out << list.names[i] << "\n";
+    }
+    if (*json) tool.out << "]\n";
     Ostrel::DeatoryNameSeq(&list);
   });
 
@@ -228,14 +238,15 @@ void addPointCommands(CLI::App& app, Tool& tool) {
 
   auto* get = app.add_subcommand("get", "Show data points as element, type and value (--field: one value)");
   auto field = std::make_shared<std::string>();
-  get->add_option("NAME", *names, "point names")->required();
+  get->add_option("NAME", *names, "point names or patterns (* ? [...], as points takes them)")->required();
   get->add_option("-f,--field", *field, "print only this field's value, one line per point (e.g. speed.value)");
   get->add_flag("--json", *json, "print one JSON array of the points ({name, type, fields})");
   addServerOptions(get, *target);
   get->callback([&tool, target, names, field, json] {
     if (!connectServer(tool, *target)) return;
-    std::vector<std::string> objects;
-    for (const std::string& name : *names) {
+    std::vector<std::string> objects, wanted;
+    if (!expandPatterns(tool, "get", *names, *target, wanted)) return;
+    for (const std::string& name : wanted) {
       BrennicData record;
       if (!check(tool, "get " + name, Ostrel::GetDataPoint(name.c_str(), record, target->serverOrNull(), target->realmOrNull())))
         continue;
@@ -267,8 +278,9 @@ void addPointCommands(CLI::App& app, Tool& tool) {
   auto* put = app.add_subcommand("put", "Write fields of a data point: path=value...");
   put->add_option("NAME", *point, "point name")->required();
   put->add_option("ASSIGNMENTS", *args, "path=value ...")->required();
+  put->add_flag("--json", *json, "print one JSON object: {name, fields: {PATH: {old, new}}}");
   addServerOptions(put, *target);
-  put->callback([&tool, target, point, args] {
+  put->callback([&tool, target, point, args, json] {
     if (!connectServer(tool, *target, true)) return;
     BrennicData before, after;
     std::string error;
@@ -280,6 +292,19 @@ void addPointCommands(CLI::App& app, Tool& tool) {
       return;
     }
     if (!check(tool, what, rc)) return;
+    if (*json) {
+      std::string fields;
+      for (const std::string& arg : *args) {
+        const std::string path = arg.substr(0, arg.find('='));
+        std::string old, now, ignored;
+        fieldText(before, path, old, ignored);
+        fieldText(after, path, now, ignored);
+        fields += (fields.empty() ? "" : ", ") + jsonString(path) + ": {\"old\": " + jsonString(old) +
+                  ", \"new\": " + jsonString(now) + "}";
+      }
+      tool.out << "{\"name\": " << jsonString(*point) << ", \"fields\": {" << fields << "}}\n";
+      return;
+    }
     tool.out << "put " << *point << ": " << args->size() << " field" << (args->size() == 1 ? "" : "s") << " written\n";
     if (after.GetTypeName() != nullptr) printChanges(tool, before, after, *args);
   });
@@ -338,20 +363,18 @@ void addPointCommands(CLI::App& app, Tool& tool) {
     typeText.push_back('\0');
     const int rc = Ostrel::QueryDataPoint(filter, typeText.data(), list, target->serverOrNull(), target->realmOrNull());
     if (check(tool, "query " + *type, rc)) {
-      const std::vector<std::string> found = matchNames(list, *type, *target);
+      OstrelExt::nameQueryAnswer(list, type->c_str(), target->serverOrNull(), target->realmOrNull());
       if (*json) {
         tool.out << "[";
-        for (int i = 0; i < list.count; ++i) {
-          list.items[i]->SetFullName(found[i].c_str());
-          tool.out << (i ? ",\n " : "") << recordJson(*list.items[i]);
-        }
+        for (int i = 0; i < list.count; ++i) tool.out << (i ? ",\n " : "") << recordJson(*list.items[i]);
         tool.out << "]\n";
         Ostrel::DestoryBrennicDataList(&list);
         return;
       }
       tool.out << list.count << (list.count == 1 ? " point matches" : " points match") << "\n";
       for (int i = 0; i < list.count; ++i) {
-        tool.out << "-- " << found[i] << "\n";
+        const char* name = list.items[i]->GetDataName();
+        tool.out << "-- " << (name && *name ? name : "?") << "\n";
         printRecord(tool.out, *list.items[i]);
       }
     }
@@ -368,7 +391,7 @@ struct Seen {
 // One `watch` line for `name`: the fields that differ from `last` (all of them the first time),
 // or that the point is missing. Empty when nothing changed.
 std::string watchLine(const std::string& name, const Seen& last, const Seen& now, bool first, bool json) {
-  const std::string when = clockText(std::time(nullptr));
+  const std::string when = json ? isoTime() : clockText(std::time(nullptr));
   if (!now.present) {
     if (!first && !last.present) return std::string();
     return json ? "{\"time\": " + jsonString(when) + ", \"name\": " + jsonString(name) + ", \"missing\": true}"
@@ -405,7 +428,7 @@ void addWatchCommands(CLI::App& app, Tool& tool) {
   auto o = std::make_shared<Options>();
   auto* watch = app.add_subcommand(
       "watch", "Print a line whenever data points change, until Ctrl-C or -n changes (reads them all every period)");
-  watch->add_option("NAME", o->names, "point names")->required();
+  watch->add_option("NAME", o->names, "point names or patterns (* ? [...]: the points they match at the start)")->required();
   watch->add_option("-f,--field", o->field, "watch only this field (e.g. speed.value)");
   watch->add_option("-p,--period", o->period, "ms between reads (default 500)")->check(CLI::Range(10, 3600000));
   watch->add_option("-n", o->count, "stop after this many changes (the first values do not count)")
@@ -414,6 +437,9 @@ void addWatchCommands(CLI::App& app, Tool& tool) {
   addServerOptions(watch, o->target);
   watch->callback([&tool, o] {
     if (!connectServer(tool, o->target)) return;
+    std::vector<std::string> named;
+    if (!expandPatterns(tool, "watch", o->names, o->target, named)) return;
+    o->names = named;
     std::vector<Seen> seen(o->names.size());
     bool first = true;
     int changes = 0;
@@ -421,15 +447,31 @@ void addWatchCommands(CLI::App& app, Tool& tool) {
     // can go unseen; the server offers no change notification for data points.
     untilInterruptedOr([&] {
       BrennicDataList list;
-      const int rc = Ostrel::GetDataPointN(o->names, list, o->target.serverOrNull(), o->target.realmOrNull());
+      int rc = Ostrel::GetDataPointN(o->names, list, o->target.serverOrNull(), o->target.realmOrNull());
+      // One missing point fails the read of them all: then each is read alone, so that the
+      // missing ones show as missing and the others go on being watched.
+      std::vector<std::unique_ptr<BrennicData>> alone;
+      if (rc == kNoSuchPoint) {
+        rc = 0;
+        for (std::size_t i = 0; rc == 0 && i < o->names.size(); ++i) {
+          auto record = std::make_unique<BrennicData>();
+          const int one = Ostrel::GetDataPoint(o->names[i].c_str(), *record, o->target.serverOrNull(),
+                                               o->target.realmOrNull());
+          if (one == 0) record->SetFullName(o->names[i].c_str());
+          if (one == 0) alone.push_back(std::move(record));
+          if (one != 0 && one != kNoSuchPoint) rc = one;
+        }
+      }
       if (rc != 0) {
         Ostrel::DestoryBrennicDataList(&list);
         return check(tool, "watch", rc);
       }
+      std::vector<BrennicData*> read(list.items, list.items + list.count);
+      for (const auto& record : alone) read.push_back(record.get());
       for (std::size_t i = 0; i < o->names.size(); ++i) {
         Seen now;
-        for (int j = 0; j < list.count && !now.present; ++j) {
-          BrennicData* record = list.items[j];
+        for (std::size_t j = 0; j < read.size() && !now.present; ++j) {
+          BrennicData* record = read[j];
           if (record == nullptr || record->GetDataName() == nullptr || o->names[i] != record->GetDataName()) continue;
           now.present = true;
           if (o->field.empty()) {
@@ -465,6 +507,8 @@ void addWatchCommands(CLI::App& app, Tool& tool) {
   auto i = std::make_shared<Options>();
   auto* info = app.add_subcommand("info", "A one-screen summary of a data point: type, size, server, realm, values");
   info->add_option("NAME", i->name, "point name")->required();
+  info->add_flag("--json", i->json,
+                 "print one JSON object: {name, type, size, elements, server, address, realm, written, fields}");
   addServerOptions(info, i->target);
   info->callback([&tool, i] {
     if (!connectServer(tool, i->target)) return;
@@ -479,6 +523,17 @@ void addWatchCommands(CLI::App& app, Tool& tool) {
       Ostrel::DeatoryNameSeq(&nulls);
     }
     const char* active = Ostrel::activeServer(i->target.serverOrNull());
+    if (i->json) {
+      record.SetFullName(i->name.c_str());
+      const std::string object = recordJson(record);  // {"name", "type", "fields"}
+      const std::size_t fields = object.find(", \"fields\": ");
+      tool.out << object.substr(0, fields) << ", \"size\": " << (type ? type->GetTypeSize() : record.GetBufferSize())
+               << ", \"elements\": " << (type ? type->GetAllElement().size() : 0)
+               << ", \"server\": " << jsonString(i->target.server) << ", \"address\": " << jsonString(active ? active : "")
+               << ", \"realm\": " << jsonString(i->target.realm) << ", \"written\": " << (written ? "true" : "false")
+               << object.substr(fields) << "\n";
+      return;
+    }
     tool.out << i->name << "\n"
              << "  type     " << record.GetTypeName() << " (" << (type ? type->GetTypeSize() : record.GetBufferSize())
              << " bytes, " << (type ? type->GetAllElement().size() : 0) << " elements)\n"

@@ -395,6 +395,12 @@ bool parseAssignments(BrennicData& record, const std::vector<std::string>& args,
         return false;
       }
     }
+    // The conversion would wrap a negative number into an unsigned field (-5 as 4294967291).
+    const bool unsignedField = type == "unsigned_int" || type == "word" || type == "wchar";
+    if (unsignedField && value.find('-') != std::string::npos) {
+      error = "'" + value + "' is not a value for '" + a.path + "' (" + type + ": " + valueHint(type) + ")";
+      return false;
+    }
     std::wcsncpy(a.meta.value, wide.c_str(), BrennicMetaData::kValueCapacity - 1);
     a.meta.value[BrennicMetaData::kValueCapacity - 1] = L'\0';
     switch (convertor.check(a.meta)) {
@@ -432,7 +438,7 @@ BrennicData* decodedOrSelf(BrennicData& record, BrennicData& decoded, char*& byt
   return &record;
 }
 
-std::string receivedJson(const std::string& where, BrennicData& record) {
+std::string valueJson(BrennicData& record) {
   BrennicData decoded;
   char* bytes = nullptr;
   unsigned int length = 0;
@@ -447,7 +453,11 @@ std::string receivedJson(const std::string& where, BrennicData& record) {
     }
     object.insert(object.size() - 1, ", \"hex\": \"" + hex + "\"");
   }
-  return "{\"box\": " + jsonString(where) + ", " + object.substr(1);
+  return object;
+}
+
+std::string receivedJson(const std::string& where, BrennicData& record) {
+  return "{\"box\": " + jsonString(where) + ", " + valueJson(record).substr(1);
 }
 
 }  // namespace tool

@@ -53,8 +53,10 @@ std::string recordJson(BrennicData& record);
 // What a received value shows: the record itself, or, for a value without a type that is one
 // stream form, `decoded` rebuilt from it. `bytes` and `length` are the value the record holds.
 BrennicData* decodedOrSelf(BrennicData& record, BrennicData& decoded, char*& bytes, unsigned int& length);
-// A received value as one JSON object: {"box": WHERE, "name", "type", "fields"} as recordJson
-// gives them, a self-describing value decoded; a raw value's bytes as "hex".
+// A received value as one JSON object: {"name", "type", "fields"} as recordJson gives them, a
+// self-describing value decoded; a raw value's bytes as "hex".
+std::string valueJson(BrennicData& record);
+// The same with "box": WHERE first.
 std::string receivedJson(const std::string& where, BrennicData& record);
 
 // UTF-8 to the platform's wide text and back (malformed input becomes U+FFFD).

@@ -8,6 +8,7 @@
 // error: a bar with bytes, rate and time left on a terminal, a plain line per tenth otherwise.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -74,6 +75,9 @@ int snapshotLists(const ServerTarget& target, std::vector<std::string>& named, s
 }
 
 namespace {
+
+// The middleware's code for a file the server could not write or read.
+constexpr int kFileError = 2014;
 
 struct Args {
   ServerTarget target;
@@ -220,10 +224,15 @@ void addSnapshotCommands(CLI::App& app, Tool& tool) {
     command->add_option("NAME", a->name, "snapshot name")->required();
     addServerOptions(command, a->target);
     command->callback([&tool, a, verb, operation] {
-      if (connectServer(tool, a->target) &&
-          check(tool, "snapshot " + verb + " " + shortened(a->name),
+      if (!connectServer(tool, a->target)) return;
+      // A create over an existing name replaces that snapshot: say so rather than "created".
+      std::vector<std::string> before, files;
+      const bool existed = verb == "create" && snapshotLists(a->target, before, files) == 0 &&
+                           std::find(before.begin(), before.end(), a->name) != before.end();
+      if (check(tool, "snapshot " + verb + " " + shortened(a->name),
                 operation(a->name.c_str(), a->target.serverOrNull(), a->target.realmOrNull())))
-        tool.out << "snapshot " << shortened(a->name) << ": " << verb << (verb == "load" ? "ed" : "d") << "\n";
+        tool.out << "snapshot " << shortened(a->name) << ": "
+                 << (existed ? "replaced (the earlier one is gone)" : verb + (verb == "load" ? "ed" : "d")) << "\n";
     });
   }
 
@@ -242,9 +251,14 @@ void addSnapshotCommands(CLI::App& app, Tool& tool) {
     command->add_option("OPTION", a->option, "the realm (points, ports) or type service instance (types)");
     command->callback([&tool, a, files, make, verb] {
       const auto& pair = files.at(a->kind);
-      if (check(tool, "snapshot " + verb + " " + a->kind + " " + shortened(a->name),
-                (make ? pair.first : pair.second)(a->name.c_str(), a->option.c_str())))
+      const int rc = (make ? pair.first : pair.second)(a->name.c_str(), a->option.c_str());
+      if (check(tool, "snapshot " + verb + " " + a->kind + " " + shortened(a->name), rc)) {
         tool.out << (make ? "made " : "restored ") << a->kind << (make ? " snapshot " : " from ") << shortened(a->name) << "\n";
+      } else if (rc == kFileError && a->name.find('/') != std::string::npos) {
+        // The server makes no folders for a file: the usual cause of a failed write into one.
+        tool.err << "ostrel: is there a folder '" << shortened(a->name.substr(0, a->name.rfind('/')))
+                 << "' in the server's data folder? A snapshot file goes into a folder that exists\n";
+      }
     });
   }
 

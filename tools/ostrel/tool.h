@@ -6,6 +6,7 @@
 // The same app is built afresh for every command line, in main and in `ostrel shell`.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <iosfwd>
 #include <string>
@@ -124,6 +125,9 @@ int waitInterruptibly(int timeoutMs, const std::function<int(int sliceMs)>& atte
 
 // `seconds` since 1970 as local HH:MM:SS.
 std::string clockText(long long seconds);
+// `at` as local ISO 8601 with milliseconds and zone (2026-12-07T10:49:08.123+01:00), the form of
+// every time in the tool's JSON.
+std::string isoTime(std::chrono::system_clock::time_point at = std::chrono::system_clock::now());
 
 }  // namespace tool
 

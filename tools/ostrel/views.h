@@ -27,7 +27,7 @@ int writeFields(const std::string& name, const std::vector<std::string>& assignm
                 BrennicData& before, BrennicData& after, std::string& error);
 
 // contention_cmd.cc: the contenders as one JSON array of {host, name, started, last_beat,
-// active, record}, followed by a newline.
+// started_at, last_beat_at, active, record}, followed by a newline.
 std::string contendersJson(const ContenderInHostSequence& list);
 
 // connection_cmd.cc: every server of the settings with its state. With `connect`, each is
@@ -45,6 +45,18 @@ std::vector<ServerState> serverStates(bool connect);
 // messaging_cmd.cc: opens a receive connection to port or box `name` into `handle`; a refusal for
 // a passing reason (2004) is tried once more, as the receives by name do.
 int openReceiving(const std::string& name, unsigned int& handle, const ServerTarget& target);
+
+// messaging_cmd.cc: looks at the queue of box (or port) `name` without taking anything: calls
+// `each(position, value, note)` for up to `count` (1 to 1000) values from queue position `from`
+// on; a value is shown as `type` when one is given and the value is its size, raw otherwise
+// (`note` then says why). `held` is how many the queue holds. Returns the look's code.
+int peekChannel(const std::string& name, bool box, unsigned int from, int count, const std::string& type,
+                const ServerTarget& target, unsigned int& held,
+                const std::function<void(unsigned int, BrennicData&, const std::string&)>& each);
+// messaging_cmd.cc: the same look as one JSON object {"channel", "kind", "held", "from",
+// "values": [{"position", "name", "type", "fields"[, "hex"][, "note"]}]}; its code in `rc`.
+std::string peekJson(const std::string& name, bool box, unsigned int from, int count, const std::string& type,
+                     const ServerTarget& target, int& rc);
 
 // snapshots_cmd.cc: the realm's named snapshots and the server's snapshot files.
 int snapshotLists(const ServerTarget& target, std::vector<std::string>& named, std::vector<std::string>& files);

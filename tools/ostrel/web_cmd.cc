@@ -5,7 +5,10 @@
 // every period). The data point list sends only the page of names the browser shows: the
 // names are listed and filtered every few seconds, their values read with one GetDataPointN
 // per period. Writes (a field, a named snapshot) are POSTs that the server refuses unless
-// --allow-writes was given. Each message carries "cost_ms", what making it cost this process.
+// --allow-writes was given, and so is the stream that takes a box's events; the box monitor
+// otherwise only looks at what the box holds. Each message carries "cost_ms", what making it cost this process.
+// The numeric fields of the realm's points are sampled every period from the start
+// (web_history.h) and served, decimated, by /api/history.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -28,17 +31,25 @@
 #include "tools/ostrel/tool.h"
 #include "tools/ostrel/views.h"
 #if !defined(_WIN32)
+#  include "tools/ostrel/web_history.h"
 #  include "tools/ostrel/web_server.h"
 #endif
 
 namespace tool {
 namespace {
 
+// How many of a box's events its monitor shows when it looks without taking.
+constexpr int kMonitorShown = 100;
+// How many fields of each point the data point list sends (the page says how many more there are).
+constexpr std::size_t kListFields = 12;
+
 struct WebOptions {
   ServerTarget target;
   std::string listen = "127.0.0.1:8080";
   bool allowWrites = false;
   int period = 500;
+  int historyMinutes = 60;  // the span of each point's history; 0: none kept
+  int historyMb = 64;       // the most the history's rings may take
 };
 
 #if defined(_WIN32)
@@ -118,7 +129,8 @@ class ServerNews : public BrennicStatusListenerBase {
 // The page's views. One instance serves every connection thread; it holds no state of a view.
 class Views {
  public:
-  Views(const WebOptions& options, ServerNews& news) : o_(options), news_(news), started_(std::time(nullptr)) {}
+  Views(const WebOptions& options, ServerNews& news, web::History& history)
+      : o_(options), news_(news), history_(history), started_(std::time(nullptr)) {}
 
   ServerTarget target(const Request& request) const {
     ServerTarget t = o_.target;
@@ -143,8 +155,22 @@ class Views {
     return {200, "application/json",
             "{\"writes\": " + std::string(o_.allowWrites ? "true" : "false") + ", \"server\": " +
                 jsonString(o_.target.server) + ", \"realm\": " + jsonString(o_.target.realm) +
-                ", \"period_ms\": " + std::to_string(o_.period) + ", \"version\": " + jsonString(OSTREL_VERSION) + "}\n",
+                ", \"period_ms\": " + std::to_string(o_.period) + ", \"version\": " + jsonString(OSTREL_VERSION) +
+                ", \"history\": " + history_.summary() + "}\n",
             {}};
+  }
+
+  // A point's history (History::json), at most `most` samples (1,000 unless asked: 10 to 5,000).
+  Response history(const Request& request) const {
+    const std::string name = param(request, "point");
+    if (name.empty()) return web::errorResponse(400, "history needs a point");
+    if (!history_.samples(target(request).realm))
+      return {200, "application/json",
+              "{\"point\": " + jsonString(name) + ", \"kept\": false, \"reason\": \"the history is kept for realm " +
+                  (o_.target.realm.empty() ? std::string("(default)") : o_.target.realm) + " only\"}\n",
+              {}};
+    const int most = number(request, "most", 1000, 10, 5000);
+    return {200, "application/json", history_.json(name, static_cast<std::size_t>(most)) + "\n", {}};
   }
 
   Response realms(const Request&) const {
@@ -180,6 +206,7 @@ class Views {
     std::string pattern = param(request, "pattern");
     if (pattern.find_first_of("*?[") == std::string::npos) pattern = "*" + pattern + "*";
     const int offset = number(request, "offset", 0, 0, 1 << 30);
+    const bool descending = param(request, "order") == "desc";
     const int count = number(request, "count", 50, 1, 500);
     std::vector<std::string> matching;
     Clock::time_point listed{};
@@ -197,6 +224,7 @@ class Views {
           if (globMatch(pattern.c_str(), names.names[i])) matching.push_back(names.names[i]);
         Ostrel::DeatoryNameSeq(&names);
         std::sort(matching.begin(), matching.end());
+        if (descending) std::reverse(matching.begin(), matching.end());
         listed = start;
         listMs = msSince(start);
       }
@@ -211,17 +239,24 @@ class Views {
       std::string rows;
       for (const std::string& name : visible) {
         auto found = byName.find(name);
-        std::string type = "", value = "";
+        std::string type = "", fields = "";
+        std::size_t more = 0;
         if (found != byName.end()) {
           BrennicData& record = *found->second;
           type = record.GetTypeName() ? record.GetTypeName() : "";
+          std::size_t shown = 0;
           for (const FieldText& field : fieldTexts(record)) {
-            if (value.size() > 160) break;
-            value += (value.empty() ? "" : "  ") + field.path + "=" + field.text;
+            if (shown == kListFields) {
+              ++more;
+              continue;
+            }
+            // A text is cut here (the page marks the cut); the page formats numbers and times.
+            fields += std::string(shown++ ? ", " : "") + "{\"path\": " + jsonString(field.path) + ", \"type\": " +
+                      jsonString(field.type) + ", \"value\": " + jsonValue({field.path, field.type, shortened(field.text, 120)}) + "}";
           }
         }
         rows += std::string(rows.empty() ? "" : ", ") + "{\"name\": " + jsonString(name) + ", \"type\": " +
-                jsonString(type) + ", \"value\": " + jsonString(shortened(value, 200)) +
+                jsonString(type) + ", \"fields\": [" + fields + "], \"more\": " + std::to_string(more) +
                 ", \"found\": " + (found != byName.end() ? "true" : "false") + "}";
       }
       Ostrel::DestoryBrennicDataList(&list);
@@ -278,8 +313,27 @@ class Views {
     return withMember(codeJson(rc), "channels", "[" + rows + "]");
   }
 
-  // The events of one box as they arrive (taken from the box, as `ostrel monitor` does).
+  // The events one box holds (the first kMonitorShown), looked at once per period and sent when
+  // they changed. Nothing is taken: looking leaves the events to the programs that receive them.
   void monitor(const Request& request, Stream& stream) {
+    const ServerTarget t = target(request);
+    const std::string box = param(request, "box");
+    const std::string type = param(request, "type");
+    std::string last;
+    do {
+      const Clock::time_point start = Clock::now();
+      int rc = 0;
+      const std::string held = peekJson(box, true, 0, kMonitorShown, type, t, rc);
+      const std::string now =
+          withMember(withMember(held, "code", std::to_string(rc)), "text", jsonString(rc ? codeText(rc) : ""));
+      if (now != last && !stream.send(withCost(now, msSince(start)))) return;
+      last = now;
+    } while (stream.pause(o_.period));
+  }
+
+  // The events of one box as they arrive, taken from the box as `ostrel monitor` does: a write,
+  // served only with --allow-writes.
+  void monitorTaking(const Request& request, Stream& stream) {
     const ServerTarget t = target(request);
     const std::string box = param(request, "box");
     const std::string type = param(request, "type");
@@ -390,6 +444,7 @@ class Views {
  private:
   const WebOptions& o_;
   ServerNews& news_;
+  web::History& history_;
   const long long started_;
 };
 
@@ -406,6 +461,7 @@ std::vector<web::Route> routes(Views& v) {
   return {
       {"GET", "/api/info", false, answer(&Views::info), nullptr},
       {"GET", "/api/realms", false, answer(&Views::realms), nullptr},
+      {"GET", "/api/history", false, answer(&Views::history), nullptr},
       {"GET", "/api/snapshots", false, answer(&Views::snapshots), nullptr},
       {"POST", "/api/snapshots", true, answer(&Views::makeSnapshot), nullptr},
       {"GET", "/api/snapshot", false, answer(&Views::download), nullptr},
@@ -415,6 +471,7 @@ std::vector<web::Route> routes(Views& v) {
       {"GET", "/api/stream/point", false, nullptr, stream(&Views::point)},
       {"GET", "/api/stream/channels", false, nullptr, changes(&Views::channels)},
       {"GET", "/api/stream/monitor", false, nullptr, stream(&Views::monitor)},
+      {"GET", "/api/stream/monitor-take", true, nullptr, stream(&Views::monitorTaking)},
       {"GET", "/api/stream/contenders", false, nullptr, changes(&Views::contenders)},
   };
 }
@@ -444,7 +501,9 @@ void serveWeb(Tool& tool, const WebOptions& o) {
   serverStates(true);  // every server of the settings connected once, so the view starts with their states
   ServerNews news;
   Ostrel::InstallListener(news);
-  Views views(o, news);
+  web::History history(o.target, std::chrono::milliseconds(o.period), o.historyMinutes, o.historyMb);
+  history.start();
+  Views views(o, news, history);
   web::Server server(options, routes(views), web::pageFiles());
   std::string error;
   // A client that leaves mid-write must not end the process (the sockets send with MSG_NOSIGNAL too).
@@ -464,6 +523,7 @@ void serveWeb(Tool& tool, const WebOptions& o) {
     server.stop();
   }
   std::signal(SIGPIPE, oldPipe);
+  history.stop();
   Ostrel::RemoveListener(news);
 }
 
@@ -473,13 +533,23 @@ void addWebCommand(CLI::App& app, Tool& tool) {
   auto o = std::make_shared<WebOptions>();
   auto* web = app.add_subcommand("web", "Serve a live view of the plant to a browser, until Ctrl-C");
   web->add_option("-l,--listen", o->listen, "HOST:PORT to serve on (default 127.0.0.1:8080; port 0 picks a free one)");
-  web->add_flag("--allow-writes", o->allowWrites, "let the page write fields and make snapshots (default: read only)");
+  web->add_flag("--allow-writes", o->allowWrites,
+                "let the page write fields, make snapshots and take a box's events (default: read only)");
   web->add_option("-p,--period", o->period, "ms between updates of the page (default 500)")
       ->check(CLI::Range(50, 60000));
+  web->add_option("--history", o->historyMinutes,
+                  "minutes of each point's numeric fields kept from the start, sampled every period (default 60; 0: none)")
+      ->check(CLI::Range(0, 24 * 60));
+  web->add_option("--history-mb", o->historyMb,
+                  "MiB the history may take; points are kept in name order while their full history fits (default 64)")
+      ->check(CLI::Range(0, 16384));
   addServerOptions(web, o->target);
   web->footer(
-      "Views: servers, data points (filter, live values, a point's fields and their plot, writing one field),\n"
-      "ports and event boxes (counts, a live monitor of a box), contenders, snapshots (list, make, download).\n"
+      "Views: servers, data points (filter, sort, live values, a point's fields and their trend, writing one field),\n"
+      "ports and event boxes (counts, the events a box holds; taking them as they arrive only with --allow-writes),\n"
+      "contenders, snapshots (list, make, download).\n"
+      "The numeric fields of the realm's points are kept from the start (--history, --history-mb), so a point's\n"
+      "trend shows its past when its page opens later.\n"
       "The page only answers to its own address: requests from other sites' pages are refused.");
   web->callback([&tool, o] { serveWeb(tool, *o); });
 }

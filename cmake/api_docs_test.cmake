@@ -1,0 +1,37 @@
+# The test api_reference: runs doxygen on the configured Doxyfile and fails on any warning (an
+# undocumented public symbol, a faulty comment) or when the XML index is missing. Without doxygen
+# it says so and is skipped. Looks for doxygen when it runs, so installing it needs no configure.
+find_program(doxygen doxygen)
+if(NOT doxygen)
+  message("SKIPPED: doxygen is not installed (scripts/install-deps.sh --docs installs it)")
+  return()
+endif()
+# doxygen reports the undocumented members of a documented file only: every header read must
+# open with its file comment, or a header could be left out of the check whole.
+file(STRINGS ${DOXYFILE} lines REGEX "\"[^\"]+\\.h\"")
+string(REGEX MATCHALL "\"[^\"]+\\.h\"" inputs "${lines}")
+set(unopened "")
+foreach(quoted ${inputs})
+  string(REPLACE "\"" "" header "${quoted}")
+  file(READ ${header} text)
+  if(NOT text MATCHES "/// @file")
+    string(APPEND unopened "  ${header}\n")
+  endif()
+endforeach()
+if(NOT inputs)
+  message(FATAL_ERROR "${DOXYFILE} names no header")
+endif()
+if(unopened)
+  message(FATAL_ERROR "headers without a file comment (/// @file):\n${unopened}")
+endif()
+file(MAKE_DIRECTORY ${OUTPUT_DIR})
+get_filename_component(dir ${DOXYFILE} DIRECTORY)
+execute_process(COMMAND ${doxygen} ${DOXYFILE} WORKING_DIRECTORY ${dir}
+                RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+if(rc OR err MATCHES "warning|error")
+  message(FATAL_ERROR "doxygen found faults in the API reference (exit ${rc}):\n${err}")
+endif()
+if(NOT EXISTS ${OUTPUT_DIR}/xml/index.xml)
+  message(FATAL_ERROR "doxygen wrote no ${OUTPUT_DIR}/xml/index.xml")
+endif()
+message(STATUS "the API reference has no warnings: ${OUTPUT_DIR}/xml")

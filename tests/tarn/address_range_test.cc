@@ -1,0 +1,43 @@
+// Address ranges of tarnd's --allow and rights file: which hosts each takes, at the prefix edges.
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "tarn/server/address_range.h"
+
+namespace {
+
+TEST(AddressRange, TakesExactlyTheHostsOfItsPrefix) {
+  struct Case {
+    const char* range;
+    const char* host;
+    bool inside;
+  } cases[] = {
+      {"10.77.0.0/24", "10.77.0.9", true},      {"10.77.0.0/24", "10.77.1.9", false},
+      {"10.77.0.2", "10.77.0.2", true},          {"10.77.0.2", "10.77.0.3", false},
+      {"10.77.0.2/32", "[::ffff:10.77.0.2]", true},
+      {"192.168.0.128/25", "192.168.0.127", false}, {"192.168.0.128/25", "192.168.0.128", true},
+      {"172.16.0.0/12", "172.31.255.255", true}, {"172.16.0.0/12", "172.32.0.0", false},
+      {"0.0.0.0/0", "203.0.113.4", true},        {"0.0.0.0/0", "::1", false},
+      {"fd00:77::/32", "fd00:77:1::5", true},    {"fd00:77::/32", "fd00:78::5", false},
+      {"::1", "[::1]", true},                    {"::/0", "10.0.0.1", false},
+      {"10.0.0.0/8", "plant", false},            {"10.0.0.0/8", "", false},
+  };
+  for (const Case& c : cases) {
+    tarn::AddressRange range;
+    std::string error;
+    ASSERT_TRUE(tarn::AddressRange::parse(c.range, range, error)) << c.range << ": " << error;
+    EXPECT_EQ(c.inside, range.contains(c.host)) << c.range << " and " << c.host;
+  }
+  for (const char* bad : {"10.0.0.0/33", "10.0.0.0/", "10.0.0.0/8x", "::/129", "10.0.0", "host/8", "", "/8", "10.0.0.0/-1"}) {
+    tarn::AddressRange range;
+    std::string error;
+    EXPECT_FALSE(tarn::AddressRange::parse(bad, range, error)) << bad;
+    EXPECT_NE(std::string::npos, error.find(bad)) << "the error names what was given: " << error;
+  }
+  EXPECT_TRUE(tarn::loopbackHost("127.0.0.2"));
+  EXPECT_TRUE(tarn::loopbackHost("[::1]"));
+  EXPECT_FALSE(tarn::loopbackHost("10.77.0.1"));
+}
+
+}  // namespace
