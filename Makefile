@@ -10,7 +10,7 @@ TEST_JOBS ?= $(shell expr 2 \* $(JOBS))
 WINDOWS_BUILD ?= build-windows/build
 WINDOWS_SDK ?= $(CURDIR)/build-windows/sdk
 
-.PHONY: all deps test-deps docs-deps docs configure build demo test netns-test torture bench bench-scale install asan tsan coverage clean windows-deps windows windows-test api-docs
+.PHONY: all deps test-deps package-deps docs-deps docs configure build demo test netns-test torture bench bench-scale install package package-test asan tsan coverage clean windows-deps windows windows-test api-docs
 
 all: build
 
@@ -29,8 +29,9 @@ demo: build
 test-deps:
 	@bash scripts/install-deps.sh --tests --docs
 
+# Every test but the package test (make package-test: a few minutes, root, Debian's mirror).
 test: build test-deps
-	@cd $(BUILD) && ctest --output-on-failure -j $(TEST_JOBS)
+	@cd $(BUILD) && ctest --output-on-failure -j $(TEST_JOBS) -LE package
 
 # Only the tests across hosts made of network namespaces (also part of `make test`); they need
 # root and say why they are skipped without it.
@@ -61,12 +62,24 @@ bench-scale: build
 install: build
 	@cmake --install $(BUILD) --prefix $(PREFIX)
 
+package-deps:
+	@bash scripts/install-deps.sh --package
+
+# The Debian package and the Python wheel, in $(BUILD)/package (scripts/package.sh).
+package: build package-deps
+	@bash scripts/package.sh $(BUILD)
+
+# Both installed into a fresh Debian root and used there (ctest label package; needs root and
+# Debian's mirror; the root's tarball is cached in $(BUILD)/package-test).
+package-test: package
+	@cd $(BUILD) && ctest --output-on-failure -L package
+
 asan: deps test-deps
 	@cmake -S . -B build-asan -DOSTREL_SANITIZE=ON -DOSTREL_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug > /dev/null
 	@cmake --build build-asan -j $(JOBS)
 	@cd build-asan && ASAN_OPTIONS=detect_leaks=1 \
 	  LSAN_OPTIONS=fast_unwind_on_malloc=0:print_suppressions=0:suppressions=$(CURDIR)/scripts/lsan.supp \
-	  ctest --output-on-failure -j $(TEST_JOBS) -LE install
+	  ctest --output-on-failure -j $(TEST_JOBS) -LE "install|package"
 
 # The suite under ThreadSanitizer, in build-tsan (the suppressions name each lazy singleton of
 # the ACE and omniORB libraries that is reported, with the reason). Not the Python package: an
@@ -76,7 +89,7 @@ tsan: deps test-deps
 	@cmake -S . -B build-tsan -DOSTREL_TSAN=ON -DOSTREL_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug > /dev/null
 	@cmake --build build-tsan -j $(JOBS)
 	@cd build-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$(CURDIR)/scripts/tsan.supp \
-	  ctest --output-on-failure -j $(TEST_JOBS) -LE "install|torture|browser|python"
+	  ctest --output-on-failure -j $(TEST_JOBS) -LE "install|package|torture|browser|python"
 
 # The documentation site (the Markdown pages of docs/ through Sphinx and MyST) with the C++
 # reference (Doxygen's XML of the installed headers through Breathe), in $(BUILD)/docs/html. Any

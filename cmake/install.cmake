@@ -58,5 +58,11 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/OstrelConfigVersion.cmake
 install(FILES ${PROJECT_BINARY_DIR}/OstrelConfig.cmake ${PROJECT_BINARY_DIR}/OstrelConfigVersion.cmake
         DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/Ostrel)
 
+# The .pc file finds the prefix from its own folder, however deep the library folder lies
+# (lib, or lib/x86_64-linux-gnu when the prefix is /usr), so the installed tree can move.
+file(RELATIVE_PATH OSTREL_PC_TO_PREFIX /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
+string(REGEX REPLACE "/$" "" OSTREL_PC_TO_PREFIX "${OSTREL_PC_TO_PREFIX}")
 configure_file(${PROJECT_SOURCE_DIR}/cmake/ostrel.pc.in ${PROJECT_BINARY_DIR}/ostrel.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/ostrel.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+include(${PROJECT_SOURCE_DIR}/cmake/man.cmake)
+include(${PROJECT_SOURCE_DIR}/cmake/package.cmake)

@@ -14,7 +14,7 @@ CC=clang CXX=clang++ cmake -S . -B "$build" -DOSTREL_COVERAGE=ON -DOSTREL_BENCH=
 cmake --build "$build" -j "$jobs"
 rm -rf "$build/profiles" && mkdir -p "$build/profiles"
 # Tests that build and install their own copy (the installed-library checks) are not counted.
-(cd "$build" && LLVM_PROFILE_FILE="$PWD/profiles/%p-%m.profraw" ctest -j "$jobs" -LE install --output-on-failure) || true
+(cd "$build" && LLVM_PROFILE_FILE="$PWD/profiles/%p-%m.profraw" ctest -j "$jobs" -LE "install|package" --output-on-failure) || true
 "$profdata" merge -sparse "$build"/profiles/*.profraw -o "$build/coverage.profdata"
 # Every instrumented program and library: the tests link the library's objects themselves.
 mapfile -t binaries < <(find "$build" -path "$build/CMakeFiles" -prune -o -type f \( -perm -u+x -o -name '*.so*' \) \

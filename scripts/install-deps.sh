@@ -2,7 +2,9 @@
 # Installs the Debian packages the build needs, only those that are missing; with --tests also
 # those that only the tests use (make test, make asan): the browser for the web view's test and
 # the network tools for the tests across hosts; with --docs those that build the documentation
-# (make docs, make api-docs). The flags combine.
+# (make docs, make api-docs); with --package also what building and testing the packages needs
+# (make package, make package-test): dpkg-dev for the .deb's library dependencies, mmdebstrap for
+# the fresh Debian root the package test installs into. The flags combine.
 # Safe to run any number of times: when everything is present it does nothing.
 set -euo pipefail
 
@@ -24,6 +26,9 @@ for flag in "$@"; do
       packages+=(iproute2 util-linux)  # ip netns and unshare, for the tests across network namespaces
       packages+=(openssl)  # the TLS tests make a throwaway CA and certificates
       packages+=(chromium chromium-driver python3-selenium)  # the web view's page in a headless browser
+      ;;
+    --package)
+      packages+=(dpkg-dev mmdebstrap)
       ;;
     --docs)
       # The documentation site (make docs): Markdown pages through Sphinx, the C++ reference
@@ -49,8 +54,9 @@ sudo_cmd=()
 export DEBIAN_FRONTEND=noninteractive
 if [ ${#missing[@]} -gt 0 ]; then
   echo "install-deps: installing ${missing[*]}"
-  "${sudo_cmd[@]}" apt-get update -qq
-  "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  # Another apt run on the same machine holds the lock for a while: wait for it rather than fail.
+  "${sudo_cmd[@]}" apt-get -o DPkg::Lock::Timeout=600 update -qq
+  "${sudo_cmd[@]}" apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
 # The trend's chart library for `ostrel web`, from the npm registry. Optional: where npm cannot be
@@ -58,7 +64,8 @@ fi
 # leaves the library out and the page draws its plain plot (fetch-web-deps.sh says so).
 if ! command -v npm >/dev/null; then
   echo "install-deps: installing npm"
-  { "${sudo_cmd[@]}" apt-get update -qq && "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends npm; } ||
+  { "${sudo_cmd[@]}" apt-get -o DPkg::Lock::Timeout=600 update -qq &&
+    "${sudo_cmd[@]}" apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends npm; } ||
     echo "install-deps: npm could not be installed; ostrel web's trend uses its plain plot" >&2
 fi
 bash "$(dirname "$0")/fetch-web-deps.sh"

@@ -2,7 +2,9 @@
 installed library, and the wheel is written here, so that no other build tool is needed.
 
 Where the library is: the environment's CMAKE_PREFIX_PATH, or OSTREL_PREFIX, or
-``--config-settings prefix=DIR`` (pip's -C); CMake's default places otherwise. The build runs
+``--config-settings prefix=DIR`` (pip's -C); CMake's default places otherwise. The module's run
+path is the library's folder there, or what ``--config-settings rpath=DIR`` gives (``rpath=``
+for none: a library in the system's library path, as the Debian package puts it). The build runs
 ``cmake`` from PATH with two jobs unless CMAKE_BUILD_PARALLEL_LEVEL says otherwise.
 """
 import base64
@@ -65,6 +67,8 @@ def _cmake(work, stage, config_settings):
     prefix = (config_settings or {}).get("prefix") or os.environ.get("OSTREL_PREFIX")
     if prefix:
         args.append(f"-DCMAKE_PREFIX_PATH={prefix}")
+    if "rpath" in (config_settings or {}):
+        args.append(f"-DOSTREL_PY_RPATH={config_settings['rpath'] or ''}")
     run = lambda command: subprocess.run(command, check=True, stdout=sys.stderr)  # noqa: E731
     run(args)
     jobs = os.environ.get("CMAKE_BUILD_PARALLEL_LEVEL", "2")
