@@ -17,7 +17,7 @@ using testing_support::ToolRun;
 
 TEST(RecordsTool, ShowsAssignedValuesAsATable) {
   testing_support::expectRuns(
-      {{"record PumpState mode=-2 speed.unit=rpm speed.value=1480.5 running=65 starts=-1 'pressure.value=-0' "
+      {{"record PumpState mode=-2 speed.unit=rpm speed.value=1480.5 running=65 starts=4294967295 'pressure.value=-0' "
         "runHours=1e300",
         0,
         {"PumpState  (80 bytes)", "ELEMENT           TYPE          VALUE\n", "running           byte          65 'A'\n",
@@ -49,6 +49,7 @@ TEST(RecordsTool, RefusesWhatDoesNotParseNamingTheField) {
       {"speed.stamp=5", "'speed.stamp' (kx_time) cannot be set from text"},
       {"mode", "'mode' is not path=value"},
       {"speed.value=1,5", "'1,5' is not a value for 'speed.value' (double"},
+      {"starts=-1", "'-1' is not a value for 'starts' (unsigned_int: a whole number from 0 to 4294967295)"},
   };
   for (const auto& [args, message] : cases) {
     ToolRun run = testing_support::runTool(std::string("record PumpState ") + args);

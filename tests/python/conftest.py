@@ -6,6 +6,7 @@ import shutil
 import signal
 import sys
 import tempfile
+import time
 
 import pytest
 
@@ -39,7 +40,19 @@ class Tarnd:
         self.proc = _proc
 
     def pause(self):
+        """Stops tarnd and returns once every thread of it is stopped: a call made after this
+        cannot be answered by a thread the stop had not reached yet."""
         self.proc.send_signal(signal.SIGSTOP)
+        tasks = f"/proc/{self.proc.pid}/task"
+        deadline = time.monotonic() + 5
+        while time.monotonic() < deadline:
+            try:
+                states = [open(f"{tasks}/{t}/stat").read().rsplit(")", 1)[1].split()[0] for t in os.listdir(tasks)]
+            except OSError:
+                states = []  # a thread ended while it was read
+            if states and all(s in "tT" for s in states):
+                return
+            time.sleep(0.01)
 
     def resume(self):
         self.proc.send_signal(signal.SIGCONT)
