@@ -1,5 +1,5 @@
 # Manual pages ostrel(1) and tarnd(8), written at build time from the help the programs print
-# (scripts/man_page.py), so a page says what its program says. Part of the default build; the
+# (scripts/man_page.py), so a page says what its program says. Built by the default build; the
 # `man` target builds them alone.
 #
 # Not in the instrumented builds (sanitizers, coverage): they are for tests, never installed, and
