@@ -69,8 +69,7 @@ int get_dtp_info2(const char* name, char** text, char** typeName, char** buffer,
     kxTarn::DATA_BUFFER_var value;
     const int rc = service->get_point(name, type.out(), value.out());
     if (rc != kOk) return rc;
-    char* bytes = static_cast<char*>(::operator new(value->length()));
-    if (value->length()) std::memcpy(bytes, value->get_buffer(), value->length());
+    char* bytes = handOver(value.in());
     *text = CORBA::string_dup(name);
     *typeName = type._retn();
     *buffer = bytes;

@@ -24,13 +24,6 @@ kxTarn::DATA_BUFFER borrow(const char* buffer, unsigned int length) {
   return kxTarn::DATA_BUFFER(length, length, reinterpret_cast<CORBA::Octet*>(const_cast<char*>(buffer)), false);
 }
 
-// A received value as a buffer from ::operator new that the caller frees with kx_free_buffer.
-char* handOver(const kxTarn::DATA_BUFFER& value) {
-  char* bytes = static_cast<char*>(::operator new(value.length() ? value.length() : 1));
-  if (value.length()) std::memcpy(bytes, value.get_buffer(), value.length());
-  return bytes;
-}
-
 std::mutex patientMutex;
 // Keyed by the reference's address; the entry holds a duplicate of the reference so that the
 // address cannot be reused while the entry lives.

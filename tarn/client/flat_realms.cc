@@ -86,8 +86,7 @@ int kx_peek_channel(const char* name, int kind, unsigned int from, int count, kx
       kxPeekedValue& item = values->items[i];
       item.position = from + i;
       item.length = value.length();
-      item.buffer = static_cast<char*>(::operator new(value.length() ? value.length() : 1));
-      if (value.length()) std::memcpy(item.buffer, value.get_buffer(), value.length());
+      item.buffer = handOver(value);
       values->count = static_cast<int>(i + 1);
     }
     return kOk;

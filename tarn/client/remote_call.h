@@ -3,6 +3,7 @@
 // reference dropped, so the next call builds a fresh one.
 #pragma once
 
+#include <cstring>
 
 #include "ostrel/api/middleware/kxDeliveries.h"
 #include "ostrel/api/middleware/kxReferenceContainer.h"
@@ -49,6 +50,13 @@ struct CachedService<kxTarn::contender_server> {
 bool serviceRefusedByServer();
 
 // The call time-out of a remote call that waits up to `waitMs` on the server.
+// A received value as a buffer from ::operator new that the caller frees with kx_free_buffer.
+inline char* handOver(const kxTarn::DATA_BUFFER& value) {
+  char* bytes = static_cast<char*>(::operator new(value.length() ? value.length() : 1));
+  if (value.length()) std::memcpy(bytes, value.get_buffer(), value.length());
+  return bytes;
+}
+
 inline int waitCallTimeOut(int waitMs) { return kxWaits::callTimeOut(waitMs); }
 
 // Why no service reference of `server` (null or empty: the own server) could be had: no server

@@ -118,10 +118,10 @@ FileHandles::~FileHandles() {
   for (const auto& entry : open_) deactivate(entry.first);
 }
 
-const char* FileHandles::readerClient(const char* process, std::string& client) {
-  if (nameTooLong(process)) return nullptr;
+bool FileHandles::readerClient(const char* process, std::string& client) {
+  if (nameTooLong(process)) return false;
   client = process != nullptr && *process ? "process " + std::string(process) : currentCaller();
-  return client.c_str();
+  return true;
 }
 
 kxTarn::FileHandle_ptr FileHandles::open(const std::string& path, const std::string& client) {

@@ -43,8 +43,8 @@ class FileHandles {
   kxTarn::FileHandle_ptr open(const std::string& path, const std::string& client);
   // Whose share a reader opened by the current call counts in: the process it names ("host:pid",
   // as open_snapshot_file_from passes it), or, when it names none, the client connection the
-  // call came over. Null when the name is too long to keep.
-  static const char* readerClient(const char* process, std::string& client);
+  // call came over. False when the name is too long to keep.
+  static bool readerClient(const char* process, std::string& client);
   // Deactivates the reader with object id `id` (once; later calls do nothing).
   void retire(const std::string& id);
 

@@ -143,7 +143,7 @@ int loadSnapshotFile(ServerHost& host, RealmState& realm, const char* file, cons
 kxTarn::FileHandle_ptr openSnapshotFile(ServerHost& host, RealmState& realm, std::string& current,
                                         const char* stem, const SnapshotStep& save, const char* process) {
   std::string client;
-  if (FileHandles::readerClient(process, client) == nullptr) return kxTarn::FileHandle::_nil();
+  if (!FileHandles::readerClient(process, client)) return kxTarn::FileHandle::_nil();
   std::lock_guard<std::mutex> hold(realm.snapshotMutex);
   if (!current.empty()) return host.files().open(current, client);
   // Nothing made since the start: a file of the realm as it is now, written anew at every such
