@@ -1,6 +1,10 @@
 #include "tarn/server/address_range.h"
 
-#include <arpa/inet.h>
+#if defined(_WIN32)
+#  include <ws2tcpip.h>
+#else
+#  include <arpa/inet.h>
+#endif
 
 #include <cstdlib>
 #include <cstring>

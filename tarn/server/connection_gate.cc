@@ -1,34 +1,30 @@
 #include "tarn/server/connection_gate.h"
 
-#include <dirent.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <map>
 #include <mutex>
 #include <set>
-#include <sstream>
 
 #include <omniORB4/CORBA.h>
 #include <omniORB4/omniInterceptors.h>
 
 #include "tarn/client/orb.h"
+#include "tarn/server/process.h"
 
 namespace tarn {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Where the host begins in an ORB peer address ("giop:tcp:" or "giop:ssl:" before it); 0 when
-// the text has no such form.
+// Where the host begins in an ORB peer address ("giop:tcp:" or "giop:ssl:" before it; the ORB's
+// Windows build leaves out the second colon); 0 when the text has no such form.
 std::size_t hostStart(const std::string& peer) {
-  for (const char* prefix : {"giop:tcp:", "giop:ssl:"})
-    if (peer.compare(0, std::strlen(prefix), prefix) == 0) return std::strlen(prefix);
+  for (const char* prefix : {"giop:tcp", "giop:ssl"}) {
+    const std::size_t length = std::strlen(prefix);
+    if (peer.compare(0, length, prefix) == 0 && peer.size() > length) return length + (peer[length] == ':' ? 1 : 0);
+  }
   return 0;
 }
 
@@ -40,45 +36,6 @@ GatePolicy policy;                             // GUARDED_BY(gateMutex)
 std::set<std::string> admitted;                // GUARDED_BY(gateMutex): "HOST:PORT" of each peer taken
 std::map<std::string, std::size_t> byHost;     // GUARDED_BY(gateMutex): of those, per host
 Clock::time_point lastRecount;                 // GUARDED_BY(gateMutex)
-
-// "0100007F:1F90" (the kernel's little-endian IPv4 and hexadecimal port) as "127.0.0.1:8080".
-std::string dottedPeer(const std::string& hex) {
-  const auto colon = hex.find(':');
-  const unsigned long address = std::strtoul(hex.substr(0, colon).c_str(), nullptr, 16);
-  const unsigned long port = colon == std::string::npos ? 0 : std::strtoul(hex.c_str() + colon + 1, nullptr, 16);
-  char text[64];
-  std::snprintf(text, sizeof text, "%lu.%lu.%lu.%lu:%lu", address & 255, (address >> 8) & 255, (address >> 16) & 255,
-                (address >> 24) & 255, port);
-  return text;
-}
-
-// The peers ("HOST:PORT") of the TCP connections this process holds open: its own socket
-// descriptors matched with the kernel's table, established or closed by the peer and not yet by
-// this process (the descriptor is still held). False when either cannot be read.
-bool heldPeers(std::set<std::string>& peers) {
-  std::set<std::string> inodes;
-  DIR* fds = ::opendir("/proc/self/fd");
-  if (!fds) return false;
-  while (dirent* entry = ::readdir(fds)) {
-    char target[64];
-    const std::string link = std::string("/proc/self/fd/") + entry->d_name;
-    const ssize_t n = ::readlink(link.c_str(), target, sizeof target - 1);
-    if (n <= 9 || std::string(target, 8) != "socket:[") continue;
-    inodes.insert(std::string(target + 8, static_cast<std::size_t>(n) - 9));
-  }
-  ::closedir(fds);
-  std::ifstream table("/proc/net/tcp");
-  if (!table) return false;
-  std::string line;
-  std::getline(table, line);  // the heading
-  while (std::getline(table, line)) {
-    std::istringstream fields(line);
-    std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
-    if (!(fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >> inode)) continue;
-    if ((state == "01" || state == "08") && inodes.count(inode)) peers.insert(dottedPeer(remote));  // ESTABLISHED, CLOSE_WAIT
-  }
-  return true;
-}
 
 // Forgets the connections taken that are no longer held. REQUIRES: gateMutex held.
 void recountLocked() {

@@ -11,9 +11,10 @@
 // Plain functions and one lock object; any thread may call them.
 #pragma once
 
-#include <sys/types.h>
-
+#include <memory>
 #include <string>
+
+#include "tarn/server/env.h"
 
 namespace tarn {
 
@@ -24,9 +25,9 @@ constexpr char kLockFile[] = "tarnd.lock";
 // server's: one starting with "points.journal", the lock file, or an aside file.
 bool serverOwnsName(const std::string& name);
 // True when `file` (one path part) is an aside file NAME.part-PID-N; its PID goes to `pid`.
-bool isAsideFile(const std::string& file, pid_t& pid);
+bool isAsideFile(const std::string& file, unsigned long& pid);
 
-// An exclusive lock on a data folder for the life of the object (flock on DIR/tarnd.lock, which
+// An exclusive lock on a data folder for the life of the object (File::lock on DIR/tarnd.lock, which
 // holds the owner's process id and the incarnation of its run: taking the lock makes the
 // connection handles of this process those of the next incarnation, handles.h). Throws std::runtime_error "data folder DIR is in use by tarnd
 // PID" when another process holds it, or naming the cause when the folder cannot be used. The
@@ -42,7 +43,7 @@ class DataFolderLock {
   unsigned incarnation() const { return incarnation_; }
 
  private:
-  int fd_ = -1;
+  std::unique_ptr<File> file_;
   unsigned incarnation_ = 0;
 };
 

@@ -1,13 +1,13 @@
 #include "tarn/server/data_points.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
+#include <vector>
 #include <set>
 
 #include "tarn/client/codes.h"
 #include "tarn/server/data_folder.h"
+#include "tarn/server/env.h"
 #include "tarn/server/field_locator.h"
 #include "tarn/server/file_io.h"
 #include "tarn/server/host.h"
@@ -325,8 +325,8 @@ CORBA::Long DataPointService::delete_snapshot(const char* name) {
   TARN_FAULT_POINT(host_.faults(), "delete_snapshot");
   TARN_REQUIRE_RIGHT(kAdmin, realm_->name);
   return onNamed(name, [](const std::string& path) {
-    if (std::remove(path.c_str()) != 0) return errno == ENOENT ? kNoSuchSnapshot : kFileError;
-    syncFolder(folderOf(path));
+    if (!env().remove(path)) return lastIoError().fault == IoFault::kMissing ? kNoSuchSnapshot : kFileError;
+    env().syncFolder(folderOf(path));
     return kOk;
   });
 }
@@ -363,14 +363,12 @@ CORBA::Long DataPointService::list_snapshots(kxTarn::STRING_LIST_out named, kxTa
   TARN_REQUIRE_RIGHT(kRead, realm_->name);
   const std::string folder = host_.snapshotFolder();
   if (folder.empty()) return kFileError;
-  namespace fs = std::filesystem;
   const std::string prefix = "named-" + hexName(realm_->name) + "-", suffix = ".snapshot";
   std::set<std::string> names, others;
-  std::error_code error;
-  for (fs::recursive_directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-    if (!it->is_regular_file(error) || it->is_symlink(error)) continue;
-    const std::string relative = fs::relative(it->path(), folder, error).generic_string();
-    if (error || serverOwnsName(relative)) continue;
+  std::vector<std::string> listed;
+  if (!env().list(folder, true, listed)) return kFileError;
+  for (const std::string& relative : listed) {
+    if (serverOwnsName(relative)) continue;
     std::string name;
     if (relative.rfind("named-", 0) == 0) {  // a named snapshot, of this realm or another
       if (relative.rfind(prefix, 0) == 0 && relative.size() > prefix.size() + suffix.size() &&
@@ -381,7 +379,6 @@ CORBA::Long DataPointService::list_snapshots(kxTarn::STRING_LIST_out named, kxTa
     }
     others.insert(relative);
   }
-  if (error) return kFileError;
   delete named.ptr();
   named = toList(names);
   delete files.ptr();

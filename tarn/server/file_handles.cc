@@ -1,11 +1,6 @@
 #include "tarn/server/file_handles.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <atomic>
-#include <cerrno>
 #include <cstdlib>
 #include <random>
 #include <vector>
@@ -14,6 +9,7 @@
 #include "tarn/server/budgets.h"
 #include "tarn/client/orb.h"
 #include "tarn/server/callers.h"
+#include "tarn/server/env.h"
 #include "tarn/server/faults.h"
 
 namespace tarn {
@@ -22,9 +18,9 @@ using Clock = std::chrono::steady_clock;
 
 class FileReader : public POA_kxTarn::FileHandle {
  public:
-  FileReader(FileHandles& owner, FaultBook& faults, std::string id, int fd, std::uint64_t length)
-      : owner_(owner), faults_(faults), id_(std::move(id)), fd_(fd), length_(length), lastUse_(Clock::now().time_since_epoch().count()) {}
-  ~FileReader() override { ::close(fd_); }
+  FileReader(FileHandles& owner, FaultBook& faults, std::string id, std::unique_ptr<File> file, std::uint64_t length)
+      : owner_(owner), faults_(faults), id_(std::move(id)), file_(std::move(file)), length_(length),
+        lastUse_(Clock::now().time_since_epoch().count()) {}
 
   CORBA::Long read(CORBA::ULong size, CORBA::Long& end, kxTarn::DATA_BUFFER_out data) override {
     data = new kxTarn::DATA_BUFFER;
@@ -35,17 +31,11 @@ class FileReader : public POA_kxTarn::FileHandle {
     const std::uint64_t left = length_ - at_;
     const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>({size, FileHandles::kMaxReadBytes, left}));
     data->length(static_cast<CORBA::ULong>(want));
-    std::size_t got = 0;
-    while (got < want) {
-      const ssize_t n = ::pread(fd_, data->get_buffer() + got, want - got, static_cast<off_t>(at_ + got));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) {
-        data->length(0);
-        return kFileError;
-      }
-      got += static_cast<std::size_t>(n);
+    if (want > 0 && !file_->readAll(at_, reinterpret_cast<char*>(data->get_buffer()), want)) {
+      data->length(0);
+      return kFileError;
     }
-    at_ += got;
+    at_ += want;
     end = at_ == length_ ? 1 : 0;
     return kOk;
   }
@@ -72,7 +62,7 @@ class FileReader : public POA_kxTarn::FileHandle {
   FileHandles& owner_;
   FaultBook& faults_;
   const std::string id_;
-  const int fd_;
+  const std::unique_ptr<File> file_;
   const std::uint64_t length_;
   std::atomic<Clock::rep> lastUse_;
   std::mutex mutex_;
@@ -129,16 +119,12 @@ kxTarn::FileHandle_ptr FileHandles::open(const std::string& path, const std::str
   reclaimIdleLocked();
   if ((total_ && open_.size() >= total_) || (perClient_ && byClient_[client] >= perClient_))
     return kxTarn::FileHandle::_nil();
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-  struct stat info;
-  if (fd < 0) return kxTarn::FileHandle::_nil();
-  if (::fstat(fd, &info) != 0) {
-    ::close(fd);
-    return kxTarn::FileHandle::_nil();
-  }
+  std::unique_ptr<File> file = env().open(path, OpenFor::kRead);
+  std::uint64_t length = 0;
+  if (!file || !file->size(length)) return kxTarn::FileHandle::_nil();
   std::string id = unguessableId();
   while (open_.count(id)) id = unguessableId();
-  auto* reader = new FileReader(*this, faults_, id, fd, static_cast<std::uint64_t>(info.st_size));
+  auto* reader = new FileReader(*this, faults_, id, std::move(file), length);
   PortableServer::ServantBase_var owned = reader;  // the POA keeps the reader alive while active
   PortableServer::ObjectId_var oid = PortableServer::string_to_ObjectId(id.c_str());
   insPoa()->activate_object_with_id(oid.in(), reader);

@@ -1,10 +1,6 @@
 #include "tarn/server/file_io.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <array>
-#include <cerrno>
 
 namespace tarn {
 namespace {
@@ -87,27 +83,9 @@ bool ByteReader::text(std::string& value) {
   return true;
 }
 
-bool writeAll(int fd, const char* bytes, std::size_t size) {
-  std::size_t done = 0;
-  while (done < size) {
-    const ssize_t n = ::write(fd, bytes + done, size - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
 std::string folderOf(const std::string& path) {
   const auto slash = path.rfind('/');
   return slash == std::string::npos ? "." : path.substr(0, slash);
-}
-
-void syncFolder(const std::string& folder) {
-  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
-  if (fd < 0) return;
-  ::fsync(fd);
-  ::close(fd);
 }
 
 }  // namespace tarn

@@ -1,5 +1,6 @@
 // The byte-level steps that the server's files share (the journal and the snapshot files):
-// little-endian numbers, length-prefixed texts, CRC-32, whole writes and folder syncs.
+// little-endian numbers, length-prefixed texts, CRC-32 and folder names (the files themselves are
+// env.h's).
 // Plain functions without state; any thread may call them.
 #pragma once
 
@@ -34,13 +35,7 @@ class ByteReader {
   std::size_t at_ = 0;
 };
 
-// Writes all of `bytes` to `fd`, retrying interrupted and short writes. False on an error.
-bool writeAll(int fd, const char* bytes, std::size_t size);
-inline bool writeAll(int fd, const std::string& bytes) { return writeAll(fd, bytes.data(), bytes.size()); }
-
 // The folder part of `path` ("." when it has none).
 std::string folderOf(const std::string& path);
-// A rename is kept across a crash only once the folder that holds it is synced.
-void syncFolder(const std::string& folder);
 
 }  // namespace tarn

@@ -1,7 +1,6 @@
 #include "tarn/server/host.h"
 
 #include <cstdlib>
-#include <filesystem>
 #include <iterator>
 #include <stdexcept>
 #include <vector>
@@ -10,6 +9,7 @@
 #include "tarn/client/codes.h"
 #include "tarn/server/callers.h"
 #include "tarn/server/contention.h"
+#include "tarn/server/env.h"
 #include "tarn/server/data_folder.h"
 #include "tarn/server/data_points.h"
 #include "tarn/server/file_handles.h"
@@ -77,8 +77,7 @@ ServerHost::~ServerHost() {
   files_.reset();
   std::lock_guard<std::mutex> hold(mutex_);
   if (!ownFolder_.empty()) {
-    std::error_code ignored;
-    std::filesystem::remove_all(ownFolder_, ignored);
+    env().removeAll(ownFolder_);
   }
   // Receivers blocked in a port service return now, so that their calls can end.
   for (const auto& realm : realms_) realm.second->ports.shutDown();
@@ -100,11 +99,7 @@ std::string ServerHost::snapshotFolder() {
   if (!options_.dataDir.empty()) return options_.dataDir;
   if (!options_.snapshotDir.empty()) return options_.snapshotDir;
   std::lock_guard<std::mutex> hold(mutex_);
-  if (ownFolder_.empty()) {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/tarn-" + options_.name + "-XXXXXX";
-    if (::mkdtemp(&pattern[0])) ownFolder_ = pattern;
-  }
+  if (ownFolder_.empty()) ownFolder_ = env().makeTempFolder("tarn-" + options_.name);
   return ownFolder_;
 }
 
@@ -256,10 +251,7 @@ void ServerHost::reclaimIdleRealmsLocked() {
   // The names in the snapshot folders, read once for every realm of this pass.
   std::vector<std::string> files;
   for (const std::string* folder : {&options_.dataDir, &options_.snapshotDir, &ownFolder_}) {
-    std::error_code error;
-    if (folder->empty()) continue;
-    for (std::filesystem::directory_iterator file(*folder, error), end; !error && file != end; file.increment(error))
-      files.push_back(file->path().filename().string());
+    if (!folder->empty()) env().list(*folder, false, files);
   }
   std::vector<std::shared_ptr<RealmState>> gone;
   for (auto it = realms_.begin(); it != realms_.end();) {

@@ -1,9 +1,5 @@
 #include "tarn/server/journal.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -224,11 +220,11 @@ struct Manifest {
   bool found = false;
 };
 
-Manifest readManifest(int fd) {
+Manifest readManifest(File& file) {
   Manifest best;
   char slot[kManifestSlot];
-  for (off_t at = 0; at < 2 * static_cast<off_t>(kManifestSlot); at += kManifestSlot) {
-    if (::pread(fd, slot, sizeof slot, at) != static_cast<ssize_t>(sizeof slot)) continue;
+  for (std::uint64_t at = 0; at < 2 * kManifestSlot; at += kManifestSlot) {
+    if (!file.readAll(at, slot, sizeof slot)) continue;
     if (std::memcmp(slot, kManifestTag, kTagBytes) != 0 || crc32(slot, 24) != getU32(slot + 24)) continue;
     if (best.found && getU64(slot + 16) <= best.last) continue;
     best = {getU64(slot + 8), getU64(slot + 16), true};
@@ -238,6 +234,19 @@ Manifest readManifest(int fd) {
 
 std::string plural(std::size_t n, const char* what) {
   return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
+}
+
+// Writes `content` as the whole of a new file at `path`, on disk when it returns true.
+bool writeWholeFile(const std::string& path, const std::string& content) {
+  const std::unique_ptr<File> file = env().open(path, OpenFor::kWrite);
+  return file && file->append(content) && file->sync();
+}
+
+// Puts `aside`, written whole, in the place of the journal at `path`, durably.
+bool replaceJournal(const std::string& aside, const std::string& path) {
+  if (!env().replace(aside, path)) return false;
+  env().syncFolder(folderOf(path));
+  return true;
 }
 
 }  // namespace
@@ -275,31 +284,27 @@ std::uint64_t Journal::Unit::commit() {
 }
 
 Journal::Journal(const std::string& dir, bool syncToDisk) : path_(dir + "/" + kJournalFile), syncToDisk_(syncToDisk) {
-  if (::mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST)
-    throw std::runtime_error("data folder " + dir + ": " + std::strerror(errno));
+  if (!env().makeFolder(dir)) throw std::runtime_error("data folder " + dir + ": " + lastIoError().text);
   // A compaction or salvage cut short left its aside file behind.
-  ::unlink((path_ + ".compact").c_str());
-  ::unlink((path_ + ".repair").c_str());
+  env().remove(path_ + ".compact");
+  env().remove(path_ + ".repair");
   reopen();
   const std::string manifest = path_ + ".manifest";
-  manifest_ = ::open(manifest.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
-  if (manifest_ < 0) throw std::runtime_error("journal manifest " + manifest + ": " + std::strerror(errno));
+  manifest_ = env().open(manifest, OpenFor::kUpdate);
+  if (!manifest_) throw std::runtime_error("journal manifest " + manifest + ": " + lastIoError().text);
 }
 
 Journal::~Journal() {
   // A clean stop is the last chance to keep what was answered kNotKept while the disk was full.
   if (broken_) compact();
-  if (fd_ >= 0) ::close(fd_);
-  if (manifest_ >= 0) {
-    if (!broken_) writeManifest(base_, durable_, true);
-    ::close(manifest_);
-  }
+  file_.reset();
+  if (manifest_ && !broken_) writeManifest(base_, durable_, true);
 }
 
 void Journal::reopen() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-  if (fd_ < 0) throw std::runtime_error("journal " + path_ + ": " + std::strerror(errno));
+  file_.reset();
+  file_ = env().open(path_, OpenFor::kUpdate);
+  if (!file_) throw std::runtime_error("journal " + path_ + ": " + lastIoError().text);
 }
 
 void Journal::writeManifest(std::uint64_t base, std::uint64_t last, bool durably) {
@@ -308,25 +313,20 @@ void Journal::writeManifest(std::uint64_t base, std::uint64_t last, bool durably
   putU64(slot, last);
   putU32(slot, crc32(slot.data(), slot.size()));
   slot.resize(kManifestSlot, '\0');
-  const off_t at = static_cast<off_t>((manifestWrites_++ % 2) * kManifestSlot);
+  const std::uint64_t at = (manifestWrites_++ % 2) * kManifestSlot;
   // A manifest behind the journal only checks less; written after the journal, it is never ahead.
-  if (::pwrite(manifest_, slot.data(), slot.size(), at) == static_cast<ssize_t>(slot.size()) && durably)
-    ::fdatasync(manifest_);
+  if (manifest_->writeAt(at, slot.data(), slot.size()) && durably) manifest_->sync();
 }
 
 std::size_t Journal::replay(const std::function<void(const JournalRecord&)>& apply, bool salvage) {
-  const off_t end = ::lseek(fd_, 0, SEEK_END);
-  if (end < 0) throw std::runtime_error("journal " + path_ + ": " + std::strerror(errno));
+  std::uint64_t end = 0;
+  if (!file_->size(end)) throw std::runtime_error("journal " + path_ + ": " + lastIoError().text);
   const std::size_t size = static_cast<std::size_t>(end);
   auto readAt = [&](std::string& into, std::size_t at, std::size_t count) {
     into.resize(count);
-    for (std::size_t done = 0; done < count;) {
-      const ssize_t n = ::pread(fd_, &into[done], count - done, static_cast<off_t>(at + done));
-      if (n <= 0) throw std::runtime_error("journal " + path_ + ": " + (n < 0 ? std::strerror(errno) : "shorter than it was"));
-      done += static_cast<std::size_t>(n);
-    }
+    if (!file_->readAll(at, &into[0], count)) throw std::runtime_error("journal " + path_ + ": " + lastIoError().text);
   };
-  const Manifest manifest = readManifest(manifest_);
+  const Manifest manifest = readManifest(*manifest_);
   const std::string leftAlone = "; the file is left as it is. Start tarnd with --salvage to keep what checks";
 
   // 2: units; 1: the earlier format; 0: not a journal. Fewer bytes than a tag: new, or torn
@@ -443,8 +443,8 @@ std::size_t Journal::replay(const std::function<void(const JournalRecord&)>& app
   if (!rewrite && size >= kTagBytes) {
     if (torn < size) {
       // An incomplete last unit: the last write never finished, so it was never acknowledged.
-      if (::ftruncate(fd_, static_cast<off_t>(torn)) != 0 || ::fdatasync(fd_) != 0)
-        throw std::runtime_error("journal " + path_ + ": cannot cut the torn tail: " + std::strerror(errno));
+      if (!file_->truncate(torn) || !file_->sync())
+        throw std::runtime_error("journal " + path_ + ": cannot cut the torn tail: " + lastIoError().text);
       note_ = "journal " + path_ + ": cut an incomplete last unit (" + std::to_string(size - torn) +
               " bytes at offset " + std::to_string(torn) + ")";
     }
@@ -452,8 +452,8 @@ std::size_t Journal::replay(const std::function<void(const JournalRecord&)>& app
     appended_ = durable_ = last;
     base_ = whole.empty() ? last + 1 : whole.front().sequence;
   } else if (!rewrite) {
-    if (::ftruncate(fd_, 0) != 0 || !writeAll(fd_, std::string(kTag, kTagBytes)) || ::fdatasync(fd_) != 0)
-      throw std::runtime_error("journal " + path_ + ": " + std::strerror(errno));
+    if (!file_->truncate(0) || !file_->append(std::string(kTag, kTagBytes)) || !file_->sync())
+      throw std::runtime_error("journal " + path_ + ": " + lastIoError().text);
     fileBytes_ = kTagBytes;
     appended_ = durable_ = last;
     base_ = last + 1;
@@ -478,18 +478,13 @@ std::size_t Journal::replay(const std::function<void(const JournalRecord&)>& app
       kept.append(bytes, unit.at + kHeaderBytes, unit.bytes - kHeaderBytes);
     }
     const std::string aside = path_ + ".compact";
-    auto writeFile = [](const std::string& path, const std::string& content) {
-      const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
-      bool ok = fd >= 0 && writeAll(fd, content) && ::fdatasync(fd) == 0;
-      if (fd >= 0) ok = ::close(fd) == 0 && ok;
-      return ok;
-    };
     const bool damaged = damagedPlaces > 0 || outOfSequence > 0 || version == 0;
     const std::string damagedFile = path_ + ".damaged-" + std::to_string(static_cast<long long>(::time(nullptr)));
-    if ((damaged && !writeFile(damagedFile, bytes)) || !writeFile(aside, kept) ||
-        std::rename(aside.c_str(), path_.c_str()) != 0)
-      throw std::runtime_error("journal " + path_ + ": cannot rewrite: " + std::strerror(errno));
-    syncFolder(folderOf(path_));
+    // The journal is closed while another file takes its place (Windows renames over no open file).
+    file_.reset();
+    if ((damaged && !writeWholeFile(damagedFile, bytes)) || !writeWholeFile(aside, kept) ||
+        !replaceJournal(aside, path_))
+      throw std::runtime_error("journal " + path_ + ": cannot rewrite: " + lastIoError().text);
     reopen();
     if (!damaged) {
       note_ = "journal " + path_ + ": rewrote " + plural(records, "record") + " of the earlier format as units";
@@ -603,17 +598,16 @@ bool Journal::flush(std::unique_lock<std::mutex>& hold) {
   skipBytes_ -= skip;
   const std::size_t before = fileBytes_;
   hold.unlock();
-  bool ok = writeAll(fd_, batch) && (!syncToDisk_ || ::fdatasync(fd_) == 0);
+  bool ok = file_->append(batch) && (!syncToDisk_ || file_->sync());
   if (!ok) {
-    const int error = errno;
+    const std::string error = lastIoError().text;
     // Part of the batch may have reached the file: cut it off. A file that cannot be cut ends in
     // an incomplete unit, which the next start cuts.
-    const int cut = ::ftruncate(fd_, static_cast<off_t>(before));
-    (void)cut;
+    file_->truncate(before);
     std::fprintf(stderr,
                  "tarnd: journal %s: a write failed (%s); changes answer 2035 until the folder has room for a new "
                  "journal of the whole state (about %zu bytes)\n",
-                 path_.c_str(), std::strerror(error), std::max(imageBytes_, before));
+                 path_.c_str(), error.c_str(), std::max(imageBytes_, before));
   } else {
     writeManifest(base, upto, false);
   }
@@ -679,24 +673,23 @@ bool Journal::compact() {
   std::lock_guard<std::mutex> hold(mutex_);
   const std::string image = imageLocked();
   const std::string aside = path_ + ".repair";
-  const int fd = ::open(aside.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
-  bool ok = fd >= 0 && writeAll(fd, image) && ::fdatasync(fd) == 0;
-  if (fd >= 0) ok = ::close(fd) == 0 && ok;
-  ok = ok && std::rename(aside.c_str(), path_.c_str()) == 0;
+  bool ok = writeWholeFile(aside, image);
+  file_.reset();
+  ok = ok && replaceJournal(aside, path_);
+  try {
+    reopen();
+  } catch (const std::runtime_error&) {
+    if (ok) ++failures_;
+    broken_ = true;
+    return false;
+  }
   if (!ok) {
-    ::unlink(aside.c_str());
+    env().remove(aside);
     compactedBytes_ = fileBytes_;  // an intact journal stays in use; try again after more growth
     imageBytes_ = image.size();
     return false;
   }
-  syncFolder(folderOf(path_));
   ++failures_;  // a compaction writing aside now would lack what this one holds
-  try {
-    reopen();
-  } catch (const std::runtime_error&) {
-    broken_ = true;
-    return false;
-  }
   broken_ = false;
   pending_.clear();
   skipBytes_ = 0;
@@ -724,8 +717,8 @@ void Journal::compactAside() {
   }
   // Writers go on meanwhile: their units reach the journal and, through flush(), sinceImage_.
   const std::string aside = path_ + ".compact";
-  const int fd = ::open(aside.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
-  bool ok = fd >= 0 && writeAll(fd, image) && ::fdatasync(fd) == 0;
+  std::unique_ptr<File> file = env().open(aside, OpenFor::kWrite);
+  bool ok = file && file->append(image) && file->sync();
 
   std::unique_lock<std::mutex> hold(mutex_);
   while (flushing_) flushed_.wait(hold);
@@ -734,12 +727,12 @@ void Journal::compactAside() {
   std::string since;
   since.swap(sinceImage_);
   hold.unlock();
-  ok = ok && writeAll(fd, since) && ::fdatasync(fd) == 0;
-  if (fd >= 0) ok = ::close(fd) == 0 && ok;
-  ok = ok && std::rename(aside.c_str(), path_.c_str()) == 0;
-  bool reopened = ok;
-  if (ok) {
-    syncFolder(folderOf(path_));
+  ok = ok && file->append(since) && file->sync();
+  file.reset();
+  if (ok) file_.reset();  // no flush runs meanwhile (flushing_ is set)
+  ok = ok && replaceJournal(aside, path_);
+  bool reopened = true;
+  if (!file_) {
     try {
       reopen();
     } catch (const std::runtime_error&) {
@@ -748,8 +741,14 @@ void Journal::compactAside() {
   }
   hold.lock();
   compacting_ = false;
+  if (!ok && !reopened) {
+    // The old journal is in place but cannot be opened again: the repair writes the state whole.
+    broken_ = true;
+    ++failures_;
+    nextRepair_ = Clock::now();
+  }
   if (!ok) {
-    ::unlink(aside.c_str());
+    env().remove(aside);
     compactedBytes_ = fileBytes_;  // the journal stays in use; try again after more growth
   } else {
     // What was pending when the image was taken is in it: the new file must not repeat it.

@@ -75,6 +75,7 @@
 #include <string>
 #include <vector>
 
+#include "tarn/server/env.h"
 #include "tarn/server/realm.h"
 
 namespace tarn {
@@ -183,8 +184,8 @@ class Journal {
   std::string path_;
   bool syncToDisk_;
   std::string note_;
-  int fd_ = -1;                                  // GUARDED_BY(mutex_) while flushing_ is clear
-  int manifest_ = -1;                            // written by the flushing thread alone
+  std::unique_ptr<File> file_;                   // GUARDED_BY(mutex_) while flushing_ is clear
+  std::unique_ptr<File> manifest_;               // written by the flushing thread alone
   unsigned manifestWrites_ = 0;                  // ... which slot is next
 
   std::mutex realmsMutex_;

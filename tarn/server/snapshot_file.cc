@@ -1,17 +1,10 @@
 #include "tarn/server/snapshot_file.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <atomic>
-#include <cerrno>
-#include <cstdio>
-#include <filesystem>
 
 #include "tarn/client/codes.h"
 #include "tarn/server/data_folder.h"
+#include "tarn/server/env.h"
 #include "tarn/server/file_handles.h"
 #include "tarn/server/file_io.h"
 #include "tarn/server/host.h"
@@ -34,11 +27,10 @@ int snapshotPath(const std::string& folder, const char* file, std::string& path)
     std::size_t end = name.find('/', start);
     if (end == std::string::npos) end = name.size();
     const std::string part = name.substr(start, end - start);
-    if (part.empty() || part == "." || part == "..") return kBadFileName;
+    if (part.empty() || part == "." || part == ".." || !env().plainName(part)) return kBadFileName;
     // A link inside the folder may lead anywhere: no part of a client's name may be one.
     walked += "/" + part;
-    struct stat info;
-    if (::lstat(walked.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) return kBadFileName;
+    if (env().isLink(walked)) return kBadFileName;
     start = end + 1;
   }
   path = walked;
@@ -53,36 +45,33 @@ int writeSnapshotFile(const std::string& path, SnapshotKind kind, const std::str
   putU32(header, static_cast<std::uint32_t>(kind));
   putU32(header, crc32(body.data(), body.size()));
   putU64(header, body.size());
-  const std::string aside = path + ".part-" + std::to_string(::getpid()) + "-" + std::to_string(++serial);
-  const int fd = ::open(aside.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
-  if (fd < 0) return kFileError;
+  const std::string aside = path + ".part-" + std::to_string(env().processId()) + "-" + std::to_string(++serial);
+  std::unique_ptr<File> file = env().open(aside, OpenFor::kWrite);
+  if (!file) return kFileError;
   const std::size_t half = body.size() / 2;
-  bool ok = writeAll(fd, header) && writeAll(fd, body.data(), half);
+  bool ok = file->append(header) && file->append(body.data(), half);
   if (ok && halfway) halfway();
-  ok = ok && writeAll(fd, body.data() + half, body.size() - half) && ::fsync(fd) == 0;
-  ok = ::close(fd) == 0 && ok;
-  ok = ok && std::rename(aside.c_str(), path.c_str()) == 0;
-  if (!ok) {
-    std::remove(aside.c_str());
+  ok = ok && file->append(body.data() + half, body.size() - half) && file->sync();
+  file.reset();
+  if (!ok || !env().replace(aside, path)) {
+    env().remove(aside);
     return kFileError;
   }
-  syncFolder(folderOf(path));
+  env().syncFolder(folderOf(path));
   return kOk;
 }
 
 int readSnapshotFile(const std::string& path, SnapshotKind kind, std::string& body) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return errno == ENOENT ? kNoSuchSnapshot : errno == ELOOP ? kBadFileName : kFileError;
-  std::string bytes;
-  char block[65536];
-  ssize_t n = 0;
-  while ((n = ::read(fd, block, sizeof block)) != 0) {
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) break;
-    bytes.append(block, static_cast<std::size_t>(n));
+  const std::unique_ptr<File> file = env().open(path, OpenFor::kRead);
+  if (!file) {
+    const IoFault fault = lastIoError().fault;
+    return fault == IoFault::kMissing ? kNoSuchSnapshot : fault == IoFault::kLink ? kBadFileName : kFileError;
   }
-  ::close(fd);
-  if (n < 0) return kFileError;
+  std::uint64_t size = 0;
+  std::string bytes;
+  if (!file->size(size)) return kFileError;
+  bytes.resize(static_cast<std::size_t>(size));
+  if (size > 0 && !file->readAll(0, &bytes[0], bytes.size())) return kFileError;
   if (bytes.size() < kSnapshotHeaderBytes || bytes.compare(0, sizeof kTag, kTag, sizeof kTag) != 0)
     return kSnapshotDamaged;
   if (getU32(&bytes[4]) > kSnapshotFormat) return kSnapshotTooNew;
@@ -155,13 +144,13 @@ kxTarn::FileHandle_ptr openSnapshotFile(ServerHost& host, RealmState& realm, std
 }
 
 std::size_t removeStaleAsideFiles(const std::string& folder) {
-  namespace fs = std::filesystem;
+  std::vector<std::string> files;
+  env().list(folder, true, files);
   std::size_t removed = 0;
-  std::error_code error;
-  for (fs::recursive_directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-    pid_t pid = 0;
-    if (!it->is_regular_file(error) || !isAsideFile(it->path().filename().string(), pid)) continue;
-    if (pid > 0 && ::kill(pid, 0) != 0 && errno == ESRCH && fs::remove(it->path(), error)) ++removed;
+  for (const std::string& file : files) {
+    unsigned long pid = 0;
+    if (!isAsideFile(file.substr(file.rfind('/') + 1), pid)) continue;
+    if (env().processGone(pid) && env().remove(folder + "/" + file)) ++removed;
   }
   return removed;
 }

@@ -9,8 +9,6 @@
 // `tarnd --help` lists every option, budget and environment variable; the table below is the one
 // place they are described.
 #include <algorithm>
-#include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -18,19 +16,14 @@
 #include <string>
 #include <vector>
 
-#include <arpa/inet.h>
-#include <netdb.h>
-#include <netinet/in.h>
 #include <semaphore.h>
-#include <sys/resource.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include "tarn/client/orb.h"
 #include "tarn/client/settings.h"
 #include "tarn/client/tls.h"
 #include "tarn/server/connection_gate.h"
 #include "tarn/server/host.h"
+#include "tarn/server/process.h"
 #include "tarn/server/rights.h"
 #include "tarn/server/type_service.h"
 
@@ -38,7 +31,7 @@ namespace {
 
 sem_t stopSignal;
 
-void onSignal(int) { sem_post(&stopSignal); }  // async-signal-safe
+void onStop() { sem_post(&stopSignal); }  // async-signal-safe
 
 // How long a stop waits for the calls in flight.
 constexpr int kStopBoundMs = 10000;
@@ -53,28 +46,22 @@ constexpr unsigned long kThreadPerConnectionAlways = 1000000;
 
 // Descriptors kept for the listening sockets, the journal, snapshot files being written and the
 // like, beyond the network connections and the snapshot readers.
-constexpr rlim_t kSpareDescriptors = 64;
+constexpr unsigned long long kSpareDescriptors = 64;
 
 // Raises the process's descriptor limit to its hard limit, and lowers the network connection
 // budget when the connections, the snapshot readers and a spare would still not fit in it; what
 // it lowered, for the log (empty when nothing).
 std::string fitDescriptors(tarn::Budgets& budgets) {
-  rlimit limit{};
-  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return {};
-  if (limit.rlim_cur < limit.rlim_max) {
-    rlimit raised = limit;
-    raised.rlim_cur = limit.rlim_max;
-    if (::setrlimit(RLIMIT_NOFILE, &raised) == 0) limit = raised;
-  }
-  if (limit.rlim_cur == RLIM_INFINITY) return {};
-  const rlim_t others = budgets.fileReaders + kSpareDescriptors;
-  const rlim_t room = limit.rlim_cur > others ? limit.rlim_cur - others : 1;
+  const unsigned long long files = tarn::raiseFileLimit();
+  if (files == 0) return {};
+  const unsigned long long others = budgets.fileReaders + kSpareDescriptors;
+  const unsigned long long room = files > others ? files - others : 1;
   if (budgets.tcpConnections != 0 && budgets.tcpConnections <= room) return {};
   const std::string was = budgets.tcpConnections ? std::to_string(budgets.tcpConnections) : "no limit";
   budgets.tcpConnections = static_cast<std::size_t>(room);
   if (budgets.tcpPerHost == 0 || budgets.tcpPerHost > room) budgets.tcpPerHost = static_cast<std::size_t>(room);
   return "network connections limited to " + std::to_string(room) + " (not " + was + "): the process may open " +
-         std::to_string(limit.rlim_cur) + " files, " + std::to_string(others) + " of them kept for snapshot readers and the server's own";
+         std::to_string(files) + " files, " + std::to_string(others) + " of them kept for snapshot readers and the server's own";
 }
 
 // One command line option: its flag, the name of its value (null: a switch), its help text,
@@ -166,34 +153,6 @@ std::string parseListen(const char* text, std::vector<Listen>& out) {
 }
 
 bool loopback(const std::string& host) { return host == "localhost" || host.compare(0, 4, "127.") == 0; }
-
-// Why tarnd cannot listen on `listen`, or empty when it can: another process listens there (the
-// ORB would only say INITIALIZE), the host is not one of this machine's addresses, or its name
-// does not resolve. Each address the name resolves to is tried, as the ORB binds them.
-std::string cannotListen(const Listen& listen) {
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  if (::getaddrinfo(listen.host.c_str(), nullptr, &hints, &found) != 0 || !found)
-    return "the host name " + listen.host + " does not resolve to an IPv4 address";
-  std::string why;
-  for (addrinfo* entry = found; entry && why.empty(); entry = entry->ai_next) {
-    const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (probe < 0) break;
-    const int on = 1;
-    ::setsockopt(probe, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);  // as the ORB binds
-    sockaddr_in address = *reinterpret_cast<const sockaddr_in*>(entry->ai_addr);
-    address.sin_port = htons(static_cast<uint16_t>(listen.port));
-    if (::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-      if (errno == EADDRINUSE) why = "port " + std::to_string(listen.port) + " is in use on " + listen.host;
-      if (errno == EADDRNOTAVAIL) why = listen.host + " is not an address of this host";
-    }
-    ::close(probe);
-  }
-  ::freeaddrinfo(found);
-  return why;
-}
 
 }  // namespace
 
@@ -401,7 +360,7 @@ int main(int argc, char** argv) {
     for (const Listen* one : {&listen, static_cast<const Listen*>(&secure)}) {
       if (one == &secure && (!tls.wanted() || tlsOnly)) continue;  // with --tls-only `listen` is the TLS one
       if (one == &secure && secure.port == listen.port) return usage("--tls-port is the port of " + listen.text());
-      const std::string why = cannotListen(*one);
+      const std::string why = tarn::cannotListen(one->host, one->port);
       if (!why.empty()) {
         std::fprintf(stderr, "tarnd: %s\n", why.c_str());
         return 1;
@@ -421,11 +380,7 @@ int main(int argc, char** argv) {
   published.insert(published.end(), publishedLast.begin(), publishedLast.end());
 
   sem_init(&stopSignal, 0, 0);
-  std::signal(SIGINT, onSignal);
-  std::signal(SIGTERM, onSignal);
-  std::signal(SIGPIPE, SIG_IGN);
-  // A journal that reaches a file size limit answers kNotKept instead of ending the process.
-  std::signal(SIGXFSZ, SIG_IGN);
+  tarn::onStopRequest(onStop);
   try {
     tarn::ServerOrbLimits orbLimits;
     orbLimits.maxMessageBytes = static_cast<unsigned long>(budgets.requestBytes);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "tarn/server/address_range.h"
+#include "tarn/server/connection_gate.h"
 
 namespace {
 
@@ -38,6 +39,17 @@ TEST(AddressRange, TakesExactlyTheHostsOfItsPrefix) {
   EXPECT_TRUE(tarn::loopbackHost("127.0.0.2"));
   EXPECT_TRUE(tarn::loopbackHost("[::1]"));
   EXPECT_FALSE(tarn::loopbackHost("10.77.0.1"));
+}
+
+// The gate judges the host of the ORB's peer address, written as each platform's ORB writes it.
+TEST(AddressRange, TheGateReadsTheHostOfEveryFormOfPeerAddress) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"giop:tcp:10.0.0.7:40112", "10.0.0.7"},  {"giop:ssl:10.0.0.7:40112", "10.0.0.7"},
+      {"giop:tcp:[::1]:40112", "[::1]"},        {"giop:tcp127.0.0.1:39232", "127.0.0.1"},  // Windows
+      {"giop:unix:/tmp/x", "giop:unix:/tmp/x"}, {"giop:tcp", "giop:tcp"},
+      {"plain", "plain"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(tarn::peerHost(c.first), c.second) << c.first;
 }
 
 }  // namespace

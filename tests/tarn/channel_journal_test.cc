@@ -1,8 +1,4 @@
 // Persistent channels in the journal, without a server: what a fresh table replays from it.
-#include <signal.h>
-#include <sys/resource.h>
-#include <unistd.h>
-
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -13,6 +9,8 @@
 
 #include "tarn/client/codes.h"
 #include "tarn/server/journal.h"
+#include "tests/support/env_faults.h"
+#include "tests/support/environment.h"
 
 namespace {
 
@@ -35,8 +33,8 @@ tarn::Receipt receipt(bool batch, tarn::Tag tag = 0) {
 class ChannelJournalTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/channel_journal_test.XXXXXX";
-    dir_ = mkdtemp(pattern);
+    dir_ = tarn::platformEnv().makeTempFolder("channel_journal_test");
+    ASSERT_FALSE(dir_.empty());
     open();
   }
   void TearDown() override { journal_.reset(); std::filesystem::remove_all(dir_); }
@@ -69,6 +67,7 @@ class ChannelJournalTest : public ::testing::Test {
     ports().disconnect(handle);
     return seen;
   }
+  testing_support::FullDiskEnv disk_;  // the server's Env while the test runs
   std::string dir_;
   std::unique_ptr<Journal> journal_;
   std::shared_ptr<RealmState> realm_;
@@ -161,7 +160,7 @@ TEST_F(ChannelJournalTest, ATornChannelRecordIsCutAndCompactionKeepsTheQueue) {
   ports().sendEvent("box", bytes("torn"));
   close();
   // A crash in the middle of the last write: never acknowledged, so not in the manifest.
-  ASSERT_EQ(::truncate(file.c_str(), whole + 10), 0) << "the last send loses its tail";
+  std::filesystem::resize_file(file, whole + 10);  // the last send loses its tail
   std::filesystem::copy_file(before, manifest, std::filesystem::copy_options::overwrite_existing);
   open();
   EXPECT_EQ(fileSize(file), whole) << "cut back to the last whole record";
@@ -215,7 +214,7 @@ TEST_F(ChannelJournalTest, ABatchTakesOnlyWhatItsAnswerHoldsAndTheRestStays) {
 // the front, and whatever is still in flight comes back after a restart, a disconnect or an idle
 // close. Replies of a send connection follow the same rules.
 TEST_F(ChannelJournalTest, WhatIsInFlightStaysUntilItsTagIsSettled) {
-  ::setenv("TARN_IDLE_CONNECTION_S", "1", 1);  // for every table this test opens
+  testing_support::setEnvironment("TARN_IDLE_CONNECTION_S", "1");  // for every table this test opens
   open();
   ASSERT_EQ(ports().create("box", tarn::kBoxKind, 10), tarn::kOk);
   ASSERT_EQ(ports().setPersistent("box", true), tarn::kOk);
@@ -275,7 +274,7 @@ TEST_F(ChannelJournalTest, WhatIsInFlightStaysUntilItsTagIsSettled) {
   reply.clear();
   ASSERT_EQ(ports().receive(sender, forReply, 1, tarn::Fit(), 0, reply), tarn::kOk);
   EXPECT_EQ(text(reply.front()), "answer") << "a reply whose answer was lost comes again";
-  ::unsetenv("TARN_IDLE_CONNECTION_S");
+  testing_support::unsetEnvironment("TARN_IDLE_CONNECTION_S");
 }
 
 // Connections count per client as well as in all; a client's own send connection asked for again
@@ -359,17 +358,12 @@ TEST_F(ChannelJournalTest, ATakeThatCannotBeKeptLeavesTheMessagesQueuedAndTheJou
   ports().sendEvent("box", bytes("b"));
   unsigned handle = 0;
   ports().connect("box", tarn::kReceiveDirection, "", handle);
-  // The journal's next write fails: the file may not grow any more.
-  ::signal(SIGXFSZ, SIG_IGN);
-  rlimit saved{};
-  ::getrlimit(RLIMIT_FSIZE, &saved);
-  rlimit small = saved;
-  small.rlim_cur = 1;
-  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  // The journal's next write fails: the disk is full.
+  disk_.full = true;
   std::vector<tarn::Message> taken;
   EXPECT_EQ(ports().receive(handle, receipt(true), 1, tarn::Fit(), 0, taken), tarn::kNotKept);
   EXPECT_EQ(ports().sendEvent("box", bytes("c")), tarn::kNotKept);
-  ::setrlimit(RLIMIT_FSIZE, &saved);
+  disk_.full = false;
   EXPECT_TRUE(taken.empty());
   unsigned count = 0;
   ports().count("box", count);
