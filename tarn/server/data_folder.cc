@@ -9,15 +9,19 @@
 namespace tarn {
 
 bool isAsideFile(const std::string& file, unsigned long& pid) {
-  // NAME.part-PID-N with a non-empty NAME, a PID of 1 to 9 digits and N of at least one digit.
-  const std::size_t mark = file.rfind(".part-");
-  if (mark == std::string::npos || mark == 0) return false;
-  const std::size_t dash = file.find('-', mark + 6);
-  if (dash == std::string::npos || dash == mark + 6 || dash - mark - 6 > 9 || dash + 1 == file.size()) return false;
-  for (std::size_t i = mark + 6; i < file.size(); ++i)
-    if (i != dash && (file[i] < '0' || file[i] > '9')) return false;
-  pid = std::stoul(file.substr(mark + 6, dash - mark - 6));
-  return true;
+  // NAME.MARK-PID-N with a non-empty NAME, a PID of 1 to 9 digits and N of at least one digit.
+  for (const std::string mark : {".part-", ".replaced-"}) {
+    const std::size_t at = file.rfind(mark), digits = at + mark.size();
+    if (at == std::string::npos || at == 0) continue;
+    const std::size_t dash = file.find('-', digits);
+    if (dash == std::string::npos || dash == digits || dash - digits > 9 || dash + 1 == file.size()) continue;
+    bool numbers = true;
+    for (std::size_t i = digits; i < file.size(); ++i) numbers = numbers && (i == dash || (file[i] >= '0' && file[i] <= '9'));
+    if (!numbers) continue;
+    pid = std::stoul(file.substr(digits, dash - digits));
+    return true;
+  }
+  return false;
 }
 
 bool serverOwnsName(const std::string& name) {

@@ -2,7 +2,8 @@
 //
 // The server owns, directly in the folder: the journal (points.journal), its compaction file
 // (points.journal.compact), journals set aside by a salvage (points.journal.damaged-TIME) and the
-// lock file (tarnd.lock). Aside files of snapshot writes (NAME.part-PID-N, snapshot_file.h) are
+// lock file (tarnd.lock). Aside files of snapshot writes (NAME.part-PID-N, snapshot_file.h) and
+// files a write displaced while readers held them (NAME.replaced-PID-N, Windows only) are
 // the server's too, wherever they lie. Every other name is the clients': snapshot files go
 // anywhere in the folder under names that are not the server's. serverOwnsName() is the one
 // place that decides, used both to refuse a client's file name and by the start-up sweep, so a
@@ -24,7 +25,8 @@ constexpr char kLockFile[] = "tarnd.lock";
 // True when `name` (a relative path, '/'-separated) has a part that names a file of the
 // server's: one starting with "points.journal", the lock file, or an aside file.
 bool serverOwnsName(const std::string& name);
-// True when `file` (one path part) is an aside file NAME.part-PID-N; its PID goes to `pid`.
+// True when `file` (one path part) is an aside file NAME.part-PID-N or NAME.replaced-PID-N; its
+// PID goes to `pid`.
 bool isAsideFile(const std::string& file, unsigned long& pid);
 
 // An exclusive lock on a data folder for the life of the object (File::lock on DIR/tarnd.lock, which

@@ -28,7 +28,7 @@ struct TarndRun {
 
 // tarnd with `args`, to its end (at most 10 s), with its standard output and error.
 TarndRun runTarnd(const std::string& args) {
-  const std::string command = "timeout 10 " + std::string(TARND_PATH) + " " + args + " 2>&1; echo \"status=$?\"";
+  const std::string command = "timeout 10 " + testing_support::tarndCommand() + " " + args + " 2>&1; echo \"status=$?\"";
   FILE* pipe = ::popen(command.c_str(), "r");
   std::string output;
   char chunk[4096];
@@ -104,8 +104,9 @@ TEST_F(DataFolder, ASecondServerOnTheFolderRefusesToStart) {
   ASSERT_EQ(points()->create_point("kept", "AnalogPoint", true, value("first")), tarn::kOk);
   const TarndRun second = runTarnd("--port " + std::to_string(freePort()) + " --data " + folder_);
   EXPECT_EQ(second.status, 1) << second.output;
-  EXPECT_NE(second.output.find("data folder " + folder_ + " is in use by tarnd " + std::to_string(tarnd_->pid())),
-            std::string::npos)
+  // A server under wine names its Windows process id, which this side does not know.
+  const std::string owner = testing_support::tarndCommand() == TARND_PATH ? std::to_string(tarnd_->pid()) : "";
+  EXPECT_NE(second.output.find("data folder " + folder_ + " is in use by tarnd " + owner), std::string::npos)
       << second.output;
   EXPECT_EQ(get(points(), "kept"), "first") << "the first server serves on";
   tarnd_->kill();
@@ -183,6 +184,8 @@ TEST_F(DataFolder, ABatchKilledOnItsWayToTheJournalComesBackWholeOrNotAtAll) {
 // With the journal at a file size limit tarnd answers 2035 (no SIGXFSZ), the change is in effect,
 // and once the file may grow the next write is kept, with everything answered 2035 before it.
 TEST_F(DataFolder, AJournalThatCannotGrowAnswers2035UntilItCanAndThenKeepsAll) {
+  if (testing_support::tarndCommand() != TARND_PATH)
+    GTEST_SKIP() << "a file size limit ends a program under wine (the Windows server's full disk is tested in-process)";
   rlimit saved{};
   ::getrlimit(RLIMIT_FSIZE, &saved);
   rlimit small = saved;

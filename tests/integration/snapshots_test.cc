@@ -186,7 +186,7 @@ TEST_P(Snapshots, DamagedFilesAndNamesOutsideTheFolderAreRefusedAndChangeNothing
   // The server's own files (the journal, its compaction, the lock, aside files that the start-up
   // sweep removes) are no client's to name, in any of the three forms.
   for (const char* name : {"points.journal", "points.journal.compact", "sub/points.journal.damaged-1", "tarnd.lock",
-                           "keep.part-999999-1", "sub/x.snapshot.part-12-3"}) {
+                           "keep.part-999999-1", "sub/x.snapshot.part-12-3", "x.snapshot.replaced-12-3"}) {
     EXPECT_EQ(2050, Ostrel::MakeDataPointSnapShot(name, realm.c_str())) << name;
     EXPECT_EQ(2050, Ostrel::MakePortSnapShot(name, realm.c_str())) << name;
     EXPECT_EQ(2050, Ostrel::MakeDataTypeSnapShot(name, nullptr)) << name;
@@ -199,8 +199,12 @@ TEST_P(Snapshots, DamagedFilesAndNamesOutsideTheFolderAreRefusedAndChangeNothing
   std::filesystem::create_directory_symlink(outside, folder + "/" + link);
   std::filesystem::create_symlink(outside + "/target.snapshot", folder + "/" + fileLink);
   EXPECT_EQ(2050, Ostrel::MakeDataPointSnapShot((link + "/x.snapshot").c_str(), realm.c_str()));
-  EXPECT_EQ(2050, Ostrel::MakeDataPointSnapShot(fileLink.c_str(), realm.c_str()));
-  EXPECT_EQ(2050, Ostrel::LoadDataPointSnapShot(fileLink.c_str(), realm.c_str()));
+  // Wine shows a link to a file as the file itself (on Windows a link is a reparse point, which
+  // the server refuses): against the Windows server under wine only the folder link is checked.
+  if (!GetParam() || testing_support::tarndCommand() == TARND_PATH) {
+    EXPECT_EQ(2050, Ostrel::MakeDataPointSnapShot(fileLink.c_str(), realm.c_str()));
+    EXPECT_EQ(2050, Ostrel::LoadDataPointSnapShot(fileLink.c_str(), realm.c_str()));
+  }
   EXPECT_FALSE(std::ifstream(outside + "/x.snapshot").good()) << "written outside the folder";
   EXPECT_EQ(good, readFile(outside + "/target.snapshot"));
   EXPECT_EQ(now, image());

@@ -18,6 +18,7 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <sstream>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -152,6 +153,22 @@ int TarndProcess::stop() {
   return reply.compare(0, 7, "status ") == 0 ? std::atoi(reply.c_str() + 7) : -1;
 }
 #else
+namespace {
+// The words of OSTREL_TARND; empty when it is not set.
+std::vector<std::string> tarndOverride() {
+  std::vector<std::string> words;
+  const char* set = std::getenv("OSTREL_TARND");
+  std::istringstream in(set ? set : "");
+  for (std::string word; in >> word;) words.push_back(word);
+  return words;
+}
+}  // namespace
+
+std::string tarndCommand() {
+  const char* set = std::getenv("OSTREL_TARND");
+  return set && *set ? set : TARND_PATH;
+}
+
 bool TarndProcess::start() {
   // A first start whose port another process took since freePort() chose it (a test beside this
   // one, or a client's own end of a connection) is tried again on another port; a restart keeps
@@ -167,8 +184,10 @@ bool TarndProcess::start() {
 }
 
 bool TarndProcess::startOnce() {
-  std::vector<std::string> args = launcher;
-  args.insert(args.end(), {TARND_PATH, "--port", std::to_string(port_), "--name", name_});
+  std::vector<std::string> args = launcher, command = tarndOverride();
+  if (command.empty()) command.push_back(TARND_PATH);
+  args.insert(args.end(), command.begin(), command.end());
+  args.insert(args.end(), {"--port", std::to_string(port_), "--name", name_});
   args.insert(args.end(), extraArgs_.begin(), extraArgs_.end());
   if (host != "127.0.0.1") args.insert(args.end(), {"--listen", host});
   if (faultPlans) args.push_back("--allow-fault-plans");
@@ -202,7 +221,7 @@ void TarndProcess::kill() {
 
 int TarndProcess::stop() {
   if (pid_ <= 0) return -1;
-  ::kill(pid_, SIGTERM);
+  ::kill(pid_, tarndOverride().empty() ? SIGTERM : SIGINT);
   int status = 0;
   waitpid(pid_, &status, 0);
   pid_ = -1;

@@ -24,6 +24,13 @@ int freePort();
 // A loopback address that nothing answers at right now.
 inline std::string deadAddress() { return "127.0.0.1:" + std::to_string(freePort()); }
 
+#if !defined(_WIN32)
+// The command that runs tarnd: the built one, or the words of OSTREL_TARND when it is set (for
+// example "/usr/lib/wine/wine64 /path/tarnd.exe": this program's tests against the Windows server
+// under wine), joined by spaces for a shell.
+std::string tarndCommand();
+#endif
+
 // One tarnd process serving server `name` on 127.0.0.1:port (or on `host`).
 class TarndProcess {
  public:
@@ -45,7 +52,8 @@ class TarndProcess {
       kill();
     });
   }
-  // SIGTERM, then waits: the clean stop. Returns the exit status.
+  // SIGTERM (SIGINT for OSTREL_TARND: wine ends a program at SIGTERM, and turns SIGINT into the
+  // console's stop event), then waits: the clean stop. Returns the exit status.
   int stop();
   bool running() const { return pid_ > 0; }
   // Whether the server takes fault plans (--allow-fault-plans); set before start().

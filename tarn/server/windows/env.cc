@@ -100,24 +100,22 @@ class WindowsFile : public File {
   const HANDLE handle_;
 };
 
-// Replaces `to` while another handle (a snapshot's reader) holds it open, which MoveFileExW
-// refuses: a rename with POSIX semantics, from Windows 10 on.
+// Puts `from` in the place of `to` while another handle (a snapshot's reader) holds `to` open,
+// which MoveFileExW refuses: `to` moves aside first (every handle here shares deletion, so an open
+// file may be renamed), `from` takes its name, and the old file goes once its last reader closes.
+// The name is missing between the two moves only.
 bool replaceOpenTarget(const std::wstring& from, const std::wstring& to) {
-  const HANDLE source = ::CreateFileW(from.c_str(), DELETE | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (source == INVALID_HANDLE_VALUE) return false;
-  const std::size_t bytes = sizeof(FILE_RENAME_INFO) + to.size() * sizeof(wchar_t);
-  std::vector<char> buffer(bytes, 0);
-  auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
-  const DWORD flags = 0x1 | 0x2;  // replace if it exists, POSIX semantics
-  std::memcpy(buffer.data(), &flags, sizeof flags);  // the first member is Flags from Windows 10 on
-  rename->FileNameLength = static_cast<DWORD>(to.size() * sizeof(wchar_t));
-  std::memcpy(rename->FileName, to.c_str(), rename->FileNameLength);
-  const auto kFileRenameInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(22);  // Windows 10's, past our headers' level
-  const BOOL done = ::SetFileInformationByHandle(source, kFileRenameInfoEx,
-                                                 rename, static_cast<DWORD>(bytes));
-  ::CloseHandle(source);
-  return done != FALSE;
+  static std::atomic<unsigned> serial{0};
+  const std::wstring aside = to + L".replaced-" + std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(++serial);
+  if (!::MoveFileExW(to.c_str(), aside.c_str(), MOVEFILE_WRITE_THROUGH)) return false;
+  if (!::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    const DWORD error = ::GetLastError();
+    ::MoveFileExW(aside.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH);
+    ::SetLastError(error);
+    return false;
+  }
+  ::DeleteFileW(aside.c_str());
+  return true;
 }
 
 bool reservedDeviceName(std::string stem) {
@@ -147,9 +145,9 @@ class WindowsEnv : public Env {
   bool replace(const std::string& from, const std::string& to) override {
     const std::wstring source = wide(from), target = wide(to);
     if (::MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
-    const bool denied = ::GetLastError() == ERROR_ACCESS_DENIED;
-    failLast();
-    return denied && replaceOpenTarget(source, target);
+    const DWORD error = ::GetLastError();
+    if ((error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION) && replaceOpenTarget(source, target)) return true;
+    return failLast();
   }
 
   bool remove(const std::string& path) override { return ::DeleteFileW(wide(path).c_str()) || failLast(); }
