@@ -17,22 +17,8 @@ cd "$(dirname "$0")/.."
 build=$(realpath "${1:-build-windows/build}")
 tarnd=$(realpath "${2:-build/tarn/tarnd}")
 bin=$build/bin
-wine=$(dpkg -L wine64 | grep -m1 '/wine64$')
-export WINEPREFIX=${OSTREL_WINEPREFIX:-$build/wineprefix}
-export WINEDEBUG=${WINEDEBUG:--all}
-export WINEDLLOVERRIDES="mscoree,mshtml="
 per_program=${OSTREL_WINDOWS_TEST_TIMEOUT:-600}
-
-if [ ! -d "$WINEPREFIX/drive_c" ]; then
-  echo "windows-tests: making the wine prefix $WINEPREFIX"
-  "$wine" wineboot -i > /dev/null 2>&1
-fi
-
-# One wine server for the whole run: one that ends after each program (its default) races the
-# next program's start, which then dies with "recvmsg: Connection reset by peer". A server still
-# running (the one that made the prefix) refuses -p with status 2, so it is waited for first.
-"$(dirname "$wine")/wineserver" -w
-"$(dirname "$wine")/wineserver" -p
+. scripts/wine_session.sh "${OSTREL_WINEPREFIX:-$build/wineprefix}"
 
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/ostrel-wine.XXXXXX")
 launcher_pid=
@@ -40,7 +26,7 @@ plant_pid=
 finish() {
   [ -n "$plant_pid" ] && kill "$plant_pid" 2> /dev/null && wait "$plant_pid" 2> /dev/null
   [ -n "$launcher_pid" ] && kill "$launcher_pid" 2> /dev/null && wait "$launcher_pid" 2> /dev/null
-  "$(dirname "$wine")/wineserver" -k 2> /dev/null || true
+  wine_session_end
   rm -rf "$scratch"
 }
 trap finish EXIT
