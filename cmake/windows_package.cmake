@@ -54,9 +54,8 @@ install(FILES ${package_dir}/OstrelConfig.cmake ${package_dir}/OstrelConfigVersi
 
 # --- headers ------------------------------------------------------------------------------------
 ostrel_install_public_headers()
-# The third-party headers: the compiler lists what a file including every public header opens
-# besides its own headers, with the definitions an application gets, and the SDK's part of that
-# list ships.
+# The third-party headers: the compiler lists what a file including every public header opens,
+# with the definitions an application gets, and the SDK's part of that list ships.
 set(probe ${package_dir}/header_probe.cc)
 set(probe_text "// Every public header, for the list of headers they include.\n")
 set(public_paths ${TARN_GENERATED_DIR}/tarn.hh ${OSTREL_GENERATED_DIR}/ostrel/api/facade.h)
@@ -73,15 +72,16 @@ set(probe_includes ${PROJECT_SOURCE_DIR} ${OSTREL_GENERATED_DIR} ${TARN_GENERATE
 list(TRANSFORM probe_includes PREPEND -I)
 set(probe_definitions ${OSTREL_PACKAGE_DEFINITIONS})
 list(TRANSFORM probe_definitions PREPEND -D)
-foreach(name sdk_roots public_paths)
+set(own_folders ${PROJECT_SOURCE_DIR} ${PROJECT_BINARY_DIR})
+foreach(name sdk_roots own_folders public_paths)
   string(REPLACE ";" "$<SEMICOLON>" ${name}_arg "${${name}}")
 endforeach()
 add_custom_command(
   OUTPUT ${package_dir}/third_party.stamp
   COMMAND ${CMAKE_CXX_COMPILER} -std=c++${CMAKE_CXX_STANDARD} -mthreads ${probe_definitions} ${probe_includes}
-          -MM -MF ${package_dir}/header_probe.d ${probe}
+          -M -MF ${package_dir}/header_probe.d ${probe}
   COMMAND ${CMAKE_COMMAND} -DDEPFILE=${package_dir}/header_probe.d -DOUTPUT=${package_dir}/third_party
-          -DROOTS=${sdk_roots_arg} -DPUBLIC=${public_paths_arg}
+          -DROOTS=${sdk_roots_arg} -DOWN=${own_folders_arg} -DPUBLIC=${public_paths_arg}
           -P ${PROJECT_SOURCE_DIR}/cmake/windows_package_headers.cmake
   COMMAND ${CMAKE_COMMAND} -E touch ${package_dir}/third_party.stamp
   DEPENDS ${probe} ${public_paths} ${PROJECT_SOURCE_DIR}/cmake/windows_package_headers.cmake

@@ -1,18 +1,18 @@
 # Gathers the third-party headers that the public headers include, for the Windows package
 # (windows_package.cmake runs it with cmake -P while the package builds):
 #
-#   cmake -DDEPFILE=... -DOUTPUT=... -DROOTS=... -DPUBLIC=... -P windows_package_headers.cmake
+#   cmake -DDEPFILE=... -DOUTPUT=... -DROOTS=... -DOWN=... -DPUBLIC=... -P windows_package_headers.cmake
 #
-# DEPFILE is the compiler's dependency list of a file that includes every public header, without
-# the compiler's own headers (-MM).
-# Each header in it that lies under one of ROOTS (the Windows SDK's include folders) is copied to
-# OUTPUT with its path below the root, so that OUTPUT holds exactly what an application's
-# compiler opens there. PUBLIC are the project's headers that ship (full paths). A header that is
-# neither stops the package with its name:
-# an application could not compile against the package (a public header that includes a private
-# one, or a header found on the build machine outside the SDK).
+# DEPFILE is the compiler's dependency list (-M) of a file that includes every public header, made
+# with include options for the project's folders and the SDK's only. Each header in it that lies
+# under one of ROOTS (the Windows SDK's include folders) is copied to OUTPUT with its path below
+# the root, so that OUTPUT holds exactly what an application's compiler opens there. PUBLIC are
+# the project's headers that ship (full paths); any other header under OWN (the project's source
+# and build folders) stops the package with its name, since an application could not compile
+# against it. The rest is the compiler's own. (-MM cannot tell these apart: it also leaves out
+# what a header marked as a system header includes, which Boost's configuration headers are.)
 cmake_minimum_required(VERSION 3.16)
-foreach(var DEPFILE OUTPUT ROOTS PUBLIC)
+foreach(var DEPFILE OUTPUT ROOTS OWN PUBLIC)
   if(NOT DEFINED ${var})
     message(FATAL_ERROR "windows_package_headers: ${var} is not set")
   endif()
@@ -50,11 +50,14 @@ foreach(dep ${deps})
     file(COPY "${path}" DESTINATION "${folder}")
     math(EXPR copied "${copied} + 1")
   else()
-    list(APPEND strangers "${path}")
+    under("${path}" "${OWN}" own)
+    if(own)
+      list(APPEND strangers "${path}")
+    endif()
   endif()
 endforeach()
 if(strangers)
   list(JOIN strangers "\n  " strangers)
-  message(FATAL_ERROR "windows_package_headers: the public headers include headers that would not ship:\n  ${strangers}")
+  message(FATAL_ERROR "windows_package_headers: the public headers include headers that do not ship:\n  ${strangers}")
 endif()
 message(STATUS "windows_package_headers: ${copied} third-party headers")
