@@ -120,6 +120,7 @@ windows: windows-configure
 	@cmake --build $(WINDOWS_BUILD) -j $(JOBS)
 
 windows-test: windows configure
+	@cmake --build $(WINDOWS_BUILD) -j $(JOBS) --target windows_package
 	@cmake --build $(BUILD) -j $(JOBS) --target tarnd
 	@bash scripts/windows-tests.sh $(WINDOWS_BUILD) $(BUILD)/tarn/tarnd
 

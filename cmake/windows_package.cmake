@@ -90,9 +90,12 @@ install(DIRECTORY ${package_dir}/third_party/ DESTINATION include)
 
 # --- manual pages as text -----------------------------------------------------------------------
 # The pages are written from the Windows programs' own help, run under wine in the build's wine
-# prefix (which scripts/windows-tests.sh uses too), and set as plain UTF-8 text.
+# prefix (which scripts/windows-tests.sh uses too), and set as plain UTF-8 text. The pages' wine
+# sessions take turns (flock): a parallel build would otherwise end one's wine server under the
+# other.
 find_program(OSTREL_GROFF groff NO_CMAKE_FIND_ROOT_PATH)
-set(OSTREL_MAN_LAUNCHER bash ${PROJECT_SOURCE_DIR}/scripts/wine_session.sh ${PROJECT_BINARY_DIR}/wineprefix)
+set(OSTREL_MAN_LAUNCHER flock ${PROJECT_BINARY_DIR}/wineprefix.lock
+                        bash ${PROJECT_SOURCE_DIR}/scripts/wine_session.sh ${PROJECT_BINARY_DIR}/wineprefix)
 set(OSTREL_MAN_RUNNER wine64)
 include(${PROJECT_SOURCE_DIR}/cmake/man.cmake)
 set(man_texts "")

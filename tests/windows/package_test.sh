@@ -63,7 +63,7 @@ leaks=$(grep -rlF --exclude='*.dll' -e "$repo" -e "$build" ${sdk:+-e "$sdk"} "$w
 [ -z "$leaks" ] || fail "the consumer's build reaches the build machine's trees: $(echo $leaks)"
 echo "package: consumer built from $(basename "$zip") alone (Ostrel_DIR in the unpacked folder)"
 
-. scripts/wine_session.sh "$build/wineprefix"
+. scripts/wine_session.sh "${OSTREL_WINEPREFIX:-$build/wineprefix}"
 windows_path() { local path=${1//\//\\}; echo "Z:$path"; }
 mkdir -p "$work/temp"
 export TEMP=$(windows_path "$work/temp") TMP=$(windows_path "$work/temp")
