@@ -114,8 +114,7 @@ install(FILES ${man_texts} DESTINATION share/doc/ostrel)
 if(TARGET tarnd)
   set(OSTREL_PACKAGE_SERVER_NOTE "")
 else()
-  set(OSTREL_PACKAGE_SERVER_NOTE
-      "\nThis package was built without tarnd.exe: run tarnd on a Linux machine and name it in the\nsettings file the same way.\n")
+  set(OSTREL_PACKAGE_SERVER_NOTE "(Built without tarnd.exe: run tarnd elsewhere and name it in the settings file.)")
 endif()
 configure_file(${PROJECT_SOURCE_DIR}/packaging/windows/README-windows.txt.in ${package_dir}/README-windows.txt
                @ONLY NEWLINE_STYLE WIN32)
