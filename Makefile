@@ -10,7 +10,7 @@ TEST_JOBS ?= $(shell expr 2 \* $(JOBS))
 WINDOWS_BUILD ?= build-windows/build
 WINDOWS_SDK ?= $(CURDIR)/build-windows/sdk
 
-.PHONY: all deps test-deps package-deps docs-deps docs configure build demo test netns-test torture bench bench-scale install package package-test asan tsan coverage clean windows-deps windows windows-test api-docs
+.PHONY: all deps test-deps package-deps docs-deps docs configure build demo test netns-test torture bench bench-scale install package package-test asan tsan coverage clean windows-deps windows-configure windows windows-test windows-package windows-package-test api-docs
 
 all: build
 
@@ -112,14 +112,28 @@ coverage: deps test-deps
 windows-deps:
 	@OSTREL_WINDOWS_SDK=$(WINDOWS_SDK) JOBS=$(JOBS) bash scripts/install-windows-deps.sh
 
-windows: deps windows-deps
+windows-configure: deps windows-deps
 	@cmake -S . -B $(WINDOWS_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
 	  -DOSTREL_WINDOWS_SDK=$(WINDOWS_SDK) -DOSTREL_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
+
+windows: windows-configure
 	@cmake --build $(WINDOWS_BUILD) -j $(JOBS)
 
 windows-test: windows configure
+	@cmake --build $(WINDOWS_BUILD) -j $(JOBS) --target windows_package
 	@cmake --build $(BUILD) -j $(JOBS) --target tarnd
 	@bash scripts/windows-tests.sh $(WINDOWS_BUILD) $(BUILD)/tarn/tarnd
+
+# The SDK zip of the Windows build, $(WINDOWS_BUILD)/ostrel-VERSION-windows-x64.zip
+# (cmake/windows_package.cmake): the DLL, the programs, headers, a CMake package, docs, licences.
+windows-package: windows-configure
+	@cmake --build $(WINDOWS_BUILD) -j $(JOBS) --target windows_package
+
+# The zip unpacked into an empty folder and used by an outside CMake project under wine
+# (tests/windows/package_test.sh); the Linux tarnd serves it where the zip has no tarnd.exe.
+windows-package-test: windows-package configure
+	@cmake --build $(BUILD) -j $(JOBS) --target tarnd
+	@bash tests/windows/package_test.sh $(WINDOWS_BUILD) $(BUILD)/tarn/tarnd
 
 clean:
 	@rm -rf $(BUILD) build-asan build-coverage build-fuzz build-windows install

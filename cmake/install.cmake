@@ -12,44 +12,8 @@ install(TARGETS ostrel kxtarn EXPORT OstrelTargets
         RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(TARGETS tarnd ostrel_tool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
-# The public headers, listed one by one: what an application may include.
-set(OSTREL_PUBLIC_HEADERS
-  ostrel/ostrel.h
-  ostrel/api/export.h
-  ostrel/api/name_lists.h
-  ostrel/api/ostrel.h
-  ostrel/api/operations.def
-  ostrel/api/record_lists.h
-  ostrel/api/result_codes.h
-  ostrel/connection/server_settings.h
-  ostrel/connection/status_listener.h
-  ostrel/data/data_type.h
-  ostrel/data/meta_data.h
-  ostrel/data/partial_record.h
-  ostrel/data/record.h
-  ostrel/data/store.h
-  ostrel/data/type_mgr.h
-  ostrel/data/value_convertor.h
-  ostrel/platform/singleton.h
-  ostrel/datapoints/query_names.h
-  ostrel/datapoints/remote_file.h
-  ostrel/redundancy/contender_lists.h
-  ostrel/api/middleware/kxNaming_Client.h
-  ostrel/api/middleware/kxReferenceContainer.h
-  ostrel/api/middleware/kxServerInfoXmlImpl.h
-  ostrel/api/middleware/kxTarn.h
-  ostrel/api/middleware/kxTarn_API.h
-  ostrel/api/middleware/kxWaits.h
-  ostrel/api/middleware/kxDeliveries.h
-  ostrel/api/middleware/Scribe80.h
-  ostrel/api/middleware/Scriptel.h
-)
-foreach(header ${OSTREL_PUBLIC_HEADERS})
-  get_filename_component(dir ${header} DIRECTORY)
-  install(FILES ${PROJECT_SOURCE_DIR}/${header} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/${dir})
-endforeach()
-install(FILES ${TARN_GENERATED_DIR}/tarn.hh DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/ostrel/api/middleware)
-install(FILES ${OSTREL_GENERATED_DIR}/ostrel/api/facade.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/ostrel/api)
+include(${PROJECT_SOURCE_DIR}/cmake/public_headers.cmake)
+ostrel_install_public_headers()
 
 install(EXPORT OstrelTargets NAMESPACE Ostrel:: DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/Ostrel)
 configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/OstrelConfig.cmake.in

@@ -20,7 +20,9 @@ target=x86_64-w64-mingw32
 cxx=$target-g++-posix
 cc=$target-gcc-posix
 
-packages=(g++-mingw-w64-x86-64 wine64 omniidl libboost-dev libcli11-dev googletest dpkg-dev cmake make perl python3)
+# groff and unzip: the Windows package's manual pages as text, and its test.
+packages=(g++-mingw-w64-x86-64 wine64 omniidl libboost-dev libcli11-dev googletest dpkg-dev cmake make perl python3
+          groff-base unzip)
 missing=()
 for p in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then

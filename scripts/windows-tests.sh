@@ -10,29 +10,17 @@
 # names as server "plant" in TARN_SETTINGS. Wine runs headless in its own prefix, made on first
 # use. Prints one line per program and "N passed, N failed" at the end; exits non-zero when a
 # program failed. Each program's output is kept in WINDOWS_BUILD/windows-test-logs/;
-# OSTREL_WINDOWS_TESTS (a regular expression) picks programs by name.
+# OSTREL_WINDOWS_TESTS (a regular expression) picks programs by name. Last comes the SDK zip's
+# test, named "package" (tests/windows/package_test.sh; the zip comes from make windows-package).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+root=$PWD
 
 build=$(realpath "${1:-build-windows/build}")
 tarnd=$(realpath "${2:-build/tarn/tarnd}")
 bin=$build/bin
-wine=$(dpkg -L wine64 | grep -m1 '/wine64$')
-export WINEPREFIX=${OSTREL_WINEPREFIX:-$build/wineprefix}
-export WINEDEBUG=${WINEDEBUG:--all}
-export WINEDLLOVERRIDES="mscoree,mshtml="
 per_program=${OSTREL_WINDOWS_TEST_TIMEOUT:-600}
-
-if [ ! -d "$WINEPREFIX/drive_c" ]; then
-  echo "windows-tests: making the wine prefix $WINEPREFIX"
-  "$wine" wineboot -i > /dev/null 2>&1
-fi
-
-# One wine server for the whole run: one that ends after each program (its default) races the
-# next program's start, which then dies with "recvmsg: Connection reset by peer". A server still
-# running (the one that made the prefix) refuses -p with status 2, so it is waited for first.
-"$(dirname "$wine")/wineserver" -w
-"$(dirname "$wine")/wineserver" -p
+. scripts/wine_session.sh "${OSTREL_WINEPREFIX:-$build/wineprefix}"
 
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/ostrel-wine.XXXXXX")
 launcher_pid=
@@ -40,7 +28,7 @@ plant_pid=
 finish() {
   [ -n "$plant_pid" ] && kill "$plant_pid" 2> /dev/null && wait "$plant_pid" 2> /dev/null
   [ -n "$launcher_pid" ] && kill "$launcher_pid" 2> /dev/null && wait "$launcher_pid" 2> /dev/null
-  "$(dirname "$wine")/wineserver" -k 2> /dev/null || true
+  wine_session_end
   rm -rf "$scratch"
 }
 trap finish EXIT
@@ -103,6 +91,19 @@ else
 fi
 printf '%-12s %-42s %-7s %3s passed %3s failed %ss\n' tool "ostrel.exe record Alarm" "$result" "$good" "$bad" \
   "$((SECONDS - t0))"
+
+# The SDK zip (make windows-package) as a developer uses it: an outside project built from it alone.
+if [ -z "${OSTREL_WINDOWS_TESTS:-}" ] || [[ package =~ $OSTREL_WINDOWS_TESTS ]]; then
+  t0=$SECONDS
+  if bash "$root/tests/windows/package_test.sh" "$build" "$tarnd" > "$logs/package.log" 2>&1; then
+    result=ok; passed=$((passed + 1)); good=1; bad=0
+  else
+    result=FAILED; failed=$((failed + 1)); failures+=(package); good=0; bad=1
+  fi
+  printf '%-12s %-42s %-7s %3s passed %3s failed %ss\n' package "package_test.sh (the SDK zip)" "$result" "$good" \
+    "$bad" "$((SECONDS - t0))"
+  grep -E '^package: server|FAILED' "$logs/package.log" | head -20 | sed 's/^/    /' || true
+fi
 
 echo "windows-tests: $((SECONDS - started)) s under wine"
 [ ${#failures[@]} -gt 0 ] && echo "windows-tests: failed: ${failures[*]}"
