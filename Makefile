@@ -108,7 +108,8 @@ coverage: deps test-deps
 
 # Windows x64: ostrel.dll, ostrel.exe and the test programs, cross-built with mingw-w64 against the
 # SDK that scripts/install-windows-deps.sh builds once into $(WINDOWS_SDK); the tests run under
-# wine64 against Linux tarnd processes (scripts/windows-tests.sh).
+# wine64, against Linux tarnd processes, tarnd.exe and the embedded server, and the Linux tests of
+# the data folder, snapshots and points against tarnd.exe (scripts/windows-tests.sh).
 windows-deps:
 	@OSTREL_WINDOWS_SDK=$(WINDOWS_SDK) JOBS=$(JOBS) bash scripts/install-windows-deps.sh
 
@@ -121,7 +122,8 @@ windows: windows-configure
 
 windows-test: windows configure
 	@cmake --build $(WINDOWS_BUILD) -j $(JOBS) --target windows_package
-	@cmake --build $(BUILD) -j $(JOBS) --target tarnd
+	@cmake --build $(BUILD) -j $(JOBS) --target tarnd integration_data_folder_test integration_snapshots_test \
+	  integration_datapoints_test
 	@bash scripts/windows-tests.sh $(WINDOWS_BUILD) $(BUILD)/tarn/tarnd
 
 # The SDK zip of the Windows build, $(WINDOWS_BUILD)/ostrel-VERSION-windows-x64.zip

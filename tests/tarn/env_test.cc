@@ -92,6 +92,7 @@ TEST_F(EnvTest, OpenModesWriteReadAndCutAsTheJournalNeeds) {
   EXPECT_EQ(contents(*file), "Jello!") << "an update open keeps the bytes";
   file = env_.open(path("j"), OpenFor::kWrite);
   EXPECT_EQ(contents(*file), "") << "a write open empties the file";
+  file.reset();  // Windows keeps the name of an open file until it closes
   EXPECT_TRUE(env_.remove(path("j")));
   EXPECT_FALSE(env_.remove(path("j")));
   EXPECT_EQ(tarn::lastIoError().fault, IoFault::kMissing);

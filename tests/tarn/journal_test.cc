@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tarn/server/env.h"
 #include "tarn/server/file_io.h"
 #include "tarn/server/journal.h"
 
@@ -18,8 +19,8 @@ using tarn::JournalRecord;
 class JournalTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/journal_test.XXXXXX";
-    dir_ = mkdtemp(pattern);
+    dir_ = tarn::platformEnv().makeTempFolder("journal_test");
+    ASSERT_FALSE(dir_.empty());
   }
   void TearDown() override { std::filesystem::remove_all(dir_); }
   std::string file() const { return dir_ + "/points.journal"; }
@@ -111,8 +112,8 @@ TEST_F(JournalTest, AUnitIsAppliedWholeOrNotAtAll) {
   const std::string good = bytes();
   for (std::size_t cut = before; cut < good.size(); cut += 97) {
     std::ofstream(file(), std::ios::binary | std::ios::trunc) << good.substr(0, cut);
-    std::filesystem::copy_file(dir_ + "/manifest.before", file() + ".manifest",
-                               std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::remove(file() + ".manifest");  // (overwrite_existing fails on Windows' libstdc++)
+    std::filesystem::copy_file(dir_ + "/manifest.before", file() + ".manifest");
     EXPECT_EQ(replayed().size(), 1u) << "cut at " << cut;
   }
   std::ofstream(file(), std::ios::binary | std::ios::trunc) << good;
@@ -205,8 +206,10 @@ TEST_F(JournalTest, DamageAndUnitsOutOfSequenceAreRefusedOrSalvagedNeverCut) {
     int aside = 0;
     for (const auto& entry : std::filesystem::directory_iterator(dir_)) {
       if (entry.path().filename().string().rfind("points.journal.damaged-", 0) != 0) continue;
-      std::ifstream in(entry.path(), std::ios::binary);
-      EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), c.content) << "the damaged file kept whole";
+      {
+        std::ifstream in(entry.path(), std::ios::binary);  // closed before the remove (Windows)
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), c.content) << "the damaged file kept whole";
+      }
       std::filesystem::remove(entry.path());
       ++aside;
     }

@@ -1,11 +1,10 @@
 # The Windows test programs, run under wine64 by scripts/windows-tests.sh against a Linux tarnd.
 #
 # Unit tests and the integration tests that only talk to a server: the Windows side can neither
-# start nor stop the Linux tarnd (tests/support/tarn_fixture.cc) and has no embedded server, so
-# the tests that start servers of their own, kill them or run the tools stay on Linux. Each
+# start nor stop the Linux tarnd itself (tests/support/tarn_fixture.cc asks the launcher), so the
+# tests that kill servers with signals or run the tools through a shell stay on Linux. Each
 # program links the library statically (ostrel_core) except the tests of the DLL itself, which
-# load ostrel.dll. The tests that hold the library's types against the server's own type book
-# (data/path_grammar, data/type_mgr) need the server's code and stay on Linux.
+# load ostrel.dll.
 # scripts/windows-tests.sh reads the list the build writes (windows-tests.txt).
 # An entry "name:filter" runs the program with --gtest_filter=filter: the few tests that need the
 # embedded server, drive the ostrel tool through a POSIX shell, or make symbolic links in the
@@ -20,6 +19,12 @@ set(OSTREL_WINDOWS_UNIT_TESTS
   datapoints/remote_file datapoints/taken_values
   platform/text platform/host platform/clock
   tarn/settings)
+# The server's own tests, in-process on the Windows side of its seams (journal, damage, salvage,
+# folder lock, full disk through a test Env, aside files, budgets of the channel table), and the
+# tests that hold the library's types against the server's type book.
+set(OSTREL_WINDOWS_SERVER_TESTS
+  tarn/env tarn/journal tarn/channel_journal tarn/file_io tarn/address_range tarn/faults
+  data/path_grammar data/type_mgr)
 set(OSTREL_WINDOWS_INTEGRATION_TESTS
   "integration/connection:-ConnectionTest.RedundantPairFailsOverToTheSecondAddressAndListenersHear:ConnectionTest.SettingsFileStaysWellFormedWhenTheWriterIsKilled"
   integration/datapoints integration/events integration/ports
@@ -62,6 +67,9 @@ endfunction()
 
 foreach(name ${OSTREL_WINDOWS_UNIT_TESTS})
   ostrel_windows_test(${name} unit)
+endforeach()
+foreach(name ${OSTREL_WINDOWS_SERVER_TESTS})
+  ostrel_windows_test(${name} server)
 endforeach()
 foreach(name ${OSTREL_WINDOWS_INTEGRATION_TESTS})
   ostrel_windows_test(${name} integration)
