@@ -55,6 +55,10 @@ TlsFiles clientTlsFiles() {
 }
 
 std::string tlsFilesProblem(const TlsFiles& files, bool needCert) {
+#if defined(_WIN32)
+  (void)needCert;
+  if (files.wanted()) return "TLS is not part of the Windows build (its ORB has no SSL transport)";
+#endif
   if (files.ca.empty()) return "TLS needs the CA file that signs the peers' certificates";
   if (files.cert.empty() != files.key.empty()) return "a TLS certificate needs its key, and a key its certificate";
   if (needCert && files.cert.empty()) return "a TLS server needs its certificate and key";

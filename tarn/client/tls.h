@@ -23,7 +23,8 @@ struct TlsFiles {
 // The client's TLS files, as above (all empty: no TLS).
 TlsFiles clientTlsFiles();
 // Why `files` cannot be used, or empty: a CA is needed, a certificate goes with its key, and
-// each named file must be readable. `needCert`: a server shows a certificate always.
+// each named file must be readable. `needCert`: a server shows a certificate always. On Windows,
+// where TLS is not built in, any file at all is a problem.
 std::string tlsFilesProblem(const TlsFiles& files, bool needCert);
 // Makes `files` the TLS context of the ORB about to start; false (nothing done) where the
 // transport is not built in. Throws CORBA::INITIALIZE from the ORB's start when OpenSSL refuses

@@ -143,6 +143,8 @@ TEST_F(DataFolder, ADamagedJournalIsRefusedThenSalvagedOnRequest) {
 // A batch of 200,000 points killed at any moment comes back whole or not at all, and a retry
 // after the restart then does all of it or answers 2005 for all of it.
 TEST_F(DataFolder, ABatchKilledOnItsWayToTheJournalComesBackWholeOrNotAtAll) {
+  if (testing_support::tarndCommand() != TARND_PATH)
+    GTEST_SKIP() << "wine's server keeps a killed program's connections open: the batch would wait out its call bound";
   constexpr CORBA::ULong kPoints = 200000;
   kxTarn::CreationParameterSeq batch(kPoints);
   batch.length(kPoints);

@@ -27,9 +27,12 @@ sdk=$(sed -n 's/^OSTREL_WINDOWS_SDK:PATH=//p' "$build/CMakeCache.txt")
 work=$(mktemp -d "${TMPDIR:-/tmp}/ostrel-package.XXXXXX")
 server_pid=
 finish() {
-  if [ -n "$server_pid" ]; then kill "$server_pid" 2> /dev/null && wait "$server_pid" 2> /dev/null; fi
+  local status=$?
+  # SIGINT: wine turns it into the console's stop event (SIGTERM ends tarnd.exe at once).
+  if [ -n "$server_pid" ]; then kill -INT "$server_pid" 2> /dev/null && wait "$server_pid" 2> /dev/null || true; fi
   [ "$(type -t wine_session_end)" = function ] && wine_session_end
   rm -rf "$work"
+  exit "$status"
 }
 trap finish EXIT
 fail() {  # message [log]
