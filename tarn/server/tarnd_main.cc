@@ -5,7 +5,8 @@
 // persistent, is journaled in DIR before it is acknowledged and comes back after a restart; one
 // tarnd holds a folder at a time (a lock). The service manager is reachable as
 // corbaloc::127.0.0.1:PORT/ServiceManager (corbaloc::ADDR:PORT/... with --listen); every object
-// key is persistent, so references survive a restart on the same port. SIGINT and SIGTERM stop it.
+// key is persistent, so references survive a restart on the same port. SIGINT and SIGTERM stop it
+// (on Windows Ctrl+C, Ctrl+Break and the console closing; process.h).
 // `tarnd --help` lists every option, budget and environment variable; the table below is the one
 // place they are described.
 #include <algorithm>
