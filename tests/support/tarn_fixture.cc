@@ -87,7 +87,11 @@ TarndProcess::TarndProcess(std::string name, int port, std::vector<std::string> 
     : name_(std::move(name)), port_(port), extraArgs_(std::move(extraArgs)) {}
 
 TarndProcess::~TarndProcess() {
+#if defined(OSTREL_STOP_SERVERS_CLEANLY)
+  if (pid_ > 0) stop();
+#else
   if (pid_ > 0) kill();
+#endif
 }
 
 kxTarn::kxTarnServiceManager_ptr TarndProcess::manager() const {

@@ -1,6 +1,7 @@
 // Test support: real tarnd processes on loopback, settings files, fault plans, slot guards.
 //
-// Every helper cleans up on scope exit: a TarndProcess kills its server, ScopedSettings restores
+// Every helper cleans up on scope exit: a TarndProcess kills its server (stops it, in
+// the coverage build, so that it writes its profile), ScopedSettings restores
 // TARN_SETTINGS and makes the middleware read the settings again, SlotGuard restores a slot.
 #pragma once
 
