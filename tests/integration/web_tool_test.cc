@@ -21,6 +21,9 @@
 
 #include "tests/support/tarn_fixture.h"
 #include "tests/support/tool_runner.h"
+// The server of `ostrel web` on its own, compiled into this test (with the JSON text it uses).
+#include "tools/ostrel/records.cc"
+#include "tools/ostrel/web_server.cc"
 
 namespace {
 
@@ -190,9 +193,13 @@ TEST(WebTool, WritesWithAllowWritesReachTheServerAndReportItsCode) {
   EXPECT_NE(get(web, "/api/snapshots").find("\"first\""), std::string::npos);
 }
 
+// On a tarnd of the settings, so that the streams make remote calls while their clients go.
 TEST(WebTool, ClientsThatLeaveMidStreamNeitherCrashNorStallIt) {
-  WebProcess web("--period 50");
-  ASSERT_GT(web.port, 0);
+  testing_support::TarndProcess server("plant", testing_support::freePort());
+  ASSERT_TRUE(server.start());
+  testing_support::ScopedSettings settings({{"plant", "own", {server.address()}}});
+  WebProcess web("--period 50", "TARN_ADDRESS=");
+  ASSERT_GT(web.port, 0) << web.tool().output();
   const std::vector<std::string> streams = {"/api/stream/servers", "/api/stream/points?pattern=*", "/api/stream/point?name=x",
                                             "/api/stream/channels", "/api/stream/contenders",
                                             "/api/stream/monitor?box=no.such.box"};
@@ -294,6 +301,36 @@ TEST(WebTool, ShowsAPlantOfTheSettingsAsItChanges) {
   closeSocket(fd);
   web.tool().kill();
   EXPECT_FALSE(web.alive());
+}
+
+// stop() ends at once a stream that is still open, a connection blocked reading its next request
+// and the thread that accepts; the client sees its stream end.
+TEST(WebServer, StopEndsStreamsReadsAndTheAcceptAtOnce) {
+  tool::web::Route endless{"GET", "/stream", false, nullptr, [](const tool::web::Request&, tool::web::Stream& stream) {
+                             while (stream.send("{}") && stream.pause(50)) {
+                             }
+                           }};
+  tool::web::Server server(tool::web::Options{"127.0.0.1", 0, false, 4}, {endless}, {});
+  std::string error;
+  ASSERT_TRUE(server.start(error)) << error;
+  const Socket fd = connectTo(server.boundPort());
+  ASSERT_NE(fd, kNoSocket);
+  sendText(fd, "GET /stream HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(server.boundPort()) + "\r\n\r\n");
+  std::string answer;
+  ASSERT_TRUE(receiveUntil(fd, answer, "data: {}\n\ndata: {}\n\n")) << answer;
+  const Socket idle = connectTo(server.boundPort());
+  ASSERT_NE(idle, kNoSocket);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // its thread waits for a request
+  const auto start = std::chrono::steady_clock::now();
+  server.stop();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+  char buffer[4096];
+  int n = 0;
+  while ((n = receive(fd, buffer, sizeof buffer)) > 0) {
+  }
+  EXPECT_EQ(0, n) << "the stream ended, not timed out";
+  closeSocket(fd);
+  closeSocket(idle);
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
-// The HTTP server of `ostrel web` (see web_server.h). Blocking sockets underneath, the same on
-// POSIX and Windows: a connection is ended from another thread by shutdown(), which wakes a read
-// or write blocked on it.
+// The HTTP server of `ostrel web` (see web_server.h). Blocking sockets underneath, on POSIX and
+// Windows alike: a connection is ended from another thread by a shutdown that wakes a read or
+// write blocked on it (shutdownFromAnyThread).
 #include "tools/ostrel/web_server.h"
 
 #if !defined(_WIN32)
@@ -41,10 +41,12 @@ std::string lower(std::string text) {
   return text;
 }
 
-// Shuts both directions of `socket` down; callable from any thread.
-void shutdownBoth(tcp::socket::native_handle_type socket) {
+// Shuts both directions of `socket` down from any thread, so that a read or write blocked on it
+// returns. On Windows a shutdown does not wake a blocked call: the socket's I/O is cancelled too.
+void shutdownFromAnyThread(tcp::socket::native_handle_type socket) {
 #if defined(_WIN32)
   ::shutdown(socket, SD_BOTH);
+  ::CancelIoEx(reinterpret_cast<HANDLE>(static_cast<SOCKET>(socket)), nullptr);
 #else
   ::shutdown(socket, SHUT_RDWR);
 #endif
@@ -102,7 +104,7 @@ struct Server::Connection {
   // From another thread: wakes a read or write blocked on the socket.
   void end() {
     std::lock_guard<std::mutex> hold(mutex);
-    if (socket.is_open()) shutdownBoth(socket.native_handle());
+    if (socket.is_open()) shutdownFromAnyThread(socket.native_handle());
   }
   // From the connection's own thread when it is done: the client sees the end at once.
   void close() {
@@ -237,7 +239,7 @@ void Server::wakeAcceptor() {
   tcp::socket wake(impl_->io);
   if (!ec) wake.connect(self, ec);
 #else
-  shutdownBoth(impl_->acceptor.native_handle());
+  shutdownFromAnyThread(impl_->acceptor.native_handle());
 #endif
 }
 
