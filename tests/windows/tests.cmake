@@ -54,7 +54,8 @@ add_library(ostrel_test_support STATIC
   ${CMAKE_CURRENT_SOURCE_DIR}/support/tarn_fixture.cc
   ${CMAKE_CURRENT_SOURCE_DIR}/support/each_server.cc
   ${CMAKE_CURRENT_SOURCE_DIR}/support/contenders.cc
-  ${CMAKE_CURRENT_SOURCE_DIR}/support/tool_runner.cc)
+  ${CMAKE_CURRENT_SOURCE_DIR}/support/tool_runner.cc
+  ${CMAKE_CURRENT_SOURCE_DIR}/support/child_process.cc)
 target_link_libraries(ostrel_test_support PUBLIC ostrel_core kxtarn GTest::gtest GTest::gmock)
 target_include_directories(ostrel_test_support PUBLIC ${PROJECT_SOURCE_DIR})
 # The tool and the server as names of programs beside the test programs (bin/).
