@@ -1,7 +1,8 @@
 // ostrel contend and contenders: usage errors exit 2, failed operations 1. Their normal runs are
 // exercised by the failover test, which drives two `ostrel contend` processes.
-#include <cstdio>
+#include <chrono>
 #include <string>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -22,7 +23,7 @@ TEST(ContentionTool, StatusAndMessages) {
                                {"contenders --server nowhere", 1, {"2001"}},
                                {"contenders", 0, {"(no contenders)"}},
                                {"contenders --help", 0, {"--watch"}}},
-                              "env -u TARN_SETTINGS");
+                              testing_support::kEmbeddedServer);
 }
 
 // A second `ostrel contend` under the same name on the same host is refused by the service while
@@ -32,20 +33,17 @@ TEST(ContentionTool, ASecondProcessOfTheHostWaitsForTheFirst) {
   testing_support::TarndProcess tarnd("plant", testing_support::freePort(), {"--contender-expiry", "2"});
   ASSERT_TRUE(tarnd.start());
   testing_support::ScopedSettings settings({{"plant", "own", {tarnd.address()}}});
-  const std::string tool = OSTREL_TOOL_PATH;
-  const std::string script = tool + " contend pump --period 1 > /dev/null & first=$!; sleep 1.5; " + "timeout -s INT 9 " +
-                             tool + " contend pump --period 1 & second=$!; sleep 2.5; kill -9 $first; wait $second";
-  FILE* pipe = popen(("sh -c '" + script + "' 2>&1").c_str(), "r");
-  ASSERT_NE(pipe, nullptr);
-  std::string output;
-  char buffer[512];
-  for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
-  pclose(pipe);
-  const std::size_t waiting = output.find("waiting: the name is held by another process of this host");
-  const std::size_t active = output.find(": active");
-  EXPECT_NE(waiting, std::string::npos) << output;
-  EXPECT_NE(active, std::string::npos) << output;
-  EXPECT_LT(waiting, active) << "active only after the first is gone:\n" << output;
+  const std::chrono::seconds limit(20);
+  testing_support::ToolProcess first("contend pump --period 1");
+  ASSERT_TRUE(first.waitFor(": active", limit)) << first.output();
+  // The tool tells the other's registration from its own by the second it started in.
+  std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+  testing_support::ToolProcess second("contend pump --period 1");
+  EXPECT_TRUE(second.waitFor("waiting: the name is held by another process of this host", limit)) << second.output();
+  first.kill();
+  EXPECT_TRUE(second.waitFor(": active", limit)) << "the role once the first is gone:\n" << second.output();
+  const std::string output = second.output();
+  EXPECT_LT(output.find("waiting: "), output.find(": active")) << "active only after the first is gone:\n" << output;
 }
 
 }  // namespace

@@ -12,8 +12,10 @@
 namespace {
 
 using testing_support::has;
+using testing_support::kEmbeddedServer;
 using testing_support::runTool;
 using Output = testing_support::ToolRun;
+
 
 TEST(MessagingTool, StatusAndMessages) {
   testing_support::expectRuns({
@@ -68,7 +70,7 @@ TEST(MessagingTool, StatusAndMessages) {
       {"box peek feed --count 0", 2, {"--count"}},
       {"box peek feed --count 1001", 2, {"--count"}},
       {"box peek", 2, {"NAME"}},
-  });
+  }, kEmbeddedServer);
 }
 
 TEST(MessagingTool, RequestReplyAndMonitorAcrossProcesses) {

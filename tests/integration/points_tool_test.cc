@@ -14,6 +14,8 @@
 namespace {
 
 using testing_support::expectRuns;
+using testing_support::kEmbeddedServer;
+
 
 TEST(PointsTool, StatusAndMessages) {
   expectRuns({
@@ -34,7 +36,7 @@ TEST(PointsTool, StatusAndMessages) {
       {"create x NoSuchType", 1, {}},
       {"get missing.point", 1, {}},
       {"points --server nowhere", 1, {}},
-  });
+  }, kEmbeddedServer);
 }
 
 TEST(PointsTool, WorksAgainstATarndOfTheSettings) {
@@ -58,10 +60,7 @@ TEST(PointsTool, WorksAgainstATarndOfTheSettings) {
               {"points PumpState", 0, {"pump.1\n"}},  // a type name still lists its points
               {"query AnalogPoint value=2 --json", 0, {"[{\"name\": \"tank.b\""}},
               {"info tank.a", 0, {"type     AnalogPoint (32 bytes, 4 elements)", "written  yes", "\"m3\""}},
-              {"demo", 0, {"demo finished"}},
               {"shell", 1, {"the demo runs on the embedded server only"}, "demo\n"}});
-  // The demo never writes to a server of the settings: its listing of points shows none of these.
-  EXPECT_FALSE(testing_support::has(testing_support::runTool("demo"), "tank.a"));
 
   // watch prints the first value, then one line per change, and stops after -n changes; a point
   // that is missing is named and shown as missing, and the others go on being watched.
@@ -89,11 +88,25 @@ TEST(PointsTool, WorksAgainstATarndOfTheSettings) {
   // --address reaches one tarnd without a settings file.
   expectRuns({{"--address " + server.address() + " points 'tank.?'", 0, {"tank.a\ntank.b\n"}},
               {"points 'tank.?'", 0, {"tank.a\ntank.b\n"}}},
-             "env -u TARN_SETTINGS TARN_ADDRESS=" + server.address());
+             "TARN_SETTINGS= TARN_ADDRESS=" + server.address());
   // Two configurations at once are refused rather than one of them guessed.
   expectRuns({{"points", 2, {"TARN_ADDRESS and TARN_SETTINGS are both set"}},
               {"--address " + server.address() + " points 'tank.?'", 0, {"tank.a\n"}}},  // the option decides
              "TARN_ADDRESS=" + server.address());
+}
+
+// The demo runs on the embedded server whatever the settings name: it writes nothing to their
+// server, and its listing of points shows none of that server's.
+TEST(PointsTool, DemoNeverWritesToAServerOfTheSettings) {
+  testing_support::TarndProcess server("plant", testing_support::freePort());
+  ASSERT_TRUE(server.start());
+  testing_support::ScopedSettings settings({{"plant", "own", {server.address()}}});
+  expectRuns({{"create tank.a AnalogPoint", 0, {}}});
+  const testing_support::ToolRun demo = testing_support::runTool("demo");
+  EXPECT_EQ(0, demo.status) << demo.output;
+  EXPECT_TRUE(testing_support::has(demo, "demo finished")) << demo.output;
+  EXPECT_FALSE(testing_support::has(demo, "tank.a")) << demo.output;
+  EXPECT_EQ("tank.a\n", testing_support::runTool("points").output) << "the demo wrote nothing to plant";
 }
 
 }  // namespace

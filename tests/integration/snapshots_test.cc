@@ -421,7 +421,7 @@ TEST(SnapshotReaders, NeverClosedReadersMeetTheirBudgetAndOtherClientsAreServed)
   first->close();
 
   const std::string folder = makeFolder();
-  const ToolRun other = runTool("snapshot download points " + folder + "/copy", "", "TARN_SETTINGS=" + settings.path());
+  const ToolRun other = runTool("snapshot download points " + shellWord(folder + "/copy"));
   EXPECT_EQ(0, other.status) << "another client is served: " << other.output;
 
   CORBA::Object_var guess = tarn::orb()->string_to_object(
@@ -448,7 +448,8 @@ TEST(SnapshotsTool, CommandsInOneShell) {
                               "snapshot download points " + folder + "/copy --block 7\n"
                               "snapshot create second\nsnapshot create second --realm other\nsnapshot list\n"
                               "snapshot list --json --realm other\n",
-                              "TARN_TYPES=" + typesFile() + " TARN_EMBEDDED_DATA=" + folder);
+                              std::string(kEmbeddedServer) + " TARN_TYPES=" + shellWord(typesFile()) +
+                                  " TARN_EMBEDDED_DATA=" + shellWord(folder));
   for (const char* text : {"snapshot first: created", "snapshot first: loaded", "snapshot first: deleted",
                            "made points snapshot tool.snapshot", "restored points from tool.snapshot", "downloaded ",
                            "named  second\nfile   copy\n", "file   tool.snapshot\n",

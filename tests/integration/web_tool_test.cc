@@ -1,12 +1,15 @@
 // ostrel web over raw HTTP: what the server refuses (unknown paths, malformed and oversized
 // requests, a foreign Origin or Host, writes without --allow-writes) and that clients leaving
-// mid-stream neither crash nor stall it. The process serves its embedded server.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
+// mid-stream neither crash nor stall it, on its embedded server; and a plant of the settings seen
+// live through it.
+#if defined(_WIN32)
+#  include <winsock2.h>
+#else
+#  include <arpa/inet.h>
+#  include <netinet/in.h>
+#  include <sys/socket.h>
+#  include <unistd.h>
+#endif
 
 #include <chrono>
 #include <cstring>
@@ -16,96 +19,94 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/tarn_fixture.h"
 #include "tests/support/tool_runner.h"
+// The server of `ostrel web` on its own, compiled into this test (with the JSON text it uses).
+#include "tools/ostrel/records.cc"
+#include "tools/ostrel/web_server.cc"
 
 namespace {
 
-// One `ostrel web --listen 127.0.0.1:0 ARGS` process; its port is read from its first line.
+// Loopback client sockets, alike on Linux and Windows.
+#if defined(_WIN32)
+using Socket = SOCKET;
+const Socket kNoSocket = INVALID_SOCKET;
+void closeSocket(Socket fd) { ::closesocket(fd); }
+constexpr int kNoSignal = 0;  // a write to a closed connection raises no signal there
+#else
+using Socket = int;
+const Socket kNoSocket = -1;
+void closeSocket(Socket fd) { ::close(fd); }
+constexpr int kNoSignal = MSG_NOSIGNAL;
+#endif
+
+// One `ostrel web --listen 127.0.0.1:0 ARGS` process; its port is read from the line it prints.
 class WebProcess {
  public:
-  explicit WebProcess(const std::vector<std::string>& extra) {
-    int out[2];
-    if (pipe(out) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(out[1], STDOUT_FILENO);
-      close(out[0]);
-      close(out[1]);
-      unsetenv("TARN_SETTINGS");
-      unsetenv("TARN_ADDRESS");
-      std::vector<std::string> words = {OSTREL_TOOL_PATH, "web", "--listen", "127.0.0.1:0"};
-      words.insert(words.end(), extra.begin(), extra.end());
-      std::vector<char*> argv;
-      for (std::string& word : words) argv.push_back(word.data());
-      argv.push_back(nullptr);
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
-    close(out[1]);
-    std::string line;
-    char c;
-    while (line.find('\n') == std::string::npos && read(out[0], &c, 1) == 1) line += c;
-    close(out[0]);
-    const std::size_t at = line.find("127.0.0.1:");
-    if (at != std::string::npos) port = std::stoi(line.substr(at + 10));
+  explicit WebProcess(const std::string& args, const std::string& env = testing_support::kEmbeddedServer)
+      : tool_("web --listen 127.0.0.1:0 " + args, env) {
+    if (!tool_.waitFor("Ctrl-C ends", std::chrono::seconds(30))) return;
+    const std::string output = tool_.output();
+    const std::size_t at = output.find("http://127.0.0.1:");
+    if (at != std::string::npos) port = std::stoi(output.substr(at + 17));
   }
-  ~WebProcess() {
-    if (pid_ > 0 && !ended_) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-  WebProcess(const WebProcess&) = delete;
-  WebProcess& operator=(const WebProcess&) = delete;
 
-  bool alive() { return pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == 0; }
-  // SIGINT, then the exit status within `limit` (-1 when it did not end by then).
-  int interrupt(std::chrono::milliseconds limit) {
-    kill(pid_, SIGINT);
-    const auto until = std::chrono::steady_clock::now() + limit;
-    int status = 0;
-    while (std::chrono::steady_clock::now() < until) {
-      if (waitpid(pid_, &status, WNOHANG) == pid_) {
-        ended_ = true;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return -1;
-  }
+  bool alive() { return tool_.running(); }
+  testing_support::ToolProcess& tool() { return tool_; }
   std::string host() const { return "127.0.0.1:" + std::to_string(port); }
 
   int port = 0;
 
  private:
-  pid_t pid_ = -1;
-  bool ended_ = false;
+  testing_support::ToolProcess tool_;
 };
 
-int connectTo(int port) {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+// A connection to 127.0.0.1:port whose reads give up after 5 s; kNoSocket when there is none.
+Socket connectTo(int port) {
+  const Socket fd = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(static_cast<uint16_t>(port));
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  timeval wait{5, 0};
-  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+#if defined(_WIN32)
+  const DWORD wait = 5000;
+#else
+  const timeval wait{5, 0};
+#endif
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&wait), sizeof wait);
   if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    close(fd);
-    return -1;
+    closeSocket(fd);
+    return kNoSocket;
   }
   return fd;
 }
 
+void sendText(Socket fd, const std::string& text) { send(fd, text.data(), static_cast<int>(text.size()), kNoSignal); }
+
+// What one read takes: the bytes count, 0 at the end, less on an error or after 5 s.
+int receive(Socket fd, char* buffer, int size) { return static_cast<int>(recv(fd, buffer, size, 0)); }
+
+// Reads into `answer` until it holds `text` from `from` on (true), or the connection ended or
+// stayed quiet for 5 s (false).
+bool receiveUntil(Socket fd, std::string& answer, const std::string& text, std::size_t from = 0) {
+  char buffer[4096];
+  while (answer.find(text, from) == std::string::npos) {
+    const int n = receive(fd, buffer, sizeof buffer);
+    if (n <= 0) return false;
+    answer.append(buffer, static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
 // Sends `request` and reads until the server closes (or 5 s pass): the whole answer.
 std::string roundTrip(int port, const std::string& request) {
-  const int fd = connectTo(port);
-  if (fd < 0) return "(no connection)";
-  send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+  const Socket fd = connectTo(port);
+  if (fd == kNoSocket) return "(no connection)";
+  sendText(fd, request);
   std::string answer;
   char buffer[4096];
-  for (ssize_t n; (n = recv(fd, buffer, sizeof buffer, 0)) > 0;) answer.append(buffer, static_cast<std::size_t>(n));
-  close(fd);
+  for (int n; (n = receive(fd, buffer, sizeof buffer)) > 0;) answer.append(buffer, static_cast<std::size_t>(n));
+  closeSocket(fd);
   return answer;
 }
 
@@ -123,8 +124,8 @@ std::string post(const WebProcess& web, const std::string& target, const std::st
 std::string statusLine(const std::string& answer) { return answer.substr(0, answer.find("\r\n")); }
 
 TEST(WebTool, RefusesWhatItShouldAndServesThePage) {
-  WebProcess web({});
-  WebProcess historyOff({"--history", "0"});
+  WebProcess web("");
+  WebProcess historyOff("--history 0");
   ASSERT_GT(web.port, 0);
   ASSERT_GT(historyOff.port, 0);
   const std::string own = "http://" + web.host();
@@ -180,7 +181,7 @@ TEST(WebTool, RefusesWhatItShouldAndServesThePage) {
 }
 
 TEST(WebTool, WritesWithAllowWritesReachTheServerAndReportItsCode) {
-  WebProcess web({"--allow-writes"});
+  WebProcess web("--allow-writes");
   ASSERT_GT(web.port, 0);
   const std::string own = "http://" + web.host();
   const std::string answer = post(web, "/api/put", "name=no.such.point&path=value&value=1", own);
@@ -192,84 +193,144 @@ TEST(WebTool, WritesWithAllowWritesReachTheServerAndReportItsCode) {
   EXPECT_NE(get(web, "/api/snapshots").find("\"first\""), std::string::npos);
 }
 
+// On a tarnd of the settings, so that the streams make remote calls while their clients go.
 TEST(WebTool, ClientsThatLeaveMidStreamNeitherCrashNorStallIt) {
-  WebProcess web({"--period", "50"});
-  ASSERT_GT(web.port, 0);
+  testing_support::TarndProcess server("plant", testing_support::freePort());
+  ASSERT_TRUE(server.start());
+  testing_support::ScopedSettings settings({{"plant", "own", {server.address()}}});
+  WebProcess web("--period 50", "TARN_ADDRESS=");
+  ASSERT_GT(web.port, 0) << web.tool().output();
   const std::vector<std::string> streams = {"/api/stream/servers", "/api/stream/points?pattern=*", "/api/stream/point?name=x",
                                             "/api/stream/channels", "/api/stream/contenders",
                                             "/api/stream/monitor?box=no.such.box"};
   for (int round = 0; round < 5; ++round) {
-    std::vector<int> open;
+    std::vector<Socket> open;
     for (const std::string& target : streams) {
-      const int fd = connectTo(web.port);
-      ASSERT_GE(fd, 0);
-      const std::string request = "GET " + target + " HTTP/1.1\r\nHost: " + web.host() + "\r\n\r\n";
-      send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+      const Socket fd = connectTo(web.port);
+      ASSERT_NE(fd, kNoSocket);
+      sendText(fd, "GET " + target + " HTTP/1.1\r\nHost: " + web.host() + "\r\n\r\n");
       char buffer[512];
-      ASSERT_GT(recv(fd, buffer, sizeof buffer, 0), 0) << target;  // the stream began
+      ASSERT_GT(receive(fd, buffer, sizeof buffer), 0) << target;  // the stream began
       open.push_back(fd);
     }
     // Half of them vanish at once (a reset), the other half close normally; and one leaves
     // half-way through its request.
     for (std::size_t i = 0; i < open.size(); ++i) {
       if (i % 2 == 0) {
-        linger abort{1, 0};
-        setsockopt(open[i], SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+        const linger abort{1, 0};
+        setsockopt(open[i], SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abort), sizeof abort);
       }
-      close(open[i]);
+      closeSocket(open[i]);
     }
-    const int partial = connectTo(web.port);
-    const std::string half = "GET /api/stream/servers HTTP/1.1\r\nHo";
-    send(partial, half.data(), half.size(), MSG_NOSIGNAL);
-    close(partial);
+    const Socket partial = connectTo(web.port);
+    sendText(partial, "GET /api/stream/servers HTTP/1.1\r\nHo");
+    closeSocket(partial);
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the streams try to write to the closed sockets
   EXPECT_TRUE(web.alive());
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(statusLine(get(web, "/api/info")), "HTTP/1.1 200 OK");
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2)) << "the server stalled";
-
-  // Ctrl-C ends it promptly even with a client still streaming.
-  const int streaming = connectTo(web.port);
-  const std::string request = "GET /api/stream/servers HTTP/1.1\r\nHost: " + web.host() + "\r\n\r\n";
-  send(streaming, request.data(), request.size(), MSG_NOSIGNAL);
-  char buffer[256];
-  EXPECT_GT(recv(streaming, buffer, sizeof buffer, 0), 0);
-  EXPECT_EQ(web.interrupt(std::chrono::seconds(5)), 0);
-  close(streaming);
 }
 
-TEST(WebTool, StreamsSendTheirFirstEventAtOnceWithTheQueryDecoded) {
-  WebProcess web({});
+#if !defined(_WIN32)
+// Ctrl-C ends it promptly even with a client still streaming. (Ctrl-C is a signal: Linux only.)
+TEST(WebTool, CtrlCEndsItWithAClientStreaming) {
+  WebProcess web("--period 50");
   ASSERT_GT(web.port, 0);
-  const int fd = connectTo(web.port);
-  ASSERT_GE(fd, 0);
-  const std::string request =
-      "GET /api/stream/point?name=no%2Bsuch+point%21&realm= HTTP/1.1\r\nHost: " + web.host() + "\r\n\r\n";
-  send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+  const Socket streaming = connectTo(web.port);
+  sendText(streaming, "GET /api/stream/servers HTTP/1.1\r\nHost: " + web.host() + "\r\n\r\n");
+  char buffer[256];
+  EXPECT_GT(receive(streaming, buffer, sizeof buffer), 0);
+  EXPECT_EQ(web.tool().interrupt(std::chrono::seconds(5)), 0);
+  closeSocket(streaming);
+}
+#endif
+
+TEST(WebTool, StreamsSendTheirFirstEventAtOnceWithTheQueryDecoded) {
+  WebProcess web("");
+  ASSERT_GT(web.port, 0);
+  const Socket fd = connectTo(web.port);
+  ASSERT_NE(fd, kNoSocket);
+  sendText(fd, "GET /api/stream/point?name=no%2Bsuch+point%21&realm= HTTP/1.1\r\nHost: " + web.host() + "\r\n\r\n");
   std::string answer;
-  char buffer[1024];
-  while (answer.find("\n\n", answer.find("\r\n\r\n") + 4) == std::string::npos) {
-    const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
-    if (n <= 0) break;
-    answer.append(buffer, static_cast<std::size_t>(n));
-  }
-  close(fd);
+  if (receiveUntil(fd, answer, "\r\n\r\n")) receiveUntil(fd, answer, "\n\n", answer.find("\r\n\r\n") + 4);
+  closeSocket(fd);
   EXPECT_NE(answer.find("Content-Type: text/event-stream"), std::string::npos) << answer;
   EXPECT_NE(answer.find("data: {\"name\": \"no+such point!\""), std::string::npos) << answer;
   EXPECT_EQ(answer.find("\"code\": 0,"), std::string::npos) << "no such point, so a code: " << answer;
 }
 
+// None of these reaches a server.
 TEST(WebTool, UsageErrors) {
   testing_support::expectRuns({{"web --listen nowhere", 2, {"--listen takes HOST:PORT"}},
                                {"web --listen 127.0.0.1:99999", 2, {"--listen takes HOST:PORT"}},
                                {"web --listen 127.0.0.1:", 2, {"--listen takes HOST:PORT"}},
-                               {"web --listen 192.0.2.1:0", 1, {"cannot listen on 192.0.2.1:0"}},
                                {"web --period 1", 2, {"--period"}},
                                {"web --history -1", 2, {"--history"}},
                                {"web --history-mb -5", 2, {"--history-mb"}},
                                {"help web", 0, {"--allow-writes", "own address", "--history-mb"}}},
-                              "env -u TARN_SETTINGS -u TARN_ADDRESS");
+                              testing_support::kEmbeddedServer);
+}
+
+// A tarnd named in the settings, served live: the page, the realms, a point's value in the points
+// stream and its change; an address the host does not have is refused once the server answered.
+TEST(WebTool, ShowsAPlantOfTheSettingsAsItChanges) {
+  testing_support::TarndProcess server("plant", testing_support::freePort());
+  ASSERT_TRUE(server.start());
+  testing_support::ScopedSettings settings({{"plant", "own", {server.address()}}});
+  testing_support::expectRuns({{"create tank.a AnalogPoint value=1.5", 0, {}},
+                               {"web --listen 192.0.2.1:0", 1, {"cannot listen on 192.0.2.1:0"}}});
+  WebProcess web("--period 100", "TARN_ADDRESS=");
+  ASSERT_GT(web.port, 0) << web.tool().output();
+  const std::string page = get(web, "/");
+  EXPECT_EQ(statusLine(page), "HTTP/1.1 200 OK") << page.substr(0, 300);
+  EXPECT_NE(page.find("<title>ostrel web</title>"), std::string::npos) << page.substr(0, 300);
+  const std::string realms = get(web, "/api/realms");
+  EXPECT_EQ(statusLine(realms), "HTTP/1.1 200 OK") << realms;
+  EXPECT_NE(realms.find("application/json"), std::string::npos) << realms;
+
+  const Socket fd = connectTo(web.port);
+  ASSERT_NE(fd, kNoSocket);
+  sendText(fd, "GET /api/stream/points?pattern=tank HTTP/1.1\r\nHost: " + web.host() + "\r\n\r\n");
+  std::string stream;
+  EXPECT_TRUE(receiveUntil(fd, stream, "\"type\": \"double\", \"value\": 1.5}")) << stream;
+  const std::size_t seen = stream.size();
+  testing_support::expectRuns({{"put tank.a value=2.5", 0, {}}});
+  EXPECT_TRUE(receiveUntil(fd, stream, "\"type\": \"double\", \"value\": 2.5}", seen)) << stream;
+  closeSocket(fd);
+  web.tool().kill();
+  EXPECT_FALSE(web.alive());
+}
+
+// stop() ends at once a stream that is still open, a connection blocked reading its next request
+// and the thread that accepts; the client sees its stream end.
+TEST(WebServer, StopEndsStreamsReadsAndTheAcceptAtOnce) {
+  tool::web::Route endless{"GET", "/stream", false, nullptr, [](const tool::web::Request&, tool::web::Stream& stream) {
+                             while (stream.send("{}") && stream.pause(50)) {
+                             }
+                           }};
+  tool::web::Server server(tool::web::Options{"127.0.0.1", 0, false, 4}, {endless}, {});
+  std::string error;
+  ASSERT_TRUE(server.start(error)) << error;
+  const Socket fd = connectTo(server.boundPort());
+  ASSERT_NE(fd, kNoSocket);
+  sendText(fd, "GET /stream HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(server.boundPort()) + "\r\n\r\n");
+  std::string answer;
+  ASSERT_TRUE(receiveUntil(fd, answer, "data: {}\n\ndata: {}\n\n")) << answer;
+  const Socket idle = connectTo(server.boundPort());
+  ASSERT_NE(idle, kNoSocket);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // its thread waits for a request
+  const auto start = std::chrono::steady_clock::now();
+  server.stop();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+  char buffer[4096];
+  int n = 0;
+  while ((n = receive(fd, buffer, sizeof buffer)) > 0) {
+  }
+  EXPECT_EQ(0, n) << "the stream ended, not timed out";
+  closeSocket(fd);
+  closeSocket(idle);
 }
 
 }  // namespace

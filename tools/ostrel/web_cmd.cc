@@ -30,10 +30,8 @@
 #include "tools/ostrel/records.h"
 #include "tools/ostrel/tool.h"
 #include "tools/ostrel/views.h"
-#if !defined(_WIN32)
-#  include "tools/ostrel/web_history.h"
-#  include "tools/ostrel/web_server.h"
-#endif
+#include "tools/ostrel/web_history.h"
+#include "tools/ostrel/web_server.h"
 
 namespace tool {
 namespace {
@@ -51,16 +49,6 @@ struct WebOptions {
   int historyMinutes = 60;  // the span of each point's history; 0: none kept
   int historyMb = 64;       // the most the history's rings may take
 };
-
-#if defined(_WIN32)
-
-void serveWeb(Tool& tool, const WebOptions&) {
-  tool.err << "ostrel: web: not available in this build (the Windows build carries no web server; run "
-              "`ostrel web` on Linux against the same servers)\n";
-  tool.rc = 1;
-}
-
-#else
 
 using web::Request;
 using web::Response;
@@ -497,8 +485,10 @@ void serveWeb(Tool& tool, const WebOptions& o) {
   Views views(o, news, history);
   web::Server server(options, routes(views), web::pageFiles());
   std::string error;
+#if defined(SIGPIPE)
   // A client that leaves mid-write must not end the process (the sockets send with MSG_NOSIGNAL too).
   void (*oldPipe)(int) = std::signal(SIGPIPE, SIG_IGN);
+#endif
   if (!server.start(error)) {
     tool.err << "ostrel: web: " << error << "\n";
     tool.rc = 1;
@@ -513,12 +503,12 @@ void serveWeb(Tool& tool, const WebOptions& o) {
     untilInterrupted([&server] { server.reap(); }, 200);
     server.stop();
   }
+#if defined(SIGPIPE)
   std::signal(SIGPIPE, oldPipe);
+#endif
   history.stop();
   Ostrel::RemoveListener(news);
 }
-
-#endif
 
 void addWebCommand(CLI::App& app, Tool& tool) {
   auto o = std::make_shared<WebOptions>();

@@ -1,11 +1,13 @@
-// The HTTP server of `ostrel web` (see web_server.h). POSIX sockets underneath: a connection is
-// ended from another thread by shutdown(2), which wakes a read or write blocked on it.
+// The HTTP server of `ostrel web` (see web_server.h). Blocking sockets underneath, on POSIX and
+// Windows alike: a connection is ended from another thread by a shutdown that wakes a read or
+// write blocked on it (shutdownFromAnyThread).
 #include "tools/ostrel/web_server.h"
 
-#include <sys/socket.h>
+#if !defined(_WIN32)
+#  include <sys/socket.h>
+#endif
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 
 #include <boost/asio/ip/tcp.hpp>
@@ -37,6 +39,17 @@ long long nowMs() {
 std::string lower(std::string text) {
   for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return text;
+}
+
+// Shuts both directions of `socket` down from any thread, so that a read or write blocked on it
+// returns. On Windows a shutdown does not wake a blocked call: the socket's I/O is cancelled too.
+void shutdownFromAnyThread(tcp::socket::native_handle_type socket) {
+#if defined(_WIN32)
+  ::shutdown(socket, SD_BOTH);
+  ::CancelIoEx(reinterpret_cast<HANDLE>(static_cast<SOCKET>(socket)), nullptr);
+#else
+  ::shutdown(socket, SHUT_RDWR);
+#endif
 }
 
 int hexDigit(char c) {
@@ -91,7 +104,7 @@ struct Server::Connection {
   // From another thread: wakes a read or write blocked on the socket.
   void end() {
     std::lock_guard<std::mutex> hold(mutex);
-    if (socket.is_open()) ::shutdown(socket.native_handle(), SHUT_RDWR);
+    if (socket.is_open()) shutdownFromAnyThread(socket.native_handle());
   }
   // From the connection's own thread when it is done: the client sees the end at once.
   void close() {
@@ -160,7 +173,8 @@ void Server::acceptLoop() {
     if (live >= options_.maxConnections) {
       static const std::string busy =
           "HTTP/1.1 503 Service Unavailable\r\nContent-Length: 0\r\nConnection: close\r\nRetry-After: 1\r\n\r\n";
-      ::send(socket.native_handle(), busy.data(), busy.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+      socket.non_blocking(true, ec);  // whatever the client does, this thread does not wait for it
+      socket.send(asio::buffer(busy), 0, ec);
       continue;
     }
     auto connection = std::make_shared<Connection>(std::move(socket));
@@ -200,7 +214,7 @@ void Server::reap() {
 void Server::stop() {
   if (stopping_.exchange(true)) return;
   if (acceptor_.joinable()) {
-    ::shutdown(impl_->acceptor.native_handle(), SHUT_RDWR);  // wakes the blocked accept
+    wakeAcceptor();
     acceptor_.join();
   }
   boost::system::error_code ec;
@@ -212,6 +226,21 @@ void Server::stop() {
   }
   for (auto& c : all) c->end();
   for (auto& c : all) c->thread.join();
+}
+
+void Server::wakeAcceptor() {
+#if defined(_WIN32)
+  // A listening socket cannot be shut down there: a connection of its own ends the accept.
+  boost::system::error_code ec;
+  tcp::endpoint self = impl_->acceptor.local_endpoint(ec);
+  if (self.address().is_unspecified())
+    self.address(self.address().is_v6() ? asio::ip::address(asio::ip::address_v6::loopback())
+                                          : asio::ip::address(asio::ip::address_v4::loopback()));
+  tcp::socket wake(impl_->io);
+  if (!ec) wake.connect(self, ec);
+#else
+  shutdownFromAnyThread(impl_->acceptor.native_handle());
+#endif
 }
 
 int Server::admit(const Incoming& in, const Route*& route, const StaticFile*& file, std::string& why) const {
@@ -286,11 +315,15 @@ class SocketStream : public Stream {
   }
 
  private:
-  // The client closed its side (it sends nothing once the stream began).
+  // The client closed its side (it sends nothing once the stream began): a look at the socket
+  // that does not wait finds its end, or an error.
   bool gone() {
     char byte;
-    const ssize_t n = ::recv(socket_.native_handle(), &byte, 1, MSG_PEEK | MSG_DONTWAIT);
-    return n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
+    boost::system::error_code ec, ignored;
+    socket_.non_blocking(true, ec);
+    if (!ec) socket_.receive(asio::buffer(&byte, 1), tcp::socket::message_peek, ec);
+    socket_.non_blocking(false, ignored);
+    return ec && ec != asio::error::would_block && ec != asio::error::try_again && ec != asio::error::interrupted;
   }
   tcp::socket& socket_;
   std::atomic<long long>& deadline_;

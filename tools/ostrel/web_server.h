@@ -111,6 +111,8 @@ class Server {
  private:
   struct Connection;
   void acceptLoop();
+  // Makes the accepting thread's blocked accept return (stop()).
+  void wakeAcceptor();
   void serve(std::shared_ptr<Connection> connection);
 
   const Options options_;
