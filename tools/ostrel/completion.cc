@@ -54,6 +54,7 @@ std::vector<std::string> completions(std::size_t word, const std::vector<std::st
   std::ostringstream quiet;
   Tool silent{quiet, quiet};
   CLI::App app;
+  app.allow_windows_style_options(false);  // as run() parses them
   addCommands(app, silent);
   app.add_subcommand("shell");
   std::vector<std::string> names;

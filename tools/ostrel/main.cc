@@ -117,6 +117,9 @@ int run(const std::vector<std::string>& args, Tool& tool) {
   CLI::App app{"ostrel: try the Ostrel client library from a terminal", "ostrel"};
   app.require_subcommand(1);
   app.fallthrough(false);
+  // One grammar on every platform: a word such as /tmp/x is a path, never a Windows-style option
+  // (CLI11's default on Windows, inherited by every subcommand).
+  app.allow_windows_style_options(false);
   app.set_version_flag("--version", "ostrel " OSTREL_VERSION);
   app.footer(
       "Before the command: --address HOST:PORT (or TARN_ADDRESS) talks to that one tarnd without a settings\n"
