@@ -73,6 +73,16 @@ TEST(StoreTest, PartialCopyResults) {
   EXPECT_EQ(bytes(s), std::string("\0\0XYPQ", 6));
   EXPECT_EQ(s.partial_copy("1234", 4, 4), 2) << "a range past the block is cut to it";
   EXPECT_EQ(bytes(s), std::string("\0\0XY12", 6));
+  // Offsets at or past the end, and null sources, write nothing at all.
+  EXPECT_EQ(s.partial_copy("ZZ", 6, 2), 0);
+  EXPECT_EQ(s.partial_copy(src, 6, 2), 0);
+  EXPECT_EQ(s.partial_copy(nullptr, 0, 2), 0);
+  EXPECT_EQ(bytes(s), std::string("\0\0XY12", 6));
+  BrennicStore empty;
+  char out[4] = {'k', 'k', 'k', 'k'};
+  EXPECT_EQ(empty.copy_buffer(out), 0);
+  EXPECT_EQ(std::string(out, 4), "kkkk") << "an empty store copies nothing out";
+  EXPECT_EQ(s.copy_buffer(static_cast<char*>(nullptr)), 0);
 }
 
 TEST(StoreTest, AssignmentCopyAndComparison) {
