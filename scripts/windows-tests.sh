@@ -16,7 +16,7 @@
 # own prefix, made on first use. Prints one line per program and "N passed, N failed" at the end;
 # exits non-zero when a program failed. Each program's output is kept in
 # WINDOWS_BUILD/windows-test-logs/; OSTREL_WINDOWS_TESTS (a regular expression) picks programs by
-# name.
+# name; OSTREL_WINDOWS_JOBS says how many run at once (twice the cores).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -62,15 +62,20 @@ for _ in $(seq 100); do grep -q ready "$scratch/plant.log" && break; sleep 0.1; 
 logs=$build/windows-test-logs
 rm -rf "$logs"
 mkdir -p "$logs"
-passed=0
-failed=0
-failures=()
 started=$SECONDS
+results=$scratch/results
+mkdir -p "$results"
+# Programs run side by side, as many at once as make test runs tests (they wait on servers
+# mostly); each one's line is printed in the order it was started.
+jobs_max=${OSTREL_WINDOWS_JOBS:-$((2 * $(nproc)))}
+started_jobs=0
+test_jobs=()
 
 picked() { [ -z "${OSTREL_WINDOWS_TESTS:-}" ] || [[ $1 =~ $OSTREL_WINDOWS_TESTS ]]; }
 
 # Runs one program (LABEL NAME LOG COMMAND...) and counts its tests: a Google Test program's
-# from its output, any other program as one test that its status judges.
+# from its output, any other program as one test that its status judges (and, with `expect` set,
+# that its output has that text). Prints its line, then "= GOOD BAD NAME-IF-FAILED".
 run() {
   local label=$1 name=$2 log=$3
   shift 3
@@ -78,20 +83,27 @@ run() {
   timeout "$per_program" "$@" > "$log" 2>&1 || result=FAILED
   # A crash that wine's debugger reports may still end with status 0.
   grep -q '^wine: Unhandled' "$log" && result=FAILED
+  [ -n "${expect:-}" ] && ! grep -qE "$expect" "$log" && result=FAILED
   local good bad skipped
   good=$(grep -oE '^\[  PASSED  \] [0-9]+' "$log" | grep -oE '[0-9]+$' || true)
   bad=$(grep -oE '^ *[0-9]+ FAILED TESTS?' "$log" | grep -oE '[0-9]+' || true)
   skipped=$(grep -oE '^\[  SKIPPED \] [0-9]+' "$log" | grep -oE '[0-9]+$' || true)
   if ! grep -q '^\[==========\]' "$log"; then good=$([ $result = ok ] && echo 1 || echo 0); fi
   [ "$result" = FAILED ] && [ -z "$bad" ] && bad=1
-  passed=$((passed + ${good:-0}))
-  failed=$((failed + ${bad:-0}))
-  [ "$result" = FAILED ] && failures+=("$name")
   printf '%-12s %-42s %-7s %3s passed %3s failed %s%ss\n' "$label" "$name" "$result" "${good:-0}" \
     "${bad:-0}" "${skipped:+($skipped skipped) }" "$((SECONDS - t0))"
   if [ "$result" = FAILED ]; then
-    grep -E 'Failure|FAILED|Unhandled|wine|^ostrel|^package' "$log" | head -20 | sed 's/^/    /' || true  # the run goes on
+    grep -E 'Failure|FAILED|Unhandled|wine|^ostrel|^package' "$log" | head -20 | sed 's/^/    /' || true
   fi
+  echo "= ${good:-0} ${bad:-0} $([ "$result" = FAILED ] && echo "$name" | tr ' ' '_')"
+}
+
+# run() in the background, when a slot is free (the servers this script started hold none).
+start() {
+  while [ "$(jobs -rp | wc -l)" -ge $((jobs_max + 2)) ]; do wait -n "${test_jobs[@]}" 2> /dev/null || true; done
+  started_jobs=$((started_jobs + 1))
+  run "$@" > "$results/$(printf %03d "$started_jobs")" &
+  test_jobs+=($!)
 }
 
 cd "$bin"
@@ -100,32 +112,43 @@ while read -r label program filter; do
   picked "$program" || continue
   args=()
   [ -n "${filter:-}" ] && args+=("--gtest_filter=$filter")
-  run "$label" "$program" "$logs/${program%.exe}.log" "$wine" "$program" "${args[@]}"
+  start "$label" "$program" "$logs/${program%.exe}.log" "$wine" "$program" "${args[@]}"
 done < "$build/windows-tests.txt"
 
 # ostrel.exe as a person types it: one command against tarnd.exe, and the demo on the embedded
 # server (no settings file: the library's own server in the process).
 if picked ostrel; then
-  run tool "ostrel.exe record Alarm (tarnd.exe)" "$logs/ostrel-record.log" "$wine" ostrel.exe record Alarm code=7
-  grep -qE '^code +signed_int +7' "$logs/ostrel-record.log" || { failures+=(ostrel-record); failed=$((failed + 1)); }
-  run tool "ostrel.exe demo (embedded server)" "$logs/ostrel-demo.log" env -u TARN_SETTINGS "$wine" ostrel.exe demo
-  grep -q 'demo finished: 5 of 5 steps worked' "$logs/ostrel-demo.log" || { failures+=(ostrel-demo); failed=$((failed + 1)); }
+  expect='^code +signed_int +7' start tool "ostrel.exe record Alarm (tarnd.exe)" "$logs/ostrel-record.log" \
+    "$wine" ostrel.exe record Alarm code=7
+  expect='demo finished: 5 of 5 steps worked' start tool "ostrel.exe demo (embedded server)" "$logs/ostrel-demo.log" \
+    env -u TARN_SETTINGS "$wine" ostrel.exe demo
 fi
 
 # The Linux library and tool against tarnd.exe under wine.
 for program in integration_data_folder_test integration_snapshots_test integration_datapoints_test; do
   picked "$program" || continue
-  run linux "$program (tarnd.exe)" "$logs/linux-$program.log" \
+  start linux "$program (tarnd.exe)" "$logs/linux-$program.log" \
     env -u TARN_SETTINGS -u TEMP -u TMP OSTREL_TARND="$wine $bin/tarnd.exe" "$linux_build/tests/$program"
 done
 
 # The SDK zip (make windows-package) as a developer uses it: an outside project built from it alone.
 if picked package; then
-  run package "package_test.sh (the SDK zip)" "$logs/package.log" bash "$root/tests/windows/package_test.sh" "$build" "$tarnd"
-  grep -E '^package: server' "$logs/package.log" | head -5 | sed 's/^/    /' || true
+  start package "package_test.sh (the SDK zip)" "$logs/package.log" bash "$root/tests/windows/package_test.sh" "$build" "$tarnd"
 fi
+wait "${test_jobs[@]}" 2> /dev/null || true
 
-echo "windows-tests: $((SECONDS - started)) s under wine"
+passed=0
+failed=0
+failures=()
+for result in "$results"/*; do
+  [ -e "$result" ] || continue
+  grep -v '^= ' "$result" || true
+  read -r _ good bad name < <(grep '^= ' "$result")
+  passed=$((passed + good))
+  failed=$((failed + bad))
+  [ -n "${name:-}" ] && failures+=("$name")
+done
+echo "windows-tests: $((SECONDS - started)) s under wine, $jobs_max programs at once"
 [ ${#failures[@]} -gt 0 ] && echo "windows-tests: failed: ${failures[*]}"
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ] && [ ${#failures[@]} -eq 0 ]
