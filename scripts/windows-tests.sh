@@ -133,7 +133,7 @@ done
 
 # The SDK zip (make windows-package) as a developer uses it: an outside project built from it alone.
 if picked package; then
-  start package "package_test.sh (the SDK zip)" "$logs/package.log" bash "$root/tests/windows/package_test.sh" "$build" "$tarnd"
+  start package "package_test.sh (the SDK zip)" "$logs/package.log" bash "$root/tests/windows/package_test.sh" "$build"
 fi
 wait "${test_jobs[@]}" 2> /dev/null || true
 
