@@ -2,8 +2,8 @@
 
 #include <cstdio>
 #include <cstring>
-#include <vector>
 #include <set>
+#include <vector>
 
 #include "tarn/client/codes.h"
 #include "tarn/server/data_folder.h"

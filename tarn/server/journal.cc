@@ -674,14 +674,16 @@ bool Journal::compact() {
   const std::string image = imageLocked();
   const std::string aside = path_ + ".repair";
   bool ok = writeWholeFile(aside, image);
-  file_.reset();
+  if (ok) file_.reset();  // Windows renames over no open file; a failed write keeps the journal open
   ok = ok && replaceJournal(aside, path_);
-  try {
-    reopen();
-  } catch (const std::runtime_error&) {
-    if (ok) ++failures_;
-    broken_ = true;
-    return false;
+  if (!file_) {
+    try {
+      reopen();
+    } catch (const std::runtime_error&) {
+      if (ok) ++failures_;
+      broken_ = true;
+      return false;
+    }
   }
   if (!ok) {
     env().remove(aside);
@@ -741,8 +743,9 @@ void Journal::compactAside() {
   }
   hold.lock();
   compacting_ = false;
-  if (!ok && !reopened) {
-    // The old journal is in place but cannot be opened again: the repair writes the state whole.
+  if (!reopened) {
+    // The journal (the new one, or the old one still in place) cannot be opened again: the repair
+    // writes the state whole.
     broken_ = true;
     ++failures_;
     nextRepair_ = Clock::now();
@@ -758,13 +761,7 @@ void Journal::compactAside() {
     base_ = sequence;
     fileBytes_ = image.size() + since.size();
     compactedBytes_ = imageBytes_ = image.size();
-    if (!reopened) {
-      broken_ = true;
-      ++failures_;
-      nextRepair_ = Clock::now();
-    } else {
-      writeManifest(base_, durable_, true);
-    }
+    if (reopened) writeManifest(base_, durable_, true);
   }
   flushing_ = false;
   flushed_.notify_all();
